@@ -1,0 +1,144 @@
+#include "hoststub/host_state.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "hoststub/norv_host.h"
+
+namespace norv::host {
+
+namespace {
+
+std::mutex g_mutex;
+HostState g_state;
+
+std::string WithSeparator(std::string folder) {
+  if (!folder.empty() && folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// The host folder defaults to "host/" beside this library, where the build
+// puts the shipped SAMPLES folder.
+std::string DefaultFolder() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DefaultFolder), &info) != 0 && info.dli_fname != nullptr) {
+    std::string lib = info.dli_fname;
+    auto slash = lib.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : lib.substr(0, slash);
+    return dir + "/host/";
+  }
+  return "./host/";
+}
+
+std::string DefaultProfile() {
+  const char* home = std::getenv("HOME");
+  if (home == nullptr || *home == '\0') return {};
+  return std::string(home) + "/.config/norvavi/profile.ini";
+}
+
+int EnvFlag(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  if (v == nullptr || *v == '\0') return fallback;
+  return std::atoi(v) != 0 ? 1 : 0;
+}
+
+__attribute__((constructor)) void LoadFromEnvironment() {
+  std::lock_guard lock(g_mutex);
+  g_state.ntsc = EnvFlag("NORV_HOST_NTSC", 0);
+  g_state.hardware = EnvFlag("NORV_HOST_HARDWARE", 0);
+  if (g_state.ntsc) {
+    g_state.projectWidth = 720;
+    g_state.projectHeight = 480;
+    g_state.projectRateX100 = 2997;
+  }
+  if (const char* p = std::getenv("NORV_HOST_PROJECT")) {
+    int w, h, r;
+    if (NorvHostParseProject(p, &w, &h, &r)) {
+      g_state.projectWidth = w;
+      g_state.projectHeight = h;
+      g_state.projectRateX100 = r;
+    } else {
+      std::fprintf(stderr, "NORV_HOST_PROJECT: expected WIDTHxHEIGHT@RATE, got \"%s\"\n", p);
+    }
+  }
+  const char* folder = std::getenv("NORV_HOST_FOLDER");
+  g_state.folder = WithSeparator(folder != nullptr && *folder ? folder : DefaultFolder());
+  const char* profile = std::getenv("NORV_HOST_PROFILE");
+  g_state.profilePath = profile != nullptr && *profile ? profile : DefaultProfile();
+}
+
+}  // namespace
+
+std::unique_lock<std::mutex> LockState(HostState** state) {
+  std::unique_lock lock(g_mutex);
+  *state = &g_state;
+  return lock;
+}
+
+}  // namespace norv::host
+
+using norv::host::HostState;
+using norv::host::LockState;
+
+extern "C" {
+
+void NorvHostSetNtsc(int ntsc) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->ntsc = ntsc != 0;
+}
+
+void NorvHostSetHardware(int hardware) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->hardware = hardware != 0;
+}
+
+void NorvHostSetProject(int width, int height, int rateX100) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->projectWidth = width;
+  s->projectHeight = height;
+  s->projectRateX100 = rateX100;
+}
+
+void NorvHostSetFolder(const char* folder) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->folder = norv::host::WithSeparator(folder != nullptr ? folder : "");
+}
+
+void NorvHostSetProfilePath(const char* path) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->profilePath = path != nullptr ? path : "";
+}
+
+void NorvHostSetConfirm(int answer) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->confirm = answer;
+}
+
+void NorvHostSetDvReverseAvailable(int available) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->dvReverseAvailable = available;
+}
+
+int NorvHostParseProject(const char* text, int* width, int* height, int* rateX100) {
+  if (text == nullptr) return 0;
+  int w = 0, h = 0, used = 0;
+  double rate = 0;
+  if (std::sscanf(text, "%dx%d@%lf%n", &w, &h, &rate, &used) != 3 || text[used] != '\0') return 0;
+  if (w < 1 || h < 1 || w > 9999 || h > 9999 || !(rate > 0 && rate <= 1000)) return 0;
+  *width = w;
+  *height = h;
+  *rateX100 = static_cast<int>(rate * 100.0 + 0.5);
+  return 1;
+}
+}

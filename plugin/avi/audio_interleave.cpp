@@ -1,0 +1,101 @@
+// Where the audio goes: a burst of audio-only chunks ahead of the first
+// frame, then after each frame as much audio as keeps it a fixed lead ahead
+// of the video. The rule is a target fraction of the whole audio
+// (audioProgress); AdvanceAudioChunk turns it into the next slice.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "plugin/avi/audio_format.h"
+#include "plugin/host/host_api.h"
+#include "plugin/session/movie_session.h"
+
+std::uint32_t AudioBlockAlign(const std::uint8_t* waveFormat) {
+  WAVEFORMATEX_PCM f;
+  std::memcpy(&f, waveFormat, sizeof f);
+  return f.nBlockAlign;
+}
+
+float InterleaveBytes(std::uint32_t totalBytes, std::uint32_t frameCount,
+                      std::uint32_t interleaveFrames) {
+  return static_cast<float>(totalBytes) /
+         (static_cast<float>(frameCount) / static_cast<float>(interleaveFrames));
+}
+
+int MovieSession::InitializeAudio() {
+  if (interleaveFrames < 1) return 0;  // the settings never hold 0; a record that does gets no audio
+  audioFormatSize = 16;
+  if (audioFormat == nullptr) audioFormat = AllocLockedBlock(16);
+  if (audioFormat == nullptr) return 0;
+  const std::uint32_t bytesPerSample = static_cast<std::uint32_t>(bitsPerSample) / 8;
+  WAVEFORMATEX_PCM f{};
+  f.wFormatTag = 1;
+  f.nChannels = static_cast<WORD>(channels);
+  f.nSamplesPerSec = static_cast<DWORD>(sampleRate);
+  f.wBitsPerSample = static_cast<WORD>(bitsPerSample);
+  f.nBlockAlign = static_cast<WORD>(bytesPerSample * channels);
+  f.nAvgBytesPerSec = bytesPerSample * channels * static_cast<std::uint32_t>(sampleRate);
+  std::memcpy(audioFormat, &f, sizeof f);
+  if (f.nBlockAlign == 0) return 0;
+
+  const double total =
+      static_cast<double>(endTime - startTime) * f.nAvgBytesPerSec / 1000.0 + 0.5;
+  if (!(total < 4294967296.0)) return 0;
+  audioTotalBytes = static_cast<std::uint32_t>(total);
+  audioTotalBytes -= audioTotalBytes % f.nBlockAlign;
+  audioBytesPerInterleave = InterleaveBytes(audioTotalBytes, frameCount, interleaveFrames);
+
+  const std::uint32_t size = audioBytesPerInterleave > 500000.0f
+                                 ? static_cast<std::uint32_t>(audioBytesPerInterleave) + 10000
+                                 : 600000;
+  audioBuffer = new (std::nothrow) std::uint8_t[size];
+  if (audioBuffer == nullptr) return 0;
+  audioBufferSize = size;
+  audioChunkData = audioBuffer;
+  audioChunkStart = audioChunkEnd = 0;
+  return 1;
+}
+
+void MovieSession::AdvanceAudioChunk() {
+  if (HostHasHardware() != 0) {
+    (void)ReadPushedAudio();
+    return;
+  }
+  if (audioChunkData == nullptr || audioFormat == nullptr) return;
+  audioChunkData += audioChunkEnd - audioChunkStart;
+  audioChunkStart = audioChunkEnd;
+  std::uint32_t end = static_cast<std::uint32_t>(static_cast<float>(audioTotalBytes) *
+                                                 std::min(audioProgress, 1.0f));
+  end -= end % AudioBlockAlign(audioFormat);
+  audioChunkEnd = std::max(end, audioChunkStart);
+}
+
+int MovieSession::WriteInitialAudio() {
+  if (initialAudioPending != 0 && interleaveFrames == 1 && initialAudioChunks >= 1) {
+    for (std::uint32_t i = 1; i <= initialAudioChunks; ++i) {
+      audioProgress = std::min(
+          static_cast<float>(i * interleaveFrames) / static_cast<float>(frameCount), 1.0f);
+      (void)WriteAudioOnlyChunk();
+    }
+  }
+  initialAudioPending = 0;
+  return 1;
+}
+
+void MovieSession::WriteFrameChunks() {
+  const std::uint32_t n = framesCompressed;
+  const std::uint32_t lead = AudioLead();
+  const std::uint32_t every = interleaveFrames;
+  if (streamCount == 2 && frameCount - n > lead && every >= 1) {
+    audioProgress = static_cast<float>(n + lead + 1) / static_cast<float>(frameCount);
+    if ((n + 1) % every == 0 || (n + 1 == frameCount && every != 1))
+      (void)WriteVideoAndAudioChunks();
+    else
+      (void)WriteVideoChunk();
+  } else if (n + 1 == frameCount && every != 1 && streamCount == 2) {
+    audioProgress = 1.0f;
+    (void)WriteVideoAndAudioChunks();
+  } else {
+    (void)WriteVideoChunk();
+  }
+}

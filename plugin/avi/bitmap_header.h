@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32_types.h"
+
+// Bytes of one bottom-up row, padded to a multiple of 4.
+constexpr std::uint32_t DibRowBytes(std::int32_t width, std::uint32_t bits) {
+  return ((static_cast<std::uint32_t>(width) * bits + 31) / 8) & ~3u;
+}
+
+// Fills a packed bitmap's header: size 40, positive height (bottom-up), one
+// plane, BI_RGB, image size from the padded rows, everything else 0.
+void FillBitmapHeader(void* block, std::int32_t width, std::int32_t height, std::uint32_t bits);

@@ -1,0 +1,129 @@
+// The chunks inside LIST 'movi', the 'rec ' records that group them, the
+// in-memory index, and 'idx1' at the end. Which chunks go together is the
+// interleave rule's business; this file only writes them.
+#include <algorithm>
+#include <cstring>
+
+#include "plugin/session/movie_session.h"
+
+using norv::riff::ChunkInfo;
+
+namespace {
+
+// A chunk that would not fit the index is refused: a host that sends more
+// frames than it announced loses the extra frames, and every chunk in the
+// file stays indexed. The interleave rule never needs more than the capacity.
+bool IndexHasRoom(const MovieSession& s, std::uint32_t entries) {
+  return s.indexEntries != nullptr && s.indexCount + entries <= s.indexCapacity;
+}
+
+bool RecordsInUse(const MovieSession& s) { return s.interleaveFrames == 1 && s.noInterleave == 0; }
+
+int OpenRecord(MovieSession& s) {
+  s.subListChunk = ChunkInfo{};
+  s.subListChunk.type = kFourccRec;
+  if (s.aviFile->CreateChunk(s.subListChunk, norv::riff::kCreateList) != 0) return -1;
+  s.indexEntries[s.indexCount] = {kFourccRec, kIndexList,
+                                  s.subListChunk.dataOffset - s.moviDataOffset - 8, 0};
+  ++s.indexCount;
+  return 0;
+}
+
+void CloseRecord(MovieSession& s, std::uint32_t entry) {
+  (void)s.aviFile->Ascend(s.subListChunk);
+  s.indexEntries[entry].length = s.subListChunk.size;
+}
+
+// Writes one data chunk and fills its index entry at `indexCount` (the
+// caller counts it).
+int WriteDataChunk(MovieSession& s, std::uint32_t id, std::uint32_t flags, const void* data,
+                   std::uint32_t size) {
+  s.chunk = ChunkInfo{};
+  s.chunk.id = id;
+  s.chunk.size = size;
+  if (s.aviFile->CreateChunk(s.chunk, 0) != 0) return -1;
+  if (size != 0 && s.aviFile->Write(data, size) != static_cast<long long>(size)) return -1;
+  (void)s.aviFile->Ascend(s.chunk);
+  s.indexEntries[s.indexCount] = {id, flags, s.chunk.dataOffset - s.moviDataOffset - 8,
+                                  s.chunk.size};
+  return 0;
+}
+
+int WriteVideoData(MovieSession& s) {
+  const bool key = s.isKeyFrame != 0;
+  return WriteDataChunk(s, key ? kFourccKeyVideo : kFourccDeltaVideo, key ? kIndexKeyFrame : 0,
+                        s.videoChunkData, s.videoChunkSize);
+}
+
+int WriteAudioData(MovieSession& s) {
+  return WriteDataChunk(s, kFourccAudio, 0, s.audioChunkData, s.audioChunkEnd - s.audioChunkStart);
+}
+
+}  // namespace
+
+std::uint32_t MovieSession::ComputeIndexCapacity() const {
+  if (streamCount == 1) return 2 * frameCount;
+  if (interleaveFrames == 1 && noInterleave == 0) return 3 * frameCount + initialAudioChunks;
+  return static_cast<std::uint32_t>(static_cast<float>(frameCount) /
+                                        static_cast<float>(interleaveFrames) +
+                                    static_cast<float>(frameCount) + 1.0f);
+}
+
+int MovieSession::WriteVideoChunk() {
+  if (!aviFile) return -1;
+  const bool records = RecordsInUse(*this);
+  if (!IndexHasRoom(*this, records ? 2 : 1)) return -1;
+  const std::uint32_t record = indexCount;
+  if (records && OpenRecord(*this) != 0) return -1;
+  if (WriteVideoData(*this) != 0) return -1;
+  if (records) CloseRecord(*this, record);
+  ++indexCount;
+  return 0;
+}
+
+int MovieSession::WriteVideoAndAudioChunks() {
+  if (!aviFile) return -1;
+  const bool records = RecordsInUse(*this);
+  if (!IndexHasRoom(*this, records ? 3 : 2)) return -1;
+  const std::uint32_t record = indexCount;
+  if (records && OpenRecord(*this) != 0) return -1;
+  if (WriteVideoData(*this) != 0) return -1;
+  ++indexCount;
+  AdvanceAudioChunk();
+  if (audioChunkData == nullptr) {
+    if (records) CloseRecord(*this, record);
+    return 0;
+  }
+  if (WriteAudioData(*this) != 0) return -1;
+  if (records) CloseRecord(*this, record);
+  ++indexCount;
+  return 0;
+}
+
+int MovieSession::WriteAudioOnlyChunk() {
+  if (!aviFile) return -1;
+  const bool records = RecordsInUse(*this);
+  if (!IndexHasRoom(*this, records ? 2 : 1)) return -1;
+  AdvanceAudioChunk();
+  const std::uint32_t record = indexCount;
+  if (records && OpenRecord(*this) != 0) return -1;
+  if (WriteAudioData(*this) != 0) return -1;
+  if (records) CloseRecord(*this, record);
+  ++indexCount;
+  return 0;
+}
+
+int MovieSession::WriteIndexAndClose() {
+  if (!aviFile) return -1;
+  chunk = ChunkInfo{};
+  chunk.id = kFourccIdx1;
+  chunk.size = indexCapacity * static_cast<std::uint32_t>(sizeof(AviIndexEntry));
+  if (aviFile->CreateChunk(chunk, 0) != 0) return -1;
+  const std::uint32_t entries = std::min(indexCapacity, indexCount);
+  const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(AviIndexEntry);
+  if (bytes != 0 && aviFile->Write(indexEntries, bytes) != static_cast<long long>(bytes))
+    return -1;
+  (void)aviFile->Ascend(chunk);
+  (void)aviFile->Ascend(riffChunk);
+  return aviFile->Flush() == 0 ? 0 : -1;
+}

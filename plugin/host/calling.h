@@ -1,0 +1,15 @@
+// Calling convention of everything that crosses a module boundary: the
+// callee removes the arguments on 32-bit Windows.
+#pragma once
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define NORV_STDCALL __stdcall
+#else
+#define NORV_STDCALL
+#endif
+
+#if defined(_WIN32)
+#define NORV_EXPORT extern "C" __declspec(dllexport)
+#else
+#define NORV_EXPORT extern "C" __attribute__((visibility("default")))
+#endif

@@ -1,0 +1,74 @@
+// The six movie exports. The host calls them in order: GetContext,
+// InitCompression, any number of video and audio frames (the two kinds
+// possibly on two threads at once), CloseCompression, DeleteContext. No other
+// export may overlap a frame call. No exception leaves an export.
+#include "plugin/host/calling.h"
+#include "plugin/session/movie_context.h"
+
+NORV_EXPORT MovieSession* NORV_STDCALL MakeMovieGetContext(const MovieRequest* request) {
+  try {
+    return CreateMovieSession(request);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* session,
+                                                               std::uint32_t,
+                                                               std::int32_t wantLimit,
+                                                               std::uint32_t* limit) {
+  if (session == nullptr) return 1;
+  try {
+    ResetEvent(session->audioDataEvent);
+    if (session->BeginAudioCapture() != 0) return 1;
+    if (wantLimit != 0 && limit != nullptr) *limit = 0x7FFFFFFF;
+    session->videoFramesDone = 0;
+    return 0;
+  } catch (...) {
+    return 1;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressVideoFrame(MovieSession* session,
+                                                                  const std::uint8_t* frame,
+                                                                  std::uint32_t* framesDone) {
+  if (session == nullptr || frame == nullptr) return -1;
+  try {
+    if (session->qrvExport != 0) return session->WriteRawFrame(frame, framesDone);
+    return session->CompressAviFrame(frame, framesDone);
+  } catch (...) {
+    return -1;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressAudioFrame(MovieSession* session,
+                                                                  const AudioBlock* block,
+                                                                  std::uint32_t* framesDone) {
+  if (session == nullptr || block == nullptr) return 1;
+  try {
+    return session->StoreAudioBlock(block, framesDone);
+  } catch (...) {
+    return 1;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCloseCompression(MovieSession* session,
+                                                                std::uint32_t) {
+  if (session == nullptr) return 0;
+  try {
+    session->EndAudioCapture();
+  } catch (...) {
+  }
+  return 0;
+}
+
+NORV_EXPORT void NORV_STDCALL MakeMovieDeleteContext(MovieSession** sessionSlot) {
+  if (sessionSlot == nullptr || *sessionSlot == nullptr) return;
+  MovieSession* session = *sessionSlot;
+  *sessionSlot = nullptr;
+  try {
+    session->FinishMovie();
+  } catch (...) {
+  }
+  delete session;
+}

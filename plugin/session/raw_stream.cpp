@@ -1,0 +1,56 @@
+// Raw stream output: each frame compressed and appended as it is, with no
+// container, no index and no audio.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/memory/global_memory.h"
+#include "plugin/session/movie_session.h"
+
+int MovieSession::WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {
+  std::uint32_t scratch = 0;
+  if (framesDone == nullptr) framesDone = &scratch;
+  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(sourceDib);
+  const std::uint32_t imageSize = header->biSizeImage;
+
+  // The picture moves by whole unpadded scanlines: four back in NTSC, one
+  // forward for the field-order reversal. Rows that would come from outside
+  // the host's frame are black; nothing outside it is read.
+  std::int64_t offset = 0;
+  if (ntsc != 0)
+    offset = (-4 * static_cast<std::int64_t>(bitDepth) * width) / 8;
+  else if (dvReverse != 0)
+    offset = (static_cast<std::int64_t>(bitDepth) * width) / 8;
+  std::uint8_t* pixels = sourceDib + 40;
+  const std::int64_t size = imageSize;
+  const std::int64_t from = std::max<std::int64_t>(0, -offset);
+  const std::int64_t to = std::min<std::int64_t>(size, size - offset);
+  std::memset(pixels, 0, imageSize);
+  if (to > from)
+    std::memcpy(pixels + from, frame + from + offset, static_cast<std::size_t>(to - from));
+
+  ++framesCompressed;
+  isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
+  DWORD ckid = 0, flags = 0;
+  auto* out = reinterpret_cast<BITMAPINFOHEADER*>(compressedBuffer);
+  if (compressor == nullptr || compressedBuffer == nullptr) return -1;
+  const bool key = isKeyFrame != 0;
+  if (ICCompress(compressor, key ? ICCOMPRESS_KEYFRAME : 0, out, compressedBuffer + out->biSize,
+                 header, pixels, &ckid, &flags, static_cast<LONG>(framesCompressed), 0, quality,
+                 key ? nullptr : reinterpret_cast<BITMAPINFOHEADER*>(previousFrame),
+                 key ? nullptr : previousFrame + 40) != ICERR_OK)
+    return -1;
+  if (out->biSizeImage > compressedCapacity) return -1;
+
+  const std::size_t previousBytes = GlobalSize(GlobalHandle(previousFrame));
+  std::memcpy(previousFrame, sourceDib, std::min<std::size_t>(previousBytes, 40 + size));
+
+  EnterCriticalSection(&outputLock);
+  const BOOL written =
+      rawOutputFile.Write(compressedBuffer + out->biSize, out->biSizeImage, nullptr, nullptr);
+  LeaveCriticalSection(&outputLock);
+  if (!written) return 1;
+
+  if (streamCount == 2) ++videoFramesDone;
+  *framesDone = videoFramesDone;
+  return 0;
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include "plugin/settings/avi_settings.h"
+
+// Writes the defaults over all 520 bytes. A compressor-state block the record
+// might own is not released: the host passes a record that owns none.
+void FillDefaultSettings(AviSettings* settings);

@@ -1,0 +1,59 @@
+// The five settings exports. They run on the host's user-interface thread
+// and serve one file-type kind, 1; any other kind gets 0 and no effect.
+#include <cstring>
+
+#include "platform/win32_types.h"
+#include "plugin/host/calling.h"
+#include "plugin/settings/default_settings.h"
+#include "plugin/settings/project_match.h"
+#include "plugin/settings/settings_summary.h"
+
+namespace {
+constexpr std::uint32_t kAviKind = 1;
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeLaunchSettings(std::uint32_t kind, AviSettings*,
+                                                             const ProjectSettings*, HWND) {
+  if (kind != kAviKind) return 0;
+  return 0;
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeDefaultSettings(std::uint32_t kind,
+                                                              AviSettings* settings,
+                                                              std::uint32_t reserved) {
+  if (kind != kAviKind || reserved != 0 || settings == nullptr) return 0;
+  try {
+    FillDefaultSettings(settings);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeGetSettingsInfo(std::uint32_t kind, char* text,
+                                                              std::uint32_t,
+                                                              const AviSettings* settings,
+                                                              const ProjectSettings* project) {
+  if (kind != kAviKind || text == nullptr || settings == nullptr) return 0;
+  try {
+    std::string summary = BuildSettingsSummary(settings, project);
+    std::memcpy(text, summary.c_str(), summary.size() + 1);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeMakeSameAsPrj(std::uint32_t kind,
+                                                            AviSettings* settings,
+                                                            const ProjectSettings* project) {
+  if (kind != kAviKind || settings == nullptr || project == nullptr) return 0;
+  try {
+    ApplyProjectSettings(settings, project);
+    return 1;
+  } catch (...) {
+    return 0;
+  }
+}
+
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeEnsureToInit() { return 1; }

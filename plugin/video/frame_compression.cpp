@@ -1,0 +1,77 @@
+// One host frame into one video chunk: field-order shift, frame-rate
+// conversion, key-frame decision, 8-bit reduction, compression, hand-off to
+// the interleave rule.
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "plugin/session/movie_session.h"
+#include "plugin/video/palettes.h"
+
+namespace {
+
+BITMAPINFOHEADER* Header(std::uint8_t* dib) { return reinterpret_cast<BITMAPINFOHEADER*>(dib); }
+
+}  // namespace
+
+int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {
+  std::uint32_t scratch = 0;
+  if (framesDone == nullptr) framesDone = &scratch;
+
+  // The shifted copy moves every pixel one line up and two to the right; the
+  // bottom line and two pixels above it turn black.
+  const std::uint8_t* image = frame;
+  if (ntsc == 0 && dvReverse != 0) {
+    if (shiftBuffer == nullptr) shiftBuffer = new (std::nothrow) std::uint8_t[frameBytes24];
+    if (shiftBuffer != nullptr) {
+      const std::uint32_t shift =
+          std::min<std::uint32_t>((static_cast<std::uint32_t>(width) + 2) * 3, frameBytes24);
+      std::memset(shiftBuffer, 0, shift);
+      std::memcpy(shiftBuffer + shift, frame, frameBytes24 - shift);
+      image = shiftBuffer;
+    }
+  }
+
+  bool dropped = false;
+  if (rateMismatch != 0) {
+    const double product = static_cast<double>(frameRate / outputFrameRate) *
+                           static_cast<double>(static_cast<float>(inputFrameCounter));
+    const auto outputFrame = static_cast<std::int32_t>(product);
+    dropped = outputFrame == lastOutputFrame;
+    if (!dropped) lastOutputFrame = outputFrame;
+    ++inputFrameCounter;
+  }
+
+  if (!dropped) {
+    (void)WriteInitialAudio();
+    std::memcpy(sourceDib + 40, image, frameBytes24);
+    ++framesCompressed;
+    isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
+
+    if (bitDepth == 8) {
+      if (paletteMode == 4 || paletteMode == 5)
+        MapFrameNearest(eightBitDib, sourceDib, paletteHandle);
+      else
+        ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
+    }
+
+    if (compressorHandler == 0) {
+      videoChunkData = bitDepth == 8 ? eightBitDib + 1064 : sourceDib + 40;
+      videoChunkSize = bitDepth == 8 ? frameBytes8 : frameBytes24;
+    } else {
+      if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed)) != ICERR_OK)
+        return -1;
+      const std::uint32_t size = Header(compressedBuffer)->biSizeImage;
+      if (size > compressedCapacity) return -1;  // a compressor that overran its own bound
+      std::uint8_t* input = bitDepth == 8 ? eightBitDib : sourceDib;
+      std::memcpy(previousFrame, input, bitDepth == 8 ? 1064 + frameBytes8 : 40 + frameBytes24);
+      videoChunkData = compressedBuffer + (bitDepth == 8 ? 1064 : Header(compressedBuffer)->biSize);
+      videoChunkSize = size;
+    }
+    WriteFrameChunks();
+  }
+
+  if (streamCount == 2) ++videoFramesDone;
+  *framesDone = videoFramesDone;
+  return 0;
+}

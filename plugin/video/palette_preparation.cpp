@@ -1,0 +1,21 @@
+// The colour table of an 8-bit movie, prepared once at session start.
+#include "plugin/session/movie_session.h"
+#include "plugin/video/palettes.h"
+
+int MovieSession::PreparePalette() {
+  switch (paletteMode) {
+    case 1:
+    case 2:
+    case 3:
+      ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
+      return 0;
+    case 5:
+      paletteHandle = LoadPaletteFile(paletteFile, eightBitDib);
+      return paletteHandle != nullptr ? 0 : -1;
+    default:
+      return -1;
+  }
+}
+
+HPALETTE LoadPaletteFile(const char*, std::uint8_t*) { return nullptr; }
+int PlaceMosaicTile(HGLOBAL*, HGLOBAL*, int) { return 0; }
