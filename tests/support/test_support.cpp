@@ -1,0 +1,99 @@
+#include "tests/support/test_support.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "hoststub/norv_host.h"
+#include "platform/ui/message_box.h"
+
+namespace norv::test {
+
+RecordedMessages::RecordedMessages() { NorvSetMessageSink(&RecordedMessages::Sink, this); }
+RecordedMessages::~RecordedMessages() { NorvSetMessageSink(nullptr, nullptr); }
+
+int RecordedMessages::Sink(void* self, const char* text, const char*, unsigned) {
+  static_cast<RecordedMessages*>(self)->texts_.emplace_back(text != nullptr ? text : "");
+  return 1;
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  auto base = std::filesystem::temp_directory_path();
+  for (int i = 0; i < 100; ++i) {
+    auto p = base / ("norv-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
+    if (std::filesystem::create_directory(p)) {
+      path_ = p;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a scratch folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Read-only files made by tests must not keep the folder alive.
+  for (auto& e : std::filesystem::recursive_directory_iterator(path_, ec))
+    std::filesystem::permissions(e.path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+void ResetHost(const std::string& profile) {
+  NorvHostSetNtsc(0);
+  NorvHostSetHardware(0);
+  NorvHostSetProject(720, 576, 2500);
+  NorvHostSetConfirm(1);
+  NorvHostSetDvReverseAvailable(1);
+  NorvHostSetProfilePath(profile.c_str());
+}
+}  // namespace
+
+HostScope::HostScope() { ResetHost(dir_.File("profile.ini")); }
+HostScope::~HostScope() { ResetHost(""); }
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string RunCommand(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    if (status != nullptr) *status = -1;
+    return output;
+  }
+  std::array<char, 4096> buffer{};
+  std::size_t n;
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
+  int rc = ::pclose(pipe);
+  if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return output;
+}
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8) |
+         (static_cast<std::uint32_t>(b.at(at + 2)) << 16) |
+         (static_cast<std::uint32_t>(b.at(at + 3)) << 24);
+}
+
+std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
+}
+
+std::string FourCC(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return std::string(reinterpret_cast<const char*>(&b.at(at)), 4);
+}
+
+}  // namespace norv::test

@@ -1,0 +1,58 @@
+// Shared pieces of the tests: a recording message sink, a scratch folder,
+// a known host state, file and command helpers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace norv::test {
+
+// Records every message box while alive (and answers OK).
+class RecordedMessages {
+ public:
+  RecordedMessages();
+  ~RecordedMessages();
+  const std::vector<std::string>& texts() const { return texts_; }
+  void clear() { texts_.clear(); }
+
+ private:
+  static int Sink(void* self, const char* text, const char* caption, unsigned type);
+  std::vector<std::string> texts_;
+};
+
+// A fresh folder, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Puts the host stand-in into a known state (PAL, no hardware, 720x576@25,
+// a profile file of its own) and restores that state at the end.
+class HostScope {
+ public:
+  HostScope();
+  ~HostScope();
+  const TempDir& dir() const { return dir_; }
+
+ private:
+  TempDir dir_;
+};
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+// Runs a shell command; its standard output, and its exit code in `status`.
+std::string RunCommand(const std::string& command, int* status = nullptr);
+
+std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
+std::uint16_t Le16(const std::vector<std::uint8_t>& bytes, std::size_t at);
+std::string FourCC(const std::vector<std::uint8_t>& bytes, std::size_t at);
+
+}  // namespace norv::test
