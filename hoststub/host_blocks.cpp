@@ -65,7 +65,9 @@ bool FindBlock(HostBlockRef id, Block* out) {
 
 extern "C" {
 
-HostBlockRef HostAlloc(std::uint32_t bytes, std::uint32_t) { return NewBlock(bytes); }
+HostBlockRef HostAlloc(std::uint32_t bytes, std::uint32_t) {
+  return NewBlock(bytes);
+}
 
 void HostFree(HostBlockRef* block) {
   if (block == nullptr) return;
@@ -100,5 +102,7 @@ long NorvHostBlocksInUse() {
   return static_cast<long>(g_blocks.size());
 }
 
-void NorvHostFailAllocAfter(int afterCount) { g_failAfter = afterCount; }
+void NorvHostFailAllocAfter(int afterCount) {
+  g_failAfter = afterCount;
+}
 }

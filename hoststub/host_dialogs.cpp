@@ -6,5 +6,7 @@ extern "C" {
 
 void RunCroppingDialog(std::int32_t*, std::int32_t*, std::int32_t*, std::int32_t*, HWND) {}
 void RunHardwareOptionsDialog(std::int32_t*, std::int32_t) {}
-std::int32_t AskPresetPath(std::int32_t, char*, const char*, HWND) { return 0; }
+std::int32_t AskPresetPath(std::int32_t, char*, const char*, HWND) {
+  return 0;
+}
 }

@@ -86,12 +86,15 @@ DWORD Budgeted(DWORD count) {
 
 }  // namespace
 
-DWORD GetLastError() { return t_lastError; }
+DWORD GetLastError() {
+  return t_lastError;
+}
 
-void NorvSetDiskBudget(long long bytes) { g_diskBudget = bytes < 0 ? -1 : bytes; }
+void NorvSetDiskBudget(long long bytes) {
+  g_diskBudget = bytes < 0 ? -1 : bytes;
+}
 
-HANDLE CreateFileA(const char* path, DWORD access, DWORD, void*, DWORD disposition, DWORD,
-                   HANDLE) {
+HANDLE CreateFileA(const char* path, DWORD access, DWORD, void*, DWORD disposition, DWORD, HANDLE) {
   if (path == nullptr || *path == '\0') {
     t_lastError = ERROR_FILE_NOT_FOUND;
     return INVALID_HANDLE_VALUE;
@@ -187,12 +190,12 @@ DWORD SetFilePointer(HANDLE h, LONG low, LONG* high, DWORD method) {
     t_lastError = ERROR_INVALID_HANDLE;
     return INVALID_SET_FILE_POINTER;
   }
-  long long distance = high == nullptr
-                           ? static_cast<long long>(low)
-                           : static_cast<long long>((static_cast<unsigned long long>(
-                                                         static_cast<std::uint32_t>(*high))
-                                                     << 32) |
-                                                    static_cast<std::uint32_t>(low));
+  long long distance =
+      high == nullptr
+          ? static_cast<long long>(low)
+          : static_cast<long long>(
+                (static_cast<unsigned long long>(static_cast<std::uint32_t>(*high)) << 32) |
+                static_cast<std::uint32_t>(low));
   int whence = method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : SEEK_SET;
   off_t base = 0;
   if (whence != SEEK_SET) {
@@ -260,8 +263,7 @@ HANDLE CreateFileMappingA(HANDLE file, void*, DWORD protect, DWORD maxHigh, DWOR
   return static_cast<KernelObject*>(m);
 }
 
-void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                    SIZE_T bytes) {
+void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes) {
   auto* m = As<Mapping>(mapping);
   if (m == nullptr) {
     t_lastError = ERROR_INVALID_HANDLE;
@@ -312,8 +314,8 @@ bool NextMatch(Finder* f, WIN32_FIND_DATAA* found) {
     struct stat st {};
     if (::stat(full.c_str(), &st) != 0) continue;
     *found = {};
-    found->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
-                                                  : FILE_ATTRIBUTE_ARCHIVE;
+    found->dwFileAttributes =
+        S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
     if ((st.st_mode & 0222) == 0) found->dwFileAttributes |= FILE_ATTRIBUTE_READONLY;
     auto size = static_cast<unsigned long long>(st.st_size);
     found->nFileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -355,4 +357,6 @@ BOOL FindNextFileA(HANDLE h, WIN32_FIND_DATAA* found) {
   return TRUE;
 }
 
-BOOL FindClose(HANDLE h) { return CloseHandle(h); }
+BOOL FindClose(HANDLE h) {
+  return CloseHandle(h);
+}

@@ -54,8 +54,7 @@ DWORD GetLastError();
 
 HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWORD maxSizeHigh,
                           DWORD maxSizeLow, const char* name);
-void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                    SIZE_T bytes);
+void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
 BOOL UnmapViewOfFile(const void* view);
 
 struct WIN32_FIND_DATAA {

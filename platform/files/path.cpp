@@ -14,7 +14,9 @@ void Put(char* out, std::size_t cap, const std::string& s) {
   out[n] = '\0';
 }
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
 
 }  // namespace
 

@@ -12,7 +12,13 @@ UINT GetNearestPaletteIndex(HPALETTE palette, COLORREF color);
 UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
 BOOL DeleteObject(HPALETTE palette);
 
-constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c); }
-constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>(c >> 8); }
-constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>(c >> 16); }
+constexpr BYTE GetRValue(COLORREF c) {
+  return static_cast<BYTE>(c);
+}
+constexpr BYTE GetGValue(COLORREF c) {
+  return static_cast<BYTE>(c >> 8);
+}
+constexpr BYTE GetBValue(COLORREF c) {
+  return static_cast<BYTE>(c >> 16);
+}
 #endif

@@ -79,5 +79,9 @@ HGLOBAL GlobalHandle(const void* address) {
   return b->magic == kMagic ? b : nullptr;
 }
 
-void NorvFailGlobalAllocAfter(int afterCount) { g_failAfter = afterCount; }
-long NorvGlobalBlocksInUse() { return g_inUse.load(); }
+void NorvFailGlobalAllocAfter(int afterCount) {
+  g_failAfter = afterCount;
+}
+long NorvGlobalBlocksInUse() {
+  return g_inUse.load();
+}

@@ -25,7 +25,9 @@ std::uint32_t GetLe32(const std::uint8_t* p) {
 RiffFile::RiffFile(std::unique_ptr<Stream> stream, std::size_t bufferBytes)
     : stream_(std::move(stream)), buffer_(bufferBytes) {}
 
-RiffFile::~RiffFile() { (void)Close(); }
+RiffFile::~RiffFile() {
+  (void)Close();
+}
 
 std::unique_ptr<RiffFile> RiffFile::Open(const char* path, OpenMode mode) {
   auto stream = OpenFileStream(path, mode);

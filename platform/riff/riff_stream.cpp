@@ -44,8 +44,8 @@ class FileStream final : public Stream {
 
   bool Seek(std::uint64_t position) override {
     LONG high = static_cast<LONG>(position >> 32);
-    DWORD low = SetFilePointer(handle_, static_cast<LONG>(position & 0xFFFFFFFFu), &high,
-                               FILE_BEGIN);
+    DWORD low =
+        SetFilePointer(handle_, static_cast<LONG>(position & 0xFFFFFFFFu), &high, FILE_BEGIN);
     return !(low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR);
   }
 
@@ -70,8 +70,8 @@ std::unique_ptr<Stream> OpenFileStream(const char* path, OpenMode mode) {
     access |= GENERIC_WRITE;
     disposition = CREATE_ALWAYS;
   }
-  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(path, access, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<FileStream>(h);
 }

@@ -14,9 +14,15 @@ struct Event final : norv::platform::KernelObject {
 
 }  // namespace
 
-void InitializeCriticalSection(CRITICAL_SECTION* cs) { cs->mutex = new std::recursive_mutex; }
-void EnterCriticalSection(CRITICAL_SECTION* cs) { cs->mutex->lock(); }
-void LeaveCriticalSection(CRITICAL_SECTION* cs) { cs->mutex->unlock(); }
+void InitializeCriticalSection(CRITICAL_SECTION* cs) {
+  cs->mutex = new std::recursive_mutex;
+}
+void EnterCriticalSection(CRITICAL_SECTION* cs) {
+  cs->mutex->lock();
+}
+void LeaveCriticalSection(CRITICAL_SECTION* cs) {
+  cs->mutex->unlock();
+}
 void DeleteCriticalSection(CRITICAL_SECTION* cs) {
   delete cs->mutex;
   cs->mutex = nullptr;

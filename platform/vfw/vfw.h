@@ -126,8 +126,7 @@ DWORD ICCompress(HIC hic, DWORD flags, BITMAPINFOHEADER* outFormat, void* outDat
                  LONG frameNum, DWORD frameSize, DWORD quality, BITMAPINFOHEADER* prevFormat,
                  void* prevData);
 LRESULT ICClose(HIC hic);
-BOOL ICInstall(DWORD fccType, DWORD fccHandler, LPARAM driverProc, char* description,
-               UINT flags);
+BOOL ICInstall(DWORD fccType, DWORD fccHandler, LPARAM driverProc, char* description, UINT flags);
 BOOL ICRemove(DWORD fccType, DWORD fccHandler, UINT flags);
 
 // The message wrappers of the platform's header.
@@ -138,7 +137,9 @@ inline bool ICQueryConfigure(HIC hic) {
 inline LRESULT ICConfigure(HIC hic, HWND owner) {
   return ICSendMessage(hic, ICM_CONFIGURE, reinterpret_cast<DWORD_PTR>(owner), 0);
 }
-inline LRESULT ICGetStateSize(HIC hic) { return ICSendMessage(hic, ICM_GETSTATE, 0, 0); }
+inline LRESULT ICGetStateSize(HIC hic) {
+  return ICSendMessage(hic, ICM_GETSTATE, 0, 0);
+}
 inline LRESULT ICGetState(HIC hic, void* data, DWORD cb) {
   return ICSendMessage(hic, ICM_GETSTATE, reinterpret_cast<DWORD_PTR>(data), cb);
 }
@@ -164,7 +165,9 @@ inline LRESULT ICCompressBegin(HIC hic, BITMAPINFOHEADER* in, BITMAPINFOHEADER* 
   return ICSendMessage(hic, ICM_COMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(in),
                        reinterpret_cast<DWORD_PTR>(out));
 }
-inline LRESULT ICCompressEnd(HIC hic) { return ICSendMessage(hic, ICM_COMPRESS_END, 0, 0); }
+inline LRESULT ICCompressEnd(HIC hic) {
+  return ICSendMessage(hic, ICM_COMPRESS_END, 0, 0);
+}
 inline DWORD ICGetDefaultQuality(HIC hic) {
   DWORD value = 0;
   ICSendMessage(hic, ICM_GETDEFAULTQUALITY, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
@@ -172,8 +175,7 @@ inline DWORD ICGetDefaultQuality(HIC hic) {
 }
 inline DWORD ICGetDefaultKeyFrameRate(HIC hic) {
   DWORD value = 0;
-  ICSendMessage(hic, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<DWORD_PTR>(&value),
-                sizeof value);
+  ICSendMessage(hic, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
   return value;
 }
 #endif

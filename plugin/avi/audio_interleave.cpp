@@ -23,7 +23,8 @@ float InterleaveBytes(std::uint32_t totalBytes, std::uint32_t frameCount,
 }
 
 int MovieSession::InitializeAudio() {
-  if (interleaveFrames < 1) return 0;  // the settings never hold 0; a record that does gets no audio
+  if (interleaveFrames < 1)
+    return 0;  // the settings never hold 0; a record that does gets no audio
   audioFormatSize = 16;
   if (audioFormat == nullptr) audioFormat = AllocLockedBlock(16);
   if (audioFormat == nullptr) return 0;
@@ -38,8 +39,7 @@ int MovieSession::InitializeAudio() {
   std::memcpy(audioFormat, &f, sizeof f);
   if (f.nBlockAlign == 0) return 0;
 
-  const double total =
-      static_cast<double>(endTime - startTime) * f.nAvgBytesPerSec / 1000.0 + 0.5;
+  const double total = static_cast<double>(endTime - startTime) * f.nAvgBytesPerSec / 1000.0 + 0.5;
   if (!(total < 4294967296.0)) return 0;
   audioTotalBytes = static_cast<std::uint32_t>(total);
   audioTotalBytes -= audioTotalBytes % f.nBlockAlign;
@@ -73,8 +73,8 @@ void MovieSession::AdvanceAudioChunk() {
 int MovieSession::WriteInitialAudio() {
   if (initialAudioPending != 0 && interleaveFrames == 1 && initialAudioChunks >= 1) {
     for (std::uint32_t i = 1; i <= initialAudioChunks; ++i) {
-      audioProgress = std::min(
-          static_cast<float>(i * interleaveFrames) / static_cast<float>(frameCount), 1.0f);
+      audioProgress =
+          std::min(static_cast<float>(i * interleaveFrames) / static_cast<float>(frameCount), 1.0f);
       (void)WriteAudioOnlyChunk();
     }
   }

@@ -94,16 +94,15 @@ int MovieSession::BuildStreamHeaders() {
     audioStreamHeader.length = audioTotalBytes / AudioBlockAlign(audioFormat);
     audioStreamHeader.suggestedBufferSize =
         static_cast<std::uint32_t>(audioBytesPerInterleave + 0.5);
-    audioStreamHeader.sampleSize =
-        (channels * static_cast<std::uint32_t>(bitsPerSample)) / 8;
+    audioStreamHeader.sampleSize = (channels * static_cast<std::uint32_t>(bitsPerSample)) / 8;
   }
   return 0;
 }
 
 int MovieSession::WriteAviHeaders() {
   if (width < 1 || height < 1) return -1;
-  const std::uint64_t bytes24 = static_cast<std::uint64_t>(DibRowBytes(width, 24)) *
-                                static_cast<std::uint64_t>(height);
+  const std::uint64_t bytes24 =
+      static_cast<std::uint64_t>(DibRowBytes(width, 24)) * static_cast<std::uint64_t>(height);
   if (bytes24 > kMaxFrameBytes) return -1;
   frameBytes24 = static_cast<std::uint32_t>(bytes24);
   frameBytes8 = DibRowBytes(width, 8) * static_cast<std::uint32_t>(height);
@@ -129,8 +128,8 @@ int MovieSession::WriteAviHeaders() {
   }
 
   if (qrvExport != 0) {
-    if (!rawOutputFile.Create(outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              0, nullptr)) {
+    if (!rawOutputFile.Create(outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
+                              nullptr)) {
       ShowMessage("Fail to create new DV file!");
       return -1;
     }

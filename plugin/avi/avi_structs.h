@@ -26,13 +26,13 @@ static_assert(offsetof(AviMainHeader, suggestedBufferSize) == 28);
 static_assert(offsetof(AviMainHeader, reserved) == 40);
 
 struct AviStreamHeader {
-  std::uint32_t type;                 // 'vids' or 'auds'
-  std::uint32_t handler;              // compressor FOURCC, 0 for none
-  std::uint32_t flags;                // 0
-  std::uint16_t priority;             // 0
-  std::uint16_t language;             // 0
-  std::uint32_t initialFrames;        // audio lead
-  std::uint32_t scale;                // rate / scale = samples per second
+  std::uint32_t type;           // 'vids' or 'auds'
+  std::uint32_t handler;        // compressor FOURCC, 0 for none
+  std::uint32_t flags;          // 0
+  std::uint16_t priority;       // 0
+  std::uint16_t language;       // 0
+  std::uint32_t initialFrames;  // audio lead
+  std::uint32_t scale;          // rate / scale = samples per second
   std::uint32_t rate;
   std::uint32_t start;                // 0
   std::uint32_t length;               // in scale units

@@ -17,7 +17,9 @@ bool IndexHasRoom(const MovieSession& s, std::uint32_t entries) {
   return s.indexEntries != nullptr && s.indexCount + entries <= s.indexCapacity;
 }
 
-bool RecordsInUse(const MovieSession& s) { return s.interleaveFrames == 1 && s.noInterleave == 0; }
+bool RecordsInUse(const MovieSession& s) {
+  return s.interleaveFrames == 1 && s.noInterleave == 0;
+}
 
 int OpenRecord(MovieSession& s) {
   s.subListChunk = ChunkInfo{};
@@ -121,8 +123,7 @@ int MovieSession::WriteIndexAndClose() {
   if (aviFile->CreateChunk(chunk, 0) != 0) return -1;
   const std::uint32_t entries = std::min(indexCapacity, indexCount);
   const std::size_t bytes = static_cast<std::size_t>(entries) * sizeof(AviIndexEntry);
-  if (bytes != 0 && aviFile->Write(indexEntries, bytes) != static_cast<long long>(bytes))
-    return -1;
+  if (bytes != 0 && aviFile->Write(indexEntries, bytes) != static_cast<long long>(bytes)) return -1;
   (void)aviFile->Ascend(chunk);
   (void)aviFile->Ascend(riffChunk);
   return aviFile->Flush() == 0 ? 0 : -1;

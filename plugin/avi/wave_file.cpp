@@ -43,9 +43,9 @@ int MovieSession::OpenWaveFile() {
   (void)waveMmio->Ascend(riffChunk);
   waveMmio.reset();
 
-  waveFileHandle = CreateFileA(waveFilePath, GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_ARCHIVE, nullptr);
+  waveFileHandle =
+      CreateFileA(waveFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
   if (waveFileHandle == INVALID_HANDLE_VALUE) return -1;
   waveFileMapping = CreateFileMappingA(waveFileHandle, nullptr, PAGE_READWRITE, 0, 0, nullptr);
   if (waveFileMapping == nullptr) return -1;

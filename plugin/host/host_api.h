@@ -30,16 +30,16 @@ std::int32_t NORV_STDCALL LoadPresetFile(std::int32_t kind, void* record,
                                          const char* path);  // 10
 
 // QELENTRY
-std::int32_t NORV_STDCALL ProjectWidth();                                          // 15
-std::int32_t NORV_STDCALL ProjectHeight();                                         // 16
-std::int32_t NORV_STDCALL ProjectFrameRateX100();                                  // 17
-std::int32_t NORV_STDCALL IsDvReverseAvailable();                                  // 34
+std::int32_t NORV_STDCALL ProjectWidth();                                         // 15
+std::int32_t NORV_STDCALL ProjectHeight();                                        // 16
+std::int32_t NORV_STDCALL ProjectFrameRateX100();                                 // 17
+std::int32_t NORV_STDCALL IsDvReverseAvailable();                                 // 34
 void NORV_STDCALL RunHardwareOptionsDialog(std::int32_t* options, std::int32_t);  // 354
 
 // QELUTILS
-std::int32_t NORV_STDCALL GetHostFolder(char* folder);                              // 52
+std::int32_t NORV_STDCALL GetHostFolder(char* folder);                             // 52
 HostBlockRef NORV_STDCALL HostAlloc(std::uint32_t bytes, std::uint32_t constant);  // 87
-void NORV_STDCALL HostFree(HostBlockRef* block);                                    // 88
+void NORV_STDCALL HostFree(HostBlockRef* block);                                   // 88
 void NORV_STDCALL CopyFileTypeSettings(AviSettings* destination,
                                        const AviSettings* source);  // 89
 void NORV_STDCALL WriteProfileInt(const char* section, const char* key, std::int32_t value,
@@ -54,7 +54,7 @@ std::int32_t NORV_STDCALL ReduceColors(std::int32_t image, std::int32_t bits, st
                                        std::int32_t colors);  // 64
 HPALETTE NORV_STDCALL ImagePalette(std::int32_t image);       // 86
 HGLOBAL NORV_STDCALL ImageToDib(std::int32_t image, std::uint32_t*, std::uint32_t*,
-                                std::uint32_t*);           // 6
+                                std::uint32_t*);             // 6
 std::int32_t NORV_STDCALL ReleaseImage(std::int32_t image);  // 4
 
 #if UINTPTR_MAX != 0xFFFFFFFFu

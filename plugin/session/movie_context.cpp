@@ -43,7 +43,9 @@ bool ChooseColor(std::int32_t colorFormat, ColorChoice* out) {
   }
 }
 
-int Hundredths(float rate) { return static_cast<int>(rate * 100.0f + 0.5f); }
+int Hundredths(float rate) {
+  return static_cast<int>(rate * 100.0f + 0.5f);
+}
 
 void CopyPath(char (&to)[260], const char* from) {
   std::size_t n = strnlen(from, 259);
@@ -96,7 +98,8 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
   session->width = settings->width;
   session->height = settings->height;
   session->frameRate = settings->frameRate;
-  if (settings->colorFormat == kColorPaletteFile) CopyPath(session->paletteFile, settings->paletteFile);
+  if (settings->colorFormat == kColorPaletteFile)
+    CopyPath(session->paletteFile, settings->paletteFile);
   session->paletteMode = color.paletteMode;
   session->bitDepth = color.bitDepth;
   session->compressorHandler = settings->compressorHandler;
@@ -121,8 +124,8 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
                              "Taltemp101wav", "tmp");
     // Without hardware the host renders its audio into a wave file named
     // like the movie: clip.avi takes its audio from clip.wav beside it.
-    norv::platform::MakePath(session->waveFilePath, sizeof session->waveFilePath, drive, dir,
-                             name, "wav");
+    norv::platform::MakePath(session->waveFilePath, sizeof session->waveFilePath, drive, dir, name,
+                             "wav");
   }
   session->rateMismatch = rateMismatch;
   session->outputFrameRate = outputFrameRate;
@@ -136,8 +139,10 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
       delete session;
       return nullptr;
     }
-    if (from != nullptr) std::memcpy(to, from, session->compressorStateSize);
-    else session->compressorStateSize = 0;  // a size without a block: the compressor's defaults
+    if (from != nullptr)
+      std::memcpy(to, from, session->compressorStateSize);
+    else
+      session->compressorStateSize = 0;  // a size without a block: the compressor's defaults
   }
 
   if (session->InitializeSession() != 0) {

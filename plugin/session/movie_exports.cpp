@@ -13,8 +13,7 @@ NORV_EXPORT MovieSession* NORV_STDCALL MakeMovieGetContext(const MovieRequest* r
   }
 }
 
-NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* session,
-                                                               std::uint32_t,
+NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* session, std::uint32_t,
                                                                std::int32_t wantLimit,
                                                                std::uint32_t* limit) {
   if (session == nullptr) return 1;

@@ -11,18 +11,18 @@
 // Renders a frame of the project on request: code 2, the context value from
 // the request, the address of a RenderFrameArgs. 0 means success.
 using FrameCallback = std::int32_t(NORV_STDCALL*)(std::uint32_t code, std::uint32_t context,
-                                                   void* args);
+                                                  void* args);
 
 struct MovieRequest {
-  char outputPath[260];           // file to write
-  std::uint32_t reserved260;      // not read
-  std::uint32_t version;          // must be 1
-  AviSettings* settings;          // must not be null
-  std::uint32_t startTime;        // ms
-  std::uint32_t endTime;          // ms, greater than startTime
-  FrameCallback frameCallback;    // may be null; used for the optimum palette
+  char outputPath[260];         // file to write
+  std::uint32_t reserved260;    // not read
+  std::uint32_t version;        // must be 1
+  AviSettings* settings;        // must not be null
+  std::uint32_t startTime;      // ms
+  std::uint32_t endTime;        // ms, greater than startTime
+  FrameCallback frameCallback;  // may be null; used for the optimum palette
   std::uint32_t frameCallbackContext;
-  std::int32_t sameAsProject;     // frames arrive at the project's rate
+  std::int32_t sameAsProject;  // frames arrive at the project's rate
 };
 
 struct AudioBlock {

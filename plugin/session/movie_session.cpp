@@ -8,7 +8,9 @@
 #include "platform/ui/message_box.h"
 #include "plugin/host/host_api.h"
 
-void ShowMessage(const char* text) { MessageBoxA(nullptr, text, nullptr, MB_OK); }
+void ShowMessage(const char* text) {
+  MessageBoxA(nullptr, text, nullptr, MB_OK);
+}
 
 std::uint8_t* AllocLockedBlock(std::size_t bytes) {
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
@@ -163,8 +165,8 @@ int MovieSession::InitializeSession() {
   indexCapacity = ComputeIndexCapacity();
   // Ten spare entries, as the index has always had; the writers refuse a
   // chunk rather than pass the capacity.
-  auto* index = AllocLockedBlock((static_cast<std::size_t>(indexCapacity) + 10) *
-                                 sizeof(AviIndexEntry));
+  auto* index =
+      AllocLockedBlock((static_cast<std::size_t>(indexCapacity) + 10) * sizeof(AviIndexEntry));
   if (index == nullptr) return -1;
   indexEntries = reinterpret_cast<AviIndexEntry*>(index);
   return 0;

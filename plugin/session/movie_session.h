@@ -144,10 +144,10 @@ class MovieSession {
   std::uint32_t ntsc;
 
   // Beyond the record: what the guards need.
-  std::uint32_t audioBufferSize;      // bytes at audioBuffer; reads never pass it
-  std::uint8_t* shiftBuffer;          // reused for the field-order shift
-  std::uint32_t compressedCapacity;   // bytes of compressed data compressedBuffer holds
-  std::uint32_t waveFileSize;         // bytes of the mapped wave file
+  std::uint32_t audioBufferSize;     // bytes at audioBuffer; reads never pass it
+  std::uint8_t* shiftBuffer;         // reused for the field-order shift
+  std::uint32_t compressedCapacity;  // bytes of compressed data compressedBuffer holds
+  std::uint32_t waveFileSize;        // bytes of the mapped wave file
 };
 
 // How long the video side waits for pushed audio: the stated defaults, made

@@ -14,8 +14,8 @@ int MovieSession::BeginAudioCapture() {
   if (streamCount != 2) return 0;
   if (tempAudioFile.handle != INVALID_HANDLE_VALUE && tempAudioFile.handle != nullptr)
     tempAudioFile.Close();
-  return tempAudioFile.Create(tempAudioPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, 0, nullptr)
+  return tempAudioFile.Create(tempAudioPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              0, nullptr)
              ? 0
              : 1;
 }

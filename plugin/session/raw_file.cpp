@@ -6,8 +6,8 @@ RawFile::~RawFile() {
 
 BOOL RawFile::Create(const char* path, DWORD access, DWORD shareMode, void* security,
                      DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-  handle = CreateFileA(path, access, shareMode, security, disposition, flagsAndAttributes,
-                       templateFile);
+  handle =
+      CreateFileA(path, access, shareMode, security, disposition, flagsAndAttributes, templateFile);
   return handle != INVALID_HANDLE_VALUE ? TRUE : FALSE;
 }
 
@@ -35,7 +35,6 @@ std::int64_t RawFile::Seek(LONG low, LONG high, DWORD origin) {
   LONG h = high;
   DWORD l = SetFilePointer(handle, low, &h, origin);
   if (l == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
-  return static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(h))
-                                    << 32) |
-                                   l);
+  return static_cast<std::int64_t>(
+      (static_cast<std::uint64_t>(static_cast<std::uint32_t>(h)) << 32) | l);
 }

@@ -4,9 +4,9 @@
 #include "plugin/settings/avi_settings.h"
 
 struct ProjectSettings {
-  std::uint32_t kind;            // 1: a project the summary may compare with
+  std::uint32_t kind;             // 1: a project the summary may compare with
   std::uint32_t audioFormat[14];  // the project's audio format block
-  AviSettings video;             // the project's settings; its state block is the host's
+  AviSettings video;              // the project's settings; its state block is the host's
 };
 
 static_assert(sizeof(ProjectSettings) == 580);

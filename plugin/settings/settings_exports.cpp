@@ -56,4 +56,6 @@ NORV_EXPORT std::int32_t NORV_STDCALL FileTypeMakeSameAsPrj(std::uint32_t kind,
   }
 }
 
-NORV_EXPORT std::int32_t NORV_STDCALL FileTypeEnsureToInit() { return 1; }
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeEnsureToInit() {
+  return 1;
+}

@@ -1,3 +1,5 @@
 #include "plugin/settings/settings_summary.h"
 
-std::string BuildSettingsSummary(const AviSettings*, const ProjectSettings*) { return {}; }
+std::string BuildSettingsSummary(const AviSettings*, const ProjectSettings*) {
+  return {};
+}

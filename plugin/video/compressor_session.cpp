@@ -9,7 +9,9 @@
 
 namespace {
 
-BITMAPINFOHEADER* Header(std::uint8_t* dib) { return reinterpret_cast<BITMAPINFOHEADER*>(dib); }
+BITMAPINFOHEADER* Header(std::uint8_t* dib) {
+  return reinterpret_cast<BITMAPINFOHEADER*>(dib);
+}
 
 // The offset of the compressed data in compressedBuffer.
 std::uint32_t OutputDataOffset(const MovieSession& s) {

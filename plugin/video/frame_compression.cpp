@@ -10,7 +10,9 @@
 
 namespace {
 
-BITMAPINFOHEADER* Header(std::uint8_t* dib) { return reinterpret_cast<BITMAPINFOHEADER*>(dib); }
+BITMAPINFOHEADER* Header(std::uint8_t* dib) {
+  return reinterpret_cast<BITMAPINFOHEADER*>(dib);
+}
 
 }  // namespace
 

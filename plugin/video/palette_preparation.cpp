@@ -17,5 +17,9 @@ int MovieSession::PreparePalette() {
   }
 }
 
-HPALETTE LoadPaletteFile(const char*, std::uint8_t*) { return nullptr; }
-int PlaceMosaicTile(HGLOBAL*, HGLOBAL*, int) { return 0; }
+HPALETTE LoadPaletteFile(const char*, std::uint8_t*) {
+  return nullptr;
+}
+int PlaceMosaicTile(HGLOBAL*, HGLOBAL*, int) {
+  return 0;
+}

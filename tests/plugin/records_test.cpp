@@ -3,4 +3,6 @@
 
 #include "plugin/settings/avi_settings.h"
 
-TEST(Records, SettingsRecordIs520Bytes) { EXPECT_EQ(sizeof(AviSettings), 520u); }
+TEST(Records, SettingsRecordIs520Bytes) {
+  EXPECT_EQ(sizeof(AviSettings), 520u);
+}

@@ -13,8 +13,12 @@
 
 namespace norv::test {
 
-RecordedMessages::RecordedMessages() { NorvSetMessageSink(&RecordedMessages::Sink, this); }
-RecordedMessages::~RecordedMessages() { NorvSetMessageSink(nullptr, nullptr); }
+RecordedMessages::RecordedMessages() {
+  NorvSetMessageSink(&RecordedMessages::Sink, this);
+}
+RecordedMessages::~RecordedMessages() {
+  NorvSetMessageSink(nullptr, nullptr);
+}
 
 int RecordedMessages::Sink(void* self, const char* text, const char*, unsigned) {
   static_cast<RecordedMessages*>(self)->texts_.emplace_back(text != nullptr ? text : "");
@@ -54,8 +58,12 @@ void ResetHost(const std::string& profile) {
 }
 }  // namespace
 
-HostScope::HostScope() { ResetHost(dir_.File("profile.ini")); }
-HostScope::~HostScope() { ResetHost(""); }
+HostScope::HostScope() {
+  ResetHost(dir_.File("profile.ini"));
+}
+HostScope::~HostScope() {
+  ResetHost("");
+}
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -64,7 +72,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::string RunCommand(const std::string& command, int* status) {
@@ -76,7 +85,8 @@ std::string RunCommand(const std::string& command, int* status) {
   }
   std::array<char, 4096> buffer{};
   std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
+  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    output.append(buffer.data(), n);
   int rc = ::pclose(pipe);
   if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return output;

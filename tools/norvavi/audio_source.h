@@ -1,0 +1,36 @@
+// The command-line host's audio: a test tone, or the audio of any file
+// libavformat reads, as PCM in the movie's format.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace norv::cli {
+
+struct PcmFormat {
+  int bitsPerSample = 16;  // 8 (unsigned) or 16 (signed)
+  int sampleRate = 44100;
+  int channels = 2;
+  int BlockAlign() const { return bitsPerSample / 8 * channels; }
+};
+
+class AudioSource {
+ public:
+  virtual ~AudioSource() = default;
+  // Fills `bytes` bytes (whole sample frames) with the next audio; silence
+  // once the source has ended.
+  virtual void Read(std::uint8_t* out, std::size_t bytes) = 0;
+};
+
+std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format);
+std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
+                                           std::string* error);
+// The format of a file's first audio stream (bits 16 unless the file has 8).
+bool ProbeAudioFile(const std::string& path, PcmFormat* format, std::string* error);
+
+// Writes a PCM wave file of `bytes` bytes from the source.
+bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,
+                   std::uint64_t bytes, std::string* error);
+
+}  // namespace norv::cli

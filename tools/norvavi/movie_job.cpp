@@ -1,0 +1,242 @@
+#include "tools/norvavi/movie_job.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "hoststub/norv_host.h"
+#include "plugin/host/host_api.h"
+#include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/settings_fields.h"
+#include "tools/norvavi/video_source.h"
+
+namespace norv::cli {
+
+namespace {
+
+std::uint32_t RowBytes24(int width) {
+  return ((static_cast<std::uint32_t>(width) * 24 + 31) / 8) & ~3u;
+}
+
+// The render callback a host offers for the optimum palette. The context
+// value is 32 bits wide, so it names a job slot rather than a pointer.
+VideoSource* g_paletteSource = nullptr;
+
+std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, void* args) {
+  if (code != 2 || args == nullptr || g_paletteSource == nullptr) return 1;
+  auto* a = static_cast<RenderFrameArgs*>(args);
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, a->sample, sizeof h);
+  if (h.biWidth < 1 || h.biHeight < 1 || h.biBitCount != 24) return 1;
+  return g_paletteSource->Render(a->timeMs, h.biWidth, h.biHeight, RowBytes24(h.biWidth),
+                                 a->sample + sizeof h)
+             ? 0
+             : 1;
+}
+
+std::unique_ptr<VideoSource> OpenVideo(const MakeOptions& o, std::string* error) {
+  if (o.video == "pattern") return MakePatternSource();
+  return OpenVideoFile(o.video, error);
+}
+
+std::unique_ptr<AudioSource> OpenAudio(const MakeOptions& o, const PcmFormat& f,
+                                       std::string* error) {
+  if (o.audio == "tone") return MakeToneSource(f);
+  return OpenAudioFile(o.audio, f, error);
+}
+
+void Progress(bool show, std::uint32_t done, std::uint32_t total) {
+  if (!show || total == 0) return;
+  const int width = 40;
+  const int filled = static_cast<int>(static_cast<std::uint64_t>(done) * width / total);
+  std::fprintf(stderr, "\r[%.*s%*s] %3u%% %u/%u", filled,
+               "########################################", width - filled, "",
+               static_cast<unsigned>(static_cast<std::uint64_t>(done) * 100 / total), done, total);
+  if (done == total) std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "norvavi: %s\n", message.c_str());
+  return 1;
+}
+
+}  // namespace
+
+bool ApplyHostOptions(const MakeOptions& o) {
+  NorvHostSetNtsc(o.ntsc);
+  NorvHostSetHardware(o.hardware);
+  if (!o.project.empty()) {
+    int w, h, r;
+    if (!NorvHostParseProject(o.project.c_str(), &w, &h, &r)) {
+      std::fprintf(stderr, "norvavi: --project expects WIDTHxHEIGHT@RATE, got \"%s\"\n",
+                   o.project.c_str());
+      return false;
+    }
+    NorvHostSetProject(w, h, r);
+  } else if (o.ntsc) {
+    NorvHostSetProject(720, 480, 2997);
+  }
+  if (!o.profile.empty()) NorvHostSetProfilePath(o.profile.c_str());
+  return true;
+}
+
+int MakeMovie(const MakeOptions& o) {
+  if (!ApplyHostOptions(o)) return 2;
+  PluginExports plugin;
+  std::string error;
+  if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))
+    return Fail(error);
+
+  AviSettings settings;
+  std::memset(&settings, 0, sizeof settings);
+  plugin.FileTypeDefaultSettings(1, &settings, 0);
+  if (!o.preset.empty() && LoadPresetFile(1, &settings, o.preset.c_str()) == 0)
+    return Fail("cannot load the preset " + o.preset);
+  for (const std::string& s : o.sets)
+    if (!SetSettingsField(&settings, s, &error)) return Fail("--set " + error);
+  if (o.audio == "none") settings.audioEnabled = 0;
+
+  MovieRequest request;
+  std::memset(&request, 0, sizeof request);
+  if (o.output.size() >= sizeof request.outputPath) return Fail("the output path is too long");
+  std::memcpy(request.outputPath, o.output.c_str(), o.output.size());
+  request.version = 1;
+  request.settings = &settings;
+  if (o.startMs >= 0 || o.endMs >= 0) {
+    if (o.startMs < 0 || o.endMs < 0 || o.endMs > 0xFFFFFFFFll)
+      return Fail("--start and --end go together, in milliseconds");
+    request.startTime = static_cast<std::uint32_t>(o.startMs);
+    request.endTime = static_cast<std::uint32_t>(o.endMs);
+  } else {
+    if (!(o.duration > 0 && o.duration < 4e6)) return Fail("--duration must be positive");
+    request.endTime = static_cast<std::uint32_t>(std::llround(o.duration * 1000.0));
+  }
+  request.sameAsProject = o.sameAsProject ? 1 : 0;
+
+  std::unique_ptr<VideoSource> video = OpenVideo(o, &error);
+  if (!video) return Fail(error);
+  std::unique_ptr<VideoSource> paletteVideo = OpenVideo(o, &error);
+  g_paletteSource = paletteVideo.get();
+  request.frameCallback = &RenderForPalette;
+  request.frameCallbackContext = 1;
+
+  const bool withAudio =
+      settings.audioAvailable != 0 && settings.audioEnabled != 0 && settings.qrvExport == 0;
+  PcmFormat pcm;
+  pcm.bitsPerSample = static_cast<int>(settings.audioFormat[1]);
+  pcm.sampleRate = static_cast<int>(settings.audioFormat[2]);
+  pcm.channels = static_cast<int>(settings.audioFormat[3]);
+  const std::uint64_t spanMs = request.endTime - request.startTime;
+  // Below 22050 Hz the plug-in keeps every fourth sample of what it is given.
+  PcmFormat pushed = pcm;
+  if (pcm.sampleRate < 22050) pushed.sampleRate = pcm.sampleRate * 4;
+  std::unique_ptr<AudioSource> audio;
+  std::string wavePath;
+  if (withAudio) {
+    if (pcm.BlockAlign() <= 0 || pcm.sampleRate <= 0)
+      return Fail("the settings hold no usable audio format");
+    audio = OpenAudio(o, o.hardware ? pushed : pcm, &error);
+    if (!audio) return Fail(error);
+    if (!o.hardware) {
+      // Without hardware the host renders its audio into a wave file named
+      // like the movie, where the plug-in looks for it.
+      wavePath = std::filesystem::path(o.output).replace_extension(".wav").string();
+      std::error_code ec;
+      if (std::filesystem::equivalent(wavePath, o.audio, ec))
+        wavePath.clear();  // the user's own file is already in place
+      else if (!WriteWaveFile(wavePath, pcm, *audio,
+                              spanMs * static_cast<std::uint64_t>(pcm.sampleRate) / 1000 *
+                                  static_cast<std::uint64_t>(pcm.BlockAlign()),
+                              &error))
+        return Fail(error);
+    }
+  }
+
+  void* session = plugin.MakeMovieGetContext(&request);
+  if (session == nullptr) {
+    if (!wavePath.empty()) std::filesystem::remove(wavePath);
+    return Fail("the plug-in refused the movie");
+  }
+  std::uint32_t limit = 0;
+  if (plugin.MakeMovieInitCompression(session, 0, 1, &limit) != 0) {
+    plugin.MakeMovieDeleteContext(&session);
+    if (!wavePath.empty()) std::filesystem::remove(wavePath);
+    return Fail("cannot create the temporary audio file next to " + o.output);
+  }
+
+  // The host's audio thread pushes the mix in tenths of a second while the
+  // video thread renders; the plug-in waits for audio it needs.
+  std::atomic<bool> audioFailed{false};
+  std::thread audioThread;
+  if (withAudio && o.hardware) {
+    audioThread = std::thread([&] {
+      const std::uint64_t total = spanMs * static_cast<std::uint64_t>(pushed.sampleRate) / 1000 *
+                                  static_cast<std::uint64_t>(pushed.BlockAlign());
+      const std::size_t block = static_cast<std::size_t>(pushed.sampleRate / 10) *
+                                static_cast<std::size_t>(pushed.BlockAlign());
+      std::vector<std::uint8_t> buffer(block);
+      for (std::uint64_t sent = 0; sent < total;) {
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(block, total - sent));
+        audio->Read(buffer.data(), n);
+        AudioBlock b{buffer.data(), static_cast<std::uint32_t>(n)};
+        std::uint32_t done = 0;
+        if (plugin.MakeMovieCompressAudioFrame(session, &b, &done) != 0) {
+          audioFailed = true;
+          return;
+        }
+        sent += n;
+      }
+    });
+  }
+
+  const float hostRate =
+      o.sameAsProject ? static_cast<float>(ProjectFrameRateX100()) / 100.0f : settings.frameRate;
+  const auto hostFrames = static_cast<std::uint32_t>(
+      static_cast<double>(spanMs) / 1000.0 * static_cast<double>(hostRate) + 0.5);
+  const int width = settings.width, height = settings.height;
+  const std::uint32_t rowBytes = RowBytes24(width);
+  std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
+                                  static_cast<std::size_t>(height));
+  const bool showProgress = !o.quiet && ::isatty(2);
+  int result = 0;
+  for (std::uint32_t i = 0; i < hostFrames; ++i) {
+    const auto t =
+        static_cast<std::uint32_t>(request.startTime + static_cast<double>(i) * 1000.0 / hostRate);
+    if (!video->Render(t, width, height, rowBytes, frame.data())) {
+      result = Fail("cannot render frame " + std::to_string(i + 1));
+      break;
+    }
+    std::uint32_t done = 0;
+    const std::int32_t r = plugin.MakeMovieCompressVideoFrame(session, frame.data(), &done);
+    if (r != 0) {
+      result = Fail(r == -1 ? "the compressor failed on frame " + std::to_string(i + 1)
+                            : "cannot write frame " + std::to_string(i + 1));
+      break;
+    }
+    Progress(showProgress, i + 1, hostFrames);
+  }
+  if (audioThread.joinable()) audioThread.join();
+  plugin.MakeMovieCloseCompression(session, 0);
+  plugin.MakeMovieDeleteContext(&session);
+  g_paletteSource = nullptr;
+  if (!wavePath.empty()) std::filesystem::remove(wavePath);
+  if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
+  if (result == 0 && !o.quiet) {
+    std::error_code ec;
+    auto bytes = std::filesystem::file_size(o.output, ec);
+    std::fprintf(stderr, "norvavi: wrote %s (%u frames, %llu bytes)\n", o.output.c_str(),
+                 hostFrames, static_cast<unsigned long long>(ec ? 0 : bytes));
+  }
+  return result;
+}
+
+}  // namespace norv::cli

@@ -1,0 +1,34 @@
+// `norvavi make`: one movie through the plug-in's exports, as a host does it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace norv::cli {
+
+struct MakeOptions {
+  std::string output;
+  std::string preset;
+  std::vector<std::string> sets;
+  std::string video = "pattern";
+  std::string audio = "tone";
+  double duration = 5.0;
+  long long startMs = -1;
+  long long endMs = -1;
+  int ntsc = 0;
+  int hardware = 1;
+  std::string project;  // WIDTHxHEIGHT@RATE
+  bool sameAsProject = false;
+  std::string profile;
+  std::string plugin;
+  bool quiet = false;
+};
+
+// Applies the host state the options describe (video standard, hardware,
+// project, profile); false with a message on standard error.
+bool ApplyHostOptions(const MakeOptions& options);
+
+// 0 when the movie was written; non-zero after a message on standard error.
+int MakeMovie(const MakeOptions& options);
+
+}  // namespace norv::cli

@@ -1,0 +1,22 @@
+// AviSettings fields by name, for `--set FIELD=VALUE` and for printing.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "plugin/settings/avi_settings.h"
+
+namespace norv::cli {
+
+// Sets one field from "name=value" (arrays as "name.N=value"). Accepts
+// integers, floats for frameRate, a four-character code or 0 for
+// compressorHandler, and text for paletteFile. The compressor-state block
+// and its sizes are not settable. False with `error` set on anything else;
+// the record is then unchanged.
+bool SetSettingsField(AviSettings* settings, std::string_view assignment, std::string* error);
+
+// "name=value" for every settable field, in record order.
+std::vector<std::string> DescribeSettings(const AviSettings& settings);
+
+}  // namespace norv::cli

@@ -1,0 +1,24 @@
+// What the command-line host renders: a built-in animated test pattern, or
+// the frames of any video file libavformat reads, scaled to the movie's size.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace norv::cli {
+
+class VideoSource {
+ public:
+  virtual ~VideoSource() = default;
+  // Renders the picture at `timeMs` as bottom-up BGR rows of `rowBytes` bytes
+  // (padding bytes zero) at width x height.
+  virtual bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
+                      std::uint8_t* pixels) = 0;
+};
+
+std::unique_ptr<VideoSource> MakePatternSource();
+// Null with `error` set when the file cannot be opened or has no video.
+std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error);
+
+}  // namespace norv::cli
