@@ -1,0 +1,216 @@
+// The settings exports through the loaded library: defaults byte for byte,
+// refusals that leave the record alone, and "same as project".
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "hoststub/norv_host.h"
+#include "plugin/host/host_api.h"
+#include "plugin/settings/project_match.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using norv::test::HostScope;
+using norv::test::Plugin;
+
+std::vector<std::uint8_t> Bytes(const AviSettings& s) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(&s);
+  return {p, p + sizeof s};
+}
+
+void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The default record written out field by field from the table of defaults.
+std::vector<std::uint8_t> ExpectedDefaults(bool ntsc, std::uint32_t hardware) {
+  std::vector<std::uint8_t> b(520, 0);
+  Put32(b, 4, ntsc ? 0x41EFC28F : 0x41C80000);
+  Put32(b, 8, 160);
+  Put32(b, 12, 120);
+  Put32(b, 20, 4);
+  Put32(b, 24, 3);
+  Put32(b, 32, 24);
+  Put32(b, 40, 7500);
+  Put32(b, 44, 4);
+  Put32(b, 48, 0xFFFFFFFF);
+  Put32(b, 56, 30);
+  Put32(b, 324, 1);
+  Put32(b, 328, 1);
+  Put32(b, 332 + 4, 16);
+  Put32(b, 332 + 8, 44100);
+  Put32(b, 332 + 12, 2);
+  Put32(b, 408, hardware);
+  Put32(b, 412 + 8, 64);
+  Put32(b, 412 + 12, 128);
+  Put32(b, 412 + 16, 64);
+  return b;
+}
+
+TEST(DefaultSettings, WritesExactlyTheDefaultBytesForBothVideoStandards) {
+  HostScope host;
+  for (int ntsc : {0, 1}) {
+    for (int hardware : {0, 1}) {
+      NorvHostSetNtsc(ntsc);
+      NorvHostSetHardware(hardware);
+      AviSettings s;
+      std::memset(&s, 0xAB, sizeof s);
+      s.compressorState = 0;
+      ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &s, 0), 1);
+      EXPECT_EQ(Bytes(s), ExpectedDefaults(ntsc != 0, static_cast<std::uint32_t>(hardware)))
+          << "ntsc " << ntsc << " hardware " << hardware;
+    }
+  }
+}
+
+TEST(DefaultSettings, RefusesOtherKindsAndReservedArgumentsUntouched) {
+  HostScope host;
+  AviSettings s;
+  std::memset(&s, 0x5A, sizeof s);
+  const auto before = Bytes(s);
+  EXPECT_EQ(Plugin().FileTypeDefaultSettings(1, &s, 5), 0);
+  EXPECT_EQ(Plugin().FileTypeDefaultSettings(2, &s, 0), 0);
+  EXPECT_EQ(Plugin().FileTypeDefaultSettings(0, &s, 0), 0);
+  EXPECT_EQ(Bytes(s), before);
+  EXPECT_EQ(Plugin().FileTypeEnsureToInit(), 1);
+}
+
+class SameAsProject : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NorvHostSetHardware(1);
+    Plugin().FileTypeDefaultSettings(1, &settings, 0);
+    std::memset(&project, 0, sizeof project);
+    project.kind = 1;
+    Plugin().FileTypeDefaultSettings(1, &project.video, 0);
+    project.video.width = 720;
+    project.video.height = 576;
+    project.video.frameRate = 29.97f;
+    project.video.compressorHandler = MakeFourCC("MJPG");
+    project.video.interleaveFrames = 1;
+    project.video.hwAccel = 0;
+    project.video.hwAccelOptions[0] = 99;
+    project.audioFormat[0] = 7;
+    project.audioFormat[1] = 8;
+    project.audioFormat[2] = 22050;
+    project.audioFormat[3] = 1;
+  }
+  void TearDown() override {
+    HostFree(&settings.compressorState);
+    HostFree(&project.video.compressorState);
+  }
+  HostScope host;
+  AviSettings settings{};
+  ProjectSettings project{};
+};
+
+TEST_F(SameAsProject, TakesTheProjectButKeepsInterleaveAudioSwitchesAndHardware) {
+  settings.interleaveFrames = 12;
+  settings.audioEnabled = 0;
+  settings.hwAccel = 1;
+  settings.hwAccelOptions[5] = 42;
+  ASSERT_EQ(Plugin().FileTypeMakeSameAsPrj(1, &settings, &project), 1);
+  EXPECT_EQ(settings.interleaveFrames, 12);
+  EXPECT_EQ(settings.audioEnabled, 0);
+  EXPECT_EQ(settings.hwAccel, 1);
+  EXPECT_EQ(settings.hwAccelOptions[5], 42);
+  EXPECT_EQ(settings.hwAccelOptions[0], 0);
+  EXPECT_EQ(settings.width, 720);
+  EXPECT_EQ(settings.height, 576);
+  EXPECT_EQ(settings.frameRate, 29.97f);
+  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
+  EXPECT_EQ(0, std::memcmp(settings.audioFormat, project.audioFormat, sizeof project.audioFormat));
+  EXPECT_TRUE(MatchesProject(&settings, &project));
+
+  AviSettings untouched = settings;
+  EXPECT_EQ(Plugin().FileTypeMakeSameAsPrj(2, &settings, &project), 0);
+  EXPECT_EQ(Bytes(settings), Bytes(untouched));
+}
+
+TEST_F(SameAsProject, MatchIgnoresOnlyCapacityAddressRawModeAndReservedWords) {
+  ApplyProjectSettings(&settings, &project);
+  ASSERT_TRUE(MatchesProject(&settings, &project));
+
+  auto differs = [&](auto change) {
+    AviSettings copy;
+    std::memset(&copy, 0, sizeof copy);
+    CopyFileTypeSettings(&copy, &settings);
+    change(copy);
+    bool match = MatchesProject(&copy, &project);
+    HostFree(&copy.compressorState);
+    return !match;
+  };
+  EXPECT_FALSE(differs([](AviSettings& s) { s.qrvExport = 1; }));
+  EXPECT_FALSE(differs([](AviSettings& s) { s.compressorStateCapacity = 4000; }));
+  EXPECT_FALSE(differs([](AviSettings& s) { s.reserved496[3] = 9; }));
+  EXPECT_FALSE(differs([](AviSettings& s) { s.interleaveFrames = 7; }));
+  EXPECT_TRUE(differs([](AviSettings& s) { s.cropRect[2] = 1; }));
+  EXPECT_TRUE(differs([](AviSettings& s) { s.reserved60 = 1; }));
+  EXPECT_TRUE(differs([](AviSettings& s) {
+    s.audioAvailable = 0;
+    s.audioFormat[2] = 48000;
+  }));
+}
+
+TEST_F(SameAsProject, CompressorStateCountsBySizeAndBytesNotByBlock) {
+  project.video.compressorStateSize = 3000;
+  project.video.compressorStateCapacity = 4000;
+  project.video.compressorState = HostAlloc(4000, 1);
+  std::memset(HostBlockAddress(project.video.compressorState), 0x11, 4000);
+  const long blocksBefore = NorvHostBlocksInUse();
+
+  ApplyProjectSettings(&settings, &project);
+  ASSERT_NE(settings.compressorState, 0u);
+  EXPECT_NE(settings.compressorState, project.video.compressorState);
+  EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore + 1);
+  EXPECT_TRUE(MatchesProject(&settings, &project));
+  EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore + 1) << "the scratch copy must be released";
+
+  static_cast<std::uint8_t*>(HostBlockAddress(settings.compressorState))[2999] = 0x12;
+  EXPECT_FALSE(MatchesProject(&settings, &project));
+  static_cast<std::uint8_t*>(HostBlockAddress(settings.compressorState))[2999] = 0x11;
+  static_cast<std::uint8_t*>(HostBlockAddress(settings.compressorState))[3000] = 0x99;
+  EXPECT_TRUE(MatchesProject(&settings, &project)) << "bytes past the size never count";
+  settings.compressorStateSize = 2999;
+  EXPECT_FALSE(MatchesProject(&settings, &project));
+}
+
+TEST(SettingsCopy, EveryCopyOwnsItsOwnBlockAndOldBlocksAreReturned) {
+  HostScope host;
+  const long base = NorvHostBlocksInUse();
+  AviSettings source{}, copy{};
+  source.compressorStateSize = 3000;
+  source.compressorStateCapacity = 4000;
+  source.compressorState = HostAlloc(4000, 1);
+  std::memset(HostBlockAddress(source.compressorState), 0x42, 4000);
+
+  CopyFileTypeSettings(&copy, &source);
+  ASSERT_NE(copy.compressorState, source.compressorState);
+  EXPECT_EQ(0, std::memcmp(HostBlockAddress(copy.compressorState),
+                           HostBlockAddress(source.compressorState), 3000));
+  // A destination that owns a block already gets a fresh copy; its old block is returned.
+  CopyFileTypeSettings(&copy, &source);
+  EXPECT_EQ(NorvHostBlocksInUse(), base + 2);
+  HostFree(&copy.compressorState);
+  EXPECT_EQ(copy.compressorState, 0u);
+  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(source.compressorState))[0], 0x42);
+  CopyFileTypeSettings(&source, &source);  // a copy onto itself changes nothing
+  EXPECT_EQ(NorvHostBlocksInUse(), base + 1);
+  HostFree(&source.compressorState);
+  HostFree(&source.compressorState);  // freeing twice is harmless: the field is null
+  EXPECT_EQ(NorvHostBlocksInUse(), base);
+}
+
+TEST(ProjectAudio, ComparesAndCopiesAllFourteenWords) {
+  ProjectSettings project{};
+  for (std::uint32_t i = 0; i < 14; ++i) project.audioFormat[i] = i * 3 + 1;
+  std::uint32_t block[14] = {};
+  EXPECT_FALSE(AudioMatchesProject(block, &project));
+  CopyProjectAudio(block, &project);
+  EXPECT_TRUE(AudioMatchesProject(block, &project));
+  block[13] ^= 1;
+  EXPECT_FALSE(AudioMatchesProject(block, &project));
+}
+
+}  // namespace

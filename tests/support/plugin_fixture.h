@@ -1,0 +1,40 @@
+// The plug-in as a host loads it (NorvAvi.so through dlopen), and a movie
+// driven through its exports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "tools/norvavi/plugin_loader.h"
+
+namespace norv::test {
+
+// The exports of the built NorvAvi.so, loaded once per test program.
+const cli::PluginExports& Plugin();
+
+// Default settings (from the plug-in) and a request for OUT.avi in a
+// scratch folder spanning 0..1000 ms.
+struct MovieSetup {
+  explicit MovieSetup(const TempDir& dir, const std::string& name = "out.avi");
+  AviSettings settings{};
+  MovieRequest request{};
+  std::string path;
+  void SetSpan(std::uint32_t startMs, std::uint32_t endMs) {
+    request.startTime = startMs;
+    request.endTime = endMs;
+  }
+};
+
+// A bottom-up 24-bit frame whose every byte is derived from `seed`, so
+// frames can be told apart after the round trip.
+std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed);
+
+// Runs a whole movie through the exports: GetContext, InitCompression,
+// `frames` video frames (PatternFrame(i)), CloseCompression, DeleteContext.
+// Returns false when the plug-in refused the movie; `results` receives each
+// frame call's result.
+bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results = nullptr);
+
+}  // namespace norv::test
