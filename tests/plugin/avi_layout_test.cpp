@@ -1,0 +1,284 @@
+// The bytes of uncompressed movies: header layout and values, records, the
+// index against the chunks actually in the file, frame-rate conversion, the
+// field-order shift, and ffmpeg's reading of the result.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "hoststub/norv_host.h"
+#include "plugin/host/host_api.h"
+#include "tests/support/avi_walk.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using norv::test::AviWalk;
+using norv::test::CheckIndexAgainstChunks;
+using norv::test::FourCC;
+using norv::test::HostScope;
+using norv::test::Le32;
+using norv::test::MovieSetup;
+using norv::test::PatternFrame;
+using norv::test::Plugin;
+using norv::test::ReadFileBytes;
+using norv::test::RecordedMessages;
+using norv::test::RunCommand;
+using norv::test::RunMovie;
+using norv::test::WalkAvi;
+
+class AviLayoutTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setup.settings.audioEnabled = 0;
+    setup.settings.width = 320;
+    setup.settings.height = 240;
+  }
+  std::vector<std::uint8_t> Make(std::uint32_t frames) {
+    EXPECT_TRUE(RunMovie(setup, frames));
+    return ReadFileBytes(setup.path);
+  }
+  HostScope host;
+  RecordedMessages messages;
+  MovieSetup setup{host.dir()};
+};
+
+TEST_F(AviLayoutTest, VideoOnlyHeadersStandWhereTheyShould) {
+  setup.SetSpan(0, 120);  // 3 frames at 25
+  const auto b = Make(3);
+  EXPECT_EQ(FourCC(b, 0), "RIFF");
+  EXPECT_EQ(Le32(b, 4), b.size() - 8);
+  EXPECT_EQ(FourCC(b, 8), "AVI ");
+  EXPECT_EQ(FourCC(b, 12), "LIST");
+  EXPECT_EQ(Le32(b, 16), 200u);
+  EXPECT_EQ(FourCC(b, 20), "hdrl");
+  EXPECT_EQ(FourCC(b, 24), "avih");
+  EXPECT_EQ(Le32(b, 28), 56u);
+  EXPECT_EQ(FourCC(b, 88), "LIST");
+  EXPECT_EQ(Le32(b, 92), 124u);
+  EXPECT_EQ(FourCC(b, 100), "strh");
+  EXPECT_EQ(FourCC(b, 172), "strf");
+  EXPECT_EQ(Le32(b, 176), 40u);
+  EXPECT_EQ(FourCC(b, 220), "LIST");
+  EXPECT_EQ(FourCC(b, 228), "movi");
+
+  // Main header: 25 fps, no data rate given, one stream.
+  const std::size_t avih = 32;
+  EXPECT_EQ(Le32(b, avih + 0), 40000u);
+  EXPECT_EQ(Le32(b, avih + 4), 230400u * 25);
+  EXPECT_EQ(Le32(b, avih + 12), 0x10u);
+  EXPECT_EQ(Le32(b, avih + 16), 3u);
+  EXPECT_EQ(Le32(b, avih + 20), 0u);
+  EXPECT_EQ(Le32(b, avih + 24), 1u);
+  EXPECT_EQ(Le32(b, avih + 28), 230400u);
+  EXPECT_EQ(Le32(b, avih + 32), 320u);
+  EXPECT_EQ(Le32(b, avih + 36), 240u);
+  // Video stream header and format.
+  const std::size_t strh = 108;
+  EXPECT_EQ(FourCC(b, strh), "vids");
+  EXPECT_EQ(Le32(b, strh + 4), 0u);
+  EXPECT_EQ(Le32(b, strh + 20), 1000u);
+  EXPECT_EQ(Le32(b, strh + 24), 25000u);
+  EXPECT_EQ(Le32(b, strh + 32), 3u);
+  EXPECT_EQ(Le32(b, strh + 36), 230400u);
+  EXPECT_EQ(Le32(b, strh + 40), 7500u);
+  EXPECT_EQ(Le32(b, strh + 56), 320u);
+  EXPECT_EQ(Le32(b, strh + 60), 240u);
+  const std::size_t strf = 180;
+  EXPECT_EQ(Le32(b, strf + 4), 320u);
+  EXPECT_EQ(Le32(b, strf + 8), 240u);
+  EXPECT_EQ(Le32(b, strf + 12), 0x00180001u);  // one plane, 24 bits
+  EXPECT_EQ(Le32(b, strf + 20), 230400u);
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+}
+
+TEST_F(AviLayoutTest, RatesAndDataRateFillTheHeaders) {
+  setup.settings.frameRate = 29.97f;
+  setup.settings.dataRate = 300;
+  setup.SetSpan(0, 100);
+  auto b = Make(3);
+  EXPECT_EQ(Le32(b, 32), 33366u);
+  EXPECT_EQ(Le32(b, 36), 307200u);
+  EXPECT_EQ(Le32(b, 108 + 24), 29970u);
+
+  // An odd width pads every row: 321 pixels take 964 bytes.
+  setup.settings.width = 321;
+  setup.settings.dataRate = -1;
+  b = Make(3);
+  EXPECT_EQ(Le32(b, 180 + 20), 964u * 240);
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+}
+
+TEST_F(AviLayoutTest, RecordsWrapEveryFrameWhenInterleavingEveryFrame) {
+  setup.settings.interleaveFrames = 1;
+  setup.settings.keyFrameEvery = 4;
+  setup.SetSpan(0, 120);
+  auto b = Make(3);
+  AviWalk w = WalkAvi(b);
+  ASSERT_EQ(w.index.size(), 6u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(w.index[2 * i].id, "rec ");
+    EXPECT_EQ(w.index[2 * i].flags, 0x01u);
+    EXPECT_EQ(w.index[2 * i + 1].id, "00dc") << "the first key frame would be the fourth";
+    EXPECT_EQ(w.index[2 * i + 1].flags, 0u);
+  }
+  EXPECT_EQ(w.index[0].offset, 4u);
+  EXPECT_EQ(w.index[0].length, 4u + 8 + 230400);
+  EXPECT_EQ(Le32(b, 32 + 12), 0x10u) << "video only is never marked interleaved";
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+
+  setup.settings.keyFrameEvery = 1;
+  w = WalkAvi(Make(3));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(w.index[2 * i + 1].id, "00db");
+    EXPECT_EQ(w.index[2 * i + 1].flags, 0x10u);
+  }
+  setup.settings.keyFrameEvery = 2;
+  w = WalkAvi(Make(3));
+  EXPECT_EQ(w.index[1].id, "00dc");
+  EXPECT_EQ(w.index[3].id, "00db");
+
+  // Without interleaving every frame there are no records.
+  setup.settings.interleaveFrames = 30;
+  w = WalkAvi(Make(3));
+  ASSERT_EQ(w.index.size(), 3u);
+  for (const auto& e : w.index) EXPECT_NE(e.id, "rec ");
+  EXPECT_EQ(w.index[0].offset, 4u);
+  EXPECT_EQ(w.index[1].offset, 4u + 8 + 230400);
+}
+
+TEST_F(AviLayoutTest, ExtraFramesAreRefusedAndTheFileStaysSound) {
+  setup.settings.interleaveFrames = 1;
+  setup.SetSpan(0, 120);  // 3 frames announced
+  ASSERT_TRUE(RunMovie(setup, 10));
+  const auto b = ReadFileBytes(setup.path);
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+  AviWalk w = WalkAvi(b);
+  EXPECT_EQ(w.index.size(), 6u);  // the capacity: two entries per announced frame
+  EXPECT_EQ(Le32(b, 32 + 16), 3u);
+}
+
+TEST_F(AviLayoutTest, FewerFramesThanAnnouncedKeepTheAnnouncedCounts) {
+  setup.SetSpan(0, 400);  // 10 announced
+  const auto b = Make(4);
+  EXPECT_EQ(Le32(b, 32 + 16), 10u);
+  EXPECT_EQ(Le32(b, 108 + 32), 10u);
+  EXPECT_EQ(WalkAvi(b).index.size(), 4u);
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+}
+
+// The first pixel byte of every video chunk, in file order.
+std::vector<std::uint8_t> FirstBytes(const std::vector<std::uint8_t>& b) {
+  std::vector<std::uint8_t> out;
+  AviWalk w = WalkAvi(b);
+  for (const auto& c : w.chunks)
+    if (c.id == "00db" || c.id == "00dc") out.push_back(b[c.headerOffset + 8]);
+  return out;
+}
+
+TEST_F(AviLayoutTest, FrameRateConversionDropsAndNeverRepeats) {
+  setup.request.sameAsProject = 1;
+  auto run = [&](int projectX100, float rate, std::uint32_t hostFrames) {
+    NorvHostSetProject(720, 576, projectX100);
+    setup.settings.frameRate = rate;
+    setup.SetSpan(0, 2000);
+    EXPECT_TRUE(RunMovie(setup, hostFrames));
+    return FirstBytes(ReadFileBytes(setup.path));
+  };
+  auto expect = [](std::vector<std::uint32_t> kept, std::size_t n) {
+    std::vector<std::uint8_t> out;
+    for (std::size_t i = 0; i < n && i < kept.size(); ++i)
+      out.push_back(PatternFrame(320, 240, kept[i])[0]);
+    return out;
+  };
+  // 30 to 15: host frames 1, 3, 5 ... (counting from 1) are kept.
+  auto got = run(3000, 15.0f, 60);
+  std::vector<std::uint32_t> odd;
+  for (std::uint32_t i = 0; i < 60; i += 2) odd.push_back(i);
+  EXPECT_EQ(got, expect(odd, 30));
+
+  // 29.97 to 25: one frame in six dropped, starting with the second.
+  got = run(2997, 25.0f, 60);
+  std::vector<std::uint32_t> kept;
+  for (std::uint32_t i = 0; i < 60; ++i)
+    if (i % 6 != 1) kept.push_back(i);
+  ASSERT_EQ(got.size(), 50u);
+  EXPECT_EQ(got, expect(kept, 50));
+
+  // A movie faster than the host keeps every host frame.
+  got = run(1500, 30.0f, 30);
+  EXPECT_EQ(got.size(), 30u);
+}
+
+TEST_F(AviLayoutTest, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
+  WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
+  setup.settings.width = 8;
+  setup.settings.height = 4;
+  setup.SetSpan(0, 40);
+  ASSERT_TRUE(RunMovie(setup, 1));
+  auto b = ReadFileBytes(setup.path);
+  AviWalk w = WalkAvi(b);
+  const auto* chunk = w.Find("00dc");
+  ASSERT_NE(chunk, nullptr);
+  const std::uint8_t* got = &b[chunk->headerOffset + 8];
+  const auto frame = PatternFrame(8, 4, 0);
+  const std::size_t shift = (8 + 2) * 3;
+  for (std::size_t i = 0; i < shift; ++i) ASSERT_EQ(got[i], 0) << i;
+  EXPECT_EQ(0, std::memcmp(got + shift, frame.data(), frame.size() - shift));
+
+  // In NTSC the same profile value has no effect on the AVI path.
+  NorvHostSetNtsc(1);
+  ASSERT_TRUE(RunMovie(setup, 1));
+  b = ReadFileBytes(setup.path);
+  w = WalkAvi(b);
+  EXPECT_EQ(0, std::memcmp(&b[w.Find("00dc")->headerOffset + 8], frame.data(), frame.size()));
+}
+
+TEST_F(AviLayoutTest, VideoOnlyMovieReportsNoFramesDone) {
+  void* session = Plugin().MakeMovieGetContext(&setup.request);
+  ASSERT_NE(session, nullptr);
+  std::uint32_t limit = 0;
+  EXPECT_EQ(Plugin().MakeMovieInitCompression(session, 0, 1, &limit), 0);
+  EXPECT_EQ(limit, 0x7FFFFFFFu);
+  const auto f = PatternFrame(320, 240, 1);
+  for (int i = 0; i < 3; ++i) {
+    std::uint32_t done = 99;
+    EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done), 0);
+    EXPECT_EQ(done, 0u);
+  }
+  Plugin().MakeMovieCloseCompression(session, 0);
+  Plugin().MakeMovieDeleteContext(&session);
+}
+
+TEST_F(AviLayoutTest, UnwritableOutputShowsItsMessage) {
+  std::strcpy(setup.request.outputPath, (host.dir().File("missing/dir/out.avi")).c_str());
+  EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_EQ(messages.texts()[0], "Fail to create new avi file!");
+}
+
+// Frames made by ffmpeg go through the plug-in untouched: ffmpeg's own
+// checksums of the decoded frames agree frame for frame.
+TEST_F(AviLayoutTest, FfmpegReadsBackTheSourceFramesExactly) {
+  const std::string source = host.dir().File("source.avi");
+  int status = 0;
+  RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
+             "-pix_fmt bgr24 -c:v rawvideo " + source, &status);
+  ASSERT_EQ(status, 0);
+  const std::string out = host.dir().File("copy.avi");
+  RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi make " + out + " --video " + source +
+                 " --audio none --duration 2 --set width=320 --set height=240 -q",
+             &status);
+  ASSERT_EQ(status, 0);
+  auto hashes = [](const std::string& file) {
+    std::string text = RunCommand("ffmpeg -v error -i " + file + " -map 0:v -f framemd5 - | "
+                                  "grep -v '^#' | awk -F, '{print $NF}'");
+    return text;
+  };
+  const std::string want = hashes(source);
+  EXPECT_EQ(std::count(want.begin(), want.end(), '\n'), 50);
+  EXPECT_EQ(hashes(out), want);
+  EXPECT_EQ(RunCommand("ffprobe -v warning " + out + " 2>&1"), "");
+  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
+}
+
+}  // namespace
