@@ -16,6 +16,14 @@ std::uint32_t AudioBlockAlign(const std::uint8_t* waveFormat) {
   return f.nBlockAlign;
 }
 
+std::uint32_t AudioTarget(std::uint32_t totalBytes, float progress, std::uint32_t blockAlign) {
+  const double fraction = progress < 1.0f ? static_cast<double>(progress) : 1.0;
+  auto end = static_cast<std::uint32_t>(static_cast<double>(static_cast<float>(totalBytes)) *
+                                        (fraction > 0.0 ? fraction : 0.0));
+  end = std::min(end, totalBytes);
+  return end - end % blockAlign;
+}
+
 float InterleaveBytes(std::uint32_t totalBytes, std::uint32_t frameCount,
                       std::uint32_t interleaveFrames) {
   return static_cast<float>(totalBytes) /
@@ -64,10 +72,8 @@ void MovieSession::AdvanceAudioChunk() {
   if (audioChunkData == nullptr || audioFormat == nullptr) return;
   audioChunkData += audioChunkEnd - audioChunkStart;
   audioChunkStart = audioChunkEnd;
-  std::uint32_t end = static_cast<std::uint32_t>(static_cast<float>(audioTotalBytes) *
-                                                 std::min(audioProgress, 1.0f));
-  end -= end % AudioBlockAlign(audioFormat);
-  audioChunkEnd = std::max(end, audioChunkStart);
+  audioChunkEnd = std::max(
+      AudioTarget(audioTotalBytes, audioProgress, AudioBlockAlign(audioFormat)), audioChunkStart);
 }
 
 int MovieSession::WriteInitialAudio() {

@@ -98,10 +98,8 @@ int MovieSession::ReadPushedAudio() {
   if (audioChunkData == nullptr || streamCount != 2) return 0;
   const std::uint32_t align = AudioBlockAlign(audioFormat);
   audioChunkStart = audioChunkEnd;
-  std::uint32_t end = static_cast<std::uint32_t>(static_cast<float>(audioTotalBytes) *
-                                                 std::min(audioProgress, 1.0f));
-  end -= end % align;
-  end = std::max(end, audioChunkStart);
+  const std::uint32_t end =
+      std::max(AudioTarget(audioTotalBytes, audioProgress, align), audioChunkStart);
   // A slice never outgrows the buffer it is read into.
   const std::uint32_t room = audioBufferSize - audioBufferSize % align;
   audioChunkEnd = std::min(end, audioChunkStart + room);

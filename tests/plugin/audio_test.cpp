@@ -1,0 +1,318 @@
+// Audio: the decimation of pushed blocks, the hand-over between the audio
+// and the video caller, wave-file audio, and where the interleave rule puts
+// the audio chunks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "hoststub/norv_host.h"
+#include "plugin/host/host_api.h"
+#include "plugin/session/movie_context.h"
+#include "tests/support/avi_walk.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using norv::test::AviWalk;
+using norv::test::CheckIndexAgainstChunks;
+using norv::test::HostScope;
+using norv::test::MovieSetup;
+using norv::test::PatternFrame;
+using norv::test::ReadFileBytes;
+using norv::test::RecordedMessages;
+using norv::test::RunCommand;
+using norv::test::WalkAvi;
+using norv::test::WriteFileBytes;
+
+std::vector<std::uint8_t> Ramp(std::size_t n, std::uint32_t seed = 0) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 31 + seed);
+  return v;
+}
+
+TEST(ReduceSampleRate, KeepsTheFirstOfFourSampleFramesAndCarriesTheRest) {
+  MovieSession s;
+  s.channels = 1;
+  s.bitsPerSample = 8;
+  const auto first = Ramp(10);
+  std::uint8_t* out = nullptr;
+  ASSERT_EQ(s.ReduceSampleRate(10, first.data(), &out), 2u);
+  EXPECT_EQ(out[0], first[0]);
+  EXPECT_EQ(out[1], first[4]);
+  delete[] out;
+  EXPECT_EQ(s.carryBytes, 2u);
+  const auto second = Ramp(6, 100);
+  ASSERT_EQ(s.ReduceSampleRate(6, second.data(), &out), 2u);
+  EXPECT_EQ(out[0], first[8]) << "the carried bytes come first";
+  EXPECT_EQ(out[1], second[2]);
+  delete[] out;
+  EXPECT_EQ(s.carryBytes, 0u);
+
+  s.channels = 2;
+  s.bitsPerSample = 16;
+  const auto small = Ramp(12);
+  EXPECT_EQ(s.ReduceSampleRate(12, small.data(), &out), 0u);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(s.carryBytes, 0u);
+  const auto big = Ramp(16 * 3 + 9);  // three groups and two whole frames over
+  ASSERT_EQ(s.ReduceSampleRate(static_cast<std::uint32_t>(big.size()), big.data(), &out), 12u);
+  EXPECT_EQ(0, std::memcmp(out + 4, big.data() + 16, 4));
+  EXPECT_EQ(0, std::memcmp(out + 8, big.data() + 32, 4));
+  delete[] out;
+  EXPECT_EQ(s.carryBytes, 8u);
+  EXPECT_EQ(0, std::memcmp(s.carry, big.data() + 49, 8));
+}
+
+class AudioMovie : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NorvHostSetHardware(1);
+    PushedAudioWaitLimits() = {200, 100};
+    setup.settings.width = 32;
+    setup.settings.height = 16;
+  }
+  void TearDown() override { PushedAudioWaitLimits() = {}; }
+
+  void SetAudio(int bits, int rate, int channels) {
+    setup.settings.audioFormat[1] = static_cast<std::uint32_t>(bits);
+    setup.settings.audioFormat[2] = static_cast<std::uint32_t>(rate);
+    setup.settings.audioFormat[3] = static_cast<std::uint32_t>(channels);
+  }
+
+  // Runs a movie: `audio` pushed first (in blocks of 4000 bytes), then the frames.
+  std::vector<std::uint8_t> Make(std::uint32_t frames, const std::vector<std::uint8_t>& audio,
+                                 bool concurrent = false) {
+    session = CreateMovieSession(&setup.request);
+    EXPECT_NE(session, nullptr);
+    if (session == nullptr) return {};
+    EXPECT_EQ(session->BeginAudioCapture(), 0);
+    auto push = [&] {
+      for (std::size_t at = 0; at < audio.size(); at += 4000) {
+        AudioBlock b{audio.data() + at,
+                     static_cast<std::uint32_t>(std::min<std::size_t>(4000, audio.size() - at))};
+        std::uint32_t done = 0;
+        EXPECT_EQ(session->StoreAudioBlock(&b, &done), 0);
+        if (concurrent) std::this_thread::sleep_for(std::chrono::microseconds(300));
+      }
+    };
+    std::thread pusher;
+    if (concurrent)
+      pusher = std::thread(push);
+    else
+      push();
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      auto f = PatternFrame(setup.settings.width, setup.settings.height, i);
+      std::uint32_t done = 0;
+      EXPECT_EQ(session->CompressAviFrame(f.data(), &done), 0);
+      EXPECT_EQ(done, i + 1);
+    }
+    if (pusher.joinable()) pusher.join();
+    session->EndAudioCapture();
+    session->FinishMovie();
+    delete session;
+    session = nullptr;
+    return ReadFileBytes(setup.path);
+  }
+
+  // Bytes of each audio chunk, and after which video frame it stands (0: before any).
+  struct AudioChunk {
+    std::uint32_t size;
+    int afterFrame;
+  };
+  static std::vector<AudioChunk> AudioChunks(const std::vector<std::uint8_t>& b) {
+    std::vector<AudioChunk> out;
+    int frames = 0;
+    for (const auto& c : WalkAvi(b).chunks) {
+      if (c.id == "00db" || c.id == "00dc") ++frames;
+      if (c.id == "01wb") out.push_back({c.size, frames});
+    }
+    return out;
+  }
+
+  HostScope host;
+  RecordedMessages messages;
+  MovieSetup setup{host.dir()};
+  MovieSession* session = nullptr;
+};
+
+TEST_F(AudioMovie, LeadAndInterleaveAtTwentyFiveFramesPerSecond) {
+  SetAudio(16, 44100, 2);
+  setup.settings.interleaveFrames = 1;
+  setup.SetSpan(0, 4000);
+  const auto audio = Ramp(705600);
+  const auto b = Make(100, audio);
+  const auto chunks = AudioChunks(b);
+  ASSERT_EQ(chunks.size(), 18u + 81u);
+  EXPECT_EQ(chunks[0].size, 7052u);
+  for (int i = 0; i < 18; ++i) {
+    EXPECT_EQ(chunks[i].afterFrame, 0);
+    EXPECT_TRUE(chunks[i].size == 7052 || chunks[i].size == 7056 || chunks[i].size == 7060);
+  }
+  EXPECT_EQ(chunks[18].afterFrame, 1);
+  EXPECT_EQ(chunks[18].size, 14112u);
+  EXPECT_EQ(chunks.back().afterFrame, 81);
+  std::uint32_t total = 0;
+  for (const auto& c : chunks) total += c.size;
+  EXPECT_EQ(total, 705600u);
+  AviWalk w = WalkAvi(b);
+  EXPECT_EQ(w.index.size(), 317u);
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+  // The main header: interleaved, lead 18 in both 'initial frames' fields.
+  EXPECT_EQ(norv::test::Le32(b, 32 + 12), 0x110u);
+  EXPECT_EQ(norv::test::Le32(b, 32 + 20), 18u);
+  // ffmpeg hands back exactly the bytes that were pushed.
+  const std::string pcm = host.dir().File("pcm.raw");
+  norv::test::WriteFileBytes(pcm, audio);
+  EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
+            RunCommand("md5sum < " + pcm));
+}
+
+TEST_F(AudioMovie, EveryFewFramesAndAtTheEnd) {
+  SetAudio(8, 22050, 1);
+  setup.settings.frameRate = 5.0f;
+  setup.settings.interleaveFrames = 2;
+  setup.SetSpan(0, 1000);  // five frames, 22050 bytes
+  const auto chunks = AudioChunks(Make(5, Ramp(22050)));
+  ASSERT_EQ(chunks.size(), 3u);
+  EXPECT_EQ(chunks[0].afterFrame, 1);
+  EXPECT_EQ(chunks[0].size, 8820u);  // 2/5
+  EXPECT_EQ(chunks[1].afterFrame, 3);
+  EXPECT_EQ(chunks[1].size, 8820u);  // 4/5
+  EXPECT_EQ(chunks[2].afterFrame, 4);
+  EXPECT_EQ(chunks[2].size, 4410u);  // the rest, odd-sized and padded
+  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
+}
+
+TEST_F(AudioMovie, ShortLeadAndMoviesShorterThanTheLead) {
+  SetAudio(8, 22050, 1);
+  setup.settings.interleaveFrames = 1;
+  setup.settings.frameRate = 3.0f;  // lead 2
+  setup.SetSpan(0, 1667);           // five frames
+  auto chunks = AudioChunks(Make(5, Ramp(36774)));
+  ASSERT_EQ(chunks.size(), 4u);
+  EXPECT_EQ(chunks[0].afterFrame, 0);
+  EXPECT_EQ(chunks[1].afterFrame, 0);
+  EXPECT_EQ(chunks[2].afterFrame, 1);
+  EXPECT_EQ(chunks[3].afterFrame, 2);
+
+  setup.settings.frameRate = 29.97f;  // lead 22, more than the ten frames
+  setup.SetSpan(0, 334);
+  chunks = AudioChunks(Make(10, Ramp(7365)));
+  ASSERT_EQ(chunks.size(), 10u);
+  for (const auto& c : chunks) EXPECT_EQ(c.afterFrame, 0);
+  const auto b = ReadFileBytes(setup.path);
+  EXPECT_EQ(norv::test::Le32(b, 32 + 20), 10u) << "the header's lead is clamped to the frames";
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+}
+
+TEST_F(AudioMovie, ProfileSwitchTurnsInterleavingOff) {
+  WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 1, 0);
+  SetAudio(16, 44100, 2);
+  setup.settings.interleaveFrames = 1;
+  setup.SetSpan(0, 400);
+  const auto b = Make(10, Ramp(70560));
+  EXPECT_EQ(norv::test::Le32(b, 32 + 12), 0x10u);
+  for (const auto& e : WalkAvi(b).index) EXPECT_NE(e.id, "rec ");
+  const auto chunks = AudioChunks(b);
+  ASSERT_FALSE(chunks.empty());
+  EXPECT_EQ(chunks[0].afterFrame, 1);
+}
+
+TEST_F(AudioMovie, AudioFromAnotherThreadArrivesWhole) {
+  SetAudio(16, 44100, 2);
+  setup.settings.interleaveFrames = 1;
+  setup.SetSpan(0, 2000);
+  const auto audio = Ramp(352800, 7);
+  const auto b = Make(50, audio, true);
+  const std::string pcm = host.dir().File("pcm.raw");
+  WriteFileBytes(pcm, audio);
+  EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
+            RunCommand("md5sum < " + pcm));
+  EXPECT_FALSE(std::filesystem::exists(host.dir().File("Taltemp101wav.tmp")))
+      << "the temporary file goes when the host streams the audio";
+}
+
+TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
+  SetAudio(8, 22050, 1);
+  setup.settings.interleaveFrames = 2;
+  setup.settings.frameRate = 5.0f;
+  setup.SetSpan(0, 1000);
+  // Only 1000 bytes arrive: the first slice (8820) is cut to them, the next
+  // ones find nothing new and are silence of their full length.
+  const auto b = Make(5, Ramp(1000));
+  const auto chunks = AudioChunks(b);
+  ASSERT_EQ(chunks.size(), 3u);
+  EXPECT_EQ(chunks[0].size, 1000u);
+  EXPECT_EQ(chunks[1].size, 16640u);  // from 1000 to 4/5 of the audio
+  AviWalk w = WalkAvi(b);
+  for (const auto& c : w.chunks) {
+    if (c.id != "01wb" || c.size != 16640u) continue;
+    EXPECT_EQ(b[c.headerOffset + 8], 0x80) << "8-bit silence";
+  }
+}
+
+TEST_F(AudioMovie, RawStreamIgnoresAudioAndEmptyBlocksFail) {
+  SetAudio(16, 44100, 2);
+  MovieSession* s = CreateMovieSession(&setup.request);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->BeginAudioCapture(), 0);
+  AudioBlock empty{nullptr, 0};
+  std::uint32_t done = 77;
+  EXPECT_EQ(s->StoreAudioBlock(&empty, &done), 1);
+  EXPECT_EQ(done, 77u) << "nothing is reported for an empty block";
+  s->qrvExport = 1;
+  EXPECT_EQ(s->StoreAudioBlock(&empty, &done), 0);
+  EXPECT_EQ(done, 0u);
+  s->EndAudioCapture();
+  delete s;
+}
+
+TEST_F(AudioMovie, WaveFileBesideTheMovieIsMappedAndSliced) {
+  NorvHostSetHardware(0);
+  SetAudio(16, 44100, 2);
+  setup.settings.interleaveFrames = 1;
+  setup.SetSpan(0, 1000);
+  const std::string wave = host.dir().File("out.wav");
+  int status = 0;
+  RunCommand(
+      "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 "
+      "-ac 2 -c:a pcm_s16le " +
+          wave,
+      &status);
+  ASSERT_EQ(status, 0);
+  const auto b = Make(25, {});
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+  EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
+            RunCommand("ffmpeg -v error -i " + wave + " -f s16le - | md5sum"));
+  EXPECT_TRUE(std::filesystem::exists(wave));
+}
+
+TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
+  NorvHostSetHardware(0);
+  auto expect = [&](const std::string& first) {
+    messages.clear();
+    EXPECT_EQ(CreateMovieSession(&setup.request), nullptr);
+    ASSERT_EQ(messages.texts().size(), 2u) << first;
+    EXPECT_EQ(messages.texts()[0], first);
+    EXPECT_EQ(messages.texts()[1], "Error reading wave file format!");
+  };
+  const std::string wave = host.dir().File("out.wav");
+  expect("Fail to open wave file!");
+  WriteFileBytes(wave, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '});
+  expect("Fail to find wave chunk!");
+  WriteFileBytes(
+      wave, {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'W', 'A', 'V', 'E', 'd', 'a', 't', 'a', 0, 0, 0, 0});
+  expect("Fail to find wave header chunk!");
+  std::vector<std::uint8_t> header = {'R', 'I', 'F', 'F', 24, 0, 0, 0, 'W', 'A', 'V', 'E',
+                                      'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   2,   0};
+  WriteFileBytes(wave, header);
+  expect("Fail to read wave header!");
+  header = {'R', 'I', 'F', 'F', 28, 0, 0,    0,    'W', 'A', 'V',  'E',  'f', 'm', 't', ' ', 16, 0,
+            0,   0,   1,   0,   2,  0, 0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,   0,   16, 0};
+  WriteFileBytes(wave, header);
+  expect("Fail to find wave data chunk!");
+}
+
+}  // namespace
