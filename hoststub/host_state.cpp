@@ -14,7 +14,9 @@ namespace norv::host {
 namespace {
 
 std::mutex g_mutex;
-HostState g_state;
+// Constant-initialised: LoadFromEnvironment runs as a load-time constructor,
+// before any dynamic initialisation of this file would.
+constinit HostState g_state;
 
 std::string WithSeparator(std::string folder) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -128,6 +130,12 @@ void NorvHostSetDvReverseAvailable(int available) {
   HostState* s;
   auto lock = LockState(&s);
   s->dvReverseAvailable = available;
+}
+
+void NorvHostSetPresetPathAnswer(const char* path) {
+  HostState* s;
+  auto lock = LockState(&s);
+  s->presetPath = path != nullptr ? path : "";
 }
 
 int NorvHostParseProject(const char* text, int* width, int* height, int* rateX100) {

@@ -16,6 +16,7 @@ struct HostState {
   int dvReverseAvailable = 1;
   std::string folder;       // ends in a separator
   std::string profilePath;  // empty: the profile lives in memory only
+  std::string presetPath;   // what AskPresetPath answers; empty: cancelled
 };
 
 // The state under its lock.

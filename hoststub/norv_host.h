@@ -18,6 +18,9 @@ void NorvHostSetFolder(const char* folder);
 void NorvHostSetProfilePath(const char* path);
 void NorvHostSetConfirm(int answer);  // what ConfirmMovieRequest answers (default 1)
 void NorvHostSetDvReverseAvailable(int available);
+// The path AskPresetPath answers with, for scripted runs; null or empty makes
+// it report a cancelled chooser (the default).
+void NorvHostSetPresetPathAnswer(const char* path);
 
 // Parses WIDTHxHEIGHT@RATE; 1 on success.
 int NorvHostParseProject(const char* text, int* width, int* height, int* rateX100);

@@ -1,7 +1,5 @@
 // The five settings exports. They run on the host's user-interface thread
 // and serve one file-type kind, 1; any other kind gets 0 and no effect.
-#include <cstring>
-
 #include "platform/win32_types.h"
 #include "plugin/host/calling.h"
 #include "plugin/settings/default_settings.h"
@@ -36,9 +34,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL FileTypeGetSettingsInfo(std::uint32_t kind
                                                               const ProjectSettings* project) {
   if (kind != kAviKind || text == nullptr || settings == nullptr) return 0;
   try {
-    std::string summary = BuildSettingsSummary(settings, project);
-    std::memcpy(text, summary.c_str(), summary.size() + 1);
-    return 1;
+    return WriteSettingsInfo(kind, text, settings, project);
   } catch (...) {
     return 0;
   }

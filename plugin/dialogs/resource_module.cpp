@@ -1,0 +1,38 @@
+#include "plugin/dialogs/resource_module.h"
+
+#include <atomic>
+
+#if !defined(_WIN32)
+#include <dlfcn.h>
+#endif
+
+namespace {
+std::atomic<HINSTANCE> g_resourceModule{nullptr};
+}
+
+HINSTANCE CurrentResourceModule() {
+  return g_resourceModule.load();
+}
+
+void SetResourceModule(HINSTANCE module) {
+  g_resourceModule.store(module);
+}
+
+HINSTANCE ThisModule() {
+#if defined(_WIN32)
+  return GetModuleHandleA("NorvAvi.dll");
+#else
+  // A module's handle is its load address, as on Windows.
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ThisModule), &info) == 0) return nullptr;
+  return static_cast<HINSTANCE>(info.dli_fbase);
+#endif
+}
+
+ResourceModuleScope::ResourceModuleScope() : previous_(CurrentResourceModule()) {
+  SetResourceModule(ThisModule());
+}
+
+ResourceModuleScope::~ResourceModuleScope() {
+  SetResourceModule(previous_);
+}

@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "hoststub/norv_host.h"
+#include "hoststub/preset_format.h"
+#include "plugin/host/host_api.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using norv::host::AudioBlock;
+using norv::host::ParseVideoPreset;
+using norv::host::VideoPreset;
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const auto at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) text.replace(at, from.size(), to);
+  return text;
+}
+
+// A record with every field away from its default, owning a 3000-byte state.
+class Presets : public ::testing::Test {
+ protected:
+  Presets() {
+    auto* bytes = reinterpret_cast<std::uint8_t*>(&source);
+    for (std::size_t i = 0; i < sizeof source; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    source.compressorHandler = MakeFourCC("MJPG");
+    source.frameRate = 29.97f;
+    source.width = -5;
+    source.dataRate = -1;
+    std::memset(source.paletteFile, 0, sizeof source.paletteFile);
+    std::strcpy(source.paletteFile, "C:\\My Palettes\\\"warm\" #1 = 50%\t\xE9t\xE9.pal");
+    source.compressorStateSize = 3000;
+    source.compressorStateCapacity = 4000;
+    source.compressorState = HostAlloc(4000, 1);
+    auto* state = static_cast<std::uint8_t*>(HostBlockAddress(source.compressorState));
+    for (int i = 0; i < 3000; ++i) state[i] = static_cast<std::uint8_t>(i * 31 + 5);
+    path = dir.File("all fields.ostavi");
+  }
+  ~Presets() override { HostFree(&source.compressorState); }
+
+  // A destination that owns a block of its own, as the dialog's scratch copy does.
+  AviSettings Destination() {
+    AviSettings d;
+    std::memset(&d, 0x5A, sizeof d);
+    d.compressorStateSize = 10;
+    d.compressorStateCapacity = 1000;
+    d.compressorState = HostAlloc(1000, 1);
+    return d;
+  }
+
+  // The file is refused and the destination keeps every byte and its block.
+  void ExpectRefused(const std::string& text, const char* what) {
+    WriteText(path, text);
+    AviSettings d = Destination();
+    AviSettings before = d;
+    const long blocks = NorvHostBlocksInUse();
+    EXPECT_EQ(LoadPresetFile(1, &d, path.c_str()), 0) << what;
+    EXPECT_EQ(std::memcmp(&d, &before, sizeof d), 0) << what;
+    EXPECT_EQ(NorvHostBlocksInUse(), blocks) << what;
+    HostFree(&d.compressorState);
+  }
+
+  norv::test::HostScope host;
+  norv::test::TempDir dir;
+  AviSettings source;
+  std::string path;
+};
+
+TEST_F(Presets, VideoRoundTripRestoresEveryFieldAndOwnsItsOwnState) {
+  ASSERT_EQ(SavePresetFile(1, &source, path.c_str()), 1);
+  const std::string text = ReadText(path);
+  EXPECT_NE(text.find("\nframeRate=29.97 (0x41EFC28F)\n"), std::string::npos);
+  EXPECT_NE(text.find("\ncompressorHandler=0x47504A4D (MJPG)\n"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+
+  AviSettings loaded = Destination();
+  const long blocksBefore = NorvHostBlocksInUse();
+  ASSERT_EQ(LoadPresetFile(1, &loaded, path.c_str()), 1);
+  // The destination's previous block went back; its new one replaced it.
+  EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore);
+
+  constexpr std::size_t kRef = offsetof(AviSettings, compressorState);
+  EXPECT_EQ(std::memcmp(&loaded, &source, kRef), 0);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<char*>(&loaded) + kRef + 4,
+                        reinterpret_cast<char*>(&source) + kRef + 4, sizeof source - kRef - 4),
+            0);
+  ASSERT_NE(loaded.compressorState, 0u);
+  EXPECT_NE(loaded.compressorState, source.compressorState);
+  EXPECT_EQ(std::memcmp(HostBlockAddress(loaded.compressorState),
+                        HostBlockAddress(source.compressorState), 3000),
+            0);
+
+  HostFree(&loaded.compressorState);
+  EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore - 1);
+  ASSERT_NE(HostBlockAddress(source.compressorState), nullptr);
+  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(source.compressorState))[2999],
+            static_cast<std::uint8_t>(2999 * 31 + 5));
+}
+
+TEST_F(Presets, EmptyStateLoadsAsARecordWithoutBlock) {
+  HostFree(&source.compressorState);
+  source.compressorStateSize = 0;
+  source.compressorStateCapacity = 0;
+  ASSERT_EQ(SavePresetFile(1, &source, path.c_str()), 1);
+  AviSettings loaded = Destination();
+  const long blocks = NorvHostBlocksInUse();
+  ASSERT_EQ(LoadPresetFile(1, &loaded, path.c_str()), 1);
+  EXPECT_EQ(loaded.compressorState, 0u);
+  EXPECT_EQ(NorvHostBlocksInUse(), blocks - 1);
+}
+
+TEST_F(Presets, PaletteNameFillingTheWholeFieldRoundTrips) {
+  AviSettings s{};
+  for (int i = 0; i < 259; ++i) s.paletteFile[i] = static_cast<char>(1 + i % 255);
+  VideoPreset p;
+  ASSERT_TRUE(ParseVideoPreset(norv::host::FormatVideoPreset(s, {}), &p));
+  EXPECT_EQ(std::memcmp(p.settings.paletteFile, s.paletteFile, sizeof s.paletteFile), 0);
+}
+
+TEST_F(Presets, FloatsKeepTheirExactBits) {
+  for (std::uint32_t bits : {0x80000000u, 0x7FC01234u, 0x7F800000u, 0x00000001u, 0x41C80000u}) {
+    AviSettings s{};
+    std::memcpy(&s.frameRate, &bits, 4);
+    VideoPreset p;
+    ASSERT_TRUE(ParseVideoPreset(norv::host::FormatVideoPreset(s, {}), &p)) << std::hex << bits;
+    std::uint32_t back;
+    std::memcpy(&back, &p.settings.frameRate, 4);
+    EXPECT_EQ(back, bits);
+  }
+}
+
+TEST_F(Presets, MalformedVideoFilesAreRefusedAndLeaveTheDestinationUntouched) {
+  ASSERT_EQ(SavePresetFile(1, &source, path.c_str()), 1);
+  const std::string good = ReadText(path);
+  const std::string bits = "frameRate=29.97 (0x41EFC28F)";
+
+  ExpectRefused("", "empty file");
+  ExpectRefused(Replace(good, "NorvAvi preset 1", "NorvAvi preset"), "bad header");
+  ExpectRefused(Replace(good, "NorvAvi preset 1", "NorvAvi preset 2"), "unknown version");
+  ExpectRefused(Replace(good, "kind=1", "kind=3"), "wrong kind");
+  ExpectRefused(Replace(good, "aspectX=", "aspectX=1x"), "bad number");
+  ExpectRefused(Replace(good, "aspectX=", "aspectX=99999999999"), "number out of range");
+  ExpectRefused(Replace(good, "qrvExport=", "qrvExport=-"), "sign only");
+  ExpectRefused(Replace(good, "cropRect=", "cropRect=1 "), "too many words");
+  ExpectRefused(Replace(good, "\nend\n", "\n"), "no end line");
+  ExpectRefused(good.substr(0, good.size() / 2), "truncated");
+  ExpectRefused(Replace(good, "hwAccel=", "width=1\nhwAccel="), "repeated field");
+  ExpectRefused(Replace(good, "hwAccel=", "hwAcel="), "unknown field");
+  ExpectRefused(Replace(good, "\nlockAspect=", "\nx"), "missing field");
+  ExpectRefused(Replace(good, bits, "frameRate=25 (0x41EFC28F)"), "disagreeing float");
+  ExpectRefused(Replace(good, bits, "frameRate=29.97 (0x41EFC2)"), "short float bits");
+  ExpectRefused(Replace(good, "(MJPG)", "(MJPH)"), "disagreeing fourcc");
+  ExpectRefused(Replace(good, "compressorStateSize=3000", "compressorStateSize=2999"),
+                "state size mismatch");
+  ExpectRefused(Replace(good, "compressorStateCapacity=4000", "compressorStateCapacity=2000"),
+                "capacity below size");
+  ExpectRefused(Replace(good, "compressorState=", "compressorState=0"), "odd hex digits");
+  ExpectRefused(Replace(good, "compressorState=", "compressorState=G0"), "bad hex digit");
+  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"\\x00"), "NUL in name");
+  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"\\q"), "bad escape");
+  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"\"x"), "stray quote");
+  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"" + std::string(230, 'p')),
+                "name too long");
+
+  // A state above the limit is refused before anything is allocated.
+  const std::string huge = std::to_string(norv::host::kMaxPresetStateBytes + 1);
+  std::string oversize = Replace(good, "compressorStateSize=3000", "compressorStateSize=" + huge);
+  oversize = Replace(oversize, "compressorStateCapacity=4000", "compressorStateCapacity=" + huge);
+  const auto state = oversize.find("compressorState=") + 16;
+  oversize.replace(state, 6000, std::string(2 * (norv::host::kMaxPresetStateBytes + 1), 'A'));
+  ExpectRefused(oversize, "oversize state");
+
+  AviSettings d = Destination();
+  EXPECT_EQ(LoadPresetFile(1, &d, dir.File("missing.ostavi").c_str()), 0);
+  EXPECT_EQ(LoadPresetFile(2, &d, path.c_str()), 0);
+  HostFree(&d.compressorState);
+}
+
+TEST_F(Presets, EveryCutShortFileIsRefused) {
+  HostFree(&source.compressorState);
+  source.compressorStateSize = source.compressorStateCapacity = 0;
+  const std::string good = norv::host::FormatVideoPreset(source, {});
+  VideoPreset p;
+  for (std::size_t n = 0; n + 1 < good.size(); ++n)
+    EXPECT_FALSE(ParseVideoPreset(good.substr(0, n), &p)) << n;
+  EXPECT_TRUE(ParseVideoPreset(good.substr(0, good.size() - 1), &p));
+}
+
+TEST_F(Presets, HandEditedFilesMayUseCommentsCrLfAnyOrderAndPlainDecimals) {
+  HostFree(&source.compressorState);
+  source.compressorStateSize = source.compressorStateCapacity = 0;
+  std::string text = norv::host::FormatVideoPreset(source, {});
+  text = Replace(text, "frameRate=29.97 (0x41EFC28F)\n", "");
+  text = Replace(text, "kind=1\n", "kind=1\n\n# NTSC rate\n  frameRate = 29.97\n");
+  std::string crlf;
+  for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  VideoPreset p;
+  std::string why;
+  ASSERT_TRUE(ParseVideoPreset(crlf, &p, &why)) << why;
+  EXPECT_EQ(std::memcmp(&p.settings, &source, offsetof(AviSettings, compressorState)), 0);
+}
+
+TEST_F(Presets, SaveRefusesRecordsItCannotWriteFaithfully) {
+  AviSettings broken = source;
+  std::memset(broken.paletteFile, 'a', sizeof broken.paletteFile);
+  EXPECT_EQ(SavePresetFile(1, &broken, path.c_str()), 0);
+  broken = source;
+  broken.compressorState = 0;  // a size without a block
+  EXPECT_EQ(SavePresetFile(1, &broken, path.c_str()), 0);
+  broken = source;
+  broken.compressorStateCapacity = 100;
+  EXPECT_EQ(SavePresetFile(1, &broken, path.c_str()), 0);
+  EXPECT_EQ(SavePresetFile(2, &source, path.c_str()), 0);
+  EXPECT_EQ(SavePresetFile(1, &source, dir.File("no/such/folder.ostavi").c_str()), 0);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(Presets, AudioBlockRoundTripsAndKindsDoNotMix) {
+  std::uint32_t block[14];
+  for (std::uint32_t i = 0; i < 14; ++i) block[i] = 0xFFFFFFF0u + i * 0x01010101u;
+  const std::string audio = dir.File("a.ostwav");
+  ASSERT_EQ(SavePresetFile(3, block, audio.c_str()), 1);
+  std::uint32_t loaded[14] = {};
+  ASSERT_EQ(LoadPresetFile(3, loaded, audio.c_str()), 1);
+  EXPECT_EQ(std::memcmp(loaded, block, sizeof block), 0);
+
+  ASSERT_EQ(SavePresetFile(1, &source, path.c_str()), 1);
+  std::uint32_t untouched[14] = {7};
+  EXPECT_EQ(LoadPresetFile(3, untouched, path.c_str()), 0);
+  EXPECT_EQ(untouched[0], 7u);
+  ExpectRefused(ReadText(audio), "audio preset as video");
+
+  WriteText(audio, Replace(ReadText(audio), "audioFormat=", "audioFormat=1 "));
+  EXPECT_EQ(LoadPresetFile(3, untouched, audio.c_str()), 0);
+  EXPECT_EQ(untouched[0], 7u);
+}
+
+TEST(SamplePresets, ShippedVideoPresetsAllLoad) {
+  norv::test::HostScope host;
+  char folder[260] = {};
+  GetHostFolder(folder);
+  const std::filesystem::path samples = std::string(folder) + "SAMPLES";
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(samples)) {
+    AviSettings s{};
+    EXPECT_EQ(LoadPresetFile(1, &s, entry.path().c_str()), 1) << entry.path();
+    EXPECT_EQ(entry.path().extension(), ".ostavi");
+    EXPECT_GE(s.width, 32);
+    HostFree(&s.compressorState);
+    ++count;
+  }
+  EXPECT_GE(count, 4);
+
+  AviSettings dv{};
+  ASSERT_EQ(LoadPresetFile(1, &dv, (samples / "DV PAL.ostavi").c_str()), 1);
+  EXPECT_EQ(dv.compressorHandler, MakeFourCC("dvsd"));
+  EXPECT_EQ(dv.width, 720);
+  EXPECT_EQ(dv.height, 576);
+  EXPECT_EQ(dv.frameRate, 25.0f);
+}
+
+TEST(PresetPathAnswer, CopiedIntoTheCallersBufferOrCancelled) {
+  char path[260] = {};
+  NorvHostSetPresetPathAnswer("/tmp/x.ostavi");
+  EXPECT_EQ(AskPresetPath(1, path, ".ostavi", nullptr), 1);
+  EXPECT_STREQ(path, "/tmp/x.ostavi");
+
+  std::memset(path, 0, sizeof path);
+  NorvHostSetPresetPathAnswer(std::string(259, 'p').c_str());
+  EXPECT_EQ(AskPresetPath(0, path, ".ostavi", nullptr), 1);
+  EXPECT_EQ(std::strlen(path), 259u);
+
+  std::memset(path, 0, sizeof path);
+  NorvHostSetPresetPathAnswer(std::string(260, 'p').c_str());
+  EXPECT_EQ(AskPresetPath(0, path, ".ostavi", nullptr), 0);
+  EXPECT_EQ(path[0], '\0');
+
+  NorvHostSetPresetPathAnswer("");
+  EXPECT_EQ(AskPresetPath(1, path, ".ostwav", nullptr), 0);
+  NorvHostSetPresetPathAnswer(nullptr);
+  EXPECT_EQ(AskPresetPath(1, path, ".ostwav", nullptr), 0);
+}
+
+}  // namespace
