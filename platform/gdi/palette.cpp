@@ -1,20 +1,127 @@
 #include "platform/gdi/palette.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
 namespace {
 
+// Nearest-entry queries go through a grid of 32 x 32 x 32 cells over the
+// colour cube (8 levels per component and cell). Each cell lists, in index
+// order, every entry that can be the nearest to some colour of the cell: an
+// entry whose smallest possible distance to the cell is at most the smallest
+// over all entries of their largest distance to the cell. The true nearest
+// colour, and every entry tied with it, always passes that test, so scanning
+// a cell's list with a strict comparison gives exactly the brute-force
+// answer, lowest index on ties.
+constexpr int kCellBits = 3;
+constexpr int kCellsPerAxis = 256 >> kCellBits;
+constexpr int kCellCount = kCellsPerAxis * kCellsPerAxis * kCellsPerAxis;
+
+struct Grid {
+  std::vector<std::uint32_t> first;  // kCellCount + 1 offsets into `entries`
+  std::vector<std::uint16_t> entries;
+};
+
 struct Palette {
   static constexpr std::uint32_t kMagic = 0x50414C54;  // "PALT"
   std::uint32_t magic = kMagic;
   std::vector<PALETTEENTRY> entries;
+  // Built on the first query, so palettes that are never searched cost nothing.
+  std::once_flag gridOnce;
+  std::unique_ptr<Grid> grid;
 };
 
 Palette* FromHandle(HPALETTE h) {
   auto* p = reinterpret_cast<Palette*>(h);
   return p != nullptr && p->magic == Palette::kMagic ? p : nullptr;
+}
+
+int CellOf(int r, int g, int b) {
+  return ((r >> kCellBits) * kCellsPerAxis + (g >> kCellBits)) * kCellsPerAxis + (b >> kCellBits);
+}
+
+std::unique_ptr<Grid> BuildGrid(const std::vector<PALETTEENTRY>& entries) {
+  // Per axis: the smallest and largest squared distance of a component value
+  // to the values of each cell slab.
+  static const auto kSpans = [] {
+    struct Spans {
+      std::uint32_t near[kCellsPerAxis][256];
+      std::uint32_t far[kCellsPerAxis][256];
+    };
+    auto spans = std::make_unique<Spans>();
+    for (int c = 0; c < kCellsPerAxis; ++c) {
+      const int lo = c << kCellBits, hi = lo + (1 << kCellBits) - 1;
+      for (int v = 0; v < 256; ++v) {
+        const int dn = v < lo ? lo - v : v > hi ? v - hi : 0;
+        const int df = std::max(v - lo, hi - v);
+        spans->near[c][v] = static_cast<std::uint32_t>(dn * dn);
+        spans->far[c][v] = static_cast<std::uint32_t>(df * df);
+      }
+    }
+    return spans;
+  }();
+  const auto& near = kSpans->near;
+  const auto& far = kSpans->far;
+
+  auto grid = std::make_unique<Grid>();
+  grid->first.resize(kCellCount + 1);
+  grid->entries.reserve(static_cast<std::size_t>(kCellCount) * 8);
+  const std::size_t n = entries.size();
+  std::vector<std::uint32_t> nearR(n), farR(n), nearRG(n), farRG(n);
+  int cell = 0;
+  for (int cr = 0; cr < kCellsPerAxis; ++cr) {
+    for (std::size_t i = 0; i < n; ++i) {
+      nearR[i] = near[cr][entries[i].peRed];
+      farR[i] = far[cr][entries[i].peRed];
+    }
+    for (int cg = 0; cg < kCellsPerAxis; ++cg) {
+      for (std::size_t i = 0; i < n; ++i) {
+        nearRG[i] = nearR[i] + near[cg][entries[i].peGreen];
+        farRG[i] = farR[i] + far[cg][entries[i].peGreen];
+      }
+      for (int cb = 0; cb < kCellsPerAxis; ++cb, ++cell) {
+        std::uint32_t bound = ~0u;
+        for (std::size_t i = 0; i < n; ++i)
+          bound = std::min(bound, farRG[i] + far[cb][entries[i].peBlue]);
+        grid->first[cell] = static_cast<std::uint32_t>(grid->entries.size());
+        for (std::size_t i = 0; i < n; ++i) {
+          if (nearRG[i] + near[cb][entries[i].peBlue] <= bound)
+            grid->entries.push_back(static_cast<std::uint16_t>(i));
+        }
+      }
+    }
+  }
+  grid->first[kCellCount] = static_cast<std::uint32_t>(grid->entries.size());
+  grid->entries.shrink_to_fit();
+  return grid;
+}
+
+const Grid& GridOf(Palette& p) {
+  std::call_once(p.gridOnce, [&p] { p.grid = BuildGrid(p.entries); });
+  return *p.grid;
+}
+
+UINT Nearest(const Palette& p, const Grid& grid, int r, int g, int b) {
+  const int cell = CellOf(r, g, b);
+  const std::uint16_t* it = grid.entries.data() + grid.first[cell];
+  const std::uint16_t* end = grid.entries.data() + grid.first[cell + 1];
+  UINT best = *it;
+  int bestDistance = 1 << 30;
+  for (; it != end; ++it) {
+    const PALETTEENTRY& e = p.entries[*it];
+    const int dr = e.peRed - r, dg = e.peGreen - g, db = e.peBlue - b;
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = *it;
+    }
+  }
+  return best;
 }
 
 }  // namespace
@@ -31,19 +138,40 @@ HPALETTE CreatePalette(const LOGPALETTE* logical) {
 UINT GetNearestPaletteIndex(HPALETTE h, COLORREF color) {
   Palette* p = FromHandle(h);
   if (p == nullptr) return CLR_INVALID;
-  const int r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
-  UINT best = 0;
-  int bestDistance = 1 << 30;
-  for (UINT i = 0; i < p->entries.size(); ++i) {
-    const PALETTEENTRY& e = p->entries[i];
-    int dr = e.peRed - r, dg = e.peGreen - g, db = e.peBlue - b;
-    int d = dr * dr + dg * dg + db * db;
-    if (d < bestDistance) {
-      bestDistance = d;
-      best = i;
+  return Nearest(*p, GridOf(*p), GetRValue(color), GetGValue(color), GetBValue(color));
+}
+
+BOOL NorvMapPixelsToPalette(HPALETTE h, const BYTE* pixels, UINT pixelStride, BYTE* indices,
+                            UINT indexStride, UINT width, UINT rows) {
+  Palette* p = FromHandle(h);
+  if (p == nullptr) {
+    // What GetNearestPaletteIndex answers (CLR_INVALID), cut to a byte.
+    for (UINT y = 0; y < rows; ++y)
+      std::memset(indices + static_cast<std::size_t>(y) * indexStride, 0xFF, width);
+    return FALSE;
+  }
+  const Grid& grid = GridOf(*p);
+  // Frames repeat colours heavily (flat areas, black borders); a small
+  // direct-mapped memo of the last answers skips most cell scans.
+  constexpr std::uint32_t kMemoBits = 12;
+  constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+  std::array<std::uint32_t, 1u << kMemoBits> memoColor;
+  std::array<BYTE, 1u << kMemoBits> memoIndex;
+  memoColor.fill(kEmpty);
+  for (UINT y = 0; y < rows; ++y) {
+    const BYTE* in = pixels + static_cast<std::size_t>(y) * pixelStride;
+    BYTE* out = indices + static_cast<std::size_t>(y) * indexStride;
+    for (UINT x = 0; x < width; ++x, in += 3) {
+      const std::uint32_t bgr = in[0] | (in[1] << 8) | (static_cast<std::uint32_t>(in[2]) << 16);
+      const std::uint32_t slot = (bgr * 0x9E3779B1u) >> (32 - kMemoBits);
+      if (memoColor[slot] != bgr) {
+        memoColor[slot] = bgr;
+        memoIndex[slot] = static_cast<BYTE>(Nearest(*p, grid, in[2], in[1], in[0]));
+      }
+      out[x] = memoIndex[slot];
     }
   }
-  return best;
+  return TRUE;
 }
 
 UINT GetPaletteEntries(HPALETTE h, UINT start, UINT count, PALETTEENTRY* entries) {

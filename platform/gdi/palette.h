@@ -22,3 +22,11 @@ constexpr BYTE GetBValue(COLORREF c) {
   return static_cast<BYTE>(c >> 16);
 }
 #endif
+
+// Whole-image form of GetNearestPaletteIndex: `rows` rows of `width` 24-bit
+// pixels (blue, green, red) become indices, each exactly what
+// GetNearestPaletteIndex answers for that colour, cut to 8 bits. Each side
+// is walked at its own row stride. FALSE (and every index 255) for a handle
+// that names no palette.
+BOOL NorvMapPixelsToPalette(HPALETTE palette, const BYTE* pixels, UINT pixelStride, BYTE* indices,
+                            UINT indexStride, UINT width, UINT rows);

@@ -11,12 +11,8 @@ void MapFrameNearest(std::uint8_t* eightBitDib, const std::uint8_t* dib24, HPALE
   const std::uint32_t cols = static_cast<std::uint32_t>(h8.biWidth);
   const std::uint32_t row8 = h8.biSizeImage / rows;
   const std::uint32_t row24 = h24.biSizeImage / static_cast<std::uint32_t>(h24.biHeight);
-  std::uint8_t* out = eightBitDib + 1064;
-  const std::uint8_t* in = dib24 + sizeof(BITMAPINFOHEADER);
-  for (std::uint32_t y = 0; y < rows; ++y) {
-    const std::uint8_t* p = in + static_cast<std::size_t>(y) * row24;
-    std::uint8_t* q = out + static_cast<std::size_t>(y) * row8;
-    for (std::uint32_t x = 0; x < cols; ++x, p += 3)
-      q[x] = static_cast<std::uint8_t>(GetNearestPaletteIndex(palette, RGB(p[2], p[1], p[0])));
-  }
+  // One bulk query per frame: the palette's lookup structure and the colour
+  // memo are set up once, not per pixel.
+  (void)NorvMapPixelsToPalette(palette, dib24 + sizeof(BITMAPINFOHEADER), row24, eightBitDib + 1064,
+                               row8, cols, rows);
 }

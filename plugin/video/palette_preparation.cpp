@@ -9,17 +9,14 @@ int MovieSession::PreparePalette() {
     case 3:
       ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
       return 0;
+    case 4:
+      return BuildOptimumPalette(sourceDib, eightBitDib,
+                                 {startTime, endTime, frameCallback, frameCallbackContext},
+                                 &paletteHandle);
     case 5:
       paletteHandle = LoadPaletteFile(paletteFile, eightBitDib);
       return paletteHandle != nullptr ? 0 : -1;
     default:
       return -1;
   }
-}
-
-HPALETTE LoadPaletteFile(const char*, std::uint8_t*) {
-  return nullptr;
-}
-int PlaceMosaicTile(HGLOBAL*, HGLOBAL*, int) {
-  return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/win32_types.h"
+#include "plugin/session/movie_request.h"
 
 // Writes the fixed table of mode 1 (3-3-2), 2 (6-6-6) or 3 (6-7-6) into the
 // 8-bit packed bitmap; with a 24-bit bitmap also maps every pixel onto it.
@@ -18,5 +19,23 @@ void MapFrameNearest(std::uint8_t* eightBitDib, const std::uint8_t* dib24, HPALE
 // returns a palette of its entries; null (after its message) on failure.
 HPALETTE LoadPaletteFile(const char* path, std::uint8_t* eightBitDib);
 
-// Places the 160 x 120 sample into tile `tile` (0..15) of the 640 x 480 mosaic.
+// Places the sample, brought to a quarter of the mosaic's width and height,
+// into tile `tile` (0..15; others are ignored) of the mosaic, tiles counted
+// left to right from the bottom. 0, or -1 when an image cannot be accessed.
 int PlaceMosaicTile(HGLOBAL* sample, HGLOBAL* mosaic, int tile);
+
+// Where the optimum palette takes its frames from: the movie's span and the
+// host's render callback (which may be null: the samples stay black).
+struct FrameSampling {
+  std::uint32_t startTime;
+  std::uint32_t endTime;
+  FrameCallback callback;
+  std::uint32_t context;
+};
+
+// Renders frames spread over the span, tiles them into a 640 x 480 mosaic
+// (with the header of `sourceDib`), reduces it to 256 colours through the
+// image library, copies the colour table into `eightBitDib` and hands the
+// matching palette to `*palette` (the caller owns it). 0, or -1 on failure.
+int BuildOptimumPalette(const std::uint8_t* sourceDib, std::uint8_t* eightBitDib,
+                        const FrameSampling& sampling, HPALETTE* palette);

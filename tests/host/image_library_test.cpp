@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "platform/gdi/palette.h"
+#include "platform/memory/global_memory.h"
+#include "plugin/avi/bitmap_header.h"
+#include "plugin/host/host_api.h"
+
+namespace {
+
+struct Bgr {
+  std::uint8_t b, g, r;
+};
+
+// A packed 24-bit bitmap, 6 x 3 (rows padded), in four flat colours.
+std::vector<std::uint8_t> FourColourDib(std::vector<Bgr>* colourOfPixel) {
+  const Bgr colours[4] = {{0, 0, 255}, {0, 200, 0}, {180, 20, 20}, {255, 255, 255}};
+  std::vector<std::uint8_t> dib(40 + DibRowBytes(6, 24) * 3);
+  FillBitmapHeader(dib.data(), 6, 3, 24);
+  for (int y = 0; y < 3; ++y) {
+    for (int x = 0; x < 6; ++x) {
+      const Bgr c = colours[(x / 2 + y) % 4];
+      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, &c, 3);
+      colourOfPixel->push_back(c);
+    }
+  }
+  return dib;
+}
+
+TEST(ImageLibrary, ReducedBitmapAndPaletteAgree) {
+  const long blocksBefore = NorvGlobalBlocksInUse();
+  std::vector<Bgr> expected;
+  const std::vector<std::uint8_t> dib = FourColourDib(&expected);
+  const std::int32_t id = ImageFromDib(dib.data());
+  ASSERT_GE(id, 0);
+  EXPECT_EQ(ReduceColors(id, 8, 0, 256), 0);
+  HPALETTE palette = ImagePalette(id);
+  ASSERT_NE(palette, nullptr);
+  std::uint32_t w = 0, h = 0, n = 0;
+  HGLOBAL block = ImageToDib(id, &w, &h, &n);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(ReleaseImage(id), 0);  // what was handed out outlives the image
+
+  const auto* p = static_cast<const std::uint8_t*>(GlobalLock(block));
+  BITMAPINFOHEADER header;
+  std::memcpy(&header, p, sizeof header);
+  EXPECT_EQ(header.biWidth, 6);
+  EXPECT_EQ(header.biBitCount, 8);
+  EXPECT_EQ(header.biSizeImage, 8u * 3u);
+  EXPECT_EQ(GlobalSize(block), 40u + 1024u + 24u);
+
+  // Same colours, same order, in the table and the palette; the rest black.
+  const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
+  ASSERT_GE(count, 4u);
+  ASSERT_LE(count, 256u);
+  std::vector<PALETTEENTRY> entries(count);
+  ASSERT_EQ(GetPaletteEntries(palette, 0, count, entries.data()), count);
+  const std::uint8_t* table = p + 40;
+  for (UINT i = 0; i < 256; ++i) {
+    const RGBQUAD want = i < count
+                             ? RGBQUAD{entries[i].peBlue, entries[i].peGreen, entries[i].peRed, 0}
+                             : RGBQUAD{0, 0, 0, 0};
+    ASSERT_EQ(0, std::memcmp(table + 4 * i, &want, 4)) << "entry " << i;
+  }
+  // Four colours fit: every pixel keeps its colour through the table.
+  for (int y = 0, k = 0; y < 3; ++y) {
+    for (int x = 0; x < 6; ++x, ++k) {
+      const std::uint8_t* q = table + 4 * p[1064 + 8 * y + x];
+      EXPECT_EQ(q[0], expected[k].b);
+      EXPECT_EQ(q[1], expected[k].g);
+      EXPECT_EQ(q[2], expected[k].r);
+    }
+  }
+  GlobalUnlock(block);
+  EXPECT_EQ(GlobalFree(block), nullptr);
+  EXPECT_TRUE(DeleteObject(palette));
+  EXPECT_EQ(NorvGlobalBlocksInUse(), blocksBefore);
+}
+
+TEST(ImageLibrary, RefusesBadInputAndReleasedIds) {
+  std::vector<Bgr> unused;
+  std::vector<std::uint8_t> dib = FourColourDib(&unused);
+  const std::int32_t id = ImageFromDib(dib.data());
+  ASSERT_GE(id, 0);
+  // Not reduced yet: nothing to hand out.
+  EXPECT_EQ(ImagePalette(id), nullptr);
+  EXPECT_EQ(ImageToDib(id, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_NE(ReduceColors(id, 4, 0, 16), 0);
+  EXPECT_EQ(ReleaseImage(id), 0);
+
+  EXPECT_NE(ReduceColors(id, 8, 0, 256), 0);
+  EXPECT_EQ(ImagePalette(id), nullptr);
+  EXPECT_EQ(ImageToDib(id, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_NE(ReleaseImage(id), 0);
+  EXPECT_NE(ImageFromDib(dib.data()), id);  // ids are not reused
+
+  FillBitmapHeader(dib.data(), 6, 3, 8);
+  EXPECT_LT(ImageFromDib(dib.data()), 0);
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include "plugin/image/dib_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/memory/global_memory.h"
+
+namespace {
+
+BITMAPINFOHEADER HeaderOf(HGLOBAL block) {
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, GlobalLock(block), sizeof h);
+  GlobalUnlock(block);
+  return h;
+}
+
+// A w x h image whose pixel (x, y) holds blue x, green y, red 7.
+HGLOBAL MakeCoordinateImage(std::int32_t w, std::int32_t h) {
+  HGLOBAL slot = nullptr;
+  DibImage image(&slot);
+  EXPECT_EQ(image.Create(w, h), 0);
+  std::uint8_t* bits = image.Bits();
+  for (std::int32_t y = 0; y < h; ++y) {
+    for (std::int32_t x = 0; x < w; ++x) {
+      std::uint8_t* p = bits + image.PixelOffset(x, y);
+      p[0] = static_cast<std::uint8_t>(x);
+      p[1] = static_cast<std::uint8_t>(y);
+      p[2] = 7;
+    }
+  }
+  image.Unlock();
+  return slot;
+}
+
+// Source columns (blue) along row 0 and source rows (green) down column 0.
+struct Picked {
+  std::vector<int> columns;
+  std::vector<int> rows;
+};
+
+Picked ResizeCoordinates(std::int32_t sw, std::int32_t sh, std::int32_t dw, std::int32_t dh) {
+  HGLOBAL slot = MakeCoordinateImage(sw, sh);
+  DibImage image(&slot);
+  EXPECT_EQ(image.Resize(dw, dh), 0);
+  EXPECT_EQ(image.Width(), dw);
+  EXPECT_EQ(image.Height(), dh);
+  Picked picked;
+  const std::uint8_t* bits = image.Bits();
+  for (std::int32_t x = 0; x < dw; ++x) picked.columns.push_back(bits[image.PixelOffset(x, 0)]);
+  for (std::int32_t y = 0; y < dh; ++y) picked.rows.push_back(bits[image.PixelOffset(0, y) + 1]);
+  image.Unlock();
+  image.Free();
+  return picked;
+}
+
+TEST(DibImage, CreateWritesPaddedHeaderAndBlock) {
+  HGLOBAL slot = nullptr;
+  DibImage image(&slot);
+  ASSERT_EQ(image.Create(161, 1), 0);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(image.RowBytes(), 484u);
+  EXPECT_EQ(GlobalSize(slot), 524u);
+  const BITMAPINFOHEADER h = HeaderOf(slot);
+  EXPECT_EQ(h.biSize, 40u);
+  EXPECT_EQ(h.biWidth, 161);
+  EXPECT_EQ(h.biHeight, 1);
+  EXPECT_EQ(h.biBitCount, 24);
+  EXPECT_EQ(h.biSizeImage, 484u);
+  EXPECT_EQ(h.biXPelsPerMeter, 3780);
+  EXPECT_EQ(h.biYPelsPerMeter, 3780);
+  EXPECT_EQ(image.PixelOffset(2, 1), 484u + 6u);
+  image.Free();
+  EXPECT_EQ(slot, nullptr);
+}
+
+TEST(DibImage, RefusalsLeaveTheSlotAlone) {
+  HGLOBAL slot = nullptr;
+  DibImage image(&slot);
+  ASSERT_EQ(image.Create(4, 4), 0);
+  HGLOBAL kept = slot;
+  EXPECT_EQ(image.Create(0, 10), DibImage::kBadSize);
+  EXPECT_EQ(image.Create(10, 0), DibImage::kBadSize);
+  EXPECT_EQ(slot, kept);
+  EXPECT_EQ(image.Resize(160, 120), 0);
+  HGLOBAL resized = slot;
+  EXPECT_EQ(image.Resize(160, 120), 0);
+  EXPECT_EQ(slot, resized);  // already that size: nothing happens
+
+  DibImage loose;
+  EXPECT_EQ(loose.Create(4, 4), DibImage::kNoSlot);
+  EXPECT_EQ(loose.Assign(image), DibImage::kNoSlot);
+  HGLOBAL empty = nullptr;
+  EXPECT_EQ(DibImage().Attach(&empty), DibImage::kNoBlock);
+
+  NorvFailGlobalAllocAfter(0);
+  EXPECT_EQ(image.Create(8, 8), DibImage::kNoMemory);
+  NorvFailGlobalAllocAfter(-1);
+  EXPECT_EQ(slot, nullptr);  // Create frees before it allocates
+}
+
+TEST(DibImage, ScaleColumnsWalkTheErrorTerm) {
+  EXPECT_EQ(ResizeCoordinates(4, 1, 2, 1).columns, (std::vector<int>{0, 3}));
+  EXPECT_EQ(ResizeCoordinates(3, 1, 5, 1).columns, (std::vector<int>{0, 1, 1, 2, 2}));
+  EXPECT_EQ(ResizeCoordinates(8, 1, 3, 1).columns, (std::vector<int>{0, 4, 7}));
+  // The closed form: first and last columns meet, ties round up.
+  for (int sw : {2, 5, 160, 200, 640}) {
+    for (int dw : {2, 7, 160, 161}) {
+      const Picked p = ResizeCoordinates(sw, 1, dw, 1);
+      for (int x = 0; x < dw; ++x) {
+        const int expected = (2 * x * (sw - 1) + (dw - 1)) / (2 * (dw - 1));
+        ASSERT_EQ(p.columns[x], expected % 256) << sw << "->" << dw << " x=" << x;
+      }
+    }
+  }
+}
+
+TEST(DibImage, ScaleRowsByFloatRatio) {
+  const Picked half = ResizeCoordinates(2, 120, 2, 60);
+  const Picked twice = ResizeCoordinates(2, 120, 2, 240);
+  for (int y = 0; y < 60; ++y) ASSERT_EQ(half.rows[y], 2 * y);
+  for (int y = 0; y < 240; ++y) ASSERT_EQ(twice.rows[y], y / 2);
+  // A destination one pixel wide stays blank.
+  EXPECT_EQ(ResizeCoordinates(5, 3, 1, 3).rows, (std::vector<int>{0, 0, 0}));
+}
+
+TEST(DibImage, AssignCopiesOrEmpties) {
+  HGLOBAL sourceSlot = MakeCoordinateImage(5, 3);
+  DibImage source(&sourceSlot);
+  HGLOBAL slot = nullptr;
+  DibImage image(&slot);
+
+  // Different size (here: none yet): a fresh block with the same bytes.
+  ASSERT_EQ(image.Assign(source), 0);
+  ASSERT_NE(slot, nullptr);
+  ASSERT_NE(slot, sourceSlot);
+  EXPECT_EQ(0, std::memcmp(GlobalLock(slot), GlobalLock(sourceSlot), 40 + 16 * 3));
+  GlobalUnlock(slot);
+  GlobalUnlock(sourceSlot);
+
+  // Same size: copied over in place, the block stays.
+  HGLOBAL kept = slot;
+  std::uint8_t* bits = source.Bits();
+  bits[source.PixelOffset(4, 2)] = 99;
+  source.Unlock();
+  ASSERT_EQ(image.Assign(source), 0);
+  EXPECT_EQ(slot, kept);
+  EXPECT_EQ(image.Bits()[image.PixelOffset(4, 2)], 99);
+  image.Unlock();
+
+  // From an empty slot: this block is freed and the slot left empty.
+  const long before = NorvGlobalBlocksInUse();
+  HGLOBAL emptySlot = nullptr;
+  EXPECT_EQ(image.Assign(DibImage(&emptySlot)), 0);
+  EXPECT_EQ(slot, nullptr);
+  EXPECT_EQ(NorvGlobalBlocksInUse(), before - 1);
+  source.Free();
+}
+
+}  // namespace

@@ -1,0 +1,291 @@
+#include "plugin/video/palettes.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/gdi/palette.h"
+#include "platform/memory/global_memory.h"
+#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/dib_image.h"
+#include "plugin/session/movie_session.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using norv::test::HostScope;
+using norv::test::RecordedMessages;
+using Entry = std::vector<int>;  // blue, green, red, reserved
+
+Entry TableEntry(const std::uint8_t* dib8, int i) {
+  const std::uint8_t* q = dib8 + 40 + 4 * i;
+  return {q[0], q[1], q[2], q[3]};
+}
+
+// A 5 x 3 frame pair (rows padded) with one colour at the end of the top
+// row, where a walk that ignores the padding goes wrong.
+struct FixedCase {
+  std::uint32_t mode;
+  int b, g, r;
+  int index;
+  Entry entry;
+};
+
+TEST(FixedPalettes, ColoursFallIntoTheirLevels) {
+  const FixedCase cases[] = {
+      {1, 0, 0, 255, 3, {16, 16, 224, 0}},         {1, 255, 255, 255, 255, {240, 240, 224, 0}},
+      {2, 255, 255, 255, 215, {236, 236, 236, 0}}, {2, 42, 43, 128, 8, {21, 64, 107, 0}},
+      {3, 0, 221, 0, 30, {21, 203, 21, 0}},        {3, 0, 222, 0, 36, {21, 240, 21, 0}},
+      {3, 255, 255, 255, 251, {236, 240, 236, 0}},
+  };
+  for (const FixedCase& c : cases) {
+    std::vector<std::uint8_t> dib24(40 + 16 * 3), dib8(1064 + 8 * 3, 0xAB);
+    FillBitmapHeader(dib24.data(), 5, 3, 24);
+    FillBitmapHeader(dib8.data(), 5, 3, 8);
+    std::memset(dib8.data() + 40, 0, 1024);
+    dib24[40 + 32 + 12] = static_cast<std::uint8_t>(c.b);
+    dib24[40 + 32 + 13] = static_cast<std::uint8_t>(c.g);
+    dib24[40 + 32 + 14] = static_cast<std::uint8_t>(c.r);
+    ASSERT_EQ(ApplyFixedPalette(dib8.data(), dib24.data(), c.mode), 1);
+    EXPECT_EQ(dib8[1064 + 16 + 4], c.index) << "mode " << c.mode;
+    EXPECT_EQ(TableEntry(dib8.data(), c.index), c.entry) << "mode " << c.mode;
+    EXPECT_EQ(dib8[1064 + 16 + 3], 0);     // black pixel next to it
+    EXPECT_EQ(dib8[1064 + 16 + 5], 0xAB);  // padding untouched
+    if (c.mode == 3) {
+      for (int i = 252; i < 256; ++i) EXPECT_EQ(TableEntry(dib8.data(), i), Entry(4, 0));
+    }
+  }
+}
+
+// A RIFF palette file of `count` entries, entry 0 pure red.
+struct PalFile {
+  int count = 16;
+  int declared = -1;  // -1: `count`
+  const char* form = "PAL ";
+  const char* dataId = "data";
+  std::size_t cut = 0;  // bytes dropped from the end
+
+  std::string Write(const std::string& path) const {
+    std::vector<std::uint8_t> b;
+    auto put32 = [&](std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    const int n = declared >= 0 ? declared : count;
+    put32(MakeFourCC("RIFF"));
+    put32(0);
+    b.insert(b.end(), form, form + 4);
+    put32(MakeFourCC("offs"));  // skipped on the way to the data
+    put32(2);
+    b.insert(b.end(), {1, 2});
+    b.insert(b.end(), dataId, dataId + 4);
+    put32(static_cast<std::uint32_t>(4 + 4 * count));
+    b.insert(b.end(),
+             {0x00, 0x03, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+    for (int i = 0; i < count; ++i)
+      b.insert(b.end(), {static_cast<std::uint8_t>(i == 0 ? 255 : i),
+                         static_cast<std::uint8_t>(3 * i), static_cast<std::uint8_t>(7 * i), 0x04});
+    const auto formSize = static_cast<std::uint32_t>(b.size() - 8);
+    std::memcpy(b.data() + 4, &formSize, 4);
+    b.resize(b.size() - cut);
+    norv::test::WriteFileBytes(path, b);
+    return path;
+  }
+};
+
+TEST(PaletteFile, EntriesFillTheTableAndBoundTheMapping) {
+  norv::test::TempDir dir;
+  std::vector<std::uint8_t> dib24(40 + 12 * 4), dib8(1064 + 4 * 4);
+  FillBitmapHeader(dib24.data(), 4, 4, 24);
+  FillBitmapHeader(dib8.data(), 4, 4, 8);
+  HPALETTE palette = LoadPaletteFile(PalFile{}.Write(dir.File("a.pal")).c_str(), dib8.data());
+  ASSERT_NE(palette, nullptr);
+  EXPECT_EQ(TableEntry(dib8.data(), 0), (Entry{0, 0, 255, 0}));
+  EXPECT_EQ(TableEntry(dib8.data(), 15), (Entry{105, 45, 15, 0}));
+  for (int i = 16; i < 256; ++i) ASSERT_EQ(TableEntry(dib8.data(), i), Entry(4, 0));
+  for (std::size_t i = 40; i < dib24.size(); ++i) dib24[i] = static_cast<std::uint8_t>(i * 37);
+  MapFrameNearest(dib8.data(), dib24.data(), palette);
+  for (std::size_t i = 1064; i < dib8.size(); ++i) EXPECT_LT(dib8[i], 16);
+  DeleteObject(palette);
+
+  // Past 256 entries (in the data or the count) the palette is cut to 256.
+  for (PalFile big : {PalFile{300, -1}, PalFile{4, 1000}}) {
+    palette = LoadPaletteFile(big.Write(dir.File("big.pal")).c_str(), dib8.data());
+    ASSERT_NE(palette, nullptr);
+    EXPECT_EQ(GetPaletteEntries(palette, 0, 0, nullptr), 256u);
+    DeleteObject(palette);
+  }
+  EXPECT_EQ(TableEntry(dib8.data(), 255), Entry(4, 0));
+}
+
+TEST(PaletteFile, EachBrokenFileHasItsMessage) {
+  norv::test::TempDir dir;
+  const std::pair<PalFile, const char*> cases[] = {
+      {PalFile{16, -1, "ACON"}, "Fail to find pal chunk!"},
+      {PalFile{16, -1, "PAL ", "date"}, "Fail to find data chunk!"},
+      {PalFile{16, -1, "PAL ", "data", 6}, "Fail to read pal data!"},
+      {PalFile{400, -1, "PAL ", "data", 100}, "Fail to read pal data!"},  // short past 256
+  };
+  std::vector<std::uint8_t> dib8(1064 + 16);
+  for (const auto& [file, message] : cases) {
+    RecordedMessages recorded;
+    EXPECT_EQ(LoadPaletteFile(file.Write(dir.File("bad.pal")).c_str(), dib8.data()), nullptr);
+    EXPECT_EQ(recorded.texts(), std::vector<std::string>{message});
+  }
+}
+
+// A session holding the frame buffers of an 8-bit movie of w x h.
+struct EightBitSession {
+  HostScope host;
+  MovieSession session;
+  EightBitSession(std::int32_t w, std::int32_t h, std::uint32_t mode) {
+    session.width = w;
+    session.height = h;
+    session.bitDepth = 8;
+    session.paletteMode = mode;
+    session.frameBytes24 = DibRowBytes(w, 24) * static_cast<std::uint32_t>(h);
+    session.frameBytes8 = DibRowBytes(w, 8) * static_cast<std::uint32_t>(h);
+    EXPECT_EQ(session.AllocateFrameBuffers(), 0);
+  }
+};
+
+TEST(PaletteFile, ReadOnlyFileFailsTheSetUp) {
+  EightBitSession s(8, 8, 5);
+  const std::string path = PalFile{}.Write(s.host.dir().File("locked.pal"));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  std::strcpy(s.session.paletteFile, path.c_str());
+  RecordedMessages recorded;
+  EXPECT_EQ(s.session.PreparePalette(), -1);
+  EXPECT_EQ(recorded.texts(), std::vector<std::string>{"Invalid palette file!"});
+}
+
+// What the render callback saw; it paints sample k in flat colour k.
+struct RenderLog {
+  std::vector<std::uint32_t> times;
+  int failAt = -1;
+  bool argsOk = true;
+};
+RenderLog* g_render = nullptr;
+
+Entry SampleColour(int k) {
+  return {16 * k, 255 - 16 * k, k % 2 == 0 ? 30 : 220, 0};
+}
+
+std::int32_t NORV_STDCALL RenderSample(std::uint32_t code, std::uint32_t context, void* args) {
+  auto* a = static_cast<RenderFrameArgs*>(args);
+  const auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(a->sample);
+  g_render->argsOk = g_render->argsOk && code == 2 && context == 0xC0FFEE && h->biWidth == 160 &&
+                     h->biHeight == 120 && h->biSizeImage == 57600;
+  const int k = static_cast<int>(g_render->times.size());
+  g_render->times.push_back(a->timeMs);
+  const Entry c = SampleColour(k);
+  for (std::uint32_t i = 0; i < 57600; ++i) a->sample[40 + i] = static_cast<std::uint8_t>(c[i % 3]);
+  return k == g_render->failAt ? 1 : 0;
+}
+
+RenderLog PrepareOptimum(EightBitSession& s, std::uint32_t start, std::uint32_t end, int* result,
+                         int failAt = -1) {
+  RenderLog log;
+  log.failAt = failAt;
+  g_render = &log;
+  s.session.startTime = start;
+  s.session.endTime = end;
+  s.session.frameCallback = &RenderSample;
+  s.session.frameCallbackContext = 0xC0FFEE;
+  *result = s.session.PreparePalette();
+  g_render = nullptr;
+  return log;
+}
+
+TEST(OptimumPalette, SamplesSpreadOverTheSpan) {
+  auto every = [](std::uint32_t from, std::uint32_t step, std::uint32_t end) {
+    std::vector<std::uint32_t> t;
+    for (std::uint32_t v = from; v < end; v += step) t.push_back(v);
+    return t;
+  };
+  const std::tuple<std::uint32_t, std::uint32_t, std::vector<std::uint32_t>> cases[] = {
+      {5000, 15000, every(5000, 666, 15000)},  // 16 samples, the last at +9990
+      {0, 9990, every(0, 666, 9990)},          // 15 samples
+      {100, 110, {100}},                       // no step: one sample
+      {100, 129, every(100, 1, 129)},          // past tile 15 still rendered
+  };
+  EXPECT_EQ(std::get<2>(cases[0]).size(), 16u);
+  EXPECT_EQ(std::get<2>(cases[1]).size(), 15u);
+  for (const auto& [start, end, times] : cases) {
+    EightBitSession s(8, 8, 4);
+    int result = -1;
+    const RenderLog log = PrepareOptimum(s, start, end, &result);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(log.times, times);
+    EXPECT_TRUE(log.argsOk);
+  }
+}
+
+TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
+  const long blocksBefore = NorvGlobalBlocksInUse();
+  {
+    EightBitSession s(50, 30, 4);
+    int result = -1;
+    PrepareOptimum(s, 0, 10000, &result);
+    ASSERT_EQ(result, 0);
+    const UINT count = GetPaletteEntries(s.session.paletteHandle, 0, 0, nullptr);
+    ASSERT_GE(count, 16u);
+    std::vector<PALETTEENTRY> entries(count);
+    GetPaletteEntries(s.session.paletteHandle, 0, count, entries.data());
+    for (UINT i = 0; i < 256; ++i) {
+      const Entry want = i < count
+                             ? Entry{entries[i].peBlue, entries[i].peGreen, entries[i].peRed, 0}
+                             : Entry(4, 0);
+      ASSERT_EQ(TableEntry(s.session.eightBitDib, static_cast<int>(i)), want) << i;
+    }
+    // Sixteen flat tiles: each colour survives exactly.
+    for (int k = 0; k < 16; ++k) {
+      const Entry c = SampleColour(k);
+      const UINT index =
+          GetNearestPaletteIndex(s.session.paletteHandle, RGB(BYTE(c[2]), BYTE(c[1]), BYTE(c[0])));
+      EXPECT_EQ(TableEntry(s.session.eightBitDib, static_cast<int>(index)), c);
+    }
+
+    // A failed render stops the sampling and fails the set-up.
+    EightBitSession failing(8, 8, 4);
+    EXPECT_EQ(PrepareOptimum(failing, 0, 10000, &result, 3).times.size(), 4u);
+    EXPECT_EQ(result, -1);
+    NorvFailGlobalAllocAfter(1);  // the mosaic
+    PrepareOptimum(failing, 0, 10000, &result);
+    NorvFailGlobalAllocAfter(-1);
+    EXPECT_EQ(result, -1);
+  }
+  EXPECT_EQ(NorvGlobalBlocksInUse(), blocksBefore);
+}
+
+TEST(Mosaic, TilesLandAtTheirCorners) {
+  HGLOBAL mosaicSlot = nullptr, sampleSlot = nullptr;
+  DibImage mosaic(&mosaicSlot), sample(&sampleSlot);
+  ASSERT_EQ(mosaic.Create(640, 480), 0);
+  ASSERT_EQ(sample.Create(80, 60), 0);  // half a tile: a copy is scaled up
+  std::uint8_t* bits = sample.Bits();
+  for (int x = 0; x < 80; ++x) bits[sample.PixelOffset(x, 0)] = static_cast<std::uint8_t>(1 + x);
+  std::memset(bits + sample.PixelOffset(0, 1), 5, 59 * sample.RowBytes());
+  sample.Unlock();
+  for (int tile : {6, 16, -1}) EXPECT_EQ(PlaceMosaicTile(&sampleSlot, &mosaicSlot, tile), 0);
+  EXPECT_EQ(sample.Refresh(), 0);
+  EXPECT_EQ(sample.Width(), 80);
+
+  const std::uint8_t* m = mosaic.Bits();
+  EXPECT_EQ(m[mosaic.PixelOffset(320, 120)], 1);  // tile 6: third column, second row
+  EXPECT_EQ(m[mosaic.PixelOffset(479, 120)], 80);
+  int placed = 0;
+  for (std::uint32_t i = 0; i < 921600; i += 3) placed += m[i] != 0;
+  EXPECT_EQ(placed, 160 * 120);
+  mosaic.Unlock();
+  HGLOBAL emptySlot = nullptr;
+  EXPECT_EQ(PlaceMosaicTile(&emptySlot, &mosaicSlot, 0), -1);
+  mosaic.Free();
+  sample.Free();
+}
+
+}  // namespace
