@@ -60,6 +60,12 @@ constexpr UINT ICMODE_COMPRESS = 1;
 constexpr UINT ICMODE_DECOMPRESS = 2;
 constexpr UINT ICMODE_FASTDECOMPRESS = 3;
 constexpr UINT ICMODE_QUERY = 4;
+constexpr UINT ICMODE_FASTCOMPRESS = 5;
+
+// dwQuality values of ICCompress; "default" lets the driver pick.
+constexpr DWORD ICQUALITY_LOW = 0;
+constexpr DWORD ICQUALITY_HIGH = 10000;
+constexpr DWORD ICQUALITY_DEFAULT = static_cast<DWORD>(-1);
 
 constexpr DWORD VIDCF_QUALITY = 0x0001;
 constexpr DWORD VIDCF_CRUNCH = 0x0002;
@@ -104,16 +110,21 @@ constexpr LRESULT ICERR_BADFLAGS = -5;
 constexpr LRESULT ICERR_BADPARAM = -6;
 constexpr LRESULT ICERR_BADSIZE = -7;
 constexpr LRESULT ICERR_BADHANDLE = -8;
+constexpr LRESULT ICERR_CANTUPDATE = -9;
+constexpr LRESULT ICERR_ABORT = -10;
 constexpr LRESULT ICERR_ERROR = -100;
 
 constexpr DWORD ICMF_CONFIGURE_QUERY = 0x00000001;
 constexpr DWORD ICCOMPRESS_KEYFRAME = 0x00000001;
 constexpr DWORD AVIIF_KEYFRAME = 0x00000010;
 constexpr UINT ICINSTALL_FUNCTION = 0x0001;
+constexpr UINT ICINSTALL_DRIVER = 0x0002;
 
 // A driver function, as installed with ICINSTALL_FUNCTION. DRV_OPEN gets the
 // ICOPEN block as lParam2 and returns the instance id passed back as
-// `driverId` with every later message (0 refuses the open).
+// `driverId` with every later message (0 refuses the open). ICClose sends
+// DRV_CLOSE. ICInfo with a value below 0x10000 as handler enumerates by index;
+// fccType 0 matches every type.
 using DRIVERPROC = LRESULT (*)(DWORD_PTR driverId, HDRVR driver, UINT msg, LPARAM lParam1,
                                LPARAM lParam2);
 
@@ -126,8 +137,7 @@ DWORD ICCompress(HIC hic, DWORD flags, BITMAPINFOHEADER* outFormat, void* outDat
                  LONG frameNum, DWORD frameSize, DWORD quality, BITMAPINFOHEADER* prevFormat,
                  void* prevData);
 LRESULT ICClose(HIC hic);
-BOOL ICInstall(DWORD fccType, DWORD fccHandler, LPARAM driverProc, char* description,
-               UINT flags);
+BOOL ICInstall(DWORD fccType, DWORD fccHandler, LPARAM driverProc, char* description, UINT flags);
 BOOL ICRemove(DWORD fccType, DWORD fccHandler, UINT flags);
 
 // The message wrappers of the platform's header.
@@ -138,7 +148,9 @@ inline bool ICQueryConfigure(HIC hic) {
 inline LRESULT ICConfigure(HIC hic, HWND owner) {
   return ICSendMessage(hic, ICM_CONFIGURE, reinterpret_cast<DWORD_PTR>(owner), 0);
 }
-inline LRESULT ICGetStateSize(HIC hic) { return ICSendMessage(hic, ICM_GETSTATE, 0, 0); }
+inline LRESULT ICGetStateSize(HIC hic) {
+  return ICSendMessage(hic, ICM_GETSTATE, 0, 0);
+}
 inline LRESULT ICGetState(HIC hic, void* data, DWORD cb) {
   return ICSendMessage(hic, ICM_GETSTATE, reinterpret_cast<DWORD_PTR>(data), cb);
 }
@@ -164,7 +176,9 @@ inline LRESULT ICCompressBegin(HIC hic, BITMAPINFOHEADER* in, BITMAPINFOHEADER* 
   return ICSendMessage(hic, ICM_COMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(in),
                        reinterpret_cast<DWORD_PTR>(out));
 }
-inline LRESULT ICCompressEnd(HIC hic) { return ICSendMessage(hic, ICM_COMPRESS_END, 0, 0); }
+inline LRESULT ICCompressEnd(HIC hic) {
+  return ICSendMessage(hic, ICM_COMPRESS_END, 0, 0);
+}
 inline DWORD ICGetDefaultQuality(HIC hic) {
   DWORD value = 0;
   ICSendMessage(hic, ICM_GETDEFAULTQUALITY, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
@@ -172,8 +186,7 @@ inline DWORD ICGetDefaultQuality(HIC hic) {
 }
 inline DWORD ICGetDefaultKeyFrameRate(HIC hic) {
   DWORD value = 0;
-  ICSendMessage(hic, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<DWORD_PTR>(&value),
-                sizeof value);
+  ICSendMessage(hic, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
   return value;
 }
 #endif
