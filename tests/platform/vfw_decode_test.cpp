@@ -27,7 +27,7 @@ class DriverDecodes : public testing::TestWithParam<Case> {};
 
 TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
   const Case& c = GetParam();
-  const DWORD handler = MakeFourCC(*reinterpret_cast<const char(*)[5]>(c.handler));
+  const DWORD handler = Fcc(c.handler);
   ICINFO info{};
   if (!ICInfo(ICTYPE_VIDEO, handler, &info)) GTEST_SKIP() << c.handler << " is not available";
 

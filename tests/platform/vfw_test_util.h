@@ -15,6 +15,14 @@
 
 namespace norv::test {
 
+// A FOURCC from a four-letter name known only at run time.
+inline DWORD Fcc(const std::string& name) {
+  DWORD v = 0;
+  for (std::size_t i = 0; i < 4 && i < name.size(); ++i)
+    v |= static_cast<DWORD>(static_cast<std::uint8_t>(name[i])) << (8 * i);
+  return v;
+}
+
 inline std::size_t Stride(LONG width, int bits) {
   return ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 31) / 32) * 4;
 }
