@@ -1,4 +1,4 @@
-// MPEG-4 Part 2 (simple profile, no B-frames): quality is the quantiser,
+// MPEG-4 Visual (no B-frames): quality is the quantiser,
 // effort the macroblock decision and trellis quantisation.
 #include "platform/vfw/drivers/driver.h"
 
@@ -31,7 +31,7 @@ const CodecProfile& Fmp4Profile() {
   static const CodecProfile profile{
       .handler = MakeFourCC("FMP4"),
       .name = u"FMP4",
-      .description = u"MPEG-4 Part 2 (libavcodec)",
+      .description = u"MPEG-4 Visual (libavcodec)",
       .encoder = "mpeg4",
       .flags = VIDCF_QUALITY | VIDCF_TEMPORAL,
       .outCompression = MakeFourCC("FMP4"),
