@@ -60,6 +60,12 @@ constexpr UINT ICMODE_COMPRESS = 1;
 constexpr UINT ICMODE_DECOMPRESS = 2;
 constexpr UINT ICMODE_FASTDECOMPRESS = 3;
 constexpr UINT ICMODE_QUERY = 4;
+constexpr UINT ICMODE_FASTCOMPRESS = 5;
+
+// dwQuality values of ICCompress; "default" lets the driver pick.
+constexpr DWORD ICQUALITY_LOW = 0;
+constexpr DWORD ICQUALITY_HIGH = 10000;
+constexpr DWORD ICQUALITY_DEFAULT = static_cast<DWORD>(-1);
 
 constexpr DWORD VIDCF_QUALITY = 0x0001;
 constexpr DWORD VIDCF_CRUNCH = 0x0002;
@@ -104,16 +110,21 @@ constexpr LRESULT ICERR_BADFLAGS = -5;
 constexpr LRESULT ICERR_BADPARAM = -6;
 constexpr LRESULT ICERR_BADSIZE = -7;
 constexpr LRESULT ICERR_BADHANDLE = -8;
+constexpr LRESULT ICERR_CANTUPDATE = -9;
+constexpr LRESULT ICERR_ABORT = -10;
 constexpr LRESULT ICERR_ERROR = -100;
 
 constexpr DWORD ICMF_CONFIGURE_QUERY = 0x00000001;
 constexpr DWORD ICCOMPRESS_KEYFRAME = 0x00000001;
 constexpr DWORD AVIIF_KEYFRAME = 0x00000010;
 constexpr UINT ICINSTALL_FUNCTION = 0x0001;
+constexpr UINT ICINSTALL_DRIVER = 0x0002;
 
 // A driver function, as installed with ICINSTALL_FUNCTION. DRV_OPEN gets the
 // ICOPEN block as lParam2 and returns the instance id passed back as
-// `driverId` with every later message (0 refuses the open).
+// `driverId` with every later message (0 refuses the open). ICClose sends
+// DRV_CLOSE. ICInfo with a value below 0x10000 as handler enumerates by index;
+// fccType 0 matches every type.
 using DRIVERPROC = LRESULT (*)(DWORD_PTR driverId, HDRVR driver, UINT msg, LPARAM lParam1,
                                LPARAM lParam2);
 

@@ -1,0 +1,48 @@
+// FFV1: lossless, every frame coded on its own; effort selects the range
+// coder and the larger context model.
+#include "platform/vfw/drivers/driver.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/opt.h>
+}
+
+namespace norv::vfw {
+namespace {
+
+void Setup(AVCodecContext* context, const DriverState& state, DWORD) {
+  av_opt_set_int(context->priv_data, "coder", state.effort >= 3 ? 1 : 0, 0);
+  av_opt_set_int(context->priv_data, "context", state.effort >= 6 ? 1 : 0, 0);
+}
+
+}  // namespace
+
+const CodecProfile& Ffv1Profile() {
+  static const CodecProfile profile{
+      .handler = MakeFourCC("FFV1"),
+      .name = u"FFV1",
+      .description = u"FFV1 lossless (libavcodec)",
+      .encoder = "ffv1",
+      .flags = 0,
+      .outCompression = MakeFourCC("FFV1"),
+      .outBitCount = 24,
+      .accepts24 = true,
+      .accepts8 = false,
+      .pixelFormat = AV_PIX_FMT_BGR0,
+      .defaultQuality = 10000,
+      .defaultKeyFrameRate = 0,
+      .honoursForcedKey = true,
+      .hasOptions = true,
+      .needsExtradata = true,
+      .widthMultiple = 1,
+      .heightMultiple = 1,
+      .sizeAllowed = nullptr,
+      .maxFrameBytes = nullptr,
+      .setup = &Setup,
+      .applyQuality = nullptr,
+      .createEncoder = nullptr,
+  };
+  return profile;
+}
+
+}  // namespace norv::vfw

@@ -1,0 +1,199 @@
+// The codec half of the libavcodec-backed drivers: one encoder context per
+// compression run, fed one picture at a time and drained at once, so every
+// input frame gives exactly one output frame.
+#include <cstring>
+#include <mutex>
+
+#include "platform/vfw/drivers/driver.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libswscale/swscale.h>
+}
+
+namespace norv::vfw {
+namespace {
+
+// Drivers report through their answers; libav's own chatter would only
+// reach the host's console.
+void QuietLibav() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
+}
+
+struct ContextFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct ScalerFree {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+using ContextPtr = std::unique_ptr<AVCodecContext, ContextFree>;
+
+ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& input,
+                       const DriverState& state, DWORD quality) {
+  QuietLibav();
+  const AVCodec* codec = avcodec_find_encoder_by_name(profile.encoder);
+  if (codec == nullptr) return nullptr;
+  ContextPtr context(avcodec_alloc_context3(codec));
+  if (context == nullptr) return nullptr;
+  context->width = input.biWidth;
+  context->height = input.biHeight;
+  context->pix_fmt = static_cast<AVPixelFormat>(profile.pixelFormat);
+  context->time_base = {1, 25};
+  context->framerate = {25, 1};
+  // One thread and no B-frames: nothing is held back, nothing reordered.
+  context->thread_count = 1;
+  context->max_b_frames = 0;
+  context->gop_size = (profile.flags & VIDCF_TEMPORAL) != 0 ? 600 : 1;
+  if (profile.setup != nullptr) profile.setup(context.get(), state, quality);
+  if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
+  return context;
+}
+
+class LibavEncoder final : public FrameEncoder {
+ public:
+  LibavEncoder(const CodecProfile& profile, const BITMAPINFOHEADER& input, const DriverState& state)
+      : profile_(profile), input_(input), state_(state) {}
+
+  bool Open() {
+    context_ = OpenContext(profile_, input_, state_, profile_.defaultQuality);
+    if (context_ == nullptr) return false;
+    frame_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (frame_ == nullptr || packet_ == nullptr) return false;
+    frame_->width = context_->width;
+    frame_->height = context_->height;
+    frame_->format = context_->pix_fmt;
+    if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
+    if (input_.biBitCount == 24 && scaler_ == nullptr) {
+      scaler_.reset(sws_getContext(input_.biWidth, input_.biHeight, AV_PIX_FMT_BGR24,
+                                   input_.biWidth, input_.biHeight, context_->pix_fmt,
+                                   SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                   nullptr, nullptr));
+      if (scaler_ == nullptr) return false;
+    }
+    return input_.biBitCount == 24 || context_->pix_fmt == AV_PIX_FMT_PAL8;
+  }
+
+  LRESULT Encode(const Picture& picture, bool forceKey, DWORD quality, std::span<std::uint8_t> out,
+                 EncodedFrame* result) override {
+    const bool key = forceKey || needKey_;
+    // Codecs that cannot be asked for an intra frame start afresh instead:
+    // the first frame of a new run is always one.
+    if (key && !profile_.honoursForcedKey && started_ && !Restart()) return ICERR_INTERNAL;
+    LRESULT r = EncodeOnce(picture, key, quality, out, result);
+    if (r == ICERR_OK && key && !result->key) {
+      if (!Restart()) return ICERR_INTERNAL;
+      r = EncodeOnce(picture, true, quality, out, result);
+      if (r == ICERR_OK && !result->key) r = ICERR_INTERNAL;
+    }
+    // After a lost frame the decoder's reference differs from ours.
+    needKey_ = r != ICERR_OK;
+    return r;
+  }
+
+ private:
+  bool Restart() {
+    context_.reset();
+    frame_.reset();
+    packet_.reset();
+    started_ = false;
+    return Open();
+  }
+
+  bool Convert(const Picture& picture) {
+    if (av_frame_make_writable(frame_.get()) < 0) return false;
+    const LONG width = input_.biWidth;
+    const LONG height = input_.biHeight;
+    if (input_.biBitCount == 8) {
+      const std::size_t stride = RowBytes(width, 8);
+      for (LONG y = 0; y < height; ++y)
+        std::memcpy(frame_->data[0] + static_cast<std::ptrdiff_t>(y) * frame_->linesize[0],
+                    picture.bits + static_cast<std::size_t>(height - 1 - y) * stride,
+                    static_cast<std::size_t>(width));
+      auto* palette = reinterpret_cast<std::uint32_t*>(frame_->data[1]);
+      for (int i = 0; i < 256; ++i) {
+        const RGBQUAD& c = picture.colours[i];
+        palette[i] = 0xFF000000u | (std::uint32_t{c.rgbRed} << 16) |
+                     (std::uint32_t{c.rgbGreen} << 8) | c.rgbBlue;
+      }
+      return true;
+    }
+    // Bottom-up rows: start at the top line and walk backwards.
+    const int stride = static_cast<int>(RowBytes(width, 24));
+    const std::uint8_t* source[1] = {picture.bits + static_cast<std::size_t>(height - 1) *
+                                                        static_cast<std::size_t>(stride)};
+    const int strides[1] = {-stride};
+    return sws_scale(scaler_.get(), source, strides, 0, height, frame_->data, frame_->linesize) ==
+           height;
+  }
+
+  LRESULT EncodeOnce(const Picture& picture, bool key, DWORD quality, std::span<std::uint8_t> out,
+                     EncodedFrame* result) {
+    if (!Convert(picture)) return ICERR_INTERNAL;
+    frame_->pts = pts_++;
+    frame_->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    frame_->quality = 0;
+    if (profile_.applyQuality != nullptr)
+      profile_.applyQuality(context_.get(), frame_.get(), quality);
+    started_ = true;
+    if (avcodec_send_frame(context_.get(), frame_.get()) < 0) return ICERR_INTERNAL;
+    // A codec that holds the frame back would break one-in, one-out.
+    if (avcodec_receive_packet(context_.get(), packet_.get()) < 0) return ICERR_INTERNAL;
+    const std::size_t size = static_cast<std::size_t>(packet_->size);
+    const bool isKey = (packet_->flags & AV_PKT_FLAG_KEY) != 0;
+    if (size > out.size()) {
+      av_packet_unref(packet_.get());
+      return ICERR_BADSIZE;
+    }
+    std::memcpy(out.data(), packet_->data, size);
+    av_packet_unref(packet_.get());
+    result->size = size;
+    result->key = isKey;
+    return ICERR_OK;
+  }
+
+  const CodecProfile& profile_;
+  BITMAPINFOHEADER input_;
+  DriverState state_;
+  ContextPtr context_;
+  std::unique_ptr<AVFrame, FrameFree> frame_;
+  std::unique_ptr<AVPacket, PacketFree> packet_;
+  std::unique_ptr<SwsContext, ScalerFree> scaler_;
+  std::int64_t pts_ = 0;
+  bool started_ = false;
+  bool needKey_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
+                                                 const BITMAPINFOHEADER& input,
+                                                 const DriverState& state) {
+  auto encoder = std::make_unique<LibavEncoder>(profile, input, state);
+  if (!encoder->Open()) return nullptr;
+  return encoder;
+}
+
+bool LibavEncoderExists(const char* name) {
+  QuietLibav();
+  return name != nullptr && avcodec_find_encoder_by_name(name) != nullptr;
+}
+
+bool LibavExtradata(const CodecProfile& profile, const BITMAPINFOHEADER& input,
+                    const DriverState& state, std::vector<std::uint8_t>* extradata) {
+  const ContextPtr context = OpenContext(profile, input, state, profile.defaultQuality);
+  if (context == nullptr) return false;
+  extradata->assign(context->extradata, context->extradata + context->extradata_size);
+  return true;
+}
+
+}  // namespace norv::vfw

@@ -1,0 +1,269 @@
+// How the built-in drivers answer the format, size, state, configuration and
+// compression messages.
+#include <gtest/gtest.h>
+
+#include "platform/vfw/configure_hook.h"
+#include "tests/platform/vfw_test_util.h"
+
+namespace norv::test {
+namespace {
+
+constexpr DWORD kMjpg = MakeFourCC("MJPG");
+
+struct Open {
+  explicit Open(DWORD handler, UINT mode = ICMODE_COMPRESS)
+      : hic(ICOpen(ICTYPE_VIDEO, handler, mode)) {}
+  ~Open() {
+    if (hic != nullptr) ICClose(hic);
+  }
+  HIC hic;
+};
+
+TEST(DriverFormats, OutputFormatSizesAndHeaders) {
+  InputFormat in24 = MakeInput(320, 240, 24);
+  Open mjpg(kMjpg);
+  ASSERT_NE(mjpg.hic, nullptr);
+  ASSERT_EQ(ICCompressGetFormatSize(mjpg.hic, in24.header()), 40);
+  BITMAPINFOHEADER out{};
+  ASSERT_EQ(ICCompressGetFormat(mjpg.hic, in24.header(), &out), ICERR_OK);
+  EXPECT_EQ(out.biSize, 40u);
+  EXPECT_EQ(out.biCompression, kMjpg);
+  EXPECT_EQ(out.biWidth, 320);
+  EXPECT_EQ(out.biHeight, 240);
+  EXPECT_EQ(out.biBitCount, 24);
+  const LRESULT max = ICCompressGetSize(mjpg.hic, in24.header(), &out);
+  EXPECT_GE(max, 320 * 240 * 3);
+  EXPECT_EQ(out.biSizeImage, static_cast<DWORD>(max));
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in24.header(), &out), ICERR_OK);
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in24.header(), nullptr), ICERR_OK);
+
+  // 8-bit codecs: 40-byte header plus the input's 256 colours.
+  InputFormat in8 = MakeInput(320, 240, 8);
+  for (const char* name : {"MRLE", "ZMBV"}) {
+    Open hic(Fcc(name));
+    if (hic.hic == nullptr) continue;
+    ASSERT_EQ(ICCompressGetFormatSize(hic.hic, in8.header()), 1064) << name;
+    std::vector<std::uint8_t> format(1064);
+    auto* h = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
+    ASSERT_EQ(ICCompressGetFormat(hic.hic, in8.header(), h), ICERR_OK);
+    EXPECT_EQ(h->biBitCount, 8);
+    EXPECT_EQ(h->biClrUsed, 256u);
+    EXPECT_EQ(0, std::memcmp(format.data() + 40, in8.colours(), 1024)) << name;
+    EXPECT_EQ(ICCompressQuery(hic.hic, in8.header(), h), ICERR_OK);
+    EXPECT_EQ(ICCompressQuery(hic.hic, in24.header(), nullptr), ICERR_BADFORMAT) << name;
+  }
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in8.header(), nullptr), ICERR_BADFORMAT);
+  EXPECT_LT(ICCompressGetFormatSize(mjpg.hic, in8.header()), 0);
+}
+
+TEST(DriverFormats, RefusesWhatItCannotTake) {
+  Open mjpg(kMjpg);
+  ASSERT_NE(mjpg.hic, nullptr);
+  InputFormat in = MakeInput(320, 240, 24);
+  in.header()->biBitCount = 16;
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), nullptr), ICERR_BADFORMAT);
+  in = MakeInput(320, -240, 24);  // top-down
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), nullptr), ICERR_BADFORMAT);
+  in = MakeInput(320, 240, 24);
+  in.header()->biCompression = MakeFourCC("YUY2");
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), nullptr), ICERR_BADFORMAT);
+  // An output the driver would not produce.
+  in = MakeInput(320, 240, 24);
+  BITMAPINFOHEADER out{};
+  ASSERT_EQ(ICCompressGetFormat(mjpg.hic, in.header(), &out), ICERR_OK);
+  out.biWidth = 160;
+  EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
+  EXPECT_EQ(ICCompressBegin(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
+}
+
+TEST(DriverFormats, DvTakesOnlyDvFrameSizes) {
+  Open dv(MakeFourCC("dvsd"));
+  if (dv.hic == nullptr) GTEST_SKIP();
+  for (LONG h : {480, 576}) {
+    InputFormat in = MakeInput(720, h, 24);
+    BITMAPINFOHEADER out{};
+    ASSERT_EQ(ICCompressGetFormat(dv.hic, in.header(), &out), ICERR_OK);
+    EXPECT_EQ(out.biSizeImage, h == 480 ? 120000u : 144000u);
+    EXPECT_EQ(out.biCompression, MakeFourCC("dvsd"));
+    EXPECT_EQ(ICCompressGetSize(dv.hic, in.header(), &out), h == 480 ? 120000 : 144000);
+  }
+  for (auto [w, h] : {std::pair{640, 480}, {720, 480 * 2}, {704, 576}}) {
+    InputFormat in = MakeInput(w, h, 24);
+    BITMAPINFOHEADER out{};
+    EXPECT_EQ(ICCompressQuery(dv.hic, in.header(), nullptr), ICERR_BADFORMAT) << w << "x" << h;
+    EXPECT_EQ(ICCompressGetFormat(dv.hic, in.header(), &out), ICERR_BADFORMAT);
+  }
+}
+
+TEST(DriverState, RoundTripsAndRefusesForeignBlobs) {
+  Open a(kMjpg), b(kMjpg);
+  ASSERT_NE(a.hic, nullptr);
+  const LRESULT size = ICGetStateSize(a.hic);
+  ASSERT_GT(size, 0);
+  EXPECT_TRUE(ICQueryConfigure(a.hic));
+
+  // The configuration (through the hook) changes the state; another
+  // instance given that state reports the same blob back.
+  static LONG chosen;
+  chosen = 8;
+  norv::vfw::SetConfigureHook(
+      [](void*, HWND, DWORD handler, LONG* effort) {
+        EXPECT_EQ(handler, kMjpg);
+        *effort = chosen;
+        return true;
+      },
+      nullptr);
+  std::vector<std::uint8_t> before(static_cast<std::size_t>(size));
+  std::vector<std::uint8_t> after(before.size()), copy(before.size());
+  EXPECT_EQ(ICGetState(a.hic, before.data(), static_cast<DWORD>(size)), size);
+  EXPECT_EQ(ICConfigure(a.hic, nullptr), ICERR_OK);
+  norv::vfw::SetConfigureHook(nullptr, nullptr);
+  EXPECT_EQ(ICGetState(a.hic, after.data(), static_cast<DWORD>(size)), size);
+  EXPECT_NE(before, after);
+  EXPECT_EQ(ICSetState(b.hic, after.data(), static_cast<DWORD>(size)), size);
+  EXPECT_EQ(ICGetState(b.hic, copy.data(), static_cast<DWORD>(size)), size);
+  EXPECT_EQ(copy, after);
+
+  // Wrong size, damaged version, another driver's state: refused, unchanged.
+  std::vector<std::uint8_t> longer(after);
+  longer.push_back(0);
+  EXPECT_LT(ICSetState(b.hic, longer.data(), static_cast<DWORD>(longer.size())), 0);
+  std::vector<std::uint8_t> bad(before);
+  bad[4] ^= 0x7F;
+  EXPECT_LT(ICSetState(b.hic, bad.data(), static_cast<DWORD>(bad.size())), 0);
+  Open other(MakeFourCC("FMP4"));
+  if (other.hic != nullptr) {
+    EXPECT_LT(ICSetState(other.hic, after.data(), static_cast<DWORD>(size)), 0);
+  }
+  EXPECT_EQ(ICGetState(b.hic, copy.data(), static_cast<DWORD>(size)), size);
+  EXPECT_EQ(copy, after);
+  EXPECT_LT(ICGetState(b.hic, copy.data(), static_cast<DWORD>(size - 1)), 0);
+}
+
+TEST(DriverDefaults, QualityKeyRateAndConfigureFollowTheCodec) {
+  Open mjpg(kMjpg);
+  ASSERT_NE(mjpg.hic, nullptr);
+  DWORD q = ICGetDefaultQuality(mjpg.hic);
+  EXPECT_GT(q, 0u);
+  EXPECT_LE(q, 10000u);
+  DWORD rate = 77;  // intra-only: no answer, value untouched
+  EXPECT_EQ(ICSendMessage(mjpg.hic, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<DWORD_PTR>(&rate),
+                          sizeof rate),
+            ICERR_UNSUPPORTED);
+  EXPECT_EQ(rate, 77u);
+  Open fmp4(MakeFourCC("FMP4"));
+  if (fmp4.hic != nullptr) {
+    EXPECT_GT(ICGetDefaultKeyFrameRate(fmp4.hic), 1u);
+  }
+  Open mrle(MakeFourCC("MRLE"));
+  ASSERT_NE(mrle.hic, nullptr);
+  EXPECT_FALSE(ICQueryConfigure(mrle.hic));
+}
+
+// Compresses `frames` gradient pictures with the given key flags and quality.
+std::vector<std::pair<std::size_t, bool>> Compress(DWORD handler, const std::vector<bool>& keys,
+                                                   DWORD quality) {
+  InputFormat in = MakeInput(160, 120, 24);
+  Open c(handler);
+  std::vector<std::pair<std::size_t, bool>> out;
+  if (c.hic == nullptr) return out;
+  BITMAPINFOHEADER format{};
+  EXPECT_EQ(ICCompressGetFormat(c.hic, in.header(), &format), ICERR_OK);
+  std::vector<std::uint8_t> buffer(
+      static_cast<std::size_t>(ICCompressGetSize(c.hic, in.header(), &format)));
+  EXPECT_EQ(ICCompressBegin(c.hic, in.header(), &format), ICERR_OK);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    auto dib = ToDib(Gradient(160, 120, static_cast<int>(i)), 160, 120, 24);
+    DWORD flags = 0;
+    const auto r = static_cast<LRESULT>(static_cast<LONG>(ICCompress(
+        c.hic, keys[i] ? ICCOMPRESS_KEYFRAME : 0, &format, buffer.data(), in.header(), dib.data(),
+        nullptr, &flags, static_cast<LONG>(i), 0, quality, nullptr, nullptr)));
+    EXPECT_EQ(r, ICERR_OK);
+    if (r != ICERR_OK) break;
+    out.emplace_back(format.biSizeImage, (flags & AVIIF_KEYFRAME) != 0);
+  }
+  ICCompressEnd(c.hic);
+  return out;
+}
+
+TEST(DriverCompress, KeyFramesComeWhereAskedAndOnlyThere) {
+  const std::vector<bool> keys{true, false, false, true, false, true, true, false};
+  for (const char* name : {"FMP4", "H264", "MSVC", "cvid"}) {
+    const DWORD handler = Fcc(name);
+    const auto frames = Compress(handler, keys, ICQUALITY_DEFAULT);
+    if (frames.empty()) continue;
+    ASSERT_EQ(frames.size(), keys.size()) << name;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      EXPECT_EQ(frames[i].second, keys[i]) << name << " frame " << i;
+      EXPECT_GT(frames[i].first, 0u);
+    }
+  }
+}
+
+TEST(DriverCompress, FirstFrameIsKeyEvenWhenNotAsked) {
+  const auto frames = Compress(MakeFourCC("FMP4"), {false, false}, ICQUALITY_DEFAULT);
+  if (frames.empty()) GTEST_SKIP();
+  EXPECT_TRUE(frames[0].second);
+  EXPECT_FALSE(frames[1].second);
+}
+
+TEST(DriverCompress, MjpgSizeGrowsWithQuality) {
+  std::size_t last = 0;
+  for (DWORD q : {0u, 2500u, 5000u, 7500u, 9000u, 10000u}) {
+    const auto frames = Compress(kMjpg, {true}, q);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_GT(frames[0].first, last) << "quality " << q;
+    last = frames[0].first;
+  }
+}
+
+TEST(DriverCompress, RefusesFramesBeforeBeginAndForeignInput) {
+  Open c(kMjpg);
+  InputFormat in = MakeInput(160, 120, 24);
+  BITMAPINFOHEADER format{};
+  ASSERT_EQ(ICCompressGetFormat(c.hic, in.header(), &format), ICERR_OK);
+  std::vector<std::uint8_t> buffer(format.biSizeImage);
+  auto dib = ToDib(Gradient(160, 120, 0), 160, 120, 24);
+  DWORD flags = 0;
+  EXPECT_NE(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(), in.header(), dib.data(),
+                       nullptr, &flags, 0, 0, 5000, nullptr, nullptr),
+            0u);
+  ASSERT_EQ(ICCompressBegin(c.hic, in.header(), &format), ICERR_OK);
+  InputFormat other = MakeInput(320, 240, 24);
+  EXPECT_EQ(static_cast<LONG>(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(),
+                                         other.header(), dib.data(), nullptr, &flags, 0, 0, 5000,
+                                         nullptr, nullptr)),
+            ICERR_BADFORMAT);
+  EXPECT_EQ(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(), in.header(), dib.data(),
+                       nullptr, &flags, 0, 0, 5000, nullptr, nullptr),
+            0u);
+  EXPECT_EQ(ICCompressEnd(c.hic), ICERR_OK);
+}
+
+TEST(DriverCompress, RleOfWorstCasePictureStaysWithinItsBound) {
+  // Alternating lone pixels and short runs: the most bytes per pixel.
+  InputFormat in = MakeInput(37, 9, 8);
+  Open c(MakeFourCC("MRLE"));
+  ASSERT_NE(c.hic, nullptr);
+  std::vector<std::uint8_t> format(1064);
+  auto* out = reinterpret_cast<BITMAPINFOHEADER*>(format.data());
+  ASSERT_EQ(ICCompressGetFormat(c.hic, in.header(), out), ICERR_OK);
+  EXPECT_EQ(out->biCompression, BI_RLE8);
+  const auto max = static_cast<std::size_t>(ICCompressGetSize(c.hic, in.header(), out));
+  std::vector<std::uint8_t> buffer(max + 16, 0xEE);
+  std::vector<std::uint8_t> top(37 * 9);
+  for (std::size_t i = 0; i < top.size(); ++i)
+    top[i] = static_cast<std::uint8_t>(i % 5 < 2 ? i : 200);
+  auto dib = ToDib(top, 37, 9, 8);
+  ASSERT_EQ(ICCompressBegin(c.hic, in.header(), out), ICERR_OK);
+  DWORD flags = 0;
+  ASSERT_EQ(ICCompress(c.hic, 0, out, buffer.data(), in.header(), dib.data(), nullptr, &flags, 0, 0,
+                       ICQUALITY_DEFAULT, nullptr, nullptr),
+            0u);
+  EXPECT_LE(out->biSizeImage, max);
+  EXPECT_EQ(flags, AVIIF_KEYFRAME);
+  for (std::size_t i = max; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xEE);
+}
+
+}  // namespace
+}  // namespace norv::test

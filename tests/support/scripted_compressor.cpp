@@ -1,0 +1,178 @@
+#include "tests/support/scripted_compressor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace norv::test {
+namespace {
+
+// Driver functions get no context of their own: the instance is found by the
+// handler the manager passes at open.
+std::mutex registryMutex;
+std::map<DWORD, ScriptedCompressor*>& Registry() {
+  static std::map<DWORD, ScriptedCompressor*> registry;
+  return registry;
+}
+
+bool Accepted(const BITMAPINFOHEADER* in) {
+  return in != nullptr && in->biCompression == BI_RGB && in->biBitCount == 24 && in->biWidth > 0 &&
+         in->biHeight > 0;
+}
+
+}  // namespace
+
+ScriptedCompressor::ScriptedCompressor(DWORD handler, SizeFunction size)
+    : handler_(handler), size_(std::move(size)) {
+  if (!size_) size_ = [](DWORD quality, bool key) { return (quality / 10 + 100) * (key ? 2 : 1); };
+  for (DWORD i = 0; i < kStateSize; ++i) state_.push_back(static_cast<std::uint8_t>(i + 1));
+  {
+    std::lock_guard lock(registryMutex);
+    Registry()[handler] = this;
+  }
+  char description[] = "Scripted test compressor";
+  ICInstall(ICTYPE_VIDEO, handler, reinterpret_cast<LPARAM>(&ScriptedCompressor::DriverProc),
+            description, ICINSTALL_FUNCTION);
+}
+
+ScriptedCompressor::~ScriptedCompressor() {
+  ICRemove(ICTYPE_VIDEO, handler_, 0);
+  std::lock_guard lock(registryMutex);
+  Registry().erase(handler_);
+}
+
+void ScriptedCompressor::FailOnFrames(std::set<LONG> frames) {
+  std::lock_guard lock(mutex_);
+  failFrames_ = std::move(frames);
+}
+void ScriptedCompressor::SetMaxFrameBytes(DWORD bytes) {
+  std::lock_guard lock(mutex_);
+  maxFrameBytes_ = bytes;
+}
+void ScriptedCompressor::SetDefaults(DWORD quality, DWORD keyFrameRate) {
+  std::lock_guard lock(mutex_);
+  defaultQuality_ = quality;
+  defaultKeyFrameRate_ = keyFrameRate;
+}
+std::vector<ScriptedCall> ScriptedCompressor::calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+int ScriptedCompressor::begins() const {
+  std::lock_guard lock(mutex_);
+  return begins_;
+}
+int ScriptedCompressor::ends() const {
+  std::lock_guard lock(mutex_);
+  return ends_;
+}
+int ScriptedCompressor::configures() const {
+  std::lock_guard lock(mutex_);
+  return configures_;
+}
+std::vector<std::uint8_t> ScriptedCompressor::lastStateSet() const {
+  std::lock_guard lock(mutex_);
+  return lastStateSet_;
+}
+std::vector<std::uint8_t> ScriptedCompressor::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
+  if (msg == DRV_OPEN) {
+    const auto* open = reinterpret_cast<const ICOPEN*>(p2);
+    if (open == nullptr) return 0;
+    std::lock_guard lock(registryMutex);
+    auto it = Registry().find(open->fccHandler);
+    return it == Registry().end() ? 0 : reinterpret_cast<LRESULT>(it->second);
+  }
+  if (msg == DRV_CLOSE) return 1;
+  if (id == 0) return ICERR_BADHANDLE;
+  return reinterpret_cast<ScriptedCompressor*>(id)->Message(msg, p1, p2);
+}
+
+LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
+  std::lock_guard lock(mutex_);
+  const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
+  switch (msg) {
+    case ICM_GETINFO: {
+      auto* info = reinterpret_cast<ICINFO*>(p1);
+      if (info == nullptr) return sizeof(ICINFO);
+      ICINFO out{};
+      out.dwSize = sizeof out;
+      out.fccType = ICTYPE_VIDEO;
+      out.fccHandler = handler_;
+      out.dwFlags = VIDCF_QUALITY | VIDCF_TEMPORAL;
+      const char16_t name[] = u"Scripted";
+      std::copy(std::begin(name), std::end(name), out.szName);
+      const char16_t description[] = u"Scripted test compressor";
+      std::copy(std::begin(description), std::end(description), out.szDescription);
+      const auto n = std::min<DWORD>(static_cast<DWORD>(p2), sizeof out);
+      std::memcpy(info, &out, n);
+      return n;
+    }
+    case ICM_CONFIGURE:
+      if (p1 == -1 && (static_cast<DWORD>(p2) & ICMF_CONFIGURE_QUERY) != 0) return ICERR_OK;
+      ++configures_;
+      return ICERR_OK;
+    case ICM_GETSTATE:
+      if (p1 == 0) return kStateSize;
+      if (static_cast<DWORD>(p2) < kStateSize) return ICERR_BADSIZE;
+      std::memcpy(reinterpret_cast<void*>(p1), state_.data(), kStateSize);
+      return kStateSize;
+    case ICM_SETSTATE:
+      if (p1 == 0) return 0;
+      if (static_cast<DWORD>(p2) != kStateSize) return ICERR_BADSIZE;
+      lastStateSet_.assign(reinterpret_cast<const std::uint8_t*>(p1),
+                           reinterpret_cast<const std::uint8_t*>(p1) + kStateSize);
+      state_ = lastStateSet_;
+      return kStateSize;
+    case ICM_GETDEFAULTQUALITY:
+      if (p1 == 0) return ICERR_BADPARAM;
+      *reinterpret_cast<DWORD*>(p1) = defaultQuality_;
+      return ICERR_OK;
+    case ICM_GETDEFAULTKEYFRAMERATE:
+      if (p1 == 0) return ICERR_BADPARAM;
+      *reinterpret_cast<DWORD*>(p1) = defaultKeyFrameRate_;
+      return ICERR_OK;
+    case ICM_COMPRESS_QUERY:
+      return Accepted(in) ? ICERR_OK : ICERR_BADFORMAT;
+    case ICM_COMPRESS_GET_FORMAT: {
+      if (!Accepted(in)) return ICERR_BADFORMAT;
+      if (p2 == 0) return sizeof(BITMAPINFOHEADER);
+      BITMAPINFOHEADER out = *in;
+      out.biSize = sizeof out;
+      out.biCompression = handler_;
+      out.biSizeImage = maxFrameBytes_;
+      std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
+      return ICERR_OK;
+    }
+    case ICM_COMPRESS_GET_SIZE:
+      return Accepted(in) ? static_cast<LRESULT>(maxFrameBytes_) : ICERR_BADFORMAT;
+    case ICM_COMPRESS_BEGIN:
+      if (!Accepted(in)) return ICERR_BADFORMAT;
+      ++begins_;
+      return ICERR_OK;
+    case ICM_COMPRESS_END:
+      ++ends_;
+      return ICERR_OK;
+    case ICM_COMPRESS: {
+      auto* ic = reinterpret_cast<ICCOMPRESS*>(p1);
+      if (ic == nullptr) return ICERR_BADPARAM;
+      const bool key = (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0;
+      calls_.push_back({ic->dwFlags, ic->lFrameNum, ic->dwQuality, ic->lpbiPrev != nullptr});
+      if (failFrames_.count(ic->lFrameNum) != 0) return ICERR_ERROR;
+      const DWORD size = size_(ic->dwQuality, key);
+      if (size > maxFrameBytes_) return ICERR_BADSIZE;
+      if (ic->lpOutput != nullptr) std::memset(ic->lpOutput, key ? 0x4B : 0x44, size);
+      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = size;
+      if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
+      return ICERR_OK;
+    }
+    default:
+      return ICERR_UNSUPPORTED;
+  }
+}
+
+}  // namespace norv::test

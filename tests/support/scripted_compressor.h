@@ -1,0 +1,67 @@
+// A compressor driver for tests, installed with ICInstall under a chosen
+// FOURCC while the object lives. Its frame sizes follow a caller's function of
+// (quality, key flag), it fails the frames it is told to, and it records
+// every compression call it receives.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "platform/vfw/vfw.h"
+
+namespace norv::test {
+
+struct ScriptedCall {
+  DWORD flags;    // ICCOMPRESS flags
+  LONG frameNum;  // lFrameNum as passed
+  DWORD quality;  // dwQuality as passed
+  bool hadPrev;   // lpbiPrev was given
+};
+
+class ScriptedCompressor {
+ public:
+  using SizeFunction = std::function<DWORD(DWORD quality, bool key)>;
+  static constexpr DWORD kStateSize = 24;
+
+  // The default size function gives quality / 10 + 100 bytes, double for key frames.
+  explicit ScriptedCompressor(DWORD handler, SizeFunction size = nullptr);
+  ~ScriptedCompressor();
+  ScriptedCompressor(const ScriptedCompressor&) = delete;
+  ScriptedCompressor& operator=(const ScriptedCompressor&) = delete;
+
+  DWORD handler() const { return handler_; }
+  // ICM_COMPRESS fails with ICERR_ERROR for these lFrameNum values.
+  void FailOnFrames(std::set<LONG> frames);
+  // The answer to ICM_COMPRESS_GET_SIZE (default 1 MiB); larger frames fail.
+  void SetMaxFrameBytes(DWORD bytes);
+  void SetDefaults(DWORD quality, DWORD keyFrameRate);
+
+  std::vector<ScriptedCall> calls() const;
+  int begins() const;
+  int ends() const;
+  int configures() const;  // real configure calls, queries not counted
+  // The last state handed over with ICM_SETSTATE (empty if none).
+  std::vector<std::uint8_t> lastStateSet() const;
+  // What ICM_GETSTATE reports; byte i is i + 1 until SETSTATE changes it.
+  std::vector<std::uint8_t> state() const;
+
+ private:
+  static LRESULT DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2);
+  LRESULT Message(UINT msg, LPARAM p1, LPARAM p2);
+
+  DWORD handler_;
+  SizeFunction size_;
+  mutable std::mutex mutex_;
+  std::set<LONG> failFrames_;
+  DWORD maxFrameBytes_ = 1 << 20;
+  DWORD defaultQuality_ = 7500;
+  DWORD defaultKeyFrameRate_ = 4;
+  std::vector<ScriptedCall> calls_;
+  int begins_ = 0, ends_ = 0, configures_ = 0;
+  std::vector<std::uint8_t> lastStateSet_;
+  std::vector<std::uint8_t> state_;
+};
+
+}  // namespace norv::test
