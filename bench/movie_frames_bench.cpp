@@ -49,4 +49,3 @@ BENCHMARK(BM_UncompressedFrames)->Arg(250)->Unit(benchmark::kMillisecond)->UseRe
 
 }  // namespace
 
-BENCHMARK_MAIN();

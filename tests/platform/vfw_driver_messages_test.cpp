@@ -160,9 +160,11 @@ TEST(DriverDefaults, QualityKeyRateAndConfigureFollowTheCodec) {
   EXPECT_FALSE(ICQueryConfigure(mrle.hic));
 }
 
-// Compresses `frames` gradient pictures with the given key flags and quality.
+// Compresses `frames` gradient pictures with the given key flags and quality,
+// numbered from `firstNumber` on (a host numbers its frames from 1).
 std::vector<std::pair<std::size_t, bool>> Compress(DWORD handler, const std::vector<bool>& keys,
-                                                   DWORD quality) {
+                                                   DWORD quality, LONG firstNumber = 1,
+                                                   LONG skipAt = -1) {
   InputFormat in = MakeInput(160, 120, 24);
   Open c(handler);
   std::vector<std::pair<std::size_t, bool>> out;
@@ -177,7 +179,9 @@ std::vector<std::pair<std::size_t, bool>> Compress(DWORD handler, const std::vec
     DWORD flags = 0;
     const auto r = static_cast<LRESULT>(static_cast<LONG>(ICCompress(
         c.hic, keys[i] ? ICCOMPRESS_KEYFRAME : 0, &format, buffer.data(), in.header(), dib.data(),
-        nullptr, &flags, static_cast<LONG>(i), 0, quality, nullptr, nullptr)));
+        nullptr, &flags,
+        firstNumber + static_cast<LONG>(i) + (skipAt >= 0 && static_cast<LONG>(i) >= skipAt), 0,
+        quality, nullptr, nullptr)));
     EXPECT_EQ(r, ICERR_OK);
     if (r != ICERR_OK) break;
     out.emplace_back(format.biSizeImage, (flags & AVIIF_KEYFRAME) != 0);
@@ -205,6 +209,19 @@ TEST(DriverCompress, FirstFrameIsKeyEvenWhenNotAsked) {
   if (frames.empty()) GTEST_SKIP();
   EXPECT_TRUE(frames[0].second);
   EXPECT_FALSE(frames[1].second);
+}
+
+TEST(DriverCompress, AFrameAfterAProbeOrAGapStartsAfresh) {
+  // Frame 0 is a probe (a data-rate test): the frame after it must not refer to it.
+  auto frames = Compress(MakeFourCC("H264"), {true, false, false}, ICQUALITY_DEFAULT, 0);
+  if (frames.empty()) GTEST_SKIP();
+  EXPECT_TRUE(frames[1].second);
+  EXPECT_FALSE(frames[2].second);
+  frames = Compress(MakeFourCC("FMP4"), {false, false, false, false}, ICQUALITY_DEFAULT, 1, 2);
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_FALSE(frames[1].second);
+  EXPECT_TRUE(frames[2].second) << "a frame that does not follow the last one";
+  EXPECT_FALSE(frames[3].second);
 }
 
 TEST(DriverCompress, MjpgSizeGrowsWithQuality) {

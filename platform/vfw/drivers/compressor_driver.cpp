@@ -175,6 +175,7 @@ class CompressorDriver {
     encoder_ = create(profile_, *in, state_);
     if (encoder_ == nullptr) return ICERR_INTERNAL;
     input_ = *in;
+    restart_ = true;
     return ICERR_OK;
   }
 
@@ -197,9 +198,15 @@ class CompressorDriver {
     const Picture picture{&in, static_cast<const std::uint8_t*>(ic->lpInput), colours};
     std::span<std::uint8_t> out(static_cast<std::uint8_t*>(ic->lpOutput), MaxFrameBytes(in));
     EncodedFrame frame;
-    const LRESULT result =
-        encoder_->Encode(picture, (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0, quality, out, &frame);
+    // A frame that does not follow the last one starts afresh, and so does
+    // the frame after a probe (frame number 0, used to measure sizes): a
+    // delta frame must never refer to a picture that is not in the file.
+    const bool restart = restart_ || ic->lFrameNum != lastFrame_ + 1;
+    const LRESULT result = encoder_->Encode(
+        picture, (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0 || restart, quality, out, &frame);
     if (result != ICERR_OK) return result;
+    lastFrame_ = ic->lFrameNum;
+    restart_ = ic->lFrameNum == 0;
     ic->lpbiOutput->biSizeImage = static_cast<DWORD>(frame.size);
     if (ic->lpckid != nullptr) *ic->lpckid = MakeFourCC("dc\0\0") & 0xFFFF;
     if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = frame.key ? AVIIF_KEYFRAME : 0;
@@ -253,6 +260,8 @@ class CompressorDriver {
   DriverState state_;
   BITMAPINFOHEADER input_{};
   std::unique_ptr<FrameEncoder> encoder_;
+  bool restart_ = true;
+  LONG lastFrame_ = 0;
 };
 
 }  // namespace
