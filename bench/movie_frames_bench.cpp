@@ -48,4 +48,3 @@ void BM_UncompressedFrames(benchmark::State& state) {
 BENCHMARK(BM_UncompressedFrames)->Arg(250)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-

@@ -261,8 +261,11 @@ TEST_F(AviLayoutTest, UnwritableOutputShowsItsMessage) {
 TEST_F(AviLayoutTest, FfmpegReadsBackTheSourceFramesExactly) {
   const std::string source = host.dir().File("source.avi");
   int status = 0;
-  RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
-             "-pix_fmt bgr24 -c:v rawvideo " + source, &status);
+  RunCommand(
+      "ffmpeg -v error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
+      "-pix_fmt bgr24 -c:v rawvideo " +
+          source,
+      &status);
   ASSERT_EQ(status, 0);
   const std::string out = host.dir().File("copy.avi");
   RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi make " + out + " --video " + source +
@@ -270,7 +273,8 @@ TEST_F(AviLayoutTest, FfmpegReadsBackTheSourceFramesExactly) {
              &status);
   ASSERT_EQ(status, 0);
   auto hashes = [](const std::string& file) {
-    std::string text = RunCommand("ffmpeg -v error -i " + file + " -map 0:v -f framemd5 - | "
+    std::string text = RunCommand("ffmpeg -v error -i " + file +
+                                  " -map 0:v -f framemd5 - | "
                                   "grep -v '^#' | awk -F, '{print $NF}'");
     return text;
   };
