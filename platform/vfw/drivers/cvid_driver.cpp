@@ -33,22 +33,15 @@ const CodecProfile& CvidProfile() {
       .encoder = "cinepak",
       .flags = VIDCF_QUALITY | VIDCF_TEMPORAL,
       .outCompression = MakeFourCC("cvid"),
-      .outBitCount = 24,
-      .accepts24 = true,
-      .accepts8 = false,
       .pixelFormat = AV_PIX_FMT_RGB24,
       .defaultQuality = 7500,
       .defaultKeyFrameRate = 15,
       .honoursForcedKey = false,
       .hasOptions = true,
-      .needsExtradata = false,
       .widthMultiple = 4,
       .heightMultiple = 4,
-      .sizeAllowed = nullptr,
-      .maxFrameBytes = nullptr,
       .setup = &Setup,
       .applyQuality = &ApplyQuality,
-      .createEncoder = nullptr,
   };
   return profile;
 }

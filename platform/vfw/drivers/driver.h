@@ -55,31 +55,32 @@ using EncoderFactory = std::unique_ptr<FrameEncoder> (*)(const CodecProfile& pro
                                                          const BITMAPINFOHEADER& input,
                                                          const DriverState& state);
 
+// What sets one codec apart; a driver names only what differs from these defaults.
 struct CodecProfile {
-  DWORD handler;
-  const char16_t* name;         // short name, under 16 characters
-  const char16_t* description;  // what the compressor list shows
-  const char* encoder;          // libavcodec encoder name; null for our own encoders
-  DWORD flags;                  // VIDCF_*
-  DWORD outCompression;         // biCompression of the output format
-  WORD outBitCount;
-  bool accepts24;
-  bool accepts8;
-  int pixelFormat;            // AVPixelFormat the encoder is fed
-  DWORD defaultQuality;       // 0..10000
-  DWORD defaultKeyFrameRate;  // 0 for intra-only codecs
-  bool honoursForcedKey;      // makes an intra frame when the frame asks for one
-  bool hasOptions;            // effort means something: answers the configure query
-  bool needsExtradata;        // output format carries the codec's extradata
-  int widthMultiple;          // frame sizes the codec can take
-  int heightMultiple;
-  bool (*sizeAllowed)(LONG width, LONG height);        // extra size rule, or null
-  DWORD (*maxFrameBytes)(const BITMAPINFOHEADER& in);  // null: the generic bound
+  DWORD handler = 0;
+  const char16_t* name = nullptr;         // short name, under 16 characters
+  const char16_t* description = nullptr;  // what the compressor list shows
+  const char* encoder = nullptr;          // libavcodec encoder name; null for our own encoders
+  DWORD flags = 0;                        // VIDCF_*
+  DWORD outCompression = 0;               // biCompression of the output format
+  WORD outBitCount = 24;
+  bool accepts24 = true;
+  bool accepts8 = false;
+  int pixelFormat = -1;           // AVPixelFormat the encoder is fed
+  DWORD defaultQuality = 10000;   // 0..10000
+  DWORD defaultKeyFrameRate = 0;  // 0 for intra-only codecs
+  bool honoursForcedKey = true;   // makes an intra frame when the frame asks for one
+  bool hasOptions = false;        // effort means something: answers the configure query
+  bool needsExtradata = false;    // output format carries the codec's extradata
+  int widthMultiple = 1;          // frame sizes the codec can take
+  int heightMultiple = 1;
+  bool (*sizeAllowed)(LONG width, LONG height) = nullptr;        // extra size rule
+  DWORD (*maxFrameBytes)(const BITMAPINFOHEADER& in) = nullptr;  // null: the generic bound
   // Codec options before opening, from the state and the starting quality.
-  void (*setup)(AVCodecContext* context, const DriverState& state, DWORD quality);
+  void (*setup)(AVCodecContext* context, const DriverState& state, DWORD quality) = nullptr;
   // Per-frame quality; null when the codec has no quality control.
-  void (*applyQuality)(AVCodecContext* context, AVFrame* frame, DWORD quality);
-  EncoderFactory createEncoder;  // null: the libavcodec encoder
+  void (*applyQuality)(AVCodecContext* context, AVFrame* frame, DWORD quality) = nullptr;
+  EncoderFactory createEncoder = nullptr;  // null: the libavcodec encoder
 };
 
 // Row sizes of packed bitmaps.

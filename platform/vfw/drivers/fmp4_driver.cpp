@@ -35,22 +35,14 @@ const CodecProfile& Fmp4Profile() {
       .encoder = "mpeg4",
       .flags = VIDCF_QUALITY | VIDCF_TEMPORAL,
       .outCompression = MakeFourCC("FMP4"),
-      .outBitCount = 24,
-      .accepts24 = true,
-      .accepts8 = false,
       .pixelFormat = AV_PIX_FMT_YUV420P,
       .defaultQuality = 7500,
       .defaultKeyFrameRate = 250,
-      .honoursForcedKey = true,
       .hasOptions = true,
-      .needsExtradata = false,
       .widthMultiple = 2,
       .heightMultiple = 2,
-      .sizeAllowed = nullptr,
-      .maxFrameBytes = nullptr,
       .setup = &Setup,
       .applyQuality = &ApplyQuality,
-      .createEncoder = nullptr,
   };
   return profile;
 }

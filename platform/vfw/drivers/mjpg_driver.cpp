@@ -37,22 +37,11 @@ const CodecProfile& MjpgProfile() {
       .encoder = "mjpeg",
       .flags = VIDCF_QUALITY,
       .outCompression = MakeFourCC("MJPG"),
-      .outBitCount = 24,
-      .accepts24 = true,
-      .accepts8 = false,
       .pixelFormat = AV_PIX_FMT_YUVJ420P,
       .defaultQuality = 7500,
-      .defaultKeyFrameRate = 0,
-      .honoursForcedKey = true,
       .hasOptions = true,
-      .needsExtradata = false,
-      .widthMultiple = 1,
-      .heightMultiple = 1,
-      .sizeAllowed = nullptr,
-      .maxFrameBytes = nullptr,
       .setup = &Setup,
       .applyQuality = &ApplyQuality,
-      .createEncoder = nullptr,
   };
   return profile;
 }

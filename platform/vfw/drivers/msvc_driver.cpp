@@ -18,22 +18,13 @@ const CodecProfile& MsvcProfile() {
       .flags = VIDCF_TEMPORAL,
       .outCompression = MakeFourCC("MSVC"),
       .outBitCount = 16,
-      .accepts24 = true,
-      .accepts8 = false,
       .pixelFormat = AV_PIX_FMT_RGB555LE,
       .defaultQuality = 7500,
       .defaultKeyFrameRate = 15,
       // Its key frames follow its own counter; a restart gives one on demand.
       .honoursForcedKey = false,
-      .hasOptions = false,
-      .needsExtradata = false,
       .widthMultiple = 4,
       .heightMultiple = 4,
-      .sizeAllowed = nullptr,
-      .maxFrameBytes = nullptr,
-      .setup = nullptr,
-      .applyQuality = nullptr,
-      .createEncoder = nullptr,
   };
   return profile;
 }

@@ -27,18 +27,10 @@ const CodecProfile& ZmbvProfile() {
       .accepts24 = false,
       .accepts8 = true,
       .pixelFormat = AV_PIX_FMT_PAL8,
-      .defaultQuality = 10000,
       .defaultKeyFrameRate = 25,
       .honoursForcedKey = false,
       .hasOptions = true,
-      .needsExtradata = false,
-      .widthMultiple = 1,
-      .heightMultiple = 1,
-      .sizeAllowed = nullptr,
-      .maxFrameBytes = nullptr,
       .setup = &Setup,
-      .applyQuality = nullptr,
-      .createEncoder = nullptr,
   };
   return profile;
 }
