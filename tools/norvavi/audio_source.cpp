@@ -12,6 +12,7 @@ extern "C" {
 #include <vector>
 
 #include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/media_decoder.h"
 
 namespace norv::cli {
 
@@ -51,50 +52,37 @@ class FileAudioSource final : public AudioSource {
   ~FileAudioSource() override {
     swr_free(&resampler_);
     av_frame_free(&frame_);
-    av_packet_free(&packet_);
-    avcodec_free_context(&codec_);
-    avformat_close_input(&format_);
   }
 
   bool Open(const std::string& path, const PcmFormat& out, std::string* error) {
     out_ = out;
-    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0 ||
-        avformat_find_stream_info(format_, nullptr) < 0) {
-      *error = "cannot open audio file " + path;
-      return false;
-    }
-    const AVCodec* decoder = nullptr;
-    stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
-    if (stream_ < 0 || decoder == nullptr) {
-      *error = path + " has no audio stream that can be decoded";
-      return false;
-    }
-    codec_ = avcodec_alloc_context3(decoder);
-    if (codec_ == nullptr ||
-        avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar) < 0 ||
-        avcodec_open2(codec_, decoder, nullptr) < 0) {
-      *error = "cannot start the audio decoder for " + path;
-      return false;
-    }
+    if (!decoder_.Open(path, AVMEDIA_TYPE_AUDIO, error)) return false;
+    const AVCodecContext* codec = decoder_.codec();
     AVChannelLayout outLayout;
     av_channel_layout_default(&outLayout, out.channels);
-    AVChannelLayout inLayout = codec_->ch_layout;
+    AVChannelLayout inLayout = codec->ch_layout;
     if (inLayout.order == AV_CHANNEL_ORDER_UNSPEC)
-      av_channel_layout_default(&inLayout, codec_->ch_layout.nb_channels);
+      av_channel_layout_default(&inLayout, codec->ch_layout.nb_channels);
     if (swr_alloc_set_opts2(
             &resampler_, &outLayout, out.bitsPerSample == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16,
-            out.sampleRate, &inLayout, codec_->sample_fmt, codec_->sample_rate, 0, nullptr) < 0 ||
+            out.sampleRate, &inLayout, codec->sample_fmt, codec->sample_rate, 0, nullptr) < 0 ||
         swr_init(resampler_) < 0) {
       *error = "cannot convert the audio of " + path;
       return false;
     }
     frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
-    return frame_ != nullptr && packet_ != nullptr;
+    return frame_ != nullptr;
   }
 
   void Read(std::uint8_t* out, std::size_t bytes) override {
-    while (pending_.size() < bytes && !ended_) Decode();
+    while (pending_.size() < bytes && !ended_) {
+      if (decoder_.Next(frame_)) {
+        Convert(frame_);
+      } else {
+        Convert(nullptr);  // what the resampler still holds
+        ended_ = true;
+      }
+    }
     const std::size_t n = std::min(bytes, pending_.size());
     std::memcpy(out, pending_.data(), n);
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(n));
@@ -116,36 +104,10 @@ class FileAudioSource final : public AudioSource {
                       buffer.begin() + static_cast<std::ptrdiff_t>(got) * out_.BlockAlign());
   }
 
-  void Decode() {
-    int r = avcodec_receive_frame(codec_, frame_);
-    if (r == 0) {
-      Convert(frame_);
-      return;
-    }
-    if (r != AVERROR(EAGAIN)) {
-      Convert(nullptr);  // what the resampler still holds
-      ended_ = true;
-      return;
-    }
-    for (;;) {
-      if (av_read_frame(format_, packet_) < 0) {
-        avcodec_send_packet(codec_, nullptr);
-        return;
-      }
-      const bool ours = packet_->stream_index == stream_;
-      if (ours) avcodec_send_packet(codec_, packet_);
-      av_packet_unref(packet_);
-      if (ours) return;
-    }
-  }
-
   PcmFormat out_;
-  AVFormatContext* format_ = nullptr;
-  AVCodecContext* codec_ = nullptr;
+  MediaDecoder decoder_;
   SwrContext* resampler_ = nullptr;
   AVFrame* frame_ = nullptr;
-  AVPacket* packet_ = nullptr;
-  int stream_ = -1;
   bool ended_ = false;
   std::vector<std::uint8_t> pending_;
 };
@@ -165,28 +127,6 @@ std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFor
   auto source = std::make_unique<FileAudioSource>();
   if (!source->Open(path, format, error)) return nullptr;
   return source;
-}
-
-bool ProbeAudioFile(const std::string& path, PcmFormat* format, std::string* error) {
-  AVFormatContext* ctx = nullptr;
-  if (avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0 ||
-      avformat_find_stream_info(ctx, nullptr) < 0) {
-    avformat_close_input(&ctx);
-    *error = "cannot open audio file " + path;
-    return false;
-  }
-  int s = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  if (s < 0) {
-    avformat_close_input(&ctx);
-    *error = path + " has no audio stream";
-    return false;
-  }
-  const AVCodecParameters* p = ctx->streams[s]->codecpar;
-  format->sampleRate = p->sample_rate;
-  format->channels = p->ch_layout.nb_channels >= 2 ? 2 : 1;
-  format->bitsPerSample = p->format == AV_SAMPLE_FMT_U8 ? 8 : 16;
-  avformat_close_input(&ctx);
-  return true;
 }
 
 bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,

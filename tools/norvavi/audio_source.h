@@ -26,8 +26,6 @@ class AudioSource {
 std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format);
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
                                            std::string* error);
-// The format of a file's first audio stream (bits 16 unless the file has 8).
-bool ProbeAudioFile(const std::string& path, PcmFormat* format, std::string* error);
 
 // Writes a PCM wave file of `bytes` bytes from the source.
 bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,

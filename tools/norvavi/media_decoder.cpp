@@ -1,0 +1,58 @@
+#include "tools/norvavi/media_decoder.h"
+
+namespace norv::cli {
+
+MediaDecoder::~MediaDecoder() {
+  av_packet_free(&packet_);
+  avcodec_free_context(&codec_);
+  avformat_close_input(&format_);
+}
+
+bool MediaDecoder::Open(const std::string& path, AVMediaType type, std::string* error) {
+  const std::string what = type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
+  if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0 ||
+      avformat_find_stream_info(format_, nullptr) < 0) {
+    *error = "cannot open " + what + " file " + path;
+    return false;
+  }
+  const AVCodec* decoder = nullptr;
+  stream_ = av_find_best_stream(format_, type, -1, -1, &decoder, 0);
+  if (stream_ < 0 || decoder == nullptr) {
+    *error = path + " has no " + what + " stream that can be decoded";
+    return false;
+  }
+  codec_ = avcodec_alloc_context3(decoder);
+  if (codec_ == nullptr ||
+      avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar) < 0 ||
+      avcodec_open2(codec_, decoder, nullptr) < 0) {
+    *error = "cannot start the " + what + " decoder for " + path;
+    return false;
+  }
+  packet_ = av_packet_alloc();
+  if (packet_ == nullptr) {
+    *error = "out of memory";
+    return false;
+  }
+  return true;
+}
+
+bool MediaDecoder::Next(AVFrame* frame) {
+  for (;;) {
+    const int r = avcodec_receive_frame(codec_, frame);
+    if (r == 0) return true;
+    if (r != AVERROR(EAGAIN)) return false;  // the end, or a decoder that gave up
+    // The decoder wants input: the next packet of our stream, or the drain.
+    for (;;) {
+      if (av_read_frame(format_, packet_) < 0) {
+        avcodec_send_packet(codec_, nullptr);
+        break;
+      }
+      const bool ours = packet_->stream_index == stream_;
+      if (ours) avcodec_send_packet(codec_, packet_);
+      av_packet_unref(packet_);
+      if (ours) break;
+    }
+  }
+}
+
+}  // namespace norv::cli
