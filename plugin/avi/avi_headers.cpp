@@ -29,7 +29,7 @@ int MovieSession::AllocateFrameBuffers() {
     eightBitDib = AllocLockedBlock(frameBytes8 + 1064);
     if (eightBitDib == nullptr) return -1;
     FillBitmapHeader(eightBitDib, width, height, 8);
-    reinterpret_cast<BITMAPINFOHEADER*>(eightBitDib)->biClrUsed = 256;
+    DibHeader(eightBitDib)->biClrUsed = 256;
   }
   return 0;
 }
@@ -116,7 +116,7 @@ int MovieSession::WriteAviHeaders() {
     videoFormat = AllocLockedBlock(videoFormatSize);
     if (videoFormat == nullptr) return -1;
     FillBitmapHeader(videoFormat, width, height, 8);
-    reinterpret_cast<BITMAPINFOHEADER*>(videoFormat)->biClrUsed = 256;
+    DibHeader(videoFormat)->biClrUsed = 256;
     if (PreparePalette() != 0) return -1;
     std::memcpy(videoFormat, eightBitDib, 1064);
   } else {

@@ -9,6 +9,11 @@ constexpr std::uint32_t DibRowBytes(std::int32_t width, std::uint32_t bits) {
   return ((static_cast<std::uint32_t>(width) * bits + 31) / 8) & ~3u;
 }
 
+// The header at the start of a packed bitmap.
+inline BITMAPINFOHEADER* DibHeader(std::uint8_t* dib) {
+  return reinterpret_cast<BITMAPINFOHEADER*>(dib);
+}
+
 // Fills a packed bitmap's header: size 40, positive height (bottom-up), one
 // plane, BI_RGB, image size from the padded rows, everything else 0.
 void FillBitmapHeader(void* block, std::int32_t width, std::int32_t height, std::uint32_t bits);

@@ -66,7 +66,6 @@ int MovieSession::OpenWaveFile() {
       std::min<std::uint64_t>(audioTotalBytes, fileSize - waveDataOffset));
   audioTotalBytes -= audioTotalBytes % align;
 
-  waveFileSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(fileSize, 0xFFFFFFFFu));
   waveDataStart = waveFileView + waveDataOffset;
   audioChunkData = waveDataStart;
   audioChunkStart = audioChunkEnd = 0;

@@ -116,8 +116,7 @@ MovieSession::MovieSession()
       ntsc(0),
       audioBufferSize(0),
       shiftBuffer(nullptr),
-      compressedCapacity(0),
-      waveFileSize(0) {
+      compressedCapacity(0) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));
   dvReverse = static_cast<std::uint32_t>(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0));
   audioDataEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

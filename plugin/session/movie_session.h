@@ -55,6 +55,15 @@ class MovieSession {
   int WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone);
   // Compresses the prepared input image into compressedBuffer; ICCompress's result.
   DWORD CompressInput(bool keyFrame, LONG frameNumber);
+  // What the compressor is fed: eightBitDib (header, colour table, pixels)
+  // for 8-bit movies, else sourceDib (header, pixels).
+  std::uint8_t* InputImage() const { return bitDepth == 8 ? eightBitDib : sourceDib; }
+  std::uint32_t InputHeaderBytes() const { return bitDepth == 8 ? 1064 : 40; }
+  std::uint32_t InputImageBytes() const {
+    return InputHeaderBytes() + (bitDepth == 8 ? frameBytes8 : frameBytes24);
+  }
+  // Where the compressor writes its data: behind the output format.
+  std::uint8_t* CompressedData() const;
   void FitQualityToDataRate();
 
   char outputPath[260];
@@ -147,7 +156,6 @@ class MovieSession {
   std::uint32_t audioBufferSize;     // bytes at audioBuffer; reads never pass it
   std::uint8_t* shiftBuffer;         // reused for the field-order shift
   std::uint32_t compressedCapacity;  // bytes of compressed data compressedBuffer holds
-  std::uint32_t waveFileSize;        // bytes of the mapped wave file
 };
 
 // How long the video side waits for pushed audio: the stated defaults, made

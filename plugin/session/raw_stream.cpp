@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "platform/memory/global_memory.h"
+#include "plugin/avi/bitmap_header.h"
 #include "plugin/session/movie_session.h"
 
 int MovieSession::WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {
   std::uint32_t scratch = 0;
   if (framesDone == nullptr) framesDone = &scratch;
-  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(sourceDib);
+  auto* header = DibHeader(sourceDib);
   const std::uint32_t imageSize = header->biSizeImage;
 
   // The picture moves by whole unpadded scanlines: four back in NTSC, one
@@ -31,12 +32,12 @@ int MovieSession::WriteRawFrame(const std::uint8_t* frame, std::uint32_t* frames
   ++framesCompressed;
   isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
   DWORD ckid = 0, flags = 0;
-  auto* out = reinterpret_cast<BITMAPINFOHEADER*>(compressedBuffer);
+  auto* out = DibHeader(compressedBuffer);
   if (compressor == nullptr || compressedBuffer == nullptr) return -1;
   const bool key = isKeyFrame != 0;
   if (ICCompress(compressor, key ? ICCOMPRESS_KEYFRAME : 0, out, compressedBuffer + out->biSize,
                  header, pixels, &ckid, &flags, static_cast<LONG>(framesCompressed), 0, quality,
-                 key ? nullptr : reinterpret_cast<BITMAPINFOHEADER*>(previousFrame),
+                 key ? nullptr : DibHeader(previousFrame),
                  key ? nullptr : previousFrame + 40) != ICERR_OK)
     return -1;
   if (out->biSizeImage > compressedCapacity) return -1;

@@ -5,16 +5,9 @@
 #include <cstring>
 #include <new>
 
+#include "plugin/avi/bitmap_header.h"
 #include "plugin/session/movie_session.h"
 #include "plugin/video/palettes.h"
-
-namespace {
-
-BITMAPINFOHEADER* Header(std::uint8_t* dib) {
-  return reinterpret_cast<BITMAPINFOHEADER*>(dib);
-}
-
-}  // namespace
 
 int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {
   std::uint32_t scratch = 0;
@@ -63,11 +56,10 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
     } else {
       if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed)) != ICERR_OK)
         return -1;
-      const std::uint32_t size = Header(compressedBuffer)->biSizeImage;
+      const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
       if (size > compressedCapacity) return -1;  // a compressor that overran its own bound
-      std::uint8_t* input = bitDepth == 8 ? eightBitDib : sourceDib;
-      std::memcpy(previousFrame, input, bitDepth == 8 ? 1064 + frameBytes8 : 40 + frameBytes24);
-      videoChunkData = compressedBuffer + (bitDepth == 8 ? 1064 : Header(compressedBuffer)->biSize);
+      std::memcpy(previousFrame, InputImage(), InputImageBytes());
+      videoChunkData = CompressedData();
       videoChunkSize = size;
     }
     WriteFrameChunks();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hoststub/norv_host.h"
+#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
 #include "tools/norvavi/audio_source.h"
 #include "tools/norvavi/plugin_loader.h"
@@ -20,10 +21,6 @@
 namespace norv::cli {
 
 namespace {
-
-std::uint32_t RowBytes24(int width) {
-  return ((static_cast<std::uint32_t>(width) * 24 + 31) / 8) & ~3u;
-}
 
 // The render callback a host offers for the optimum palette. The context
 // value is 32 bits wide, so it names a job slot rather than a pointer.
@@ -35,7 +32,7 @@ std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, vo
   BITMAPINFOHEADER h;
   std::memcpy(&h, a->sample, sizeof h);
   if (h.biWidth < 1 || h.biHeight < 1 || h.biBitCount != 24) return 1;
-  return g_paletteSource->Render(a->timeMs, h.biWidth, h.biHeight, RowBytes24(h.biWidth),
+  return g_paletteSource->Render(a->timeMs, h.biWidth, h.biHeight, DibRowBytes(h.biWidth, 24),
                                  a->sample + sizeof h)
              ? 0
              : 1;
@@ -203,7 +200,7 @@ int MakeMovie(const MakeOptions& o) {
   const auto hostFrames = static_cast<std::uint32_t>(
       static_cast<double>(spanMs) / 1000.0 * static_cast<double>(hostRate) + 0.5);
   const int width = settings.width, height = settings.height;
-  const std::uint32_t rowBytes = RowBytes24(width);
+  const std::uint32_t rowBytes = DibRowBytes(width, 24);
   std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
                                   static_cast<std::size_t>(height));
   const bool showProgress = !o.quiet && ::isatty(2);
