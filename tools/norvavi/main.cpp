@@ -3,7 +3,27 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/movie_job.h"
+
+namespace {
+
+// What every command shares: the settings it starts from and the host it plays.
+void AddHostOptions(CLI::App* command, norv::cli::MakeOptions* o) {
+  command->add_option("--preset", o->preset, "start from this video preset (.ostavi)");
+  command->add_option("--set", o->sets, "set a settings field: FIELD=VALUE (repeatable)");
+  command->add_option("--ntsc", o->ntsc, "host video standard: 1 NTSC, 0 PAL")
+      ->check(CLI::Range(0, 1));
+  command
+      ->add_option("--hardware", o->hardware,
+                   "1: the host pushes audio; 0: the plug-in reads OUT.wav")
+      ->check(CLI::Range(0, 1));
+  command->add_option("--project", o->project, "project format WIDTHxHEIGHT@RATE");
+  command->add_option("--profile", o->profile, "host profile file (INI)");
+  command->add_option("--plugin", o->plugin, "path of NorvAvi.so");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"norvavi - make AVI movies through the NorvAvi plug-in"};
@@ -13,8 +33,7 @@ int main(int argc, char** argv) {
   make.output = "norvavi-demo.avi";
   auto* makeCmd = app.add_subcommand("make", "make a movie (the default: a 5-second demo)");
   makeCmd->add_option("OUT", make.output, "output file, ending in .avi");
-  makeCmd->add_option("--preset", make.preset, "start from this video preset (.ostavi)");
-  makeCmd->add_option("--set", make.sets, "set a settings field: FIELD=VALUE (repeatable)");
+  AddHostOptions(makeCmd, &make);
   makeCmd->add_option("--video", make.video, "pattern, or a video file to convert");
   makeCmd->add_option("--audio", make.audio, "tone, none, or an audio file");
   auto* duration = makeCmd->add_option("--duration", make.duration, "seconds (default 5)");
@@ -23,19 +42,25 @@ int main(int argc, char** argv) {
   start->needs(end);
   end->needs(start);
   duration->excludes(start)->excludes(end);
-  makeCmd->add_option("--ntsc", make.ntsc, "host video standard: 1 NTSC, 0 PAL")
-      ->check(CLI::Range(0, 1));
-  makeCmd
-      ->add_option("--hardware", make.hardware,
-                   "1: the host pushes audio; 0: the plug-in reads OUT.wav")
-      ->check(CLI::Range(0, 1));
-  makeCmd->add_option("--project", make.project, "project format WIDTHxHEIGHT@RATE");
   makeCmd->add_flag("--same-as-project", make.sameAsProject, "frames arrive at the project's rate");
-  makeCmd->add_option("--profile", make.profile, "host profile file (INI)");
-  makeCmd->add_option("--plugin", make.plugin, "path of NorvAvi.so");
   makeCmd->add_flag("-q,--quiet", make.quiet, "no progress and no closing line");
 
+  norv::cli::MakeOptions info;
+  bool noProject = false;
+  auto* infoCmd = app.add_subcommand("info", "print the plug-in's summary of the settings");
+  AddHostOptions(infoCmd, &info);
+  infoCmd->add_flag("--no-project", noProject, "summarise without a project to compare with");
+
+  norv::cli::MakeOptions defaults;
+  std::string presetPath;
+  auto* defaultsCmd =
+      app.add_subcommand("defaults", "write the settings (the defaults) as a video preset");
+  defaultsCmd->add_option("OUT", presetPath, "preset file (.ostavi)")->required();
+  AddHostOptions(defaultsCmd, &defaults);
+
   CLI11_PARSE(app, argc, argv);
+  if (infoCmd->parsed()) return norv::cli::PrintSettingsInfo(info, !noProject);
+  if (defaultsCmd->parsed()) return norv::cli::WriteSettingsPreset(defaults, presetPath);
   // With no command the demo movie is made, so that the program shows what it does.
   return norv::cli::MakeMovie(make);
 }

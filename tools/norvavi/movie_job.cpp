@@ -14,8 +14,8 @@
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
 #include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/plugin_loader.h"
-#include "tools/norvavi/settings_fields.h"
 #include "tools/norvavi/video_source.h"
 
 namespace norv::cli {
@@ -92,13 +92,9 @@ int MakeMovie(const MakeOptions& o) {
   if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))
     return Fail(error);
 
-  AviSettings settings;
-  std::memset(&settings, 0, sizeof settings);
-  plugin.FileTypeDefaultSettings(1, &settings, 0);
-  if (!o.preset.empty() && LoadPresetFile(1, &settings, o.preset.c_str()) == 0)
-    return Fail("cannot load the preset " + o.preset);
-  for (const std::string& s : o.sets)
-    if (!SetSettingsField(&settings, s, &error)) return Fail("--set " + error);
+  HostSettings held;
+  AviSettings& settings = held.record;
+  if (!BuildSettings(plugin, o, &settings, &error)) return Fail(error);
   if (o.audio == "none") settings.audioEnabled = 0;
 
   MovieRequest request;

@@ -97,7 +97,9 @@ bool SetSettingsField(AviSettings* settings, std::string_view assignment, std::s
   std::string name(assignment.substr(0, eq));
   const std::string value(assignment.substr(eq + 1));
   int element = 0;
-  if (auto dot = name.find('.'); dot != std::string::npos) {
+  const auto dot = name.find('.');
+  const bool indexed = dot != std::string::npos;
+  if (indexed) {
     long long index = 0;
     if (!ParseInteger(name.substr(dot + 1), 0, 1000, &index)) {
       *error = "bad element number in \"" + name + "\"";
@@ -113,8 +115,8 @@ bool SetSettingsField(AviSettings* settings, std::string_view assignment, std::s
     *error = "no settings field \"" + name + "\"";
     return false;
   }
-  if (element >= field->count ||
-      (field->count > 1 && assignment.substr(0, eq).find('.') == std::string_view::npos)) {
+  // An array takes exactly one element; a single field takes none.
+  if (indexed != (field->count > 1) || element >= field->count) {
     *error = field->count > 1 ? "\"" + name + "\" takes an element: " + name + ".0 to " + name +
                                     "." + std::to_string(field->count - 1)
                               : "\"" + name + "\" has no elements";

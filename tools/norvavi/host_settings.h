@@ -1,0 +1,39 @@
+// The settings record as the command-line host holds it: the plug-in's
+// defaults, then a preset, then --set assignments; and the project record
+// it offers for "same as project".
+#pragma once
+
+#include <string>
+
+#include "plugin/settings/project_settings.h"
+#include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/plugin_loader.h"
+
+namespace norv::cli {
+
+// A record that gives its compressor-state block back when it goes.
+class HostSettings {
+ public:
+  HostSettings();
+  ~HostSettings();
+  HostSettings(const HostSettings&) = delete;
+  HostSettings& operator=(const HostSettings&) = delete;
+  AviSettings record;
+};
+
+// Defaults from the plug-in, the preset if any, then every --set; false
+// with `error` set at the first that fails.
+bool BuildSettings(const PluginExports& plugin, const MakeOptions& options, AviSettings* settings,
+                   std::string* error);
+
+// The project the host stands for: the plug-in's defaults at the project's
+// size and rate, kind 1 so that the summary compares with it.
+void MakeProject(const PluginExports& plugin, ProjectSettings* project);
+
+// `norvavi info`: prints the plug-in's summary of the settings.
+int PrintSettingsInfo(const MakeOptions& options, bool withProject);
+// `norvavi defaults OUT.ostavi`: writes the settings (defaults unless
+// --preset/--set say otherwise) as a video preset.
+int WriteSettingsPreset(const MakeOptions& options, const std::string& path);
+
+}  // namespace norv::cli
