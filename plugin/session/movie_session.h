@@ -3,6 +3,7 @@
 // operations live in the folders of what they do (avi/, video/, session/).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -143,7 +144,8 @@ class MovieSession {
   HANDLE audioDataEvent;
   RawFile tempAudioFile;
   RawFile rawOutputFile;
-  std::uint32_t videoFramesDone;
+  // The video caller counts, the audio caller only reads: one atomic word.
+  std::atomic<std::uint32_t> videoFramesDone;
   char tempAudioPath[260];
   std::uint8_t* audioBuffer;
   std::uint32_t initialAudioPending;
