@@ -18,9 +18,7 @@ build build
 if [ "${NORV_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build-asan -DNORV_SANITIZE=address,undefined -DNORV_BUILD_BENCH=OFF
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j "$jobs" --output-on-failure)
-fi
 
-if [ "${NORV_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_SANITIZE=thread \
     -DNORV_BUILD_BENCH=OFF >/dev/null
   cmake --build build-tsan -j "$jobs" --target plugin_tests
