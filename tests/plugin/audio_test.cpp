@@ -167,6 +167,15 @@ TEST_F(AudioMovie, LeadAndInterleaveAtTwentyFiveFramesPerSecond) {
   norv::test::WriteFileBytes(pcm, audio);
   EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
             RunCommand("md5sum < " + pcm));
+  // ffprobe takes the lengths from the stream headers: 4 s of video, 176400 samples.
+  EXPECT_EQ(RunCommand("ffprobe -v error -select_streams v -show_entries stream=duration -of "
+                       "csv=p=0 " +
+                       setup.path),
+            "4.000000\n");
+  EXPECT_EQ(RunCommand("ffprobe -v error -select_streams a -show_entries stream=nb_frames -of "
+                       "csv=p=0 " +
+                       setup.path),
+            "176400\n");
 }
 
 TEST_F(AudioMovie, EveryFewFramesAndAtTheEnd) {
@@ -313,6 +322,28 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
             0,   0,   1,   0,   2,  0, 0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,   0,   16, 0};
   WriteFileBytes(wave, header);
   expect("Fail to find wave data chunk!");
+
+  // A format whose block is 0 bytes cannot be sliced: refused with the closing message only.
+  std::vector<std::uint8_t> wav = {'R', 'I', 'F',  'F',  44, 0, 0, 0, 'W', 'A', 'V', 'E',  'f',
+                                   'm', 't', ' ',  16,   0,  0, 0, 1, 0,   2,   0,   0x44, 0xAC,
+                                   0,   0,   0x10, 0xB1, 2,  0, 0, 0, 16,  0,   'd', 'a',  't',
+                                   'a', 8,   0,    0,    0,  1, 2, 3, 4,   5,   6,   7,    8};
+  WriteFileBytes(wave, wav);
+  messages.clear();
+  EXPECT_EQ(CreateMovieSession(&setup.request), nullptr);
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_EQ(messages.texts()[0], "Error reading wave file format!");
+
+  // A data chunk that claims more than the file holds is read as far as it goes.
+  wav[32] = 4;                                     // block alignment 4 again
+  wav[40] = 0x40, wav[41] = 0x42, wav[42] = 0x0F;  // claims 1000000 bytes
+  WriteFileBytes(wave, wav);
+  messages.clear();
+  MovieSession* s = CreateMovieSession(&setup.request);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->audioTotalBytes, 8u);
+  EXPECT_TRUE(messages.texts().empty());
+  delete s;
 }
 
 }  // namespace
