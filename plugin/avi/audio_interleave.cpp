@@ -88,20 +88,19 @@ int MovieSession::WriteInitialAudio() {
   return 1;
 }
 
-void MovieSession::WriteFrameChunks() {
+int MovieSession::WriteFrameChunks() {
   const std::uint32_t n = framesCompressed;
   const std::uint32_t lead = AudioLead();
   const std::uint32_t every = interleaveFrames;
   if (streamCount == 2 && frameCount - n > lead && every >= 1) {
     audioProgress = static_cast<float>(n + lead + 1) / static_cast<float>(frameCount);
     if ((n + 1) % every == 0 || (n + 1 == frameCount && every != 1))
-      (void)WriteVideoAndAudioChunks();
-    else
-      (void)WriteVideoChunk();
-  } else if (n + 1 == frameCount && every != 1 && streamCount == 2) {
-    audioProgress = 1.0f;
-    (void)WriteVideoAndAudioChunks();
-  } else {
-    (void)WriteVideoChunk();
+      return WriteVideoAndAudioChunks();
+    return WriteVideoChunk();
   }
+  if (n + 1 == frameCount && every != 1 && streamCount == 2) {
+    audioProgress = 1.0f;
+    return WriteVideoAndAudioChunks();
+  }
+  return WriteVideoChunk();
 }

@@ -17,6 +17,23 @@ bool IndexHasRoom(const MovieSession& s, std::uint32_t entries) {
   return s.indexEntries != nullptr && s.indexCount + entries <= s.indexCapacity;
 }
 
+// An AVI 1.0 file states its size in 32 bits. A chunk that would carry the
+// file, with the index still to come, past that limit is refused, once
+// with a message; the file stays whole and readable.
+bool RoomInFile(MovieSession& s, std::uint64_t bytes) {
+  if (s.fileFull) return false;
+  const std::uint64_t index = 8 + static_cast<std::uint64_t>(s.indexCapacity) * 16;
+  if (s.aviFile->Tell() + bytes + index <= MovieFileLimit()) return true;
+  s.fileFull = true;
+  ShowMessage("The movie has reached the largest size of an AVI file; the rest is not written.");
+  return false;
+}
+
+std::uint64_t ChunkBytes(std::uint32_t size) {
+  return 8 + static_cast<std::uint64_t>(size) + (size & 1);
+}
+constexpr std::uint64_t kRecordBytes = 12;
+
 bool RecordsInUse(const MovieSession& s) {
   return s.interleaveFrames == 1 && s.noInterleave == 0;
 }
@@ -75,6 +92,7 @@ int MovieSession::WriteVideoChunk() {
   if (!aviFile) return -1;
   const bool records = RecordsInUse(*this);
   if (!IndexHasRoom(*this, records ? 2 : 1)) return -1;
+  if (!RoomInFile(*this, (records ? kRecordBytes : 0) + ChunkBytes(videoChunkSize))) return -1;
   const std::uint32_t record = indexCount;
   if (records && OpenRecord(*this) != 0) return -1;
   if (WriteVideoData(*this) != 0) return -1;
@@ -87,6 +105,7 @@ int MovieSession::WriteVideoAndAudioChunks() {
   if (!aviFile) return -1;
   const bool records = RecordsInUse(*this);
   if (!IndexHasRoom(*this, records ? 3 : 2)) return -1;
+  if (!RoomInFile(*this, (records ? kRecordBytes : 0) + ChunkBytes(videoChunkSize))) return -1;
   const std::uint32_t record = indexCount;
   if (records && OpenRecord(*this) != 0) return -1;
   if (WriteVideoData(*this) != 0) return -1;
@@ -95,6 +114,10 @@ int MovieSession::WriteVideoAndAudioChunks() {
   if (audioChunkData == nullptr) {
     if (records) CloseRecord(*this, record);
     return 0;
+  }
+  if (!RoomInFile(*this, ChunkBytes(audioChunkEnd - audioChunkStart))) {
+    if (records) CloseRecord(*this, record);  // the video stays, in a whole record
+    return -1;
   }
   if (WriteAudioData(*this) != 0) return -1;
   if (records) CloseRecord(*this, record);
@@ -105,8 +128,11 @@ int MovieSession::WriteVideoAndAudioChunks() {
 int MovieSession::WriteAudioOnlyChunk() {
   if (!aviFile) return -1;
   const bool records = RecordsInUse(*this);
-  if (!IndexHasRoom(*this, records ? 2 : 1)) return -1;
+  if (!IndexHasRoom(*this, records ? 2 : 1) || fileFull) return -1;
   AdvanceAudioChunk();
+  if (!RoomInFile(*this,
+                  (records ? kRecordBytes : 0) + ChunkBytes(audioChunkEnd - audioChunkStart)))
+    return -1;
   const std::uint32_t record = indexCount;
   if (records && OpenRecord(*this) != 0) return -1;
   if (WriteAudioData(*this) != 0) return -1;

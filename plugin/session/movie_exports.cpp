@@ -28,6 +28,8 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* ses
   }
 }
 
+// 0: frame taken (or dropped by the rate conversion); -1: the compressor
+// failed; 1: the frame could not be written (raw output or AVI file).
 NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressVideoFrame(MovieSession* session,
                                                                   const std::uint8_t* frame,
                                                                   std::uint32_t* framesDone) {

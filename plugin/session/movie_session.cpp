@@ -33,6 +33,11 @@ AudioWaitLimits& PushedAudioWaitLimits() {
   return limits;
 }
 
+std::uint64_t& MovieFileLimit() {
+  static std::uint64_t limit = 0xFFFFFFFFull;
+  return limit;
+}
+
 MovieSession::MovieSession()
     : outputPath{},
       paletteFile{},
@@ -116,7 +121,8 @@ MovieSession::MovieSession()
       ntsc(0),
       audioBufferSize(0),
       shiftBuffer(nullptr),
-      compressedCapacity(0) {
+      compressedCapacity(0),
+      fileFull(false) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));
   dvReverse = static_cast<std::uint32_t>(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0));
   audioDataEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -41,7 +41,8 @@ class MovieSession {
   int OpenWaveFile();
   void AdvanceAudioChunk();
   int WriteInitialAudio();
-  void WriteFrameChunks();
+  // 0, or -1 when the frame's video chunk could not be written.
+  int WriteFrameChunks();
   int BeginAudioCapture();
   void EndAudioCapture();
   int StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDone);
@@ -158,6 +159,7 @@ class MovieSession {
   std::uint32_t audioBufferSize;     // bytes at audioBuffer; reads never pass it
   std::uint8_t* shiftBuffer;         // reused for the field-order shift
   std::uint32_t compressedCapacity;  // bytes of compressed data compressedBuffer holds
+  bool fileFull;                     // the file reached its size limit; nothing more goes in
 };
 
 // How long the video side waits for pushed audio: the stated defaults, made
@@ -167,6 +169,10 @@ struct AudioWaitLimits {
   std::uint32_t nearEndMs = 1000;
 };
 AudioWaitLimits& PushedAudioWaitLimits();
+
+// The largest AVI file a session writes: what a 32-bit RIFF size can state.
+// Adjustable so that tests can reach it without writing gigabytes.
+std::uint64_t& MovieFileLimit();
 
 // Shows a message in a modal box with an OK button.
 void ShowMessage(const char* text);

@@ -62,7 +62,9 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
       videoChunkData = CompressedData();
       videoChunkSize = size;
     }
-    WriteFrameChunks();
+    // A frame that did not reach the file (disk full, size limit, more frames
+    // than announced) is reported, and not counted as done.
+    if (WriteFrameChunks() != 0) return 1;
   }
 
   if (streamCount == 2) ++videoFramesDone;

@@ -7,6 +7,7 @@
 
 #include "hoststub/norv_host.h"
 #include "plugin/host/host_api.h"
+#include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 
@@ -149,12 +150,46 @@ TEST_F(AviLayoutTest, RecordsWrapEveryFrameWhenInterleavingEveryFrame) {
 TEST_F(AviLayoutTest, ExtraFramesAreRefusedAndTheFileStaysSound) {
   setup.settings.interleaveFrames = 1;
   setup.SetSpan(0, 120);  // 3 frames announced
-  ASSERT_TRUE(RunMovie(setup, 10));
+  std::vector<int> results;
+  ASSERT_TRUE(RunMovie(setup, 10, &results));
+  EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 1, 1, 1}));
   const auto b = ReadFileBytes(setup.path);
   EXPECT_EQ(CheckIndexAgainstChunks(b), "");
   AviWalk w = WalkAvi(b);
   EXPECT_EQ(w.index.size(), 6u);  // the capacity: two entries per announced frame
   EXPECT_EQ(Le32(b, 32 + 16), 3u);
+}
+
+// At the size an AVI file can state, the movie stops whole: the frame that
+// would pass it is refused, once with a message, and the file still reads.
+TEST_F(AviLayoutTest, MovieStopsCleanlyAtTheFileSizeLimit) {
+  setup.settings.interleaveFrames = 1;
+  setup.SetSpan(0, 400);  // 10 frames of 230400 bytes
+  // The limit lives in the plug-in's core, so this movie runs on the core's session.
+  MovieFileLimit() = 230400 * 4;
+  MovieSession* session = CreateMovieSession(&setup.request);
+  ASSERT_NE(session, nullptr);
+  std::vector<int> results;
+  for (std::uint32_t i = 0; i < 10; ++i) {
+    const auto f = PatternFrame(320, 240, i);
+    std::uint32_t done = 0;
+    results.push_back(session->CompressAviFrame(f.data(), &done));
+  }
+  session->FinishMovie();
+  delete session;
+  MovieFileLimit() = 0xFFFFFFFFull;
+  EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 1, 1, 1}));
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_EQ(messages.texts()[0],
+            "The movie has reached the largest size of an AVI file; the rest is not written.");
+  const auto b = ReadFileBytes(setup.path);
+  EXPECT_LE(b.size(), 230400u * 4);
+  EXPECT_EQ(Le32(b, 4), b.size() - 8);
+  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+  EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                       "stream=nb_read_frames -of csv=p=0 " +
+                       setup.path),
+            "3\n");
 }
 
 TEST_F(AviLayoutTest, FewerFramesThanAnnouncedKeepTheAnnouncedCounts) {
