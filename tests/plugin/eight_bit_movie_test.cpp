@@ -34,9 +34,10 @@ using norv::test::WalkAvi;
 
 using Rgb = std::array<int, 3>;  // red, green, blue
 
-// Rows of 4n + 1 pixels: both the 24-bit and the 8-bit rows carry padding.
-constexpr int kWidth = 157;
-constexpr int kHeight = 99;
+// Rows of 4n + 1 pixels, so both the 24-bit and the 8-bit rows carry
+// padding, and longer than the 255 pixels one run-length code can hold.
+constexpr int kWidth = 301;
+constexpr int kHeight = 75;
 constexpr std::uint32_t kFrames = 4;
 
 std::uint32_t Hash(std::uint32_t x) {
@@ -48,11 +49,12 @@ std::uint32_t Hash(std::uint32_t x) {
 }
 
 // Picture (top-down) colour of frame `f`: gradients over most of it, noise
-// in the bottom quarter, and the bucket edges of the fixed palettes along
-// the left edge.
+// in the bottom quarter, a flat band, and the bucket edges of the fixed
+// palettes along the left edge.
 Rgb SourceColour(int x, int y, int w, int h, std::uint32_t f) {
   const std::uint32_t n = Hash(static_cast<std::uint32_t>(y * w + x) * 977u + f * 131u);
   if (y >= 3 * h / 4) return {int(n & 255), int((n >> 8) & 255), int((n >> 16) & 255)};
+  if (y >= h / 2 && y < h / 2 + 3) return {200, 30, static_cast<int>(60 * f)};
   if (x < 4) {
     static constexpr int kEdges[] = {0, 31, 32, 36, 37, 42, 43, 63, 64, 221, 222, 223, 224, 255};
     const int e = kEdges[(y + x * 5) % std::size(kEdges)];
@@ -339,6 +341,10 @@ TEST_F(EightBitMovie, CompressorsKeepTheEightBitFramesExactly) {
       MovieSetup& s = Setup(colorFormat, codec);
       ASSERT_TRUE(Make(s)) << codec;
       ExpectSoundFile(s.path);
+      const auto file = ReadFileBytes(s.path);
+      const auto* strf = WalkAvi(file).Find("strf");
+      ASSERT_NE(strf, nullptr);
+      EXPECT_NE(Le32(file, strf->headerOffset + 8 + 16), 0u) << codec;  // not BI_RGB
       EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), StrfTable(ReadFileBytes(plain.path))) << codec;
       const auto got = Decode(s.path);
       ASSERT_EQ(got.size(), want.size()) << codec;
