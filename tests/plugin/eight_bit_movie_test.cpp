@@ -1,0 +1,416 @@
+// Eight-bit movies end to end, read back by ffmpeg: every decoded pixel is
+// the table colour that the movie's mapping rule picks for its source pixel,
+// in each palette mode, uncompressed and through the 8-bit compressors.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/palette.h"
+#include "plugin/avi/bitmap_header.h"
+#include "plugin/host/host_api.h"
+#include "plugin/video/palettes.h"
+#include "tests/support/avi_walk.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using norv::test::CheckIndexAgainstChunks;
+using norv::test::HostScope;
+using norv::test::Le16;
+using norv::test::Le32;
+using norv::test::MovieSetup;
+using norv::test::Plugin;
+using norv::test::ReadFileBytes;
+using norv::test::RecordedMessages;
+using norv::test::RunCommand;
+using norv::test::WalkAvi;
+
+using Rgb = std::array<int, 3>;  // red, green, blue
+
+// Rows of 4n + 1 pixels, so both the 24-bit and the 8-bit rows carry
+// padding, and longer than the 255 pixels one run-length code can hold.
+constexpr int kWidth = 301;
+constexpr int kHeight = 75;
+constexpr std::uint32_t kFrames = 4;
+
+std::uint32_t Hash(std::uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  x *= 0x846CA68Bu;
+  return x ^ (x >> 16);
+}
+
+// Picture (top-down) colour of frame `f`: gradients over most of it, noise
+// in the bottom quarter, a flat band, and the bucket edges of the fixed
+// palettes along the left edge.
+Rgb SourceColour(int x, int y, int w, int h, std::uint32_t f) {
+  const std::uint32_t n = Hash(static_cast<std::uint32_t>(y * w + x) * 977u + f * 131u);
+  if (y >= 3 * h / 4) return {int(n & 255), int((n >> 8) & 255), int((n >> 16) & 255)};
+  if (y >= h / 2 && y < h / 2 + 3) return {200, 30, static_cast<int>(60 * f)};
+  if (x < 4) {
+    static constexpr int kEdges[] = {0, 31, 32, 36, 37, 42, 43, 63, 64, 221, 222, 223, 224, 255};
+    const int e = kEdges[(y + x * 5) % std::size(kEdges)];
+    return {e, kEdges[(y + 3) % std::size(kEdges)], 255 - e};
+  }
+  const int jitter = static_cast<int>(n % 17) - 8;
+  auto clamp = [](int v) { return std::max(0, std::min(255, v)); };
+  return {clamp(x * 255 / w + jitter), clamp(y * 255 / h - jitter),
+          clamp(static_cast<int>((x + y + 20 * f) % 256))};
+}
+
+// The frame as the host hands it over: bottom-up blue, green, red rows.
+std::vector<std::uint8_t> SourceFrame(int w, int h, std::uint32_t f) {
+  const std::uint32_t row = DibRowBytes(w, 24);
+  std::vector<std::uint8_t> bits(row * static_cast<std::size_t>(h));
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const Rgb c = SourceColour(x, y, w, h, f);
+      std::uint8_t* p = bits.data() + row * static_cast<std::size_t>(h - 1 - y) + 3 * x;
+      p[0] = static_cast<std::uint8_t>(c[2]);
+      p[1] = static_cast<std::uint8_t>(c[1]);
+      p[2] = static_cast<std::uint8_t>(c[0]);
+    }
+  }
+  return bits;
+}
+
+// The host renders the optimum palette's samples from the same pictures.
+std::int32_t NORV_STDCALL RenderSample(std::uint32_t, std::uint32_t, void* args) {
+  auto* a = static_cast<RenderFrameArgs*>(args);
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, a->sample, sizeof h);
+  const auto bits = SourceFrame(h.biWidth, h.biHeight, a->timeMs / 40);
+  std::memcpy(a->sample + 40, bits.data(), bits.size());
+  return 0;
+}
+
+// A RIFF "PAL " file of the given colours; `form`, `dataId` and `cut` break it.
+struct PaletteFile {
+  std::vector<Rgb> colours;
+  const char* form = "PAL ";
+  const char* dataId = "data";
+  std::size_t cut = 0;
+
+  std::string Write(const std::string& path) const {
+    std::vector<std::uint8_t> b;
+    auto put32 = [&](std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    const auto n = static_cast<std::uint32_t>(colours.size());
+    b.insert(b.end(), {'R', 'I', 'F', 'F'});
+    put32(0);
+    b.insert(b.end(), form, form + 4);
+    b.insert(b.end(), dataId, dataId + 4);
+    put32(4 + 4 * n);
+    b.insert(b.end(),
+             {0x00, 0x03, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+    for (const Rgb& c : colours)
+      b.insert(b.end(), {static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
+                         static_cast<std::uint8_t>(c[2]), 0});
+    const auto formSize = static_cast<std::uint32_t>(b.size() - 8);
+    std::memcpy(b.data() + 4, &formSize, 4);
+    b.resize(b.size() - cut);
+    norv::test::WriteFileBytes(path, b);
+    return path;
+  }
+};
+
+std::vector<Rgb> SpreadColours(int count) {
+  std::vector<Rgb> colours;
+  for (int i = 0; i < count; ++i) {
+    const std::uint32_t n = Hash(static_cast<std::uint32_t>(i) + 99u);
+    colours.push_back({int(n & 255), int((n >> 8) & 255), int((n >> 16) & 255)});
+  }
+  if (count > 40) colours[40] = colours[7];  // a tie: the lower index is the one kept
+  return colours;
+}
+
+// The colour table of the movie's 'strf', as red, green, blue.
+std::vector<Rgb> StrfTable(const std::vector<std::uint8_t>& file) {
+  const auto walk = WalkAvi(file);
+  const auto* strf = walk.Find("strf");
+  EXPECT_NE(strf, nullptr);
+  if (strf == nullptr) return {};
+  EXPECT_EQ(strf->size, 1064u);
+  const std::size_t at = strf->headerOffset + 8;
+  EXPECT_EQ(Le32(file, at), 40u);
+  EXPECT_EQ(Le16(file, at + 14), 8u);  // bits per pixel
+  EXPECT_EQ(Le32(file, at + 32), 256u);
+  std::vector<Rgb> table;
+  for (std::size_t i = 0; i < 256; ++i) {
+    const std::size_t q = at + 40 + 4 * i;
+    EXPECT_EQ(file.at(q + 3), 0) << "entry " << i;
+    table.push_back({file.at(q + 2), file.at(q + 1), file.at(q)});
+  }
+  return table;
+}
+
+std::size_t BruteNearest(const std::vector<Rgb>& table, std::size_t count, const Rgb& c) {
+  std::size_t best = 0;
+  int bestDistance = 1 << 30;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int dr = table[i][0] - c[0], dg = table[i][1] - c[1], db = table[i][2] - c[2];
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) bestDistance = d, best = i;
+  }
+  return best;
+}
+
+// The fixed palettes, from their levels: a component falls into the level
+// whose bucket holds it.
+struct FixedLayout {
+  std::vector<int> red, green, blue;  // levels
+  int redBucket, greenBucket, blueBucket;
+  int redStride, greenStride, blueStride;  // index weights
+  int count;
+};
+
+const FixedLayout& Layout(int mode) {
+  static const FixedLayout k332{{32, 96, 160, 224},
+                                {16, 48, 80, 112, 144, 176, 208, 240},
+                                {16, 48, 80, 112, 144, 176, 208, 240},
+                                64,
+                                32,
+                                32,
+                                1,
+                                4,
+                                32,
+                                256};
+  static const std::vector<int> six = {21, 64, 107, 150, 193, 236};
+  static const FixedLayout k666{six, six, six, 43, 43, 43, 1, 6, 36, 216};
+  static const FixedLayout k676{six, {18, 55, 92, 129, 166, 203, 240}, six, 43, 37, 43, 1, 6, 42,
+                                252};
+  return mode == 1 ? k332 : mode == 2 ? k666 : k676;
+}
+
+std::vector<Rgb> FixedTable(int mode) {
+  const FixedLayout& l = Layout(mode);
+  std::vector<Rgb> table(256, Rgb{0, 0, 0});
+  for (std::size_t b = 0; b < l.blue.size(); ++b)
+    for (std::size_t g = 0; g < l.green.size(); ++g)
+      for (std::size_t r = 0; r < l.red.size(); ++r)
+        table[b * l.blueStride + g * l.greenStride + r] = {l.red[r], l.green[g], l.blue[b]};
+  return table;
+}
+
+Rgb FixedColour(int mode, const Rgb& c) {
+  const FixedLayout& l = Layout(mode);
+  return {l.red[c[0] / l.redBucket], l.green[c[1] / l.greenBucket], l.blue[c[2] / l.blueBucket]};
+}
+
+// Decoded frames, top-down rgb24.
+std::vector<std::uint8_t> Decode(const std::string& path) {
+  int status = 0;
+  const std::string out =
+      RunCommand("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt rgb24 -", &status);
+  EXPECT_EQ(status, 0);
+  return {out.begin(), out.end()};
+}
+
+class EightBitMovie : public ::testing::Test {
+ protected:
+  // Sets up a movie of colour code `colorFormat` in a file of its own.
+  MovieSetup& Setup(int colorFormat, const char* compressor = nullptr) {
+    const std::string name = "m" + std::to_string(colorFormat) + "-" +
+                             (compressor != nullptr ? compressor : "none") + ".avi";
+    setups_.push_back(std::make_unique<MovieSetup>(host.dir(), name));
+    MovieSetup& s = *setups_.back();
+    s.settings.audioEnabled = 0;
+    s.settings.width = kWidth;
+    s.settings.height = kHeight;
+    s.settings.colorFormat = colorFormat;
+    s.settings.compressorHandler = 0;
+    for (int i = 0; compressor != nullptr && i < 4; ++i)
+      s.settings.compressorHandler |= static_cast<std::uint32_t>(compressor[i]) << (8 * i);
+    s.settings.dataRate = -1;
+    s.SetSpan(0, kFrames * 40);
+    s.request.frameCallback = &RenderSample;
+    return s;
+  }
+
+  // Runs the movie with SourceFrame 0..kFrames-1; false when it was refused.
+  static bool Make(MovieSetup& s) {
+    const auto& p = Plugin();
+    void* session = p.MakeMovieGetContext(&s.request);
+    if (session == nullptr) return false;
+    std::uint32_t limit = 0;
+    p.MakeMovieInitCompression(session, 0, 0, &limit);
+    bool ok = true;
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+      auto bits = SourceFrame(kWidth, kHeight, f);
+      std::uint32_t done = 0;
+      ok = p.MakeMovieCompressVideoFrame(session, bits.data(), &done) == 0 && ok;
+    }
+    p.MakeMovieCloseCompression(session, 0);
+    p.MakeMovieDeleteContext(&session);
+    return ok;
+  }
+
+  // Every decoded pixel against `expect(source colour)`; the first mismatch.
+  template <typename Expect>
+  static void ExpectPixels(const std::vector<std::uint8_t>& decoded, Expect expect) {
+    ASSERT_EQ(decoded.size(), std::size_t{kFrames} * kWidth * kHeight * 3);
+    std::size_t at = 0;
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+      for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x, at += 3) {
+          const Rgb source = SourceColour(x, y, kWidth, kHeight, f);
+          const Rgb want = expect(source);
+          const Rgb got = {decoded[at], decoded[at + 1], decoded[at + 2]};
+          ASSERT_EQ(got, want) << "frame " << f << " at " << x << "," << y << " from " << source[0]
+                               << "," << source[1] << "," << source[2];
+        }
+      }
+    }
+  }
+
+  HostScope host;
+  RecordedMessages messages;
+  std::vector<std::unique_ptr<MovieSetup>> setups_;
+};
+
+void ExpectSoundFile(const std::string& path) {
+  const auto file = ReadFileBytes(path);
+  EXPECT_EQ(CheckIndexAgainstChunks(file), "");
+  EXPECT_EQ(RunCommand("ffprobe -v warning " + path + " 2>&1"), "");
+}
+
+TEST_F(EightBitMovie, FixedPalettesMapEachComponentIntoItsBucket) {
+  for (int mode = 1; mode <= 3; ++mode) {
+    MovieSetup& s = Setup(79 + mode);
+    ASSERT_TRUE(Make(s));
+    ExpectSoundFile(s.path);
+    EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), FixedTable(mode)) << "mode " << mode;
+    ExpectPixels(Decode(s.path), [mode](const Rgb& c) { return FixedColour(mode, c); });
+  }
+  EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(EightBitMovie, OptimumAndFilePalettesMapToTheNearestTableEntry) {
+  MovieSetup& optimum = Setup(83);
+  MovieSetup& file = Setup(84);
+  const std::string pal = PaletteFile{SpreadColours(256)}.Write(host.dir().File("spread.pal"));
+  std::strcpy(file.settings.paletteFile, pal.c_str());
+  for (MovieSetup* s : {&optimum, &file}) {
+    ASSERT_TRUE(Make(*s));
+    ExpectSoundFile(s->path);
+    const std::vector<Rgb> table = StrfTable(ReadFileBytes(s->path));
+    ASSERT_EQ(table.size(), 256u);
+    ExpectPixels(Decode(s->path),
+                 [&table](const Rgb& c) { return table[BruteNearest(table, 256, c)]; });
+  }
+  // The file's colours in its order (entry 40 repeats entry 7).
+  const std::vector<Rgb> table = StrfTable(ReadFileBytes(file.path));
+  EXPECT_EQ(table, SpreadColours(256));
+  // The optimum table was reduced from the movie's own pictures: many colours.
+  const auto optimumTable = StrfTable(ReadFileBytes(optimum.path));
+  EXPECT_GT(std::set<Rgb>(optimumTable.begin(), optimumTable.end()).size(), 200u);
+  EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(EightBitMovie, SixteenEntryFileLimitsThePictureToItsColours) {
+  MovieSetup& s = Setup(84);
+  const std::vector<Rgb> sixteen = SpreadColours(16);
+  std::strcpy(s.settings.paletteFile,
+              PaletteFile{sixteen}.Write(host.dir().File("sixteen.pal")).c_str());
+  ASSERT_TRUE(Make(s));
+  ExpectSoundFile(s.path);
+  const std::vector<Rgb> table = StrfTable(ReadFileBytes(s.path));
+  ASSERT_EQ(table.size(), 256u);
+  EXPECT_EQ(std::vector<Rgb>(table.begin(), table.begin() + 16), sixteen);
+  EXPECT_EQ(std::vector<Rgb>(table.begin() + 16, table.end()), std::vector<Rgb>(240, Rgb{}));
+  // Black fills the rest of the table but is never picked: only the 16 count.
+  ExpectPixels(Decode(s.path), [&](const Rgb& c) { return table[BruteNearest(table, 16, c)]; });
+}
+
+TEST_F(EightBitMovie, CompressorsKeepTheEightBitFramesExactly) {
+  for (int colorFormat : {80, 83}) {
+    MovieSetup& plain = Setup(colorFormat);
+    ASSERT_TRUE(Make(plain));
+    const auto want = Decode(plain.path);
+    ASSERT_FALSE(want.empty());
+    for (const char* codec : {"MRLE", "ZMBV"}) {
+      MovieSetup& s = Setup(colorFormat, codec);
+      ASSERT_TRUE(Make(s)) << codec;
+      ExpectSoundFile(s.path);
+      const auto file = ReadFileBytes(s.path);
+      const auto* strf = WalkAvi(file).Find("strf");
+      ASSERT_NE(strf, nullptr);
+      EXPECT_NE(Le32(file, strf->headerOffset + 8 + 16), 0u) << codec;  // not BI_RGB
+      EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), StrfTable(ReadFileBytes(plain.path))) << codec;
+      const auto got = Decode(s.path);
+      ASSERT_EQ(got.size(), want.size()) << codec;
+      EXPECT_TRUE(got == want) << codec << " on colour code " << colorFormat;
+    }
+  }
+  EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(EightBitMovie, BrokenPaletteFileShowsItsMessageAndMakesNoMovie) {
+  const std::vector<Rgb> colours = SpreadColours(16);
+  const std::string locked = PaletteFile{colours}.Write(host.dir().File("locked.pal"));
+  ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+  const std::pair<std::string, const char*> cases[] = {
+      {locked, "Invalid palette file!"},
+      {host.dir().File("missing.pal"), "Invalid palette file!"},
+      {PaletteFile{colours, "ACON"}.Write(host.dir().File("acon.pal")), "Fail to find pal chunk!"},
+      {PaletteFile{colours, "PAL ", "offs"}.Write(host.dir().File("nodata.pal")),
+       "Fail to find data chunk!"},
+      {PaletteFile{colours, "PAL ", "data", 5}.Write(host.dir().File("short.pal")),
+       "Fail to read pal data!"},
+  };
+  for (const char* codec : {static_cast<const char*>(nullptr), "MRLE"}) {
+    for (const auto& [path, message] : cases) {
+      MovieSetup& s = Setup(84, codec);
+      std::strcpy(s.settings.paletteFile, path.c_str());
+      messages.clear();
+      EXPECT_EQ(Plugin().MakeMovieGetContext(&s.request), nullptr) << path;
+      EXPECT_EQ(messages.texts(), std::vector<std::string>{message}) << path;
+      EXPECT_FALSE(std::filesystem::exists(s.path)) << path;
+      std::filesystem::remove(s.path);
+    }
+  }
+}
+
+// The bulk mapping against a palette reduced from a full-size picture gives
+// the very indices a search of all 256 entries gives.
+TEST(NearestMapping, OptimumPaletteIndicesEqualAFullSearch) {
+  constexpr int w = 640, h = 480;
+  std::vector<std::uint8_t> dib24(40 + DibRowBytes(w, 24) * h), dib8(1064 + DibRowBytes(w, 8) * h);
+  FillBitmapHeader(dib24.data(), w, h, 24);
+  FillBitmapHeader(dib8.data(), w, h, 8);
+  const auto bits = SourceFrame(w, h, 5);
+  std::memcpy(dib24.data() + 40, bits.data(), bits.size());
+  const std::int32_t image = ImageFromDib(dib24.data());
+  ASSERT_GE(image, 0);
+  ASSERT_EQ(ReduceColors(image, 8, 0, 256), 0);
+  HPALETTE palette = ImagePalette(image);
+  ReleaseImage(image);
+  ASSERT_NE(palette, nullptr);
+  const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
+  std::vector<PALETTEENTRY> entries(count);
+  GetPaletteEntries(palette, 0, count, entries.data());
+  std::vector<Rgb> table;
+  for (const PALETTEENTRY& e : entries) table.push_back({e.peRed, e.peGreen, e.peBlue});
+  EXPECT_EQ(count, 256u);
+
+  MapFrameNearest(dib8.data(), dib24.data(), palette);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const std::uint8_t* p = dib24.data() + 40 + DibRowBytes(w, 24) * y + 3 * x;
+      const std::size_t want = BruteNearest(table, count, {p[2], p[1], p[0]});
+      ASSERT_EQ(dib8[1064 + DibRowBytes(w, 8) * y + x], want) << x << "," << y;
+    }
+  }
+  DeleteObject(palette);
+}
+
+}  // namespace
