@@ -15,6 +15,22 @@ std::map<DWORD, ScriptedCompressor*>& Registry() {
   return registry;
 }
 
+// FNV-1a over the pixels of a packed bitmap; what a call was given.
+std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits, bool* allZero) {
+  const std::size_t row =
+      ((static_cast<std::size_t>(format->biWidth) * format->biBitCount + 31) / 32) * 4;
+  const auto* p = static_cast<const std::uint8_t*>(bits);
+  const std::size_t n = row * static_cast<std::size_t>(format->biHeight);
+  std::uint64_t h = 14695981039346656037ull;
+  bool zero = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    h = (h ^ p[i]) * 1099511628211ull;
+    zero = zero && p[i] == 0;
+  }
+  if (allZero != nullptr) *allZero = zero;
+  return h;
+}
+
 bool Accepted(const BITMAPINFOHEADER* in) {
   return in != nullptr && in->biCompression == BI_RGB && in->biBitCount == 24 && in->biWidth > 0 &&
          in->biHeight > 0;
@@ -53,6 +69,15 @@ void ScriptedCompressor::SetDefaults(DWORD quality, DWORD keyFrameRate) {
   std::lock_guard lock(mutex_);
   defaultQuality_ = quality;
   defaultKeyFrameRate_ = keyFrameRate;
+}
+void ScriptedCompressor::SetOutputFormat(DWORD compression, DWORD imageSize) {
+  std::lock_guard lock(mutex_);
+  outCompression_ = compression;
+  outImageSize_ = imageSize;
+}
+void ScriptedCompressor::SetConfigurable(bool configurable) {
+  std::lock_guard lock(mutex_);
+  configurable_ = configurable;
 }
 std::vector<ScriptedCall> ScriptedCompressor::calls() const {
   std::lock_guard lock(mutex_);
@@ -113,7 +138,8 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       return n;
     }
     case ICM_CONFIGURE:
-      if (p1 == -1 && (static_cast<DWORD>(p2) & ICMF_CONFIGURE_QUERY) != 0) return ICERR_OK;
+      if (p1 == -1 && (static_cast<DWORD>(p2) & ICMF_CONFIGURE_QUERY) != 0)
+        return configurable_ ? ICERR_OK : ICERR_UNSUPPORTED;
       ++configures_;
       return ICERR_OK;
     case ICM_GETSTATE:
@@ -143,8 +169,8 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (p2 == 0) return sizeof(BITMAPINFOHEADER);
       BITMAPINFOHEADER out = *in;
       out.biSize = sizeof out;
-      out.biCompression = handler_;
-      out.biSizeImage = maxFrameBytes_;
+      out.biCompression = outCompression_ != 0 ? outCompression_ : handler_;
+      out.biSizeImage = outImageSize_ != 0 ? outImageSize_ : maxFrameBytes_;
       std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
       return ICERR_OK;
     }
@@ -161,7 +187,12 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       auto* ic = reinterpret_cast<ICCOMPRESS*>(p1);
       if (ic == nullptr) return ICERR_BADPARAM;
       const bool key = (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0;
-      calls_.push_back({ic->dwFlags, ic->lFrameNum, ic->dwQuality, ic->lpbiPrev != nullptr});
+      ScriptedCall call{ic->dwFlags, ic->lFrameNum, ic->dwQuality, ic->lpbiPrev != nullptr, 0, 0};
+      if (ic->lpbiInput != nullptr && ic->lpInput != nullptr)
+        call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput, nullptr);
+      if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr)
+        call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev, &call.prevAllZero);
+      calls_.push_back(call);
       if (failFrames_.count(ic->lFrameNum) != 0) return ICERR_ERROR;
       const DWORD size = size_(ic->dwQuality, key);
       if (size > maxFrameBytes_) return ICERR_BADSIZE;

@@ -4,6 +4,7 @@
 // every compression call it receives.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <set>
@@ -14,10 +15,13 @@
 namespace norv::test {
 
 struct ScriptedCall {
-  DWORD flags;    // ICCOMPRESS flags
-  LONG frameNum;  // lFrameNum as passed
-  DWORD quality;  // dwQuality as passed
-  bool hadPrev;   // lpbiPrev was given
+  DWORD flags;               // ICCOMPRESS flags
+  LONG frameNum;             // lFrameNum as passed
+  DWORD quality;             // dwQuality as passed
+  bool hadPrev;              // lpbiPrev was given
+  std::uint64_t inputHash;   // of the input pixels
+  std::uint64_t prevHash;    // of the previous frame's pixels, 0 without one
+  bool prevAllZero = false;  // every pixel byte of the previous frame is zero
 };
 
 class ScriptedCompressor {
@@ -37,6 +41,11 @@ class ScriptedCompressor {
   // The answer to ICM_COMPRESS_GET_SIZE (default 1 MiB); larger frames fail.
   void SetMaxFrameBytes(DWORD bytes);
   void SetDefaults(DWORD quality, DWORD keyFrameRate);
+  // What ICM_COMPRESS_GET_FORMAT puts in biCompression and biSizeImage
+  // (default: the handler and the ICM_COMPRESS_GET_SIZE answer).
+  void SetOutputFormat(DWORD compression, DWORD imageSize);
+  // Whether the configure query says there is a dialog (default yes).
+  void SetConfigurable(bool configurable);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -58,6 +67,9 @@ class ScriptedCompressor {
   DWORD maxFrameBytes_ = 1 << 20;
   DWORD defaultQuality_ = 7500;
   DWORD defaultKeyFrameRate_ = 4;
+  DWORD outCompression_ = 0;
+  DWORD outImageSize_ = 0;
+  bool configurable_ = true;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;

@@ -32,10 +32,13 @@ class VideoFileSource final : public VideoSource {
 
   bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
               std::uint8_t* pixels) override {
-    // Move forward while the next decoded frame is due.
+    // Move forward while the next decoded frame is due. Host times are whole
+    // milliseconds, truncated: a frame due within that millisecond is due
+    // (at 29.97 frames per second the second frame falls at 33.37 ms and is
+    // asked for at 33).
     while (!ended_) {
       if (!havePending_ && !DecodeNext()) break;
-      if (haveCurrent_ && pendingMs_ > static_cast<double>(timeMs)) break;
+      if (haveCurrent_ && pendingMs_ >= static_cast<double>(timeMs) + 1.0) break;
       std::swap(current_, next_);
       haveCurrent_ = true;
       havePending_ = false;

@@ -1,0 +1,161 @@
+// Movies made through norvavi with every built-in compressor, read back by
+// ffmpeg: every frame present, the picture close to the source (or equal to
+// it for lossless and 8-bit codecs), the index matching the chunks; and the
+// raw DV stream of the exchange export.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "tests/support/avi_walk.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using norv::test::CheckIndexAgainstChunks;
+using norv::test::ReadFileBytes;
+using norv::test::RunCommand;
+using norv::test::TempDir;
+
+constexpr int kFrames = 10;
+
+// Sources are made once: testsrc2 as raw bottom-up BGR in an AVI.
+class CompressedMovies : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { dir = new TempDir; }
+  static void TearDownTestSuite() {
+    delete dir;
+    dir = nullptr;
+  }
+  static std::string Source(int width, int height, const char* rate) {
+    const std::string path =
+        dir->File("src" + std::to_string(width) + "x" + std::to_string(height) + ".avi");
+    if (!std::filesystem::exists(path))
+      RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
+                 std::to_string(height) + ":rate=" + rate + " -frames:v " +
+                 std::to_string(kFrames) + " -c:v rawvideo -pix_fmt bgr24 " + path);
+    return path;
+  }
+  // Makes OUT with norvavi from `source`; its exit status.
+  static int Make(const std::string& out, const std::string& source, int width, int height,
+                  const std::string& sets, const std::string& timing = "--duration 0.4") {
+    int status = -1;
+    RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi make -q " + out + " --plugin " +
+                   NORV_BUILD_DIR + "/NorvAvi.so --audio none --video " + source +
+                   " --set width=" + std::to_string(width) +
+                   " --set height=" + std::to_string(height) + " " + sets + " " + timing + " 2>&1",
+               &status);
+    return status;
+  }
+  static int DecodedFrames(const std::string& path, const std::string& demuxer = "") {
+    const std::string n = RunCommand(
+        "ffprobe -v error " + demuxer +
+        " -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
+        path + " 2>/dev/null");
+    return n.empty() ? -1 : std::stoi(n);
+  }
+  // Average PSNR over all frames, both sides in BGR, each after its own filters.
+  static double Psnr(const std::string& a, const std::string& b, const std::string& filterA = "",
+                     const std::string& filterB = "", const std::string& demuxerA = "") {
+    const std::string out = RunCommand(
+        "ffmpeg -nostats " + demuxerA + " -i " + a + " -i " + b + " -lavfi \"[0:v]format=bgr24" +
+        (filterA.empty() ? "" : "," + filterA) + "[a];[1:v]format=bgr24" +
+        (filterB.empty() ? "" : "," + filterB) + "[b];[a][b]psnr\" -f null - 2>&1");
+    const auto at = out.find("average:");
+    if (at == std::string::npos) return -1;
+    const std::string value = out.substr(at + 8, out.find(' ', at) - at - 8);
+    return value == "inf" ? std::numeric_limits<double>::infinity() : std::stod(value);
+  }
+  // The decoded pictures in BGR, one hash per frame.
+  static std::string FrameHashes(const std::string& path) {
+    return RunCommand("ffmpeg -v error -i " + path +
+                      " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}'");
+  }
+
+  static TempDir* dir;
+};
+TempDir* CompressedMovies::dir = nullptr;
+
+struct Lossy {
+  const char* handler;
+  int width, height;
+  double floor;  // dB; measured values at quality 7500 in the comment
+};
+
+TEST_F(CompressedMovies, LossyCodecsStayAboveTheirFloors) {
+  const Lossy codecs[] = {
+      {"MJPG", 320, 240, 30.0},  // 31.6
+      {"MSVC", 320, 240, 35.0},  // 36.6
+      {"cvid", 320, 240, 39.0},  // 41.2
+      {"FMP4", 320, 240, 29.0},  // 30.8
+      {"H264", 320, 240, 36.5},  // 38.5
+      {"dvsd", 720, 576, 36.5},  // 38.4 (625 lines, 4:2:0)
+  };
+  for (const Lossy& c : codecs) {
+    SCOPED_TRACE(c.handler);
+    const std::string source = Source(c.width, c.height, "25");
+    const std::string out = dir->File(std::string(c.handler) + ".avi");
+    ASSERT_EQ(
+        Make(out, source, c.width, c.height, std::string("--set compressorHandler=") + c.handler),
+        0);
+    EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
+    EXPECT_EQ(DecodedFrames(out), kFrames);
+    const double psnr = Psnr(out, source);
+    EXPECT_GE(psnr, c.floor);
+    RecordProperty(std::string("psnr_") + c.handler, std::to_string(psnr));
+  }
+}
+
+TEST_F(CompressedMovies, LosslessCodecsGiveBackTheSourceFrames) {
+  const std::string source = Source(320, 240, "25");
+  const std::string expected = FrameHashes(source);
+  ASSERT_EQ(std::count(expected.begin(), expected.end(), '\n'), kFrames);
+  for (const char* handler : {"HFYU", "FFV1"}) {
+    SCOPED_TRACE(handler);
+    const std::string out = dir->File(std::string(handler) + ".avi");
+    ASSERT_EQ(Make(out, source, 320, 240, std::string("--set compressorHandler=") + handler), 0);
+    EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
+    EXPECT_EQ(FrameHashes(out), expected);
+  }
+}
+
+TEST_F(CompressedMovies, EightBitCodecsMatchTheUncompressedMovie) {
+  const std::string source = Source(320, 240, "25");
+  // 3-3-2 for the run-length coder, 6x6x6 for the block coder.
+  for (const auto& [handler, color] : {std::pair{"MRLE", "80"}, std::pair{"ZMBV", "81"}}) {
+    SCOPED_TRACE(handler);
+    const std::string plain = dir->File(std::string("plain") + color + ".avi");
+    ASSERT_EQ(Make(plain, source, 320, 240, std::string("--set colorFormat=") + color), 0);
+    const std::string expected = FrameHashes(plain);
+    ASSERT_EQ(std::count(expected.begin(), expected.end(), '\n'), kFrames);
+    const std::string out = dir->File(std::string(handler) + ".avi");
+    ASSERT_EQ(
+        Make(out, source, 320, 240,
+             std::string("--set colorFormat=") + color + " --set compressorHandler=" + handler),
+        0);
+    EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
+    EXPECT_EQ(FrameHashes(out), expected);
+  }
+}
+
+TEST_F(CompressedMovies, RawDvStreamIsBareFramesMovedUpFourLinesInNtsc) {
+  const std::string source = Source(720, 480, "30000/1001");
+  const std::string out = dir->File("exchange.avi");
+  ASSERT_EQ(Make(out, source, 720, 480,
+                 "--set qrvExport=1 --set compressorHandler=dvsd --set frameRate=29.97 --ntsc 1",
+                 "--start 0 --end 334"),
+            0);
+  const auto bytes = ReadFileBytes(out);
+  ASSERT_GE(bytes.size(), 4u);
+  EXPECT_NE(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+  EXPECT_EQ(bytes.size(), 120000u * kFrames) << "525-line DV frames, back to back";
+  EXPECT_EQ(DecodedFrames(out, "-f dv"), kFrames);
+  // The picture comes four lines higher (the bottom four turn black). 4:1:1
+  // DV of this source reaches 27.5 dB when nothing is moved; unmoved it
+  // would be under 20.
+  EXPECT_GE(Psnr(out, source, "crop=720:464:0:0", "crop=720:464:0:4", "-f dv"), 26.0);
+}
+
+}  // namespace
