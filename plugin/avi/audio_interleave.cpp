@@ -56,7 +56,8 @@ int MovieSession::InitializeAudio() {
   const std::uint32_t size = audioBytesPerInterleave > 500000.0f
                                  ? static_cast<std::uint32_t>(audioBytesPerInterleave) + 10000
                                  : 600000;
-  audioBuffer = new (std::nothrow) std::uint8_t[size];
+  // Zeroed: a slice the audio caller never delivered must not carry stale memory.
+  audioBuffer = new (std::nothrow) std::uint8_t[size]();
   if (audioBuffer == nullptr) return 0;
   audioBufferSize = size;
   audioChunkData = audioBuffer;

@@ -1,13 +1,20 @@
 // The six movie exports. The host calls them in order: GetContext,
 // InitCompression, any number of video and audio frames (the two kinds
 // possibly on two threads at once), CloseCompression, DeleteContext. No other
-// export may overlap a frame call. No exception leaves an export.
+// export may overlap a frame call. No exception leaves an export, and a
+// handle this module did not hand out (or has deleted) is refused.
 #include "plugin/host/calling.h"
+#include "plugin/session/live_sessions.h"
 #include "plugin/session/movie_context.h"
 
 NORV_EXPORT MovieSession* NORV_STDCALL MakeMovieGetContext(const MovieRequest* request) {
   try {
-    return CreateMovieSession(request);
+    MovieSession* session = CreateMovieSession(request);
+    if (session != nullptr && !RegisterSession(session)) {
+      delete session;
+      return nullptr;
+    }
+    return session;
   } catch (...) {
     return nullptr;
   }
@@ -16,7 +23,7 @@ NORV_EXPORT MovieSession* NORV_STDCALL MakeMovieGetContext(const MovieRequest* r
 NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* session, std::uint32_t,
                                                                std::int32_t wantLimit,
                                                                std::uint32_t* limit) {
-  if (session == nullptr) return 1;
+  if (!IsLiveSession(session)) return 1;
   try {
     ResetEvent(session->audioDataEvent);
     if (session->BeginAudioCapture() != 0) return 1;
@@ -33,7 +40,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* ses
 NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressVideoFrame(MovieSession* session,
                                                                   const std::uint8_t* frame,
                                                                   std::uint32_t* framesDone) {
-  if (session == nullptr || frame == nullptr) return -1;
+  if (!IsLiveSession(session) || frame == nullptr) return -1;
   try {
     if (session->qrvExport != 0) return session->WriteRawFrame(frame, framesDone);
     return session->CompressAviFrame(frame, framesDone);
@@ -45,7 +52,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressVideoFrame(MovieSession* 
 NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressAudioFrame(MovieSession* session,
                                                                   const AudioBlock* block,
                                                                   std::uint32_t* framesDone) {
-  if (session == nullptr || block == nullptr) return 1;
+  if (!IsLiveSession(session) || block == nullptr) return 1;
   try {
     return session->StoreAudioBlock(block, framesDone);
   } catch (...) {
@@ -55,7 +62,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCompressAudioFrame(MovieSession* 
 
 NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCloseCompression(MovieSession* session,
                                                                 std::uint32_t) {
-  if (session == nullptr) return 0;
+  if (!IsLiveSession(session)) return 0;
   try {
     session->EndAudioCapture();
   } catch (...) {
@@ -66,6 +73,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCloseCompression(MovieSession* se
 NORV_EXPORT void NORV_STDCALL MakeMovieDeleteContext(MovieSession** sessionSlot) {
   if (sessionSlot == nullptr || *sessionSlot == nullptr) return;
   MovieSession* session = *sessionSlot;
+  if (!UnregisterSession(session)) return;  // not ours, or deleted already
   *sessionSlot = nullptr;
   try {
     session->FinishMovie();

@@ -130,6 +130,10 @@ MovieSession::MovieSession()
 }
 
 MovieSession::~MovieSession() {
+  // A host that deletes the session without closing the capture still gets
+  // its temporary audio file closed and, when it streamed the audio, removed.
+  if (tempAudioFile.handle != INVALID_HANDLE_VALUE && tempAudioFile.handle != nullptr)
+    EndAudioCapture();
   HostFree(&compressorState);
   FreeLockedBlock(sourceDib);
   FreeLockedBlock(eightBitDib);
