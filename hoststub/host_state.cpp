@@ -13,10 +13,17 @@ namespace norv::host {
 
 namespace {
 
-std::mutex g_mutex;
-// Constant-initialised: LoadFromEnvironment runs as a load-time constructor,
-// before any dynamic initialisation of this file would.
-constinit HostState g_state;
+// Made on first use: LoadFromEnvironment runs as a load-time constructor,
+// before the dynamic initialisation of this file's globals would.
+std::mutex& StateMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+HostState& State() {
+  static HostState state;
+  return state;
+}
 
 std::string WithSeparator(std::string folder) {
   if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -49,35 +56,36 @@ int EnvFlag(const char* name, int fallback) {
 }
 
 __attribute__((constructor)) void LoadFromEnvironment() {
-  std::lock_guard lock(g_mutex);
-  g_state.ntsc = EnvFlag("NORV_HOST_NTSC", 0);
-  g_state.hardware = EnvFlag("NORV_HOST_HARDWARE", 0);
-  if (g_state.ntsc) {
-    g_state.projectWidth = 720;
-    g_state.projectHeight = 480;
-    g_state.projectRateX100 = 2997;
+  std::lock_guard lock(StateMutex());
+  HostState& s = State();
+  s.ntsc = EnvFlag("NORV_HOST_NTSC", 0);
+  s.hardware = EnvFlag("NORV_HOST_HARDWARE", 0);
+  if (s.ntsc) {
+    s.projectWidth = 720;
+    s.projectHeight = 480;
+    s.projectRateX100 = 2997;
   }
   if (const char* p = std::getenv("NORV_HOST_PROJECT")) {
     int w, h, r;
     if (NorvHostParseProject(p, &w, &h, &r)) {
-      g_state.projectWidth = w;
-      g_state.projectHeight = h;
-      g_state.projectRateX100 = r;
+      s.projectWidth = w;
+      s.projectHeight = h;
+      s.projectRateX100 = r;
     } else {
       std::fprintf(stderr, "NORV_HOST_PROJECT: expected WIDTHxHEIGHT@RATE, got \"%s\"\n", p);
     }
   }
   const char* folder = std::getenv("NORV_HOST_FOLDER");
-  g_state.folder = WithSeparator(folder != nullptr && *folder ? folder : DefaultFolder());
+  s.folder = WithSeparator(folder != nullptr && *folder ? folder : DefaultFolder());
   const char* profile = std::getenv("NORV_HOST_PROFILE");
-  g_state.profilePath = profile != nullptr && *profile ? profile : DefaultProfile();
+  s.profilePath = profile != nullptr && *profile ? profile : DefaultProfile();
 }
 
 }  // namespace
 
 std::unique_lock<std::mutex> LockState(HostState** state) {
-  std::unique_lock lock(g_mutex);
-  *state = &g_state;
+  std::unique_lock lock(StateMutex());
+  *state = &State();
   return lock;
 }
 

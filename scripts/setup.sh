@@ -4,7 +4,7 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
-  cmake ninja-build g++ g++-multilib clang pkg-config clang-format
+  cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libcli11-dev nlohmann-json3-dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds NorvAvi and runs the whole test suite: the normal build first, then
 # the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then
-# the tests that run the host's two threads at once under ThreadSanitizer.
+# the tests that run the host's two threads at once under ThreadSanitizer,
+# then a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -24,4 +25,26 @@ if [ "${NORV_SKIP_SANITIZERS:-0}" != 1 ]; then
   cmake --build build-tsan -j "$jobs" --target plugin_tests
   (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j "$jobs" --output-on-failure \
     -R 'AudioThreads|AudioMovie')
+fi
+
+# A short run of every fuzz target over its seed corpus (the long runs are
+# done by hand: see fuzz/CMakeLists.txt).
+if [ "${NORV_SKIP_FUZZ:-0}" != 1 ]; then
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DNORV_FUZZ=ON -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF \
+    >/dev/null
+  cmake --build build-fuzz -j "$jobs"
+  for target in wave_file palette_file preset set_field; do
+    scratch=$(mktemp -d)
+    status=0
+    build-fuzz/fuzz_$target -max_total_time=15 -print_final_stats=1 "$scratch" \
+      fuzz/corpus/$target >"$scratch.log" 2>&1 || status=$?
+    echo "fuzz_$target: $(grep -h 'stat::number_of_executed_units' "$scratch.log")"
+    if [ "$status" != 0 ]; then
+      tail -40 "$scratch.log"
+      echo "fuzz_$target found a problem"
+      exit 1
+    fi
+    rm -rf "$scratch" "$scratch.log"
+  done
 fi
