@@ -37,6 +37,8 @@ class ScriptedCompressor {
   // The answer to ICM_COMPRESS_GET_SIZE (default 1 MiB); larger frames fail.
   void SetMaxFrameBytes(DWORD bytes);
   void SetDefaults(DWORD quality, DWORD keyFrameRate);
+  // The VIDCF_ flags it describes itself with (default quality and temporal).
+  void SetFlags(DWORD flags);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -58,6 +60,7 @@ class ScriptedCompressor {
   DWORD maxFrameBytes_ = 1 << 20;
   DWORD defaultQuality_ = 7500;
   DWORD defaultKeyFrameRate_ = 4;
+  DWORD flags_ = VIDCF_QUALITY | VIDCF_TEMPORAL;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;
