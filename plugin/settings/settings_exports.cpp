@@ -1,6 +1,8 @@
 // The five settings exports. They run on the host's user-interface thread
 // and serve one file-type kind, 1; any other kind gets 0 and no effect.
 #include "platform/win32_types.h"
+#include "plugin/dialogs/avi_settings_dialog.h"
+#include "plugin/dialogs/resource_module.h"
 #include "plugin/host/calling.h"
 #include "plugin/settings/default_settings.h"
 #include "plugin/settings/project_match.h"
@@ -10,10 +12,22 @@ namespace {
 constexpr std::uint32_t kAviKind = 1;
 }
 
-NORV_EXPORT std::int32_t NORV_STDCALL FileTypeLaunchSettings(std::uint32_t kind, AviSettings*,
-                                                             const ProjectSettings*, HWND) {
-  if (kind != kAviKind) return 0;
-  return 0;
+// Runs the AVI Settings dialog through the dialog binding the host program
+// installed (norv::ui::SetDialogBinding). With none installed the dialog
+// cannot be shown: it is initialised over the control model alone and closed
+// as Cancel, so the record is normalised and the result is 0.
+NORV_EXPORT std::int32_t NORV_STDCALL FileTypeLaunchSettings(std::uint32_t kind,
+                                                             AviSettings* settings,
+                                                             const ProjectSettings* project,
+                                                             HWND owner) {
+  if (kind != kAviKind || settings == nullptr) return 0;
+  try {
+    const ResourceModuleScope resources;
+    AviSettingsDialog dialog(settings, project, owner);
+    return dialog.DoModal() == AviSettingsDialog::kOk ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
 }
 
 NORV_EXPORT std::int32_t NORV_STDCALL FileTypeDefaultSettings(std::uint32_t kind,

@@ -79,6 +79,10 @@ void ScriptedCompressor::SetConfigurable(bool configurable) {
   std::lock_guard lock(mutex_);
   configurable_ = configurable;
 }
+void ScriptedCompressor::SetFlags(DWORD flags) {
+  std::lock_guard lock(mutex_);
+  flags_ = flags;
+}
 std::vector<ScriptedCall> ScriptedCompressor::calls() const {
   std::lock_guard lock(mutex_);
   return calls_;
@@ -128,11 +132,15 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       out.dwSize = sizeof out;
       out.fccType = ICTYPE_VIDEO;
       out.fccHandler = handler_;
-      out.dwFlags = VIDCF_QUALITY | VIDCF_TEMPORAL;
+      out.dwFlags = flags_;
       const char16_t name[] = u"Scripted";
       std::copy(std::begin(name), std::end(name), out.szName);
-      const char16_t description[] = u"Scripted test compressor";
+      // Told apart by their handler, as a user tells them apart by name.
+      const char16_t description[] = u"Scripted test compressor ";
       std::copy(std::begin(description), std::end(description), out.szDescription);
+      for (int i = 0; i < 4; ++i)
+        out.szDescription[std::size(description) - 1 + i] =
+            static_cast<char16_t>((handler_ >> (8 * i)) & 0xFF);
       const auto n = std::min<DWORD>(static_cast<DWORD>(p2), sizeof out);
       std::memcpy(info, &out, n);
       return n;

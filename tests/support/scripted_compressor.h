@@ -46,6 +46,8 @@ class ScriptedCompressor {
   void SetOutputFormat(DWORD compression, DWORD imageSize);
   // Whether the configure query says there is a dialog (default yes).
   void SetConfigurable(bool configurable);
+  // The VIDCF_ flags it describes itself with (default quality and temporal).
+  void SetFlags(DWORD flags);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -70,6 +72,7 @@ class ScriptedCompressor {
   DWORD outCompression_ = 0;
   DWORD outImageSize_ = 0;
   bool configurable_ = true;
+  DWORD flags_ = VIDCF_QUALITY | VIDCF_TEMPORAL;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;

@@ -1,0 +1,497 @@
+// The settings dialogs walked as a user would, through FileTypeLaunchSettings
+// of the loaded module and the scripted binding: normalisation, size and
+// aspect rules, hardware limits, the compressor rows, the smaller dialogs
+// and the presets.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "hoststub/norv_host.h"
+#include "platform/ui/scripted_binding.h"
+#include "plugin/dialogs/dialog_templates.h"
+#include "plugin/host/host_api.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/scripted_compressor.h"
+
+namespace {
+
+using norv::test::HostScope;
+using norv::test::Plugin;
+using norv::test::ScriptedCompressor;
+using norv::ui::ScriptedBinding;
+using norv::ui::ScriptedUser;
+
+const DWORD kHandlerA = MakeFourCC("SCRA");
+const DWORD kHandlerB = MakeFourCC("SCRB");
+const DWORD kHandlerC = MakeFourCC("SCRC");
+
+std::string CompressorName(DWORD handler) {
+  std::string name = "Scripted test compressor ";
+  for (int i = 0; i < 4; ++i) name.push_back(static_cast<char>((handler >> (8 * i)) & 0xFF));
+  return name;
+}
+
+std::vector<std::uint8_t> StateBytes(const AviSettings& s) {
+  const auto* p = static_cast<const std::uint8_t*>(HostBlockAddress(s.compressorState));
+  return p == nullptr ? std::vector<std::uint8_t>{}
+                      : std::vector<std::uint8_t>(p, p + s.compressorStateSize);
+}
+
+class SettingsDialogs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    blocksBefore_ = NorvHostBlocksInUse();
+    ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &settings, 0), 1);
+    project.kind = 1;
+    ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &project.video, 0), 1);
+    const std::uint32_t audio[14] = {1, 16, 48000, 2};
+    std::memcpy(project.audioFormat, audio, sizeof audio);
+  }
+  void TearDown() override {
+    HostFree(&settings.compressorState);
+    for (const std::string& e : ui.errors()) ADD_FAILURE() << e;
+    EXPECT_EQ(ui.pendingScripts(), 0u);
+    EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore_);
+  }
+  int Launch(bool withProject = true) {
+    return Plugin().FileTypeLaunchSettings(1, &settings, withProject ? &project : nullptr, nullptr);
+  }
+  void Hardware(int width, int height, int rateX100) {
+    NorvHostSetHardware(1);
+    NorvHostSetProject(width, height, rateX100);
+    settings.hwAccel = 1;
+  }
+  void GiveState(const std::vector<std::uint8_t>& bytes) {
+    settings.compressorState = HostAlloc(1000, 1);
+    settings.compressorStateCapacity = 1000;
+    settings.compressorStateSize = static_cast<std::uint32_t>(bytes.size());
+    std::memcpy(HostBlockAddress(settings.compressorState), bytes.data(), bytes.size());
+  }
+
+  HostScope host;
+  ScriptedBinding ui;
+  AviSettings settings{};
+  ProjectSettings project{};
+
+ private:
+  long blocksBefore_ = 0;
+};
+
+TEST_F(SettingsDialogs, CancelStillNormalisesTheHostsRecordAndOkReturnsOne) {
+  settings.frameRate = 7.0f;
+  settings.width = 5;
+  settings.height = 20000;
+  settings.fieldHandling = 9;
+  settings.aspectX = 0;
+  settings.aspectY = 150;
+  settings.lockAspect = 5;
+  settings.hwAccel = 1;  // the host has no hardware
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Caption(), "AVI Settings");
+    EXPECT_EQ(user.SelectedText(kFrameRateList), "15");
+    EXPECT_EQ(user.Text(kWidthEdit), "32");
+    EXPECT_EQ(user.SelectedText(kFieldHandlingList), "Field 2");
+    EXPECT_EQ(user.Text(kAspectXEdit), "1");
+    EXPECT_EQ(user.Text(kAspectYEdit), "99");
+    EXPECT_TRUE(user.Checked(kLockAspect));
+    EXPECT_FALSE(user.Visible(kHardwareGroup));
+    EXPECT_FALSE(user.Visible(kHardwareEnable));
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 0);
+  EXPECT_EQ(settings.frameRate, 15.0f);
+  EXPECT_EQ(settings.width, 32);
+  EXPECT_EQ(settings.height, 9999);
+  EXPECT_EQ(settings.fieldHandling, 4);
+  EXPECT_EQ(settings.aspectX, 1);
+  EXPECT_EQ(settings.aspectY, 99);
+  EXPECT_EQ(settings.lockAspect, 1);
+  EXPECT_EQ(settings.hwAccel, 0);
+
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) { user.Click(kIdOk); });
+  EXPECT_EQ(Launch(/*withProject=*/false), 1);
+}
+
+TEST_F(SettingsDialogs, WithoutABindingTheRecordIsNormalisedAndZeroReturned) {
+  ScriptedBinding* installed = &ui;
+  norv::ui::SetDialogBinding(nullptr);
+  settings.frameRate = 7.0f;
+  settings.width = 5;
+  EXPECT_EQ(Launch(), 0);
+  EXPECT_EQ(Plugin().FileTypeLaunchSettings(2, &settings, nullptr, nullptr), 0);
+  norv::ui::SetDialogBinding(installed);
+  EXPECT_EQ(settings.frameRate, 15.0f);
+  EXPECT_EQ(settings.width, 32);
+}
+
+TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
+  settings.lockAspect = 1;  // 4:3
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Type(kWidthEdit, "5");
+    user.TabAway();
+    EXPECT_EQ(user.Text(kWidthEdit), "32");
+    EXPECT_EQ(user.Text(kHeightEdit), "32");  // 24 before clamping
+    user.Type(kAspectXEdit, "16");
+    user.Type(kAspectYEdit, "9");
+    user.Type(kWidthEdit, "720");
+    EXPECT_EQ(user.Text(kHeightEdit), "405");
+    user.Click(kLockAspect);  // unlocked: the aspect edits go grey
+    EXPECT_FALSE(user.Enabled(kAspectXEdit));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.width, 720);
+  EXPECT_EQ(settings.height, 405);
+  EXPECT_EQ(settings.aspectX, 16);
+  EXPECT_EQ(settings.aspectY, 9);
+  EXPECT_EQ(settings.lockAspect, 0);
+
+  // With hardware acceleration heights are even.
+  Hardware(720, 576, 2500);
+  settings.lockAspect = 1;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_TRUE(user.Visible(kHardwareEnable));
+    user.Type(kWidthEdit, "720");
+    EXPECT_EQ(user.Text(kHeightEdit), "404");
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 0);
+}
+
+TEST_F(SettingsDialogs, HardwareFieldModesHalveTheHeight) {
+  for (const auto& [projectHeight, field, shown] :
+       {std::tuple{480, 3, "240"}, std::tuple{486, 4, "242"}}) {
+    Hardware(720, projectHeight, 2997);
+    settings.width = 720;
+    settings.height = projectHeight;
+    settings.fieldHandling = 0;
+    ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
+      EXPECT_EQ(user.Text(kHeightEdit), std::to_string(projectHeight));
+      user.Select(kFieldHandlingList, field);
+      EXPECT_EQ(user.Text(kHeightEdit), shown);
+      user.Click(kIdOk);
+    });
+    EXPECT_EQ(Launch(), 1);
+    EXPECT_EQ(std::to_string(settings.height), shown);
+  }
+}
+
+TEST_F(SettingsDialogs, HardwareKeepsRatesAtOrBelowTheProjects) {
+  Hardware(720, 576, 2500);
+  settings.frameRate = 29.97f;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    const std::vector<std::string> slower = {"25", "24", "15", "12", "10", "8",
+                                             "6",  "5",  "4",  "3",  "2",  "1"};
+    EXPECT_EQ(user.Items(kFrameRateList), slower);
+    EXPECT_EQ(user.SelectedText(kFrameRateList), "15");
+    EXPECT_FALSE(user.Enabled(kSubPixel));
+    user.Click(kHardwareEnable);  // off: every rate again, sub pixel and cropping back
+    EXPECT_EQ(user.Items(kFrameRateList).size(), 14u);
+    EXPECT_TRUE(user.Enabled(kSubPixel));
+    EXPECT_TRUE(user.Enabled(kCropping));
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 0);
+  EXPECT_EQ(settings.frameRate, 15.0f);
+  EXPECT_EQ(settings.hwAccel, 1);  // the toggle was cancelled
+}
+
+TEST_F(SettingsDialogs, QrvExportLocksCompressorAndColourAndChecksFieldOrder) {
+  settings.qrvExport = 1;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Caption(), "Export QRV File");
+    EXPECT_FALSE(user.Enabled(kCompressorList));
+    EXPECT_FALSE(user.Enabled(kColourList));
+    EXPECT_FALSE(user.Visible(kAudioOptionsButton));
+    EXPECT_TRUE(user.Checked(kDvReverse));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0), 1);
+}
+
+TEST_F(SettingsDialogs, UserPaletteNeedsAnExistingFileBeforeOkCloses) {
+  const std::string palette = host.dir().File("mine.pal");
+  norv::test::WriteFileBytes(palette, {'R', 'I', 'F', 'F'});
+  settings.colorFormat = kColorPaletteFile;
+  std::strcpy(settings.paletteFile, "/no/such/file.pal");
+  ui.AnswerChooser(palette);
+  ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
+    EXPECT_TRUE(user.Enabled(kPaletteButton));
+    user.Click(kDvReverse);
+    user.Click(kIdOk);
+    EXPECT_TRUE(user.IsOpen());
+    EXPECT_EQ(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0), 1);
+    user.Click(kPaletteButton);
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(ui.messages(), std::vector<std::string>{"Select a valid palette file."});
+  EXPECT_EQ(std::string(settings.paletteFile), palette);
+  ASSERT_EQ(ui.choosers().size(), 1u);
+  EXPECT_EQ(ui.choosers()[0].title, "Select palette file");
+  EXPECT_EQ(ui.choosers()[0].filterPattern, "*.pal");
+  EXPECT_EQ(ui.choosers()[0].path, "/no/such/file.pal");
+  EXPECT_FALSE(ui.choosers()[0].fileMustExist);
+}
+
+TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
+  ScriptedCompressor a(kHandlerA), b(kHandlerB);
+  b.SetDefaults(5000, 8);
+  const std::vector<std::uint8_t> saved(ScriptedCompressor::kStateSize, 0xA5);
+  settings.compressorHandler = kHandlerA;
+  settings.quality = 6000;
+  settings.keyFrameEvery = 7;
+  GiveState(saved);
+  auto options = [this](int quality, int keyFrames, int newQuality, int newKeyFrames) {
+    ui.Expect(kCompressionOptionsTemplate, [=](ScriptedUser& user) {
+      EXPECT_EQ(user.Position(kQualityTrack), quality);
+      EXPECT_EQ(user.Text(kQualityLabel), std::to_string(quality));
+      EXPECT_EQ(user.Position(kKeyFrameTrack), keyFrames);
+      if (newQuality < 0) {
+        user.Click(kIdCancel);
+        return;
+      }
+      user.Scroll(kQualityTrack, newQuality);
+      EXPECT_EQ(user.Text(kQualityLabel), std::to_string(newQuality));
+      user.Scroll(kKeyFrameTrack, newKeyFrames);
+      user.Click(kIdOk);
+    });
+  };
+  ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
+    EXPECT_EQ(user.SelectedText(kCompressorList), CompressorName(kHandlerA));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+    options(60, 7, 33, 10);
+    user.Click(kCompressionOptions);
+    user.SelectText(kCompressorList, CompressorName(kHandlerB));
+    options(50, 8, -1, -1);
+    user.Click(kCompressionOptions);
+    user.SelectText(kCompressorList, CompressorName(kHandlerA));
+    options(33, 10, -1, -1);
+    user.Click(kCompressionOptions);
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.compressorHandler, kHandlerA);
+  EXPECT_EQ(settings.quality, 3300);
+  EXPECT_EQ(settings.keyFrameEvery, 10);
+  EXPECT_EQ(StateBytes(settings), saved);
+  EXPECT_EQ(a.lastStateSet(), saved);  // the compressor started from the saved state
+  EXPECT_EQ(settings.keyFramesOnly, 0);
+}
+
+TEST_F(SettingsDialogs, QualityShowsInHundredthsAndComesBackRounded) {
+  ScriptedCompressor a(kHandlerA);
+  settings.compressorHandler = kHandlerA;
+  settings.quality = 7550;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kCompressionOptions);
+    user.Click(kIdOk);
+  });
+  ui.Expect(kCompressionOptionsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Position(kQualityTrack), 75);
+    EXPECT_EQ(user.Text(kQualityLabel), "75");
+    EXPECT_TRUE(user.Enabled(kConfigure));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.quality, 7500);
+  EXPECT_EQ(settings.compressorStateSize, ScriptedCompressor::kStateSize);
+  EXPECT_EQ(settings.compressorStateCapacity, 1000u);
+}
+
+TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey) {
+  ScriptedCompressor c(kHandlerC);
+  c.SetFlags(VIDCF_QUALITY);
+  settings.colorFormat = kColor666;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    // "No Compression" offers the five palettes and 24 bits, no data rate, no options.
+    EXPECT_EQ(user.ItemData(kColourList), (std::vector<std::uint32_t>{80, 81, 82, 83, 84, 24}));
+    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 6-6-6 Levels");
+    EXPECT_FALSE(user.Enabled(kDataRateList));
+    EXPECT_FALSE(user.Enabled(kCompressionOptions));
+    user.SelectText(kCompressorList, CompressorName(kHandlerC));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+    EXPECT_TRUE(user.Enabled(kDataRateList));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.compressorHandler, kHandlerC);
+  EXPECT_EQ(settings.keyFrameEvery, 1);
+  EXPECT_EQ(settings.keyFramesOnly, 1);
+  EXPECT_EQ(settings.colorFormat, 24);
+}
+
+TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {
+  const std::uint32_t odd[14] = {99, 12, 8000, 6, 5, 6, 7};
+  std::memcpy(settings.audioFormat, odd, sizeof odd);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioSettingsButton);
+    user.Click(kIdOk);
+  });
+  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.SelectedText(kSampleSizeList), "8");
+    EXPECT_EQ(user.SelectedText(kSampleRateList), "11025");
+    EXPECT_EQ(user.SelectedText(kChannelsList), "Mono, 1 Channel");
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 1);
+  const std::uint32_t normalised[14] = {99, 8, 11025, 1, 5, 6, 7};
+  EXPECT_EQ(std::memcmp(settings.audioFormat, normalised, sizeof normalised), 0);
+}
+
+TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
+  ui.AnswerMenu(kPresetSameAsProject);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioSettingsButton);
+    user.Click(kIdOk);
+  });
+  ui.Expect(kAudioSettingsTemplate, [this](ScriptedUser& user) {
+    user.Click(kAudioPresetButton);
+    EXPECT_EQ(user.SelectedText(kSampleRateList), "48000");
+    const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kAudioPresetButton);
+    EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
+    EXPECT_EQ(ui.menus().back().at.y, button.top);
+    user.Click(kAudioPresetButton);  // now equal: the entry is checked
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(std::memcmp(settings.audioFormat, project.audioFormat, sizeof project.audioFormat), 0);
+  ASSERT_EQ(ui.menus().size(), 2u);
+  const auto& first = ui.menus()[0].items;
+  ASSERT_EQ(first.size(), 3u);
+  EXPECT_EQ(first[0].text, "Load");
+  EXPECT_EQ(first[1].text, "Save");
+  EXPECT_EQ(first[2].text, "Same As Project");
+  EXPECT_FALSE(first[2].checked);
+  EXPECT_TRUE(ui.menus()[1].items[2].checked);
+
+  // Without a project there is no such entry.
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioSettingsButton);
+    user.Click(kIdCancel);
+  });
+  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioPresetButton);
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(/*withProject=*/false), 0);
+  EXPECT_EQ(ui.menus().back().items.size(), 2u);
+}
+
+TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
+  ScriptedCompressor a(kHandlerA);
+  settings.compressorHandler = kHandlerA;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioOptionsButton);
+    EXPECT_FALSE(user.Enabled(kPlaybackOptions));
+    user.Select(kDataRateList, 8);
+    user.Click(kPlaybackOptions);
+    user.Click(kIdOk);
+  });
+  ui.Expect(kAudioOptionsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Text(kInterleaveLabel), "30");
+    user.Scroll(kInterleaveTrack, -5);
+    EXPECT_EQ(user.Text(kInterleaveLabel), "1");
+    user.Click(kIdOk);
+  });
+  ui.Expect(kPlaybackOptionsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Text(kDataRateLabel), "1");  // -1 from "Default" shows at the low end
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.interleaveFrames, 1);
+  EXPECT_EQ(settings.dataRateChoice, 8);
+  EXPECT_EQ(settings.dataRate, 1);
+}
+
+class VideoPresets : public SettingsDialogs {
+ protected:
+  void SetUp() override {
+    SettingsDialogs::SetUp();
+    char folder[260] = {};
+    GetHostFolder(folder);
+    previousFolder_ = folder;
+    NorvHostSetFolder((host.dir().path().string() + "/").c_str());
+    samples_ = host.dir().path() / "SAMPLES";
+    std::filesystem::create_directory(samples_);
+  }
+  void TearDown() override {
+    NorvHostSetFolder(previousFolder_.c_str());
+    NorvHostSetPresetPathAnswer(nullptr);
+    SettingsDialogs::TearDown();
+  }
+  std::filesystem::path samples_;
+
+ private:
+  std::string previousFolder_;
+};
+
+TEST_F(VideoPresets, TwentyOfTwentyFiveAreListedAndTheAudioRuleApplies) {
+  AviSettings preset = settings;
+  preset.width = 400;
+  preset.audioAvailable = 0;
+  preset.audioFormat[2] = 8000;
+  preset.interleaveFrames = 3;
+  for (int i = 0; i < 25; ++i) {
+    const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
+    ASSERT_NE(SavePresetFile(1, &preset, (samples_ / name).c_str()), 0);
+  }
+  ASSERT_NE(SavePresetFile(1, &preset, (samples_ / ".hidden.ostavi").c_str()), 0);
+  std::filesystem::create_directory(samples_ / "folder.ostavi");
+  ui.AnswerMenu(kPresetListedFirst + 4);
+  ui.Expect(kAviSettingsTemplate, [this](ScriptedUser& user) {
+    user.Click(kLoadPreset);
+    EXPECT_EQ(user.Text(kWidthEdit), "400");
+    const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kLoadPreset);
+    EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  ASSERT_EQ(ui.menus().size(), 1u);
+  const auto& items = ui.menus()[0].items;
+  ASSERT_EQ(items.size(), 22u);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(items[i].id, kPresetListedFirst + i);
+    EXPECT_EQ(items[i].text.substr(0, 1), "p");
+  }
+  EXPECT_TRUE(items[20].separator);
+  EXPECT_EQ(items[21].id, kPresetBrowse);
+  EXPECT_EQ(items[21].text, "Browse");
+  EXPECT_EQ(ui.menus()[0].flags, norv::ui::kTrackRightButton);
+  EXPECT_EQ(settings.width, 400);
+  // The preset had no audio: the dialog's audio stays.
+  EXPECT_EQ(settings.audioAvailable, 1);
+  EXPECT_EQ(settings.audioFormat[2], 44100u);
+  EXPECT_EQ(settings.interleaveFrames, 30);
+}
+
+TEST_F(VideoPresets, AnEmptyFolderBrowsesAndSaveReadsTheControlsFirst) {
+  const std::string path = host.dir().File("chosen.ostavi");
+  NorvHostSetPresetPathAnswer(path.c_str());
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Type(kWidthEdit, "640");
+    user.Click(kSavePreset);
+    user.Type(kWidthEdit, "100");
+    user.Click(kLoadPreset);  // no listed file: the chooser answers at once
+    EXPECT_EQ(user.Text(kWidthEdit), "640");
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 0);
+  EXPECT_TRUE(ui.menus().empty());
+  EXPECT_TRUE(ui.messages().empty());
+
+  NorvHostSetPresetPathAnswer("/no/such/folder/x.ostavi");
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kSavePreset);
+    user.Click(kLoadPreset);
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 0);
+  EXPECT_EQ(ui.messages(), (std::vector<std::string>{"Failed to save.", "Failed to load."}));
+}
+
+}  // namespace
