@@ -113,6 +113,7 @@ class AudioMovie : public ::testing::Test {
     session->FinishMovie();
     delete session;
     session = nullptr;
+    EXPECT_EQ(norv::test::VerifyMovie(setup.path), "");
     return ReadFileBytes(setup.path);
   }
 

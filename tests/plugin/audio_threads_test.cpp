@@ -97,6 +97,7 @@ TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
     expected.insert(expected.end(), pushed.begin() + static_cast<std::ptrdiff_t>(at),
                     pushed.begin() + static_cast<std::ptrdiff_t>(at + frame));
   expected.resize(total);
+  EXPECT_EQ(norv::test::VerifyMovie(setup.path), "");
   const auto got = AudioInFile(setup.path);
   ASSERT_EQ(got.size(), expected.size());
   EXPECT_TRUE(got == expected);

@@ -318,6 +318,7 @@ TEST_F(AviLayoutTest, FfmpegReadsBackTheSourceFramesExactly) {
   EXPECT_EQ(hashes(out), want);
   EXPECT_EQ(RunCommand("ffprobe -v warning " + out + " 2>&1"), "");
   EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
+  EXPECT_EQ(norv::test::VerifyMovie(out), "");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tests/support/plugin_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace norv::test {
@@ -52,6 +55,13 @@ bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results
   }
   p.MakeMovieCloseCompression(session, 0);
   p.MakeMovieDeleteContext(&session);
+  // Every AVI file the suite makes must pass the checker (raw streams have no RIFF).
+  char magic[4] = {};
+  std::ifstream(setup.path, std::ios::binary).read(magic, 4);
+  if (std::string(magic, 4) == "RIFF") {
+    const std::string report = VerifyMovie(setup.path);
+    if (!report.empty()) ADD_FAILURE() << "norvavi verify " << setup.path << ":\n" << report;
+  }
   return true;
 }
 

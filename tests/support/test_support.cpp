@@ -92,6 +92,13 @@ std::string RunCommand(const std::string& command, int* status) {
   return output;
 }
 
+std::string VerifyMovie(const std::string& path) {
+  int status = -1;
+  const std::string report =
+      RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi verify '" + path + "' 2>&1", &status);
+  return status == 0 ? "" : report + "(exit " + std::to_string(status) + ")";
+}
+
 std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
   return static_cast<std::uint32_t>(b.at(at)) | (static_cast<std::uint32_t>(b.at(at + 1)) << 8) |
          (static_cast<std::uint32_t>(b.at(at + 2)) << 16) |

@@ -51,6 +51,9 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 // Runs a shell command; its standard output, and its exit code in `status`.
 std::string RunCommand(const std::string& command, int* status = nullptr);
 
+// Runs `norvavi verify` on a movie: empty when the file is sound, else the report.
+std::string VerifyMovie(const std::string& path);
+
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::uint16_t Le16(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::string FourCC(const std::vector<std::uint8_t>& bytes, std::size_t at);

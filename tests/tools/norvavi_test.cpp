@@ -84,6 +84,7 @@ TEST(Norvavi, PresetMakesTheSameMovieAsTheSameSettings) {
   const auto a = ReadFileBytes(dir.File("a.avi"));
   EXPECT_GT(a.size(), 10000u);
   EXPECT_EQ(a, ReadFileBytes(dir.File("b.avi")));
+  EXPECT_EQ(norv::test::VerifyMovie(dir.File("a.avi")), "");
   RunCommand(make + dir.File("c.avi") + " --preset " + dir.File("missing.ostavi") + " 2>/dev/null",
              &status);
   EXPECT_NE(status, 0);

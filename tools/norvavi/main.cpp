@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "tools/norvavi/avi_repair.h"
+#include "tools/norvavi/avi_verify.h"
 #include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/movie_job.h"
 
@@ -58,7 +60,28 @@ int main(int argc, char** argv) {
   defaultsCmd->add_option("OUT", presetPath, "preset file (.ostavi)")->required();
   AddHostOptions(defaultsCmd, &defaults);
 
-  CLI11_PARSE(app, argc, argv);
+  std::string verifyPath;
+  bool verifyJson = false;
+  auto* verifyCmd = app.add_subcommand("verify", "check an AVI file; exit 0 when it is sound");
+  verifyCmd->add_option("FILE", verifyPath, "the AVI file")->required();
+  verifyCmd->add_flag("--json", verifyJson, "report as JSON");
+
+  norv::cli::RepairOptions repair;
+  auto* repairCmd = app.add_subcommand("repair", "finish an AVI file whose export was cut off");
+  repairCmd->add_option("IN", repair.input, "the unfinished AVI file")->required();
+  repairCmd->add_option("OUT", repair.output, "where the finished file goes");
+  repairCmd->add_flag("--in-place", repair.inPlace,
+                      "replace IN, once the finished copy is written");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // Usage errors exit 2, as unreadable files do, so that 1 always means "checked: not sound".
+    const int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  if (verifyCmd->parsed()) return norv::cli::RunVerify(verifyPath, verifyJson);
+  if (repairCmd->parsed()) return norv::cli::RunRepair(repair);
   if (infoCmd->parsed()) return norv::cli::PrintSettingsInfo(info, !noProject);
   if (defaultsCmd->parsed()) return norv::cli::WriteSettingsPreset(defaults, presetPath);
   // With no command the demo movie is made, so that the program shows what it does.

@@ -1,0 +1,52 @@
+// Reading RIFF files of any size without loading them: positioned reads
+// through a small window, 64-bit offsets, and the few helpers the AVI
+// checker and the repair share.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace norv::cli {
+
+class FileReader {
+ public:
+  FileReader() = default;
+  ~FileReader();
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+
+  // False with a message when the file cannot be opened for reading.
+  bool Open(const std::string& path, std::string* error);
+  std::uint64_t size() const { return size_; }
+  // False when fewer than n bytes stand at `at`.
+  bool ReadAt(std::uint64_t at, void* out, std::size_t n);
+  int fd() const { return fd_; }
+
+ private:
+  static constexpr std::size_t kWindow = 64 * 1024;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t windowStart_ = 0;
+  std::size_t windowBytes_ = 0;
+};
+
+std::uint32_t Le32(const std::uint8_t* p);
+std::uint16_t Le16(const std::uint8_t* p);
+void PutLe32(std::uint8_t* p, std::uint32_t v);
+std::uint32_t FourCCValue(const char (&code)[5]);
+// The four characters, or their bytes in hex when they are not printable.
+std::string FourCCText(std::uint32_t id);
+// Letters, digits and spaces, not starting with a space: what writers use.
+bool LooksLikeChunkId(std::uint32_t id);
+// The stream number of a '##xx' data chunk, or -1 for any other id.
+int StreamOfChunk(std::uint32_t id);
+// The two letters after the stream number ('db', 'dc', 'wb', ...).
+std::string ChunkKind(std::uint32_t id);
+
+constexpr std::uint32_t kRiff = 0x46464952;  // 'RIFF'
+constexpr std::uint32_t kList = 0x5453494C;  // 'LIST'
+
+}  // namespace norv::cli
