@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -31,10 +32,15 @@ struct Palette {
   static constexpr std::uint32_t kMagic = 0x50414C54;  // "PALT"
   std::uint32_t magic = kMagic;
   std::vector<PALETTEENTRY> entries;
-  // Built on the first query, so palettes that are never searched cost nothing.
+  // Built once the palette has answered enough colours to pay for it (the
+  // grid costs about as much as scanning every entry for 32768 colours):
+  // palettes asked for a few colours only are simply scanned.
   std::once_flag gridOnce;
   std::unique_ptr<Grid> grid;
+  std::atomic<std::uint64_t> scanned{0};
 };
+
+constexpr std::uint64_t kGridAfterColours = 32768;
 
 Palette* FromHandle(HPALETTE h) {
   auto* p = reinterpret_cast<Palette*>(h);
@@ -106,6 +112,28 @@ const Grid& GridOf(Palette& p) {
   return *p.grid;
 }
 
+// Every entry, lowest index on ties: the answer the grid must give too.
+UINT NearestByScan(const Palette& p, int r, int g, int b) {
+  UINT best = 0;
+  int bestDistance = 1 << 30;
+  for (UINT i = 0; i < p.entries.size(); ++i) {
+    const PALETTEENTRY& e = p.entries[i];
+    const int dr = e.peRed - r, dg = e.peGreen - g, db = e.peBlue - b;
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = i;
+    }
+  }
+  return best;
+}
+
+// The grid when the palette has earned one (counting `colours` more), else null.
+const Grid* GridFor(Palette& p, std::uint64_t colours) {
+  if (p.scanned.fetch_add(colours) + colours < kGridAfterColours) return nullptr;
+  return &GridOf(p);
+}
+
 UINT Nearest(const Palette& p, const Grid& grid, int r, int g, int b) {
   const int cell = CellOf(r, g, b);
   const std::uint16_t* it = grid.entries.data() + grid.first[cell];
@@ -138,7 +166,9 @@ HPALETTE CreatePalette(const LOGPALETTE* logical) {
 UINT GetNearestPaletteIndex(HPALETTE h, COLORREF color) {
   Palette* p = FromHandle(h);
   if (p == nullptr) return CLR_INVALID;
-  return Nearest(*p, GridOf(*p), GetRValue(color), GetGValue(color), GetBValue(color));
+  const int r = GetRValue(color), g = GetGValue(color), b = GetBValue(color);
+  const Grid* grid = GridFor(*p, 1);
+  return grid != nullptr ? Nearest(*p, *grid, r, g, b) : NearestByScan(*p, r, g, b);
 }
 
 BOOL NorvMapPixelsToPalette(HPALETTE h, const BYTE* pixels, UINT pixelStride, BYTE* indices,
@@ -150,7 +180,7 @@ BOOL NorvMapPixelsToPalette(HPALETTE h, const BYTE* pixels, UINT pixelStride, BY
       std::memset(indices + static_cast<std::size_t>(y) * indexStride, 0xFF, width);
     return FALSE;
   }
-  const Grid& grid = GridOf(*p);
+  const Grid* grid = GridFor(*p, static_cast<std::uint64_t>(width) * rows);
   // Frames repeat colours heavily (flat areas, black borders); a small
   // direct-mapped memo of the last answers skips most cell scans.
   constexpr std::uint32_t kMemoBits = 12;
@@ -166,7 +196,9 @@ BOOL NorvMapPixelsToPalette(HPALETTE h, const BYTE* pixels, UINT pixelStride, BY
       const std::uint32_t slot = (bgr * 0x9E3779B1u) >> (32 - kMemoBits);
       if (memoColor[slot] != bgr) {
         memoColor[slot] = bgr;
-        memoIndex[slot] = static_cast<BYTE>(Nearest(*p, grid, in[2], in[1], in[0]));
+        memoIndex[slot] =
+            static_cast<BYTE>(grid != nullptr ? Nearest(*p, *grid, in[2], in[1], in[0])
+                                              : NearestByScan(*p, in[2], in[1], in[0]));
       }
       out[x] = memoIndex[slot];
     }
