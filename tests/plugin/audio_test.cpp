@@ -263,6 +263,34 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   }
 }
 
+// Pushed audio past 2 GiB still reads back: offsets go to the file unsigned.
+TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
+  SetAudio(16, 44100, 2);
+  MovieSession* s = CreateMovieSession(&setup.request);
+  ASSERT_NE(s, nullptr);
+  const std::uint32_t at = 0x90000000u;  // 2.25 GiB
+  {
+    // A sparse file: only the slice that is read holds data.
+    std::FILE* f = std::fopen(s->tempAudioPath, "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseeko(f, at, SEEK_SET), 0);
+    const auto slice = Ramp(4000, 3);
+    ASSERT_EQ(std::fwrite(slice.data(), 1, slice.size(), f), slice.size());
+    std::fclose(f);
+  }
+  s->audioTotalBytes = 0xA0000000u;
+  s->audioChunkEnd = at;
+  s->audioProgress = static_cast<float>(at + 4000) / static_cast<float>(s->audioTotalBytes);
+  EXPECT_EQ(s->ReadPushedAudio(), 1);
+  EXPECT_EQ(s->audioChunkStart, at);
+  ASSERT_GT(s->audioChunkEnd, at);
+  const std::uint32_t got = s->audioChunkEnd - at;
+  EXPECT_EQ(0, std::memcmp(s->audioChunkData, Ramp(4000, 3).data(), std::min(got, 4000u)));
+  delete s;
+  std::remove(setup.path.c_str());
+  std::filesystem::remove(host.dir().File("Taltemp101wav.tmp"));
+}
+
 TEST_F(AudioMovie, RawStreamIgnoresAudioAndEmptyBlocksFail) {
   SetAudio(16, 44100, 2);
   MovieSession* s = CreateMovieSession(&setup.request);
