@@ -1,5 +1,6 @@
 // HostAlloc / HostFree and the deep copy of settings records. A record owns
-// at most one block; every copy gets its own.
+// at most one block; every copy gets its own. On 32-bit targets a block's
+// reference is its address, as the host's is; elsewhere an id from a table.
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -19,7 +20,9 @@ struct Block {
 
 std::mutex g_mutex;
 std::unordered_map<HostBlockRef, Block> g_blocks;
+#if UINTPTR_MAX != 0xFFFFFFFFu
 HostBlockRef g_nextId = 0x1000;
+#endif
 std::atomic<int> g_failAfter{-1};
 
 bool ShouldFail() {
@@ -36,9 +39,13 @@ HostBlockRef NewBlock(std::uint32_t bytes) {
   if (data == nullptr) return 0;
   std::lock_guard lock(g_mutex);
   HostBlockRef id;
+#if UINTPTR_MAX == 0xFFFFFFFFu
+  id = static_cast<HostBlockRef>(reinterpret_cast<std::uintptr_t>(data));
+#else
   do {
     id = g_nextId++;
   } while (id == 0 || g_blocks.count(id) != 0);
+#endif
   g_blocks.emplace(id, Block{data, bytes});
   return id;
 }
@@ -76,10 +83,12 @@ void HostFree(HostBlockRef* block) {
   *block = 0;
 }
 
+#if UINTPTR_MAX != 0xFFFFFFFFu
 void* HostBlockAddress(HostBlockRef block) {
   Block b{};
   return FindBlock(block, &b) ? b.data : nullptr;
 }
+#endif
 
 void CopyFileTypeSettings(AviSettings* destination, const AviSettings* source) {
   if (destination == nullptr || source == nullptr || destination == source) return;
@@ -93,7 +102,8 @@ void CopyFileTypeSettings(AviSettings* destination, const AviSettings* source) {
   destination->compressorState = 0;
   if (!sourceOwns) return;
   HostBlockRef copy = NewBlock(from.size);
-  if (copy != 0) std::memcpy(HostBlockAddress(copy), from.data, from.size);
+  Block to{};
+  if (copy != 0 && FindBlock(copy, &to)) std::memcpy(to.data, from.data, from.size);
   destination->compressorState = copy;
 }
 

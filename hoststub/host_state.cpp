@@ -1,6 +1,10 @@
 #include "hoststub/host_state.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,28 +29,56 @@ HostState& State() {
   return state;
 }
 
+#if defined(_WIN32)
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
 std::string WithSeparator(std::string folder) {
-  if (!folder.empty() && folder.back() != '/') folder += '/';
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += kSeparator;
   return folder;
+}
+
+// The path of this library, or empty.
+std::string ThisLibraryPath() {
+#if defined(_WIN32)
+  HMODULE module = nullptr;
+  char path[MAX_PATH];
+  if (GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&ThisLibraryPath), &module) == 0)
+    return {};
+  const DWORD n = GetModuleFileNameA(module, path, sizeof path);
+  return n == 0 || n >= sizeof path ? std::string() : std::string(path, n);
+#else
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ThisLibraryPath), &info) == 0 || info.dli_fname == nullptr)
+    return {};
+  return info.dli_fname;
+#endif
 }
 
 // The host folder defaults to "host/" beside this library, where the build
 // puts the shipped SAMPLES folder.
 std::string DefaultFolder() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&DefaultFolder), &info) != 0 && info.dli_fname != nullptr) {
-    std::string lib = info.dli_fname;
-    auto slash = lib.find_last_of('/');
-    std::string dir = slash == std::string::npos ? "." : lib.substr(0, slash);
-    return dir + "/host/";
-  }
-  return "./host/";
+  const std::string lib = ThisLibraryPath();
+  const auto slash = lib.find_last_of("/\\");
+  if (lib.empty()) return std::string(".") + kSeparator + "host" + kSeparator;
+  const std::string dir = slash == std::string::npos ? "." : lib.substr(0, slash);
+  return dir + kSeparator + "host" + kSeparator;
 }
 
 std::string DefaultProfile() {
+#if defined(_WIN32)
+  const char* home = std::getenv("APPDATA");
+  const char* const kRelative = "\\norvavi\\profile.ini";
+#else
   const char* home = std::getenv("HOME");
+  const char* const kRelative = "/.config/norvavi/profile.ini";
+#endif
   if (home == nullptr || *home == '\0') return {};
-  return std::string(home) + "/.config/norvavi/profile.ini";
+  return std::string(home) + kRelative;
 }
 
 int EnvFlag(const char* name, int fallback) {

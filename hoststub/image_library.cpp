@@ -1,18 +1,17 @@
-// The image library: packed 24-bit bitmaps in, colour reduction through
-// libimagequant, a palette and a packed 8-bit bitmap out.
+// The image library: packed 24-bit bitmaps in, colour reduction (quantise.h),
+// a palette and a packed 8-bit bitmap out.
 //
 // Ownership: the library keeps each image from ImageFromDib until
 // ReleaseImage; ids are never reused, so a released id stays refused. The
 // palette of ImagePalette and the block of ImageToDib are new on every call
 // and belong to the caller (DeleteObject, GlobalFree).
-#include <libimagequant.h>
-
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
 
+#include "hoststub/quantise.h"
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
 #include "plugin/host/host_api.h"
@@ -22,10 +21,10 @@ namespace {
 struct Image {
   std::int32_t width = 0;
   std::int32_t height = 0;
-  std::vector<liq_color> rgba;  // rows in the bitmap's order (bottom-up)
+  std::vector<norv::host::Rgba> rgba;  // rows in the bitmap's order (bottom-up)
   bool reduced = false;
-  std::vector<liq_color> palette;    // after ReduceColors
-  std::vector<std::uint8_t> pixels;  // indices into `palette`, width x height
+  std::vector<norv::host::Rgba> palette;  // after ReduceColors
+  std::vector<std::uint8_t> pixels;       // indices into `palette`, width x height
 };
 
 struct Library {
@@ -43,31 +42,14 @@ std::uint32_t RowBytes(std::int32_t width, std::uint32_t bits) {
   return ((static_cast<std::uint32_t>(width) * bits + 31) / 8) & ~3u;
 }
 
-// Quantises `image` to at most `colors` entries, no dithering.
 bool Quantise(Image& image, int colors) {
-  liq_attr* attr = liq_attr_create();
-  if (attr == nullptr) return false;
-  bool ok = false;
-  liq_result* result = nullptr;
-  liq_image* input = nullptr;
-  std::vector<std::uint8_t> pixels(image.rgba.size());
-  if (liq_set_max_colors(attr, colors) == LIQ_OK) {
-    input = liq_image_create_rgba(attr, image.rgba.data(), image.width, image.height, 0);
-  }
-  if (input != nullptr && liq_image_quantize(input, attr, &result) == LIQ_OK) {
-    liq_set_dithering_level(result, 0.0f);
-    if (liq_write_remapped_image(result, input, pixels.data(), pixels.size()) == LIQ_OK) {
-      const liq_palette* palette = liq_get_palette(result);
-      image.palette.assign(palette->entries, palette->entries + palette->count);
-      image.pixels = std::move(pixels);
-      image.reduced = true;
-      ok = true;
-    }
-  }
-  if (result != nullptr) liq_result_destroy(result);
-  if (input != nullptr) liq_image_destroy(input);
-  liq_attr_destroy(attr);
-  return ok;
+  norv::host::Quantised result;
+  if (!norv::host::QuantiseImage(image.rgba, image.width, image.height, colors, &result))
+    return false;
+  image.palette = std::move(result.palette);
+  image.pixels = std::move(result.indices);
+  image.reduced = true;
+  return true;
 }
 
 }  // namespace
@@ -89,10 +71,11 @@ std::int32_t ImageFromDib(const void* packedDib) {
   image.height = h.biHeight;
   image.rgba.resize(static_cast<std::size_t>(h.biWidth) * static_cast<std::size_t>(h.biHeight));
   const auto* bits = static_cast<const std::uint8_t*>(packedDib) + h.biSize;
-  liq_color* out = image.rgba.data();
+  norv::host::Rgba* out = image.rgba.data();
   for (std::int32_t y = 0; y < h.biHeight; ++y) {
     const std::uint8_t* p = bits + static_cast<std::size_t>(row) * static_cast<std::uint32_t>(y);
-    for (std::int32_t x = 0; x < h.biWidth; ++x, p += 3) *out++ = liq_color{p[2], p[1], p[0], 255};
+    for (std::int32_t x = 0; x < h.biWidth; ++x, p += 3)
+      *out++ = norv::host::Rgba{p[2], p[1], p[0], 255};
   }
 
   Library& library = TheLibrary();
@@ -118,7 +101,7 @@ HPALETTE ImagePalette(std::int32_t id) {
   std::lock_guard guard(library.lock);
   auto it = library.images.find(id);
   if (it == library.images.end() || !it->second.reduced) return nullptr;
-  const std::vector<liq_color>& colors = it->second.palette;
+  const std::vector<norv::host::Rgba>& colors = it->second.palette;
   std::vector<std::uint8_t> storage(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));
   auto* logical = reinterpret_cast<LOGPALETTE*>(storage.data());
   logical->palVersion = 0x300;
@@ -157,7 +140,7 @@ HGLOBAL ImageToDib(std::int32_t id, std::uint32_t* width, std::uint32_t* height,
   std::memcpy(p, &h, sizeof h);
   // Entries past the reduced colours stay black, as allocated.
   for (std::size_t i = 0; i < image.palette.size(); ++i) {
-    const liq_color& c = image.palette[i];
+    const norv::host::Rgba& c = image.palette[i];
     const RGBQUAD q{c.b, c.g, c.r, 0};
     std::memcpy(p + kTableAt + 4 * i, &q, sizeof q);
   }

@@ -45,7 +45,10 @@ bool WriteText(const char* path, const std::string& text) {
       return false;
     }
   }
-  if (std::rename(temp.c_str(), path) != 0) {
+  // std::rename would refuse an existing target on Windows.
+  std::error_code ec;
+  std::filesystem::rename(temp, path, ec);
+  if (ec) {
     std::remove(temp.c_str());
     return false;
   }

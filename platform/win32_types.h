@@ -24,6 +24,10 @@ using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 using SIZE_T = std::size_t;
 
+// The kernel calls' optional blocks, which the plug-in always passes as null.
+using LPSECURITY_ATTRIBUTES = void*;
+using LPOVERLAPPED = void*;
+
 using HANDLE = void*;
 using HGLOBAL = void*;
 using HWND = struct HWND__*;
@@ -79,6 +83,16 @@ struct LOGPALETTE {
 };
 static_assert(offsetof(LOGPALETTE, palPalEntry) == 4);
 
+constexpr DWORD BI_RGB = 0;
+constexpr DWORD BI_RLE8 = 1;
+
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+  return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) |
+         (static_cast<COLORREF>(b) << 16);
+}
+#endif
+
+// A PCM wave format as it stands in a file: WAVEFORMATEX without cbSize.
 #pragma pack(push, 2)
 struct WAVEFORMATEX_PCM {
   WORD wFormatTag;
@@ -90,15 +104,6 @@ struct WAVEFORMATEX_PCM {
 };
 #pragma pack(pop)
 static_assert(sizeof(WAVEFORMATEX_PCM) == 16);
-
-constexpr DWORD BI_RGB = 0;
-constexpr DWORD BI_RLE8 = 1;
-
-constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
-  return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) |
-         (static_cast<COLORREF>(b) << 16);
-}
-#endif
 
 // A four-character code as it stands in a file: first character lowest.
 constexpr std::uint32_t MakeFourCC(const char (&s)[5]) {

@@ -9,6 +9,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libcli11-dev nlohmann-json3-dev
   ffmpeg mediainfo
+  g++-mingw-w64-i686
 )
 missing=()
 for p in "${packages[@]}"; do

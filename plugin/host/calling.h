@@ -9,7 +9,8 @@
 #endif
 
 #if defined(_WIN32)
-#define NORV_EXPORT extern "C" __declspec(dllexport)
+// The module definition file lists the exports with their ordinals.
+#define NORV_EXPORT extern "C"
 #else
 #define NORV_EXPORT extern "C" __attribute__((visibility("default")))
 #endif

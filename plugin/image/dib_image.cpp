@@ -172,8 +172,8 @@ void ScaleNearest(std::uint8_t* destination, const std::uint8_t* source) {
   std::uint8_t* dPixels = destination + kHeaderBytes;
   const std::uint8_t* sPixels = source + kHeaderBytes;
   for (std::int32_t y = 0; y < dh.biHeight; ++y) {
-    const auto sy =
-        std::min(static_cast<std::int32_t>(static_cast<float>(y) * rowRatio), sh.biHeight - 1);
+    const auto sy = std::min<std::int32_t>(
+        static_cast<std::int32_t>(static_cast<float>(y) * rowRatio), sh.biHeight - 1);
     const std::uint8_t* in =
         sPixels + static_cast<std::size_t>(sRow) * static_cast<std::uint32_t>(sy);
     std::uint8_t* out = dPixels + static_cast<std::size_t>(dRow) * static_cast<std::uint32_t>(y);

@@ -6,8 +6,8 @@ RawFile::~RawFile() {
 
 BOOL RawFile::Create(const char* path, DWORD access, DWORD shareMode, void* security,
                      DWORD disposition, DWORD flagsAndAttributes, HANDLE templateFile) {
-  handle =
-      CreateFileA(path, access, shareMode, security, disposition, flagsAndAttributes, templateFile);
+  handle = CreateFileA(path, access, shareMode, static_cast<LPSECURITY_ATTRIBUTES>(security),
+                       disposition, flagsAndAttributes, templateFile);
   return handle != INVALID_HANDLE_VALUE ? TRUE : FALSE;
 }
 
@@ -19,14 +19,16 @@ BOOL RawFile::Close() {
 
 BOOL RawFile::Read(void* buffer, DWORD count, DWORD* read, void* overlapped) {
   DWORD got = 0;
-  BOOL ok = ReadFile(handle, buffer, count, read != nullptr ? read : &got, overlapped);
+  BOOL ok = ReadFile(handle, buffer, count, read != nullptr ? read : &got,
+                     static_cast<LPOVERLAPPED>(overlapped));
   if (read == nullptr && overlapped == nullptr && ok && got != count) return FALSE;
   return ok;
 }
 
 BOOL RawFile::Write(const void* buffer, DWORD count, DWORD* written, void* overlapped) {
   DWORD put = 0;
-  BOOL ok = WriteFile(handle, buffer, count, written != nullptr ? written : &put, overlapped);
+  BOOL ok = WriteFile(handle, buffer, count, written != nullptr ? written : &put,
+                      static_cast<LPOVERLAPPED>(overlapped));
   if (written == nullptr && overlapped == nullptr && ok && put != count) return FALSE;
   return ok;
 }

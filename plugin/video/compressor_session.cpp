@@ -26,7 +26,7 @@ int MovieSession::StartCompressor() {
   if (compressor == nullptr) return -1;
 
   if (compressorStateSize != 0 && ICQueryConfigure(compressor) &&
-      ICGetStateSize(compressor) == static_cast<LRESULT>(compressorStateSize)) {
+      static_cast<DWORD>(ICGetStateSize(compressor)) == compressorStateSize) {
     (void)ICSetState(compressor, HostBlockAddress(compressorState), compressorStateSize);
   }
 
@@ -53,7 +53,8 @@ int MovieSession::StartCompressor() {
   // The buffer holds the output format and the largest frame the compressor
   // said it could produce.
   const std::uint32_t headerBytes =
-      bitDepth == 8 ? 1064 : std::min(DibHeader(videoFormat)->biSize, videoFormatSize);
+      bitDepth == 8 ? 1064
+                    : std::min<std::uint32_t>(DibHeader(videoFormat)->biSize, videoFormatSize);
   compressedCapacity = std::max<std::uint32_t>(maxFrameBytes, static_cast<std::uint32_t>(maxSize));
   compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(headerBytes) + compressedCapacity);
   if (compressedBuffer == nullptr) return -1;

@@ -1,10 +1,19 @@
-// Compiled with -m32: the records as the 32-bit host sees them.
+// Compiled with -m32, and with the MinGW compiler against the real Windows
+// headers: the records as the 32-bit host sees them.
 #include <cstddef>
 
+#include "platform/win32_types.h"
 #include "plugin/session/movie_request.h"
 #include "plugin/settings/project_settings.h"
 
 static_assert(sizeof(void*) == 4, "compile this check with -m32");
+
+// What the records and files are built from, whichever header defines it.
+static_assert(sizeof(HostBlockRef) == 4);
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(sizeof(RGBQUAD) == 4 && sizeof(PALETTEENTRY) == 4);
+static_assert(sizeof(WAVEFORMATEX_PCM) == 16);
+static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(HWND) == 4);
 
 static_assert(sizeof(AviSettings) == 520);
 static_assert(offsetof(AviSettings, paletteFile) == 64);

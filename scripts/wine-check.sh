@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs the Windows build under Wine on a machine that can run 32-bit
+# programs (see README.md, "The Windows build"): norvtest.exe makes an
+# uncompressed movie and an MRLE one with NorvAvi.dll; the Linux norvavi
+# makes the same movies with NorvAvi.so. Both Windows movies must be read by
+# ffprobe with every frame, and the uncompressed frames must equal the Linux
+# ones. The MRLE frames are compared too, for information only: Wine's MRLE
+# encoder may trade exactness for size below the highest quality.
+#
+# Usage: scripts/wine-check.sh [WINDOWS_BUILD_DIR] [LINUX_BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+win=$(realpath -m "${1:-build-win}")
+lin=$(realpath -m "${2:-build}")
+
+for tool in wine ffprobe ffmpeg cmake; do
+  command -v "$tool" >/dev/null || { echo "wine-check: $tool is not installed" >&2; exit 2; }
+done
+[ -f "$win/norvtest.exe" ] || {
+  cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+  cmake --build "$win" -j 2
+}
+[ -x "$lin/norvavi" ] || { cmake -S . -B "$lin" -G Ninja >/dev/null; cmake --build "$lin" -j 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export WINEDEBUG=${WINEDEBUG:--all}
+# Video only, two seconds of the test pattern at 320 x 240, 25 frames a second.
+common=(--set width=320 --set height=240 --set frameRate=25)
+frames=50
+status=0
+
+frames_of() {  # movie -> frame checksums of its video, without the header lines
+  ffmpeg -v error -i "$1" -map 0:v -f framemd5 - | grep -v '^#'
+}
+
+check_movie() {  # name
+  local movie=$work/$1.avi count
+  count=$(ffprobe -v error -count_frames -select_streams v:0 \
+    -show_entries stream=nb_read_frames -of csv=p=0 "$movie")
+  if [ "$count" = "$frames" ]; then
+    echo "ok: ffprobe reads $1.avi, $count frames"
+  else
+    echo "FAIL: ffprobe reads $count frames from $1.avi, not $frames" >&2
+    status=1
+  fi
+}
+
+make_pair() {  # name, settings...
+  local name=$1
+  shift
+  (cd "$work" && wine "$win/norvtest.exe" "win-$name.avi" --duration 2 "${common[@]}" "$@")
+  (cd "$work" && "$lin/norvavi" make "linux-$name.avi" --duration 2 --audio none \
+    "${common[@]}" "$@")
+  check_movie "win-$name"
+}
+
+make_pair raw
+if diff <(frames_of "$work/win-raw.avi") <(frames_of "$work/linux-raw.avi") >/dev/null; then
+  echo "ok: the uncompressed frames of NorvAvi.dll equal those of NorvAvi.so"
+else
+  echo "FAIL: the uncompressed frames differ between NorvAvi.dll and NorvAvi.so" >&2
+  status=1
+fi
+
+# MRLE takes 8-bit frames: the fixed 6-6-6 palette, mapped without GDI.
+make_pair mrle --set compressorHandler=MRLE --set colorFormat=81
+if diff <(ffmpeg -v error -i "$work/win-mrle.avi" -map 0:v -pix_fmt rgb24 -f framemd5 - |
+  grep -v '^#') <(ffmpeg -v error -i "$work/linux-mrle.avi" -map 0:v -pix_fmt rgb24 \
+  -f framemd5 - | grep -v '^#') >/dev/null; then
+  echo "info: the decoded MRLE frames are equal"
+else
+  echo "info: the decoded MRLE frames differ (Wine's encoder is lossy below quality 10000)"
+fi
+
+[ -n "${NORV_WINE_KEEP:-}" ] && cp "$work"/*.avi "$root/" && echo "movies copied to $root"
+exit $status

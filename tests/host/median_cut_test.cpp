@@ -1,0 +1,116 @@
+// The Windows image library's colour reduction, run here on its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <vector>
+
+#include "hoststub/quantise.h"
+
+namespace {
+
+using norv::host::MedianCut;
+using norv::host::Quantised;
+using norv::host::Rgba;
+
+int Distance(const Rgba& a, const Rgba& b) {
+  return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b);
+}
+
+// Every pixel's index names an entry no farther than any other entry, and
+// the lowest such index.
+void ExpectNearest(const std::vector<Rgba>& pixels, const Quantised& q) {
+  ASSERT_EQ(q.indices.size(), pixels.size());
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    ASSERT_LT(q.indices[i], q.palette.size());
+    const int chosen = Distance(pixels[i], q.palette[q.indices[i]]);
+    for (std::size_t e = 0; e < q.palette.size(); ++e) {
+      const int d = Distance(pixels[i], q.palette[e]);
+      ASSERT_TRUE(d > chosen || (d == chosen && e >= q.indices[i])) << "pixel " << i;
+    }
+  }
+}
+
+std::vector<Rgba> Noise(std::size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::vector<Rgba> pixels(n);
+  for (Rgba& p : pixels)
+    p = Rgba{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+             static_cast<std::uint8_t>(random()), 255};
+  return pixels;
+}
+
+TEST(MedianCut, FewColoursAreKeptExactly) {
+  const std::vector<Rgba> pixels = {
+      {255, 0, 0, 255}, {0, 200, 0, 255}, {255, 0, 0, 255}, {20, 20, 180, 255}, {0, 200, 0, 255}};
+  Quantised q;
+  ASSERT_TRUE(MedianCut(pixels, 256, &q));
+  EXPECT_EQ(q.palette.size(), 3u);
+  for (std::size_t i = 0; i < pixels.size(); ++i) {
+    const Rgba& e = q.palette[q.indices[i]];
+    EXPECT_EQ(Distance(e, pixels[i]), 0) << "pixel " << i;
+  }
+  // Exactly as many colours as asked for is still exact.
+  ASSERT_TRUE(MedianCut(pixels, 3, &q));
+  EXPECT_EQ(q.palette.size(), 3u);
+  ExpectNearest(pixels, q);
+}
+
+TEST(MedianCut, ManyColoursFillThePaletteWithNearestIndices) {
+  const std::vector<Rgba> pixels = Noise(4000, 7);
+  for (int colors : {2, 16, 256}) {
+    Quantised q;
+    ASSERT_TRUE(MedianCut(pixels, colors, &q));
+    EXPECT_EQ(q.palette.size(), static_cast<std::size_t>(colors));
+    std::set<std::uint32_t> distinct;
+    for (const Rgba& e : q.palette) {
+      EXPECT_EQ(e.a, 255);
+      distinct.insert((std::uint32_t{e.r} << 16) | (e.g << 8) | e.b);
+    }
+    EXPECT_GT(distinct.size(), static_cast<std::size_t>(colors) / 2);
+    ExpectNearest(pixels, q);
+  }
+}
+
+TEST(MedianCut, ResultDoesNotDependOnPixelOrder) {
+  std::vector<Rgba> pixels = Noise(3000, 11);
+  Quantised first;
+  ASSERT_TRUE(MedianCut(pixels, 64, &first));
+  std::vector<Rgba> shuffled = pixels;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(3));
+  Quantised second;
+  ASSERT_TRUE(MedianCut(shuffled, 64, &second));
+  ASSERT_EQ(first.palette.size(), second.palette.size());
+  for (std::size_t i = 0; i < first.palette.size(); ++i)
+    EXPECT_EQ(Distance(first.palette[i], second.palette[i]), 0) << "entry " << i;
+}
+
+TEST(MedianCut, LargeAreasWeighMoreThanStrayPixels) {
+  // A big dark-red area with slight variation and a few stray blues: two
+  // entries must give one to each, the red one close to the area's mean.
+  std::vector<Rgba> pixels;
+  for (int i = 0; i < 1000; ++i)
+    pixels.push_back(Rgba{static_cast<std::uint8_t>(120 + i % 5), 10, 10, 255});
+  for (int i = 0; i < 10; ++i)
+    pixels.push_back(Rgba{0, 0, static_cast<std::uint8_t>(240 + i), 255});
+  Quantised q;
+  ASSERT_TRUE(MedianCut(pixels, 2, &q));
+  ASSERT_EQ(q.palette.size(), 2u);
+  const Rgba& red = q.palette[q.indices[0]];
+  const Rgba& blue = q.palette[q.indices[1000]];
+  EXPECT_NE(q.indices[0], q.indices[1000]);
+  EXPECT_NEAR(red.r, 122, 1);
+  EXPECT_GT(blue.b, 200);
+}
+
+TEST(MedianCut, RefusesWhatItCannotDo) {
+  Quantised q;
+  EXPECT_FALSE(MedianCut({}, 256, &q));
+  const std::vector<Rgba> one = {{1, 2, 3, 255}};
+  EXPECT_FALSE(MedianCut(one, 0, &q));
+  EXPECT_FALSE(MedianCut(one, 257, &q));
+}
+
+}  // namespace
