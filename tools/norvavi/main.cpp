@@ -5,6 +5,7 @@
 
 #include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/settings_command.h"
 
 namespace {
 
@@ -58,7 +59,18 @@ int main(int argc, char** argv) {
   defaultsCmd->add_option("OUT", presetPath, "preset file (.ostavi)")->required();
   AddHostOptions(defaultsCmd, &defaults);
 
+  norv::cli::MakeOptions edit;
+  std::string editPath;
+  auto* settingsCmd = app.add_subcommand(
+      "settings", "edit the settings in the plug-in's AVI Settings dialog (needs a display)");
+  settingsCmd->add_option("PRESET", editPath,
+                          "video preset to edit and write back on OK; without one the "
+                          "summary is printed");
+  AddHostOptions(settingsCmd, &edit);
+  settingsCmd->footer("Exit status: 0 after OK, 2 after Cancel, 1 on failure.");
+
   CLI11_PARSE(app, argc, argv);
+  if (settingsCmd->parsed()) return norv::cli::RunSettingsCommand(edit, editPath, argc, argv);
   if (infoCmd->parsed()) return norv::cli::PrintSettingsInfo(info, !noProject);
   if (defaultsCmd->parsed()) return norv::cli::WriteSettingsPreset(defaults, presetPath);
   // With no command the demo movie is made, so that the program shows what it does.
