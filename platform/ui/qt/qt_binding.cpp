@@ -190,6 +190,14 @@ class DialogWindow : public QDialog {
       case ControlKind::kGroupBox:
         w = new QGroupBox(this);
         w->setFocusPolicy(Qt::NoFocus);
+        // The frame's top line runs through the middle of its caption, as the
+        // templates were drawn for, so the framed controls sit inside it.
+        w->setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid palette(mid); "
+                                        "border-radius: 2px; margin-top: %1px; }"
+                                        "QGroupBox::title { subcontrol-origin: margin; "
+                                        "left: %2px; padding: 0 2px; }")
+                             .arg(metrics.height() / 2)
+                             .arg(units_.X(4)));
         break;
       case ControlKind::kLabel: {
         auto* label = new QLabel(this);
