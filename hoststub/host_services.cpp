@@ -75,6 +75,4 @@ std::int32_t GetHostFolder(char* folder) {
   folder[n] = '\0';
   return 1;
 }
-
-void PositionWindow(HWND, std::int32_t, std::int32_t) {}
 }

@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libimagequant-dev libcli11-dev nlohmann-json3-dev
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
   ffmpeg mediainfo
   g++-mingw-w64-i686
 )

@@ -7,6 +7,7 @@
 #include "tools/norvavi/avi_verify.h"
 #include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/settings_command.h"
 
 namespace {
 
@@ -73,6 +74,16 @@ int main(int argc, char** argv) {
   repairCmd->add_flag("--in-place", repair.inPlace,
                       "replace IN, once the finished copy is written");
 
+  norv::cli::MakeOptions edit;
+  std::string editPath;
+  auto* settingsCmd = app.add_subcommand(
+      "settings", "edit the settings in the plug-in's AVI Settings dialog (needs a display)");
+  settingsCmd->add_option("PRESET", editPath,
+                          "video preset to edit and write back on OK; without one the "
+                          "summary is printed");
+  AddHostOptions(settingsCmd, &edit);
+  settingsCmd->footer("Exit status: 0 after OK, 2 after Cancel, 1 on failure.");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -82,6 +93,7 @@ int main(int argc, char** argv) {
   }
   if (verifyCmd->parsed()) return norv::cli::RunVerify(verifyPath, verifyJson);
   if (repairCmd->parsed()) return norv::cli::RunRepair(repair);
+  if (settingsCmd->parsed()) return norv::cli::RunSettingsCommand(edit, editPath, argc, argv);
   if (infoCmd->parsed()) return norv::cli::PrintSettingsInfo(info, !noProject);
   if (defaultsCmd->parsed()) return norv::cli::WriteSettingsPreset(defaults, presetPath);
   // With no command the demo movie is made, so that the program shows what it does.

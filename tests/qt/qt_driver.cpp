@@ -1,0 +1,305 @@
+#include "tests/qt/qt_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyleOptionButton>
+#include <QTest>
+#include <QTimer>
+#include <deque>
+
+#include "platform/ui/qt/qt_binding.h"
+
+namespace norv::test {
+
+using norv::ui::QtBinding;
+
+namespace {
+
+std::string Str(const QString& s) {
+  return s.toStdString();
+}
+
+void Poll(const std::string& what, const std::function<QWidget*()>& find,
+          const std::function<void(QWidget*)>& action, QElapsedTimer started) {
+  if (QWidget* found = find()) {
+    action(found);
+    return;
+  }
+  if (started.elapsed() > 10000) {
+    ADD_FAILURE() << "no " << what << " appeared";
+    return;
+  }
+  QTimer::singleShot(5, qApp, [=] { Poll(what, find, action, started); });
+}
+
+void ClickAt(QWidget* w, QPoint at) {
+  QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+struct Expected {
+  int templateId;
+  DialogScripts::Script script;
+};
+std::deque<Expected> g_scripts;
+std::vector<int> g_opened;
+
+void RunNextScript(norv::ui::Dialog& dialog) {
+  QDialog* window = QtBinding::WindowOf(dialog);
+  const int id = dialog.dialogTemplate().id;
+  g_opened.push_back(id);
+  window->activateWindow();
+  EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+  if (g_scripts.empty() || g_scripts.front().templateId != id) {
+    ADD_FAILURE() << "no script for dialog " << id;
+  } else {
+    DialogScripts::Script script = std::move(g_scripts.front().script);
+    g_scripts.pop_front();
+    QtUser user(dialog);
+    script(user);
+    if (dialog.ended()) return;
+    ADD_FAILURE() << "dialog " << id << " left open by its script";
+  }
+  window->done(norv::ui::Dialog::kCancel);
+}
+
+}  // namespace
+
+QtUser::QtUser(norv::ui::Dialog& dialog) : dialog_(dialog) {}
+
+QWidget* QtUser::Widget(int id) const {
+  return QtBinding::ControlWidget(dialog_, id);
+}
+QDialog* QtUser::window() const {
+  return QtBinding::WindowOf(dialog_);
+}
+
+QWidget* QtUser::Usable(int id) const {
+  QWidget* w = Widget(id);
+  if (dialog_.ended()) {
+    ADD_FAILURE() << "dialog " << templateId() << " is closed";
+    return nullptr;
+  }
+  if (w == nullptr || !w->isEnabled() || !w->isVisible()) {
+    ADD_FAILURE() << "dialog " << templateId() << " control " << id
+                  << (w == nullptr ? " does not exist" : " is disabled or hidden");
+    return nullptr;
+  }
+  return w;
+}
+
+void QtUser::Click(int id) {
+  QWidget* w = Usable(id);
+  if (w == nullptr) return;
+  if (auto* box = qobject_cast<QCheckBox*>(w)) {
+    // A check box takes clicks on its box and its text, not on the empty rest.
+    QStyleOptionButton option;
+    option.initFrom(box);
+    ClickAt(box, box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
+    return;
+  }
+  ASSERT_NE(qobject_cast<QAbstractButton*>(w), nullptr) << "control " << id << " is no button";
+  ClickAt(w, w->rect().center());
+}
+
+void QtUser::Type(int id, const std::string& text) {
+  auto* edit = qobject_cast<QLineEdit*>(Usable(id));
+  ASSERT_NE(edit, nullptr) << "control " << id << " is no usable edit";
+  ClickAt(edit, edit->rect().center());
+  QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+  if (text.empty()) {
+    QTest::keyClick(edit, Qt::Key_Backspace);
+    return;
+  }
+  QTest::keyClicks(edit, QString::fromStdString(text));
+}
+
+void QtUser::TabAway() {
+  QWidget* focused = QApplication::focusWidget();
+  ASSERT_NE(focused, nullptr) << "nothing has the focus";
+  QTest::keyClick(focused, Qt::Key_Tab);
+}
+
+void QtUser::Select(int id, int index) {
+  auto* list = qobject_cast<QComboBox*>(Usable(id));
+  ASSERT_NE(list, nullptr) << "control " << id << " is no usable list";
+  ASSERT_TRUE(index >= 0 && index < list->count()) << "list " << id << " has no item " << index;
+  ClickAt(list, list->rect().center());  // the list drops down
+  QAbstractItemView* view = list->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+  // The dropped list ignores a button release right after it opened, so the
+  // item is highlighted and taken with Return, as from the keyboard.
+  view->setCurrentIndex(view->model()->index(index, 0));
+  QTest::keyClick(view, Qt::Key_Return);
+  if (view->window()->isVisible()) ADD_FAILURE() << "list " << id << " stayed dropped down";
+}
+
+void QtUser::SelectText(int id, const std::string& text) {
+  auto* list = qobject_cast<QComboBox*>(Widget(id));
+  ASSERT_NE(list, nullptr);
+  const int index = list->findText(QString::fromStdString(text), Qt::MatchExactly);
+  ASSERT_GE(index, 0) << "list " << id << " has no item \"" << text << "\"";
+  Select(id, index);
+}
+
+void QtUser::Slide(int id, int position) {
+  auto* track = qobject_cast<QSlider*>(Usable(id));
+  ASSERT_NE(track, nullptr) << "control " << id << " is no usable track bar";
+  track->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(track, Qt::Key_Home);
+  for (int p = track->minimum(); p < position && p < track->maximum(); ++p)
+    QTest::keyClick(track, Qt::Key_Right);
+}
+
+std::string QtUser::Caption() const {
+  return Str(window()->windowTitle());
+}
+
+std::string QtUser::Text(int id) const {
+  QWidget* w = Widget(id);
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) return Str(edit->text());
+  if (auto* label = qobject_cast<QLabel*>(w)) return Str(label->text());
+  if (auto* button = qobject_cast<QAbstractButton*>(w)) return Str(button->text());
+  if (auto* box = qobject_cast<QGroupBox*>(w)) return Str(box->title());
+  return {};
+}
+
+bool QtUser::Checked(int id) const {
+  auto* button = qobject_cast<QAbstractButton*>(Widget(id));
+  return button != nullptr && button->isChecked();
+}
+bool QtUser::Enabled(int id) const {
+  QWidget* w = Widget(id);
+  return w != nullptr && w->isEnabled();
+}
+bool QtUser::Visible(int id) const {
+  QWidget* w = Widget(id);
+  return w != nullptr && w->isVisibleTo(window());
+}
+std::string QtUser::SelectedText(int id) const {
+  auto* list = qobject_cast<QComboBox*>(Widget(id));
+  return list != nullptr ? Str(list->currentText()) : std::string();
+}
+std::vector<std::string> QtUser::Items(int id) const {
+  std::vector<std::string> items;
+  if (auto* list = qobject_cast<QComboBox*>(Widget(id)))
+    for (int i = 0; i < list->count(); ++i) items.push_back(Str(list->itemText(i)));
+  return items;
+}
+int QtUser::Position(int id) const {
+  auto* track = qobject_cast<QSlider*>(Widget(id));
+  return track != nullptr ? track->value() : -1;
+}
+
+DialogScripts::DialogScripts() {
+  g_scripts.clear();
+  g_opened.clear();
+  QtBinding::SetShownHook(&RunNextScript);
+}
+
+DialogScripts::~DialogScripts() {
+  QtBinding::SetShownHook(nullptr);
+  EXPECT_TRUE(g_scripts.empty()) << g_scripts.size() << " dialog scripts did not run";
+  g_scripts.clear();
+}
+
+void DialogScripts::Expect(int templateId, Script script) {
+  g_scripts.push_back({templateId, std::move(script)});
+}
+
+const std::vector<int>& DialogScripts::opened() const {
+  return g_opened;
+}
+
+void WhenFound(const std::string& what, std::function<QWidget*()> find,
+               std::function<void(QWidget*)> action) {
+  QElapsedTimer started;
+  started.start();
+  QTimer::singleShot(0, qApp, [=] { Poll(what, find, action, started); });
+}
+
+void AnswerNextMenu(const std::string& choose, std::vector<std::string>* items) {
+  WhenFound(
+      "pop-up menu", [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
+      [=](QWidget* w) {
+        auto* menu = static_cast<QMenu*>(w);
+        QAction* chosen = nullptr;
+        for (QAction* action : menu->actions()) {
+          if (action->isSeparator()) continue;
+          if (items != nullptr)
+            items->push_back((action->isChecked() ? "*" : "") + Str(action->text()));
+          if (Str(action->text()) == choose) chosen = action;
+        }
+        if (chosen == nullptr) {
+          menu->close();
+          return;
+        }
+        ClickAt(menu, menu->actionGeometry(chosen).center());
+      });
+}
+
+void AnswerNextMessage(std::string* text) {
+  WhenFound(
+      "message box", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [=](QWidget* w) {
+        auto* box = static_cast<QMessageBox*>(w);
+        *text = Str(box->text());
+        ClickAt(box->button(QMessageBox::Ok), box->button(QMessageBox::Ok)->rect().center());
+      });
+}
+
+void AnswerNextChooser(const std::string& path, std::string* title) {
+  WhenFound(
+      "file chooser", [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },
+      [=](QWidget* w) {
+        auto* chooser = static_cast<QFileDialog*>(w);
+        if (title != nullptr) *title = Str(chooser->windowTitle());
+        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        // Typed in one go: the chooser completes names key by key.
+        name->setFocus(Qt::TabFocusReason);
+        name->setText(QString::fromStdString(path));
+        auto* buttons = chooser->findChild<QDialogButtonBox*>();
+        ASSERT_NE(buttons, nullptr);
+        QPushButton* confirm = buttons->button(chooser->acceptMode() == QFileDialog::AcceptOpen
+                                                   ? QDialogButtonBox::Open
+                                                   : QDialogButtonBox::Save);
+        ASSERT_NE(confirm, nullptr);
+        ClickAt(confirm, confirm->rect().center());
+        if (chooser->isVisible()) {
+          ADD_FAILURE() << "the chooser did not take " << path;
+          chooser->reject();
+        }
+      });
+}
+
+void AnswerNextForm(const std::string& title, std::function<void(QDialog&)> fill) {
+  WhenFound(
+      title,
+      [=]() -> QWidget* {
+        QWidget* w = QApplication::activeModalWidget();
+        return w != nullptr && Str(w->windowTitle()) == title ? w : nullptr;
+      },
+      [=](QWidget* w) {
+        auto* dialog = static_cast<QDialog*>(w);
+        fill(*dialog);
+        QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        ClickAt(ok, ok->rect().center());
+      });
+}
+
+}  // namespace norv::test
