@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -48,7 +49,20 @@ int RunSettingsCommand(const MakeOptions& options, const std::string& presetPath
   MakeProject(plugin, &project);
 
   std::unique_ptr<QApplication> ownApplication;
-  if (qApp == nullptr) ownApplication = std::make_unique<QApplication>(argc, argv);
+  if (qApp == nullptr) {
+    // Without a display Qt would abort; say what is missing instead.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const char* display = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((platform == nullptr || *platform == '\0') && (display == nullptr || *display == '\0') &&
+        (wayland == nullptr || *wayland == '\0')) {
+      std::fprintf(stderr,
+                   "norvavi: the settings dialog needs a display (DISPLAY or WAYLAND_DISPLAY), "
+                   "or QT_QPA_PLATFORM=offscreen\n");
+      return kSettingsFailed;
+    }
+    ownApplication = std::make_unique<QApplication>(argc, argv);
+  }
   int result;
   {
     // The binding and the message sink live in the platform library, which
