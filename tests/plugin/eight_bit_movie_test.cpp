@@ -342,7 +342,8 @@ TEST_F(EightBitMovie, CompressorsKeepTheEightBitFramesExactly) {
       ASSERT_TRUE(Make(s)) << codec;
       ExpectSoundFile(s.path);
       const auto file = ReadFileBytes(s.path);
-      const auto* strf = WalkAvi(file).Find("strf");
+      const auto walk = WalkAvi(file);  // Find points into the walk: keep it alive
+      const auto* strf = walk.Find("strf");
       ASSERT_NE(strf, nullptr);
       EXPECT_NE(Le32(file, strf->headerOffset + 8 + 16), 0u) << codec;  // not BI_RGB
       EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), StrfTable(ReadFileBytes(plain.path))) << codec;
