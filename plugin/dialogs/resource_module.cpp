@@ -20,7 +20,12 @@ void SetResourceModule(HINSTANCE module) {
 
 HINSTANCE ThisModule() {
 #if defined(_WIN32)
-  return GetModuleHandleA("NorvAvi.dll");
+  // By address, so a host that loads the module under another name finds it.
+  HMODULE module = nullptr;
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&ThisModule), &module);
+  return module;
 #else
   // A module's handle is its load address, as on Windows.
   Dl_info info{};

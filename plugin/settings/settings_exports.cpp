@@ -3,6 +3,7 @@
 #include "platform/win32_types.h"
 #include "plugin/dialogs/avi_settings_dialog.h"
 #include "plugin/dialogs/resource_module.h"
+#include "plugin/dialogs/system_dialogs.h"
 #include "plugin/host/calling.h"
 #include "plugin/settings/default_settings.h"
 #include "plugin/settings/project_match.h"
@@ -13,9 +14,10 @@ constexpr std::uint32_t kAviKind = 1;
 }
 
 // Runs the AVI Settings dialog through the dialog binding the host program
-// installed (norv::ui::SetDialogBinding). With none installed the dialog
-// cannot be shown: it is initialised over the control model alone and closed
-// as Cancel, so the record is normalised and the result is 0.
+// installed (norv::ui::SetDialogBinding), or on Windows through the dialog
+// manager. Elsewhere, with none installed, the dialog cannot be shown: it is
+// initialised over the control model alone and closed as Cancel, so the
+// record is normalised and the result is 0.
 NORV_EXPORT std::int32_t NORV_STDCALL FileTypeLaunchSettings(std::uint32_t kind,
                                                              AviSettings* settings,
                                                              const ProjectSettings* project,
@@ -23,6 +25,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL FileTypeLaunchSettings(std::uint32_t kind,
   if (kind != kAviKind || settings == nullptr) return 0;
   try {
     const ResourceModuleScope resources;
+    UseSystemDialogsUnlessBound();
     AviSettingsDialog dialog(settings, project, owner);
     return dialog.DoModal() == AviSettingsDialog::kOk ? 1 : 0;
   } catch (...) {

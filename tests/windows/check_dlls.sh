@@ -78,7 +78,7 @@ $expected"
   echo "NorvAvi.dll: the 11 exports at ordinals 1..11, undecorated"
   ;;
 imports)
-  allowed=" KERNEL32.dll msvcrt.dll GDI32.dll USER32.dll MSVFW32.DLL ${!table[*]} "
+  allowed=" KERNEL32.dll msvcrt.dll GDI32.dll USER32.dll MSVFW32.DLL COMCTL32.DLL COMDLG32.DLL ${!table[*]} "
   list=$(imports "$dir/NorvAvi.dll")
   [ -n "$list" ] || fail "no imports read from NorvAvi.dll"
   used=0
