@@ -2,9 +2,11 @@
 // (the host's libraries come from the same folder), starts from the plug-in's
 // default settings, applies --set assignments and renders the built-in test
 // pattern into a video-only movie, frame for frame as `norvavi make` does
-// with --audio none, so the two movies can be compared.
+// with --audio none, so the two movies can be compared. With --settings it
+// opens the AVI Settings dialog instead (settings_check.h).
 //
 //   norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]
+//   norvtest --settings
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/settings_fields.h"
 #include "tools/norvavi/video_source.h"
+#include "tools/wintest/settings_check.h"
 
 namespace {
 
@@ -25,7 +28,9 @@ int Fail(const std::string& message) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]\n");
+  std::fprintf(stderr,
+               "usage: norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]\n"
+               "       norvtest --settings\n");
   return 2;
 }
 
@@ -35,6 +40,13 @@ int main(int argc, char** argv) {
   using namespace norv::cli;
   if (argc < 2) return Usage();
   const std::string output = argv[1];
+  if (output == "--settings") {
+    if (argc != 2) return Usage();
+    PluginExports plugin;
+    std::string error;
+    if (!LoadPlugin(DefaultPluginPath(), &plugin, &error)) return Fail(error);
+    return RunSettingsCheck(plugin);
+  }
   std::vector<std::string> assignments;
   double duration = 2.0;
   for (int i = 2; i < argc; ++i) {
