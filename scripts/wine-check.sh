@@ -94,6 +94,25 @@ else
     "frame it codes against the blank previous frame the compressor was started with)"
 fi
 
+# The optimum palette: the plug-in samples frames through the host's render
+# callback, and the host reduces them (median cut on Windows, libimagequant
+# on Linux), so the palettes differ; each movie must be as close to the
+# 24-bit frames as the other, within 3 dB.
+make_pair optimum --set colorFormat=83
+psnr_of() {  # movie -> average PSNR against the uncompressed Linux movie
+  ffmpeg -i "$1" -i "$work/linux-raw.avi" \
+    -lavfi '[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr' -f null - 2>&1 |
+    sed -n 's/.*average:\([0-9.]*\).*/\1/p' | tail -1
+}
+win_db=$(psnr_of "$work/win-optimum.avi")
+lin_db=$(psnr_of "$work/linux-optimum.avi")
+if awk -v w="${win_db:-0}" -v l="${lin_db:-0}" 'BEGIN { exit !(w + 3 >= l) }'; then
+  echo "ok: optimum palette, ${win_db} dB on Windows and ${lin_db} dB on Linux"
+else
+  echo "FAIL: optimum palette, ${win_db:-?} dB on Windows against ${lin_db:-?} dB on Linux" >&2
+  status=1
+fi
+
 # The settings dialog needs a display; xvfb-run lends one.
 settings=("$wine" "$win/norvtest.exe" --settings)
 if [ -z "${DISPLAY:-}" ]; then

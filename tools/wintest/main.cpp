@@ -27,6 +27,21 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// The render callback for the optimum palette's samples, as norvavi offers it.
+norv::cli::VideoSource* g_paletteSource = nullptr;
+
+std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, void* args) {
+  if (code != 2 || args == nullptr || g_paletteSource == nullptr) return 1;
+  auto* a = static_cast<RenderFrameArgs*>(args);
+  BITMAPINFOHEADER h;
+  std::memcpy(&h, a->sample, sizeof h);
+  if (h.biWidth < 1 || h.biHeight < 1 || h.biBitCount != 24) return 1;
+  return g_paletteSource->Render(a->timeMs, h.biWidth, h.biHeight, DibRowBytes(h.biWidth, 24),
+                                 a->sample + sizeof h)
+             ? 0
+             : 1;
+}
+
 int Usage() {
   std::fprintf(stderr,
                "usage: norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]\n"
@@ -81,6 +96,10 @@ int main(int argc, char** argv) {
   request.version = 1;
   request.settings = &settings;
   request.endTime = static_cast<std::uint32_t>(std::llround(duration * 1000.0));
+  auto paletteSource = MakePatternSource();
+  g_paletteSource = paletteSource.get();
+  request.frameCallback = &RenderForPalette;
+  request.frameCallbackContext = 1;
 
   void* session = plugin.MakeMovieGetContext(&request);
   if (session == nullptr) return Fail("the plug-in refused the movie");
