@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs the Windows build under Wine (see README.md, "The Windows build"):
-# norvtest.exe makes an uncompressed movie and an MRLE one with NorvAvi.dll;
-# the Linux norvavi makes the same movies with NorvAvi.so. Both Windows
-# movies must be read by ffprobe with every frame, and the uncompressed
-# frames must equal the Linux ones. The MRLE frames are compared too, for
+# norvtest.exe makes movies with NorvAvi.dll (uncompressed; with audio from a
+# wave file and pushed from a second thread; MRLE; the optimum palette) and
+# the Linux norvavi makes the same movies with NorvAvi.so. ffprobe must read
+# every frame of the Windows movies; the uncompressed ones must equal the
+# Linux ones frame for frame, the ones with audio byte for byte. The MRLE frames are compared too, for
 # information only: Wine's MRLE encoder trades exactness for size. Then
 # norvtest.exe --settings opens the AVI Settings dialog from its template,
 # checks every control's place, works the controls and presses OK (under
@@ -44,7 +45,7 @@ cmake --build "$win" -j 2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export WINEDEBUG=${WINEDEBUG:--all}
-# Video only, two seconds of the test pattern at 320 x 240, 25 frames a second.
+# Two seconds of the test pattern at 320 x 240, 25 frames a second.
 common=(--set width=320 --set height=240 --set frameRate=25)
 frames=50
 status=0
@@ -65,16 +66,26 @@ check_movie() {  # name
   fi
 }
 
-make_pair() {  # name, settings...
-  local name=$1
-  shift
-  (cd "$work" && "$wine" "$win/norvtest.exe" "win-$name.avi" --duration 2 "${common[@]}" "$@")
-  (cd "$work" && "$lin/norvavi" make "linux-$name.avi" --duration 2 --audio none \
+make_pair() {  # name, none|tone, options both hosts take...
+  local name=$1 audio=$2
+  shift 2
+  (cd "$work" && "$wine" "$win/norvtest.exe" "win-$name.avi" --duration 2 --audio "$audio" \
+    "${common[@]}" "$@")
+  (cd "$work" && "$lin/norvavi" make "linux-$name.avi" --duration 2 --audio "$audio" \
     "${common[@]}" "$@")
   check_movie "win-$name"
 }
 
-make_pair raw
+same_file() {  # name, what
+  if cmp -s "$work/win-$1.avi" "$work/linux-$1.avi"; then
+    echo "ok: $2: the movies of NorvAvi.dll and NorvAvi.so are byte-identical"
+  else
+    echo "FAIL: $2: the movies of NorvAvi.dll and NorvAvi.so differ" >&2
+    status=1
+  fi
+}
+
+make_pair raw none
 if diff <(frames_of "$work/win-raw.avi") <(frames_of "$work/linux-raw.avi") >/dev/null; then
   echo "ok: the uncompressed frames of NorvAvi.dll equal those of NorvAvi.so"
   cmp -s "$work/win-raw.avi" "$work/linux-raw.avi" && echo "ok: the two files are byte-identical"
@@ -83,8 +94,16 @@ else
   status=1
 fi
 
+# Audio read from the wave file the host rendered (file mapping), and audio
+# pushed from the host's second thread (events, critical sections), here at
+# 11025 Hz, so the plug-in keeps every fourth sample.
+make_pair wave tone --hardware 0
+same_file wave "tone from a wave file"
+make_pair pushed tone --hardware 1 --set audioFormat.2=11025
+same_file pushed "tone pushed from a second thread"
+
 # MRLE takes 8-bit frames: the fixed 6-6-6 palette, mapped without GDI.
-make_pair mrle --set compressorHandler=MRLE --set colorFormat=81
+make_pair mrle none --set compressorHandler=MRLE --set colorFormat=81
 if diff <(ffmpeg -v error -i "$work/win-mrle.avi" -map 0:v -pix_fmt rgb24 -f framemd5 - |
   grep -v '^#') <(ffmpeg -v error -i "$work/linux-mrle.avi" -map 0:v -pix_fmt rgb24 \
   -f framemd5 - | grep -v '^#') >/dev/null; then
@@ -98,7 +117,7 @@ fi
 # callback, and the host reduces them (median cut on Windows, libimagequant
 # on Linux), so the palettes differ; each movie must be as close to the
 # 24-bit frames as the other, within 3 dB.
-make_pair optimum --set colorFormat=83
+make_pair optimum none --set colorFormat=83
 psnr_of() {  # movie -> average PSNR against the uncompressed Linux movie
   ffmpeg -i "$1" -i "$work/linux-raw.avi" \
     -lavfi '[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr' -f null - 2>&1 |

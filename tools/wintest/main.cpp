@@ -1,20 +1,26 @@
 // norvtest: the smallest Windows host. It loads NorvAvi.dll beside itself
 // (the host's libraries come from the same folder), starts from the plug-in's
 // default settings, applies --set assignments and renders the built-in test
-// pattern into a video-only movie, frame for frame as `norvavi make` does
-// with --audio none, so the two movies can be compared. With --settings it
-// opens the AVI Settings dialog instead (settings_check.h).
+// pattern, with the built-in tone when asked, frame for frame as `norvavi
+// make` does with the same options, so the two movies can be compared. With
+// --settings it opens the AVI Settings dialog instead (settings_check.h).
 //
 //   norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]
+//                    [--audio none|tone] [--hardware 0|1]
 //   norvtest --settings
+#include <windows.h>
+
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plugin/avi/bitmap_header.h"
+#include "tools/norvavi/audio_source.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/settings_fields.h"
 #include "tools/norvavi/video_source.h"
@@ -22,13 +28,31 @@
 
 namespace {
 
+using namespace norv::cli;
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "norvtest: %s\n", message.c_str());
   return 1;
 }
 
+int Usage() {
+  std::fprintf(stderr,
+               "usage: norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]\n"
+               "                        [--audio none|tone] [--hardware 0|1]\n"
+               "       norvtest --settings\n");
+  return 2;
+}
+
+struct Options {
+  std::string output;
+  std::vector<std::string> assignments;
+  double duration = 2.0;
+  bool tone = false;
+  bool hardware = false;
+};
+
 // The render callback for the optimum palette's samples, as norvavi offers it.
-norv::cli::VideoSource* g_paletteSource = nullptr;
+VideoSource* g_paletteSource = nullptr;
 
 std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, void* args) {
   if (code != 2 || args == nullptr || g_paletteSource == nullptr) return 1;
@@ -42,76 +66,103 @@ std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, vo
              : 1;
 }
 
-int Usage() {
-  std::fprintf(stderr,
-               "usage: norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]\n"
-               "       norvtest --settings\n");
-  return 2;
+// The stand-in host's own control, exported by name from norvhost.dll.
+bool SetHostHardware(bool hardware) {
+  HMODULE host = GetModuleHandleA("norvhost.dll");
+  auto set = host != nullptr ? reinterpret_cast<void (*)(int)>(reinterpret_cast<void*>(
+                                   GetProcAddress(host, "NorvHostSetHardware")))
+                             : nullptr;
+  if (set == nullptr) return false;
+  set(hardware ? 1 : 0);
+  return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  using namespace norv::cli;
-  if (argc < 2) return Usage();
-  const std::string output = argv[1];
-  if (output == "--settings") {
-    if (argc != 2) return Usage();
-    PluginExports plugin;
-    std::string error;
-    if (!LoadPlugin(DefaultPluginPath(), &plugin, &error)) return Fail(error);
-    return RunSettingsCheck(plugin);
-  }
-  std::vector<std::string> assignments;
-  double duration = 2.0;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--set" && i + 1 < argc) {
-      assignments.emplace_back(argv[++i]);
-    } else if (arg == "--duration" && i + 1 < argc) {
-      duration = std::atof(argv[++i]);
-    } else {
-      return Usage();
-    }
-  }
-  if (!(duration > 0 && duration < 4e6)) return Fail("--duration must be positive");
-
-  PluginExports plugin;
+int MakeMovie(const PluginExports& plugin, const Options& o) {
   std::string error;
-  if (!LoadPlugin(DefaultPluginPath(), &plugin, &error)) return Fail(error);
-
+  if (!SetHostHardware(o.hardware)) return Fail("norvhost.dll has no NorvHostSetHardware");
   AviSettings settings;
   std::memset(&settings, 0, sizeof settings);
   if (plugin.FileTypeDefaultSettings(1, &settings, 0) == 0)
     return Fail("the plug-in gave no default settings");
-  for (const std::string& a : assignments) {
+  for (const std::string& a : o.assignments) {
     if (!SetSettingsField(&settings, a, &error)) return Fail(error);
   }
-  settings.audioEnabled = 0;
+  if (!o.tone) settings.audioEnabled = 0;
 
   MovieRequest request;
   std::memset(&request, 0, sizeof request);
-  if (output.size() >= sizeof request.outputPath) return Fail("the output path is too long");
-  std::memcpy(request.outputPath, output.c_str(), output.size());
+  if (o.output.size() >= sizeof request.outputPath) return Fail("the output path is too long");
+  std::memcpy(request.outputPath, o.output.c_str(), o.output.size());
   request.version = 1;
   request.settings = &settings;
-  request.endTime = static_cast<std::uint32_t>(std::llround(duration * 1000.0));
+  request.endTime = static_cast<std::uint32_t>(std::llround(o.duration * 1000.0));
   auto paletteSource = MakePatternSource();
   g_paletteSource = paletteSource.get();
   request.frameCallback = &RenderForPalette;
   request.frameCallbackContext = 1;
 
+  // The audio as norvavi gives it: a wave file beside the movie, or pushed
+  // from a second thread when the host has hardware, four times as fast
+  // below 22050 Hz.
+  const bool withAudio =
+      settings.audioAvailable != 0 && settings.audioEnabled != 0 && settings.qrvExport == 0;
+  PcmFormat pcm;
+  pcm.bitsPerSample = static_cast<int>(settings.audioFormat[1]);
+  pcm.sampleRate = static_cast<int>(settings.audioFormat[2]);
+  pcm.channels = static_cast<int>(settings.audioFormat[3]);
+  PcmFormat pushed = pcm;
+  if (pcm.sampleRate < 22050) pushed.sampleRate = pcm.sampleRate * 4;
+  const std::uint64_t spanMs = request.endTime;
+  std::string wavePath;
+  if (withAudio) {
+    if (pcm.BlockAlign() <= 0 || pcm.sampleRate <= 0)
+      return Fail("the settings hold no usable audio format");
+    if (!o.hardware) {
+      wavePath = o.output.substr(0, o.output.find_last_of('.')) + ".wav";
+      auto tone = MakeToneSource(pcm);
+      if (!WriteWaveFile(wavePath, pcm, *tone,
+                         spanMs * static_cast<std::uint64_t>(pcm.sampleRate) / 1000 *
+                             static_cast<std::uint64_t>(pcm.BlockAlign()),
+                         &error))
+        return Fail(error);
+    }
+  }
+
   void* session = plugin.MakeMovieGetContext(&request);
-  if (session == nullptr) return Fail("the plug-in refused the movie");
   std::uint32_t limit = 0;
-  if (plugin.MakeMovieInitCompression(session, 0, 1, &limit) != 0) {
-    plugin.MakeMovieDeleteContext(&session);
+  if (session == nullptr || plugin.MakeMovieInitCompression(session, 0, 1, &limit) != 0) {
+    if (session != nullptr) plugin.MakeMovieDeleteContext(&session);
+    if (!wavePath.empty()) DeleteFileA(wavePath.c_str());
     return Fail("the plug-in could not start the movie");
+  }
+
+  std::atomic<bool> audioFailed{false};
+  std::thread audioThread;
+  if (withAudio && o.hardware) {
+    audioThread = std::thread([&] {
+      auto tone = MakeToneSource(pushed);
+      const std::uint64_t total = spanMs * static_cast<std::uint64_t>(pushed.sampleRate) / 1000 *
+                                  static_cast<std::uint64_t>(pushed.BlockAlign());
+      const std::size_t block = static_cast<std::size_t>(pushed.sampleRate / 10) *
+                                static_cast<std::size_t>(pushed.BlockAlign());
+      std::vector<std::uint8_t> buffer(block);
+      for (std::uint64_t sent = 0; sent < total;) {
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block, total - sent));
+        tone->Read(buffer.data(), n);
+        AudioBlock b{buffer.data(), static_cast<std::uint32_t>(n)};
+        std::uint32_t done = 0;
+        if (plugin.MakeMovieCompressAudioFrame(session, &b, &done) != 0) {
+          audioFailed = true;
+          return;
+        }
+        sent += n;
+      }
+    });
   }
 
   const float rate = settings.frameRate;
   const auto frames = static_cast<std::uint32_t>(
-      static_cast<double>(request.endTime) / 1000.0 * static_cast<double>(rate) + 0.5);
+      static_cast<double>(spanMs) / 1000.0 * static_cast<double>(rate) + 0.5);
   const int width = settings.width, height = settings.height;
   const std::uint32_t rowBytes = DibRowBytes(width, 24);
   std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
@@ -128,8 +179,46 @@ int main(int argc, char** argv) {
                     std::to_string(i + 1));
     }
   }
+  if (audioThread.joinable()) audioThread.join();
   plugin.MakeMovieCloseCompression(session, 0);
   plugin.MakeMovieDeleteContext(&session);
-  if (result == 0) std::fprintf(stderr, "norvtest: wrote %s (%u frames)\n", output.c_str(), frames);
+  g_paletteSource = nullptr;
+  if (!wavePath.empty()) DeleteFileA(wavePath.c_str());
+  if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
+  if (result == 0)
+    std::fprintf(stderr, "norvtest: wrote %s (%u frames%s)\n", o.output.c_str(), frames,
+                 withAudio ? (o.hardware ? ", pushed audio" : ", audio from a wave file") : "");
   return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  Options o;
+  o.output = argv[1];
+  const bool settingsCheck = o.output == "--settings";
+  for (int i = 2; i < argc && !settingsCheck; ++i) {
+    const std::string arg = argv[i];
+    const std::string value = i + 1 < argc ? argv[i + 1] : "";
+    if (arg == "--set" && i + 1 < argc) {
+      o.assignments.push_back(value);
+    } else if (arg == "--duration" && i + 1 < argc) {
+      o.duration = std::atof(value.c_str());
+    } else if (arg == "--audio" && (value == "none" || value == "tone")) {
+      o.tone = value == "tone";
+    } else if (arg == "--hardware" && (value == "0" || value == "1")) {
+      o.hardware = value == "1";
+    } else {
+      return Usage();
+    }
+    ++i;
+  }
+  if (settingsCheck && argc != 2) return Usage();
+  if (!(o.duration > 0 && o.duration < 4e6)) return Fail("--duration must be positive");
+
+  PluginExports plugin;
+  std::string error;
+  if (!LoadPlugin(DefaultPluginPath(), &plugin, &error)) return Fail(error);
+  return settingsCheck ? RunSettingsCheck(plugin) : MakeMovie(plugin, o);
 }
