@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -269,7 +270,7 @@ class DialogResources : public ::testing::Test {
       error_ = "windres could not read NorvAvi.dll: " + out;
       return;
     }
-    resources_ = new Resources(ReadResFile(res));
+    resources_ = std::make_unique<Resources>(ReadResFile(res));
   }
   void SetUp() override {
     if (!error_.empty()) FAIL() << error_;
@@ -280,7 +281,7 @@ class DialogResources : public ::testing::Test {
     return it != resources_->end() ? &it->second : nullptr;
   }
 
-  static inline Resources* resources_ = nullptr;
+  static inline std::unique_ptr<Resources> resources_;
   static inline std::string error_;
 };
 
