@@ -13,6 +13,7 @@ struct PcmFormat {
   int sampleRate = 44100;
   int channels = 2;
   int BlockAlign() const { return bitsPerSample / 8 * channels; }
+  bool Usable() const { return BlockAlign() > 0 && sampleRate > 0; }
 };
 
 class AudioSource {

@@ -14,6 +14,7 @@
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
 #include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/video_source.h"
@@ -21,22 +22,6 @@
 namespace norv::cli {
 
 namespace {
-
-// The render callback a host offers for the optimum palette. The context
-// value is 32 bits wide, so it names a job slot rather than a pointer.
-VideoSource* g_paletteSource = nullptr;
-
-std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, void* args) {
-  if (code != 2 || args == nullptr || g_paletteSource == nullptr) return 1;
-  auto* a = static_cast<RenderFrameArgs*>(args);
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, a->sample, sizeof h);
-  if (h.biWidth < 1 || h.biHeight < 1 || h.biBitCount != 24) return 1;
-  return g_paletteSource->Render(a->timeMs, h.biWidth, h.biHeight, DibRowBytes(h.biWidth, 24),
-                                 a->sample + sizeof h)
-             ? 0
-             : 1;
-}
 
 std::unique_ptr<VideoSource> OpenVideo(const MakeOptions& o, std::string* error) {
   if (o.video == "pattern") return MakePatternSource();
@@ -117,25 +102,16 @@ int MakeMovie(const MakeOptions& o) {
   std::unique_ptr<VideoSource> video = OpenVideo(o, &error);
   if (!video) return Fail(error);
   std::unique_ptr<VideoSource> paletteVideo = OpenVideo(o, &error);
-  g_paletteSource = paletteVideo.get();
-  request.frameCallback = &RenderForPalette;
-  request.frameCallbackContext = 1;
+  OfferPaletteSource(&request, paletteVideo.get());
 
-  const bool withAudio =
-      settings.audioAvailable != 0 && settings.audioEnabled != 0 && settings.qrvExport == 0;
-  PcmFormat pcm;
-  pcm.bitsPerSample = static_cast<int>(settings.audioFormat[1]);
-  pcm.sampleRate = static_cast<int>(settings.audioFormat[2]);
-  pcm.channels = static_cast<int>(settings.audioFormat[3]);
+  const bool withAudio = MovieHasAudio(settings);
+  const PcmFormat pcm = AudioFormatOf(settings);
+  const PcmFormat pushed = PushedFormat(pcm);
   const std::uint64_t spanMs = request.endTime - request.startTime;
-  // Below 22050 Hz the plug-in keeps every fourth sample of what it is given.
-  PcmFormat pushed = pcm;
-  if (pcm.sampleRate < 22050) pushed.sampleRate = pcm.sampleRate * 4;
   std::unique_ptr<AudioSource> audio;
   std::string wavePath;
   if (withAudio) {
-    if (pcm.BlockAlign() <= 0 || pcm.sampleRate <= 0)
-      return Fail("the settings hold no usable audio format");
+    if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
     audio = OpenAudio(o, o.hardware ? pushed : pcm, &error);
     if (!audio) return Fail(error);
     if (!o.hardware) {
@@ -145,10 +121,7 @@ int MakeMovie(const MakeOptions& o) {
       std::error_code ec;
       if (std::filesystem::equivalent(wavePath, o.audio, ec))
         wavePath.clear();  // the user's own file is already in place
-      else if (!WriteWaveFile(wavePath, pcm, *audio,
-                              spanMs * static_cast<std::uint64_t>(pcm.sampleRate) / 1000 *
-                                  static_cast<std::uint64_t>(pcm.BlockAlign()),
-                              &error))
+      else if (!WriteWaveFile(wavePath, pcm, *audio, AudioBytes(pcm, spanMs), &error))
         return Fail(error);
     }
   }
@@ -171,23 +144,8 @@ int MakeMovie(const MakeOptions& o) {
   std::thread audioThread;
   if (withAudio && o.hardware) {
     audioThread = std::thread([&] {
-      const std::uint64_t total = spanMs * static_cast<std::uint64_t>(pushed.sampleRate) / 1000 *
-                                  static_cast<std::uint64_t>(pushed.BlockAlign());
-      const std::size_t block = static_cast<std::size_t>(pushed.sampleRate / 10) *
-                                static_cast<std::size_t>(pushed.BlockAlign());
-      std::vector<std::uint8_t> buffer(block);
-      for (std::uint64_t sent = 0; sent < total;) {
-        const std::size_t n =
-            static_cast<std::size_t>(std::min<std::uint64_t>(block, total - sent));
-        audio->Read(buffer.data(), n);
-        AudioBlock b{buffer.data(), static_cast<std::uint32_t>(n)};
-        std::uint32_t done = 0;
-        if (plugin.MakeMovieCompressAudioFrame(session, &b, &done) != 0) {
-          audioFailed = true;
-          return;
-        }
-        sent += n;
-      }
+      if (!PushAudio(plugin, session, *audio, pushed, AudioBytes(pushed, spanMs)))
+        audioFailed = true;
     });
   }
 
@@ -220,7 +178,7 @@ int MakeMovie(const MakeOptions& o) {
   if (audioThread.joinable()) audioThread.join();
   plugin.MakeMovieCloseCompression(session, 0);
   plugin.MakeMovieDeleteContext(&session);
-  g_paletteSource = nullptr;
+  OfferPaletteSource(nullptr, nullptr);
   if (!wavePath.empty()) std::filesystem::remove(wavePath);
   if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
   if (result == 0 && !o.quiet) {

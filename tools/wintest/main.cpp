@@ -21,6 +21,7 @@
 
 #include "plugin/avi/bitmap_header.h"
 #include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/settings_fields.h"
 #include "tools/norvavi/video_source.h"
@@ -50,21 +51,6 @@ struct Options {
   bool tone = false;
   bool hardware = false;
 };
-
-// The render callback for the optimum palette's samples, as norvavi offers it.
-VideoSource* g_paletteSource = nullptr;
-
-std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, void* args) {
-  if (code != 2 || args == nullptr || g_paletteSource == nullptr) return 1;
-  auto* a = static_cast<RenderFrameArgs*>(args);
-  BITMAPINFOHEADER h;
-  std::memcpy(&h, a->sample, sizeof h);
-  if (h.biWidth < 1 || h.biHeight < 1 || h.biBitCount != 24) return 1;
-  return g_paletteSource->Render(a->timeMs, h.biWidth, h.biHeight, DibRowBytes(h.biWidth, 24),
-                                 a->sample + sizeof h)
-             ? 0
-             : 1;
-}
 
 // The stand-in host's own control, exported by name from norvhost.dll.
 bool SetHostHardware(bool hardware) {
@@ -97,34 +83,21 @@ int MakeMovie(const PluginExports& plugin, const Options& o) {
   request.settings = &settings;
   request.endTime = static_cast<std::uint32_t>(std::llround(o.duration * 1000.0));
   auto paletteSource = MakePatternSource();
-  g_paletteSource = paletteSource.get();
-  request.frameCallback = &RenderForPalette;
-  request.frameCallbackContext = 1;
+  OfferPaletteSource(&request, paletteSource.get());
 
   // The audio as norvavi gives it: a wave file beside the movie, or pushed
-  // from a second thread when the host has hardware, four times as fast
-  // below 22050 Hz.
-  const bool withAudio =
-      settings.audioAvailable != 0 && settings.audioEnabled != 0 && settings.qrvExport == 0;
-  PcmFormat pcm;
-  pcm.bitsPerSample = static_cast<int>(settings.audioFormat[1]);
-  pcm.sampleRate = static_cast<int>(settings.audioFormat[2]);
-  pcm.channels = static_cast<int>(settings.audioFormat[3]);
-  PcmFormat pushed = pcm;
-  if (pcm.sampleRate < 22050) pushed.sampleRate = pcm.sampleRate * 4;
+  // from a second thread when the host has hardware.
+  const bool withAudio = MovieHasAudio(settings);
+  const PcmFormat pcm = AudioFormatOf(settings);
+  const PcmFormat pushed = PushedFormat(pcm);
   const std::uint64_t spanMs = request.endTime;
   std::string wavePath;
   if (withAudio) {
-    if (pcm.BlockAlign() <= 0 || pcm.sampleRate <= 0)
-      return Fail("the settings hold no usable audio format");
+    if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
     if (!o.hardware) {
       wavePath = o.output.substr(0, o.output.find_last_of('.')) + ".wav";
       auto tone = MakeToneSource(pcm);
-      if (!WriteWaveFile(wavePath, pcm, *tone,
-                         spanMs * static_cast<std::uint64_t>(pcm.sampleRate) / 1000 *
-                             static_cast<std::uint64_t>(pcm.BlockAlign()),
-                         &error))
-        return Fail(error);
+      if (!WriteWaveFile(wavePath, pcm, *tone, AudioBytes(pcm, spanMs), &error)) return Fail(error);
     }
   }
 
@@ -141,22 +114,8 @@ int MakeMovie(const PluginExports& plugin, const Options& o) {
   if (withAudio && o.hardware) {
     audioThread = std::thread([&] {
       auto tone = MakeToneSource(pushed);
-      const std::uint64_t total = spanMs * static_cast<std::uint64_t>(pushed.sampleRate) / 1000 *
-                                  static_cast<std::uint64_t>(pushed.BlockAlign());
-      const std::size_t block = static_cast<std::size_t>(pushed.sampleRate / 10) *
-                                static_cast<std::size_t>(pushed.BlockAlign());
-      std::vector<std::uint8_t> buffer(block);
-      for (std::uint64_t sent = 0; sent < total;) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block, total - sent));
-        tone->Read(buffer.data(), n);
-        AudioBlock b{buffer.data(), static_cast<std::uint32_t>(n)};
-        std::uint32_t done = 0;
-        if (plugin.MakeMovieCompressAudioFrame(session, &b, &done) != 0) {
-          audioFailed = true;
-          return;
-        }
-        sent += n;
-      }
+      if (!PushAudio(plugin, session, *tone, pushed, AudioBytes(pushed, spanMs)))
+        audioFailed = true;
     });
   }
 
@@ -182,7 +141,7 @@ int MakeMovie(const PluginExports& plugin, const Options& o) {
   if (audioThread.joinable()) audioThread.join();
   plugin.MakeMovieCloseCompression(session, 0);
   plugin.MakeMovieDeleteContext(&session);
-  g_paletteSource = nullptr;
+  OfferPaletteSource(nullptr, nullptr);
   if (!wavePath.empty()) DeleteFileA(wavePath.c_str());
   if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
   if (result == 0)
