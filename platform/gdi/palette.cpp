@@ -1,5 +1,7 @@
 #include "platform/gdi/palette.h"
 
+#include "platform/gdi/memoised_mapping.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -175,34 +177,14 @@ BOOL NorvMapPixelsToPalette(HPALETTE h, const BYTE* pixels, UINT pixelStride, BY
                             UINT indexStride, UINT width, UINT rows) {
   Palette* p = FromHandle(h);
   if (p == nullptr) {
-    // What GetNearestPaletteIndex answers (CLR_INVALID), cut to a byte.
-    for (UINT y = 0; y < rows; ++y)
-      std::memset(indices + static_cast<std::size_t>(y) * indexStride, 0xFF, width);
+    norv::gdi::FillInvalidIndices(indices, indexStride, width, rows);
     return FALSE;
   }
   const Grid* grid = GridFor(*p, static_cast<std::uint64_t>(width) * rows);
-  // Frames repeat colours heavily (flat areas, black borders); a small
-  // direct-mapped memo of the last answers skips most cell scans.
-  constexpr std::uint32_t kMemoBits = 12;
-  constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
-  std::array<std::uint32_t, 1u << kMemoBits> memoColor;
-  std::array<BYTE, 1u << kMemoBits> memoIndex;
-  memoColor.fill(kEmpty);
-  for (UINT y = 0; y < rows; ++y) {
-    const BYTE* in = pixels + static_cast<std::size_t>(y) * pixelStride;
-    BYTE* out = indices + static_cast<std::size_t>(y) * indexStride;
-    for (UINT x = 0; x < width; ++x, in += 3) {
-      const std::uint32_t bgr = in[0] | (in[1] << 8) | (static_cast<std::uint32_t>(in[2]) << 16);
-      const std::uint32_t slot = (bgr * 0x9E3779B1u) >> (32 - kMemoBits);
-      if (memoColor[slot] != bgr) {
-        memoColor[slot] = bgr;
-        memoIndex[slot] =
-            static_cast<BYTE>(grid != nullptr ? Nearest(*p, *grid, in[2], in[1], in[0])
-                                              : NearestByScan(*p, in[2], in[1], in[0]));
-      }
-      out[x] = memoIndex[slot];
-    }
-  }
+  norv::gdi::MapPixelsThroughMemo(
+      pixels, pixelStride, indices, indexStride, width, rows, [p, grid](BYTE r, BYTE g, BYTE b) {
+        return grid != nullptr ? Nearest(*p, *grid, r, g, b) : NearestByScan(*p, r, g, b);
+      });
   return TRUE;
 }
 
