@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/vfw/vfw.h"
+#include "plugin/avi/bitmap_header.h"
 #include "plugin/dialogs/avi_settings_dialog.h"
 #include "plugin/dialogs/compression_options_dialog.h"
 #include "plugin/dialogs/dialog_templates.h"
@@ -47,15 +48,8 @@ struct PalettisedHeader {
 };
 
 BITMAPINFOHEADER InputHeader(const ProbeSize& size, WORD bits) {
-  BITMAPINFOHEADER h{};
-  h.biSize = sizeof h;
-  h.biWidth = size.width;
-  h.biHeight = size.height;
-  h.biPlanes = 1;
-  h.biBitCount = bits;
-  h.biCompression = BI_RGB;
-  const DWORD stride = ((static_cast<DWORD>(size.width) * bits + 31) / 32) * 4;
-  h.biSizeImage = stride * static_cast<DWORD>(size.height);
+  BITMAPINFOHEADER h;
+  FillBitmapHeader(&h, size.width, size.height, bits);
   return h;
 }
 
@@ -80,6 +74,24 @@ bool ReadInfo(HIC instance, ICINFO* info) {
   return instance != nullptr && ICGetInfo(instance, info, sizeof *info) != 0;
 }
 
+// The next installed video compressor from `*index` on that opens for
+// queries and describes itself as one, with that description; null when the
+// list ends. `*index` moves past it; the caller closes it.
+HIC OpenNextVideoCompressor(DWORD* index, ICINFO* described) {
+  for (;; ++*index) {
+    ICINFO listed{};
+    if (!ICInfo(0, *index, &listed)) return nullptr;
+    if (!IsCompressorType(listed)) continue;
+    HIC instance = ICOpen(listed.fccType, listed.fccHandler, ICMODE_QUERY);
+    if (instance == nullptr) continue;
+    if (ReadInfo(instance, described) && described->fccType == ICTYPE_VIDEO) {
+      ++*index;
+      return instance;
+    }
+    ICClose(instance);
+  }
+}
+
 std::uint8_t* BlockBytes(HostBlockRef block) {
   return static_cast<std::uint8_t*>(HostBlockAddress(block));
 }
@@ -99,14 +111,9 @@ std::uint32_t RoundedCapacity(std::uint32_t size) {
 
 int AviSettingsDialog::CountCompressors() const {
   int count = 1;
-  for (DWORD index = 0;; ++index) {
-    ICINFO listed{};
-    if (!ICInfo(0, index, &listed)) break;
-    if (!IsCompressorType(listed)) continue;
-    HIC instance = ICOpen(listed.fccType, listed.fccHandler, ICMODE_QUERY);
-    if (instance == nullptr) continue;
-    ICINFO described;
-    if (ReadInfo(instance, &described) && described.fccType == ICTYPE_VIDEO) ++count;
+  ICINFO described;
+  for (DWORD index = 0; HIC instance = OpenNextVideoCompressor(&index, &described);) {
+    ++count;
     ICClose(instance);
   }
   return count;
@@ -125,17 +132,11 @@ void AviSettingsDialog::BuildCompressorList() {
   none.colourSlots[kSlot24Bits] = 24;
 
   std::size_t row = 1;
-  for (DWORD index = 0; row < compressorEntries_.size(); ++index) {
-    ICINFO listed{};
-    if (!ICInfo(0, index, &listed)) break;
-    if (!IsCompressorType(listed)) continue;
-    HIC instance = ICOpen(listed.fccType, listed.fccHandler, ICMODE_QUERY);
-    if (instance == nullptr) continue;
+  DWORD index = 0;
+  while (row < compressorEntries_.size()) {
     ICINFO described;
-    if (!ReadInfo(instance, &described) || described.fccType != ICTYPE_VIDEO) {
-      ICClose(instance);
-      continue;
-    }
+    HIC instance = OpenNextVideoCompressor(&index, &described);
+    if (instance == nullptr) break;
     const DWORD handler = described.fccHandler;
     // Motion JPEG tells its formats only to an instance opened for compressing.
     if (handler == kMjpg) {
