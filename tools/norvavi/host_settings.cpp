@@ -43,10 +43,12 @@ void MakeProject(const PluginExports& plugin, ProjectSettings* project) {
 
 namespace {
 
-bool Load(const MakeOptions& o, PluginExports* plugin) {
+// The plug-in loaded and the record built from the options; says why not.
+bool LoadWithSettings(const MakeOptions& o, PluginExports* plugin, HostSettings* settings) {
   std::string error;
   if (!ApplyHostOptions(o)) return false;
-  if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, plugin, &error)) {
+  if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, plugin, &error) ||
+      !BuildSettings(*plugin, o, &settings->record, &error)) {
     std::fprintf(stderr, "norvavi: %s\n", error.c_str());
     return false;
   }
@@ -57,13 +59,8 @@ bool Load(const MakeOptions& o, PluginExports* plugin) {
 
 int PrintSettingsInfo(const MakeOptions& o, bool withProject) {
   PluginExports plugin;
-  if (!Load(o, &plugin)) return 1;
   HostSettings settings;
-  std::string error;
-  if (!BuildSettings(plugin, o, &settings.record, &error)) {
-    std::fprintf(stderr, "norvavi: %s\n", error.c_str());
-    return 1;
-  }
+  if (!LoadWithSettings(o, &plugin, &settings)) return 1;
   ProjectSettings project;
   MakeProject(plugin, &project);
   // The summary is bounded by the compressor's description; this is ample.
@@ -83,13 +80,8 @@ int PrintSettingsInfo(const MakeOptions& o, bool withProject) {
 
 int WriteSettingsPreset(const MakeOptions& o, const std::string& path) {
   PluginExports plugin;
-  if (!Load(o, &plugin)) return 1;
   HostSettings settings;
-  std::string error;
-  if (!BuildSettings(plugin, o, &settings.record, &error)) {
-    std::fprintf(stderr, "norvavi: %s\n", error.c_str());
-    return 1;
-  }
+  if (!LoadWithSettings(o, &plugin, &settings)) return 1;
   if (SavePresetFile(1, &settings.record, path.c_str()) == 0) {
     std::fprintf(stderr, "norvavi: cannot write the preset %s\n", path.c_str());
     return 1;
