@@ -294,6 +294,10 @@ struct SyncCase {
   double frameMs;    // one frame of the movie
 };
 
+void PrintTo(const SyncCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class AvSync : public testing::TestWithParam<SyncCase> {};
 
 TEST_P(AvSync, FlashAndBeepStayTogether) {
@@ -353,6 +357,27 @@ INSTANTIATE_TEST_SUITE_P(
                  "-c:v rawvideo -c:a pcm_s16le -f nut -)",
                  2000, 40}),
     [](const testing::TestParamInfo<SyncCase>& p) { return std::string(p.param.name); });
+
+// The test tone clicks at every whole second of the time line, so a span
+// that starts at 1.3 s hears its first click 0.7 s in, in both audio modes.
+TEST(NorvaviSources, ToneKeepsTheSpansTimeLine) {
+  TempDir dir;
+  for (const char* hardware : {"0", "1"}) {
+    const std::string out = dir.File(std::string("tone") + hardware + ".avi");
+    ASSERT_EQ(Make("-q " + out + " --start 1300 --end 2500 --hardware " + hardware), 0);
+    const std::string pcm = RunCommand("ffmpeg -v error -i " + out + " -map 0:a -f s16le -");
+    std::size_t first = 0;
+    for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
+      std::int16_t v;
+      std::memcpy(&v, pcm.data() + i, 2);
+      if (v > 25000) {
+        first = i / 4;  // stereo sample frames
+        break;
+      }
+    }
+    EXPECT_EQ(first, 30870u) << hardware;  // 0.7 s at 44100 Hz
+  }
+}
 
 // A Y4M stream on standard input has no length in its header: every frame
 // of it arrives all the same, and nothing is left behind in the temporary
