@@ -43,18 +43,16 @@ void ReadAudio(AVFormatContext* format, SourceFacts* facts) {
                           p->format == AV_SAMPLE_FMT_U8 || p->format == AV_SAMPLE_FMT_U8P);
 }
 
-// Frames in the stream: the header's count, else its length at its rate;
-// where the length is only guessed from the bit rate (a stream read from a
-// pipe), the packets are counted.
+// Frames in the stream: the header's count, else the stream's length at its
+// rate; where neither is written (a stream read from a pipe, Matroska), the
+// packets are counted, since a file's overall length may end at the last
+// frame's start or at another stream's end.
 std::int64_t CountFrames(AVFormatContext* format, int index, AVRational rate) {
   const AVStream* s = format->streams[index];
   if (s->nb_frames > 0) return s->nb_frames;
   const bool guessed = format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   if (!guessed && s->duration != AV_NOPTS_VALUE && s->duration > 0)
     return av_rescale_q_rnd(s->duration, s->time_base, av_inv_q(rate),
-                            static_cast<AVRounding>(AV_ROUND_NEAR_INF));
-  if (!guessed && format->duration != AV_NOPTS_VALUE && format->duration > 0)
-    return av_rescale_q_rnd(format->duration, AV_TIME_BASE_Q, av_inv_q(rate),
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF));
   std::int64_t count = 0;
   AVPacket* packet = av_packet_alloc();
