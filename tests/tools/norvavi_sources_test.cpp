@@ -228,6 +228,33 @@ TEST(NorvaviSources, RotatedClipIsTurnedAsFfmpegTurnsIt) {
   }
 }
 
+// HD video marked BT.709 and full-range JPEG frames convert to the colours
+// ffmpeg's own conversion gives, not to BT.601 limited-range ones.
+TEST(NorvaviSources, ColoursFollowTheFramesMatrixAndRange) {
+  const std::string hd = Clip(
+      "bt709.mp4",
+      "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 -vf "
+      "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -colorspace bt709 -c:v libx264 "
+      "-qp 0");
+  const std::string jpeg =
+      Clip("full-range.avi", "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 -c:v mjpeg");
+  TempDir dir;
+  for (const std::string& clip : {hd, jpeg}) {
+    SCOPED_TRACE(clip);
+    const std::string out = dir.File("colours.avi");
+    std::string err;
+    ASSERT_EQ(Make(out + " --video " + clip, &err), 0);
+    EXPECT_EQ(err.find("deprecated pixel format"), std::string::npos) << err;
+    const std::string psnr = RunCommand(
+        "ffmpeg -v info -i " + clip + " -i " + out +
+        " -lavfi \"[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr\" -f null - 2>&1 | "
+        "grep -o 'average:[^ ]*'");
+    ASSERT_FALSE(psnr.empty());
+    const std::string value = psnr.substr(8, psnr.find_first_of(" \n") - 8);
+    EXPECT_TRUE(value == "inf" || std::stod(value) > 45.0) << psnr;
+  }
+}
+
 // --same-as-project gives the project's size and rate; when the movie's own
 // rate is set below it, the plug-in drops frames and the closing line counts
 // the frames the file holds.

@@ -26,11 +26,11 @@ namespace norv::cli {
 namespace {
 
 // The frames a finished movie holds (with a frame-rate conversion, fewer
-// than the host rendered).
-std::uint64_t FramesInMovie(const std::string& path) {
+// than the host rendered); `rendered` for a raw stream, which has no index.
+std::uint64_t FramesInMovie(const std::string& path, std::uint64_t rendered) {
   for (const VerifiedStream& s : VerifyAvi(path).streams)
     if (s.type == "vids") return s.chunks;
-  return 0;
+  return rendered;
 }
 
 void Progress(bool show, std::uint32_t done, std::uint32_t total) {
@@ -193,7 +193,7 @@ int MakeMovie(const MakeOptions& o) {
     std::error_code ec;
     auto bytes = std::filesystem::file_size(o.output, ec);
     std::fprintf(stderr, "norvavi: wrote %s (%llu frames, %llu bytes)\n", o.output.c_str(),
-                 static_cast<unsigned long long>(FramesInMovie(o.output)),
+                 static_cast<unsigned long long>(FramesInMovie(o.output, hostFrames)),
                  static_cast<unsigned long long>(ec ? 0 : bytes));
   }
   return result;

@@ -5,6 +5,7 @@
 // on the file's own clock, the one its audio is read on too.
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -23,6 +24,48 @@ namespace {
 // Asked for a time this far past the frame in hand, a seek beats decoding
 // every frame on the way.
 constexpr double kSeekAheadMs = 5000.0;
+
+// The full-range ("J") YUV formats are their plain twins with a range flag,
+// which is how libswscale wants them told.
+AVPixelFormat PlainYuv(AVPixelFormat format, bool* fullRange) {
+  switch (format) {
+    case AV_PIX_FMT_YUVJ420P:
+      *fullRange = true;
+      return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+      *fullRange = true;
+      return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+      *fullRange = true;
+      return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+      *fullRange = true;
+      return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+      *fullRange = true;
+      return AV_PIX_FMT_YUV411P;
+    default:
+      return format;
+  }
+}
+
+// The matrix a frame's YUV was made with; unmarked frames are taken as
+// BT.601, as ffmpeg takes them.
+int SwsMatrix(AVColorSpace space) {
+  switch (space) {
+    case AVCOL_SPC_BT709:
+      return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC:
+      return SWS_CS_FCC;
+    case AVCOL_SPC_SMPTE240M:
+      return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL:
+      return SWS_CS_BT2020;
+    default:
+      return SWS_CS_ITU601;
+  }
+}
 
 class VideoFileSource final : public VideoSource {
  public:
@@ -98,10 +141,30 @@ class VideoFileSource final : public VideoSource {
   bool Convert(int width, int height, std::uint32_t rowBytes, std::uint8_t* pixels) {
     const bool quarter = rotation_ == 90 || rotation_ == 270;
     const int sw = quarter ? height : width, sh = quarter ? width : height;
-    scaler_ = sws_getCachedContext(scaler_, current_->width, current_->height,
-                                   static_cast<AVPixelFormat>(current_->format), sw, sh,
-                                   AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (scaler_ == nullptr) return false;
+    bool fullRange = current_->color_range == AVCOL_RANGE_JPEG;
+    const AVPixelFormat format = PlainYuv(static_cast<AVPixelFormat>(current_->format), &fullRange);
+    SwsContext* scaler =
+        sws_getCachedContext(scaler_, current_->width, current_->height, format, sw, sh,
+                             AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (scaler == nullptr) return false;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    const int matrix = SwsMatrix(current_->colorspace);
+    if (desc != nullptr && (desc->flags & AV_PIX_FMT_FLAG_RGB) == 0 &&
+        (scaler != scaler_ || matrix != matrix_ || fullRange != fullRange_ ||
+         current_->width != inWidth_ || current_->height != inHeight_ || format != inFormat_ ||
+         sw != outWidth_ || sh != outHeight_)) {
+      sws_setColorspaceDetails(scaler, sws_getCoefficients(matrix), fullRange ? 1 : 0,
+                               sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+      matrix_ = matrix;
+      fullRange_ = fullRange;
+    }
+    // A context made anew for other sizes may reuse the old one's address.
+    inWidth_ = current_->width;
+    inHeight_ = current_->height;
+    inFormat_ = format;
+    outWidth_ = sw;
+    outHeight_ = sh;
+    scaler_ = scaler;
     if (rotation_ == 0) {
       // Writing the last row first with a negative stride gives bottom-up rows.
       std::uint8_t* dst[4] = {pixels + static_cast<std::size_t>(height - 1) * rowBytes};
@@ -141,6 +204,11 @@ class VideoFileSource final : public VideoSource {
   AVFrame* next_ = nullptr;
   SwsContext* scaler_ = nullptr;
   int rotation_ = 0;
+  // What the scaler was last made for and told about the colours.
+  int matrix_ = -1;
+  bool fullRange_ = false;
+  int inWidth_ = 0, inHeight_ = 0, outWidth_ = 0, outHeight_ = 0;
+  AVPixelFormat inFormat_ = AV_PIX_FMT_NONE;
   std::vector<std::uint8_t> upright_;
   bool haveCurrent_ = false;
   bool havePending_ = false;
