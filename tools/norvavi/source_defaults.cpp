@@ -68,7 +68,8 @@ std::int64_t CountFrames(AVFormatContext* format, int index, AVRational rate) {
 }  // namespace
 
 int RotationOf(const std::int32_t matrix[9]) {
-  // libavutil gives the counter-clockwise angle; players turn the other way.
+  // libavutil reports the matrix's turn counter-clockwise; the frames are
+  // turned by the same amount, counted here clockwise.
   const double ccw = av_display_rotation_get(matrix);
   if (std::isnan(ccw)) return 0;
   long cw = -std::lround(ccw / 90.0) * 90;
