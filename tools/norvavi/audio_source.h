@@ -24,9 +24,13 @@ class AudioSource {
   virtual void Read(std::uint8_t* out, std::size_t bytes) = 0;
 };
 
-std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format);
+// Both start `startMs` into their own time line, so that a span cut from a
+// file keeps its sound where its picture is: the tone as if it had played
+// from 0, a file's audio from that instant on the clock of the file's time
+// stamps (silence where the file has none yet, its own gaps kept).
+std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format, std::uint32_t startMs = 0);
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
-                                           std::string* error);
+                                           std::uint32_t startMs, std::string* error);
 
 // Writes a PCM wave file of `bytes` bytes from the source.
 bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,

@@ -16,11 +16,19 @@ HostSettings::~HostSettings() {
 }
 
 bool BuildSettings(const PluginExports& plugin, const MakeOptions& o, AviSettings* settings,
-                   std::string* error) {
+                   std::string* error, const SourceFacts* source) {
   plugin.FileTypeDefaultSettings(1, settings, 0);
+  if (source != nullptr) ApplySourceDefaults(*source, settings);
   if (!o.preset.empty() && LoadPresetFile(1, settings, o.preset.c_str()) == 0) {
     *error = "cannot load the preset " + o.preset;
     return false;
+  }
+  if (o.sameAsProject) {
+    ProjectSettings project;
+    MakeProject(plugin, &project);
+    // A host whose project is the source: same size, rate and sound.
+    if (source != nullptr && o.project.empty()) ApplySourceToProject(*source, &project);
+    plugin.FileTypeMakeSameAsPrj(1, settings, &project);
   }
   for (const std::string& s : o.sets) {
     if (!SetSettingsField(settings, s, error)) {

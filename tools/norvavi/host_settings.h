@@ -8,6 +8,7 @@
 #include "plugin/settings/project_settings.h"
 #include "tools/norvavi/movie_job.h"
 #include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/source_defaults.h"
 
 namespace norv::cli {
 
@@ -21,10 +22,11 @@ class HostSettings {
   AviSettings record;
 };
 
-// Defaults from the plug-in, the preset if any, then every --set; false
-// with `error` set at the first that fails.
+// Defaults from the plug-in, what the source says (when there is one), the
+// preset if any, the project's values with --same-as-project, then every
+// --set; false with `error` set at the first that fails.
 bool BuildSettings(const PluginExports& plugin, const MakeOptions& options, AviSettings* settings,
-                   std::string* error);
+                   std::string* error, const SourceFacts* source = nullptr);
 
 // The project the host stands for: the plug-in's defaults at the project's
 // size and rate, kind 1 so that the summary compares with it.

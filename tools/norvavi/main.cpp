@@ -37,9 +37,14 @@ int main(int argc, char** argv) {
   auto* makeCmd = app.add_subcommand("make", "make a movie (the default: a 5-second demo)");
   makeCmd->add_option("OUT", make.output, "output file, ending in .avi");
   AddHostOptions(makeCmd, &make);
-  makeCmd->add_option("--video", make.video, "pattern, or a video file to convert");
-  makeCmd->add_option("--audio", make.audio, "tone, none, or an audio file");
-  auto* duration = makeCmd->add_option("--duration", make.duration, "seconds (default 5)");
+  makeCmd->add_option("--video", make.video, "pattern, or a video file to convert (- for stdin)");
+  makeCmd->add_option("--audio", make.audio,
+                      "tone, none, or an audio file (- for stdin); default: the video file's own");
+  auto* duration =
+      makeCmd
+          ->add_option("--duration", make.duration,
+                       "seconds (default: the whole video file, or 5 with the pattern)")
+          ->check(CLI::PositiveNumber);
   auto* start = makeCmd->add_option("--start", make.startMs, "start of the span, ms");
   auto* end = makeCmd->add_option("--end", make.endMs, "end of the span, ms");
   start->needs(end);

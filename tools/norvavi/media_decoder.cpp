@@ -1,5 +1,7 @@
 #include "tools/norvavi/media_decoder.h"
 
+#include <cmath>
+
 namespace norv::cli {
 
 MediaDecoder::~MediaDecoder() {
@@ -28,12 +30,27 @@ bool MediaDecoder::Open(const std::string& path, AVMediaType type, std::string* 
     *error = "cannot start the " + what + " decoder for " + path;
     return false;
   }
+  if (format_->start_time != AV_NOPTS_VALUE) originUs_ = format_->start_time;
   packet_ = av_packet_alloc();
   if (packet_ == nullptr) {
     *error = "out of memory";
     return false;
   }
   return true;
+}
+
+bool MediaDecoder::Seek(double ms) {
+  const auto target = originUs_ + static_cast<std::int64_t>(ms * 1000.0);
+  if (avformat_seek_file(format_, -1, INT64_MIN, target, target, 0) < 0) return false;
+  avcodec_flush_buffers(codec_);
+  return true;
+}
+
+double MediaDecoder::TimeMs(const AVFrame* frame) const {
+  const std::int64_t ts = frame->best_effort_timestamp;
+  if (ts == AV_NOPTS_VALUE) return NAN;
+  const AVRational base = format_->streams[stream_]->time_base;
+  return static_cast<double>(ts) * 1000.0 * av_q2d(base) - static_cast<double>(originUs_) / 1000.0;
 }
 
 bool MediaDecoder::Next(AVFrame* frame) {

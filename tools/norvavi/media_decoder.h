@@ -2,6 +2,7 @@
 // libavcodec: what the video and the audio file sources both stand on.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 extern "C" {
@@ -24,6 +25,14 @@ class MediaDecoder {
   // (or cannot be decoded further).
   bool Next(AVFrame* frame);
 
+  // Moves to the last key frame at or before `ms` (on the file's clock,
+  // below); false when the file cannot seek, and the decoder then goes on
+  // where it was.
+  bool Seek(double ms);
+  // When a decoded frame starts, in milliseconds from the file's first time
+  // stamp (the clock all its streams share); NaN when the frame has none.
+  double TimeMs(const AVFrame* frame) const;
+
   AVCodecContext* codec() const { return codec_; }
   AVStream* stream() const { return format_->streams[stream_]; }
 
@@ -32,6 +41,7 @@ class MediaDecoder {
   AVCodecContext* codec_ = nullptr;
   AVPacket* packet_ = nullptr;
   int stream_ = -1;
+  std::int64_t originUs_ = 0;  // the file's start, in microseconds
 };
 
 }  // namespace norv::cli

@@ -14,8 +14,10 @@
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
 #include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/avi_verify.h"
 #include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/host_settings.h"
+#include "tools/norvavi/movie_sources.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/video_source.h"
 
@@ -23,15 +25,12 @@ namespace norv::cli {
 
 namespace {
 
-std::unique_ptr<VideoSource> OpenVideo(const MakeOptions& o, std::string* error) {
-  if (o.video == "pattern") return MakePatternSource();
-  return OpenVideoFile(o.video, error);
-}
-
-std::unique_ptr<AudioSource> OpenAudio(const MakeOptions& o, const PcmFormat& f,
-                                       std::string* error) {
-  if (o.audio == "tone") return MakeToneSource(f);
-  return OpenAudioFile(o.audio, f, error);
+// The frames a finished movie holds (with a frame-rate conversion, fewer
+// than the host rendered); `rendered` for a raw stream, which has no index.
+std::uint64_t FramesInMovie(const std::string& path, std::uint64_t rendered) {
+  for (const VerifiedStream& s : VerifyAvi(path).streams)
+    if (s.type == "vids") return s.chunks;
+  return rendered;
 }
 
 void Progress(bool show, std::uint32_t done, std::uint32_t total) {
@@ -76,10 +75,13 @@ int MakeMovie(const MakeOptions& o) {
   std::string error;
   if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))
     return Fail(error);
+  StdinSpool spool;
+  MovieSources sources;
+  if (!ResolveSources(o, &spool, &sources, &error)) return Fail(error);
 
   HostSettings held;
   AviSettings& settings = held.record;
-  if (!BuildSettings(plugin, o, &settings, &error)) return Fail(error);
+  if (!BuildSettings(plugin, o, &settings, &error, &sources.facts)) return Fail(error);
   if (o.audio == "none") settings.audioEnabled = 0;
 
   MovieRequest request;
@@ -93,15 +95,21 @@ int MakeMovie(const MakeOptions& o) {
       return Fail("--start and --end go together, in milliseconds");
     request.startTime = static_cast<std::uint32_t>(o.startMs);
     request.endTime = static_cast<std::uint32_t>(o.endMs);
+  } else if (o.duration == 0 && sources.facts.hasVideo) {
+    // The whole video file.
+    request.endTime = SourceSpanMs(sources.facts);
+    if (request.endTime == 0)
+      return Fail("cannot tell how long " + o.video + " is: give --duration");
   } else {
-    if (!(o.duration > 0 && o.duration < 4e6)) return Fail("--duration must be positive");
-    request.endTime = static_cast<std::uint32_t>(std::llround(o.duration * 1000.0));
+    const double seconds = o.duration == 0 ? 5.0 : o.duration;
+    if (!(seconds > 0 && seconds < 4e6)) return Fail("--duration must be positive");
+    request.endTime = static_cast<std::uint32_t>(std::llround(seconds * 1000.0));
   }
   request.sameAsProject = o.sameAsProject ? 1 : 0;
 
-  std::unique_ptr<VideoSource> video = OpenVideo(o, &error);
+  std::unique_ptr<VideoSource> video = OpenVideo(sources, &error);
   if (!video) return Fail(error);
-  std::unique_ptr<VideoSource> paletteVideo = OpenVideo(o, &error);
+  std::unique_ptr<VideoSource> paletteVideo = OpenVideo(sources, &error);
   OfferPaletteSource(&request, paletteVideo.get());
 
   const bool withAudio = MovieHasAudio(settings);
@@ -112,14 +120,14 @@ int MakeMovie(const MakeOptions& o) {
   std::string wavePath;
   if (withAudio) {
     if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
-    audio = OpenAudio(o, o.hardware ? pushed : pcm, &error);
+    audio = OpenAudio(sources, o.hardware ? pushed : pcm, request.startTime, &error);
     if (!audio) return Fail(error);
     if (!o.hardware) {
       // Without hardware the host renders its audio into a wave file named
       // like the movie, where the plug-in looks for it.
       wavePath = std::filesystem::path(o.output).replace_extension(".wav").string();
       std::error_code ec;
-      if (std::filesystem::equivalent(wavePath, o.audio, ec))
+      if (std::filesystem::equivalent(wavePath, sources.audioPath, ec))
         wavePath.clear();  // the user's own file is already in place
       else if (!WriteWaveFile(wavePath, pcm, *audio, AudioBytes(pcm, spanMs), &error))
         return Fail(error);
@@ -184,8 +192,9 @@ int MakeMovie(const MakeOptions& o) {
   if (result == 0 && !o.quiet) {
     std::error_code ec;
     auto bytes = std::filesystem::file_size(o.output, ec);
-    std::fprintf(stderr, "norvavi: wrote %s (%u frames, %llu bytes)\n", o.output.c_str(),
-                 hostFrames, static_cast<unsigned long long>(ec ? 0 : bytes));
+    std::fprintf(stderr, "norvavi: wrote %s (%llu frames, %llu bytes)\n", o.output.c_str(),
+                 static_cast<unsigned long long>(FramesInMovie(o.output, hostFrames)),
+                 static_cast<unsigned long long>(ec ? 0 : bytes));
   }
   return result;
 }

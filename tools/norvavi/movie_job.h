@@ -11,8 +11,8 @@ struct MakeOptions {
   std::string preset;
   std::vector<std::string> sets;
   std::string video = "pattern";
-  std::string audio = "tone";
-  double duration = 5.0;
+  std::string audio;      // empty: the video file's own sound, or the tone with the pattern
+  double duration = 0.0;  // 0: the whole video file, or 5 seconds of the pattern
   long long startMs = -1;
   long long endMs = -1;
   int ntsc = 0;

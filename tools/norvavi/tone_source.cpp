@@ -16,7 +16,10 @@ namespace {
 // so that audio drift against the picture can be heard and measured.
 class ToneSource final : public AudioSource {
  public:
-  explicit ToneSource(const PcmFormat& f) : format_(f) {}
+  ToneSource(const PcmFormat& f, std::uint32_t startMs)
+      : format_(f),
+        sample_(static_cast<std::uint64_t>(startMs) * static_cast<std::uint64_t>(f.sampleRate) /
+                1000) {}
   void Read(std::uint8_t* out, std::size_t bytes) override {
     const std::size_t frames = bytes / static_cast<std::size_t>(format_.BlockAlign());
     for (std::size_t i = 0; i < frames; ++i, ++sample_) {
@@ -47,8 +50,8 @@ void PutLe(std::FILE* f, std::uint32_t v, int bytes) {
 
 }  // namespace
 
-std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format) {
-  return std::make_unique<ToneSource>(format);
+std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format, std::uint32_t startMs) {
+  return std::make_unique<ToneSource>(format, startMs);
 }
 
 bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,

@@ -1,0 +1,447 @@
+// What `norvavi make` takes from a real clip: its shown size, rate, length
+// and sound, its rotation, the project's values, a stream on standard input;
+// and the sound stays with the picture whatever the span, rates and audio
+// mode. Clips come from ffmpeg's lavfi sources; what we write is read back
+// with ffprobe and ffmpeg.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavutil/display.h>
+}
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "tests/support/test_support.h"
+#include "tools/norvavi/source_defaults.h"
+
+namespace {
+
+using norv::cli::DisplaySize;
+using norv::cli::NearestRecordFormat;
+using norv::cli::RotationOf;
+using norv::test::RunCommand;
+using norv::test::TempDir;
+
+const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
+
+// A clip made once per build folder (ffmpeg's encoders are deterministic),
+// written under a private name first so parallel tests never read half of one.
+std::string Clip(const std::string& name, const std::string& ffmpegArgs) {
+  const std::filesystem::path dir = std::filesystem::path(NORV_BUILD_DIR) / "test-clips";
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / name).string();
+  if (!std::filesystem::exists(path)) {
+    const std::string part = (dir / (std::to_string(::getpid()) + "-" + name)).string();
+    int status = 0;
+    RunCommand("ffmpeg -v error -y " + ffmpegArgs + " " + part + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << ffmpegArgs;
+    std::filesystem::rename(part, path);
+  }
+  return path;
+}
+
+// White for 0.08 s and a 1 kHz beep for 0.1 s, both from 4.000 s on, in 7 s
+// of black and silence: 25 fps H.264, 48 kHz AAC.
+std::string FlashClip() {
+  return Clip("flash-beep.mp4",
+              "-f lavfi -i \"color=c=black:s=160x120:r=25:d=7,drawbox=x=0:y=0:w=iw:h=ih:"
+              "color=white:t=fill:enable='between(t,4,4.07)'\" -f lavfi -i "
+              "\"aevalsrc='if(between(t,4,4.1),0.8*sin(2*PI*1000*t),0)':s=48000:d=7\" "
+              "-c:v libx264 -pix_fmt yuv420p -c:a aac -shortest");
+}
+
+// ffprobe's view of the first stream `stream` selects: every key=value it prints.
+std::map<std::string, std::string> Probe(const std::string& path, const std::string& stream) {
+  std::map<std::string, std::string> fields;
+  std::istringstream lines(RunCommand("ffprobe -v error -select_streams " + stream +
+                                      " -count_packets -show_streams -of "
+                                      "default=noprint_wrappers=1 " +
+                                      path + " 2>/dev/null"));
+  for (std::string line; std::getline(lines, line);) {
+    const auto eq = line.find('=');
+    if (eq != std::string::npos) fields.emplace(line.substr(0, eq), line.substr(eq + 1));
+  }
+  return fields;
+}
+
+std::string Field(const std::map<std::string, std::string>& fields, const std::string& key) {
+  const auto it = fields.find(key);
+  return it == fields.end() ? "" : it->second;
+}
+
+double Rate(const std::string& fraction) {
+  const auto slash = fraction.find('/');
+  if (slash == std::string::npos) return 0;
+  return std::stod(fraction.substr(0, slash)) / std::stod(fraction.substr(slash + 1));
+}
+
+// Runs norvavi under bash (the arguments may redirect); its exit status, its
+// messages in `err`.
+int Make(const std::string& args, std::string* err = nullptr) {
+  std::string command = kNorvavi + " make " + args;
+  std::string quoted = "'";
+  for (char ch : command) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+  int status = -1;
+  const std::string out = RunCommand("bash -c " + quoted + "' 2>&1", &status);
+  if (err != nullptr) *err = out;
+  return status;
+}
+
+TEST(SourceGeometry, ShownSizeFollowsSampleAspectAndRotation) {
+  struct Case {
+    int w, h, sarNum, sarDen, rotation, wantW, wantH;
+  } cases[] = {
+      {1280, 720, 1, 1, 0, 1280, 720},    {1280, 720, 0, 1, 0, 1280, 720},
+      {720, 576, 16, 15, 0, 768, 576},    {720, 480, 32, 27, 0, 854, 480},
+      {352, 288, 12, 11, 0, 384, 288},    {320, 180, 1, 1, 90, 180, 320},
+      {720, 576, 64, 45, 270, 576, 1024}, {640, 360, 1, 1, 180, 640, 360},
+  };
+  for (const Case& c : cases) {
+    int w = 0, h = 0;
+    DisplaySize(c.w, c.h, c.sarNum, c.sarDen, c.rotation, &w, &h);
+    EXPECT_EQ(w, c.wantW) << c.w << "x" << c.h << " " << c.sarNum << ":" << c.sarDen;
+    EXPECT_EQ(h, c.wantH) << c.w << "x" << c.h << " turned " << c.rotation;
+  }
+  // A matrix made to turn the picture clockwise by a turns it by a, to the
+  // nearest quarter.
+  for (const auto& [angle, cw] :
+       std::map<double, int>{{0, 0}, {90, 90}, {-90, 270}, {180, 180}, {-180, 180}, {89.6, 90}}) {
+    std::int32_t m[9];
+    av_display_rotation_set(m, angle);
+    EXPECT_EQ(RotationOf(m), cw) << angle;
+  }
+}
+
+TEST(SourceGeometry, SoundTakesTheNearestFormatTheSettingsHold) {
+  struct Case {
+    int rate, channels;
+    bool eightBit;
+    int wantRate, wantChannels, wantBits;
+  } cases[] = {
+      {48000, 2, false, 48000, 2, 16}, {44100, 1, false, 44100, 1, 16},
+      {8000, 1, true, 11025, 1, 8},    {16000, 2, false, 22050, 2, 16},
+      {22050, 6, false, 22050, 2, 16}, {96000, 2, false, 48000, 2, 16},
+      {32000, 1, false, 32000, 1, 16}, {44101, 2, false, 48000, 2, 16},
+  };
+  for (const Case& c : cases) {
+    const norv::cli::PcmFormat f = NearestRecordFormat(c.rate, c.channels, c.eightBit);
+    EXPECT_EQ(f.sampleRate, c.wantRate) << c.rate;
+    EXPECT_EQ(f.channels, c.wantChannels) << c.channels;
+    EXPECT_EQ(f.bitsPerSample, c.wantBits) << c.eightBit;
+  }
+}
+
+// A clip with non-square pixels at 29.97 fps and 22.05 kHz mono sound: the
+// movie is what a player shows, every frame of it, with that sound; --set
+// and --audio still decide where given; without --video the defaults hold.
+TEST(NorvaviSources, ClipDecidesSizeRateLengthAndSound) {
+  const std::string clip =
+      Clip("anamorphic.mkv",
+           "-f lavfi -i testsrc2=size=352x288:rate=30000/1001:duration=1.5 -f lavfi -i "
+           "sine=frequency=500:sample_rate=22050:duration=1.5 -vf setsar=12/11 -c:v mpeg4 "
+           "-q:v 5 -c:a pcm_s16le");
+  const auto source = Probe(clip, "v:0");
+  ASSERT_EQ(Field(source, "nb_read_packets"), "45");
+  TempDir dir;
+  const std::string out = dir.File("a.avi");
+  std::string err;
+  ASSERT_EQ(Make("-q " + out + " --video " + clip), 0);
+  const auto v = Probe(out, "v:0");
+  EXPECT_EQ(Field(v, "width"), "384");
+  EXPECT_EQ(Field(v, "height"), "288");
+  EXPECT_NEAR(Rate(Field(v, "r_frame_rate")), 30000.0 / 1001.0, 0.001);
+  EXPECT_EQ(Field(v, "nb_read_packets"), "45");
+  const auto a = Probe(out, "a:0");
+  EXPECT_EQ(Field(a, "sample_rate"), "22050");
+  EXPECT_EQ(Field(a, "channels"), "1");
+  EXPECT_EQ(Field(a, "codec_name"), "pcm_s16le");
+  // The sound is the clip's 500 Hz sine, not the tone, over the whole length.
+  const std::string stats = RunCommand("ffmpeg -v info -i " + out +
+                                       " -map 0:a -af astats=measure_overall=RMS_level:"
+                                       "measure_perchannel=0 -f null - 2>&1 | grep 'RMS level'");
+  ASSERT_FALSE(stats.empty());
+  EXPECT_NEAR(std::stod(stats.substr(stats.rfind(':') + 1)), -21.1, 1.0) << stats;
+  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+
+  // --set wins over the source; --audio tone and none are obeyed.
+  ASSERT_EQ(Make("-q " + dir.File("b.avi") + " --video " + clip +
+                 " --set width=320 --set height=240 --set frameRate=15 --audio tone"),
+            0);
+  const auto vb = Probe(dir.File("b.avi"), "v:0");
+  EXPECT_EQ(Field(vb, "width") + "x" + Field(vb, "height"), "320x240");
+  EXPECT_EQ(Field(vb, "nb_read_packets"), "23");  // 1.5 s at 15 fps
+  const auto ab = Probe(dir.File("b.avi"), "a:0");
+  EXPECT_EQ(Field(ab, "sample_rate") + "/" + Field(ab, "channels"), "44100/2");
+  ASSERT_EQ(Make(dir.File("c.avi") + " --video " + clip + " --audio none", &err), 0);
+  EXPECT_TRUE(Probe(dir.File("c.avi"), "a").empty());
+  EXPECT_NE(err.find("(45 frames,"), std::string::npos) << err;
+
+  // A clip without sound makes a movie without sound.
+  const std::string silent =
+      Clip("silent.mp4", "-f lavfi -i testsrc2=size=320x240:rate=24:duration=1 -c:v libx264");
+  ASSERT_EQ(Make("-q " + dir.File("d.avi") + " --video " + silent), 0);
+  EXPECT_TRUE(Probe(dir.File("d.avi"), "a").empty());
+  EXPECT_EQ(Field(Probe(dir.File("d.avi"), "v:0"), "nb_read_packets"), "24");
+
+  // The pattern keeps the plug-in's defaults and the tone.
+  ASSERT_EQ(Make("-q " + dir.File("e.avi") + " --duration 0.4"), 0);
+  const auto ve = Probe(dir.File("e.avi"), "v:0");
+  EXPECT_EQ(Field(ve, "width") + "x" + Field(ve, "height") + "@" + Field(ve, "r_frame_rate"),
+            "160x120@25/1");
+  EXPECT_EQ(Field(Probe(dir.File("e.avi"), "a:0"), "sample_rate"), "44100");
+}
+
+// A phone clip's display matrix turns the frames: each turn matches what
+// ffmpeg's own player-side rotation shows, pixel for pixel within rounding.
+TEST(NorvaviSources, RotatedClipIsTurnedAsFfmpegTurnsIt) {
+  // An asymmetric picture, so that every wrong turn or mirror shows.
+  const std::string plain =
+      Clip("upright.mp4",
+           "-f lavfi -i testsrc2=size=192x108:rate=10:duration=0.5 -c:v libx264 "
+           "-pix_fmt yuv444p -qp 0");
+  TempDir dir;
+  for (const int degrees : {90, 180, 270}) {
+    SCOPED_TRACE(degrees);
+    const std::string turned = dir.File("turned" + std::to_string(degrees) + ".mp4");
+    int status = 0;
+    RunCommand("ffmpeg -v error -y -i " + plain +
+                   " -c copy -metadata:s:v:0 rotate=" + std::to_string(degrees) + " " + turned,
+               &status);
+    ASSERT_EQ(status, 0);
+    const std::string out = dir.File("out" + std::to_string(degrees) + ".avi");
+    ASSERT_EQ(Make("-q " + out + " --video " + turned), 0);
+    const auto v = Probe(out, "v:0");
+    const bool quarter = degrees != 180;
+    EXPECT_EQ(Field(v, "width") + "x" + Field(v, "height"), quarter ? "108x192" : "192x108");
+    const std::string psnr = RunCommand(
+        "ffmpeg -v info -i " + turned + " -i " + out +
+        " -lavfi \"[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr\" -f null - 2>&1 | "
+        "grep -o 'average:[^ ]*'");
+    ASSERT_FALSE(psnr.empty());
+    const std::string value = psnr.substr(8, psnr.find_first_of(" \n") - 8);
+    EXPECT_TRUE(value == "inf" || std::stod(value) > 35.0) << psnr;
+  }
+}
+
+// HD video marked BT.709 and full-range JPEG frames convert to the colours
+// ffmpeg's own conversion gives, not to BT.601 limited-range ones.
+TEST(NorvaviSources, ColoursFollowTheFramesMatrixAndRange) {
+  const std::string hd = Clip(
+      "bt709.mp4",
+      "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 -vf "
+      "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -colorspace bt709 -c:v libx264 "
+      "-qp 0");
+  const std::string jpeg =
+      Clip("full-range.avi", "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 -c:v mjpeg");
+  TempDir dir;
+  for (const std::string& clip : {hd, jpeg}) {
+    SCOPED_TRACE(clip);
+    const std::string out = dir.File("colours.avi");
+    std::string err;
+    ASSERT_EQ(Make(out + " --video " + clip, &err), 0);
+    EXPECT_EQ(err.find("deprecated pixel format"), std::string::npos) << err;
+    const std::string psnr = RunCommand(
+        "ffmpeg -v info -i " + clip + " -i " + out +
+        " -lavfi \"[0:v]format=rgb24[a];[1:v]format=rgb24[b];[a][b]psnr\" -f null - 2>&1 | "
+        "grep -o 'average:[^ ]*'");
+    ASSERT_FALSE(psnr.empty());
+    const std::string value = psnr.substr(8, psnr.find_first_of(" \n") - 8);
+    EXPECT_TRUE(value == "inf" || std::stod(value) > 45.0) << psnr;
+  }
+}
+
+// --same-as-project gives the project's size and rate; when the movie's own
+// rate is set below it, the plug-in drops frames and the closing line counts
+// the frames the file holds.
+TEST(NorvaviSources, SameAsProjectGivesTheProjectsValues) {
+  TempDir dir;
+  std::string err;
+  ASSERT_EQ(Make(dir.File("p.avi") +
+                     " --project 320x180@29.97 --same-as-project --duration 1 --audio none",
+                 &err),
+            0);
+  auto v = Probe(dir.File("p.avi"), "v:0");
+  EXPECT_EQ(Field(v, "width") + "x" + Field(v, "height"), "320x180");
+  EXPECT_EQ(Field(v, "r_frame_rate"), "2997/100");
+  EXPECT_EQ(Field(v, "nb_read_packets"), "30");
+  EXPECT_NE(err.find("(30 frames,"), std::string::npos) << err;
+  ASSERT_EQ(
+      Make(dir.File("q.avi") + " --project 320x180@29.97 --same-as-project --set frameRate=10 "
+                               "--duration 1 --audio none",
+           &err),
+      0);
+  v = Probe(dir.File("q.avi"), "v:0");
+  EXPECT_EQ(Field(v, "width") + "x" + Field(v, "height"), "320x180");
+  EXPECT_EQ(Field(v, "nb_read_packets"), "10");
+  EXPECT_NE(err.find("(10 frames,"), std::string::npos) << err;
+}
+
+// Flash against beep in a written movie: `offsetMs` is when the sound's
+// first loud sample plays minus when the first bright frame shows.
+struct Onsets {
+  double flashMs = NAN, beepMs = NAN;
+};
+
+Onsets Measure(const std::string& movie) {
+  Onsets o;
+  const double rate = Rate(Field(Probe(movie, "v:0"), "r_frame_rate"));
+  const std::string gray =
+      RunCommand("ffmpeg -v error -i " + movie +
+                 " -map 0:v -vf scale=4:4,format=gray -fps_mode passthrough -f rawvideo -");
+  for (std::size_t f = 0; f * 16 + 16 <= gray.size(); ++f) {
+    int sum = 0;
+    for (std::size_t i = 0; i < 16; ++i) sum += static_cast<unsigned char>(gray[f * 16 + i]);
+    if (sum > 16 * 128) {
+      o.flashMs = static_cast<double>(f) * 1000.0 / rate;
+      break;
+    }
+  }
+  const int sampleRate = std::stoi("0" + Field(Probe(movie, "a:0"), "sample_rate"));
+  const std::string pcm = RunCommand("ffmpeg -v error -i " + movie + " -map 0:a -ac 1 -f s16le -");
+  for (std::size_t i = 0; sampleRate > 0 && i + 1 < pcm.size(); i += 2) {
+    std::int16_t s;
+    std::memcpy(&s, pcm.data() + i, 2);
+    if (std::abs(s) > 8000) {
+      o.beepMs = static_cast<double>(i / 2) * 1000.0 / sampleRate;
+      break;
+    }
+  }
+  return o;
+}
+
+struct SyncCase {
+  const char* name;
+  std::string args;  // after OUT
+  double eventMs;    // where flash and beep belong in the movie
+  double frameMs;    // one frame of the movie
+};
+
+void PrintTo(const SyncCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class AvSync : public testing::TestWithParam<SyncCase> {};
+
+TEST_P(AvSync, FlashAndBeepStayTogether) {
+  const SyncCase& c = GetParam();
+  const std::string clip = FlashClip();
+  TempDir dir;
+  const std::string out = dir.File("sync.avi");
+  std::string args = c.args;
+  for (std::size_t at; (at = args.find("CLIP")) != std::string::npos;) args.replace(at, 4, clip);
+  if (args.find("WAV") != std::string::npos)
+    args.replace(args.find("WAV"), 3, Clip("flash-beep.wav", "-i " + clip + " -vn"));
+  std::string err;
+  ASSERT_EQ(Make("-q " + out + " " + args, &err), 0) << err;
+  const Onsets o = Measure(out);
+  ASSERT_FALSE(std::isnan(o.flashMs));
+  ASSERT_FALSE(std::isnan(o.beepMs));
+  // The sound lands where the span puts it, to the sample (the beep starts
+  // with a sine's zero crossing, so allow its first loud sample's delay).
+  EXPECT_NEAR(o.beepMs, c.eventMs, 1.0);
+  // The picture lands on the first frame at or after the flash's instant.
+  EXPECT_GE(o.flashMs, c.eventMs - 1.0);
+  EXPECT_LT(o.flashMs, c.eventMs + c.frameMs + 1.0);
+  EXPECT_LE(std::abs(o.beepMs - o.flashMs), c.frameMs + 1.0);
+  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, AvSync,
+    testing::Values(
+        SyncCase{"WholeClipPushed", "--video CLIP --hardware 1", 4000, 40},
+        SyncCase{"WholeClipWaveFile", "--video CLIP --hardware 0", 4000, 40},
+        SyncCase{"SpanPushed", "--video CLIP --hardware 1 --start 1500 --end 6000", 2500, 40},
+        SyncCase{"SpanWaveFile", "--video CLIP --hardware 0 --start 1500 --end 6000", 2500, 40},
+        // Far enough in that both sources seek, with the beep's own file.
+        SyncCase{"SeekingSpan", "--video CLIP --hardware 1 --start 3100 --end 5000", 900, 40},
+        // Other movie rates, the sound resampled (below 22050 Hz pushed at four times).
+        SyncCase{"RateAndResamplePushed",
+                 "--video CLIP --hardware 1 --start 2300 --end 6100 --set frameRate=15 "
+                 "--set audioFormat.2=11025",
+                 1700, 1000.0 / 15},
+        SyncCase{"RateAndResampleWaveFile",
+                 "--video CLIP --hardware 0 --start 2300 --end 6100 --set frameRate=12 "
+                 "--set audioFormat.2=22050 --set audioFormat.1=8 --set interleaveFrames=1",
+                 1700, 1000.0 / 12},
+        // The host renders at the project's 30 fps, the plug-in keeps 12 of them.
+        SyncCase{"ProjectRateConversion",
+                 "--video CLIP --hardware 1 --project 160x120@30 --same-as-project "
+                 "--set frameRate=12 --start 700 --end 5700",
+                 3300, 1000.0 / 12},
+        // Sound from another file and a stream on standard input.
+        SyncCase{"SeparateWaveFile",
+                 "--video CLIP --hardware 0 --start 1000 --end 5000 --audio WAV", 3000, 40},
+        SyncCase{"WaveOnStandardInput",
+                 "--video CLIP --hardware 1 --start 1000 --end 5000 --audio - < WAV", 3000, 40},
+        SyncCase{"NutOnStandardInput",
+                 "--video - --hardware 1 --start 2000 --end 6000 < <(ffmpeg -v error -i CLIP "
+                 "-c:v rawvideo -c:a pcm_s16le -f nut -)",
+                 2000, 40}),
+    [](const testing::TestParamInfo<SyncCase>& p) { return std::string(p.param.name); });
+
+// The test tone clicks at every whole second of the time line, so a span
+// that starts at 1.3 s hears its first click 0.7 s in, in both audio modes.
+TEST(NorvaviSources, ToneKeepsTheSpansTimeLine) {
+  TempDir dir;
+  for (const char* hardware : {"0", "1"}) {
+    const std::string out = dir.File(std::string("tone") + hardware + ".avi");
+    ASSERT_EQ(Make("-q " + out + " --start 1300 --end 2500 --hardware " + hardware), 0);
+    const std::string pcm = RunCommand("ffmpeg -v error -i " + out + " -map 0:a -f s16le -");
+    std::size_t first = 0;
+    for (std::size_t i = 0; i + 1 < pcm.size(); i += 2) {
+      std::int16_t v;
+      std::memcpy(&v, pcm.data() + i, 2);
+      if (v > 25000) {
+        first = i / 4;  // stereo sample frames
+        break;
+      }
+    }
+    EXPECT_EQ(first, 30870u) << hardware;  // 0.7 s at 44100 Hz
+  }
+}
+
+// Streams on standard input carry no length: every frame of them arrives
+// all the same, and nothing is left behind in the temporary folder.
+TEST(NorvaviSources, StreamOnStandardInputKeepsEveryFrame) {
+  TempDir dir;
+  const std::string out = dir.File("y.avi");
+  int status = 0;
+  std::string err = RunCommand("TMPDIR=" + dir.path().string() +
+                                   " bash -c 'ffmpeg -v error -f lavfi -i "
+                                   "testsrc2=size=128x96:rate=12:duration=2 -f yuv4mpegpipe - | " +
+                                   kNorvavi + " make " + out + " --video -' 2>&1",
+                               &status);
+  ASSERT_EQ(status, 0) << err;
+  const auto v = Probe(out, "v:0");
+  EXPECT_EQ(Field(v, "width") + "x" + Field(v, "height") + "@" + Field(v, "r_frame_rate"),
+            "128x96@12/1");
+  EXPECT_EQ(Field(v, "nb_read_packets"), "24");
+  EXPECT_TRUE(Probe(out, "a").empty());
+  // NUT gives no length either, and its file's end time stops short of the
+  // last frame's end.
+  err = RunCommand("TMPDIR=" + dir.path().string() +
+                       " bash -c 'ffmpeg -v error -f lavfi -i testsrc2=size=128x96:rate=12:"
+                       "duration=2 -f lavfi -i sine=duration=2 -c:v rawvideo -c:a pcm_s16le "
+                       "-f nut - | " +
+                       kNorvavi + " make -q " + dir.File("n.avi") + " --video -' 2>&1",
+                   &status);
+  ASSERT_EQ(status, 0) << err;
+  EXPECT_EQ(Field(Probe(dir.File("n.avi"), "v:0"), "nb_read_packets"), "24");
+  EXPECT_EQ(Field(Probe(dir.File("n.avi"), "a:0"), "sample_rate"), "44100");
+  RunCommand("TMPDIR=" + dir.path().string() + " " + kNorvavi + " make " + dir.File("z.avi") +
+                 " --video - < /dev/null 2>&1",
+             &status);
+  EXPECT_NE(status, 0);
+  std::size_t left = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    left += e.path().extension() != ".avi";
+  EXPECT_EQ(left, 0u);
+}
+
+}  // namespace

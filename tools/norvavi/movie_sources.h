@@ -1,0 +1,35 @@
+// Which files a movie's picture and sound come from, what they say about
+// themselves, and the sources that render them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "tools/norvavi/audio_source.h"
+#include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/source_defaults.h"
+#include "tools/norvavi/stdin_spool.h"
+#include "tools/norvavi/video_source.h"
+
+namespace norv::cli {
+
+struct MovieSources {
+  std::string videoPath;  // empty: the built-in pattern
+  std::string audioPath;  // empty: the tone, when the movie has sound
+  SourceFacts facts;      // of the video file and of the sound's file
+};
+
+// Reads --video and --audio ("-": standard input, through `spool`). The
+// sound is the video file's own unless --audio names another file, "tone"
+// or "none"; with the pattern it is the tone. Without --project the host's
+// project takes the video file's size and rate. False with `error` set.
+bool ResolveSources(const MakeOptions& options, StdinSpool* spool, MovieSources* sources,
+                    std::string* error);
+
+std::unique_ptr<VideoSource> OpenVideo(const MovieSources& sources, std::string* error);
+// The sound from `startMs` on, in `format`.
+std::unique_ptr<AudioSource> OpenAudio(const MovieSources& sources, const PcmFormat& format,
+                                       std::uint32_t startMs, std::string* error);
+
+}  // namespace norv::cli
