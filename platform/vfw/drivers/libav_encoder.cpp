@@ -1,8 +1,11 @@
 // The codec half of the libavcodec-backed drivers: one encoder context per
 // compression run, fed one picture at a time and drained at once, so every
 // input frame gives exactly one output frame.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/vfw/drivers/driver.h"
 
@@ -49,8 +52,11 @@ ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& inpu
   context->pix_fmt = static_cast<AVPixelFormat>(profile.pixelFormat);
   context->time_base = {1, 25};
   context->framerate = {25, 1};
-  // One thread and no B-frames: nothing is held back, nothing reordered.
-  context->thread_count = 1;
+  // Slice threads only: the threads share one picture, so the frame still
+  // comes out of the call that put it in. Frame threads would hold frames
+  // back; B-frames would reorder them.
+  context->thread_count = EncoderThreads();
+  context->thread_type = FF_THREAD_SLICE;
   context->max_b_frames = 0;
   context->gop_size = (profile.flags & VIDCF_TEMPORAL) != 0 ? 600 : 1;
   if (profile.setup != nullptr) profile.setup(context.get(), state, quality);
@@ -174,6 +180,16 @@ class LibavEncoder final : public FrameEncoder {
 };
 
 }  // namespace
+
+int EncoderThreads() {
+  if (const char* text = std::getenv("NORV_ENCODER_THREADS"); text != nullptr) {
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (end != text && *end == 0 && n >= 1 && n <= kMaxEncoderThreads) return static_cast<int>(n);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxEncoderThreads));
+}
 
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
                                                  const BITMAPINFOHEADER& input,
