@@ -35,7 +35,8 @@ struct Frame {
       std::vector<std::uint8_t>(1064 + DibRowBytes(kWidth, 8) * kHeight);
 
   // Smooth gradients with camera-like noise: many distinct colours, as in
-  // real footage. `noise` 0 gives the flat areas of titles and cartoons.
+  // real footage. `noise` 0 gives the flat areas of titles and cartoons,
+  // 256 or more full-range noise, where no colour repeats.
   explicit Frame(int noise) {
     FillBitmapHeader(dib24.data(), kWidth, kHeight, 24);
     FillBitmapHeader(dib8.data(), kWidth, kHeight, 8);
@@ -48,7 +49,9 @@ struct Frame {
         const int base[3] = {x * 255 / kWidth, y * 255 / kHeight,
                              (x + y) * 255 / (kWidth + kHeight)};
         for (int c = 0; c < 3; ++c)
-          p[c] = static_cast<std::uint8_t>(std::clamp(base[c] + jitter(rng), 0, 255));
+          p[c] = noise >= 256
+                     ? static_cast<std::uint8_t>(rng())
+                     : static_cast<std::uint8_t>(std::clamp(base[c] + jitter(rng), 0, 255));
       }
     }
   }
@@ -65,7 +68,7 @@ void BM_MapFrameNearest(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kWidth * kHeight);
   DeleteObject(palette);
 }
-BENCHMARK(BM_MapFrameNearest)->Arg(0)->Arg(12)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MapFrameNearest)->Arg(0)->Arg(12)->Arg(256)->Unit(benchmark::kMillisecond);
 
 // The first frame of a movie also pays for the palette's lookup structure.
 void BM_MapFirstFrameNearest(benchmark::State& state) {
