@@ -11,6 +11,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Nearest-entry queries go through a grid of 32 x 32 x 32 cells over the
@@ -36,10 +40,13 @@ constexpr Candidate Pack(const PALETTEENTRY& e, std::size_t index) {
 
 // Most cells keep at most four candidates (fewer than two on average for a
 // spread palette): those sit in a fixed slot, padded with copies of one of
-// them, and are compared without a branch. Longer lists live in the
-// overflow lists.
+// them, laid out for four 16-bit multiply-adds at once and compared without
+// a branch. Longer lists live in the overflow lists.
 constexpr std::size_t kSlotSize = 4;
-using Slot = std::array<Candidate, kSlotSize>;
+struct alignas(16) Slot {
+  std::int16_t redGreen[2 * kSlotSize];   // red, green of each candidate
+  std::int16_t blueIndex[2 * kSlotSize];  // blue, index of each candidate
+};
 
 struct Grid {
   std::vector<Slot> slots;             // kCellCount
@@ -175,8 +182,14 @@ std::unique_ptr<Grid> BuildGrid(const std::vector<PALETTEENTRY>& entries) {
   for (int c = 0; c < kCellCount; ++c) {
     const std::uint32_t count = grid->first[c + 1] - grid->first[c];
     grid->overflow[c] = count > kSlotSize ? 1 : 0;
-    for (std::size_t k = 0; k < kSlotSize; ++k)
-      grid->slots[c][k] = grid->candidates[grid->first[c] + (k < count ? k : 0)];
+    for (std::size_t k = 0; k < kSlotSize; ++k) {
+      const Candidate candidate = grid->candidates[grid->first[c] + (k < count ? k : 0)];
+      Slot& slot = grid->slots[static_cast<std::size_t>(c)];
+      slot.redGreen[2 * k] = static_cast<std::int16_t>(candidate & 0xFF);
+      slot.redGreen[2 * k + 1] = static_cast<std::int16_t>((candidate >> 8) & 0xFF);
+      slot.blueIndex[2 * k] = static_cast<std::int16_t>((candidate >> 16) & 0xFF);
+      slot.blueIndex[2 * k + 1] = static_cast<std::int16_t>(candidate >> 24);
+    }
   }
   return grid;
 }
@@ -227,9 +240,35 @@ UINT Nearest(const Grid& grid, int r, int g, int b) {
     return best & 0xFF;
   }
   const Slot& slot = grid.slots[static_cast<std::size_t>(cell)];
-  const std::uint32_t a = std::min(Key(slot[0], r, g, b), Key(slot[1], r, g, b));
-  const std::uint32_t z = std::min(Key(slot[2], r, g, b), Key(slot[3], r, g, b));
-  return std::min(a, z) & 0xFF;
+#if defined(__SSE2__)
+  // Per candidate lane: red and green differences squared and summed by one
+  // multiply-add, blue by another (its index half multiplied by zero), then
+  // the key and the smallest of the four keys. Keys stay below 2^26, so the
+  // signed comparison orders them.
+  const __m128i rg = _mm_load_si128(reinterpret_cast<const __m128i*>(slot.redGreen));
+  const __m128i bi = _mm_load_si128(reinterpret_cast<const __m128i*>(slot.blueIndex));
+  const __m128i dRG = _mm_sub_epi16(rg, _mm_set1_epi32(r | (g << 16)));
+  const __m128i dBI = _mm_sub_epi16(bi, _mm_set1_epi32(b));
+  const __m128i dB = _mm_and_si128(dBI, _mm_set1_epi32(0xFFFF));
+  const __m128i d = _mm_add_epi32(_mm_madd_epi16(dRG, dRG), _mm_madd_epi16(dBI, dB));
+  __m128i key = _mm_or_si128(_mm_slli_epi32(d, 8), _mm_srli_epi32(dBI, 16));
+  auto least = [](__m128i x, __m128i y) {
+    const __m128i less = _mm_cmplt_epi32(x, y);
+    return _mm_or_si128(_mm_and_si128(less, x), _mm_andnot_si128(less, y));
+  };
+  key = least(key, _mm_shuffle_epi32(key, _MM_SHUFFLE(1, 0, 3, 2)));
+  key = least(key, _mm_shuffle_epi32(key, _MM_SHUFFLE(2, 3, 0, 1)));
+  return static_cast<UINT>(_mm_cvtsi128_si32(key)) & 0xFF;
+#else
+  std::uint32_t best = ~0u;
+  for (std::size_t k = 0; k < kSlotSize; ++k) {
+    const int dr = slot.redGreen[2 * k] - r, dg = slot.redGreen[2 * k + 1] - g;
+    const int db = slot.blueIndex[2 * k] - b;
+    best = std::min(best, (static_cast<std::uint32_t>(dr * dr + dg * dg + db * db) << 8) |
+                              static_cast<std::uint32_t>(slot.blueIndex[2 * k + 1]));
+  }
+  return best & 0xFF;
+#endif
 }
 
 // The bulk walk over the grid. Flat areas repeat colours, so the memo of
