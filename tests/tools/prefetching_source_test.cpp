@@ -61,7 +61,7 @@ TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
   Calls calls, *inner = &calls;
   auto recording = std::make_unique<RecordingSource>(inner);
   constexpr std::size_t kDepth = 3;
-  auto source = PrefetchFrames(std::move(recording), s, kDepth);
+  auto source = PrefetchFrames(std::move(recording), s, kDepth, ReadAhead::kAlways);
   std::vector<std::uint8_t> got(s.rowBytes * s.height), expected(got.size());
   std::uint32_t mostAhead = 0;
   for (std::uint32_t i = 0; i < s.frames; ++i) {
@@ -94,7 +94,7 @@ TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThro
   {
     Calls calls, *inner = &calls;
     auto failing = std::make_unique<RecordingSource>(inner, s.TimeOf(5));
-    auto source = PrefetchFrames(std::move(failing), s);
+    auto source = PrefetchFrames(std::move(failing), s, 3, ReadAhead::kAlways);
     for (std::uint32_t i = 0; i < 5; ++i)
       EXPECT_TRUE(source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()));
     EXPECT_FALSE(source->Render(s.TimeOf(5), s.width, s.height, s.rowBytes, pixels.data()));
@@ -105,7 +105,7 @@ TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThro
   {
     Calls calls, *inner = &calls;
     auto recording = std::make_unique<RecordingSource>(inner);
-    auto source = PrefetchFrames(std::move(recording), s);
+    auto source = PrefetchFrames(std::move(recording), s, 3, ReadAhead::kAlways);
     ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
     // A time the schedule does not hold: rendered as asked, on this thread.
     ASSERT_TRUE(source->Render(12345, s.width, s.height, s.rowBytes, pixels.data()));
@@ -123,7 +123,7 @@ TEST(PrefetchingSource, LeavingEarlyOrNeverAskingEndsTheThread) {
   std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
   Calls calls, *inner = &calls;
   auto recording = std::make_unique<RecordingSource>(inner);
-  auto source = PrefetchFrames(std::move(recording), s, 2);
+  auto source = PrefetchFrames(std::move(recording), s, 2, ReadAhead::kAlways);
   ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   source.reset();  // joins; a worker left waiting would hang here
@@ -135,6 +135,41 @@ TEST(PrefetchingSource, LeavingEarlyOrNeverAskingEndsTheThread) {
   // No frames to read ahead: the source answers directly.
   auto empty = PrefetchFrames(std::make_unique<RecordingSource>(&more), Schedule(0));
   EXPECT_TRUE(empty->Render(7, s.width, s.height, s.rowBytes, pixels.data()));
+}
+
+// Renders nothing (instantly) or sleeps; counts the frames rendered on
+// the caller's thread.
+class TimedSource final : public VideoSource {
+ public:
+  TimedSource(std::chrono::milliseconds cost, std::atomic<int>* onCaller, std::thread::id caller)
+      : cost_(cost), onCaller_(onCaller), caller_(caller) {}
+  bool Render(std::uint32_t, int, int, std::uint32_t, std::uint8_t*) override {
+    if (cost_.count() > 0) std::this_thread::sleep_for(cost_);
+    if (std::this_thread::get_id() == caller_) ++*onCaller_;
+    return true;
+  }
+
+ private:
+  std::chrono::milliseconds cost_;
+  std::atomic<int>* onCaller_;
+  std::thread::id caller_;
+};
+
+TEST(PrefetchingSource, ReadsAheadOnlyWhereRenderingCostsMoreThanCopying) {
+  const FrameSchedule s{0, 25.0f, 30, 1024, 512, 3072};  // 1.5 MB frames
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(s.rowBytes) * s.height);
+  for (const int costMs : {0, 10}) {
+    SCOPED_TRACE(costMs);
+    std::atomic<int> onCaller{0};
+    auto source =
+        PrefetchFrames(std::make_unique<TimedSource>(std::chrono::milliseconds(costMs), &onCaller,
+                                                     std::this_thread::get_id()),
+                       s);
+    for (std::uint32_t i = 0; i < s.frames; ++i)
+      ASSERT_TRUE(source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()));
+    // An instant source is handed back after the eight timed frames.
+    EXPECT_EQ(onCaller.load(), costMs == 0 ? 22 : 0);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "tools/norvavi/prefetching_source.h"
 
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -15,8 +18,11 @@ namespace {
 class PrefetchingSource final : public VideoSource {
  public:
   PrefetchingSource(std::unique_ptr<VideoSource> inner, const FrameSchedule& schedule,
-                    std::size_t depth)
-      : inner_(std::move(inner)), schedule_(schedule), depth_(depth == 0 ? 1 : depth) {}
+                    std::size_t depth, ReadAhead when)
+      : inner_(std::move(inner)),
+        schedule_(schedule),
+        depth_(depth == 0 ? 1 : depth),
+        when_(when) {}
 
   ~PrefetchingSource() override { StopWorker(); }
 
@@ -58,8 +64,9 @@ class PrefetchingSource final : public VideoSource {
         return ok;
       }
     }
-    // Off the schedule, or past a frame the source could not render: from
-    // here on the caller drives the source itself.
+    // Off the schedule, past a frame the source could not render, or where
+    // reading ahead stopped paying: from here on the caller drives the
+    // source itself.
     StopWorker();
     return inner_->Render(timeMs, width, height, rowBytes, pixels);
   }
@@ -76,20 +83,46 @@ class PrefetchingSource final : public VideoSource {
            width == schedule_.width && height == schedule_.height && rowBytes == schedule_.rowBytes;
   }
 
+  // How long one copy of a frame takes here, from slot to slot: the best of
+  // three, as a copy that the scheduler interrupts says nothing.
+  std::chrono::steady_clock::duration CopyTime() {
+    std::chrono::steady_clock::duration best = std::chrono::hours(1);
+    for (int k = 0; k < 3 && ring_.size() >= 2; ++k) {
+      const auto start = std::chrono::steady_clock::now();
+      std::memcpy(ring_[1].pixels.data(), ring_[0].pixels.data(), ring_[0].pixels.size());
+      best = std::min(best, std::chrono::steady_clock::now() - start);
+    }
+    return ring_.size() >= 2 ? best : std::chrono::steady_clock::duration{};
+  }
+
   void Work() {
+    // The first frames are timed against copies: a source whose typical
+    // (median) frame renders faster than a few copies is left to the
+    // caller after them.
+    constexpr std::size_t kTimedFrames = 8;
+    constexpr int kCopiesWorthIt = 6;
+    const auto copy =
+        when_ == ReadAhead::kWhenWorthIt ? CopyTime() : std::chrono::steady_clock::duration{};
+    std::array<std::chrono::steady_clock::duration, kTimedFrames> times{};
     for (std::uint32_t i = 0; i < schedule_.frames; ++i) {
+      if (when_ == ReadAhead::kWhenWorthIt && i == kTimedFrames) {
+        std::nth_element(times.begin(), times.begin() + kTimedFrames / 2, times.end());
+        if (times[kTimedFrames / 2] < kCopiesWorthIt * copy) break;
+      }
       {
         std::unique_lock lock(mutex_);
         free_.wait(lock, [&] { return stop_ || i - consumed_ < depth_; });
         if (stop_) break;
       }
       Slot& slot = ring_[i % depth_];
+      const auto start = std::chrono::steady_clock::now();
       try {
         slot.ok = inner_->Render(schedule_.TimeOf(i), schedule_.width, schedule_.height,
                                  schedule_.rowBytes, slot.pixels.data());
       } catch (...) {  // nothing may leave this thread
         slot.ok = false;
       }
+      if (i < kTimedFrames) times[i] = std::chrono::steady_clock::now() - start;
       {
         std::lock_guard lock(mutex_);
         produced_ = i + 1;
@@ -119,6 +152,7 @@ class PrefetchingSource final : public VideoSource {
   std::unique_ptr<VideoSource> inner_;
   const FrameSchedule schedule_;
   const std::size_t depth_;
+  const ReadAhead when_;
   std::vector<Slot> ring_;
   std::mutex mutex_;
   std::condition_variable ready_;  // a frame was produced, or the worker ended
@@ -133,9 +167,10 @@ class PrefetchingSource final : public VideoSource {
 }  // namespace
 
 std::unique_ptr<VideoSource> PrefetchFrames(std::unique_ptr<VideoSource> source,
-                                            const FrameSchedule& schedule, std::size_t depth) {
+                                            const FrameSchedule& schedule, std::size_t depth,
+                                            ReadAhead when) {
   if (source == nullptr) return nullptr;
-  auto prefetching = std::make_unique<PrefetchingSource>(std::move(source), schedule, depth);
+  auto prefetching = std::make_unique<PrefetchingSource>(std::move(source), schedule, depth, when);
   prefetching->Start();  // without a worker it renders directly
   return prefetching;
 }
