@@ -12,29 +12,45 @@
 
 namespace norv::gdi {
 
+// The last answers, by colour, in a small direct-mapped table.
+class ColourMemo {
+ public:
+  ColourMemo() { colour_.fill(kEmpty); }
+
+  // Maps one row of `width` BGR pixels to the indices `nearest(r, g, b)`
+  // answers; returns how many colours it had to ask for.
+  template <typename Nearest>
+  UINT MapRow(const BYTE* in, BYTE* out, UINT width, Nearest& nearest) {
+    UINT asked = 0;
+    for (UINT x = 0; x < width; ++x, in += 3) {
+      const std::uint32_t bgr = in[0] | (in[1] << 8) | (static_cast<std::uint32_t>(in[2]) << 16);
+      const std::uint32_t slot = (bgr * 0x9E3779B1u) >> (32 - kBits);
+      if (colour_[slot] != bgr) {
+        colour_[slot] = bgr;
+        index_[slot] = static_cast<BYTE>(nearest(in[2], in[1], in[0]));
+        ++asked;
+      }
+      out[x] = index_[slot];
+    }
+    return asked;
+  }
+
+ private:
+  static constexpr std::uint32_t kBits = 12;
+  static constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
+  std::array<std::uint32_t, 1u << kBits> colour_;
+  std::array<BYTE, 1u << kBits> index_;
+};
+
 // Maps `rows` rows of `width` BGR pixels to the indices `nearest(r, g, b)`
 // answers, asking it once per colour the memo does not hold.
 template <typename Nearest>
 void MapPixelsThroughMemo(const BYTE* pixels, UINT pixelStride, BYTE* indices, UINT indexStride,
                           UINT width, UINT rows, Nearest nearest) {
-  constexpr std::uint32_t kMemoBits = 12;
-  constexpr std::uint32_t kEmpty = 0xFFFFFFFF;
-  std::array<std::uint32_t, 1u << kMemoBits> memoColor;
-  std::array<BYTE, 1u << kMemoBits> memoIndex;
-  memoColor.fill(kEmpty);
-  for (UINT y = 0; y < rows; ++y) {
-    const BYTE* in = pixels + static_cast<std::size_t>(y) * pixelStride;
-    BYTE* out = indices + static_cast<std::size_t>(y) * indexStride;
-    for (UINT x = 0; x < width; ++x, in += 3) {
-      const std::uint32_t bgr = in[0] | (in[1] << 8) | (static_cast<std::uint32_t>(in[2]) << 16);
-      const std::uint32_t slot = (bgr * 0x9E3779B1u) >> (32 - kMemoBits);
-      if (memoColor[slot] != bgr) {
-        memoColor[slot] = bgr;
-        memoIndex[slot] = static_cast<BYTE>(nearest(in[2], in[1], in[0]));
-      }
-      out[x] = memoIndex[slot];
-    }
-  }
+  ColourMemo memo;
+  for (UINT y = 0; y < rows; ++y)
+    memo.MapRow(pixels + static_cast<std::size_t>(y) * pixelStride,
+                indices + static_cast<std::size_t>(y) * indexStride, width, nearest);
 }
 
 // Every index 255: what GetNearestPaletteIndex answers without a palette

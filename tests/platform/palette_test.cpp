@@ -107,3 +107,54 @@ TEST(NearestPaletteIndex, BulkHonoursStridesAndBadHandles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Whole frames, as movies map them: noise (where the walk stops asking its
+// memo and goes to the grid), then flat bands (where it asks the memo
+// again), against brute force on palettes full of ties and on spread ones.
+TEST(NearestPaletteIndex, NoisyFramesMatchBruteForce) {
+  std::mt19937 rng(77);
+  auto byte = [&] { return static_cast<BYTE>(rng()); };
+  std::vector<std::vector<PALETTEENTRY>> palettes;
+  for (int n : {7, 256}) {
+    std::vector<PALETTEENTRY> spread;
+    for (int i = 0; i < n; ++i) spread.push_back({byte(), byte(), byte(), 0});
+    palettes.push_back(spread);
+  }
+  // Coarse levels 16 apart, shuffled so that tied entries come in any index
+  // order, and every entry twice.
+  std::vector<PALETTEENTRY> levels;
+  for (int r = 8; r < 256; r += 48)
+    for (int g = 0; g < 256; g += 64)
+      for (int b = 16; b < 256; b += 32) levels.push_back({BYTE(r), BYTE(g), BYTE(b), 0});
+  std::shuffle(levels.begin(), levels.end(), rng);
+  levels.insert(levels.end(), levels.begin(), levels.end());
+  levels.resize(256);
+  palettes.push_back(levels);
+
+  constexpr UINT kWidth = 203, kRows = 96, kStride = 612;  // padded rows
+  std::vector<std::uint8_t> pixels(kStride * kRows);
+  for (UINT y = 0; y < kRows; ++y)
+    for (UINT x = 0; x < kWidth * 3; ++x)
+      pixels[y * kStride + x] = y < 40 || y >= 80 ? byte() : static_cast<std::uint8_t>(x / 60 * 37);
+  for (const auto& entries : palettes) {
+    SCOPED_TRACE(entries.size());
+    HPALETTE palette = MakePalette(entries);
+    std::vector<BYTE> indices(kWidth * kRows);
+    // Twice: the first call may still scan, the second has the grid.
+    for (int pass = 0; pass < 2; ++pass) {
+      ASSERT_TRUE(NorvMapPixelsToPalette(palette, pixels.data(), kStride, indices.data(), kWidth,
+                                         kWidth, kRows));
+      for (UINT y = 0; y < kRows; ++y)
+        for (UINT x = 0; x < kWidth; ++x) {
+          const std::uint8_t* p = &pixels[y * kStride + x * 3];
+          ASSERT_EQ(indices[y * kWidth + x], BruteForceNearest(entries, p[2], p[1], p[0]))
+              << "pass " << pass << " at " << x << "," << y;
+        }
+    }
+    DeleteObject(palette);
+  }
+}
+
+}  // namespace

@@ -19,6 +19,7 @@
 #include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/movie_sources.h"
 #include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/prefetching_source.h"
 #include "tools/norvavi/video_source.h"
 
 namespace norv::cli {
@@ -165,6 +166,8 @@ int MakeMovie(const MakeOptions& o) {
   const std::uint32_t rowBytes = DibRowBytes(width, 24);
   std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
                                   static_cast<std::size_t>(height));
+  video = PrefetchFrames(std::move(video),
+                         {request.startTime, hostRate, hostFrames, width, height, rowBytes});
   const bool showProgress = !o.quiet && ::isatty(2);
   int result = 0;
   for (std::uint32_t i = 0; i < hostFrames; ++i) {

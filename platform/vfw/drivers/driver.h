@@ -98,6 +98,13 @@ inline int QualityToScale(DWORD quality, int best, int worst) {
 // The bound that holds for every codec fed from raw frames here.
 DWORD GenericMaxFrameBytes(const BITMAPINFOHEADER& in);
 
+// Slice threads each libavcodec encoder runs: NORV_ENCODER_THREADS when it
+// holds a number from 1 to kMaxEncoderThreads, else one per core. MJPEG,
+// MPEG-4 and H.264 cut each picture into one slice per thread, so their
+// bytes depend on this count; DV and FFV1 bytes do not.
+constexpr int kMaxEncoderThreads = 16;
+int EncoderThreads();
+
 // The libavcodec-backed encoder, and its extradata for an input format.
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
                                                  const BITMAPINFOHEADER& input,

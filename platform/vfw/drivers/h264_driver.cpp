@@ -1,5 +1,5 @@
 // H.264 through libx264, tuned for one-in, one-out: no B-frames, no
-// look-ahead, one thread. Quality is the constant rate factor, effort the
+// look-ahead, sliced threads only. Quality is the constant rate factor, effort the
 // preset. Headers repeat before every IDR frame, so any key frame decodes
 // on its own.
 #include <iterator>

@@ -1,8 +1,11 @@
 // The codec half of the libavcodec-backed drivers: one encoder context per
 // compression run, fed one picture at a time and drained at once, so every
 // input frame gives exactly one output frame.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "platform/vfw/drivers/driver.h"
 
@@ -10,6 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -49,13 +53,38 @@ ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& inpu
   context->pix_fmt = static_cast<AVPixelFormat>(profile.pixelFormat);
   context->time_base = {1, 25};
   context->framerate = {25, 1};
-  // One thread and no B-frames: nothing is held back, nothing reordered.
-  context->thread_count = 1;
+  // Slice threads only: the threads share one picture, so the frame still
+  // comes out of the call that put it in. Frame threads would hold frames
+  // back; B-frames would reorder them.
+  context->thread_count = EncoderThreads();
+  context->thread_type = FF_THREAD_SLICE;
   context->max_b_frames = 0;
   context->gop_size = (profile.flags & VIDCF_TEMPORAL) != 0 ? 600 : 1;
   if (profile.setup != nullptr) profile.setup(context.get(), state, quality);
   if (avcodec_open2(context.get(), codec, nullptr) < 0) return nullptr;
   return context;
+}
+
+// Bottom-up BGR to what the codec takes, on as many slice threads as the
+// encoder: the slices are cut on output lines, so the pixels do not depend
+// on their count.
+SwsContext* OpenScaler(LONG width, LONG height, AVPixelFormat to) {
+  SwsContext* scaler = sws_alloc_context();
+  if (scaler == nullptr) return nullptr;
+  const bool set = av_opt_set_int(scaler, "srcw", width, 0) >= 0 &&
+                   av_opt_set_int(scaler, "srch", height, 0) >= 0 &&
+                   av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGR24, 0) >= 0 &&
+                   av_opt_set_int(scaler, "dstw", width, 0) >= 0 &&
+                   av_opt_set_int(scaler, "dsth", height, 0) >= 0 &&
+                   av_opt_set_int(scaler, "dst_format", to, 0) >= 0 &&
+                   av_opt_set_int(scaler, "sws_flags",
+                                  SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, 0) >= 0 &&
+                   av_opt_set_int(scaler, "threads", EncoderThreads(), 0) >= 0;
+  if (!set || sws_init_context(scaler, nullptr, nullptr) < 0) {
+    sws_freeContext(scaler);
+    return nullptr;
+  }
+  return scaler;
 }
 
 class LibavEncoder final : public FrameEncoder {
@@ -74,11 +103,10 @@ class LibavEncoder final : public FrameEncoder {
     frame_->format = context_->pix_fmt;
     if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
     if (input_.biBitCount == 24 && scaler_ == nullptr) {
-      scaler_.reset(sws_getContext(input_.biWidth, input_.biHeight, AV_PIX_FMT_BGR24,
-                                   input_.biWidth, input_.biHeight, context_->pix_fmt,
-                                   SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
-                                   nullptr, nullptr));
+      scaler_.reset(OpenScaler(input_.biWidth, input_.biHeight, context_->pix_fmt));
       if (scaler_ == nullptr) return false;
+      picture_.reset(av_frame_alloc());
+      if (picture_ == nullptr) return false;
     }
     return input_.biBitCount == 24 || context_->pix_fmt == AV_PIX_FMT_PAL8;
   }
@@ -127,13 +155,23 @@ class LibavEncoder final : public FrameEncoder {
       }
       return true;
     }
-    // Bottom-up rows: start at the top line and walk backwards.
+    // The caller's rows read in place, bottom-up: the top line first and a
+    // negative stride. The buffer only lends them; freeing it frees nothing.
     const int stride = static_cast<int>(RowBytes(width, 24));
-    const std::uint8_t* source[1] = {picture.bits + static_cast<std::size_t>(height - 1) *
-                                                        static_cast<std::size_t>(stride)};
-    const int strides[1] = {-stride};
-    return sws_scale(scaler_.get(), source, strides, 0, height, frame_->data, frame_->linesize) ==
-           height;
+    auto* bits = const_cast<std::uint8_t*>(picture.bits);
+    AVFrame* in = picture_.get();
+    in->buf[0] = av_buffer_create(
+        bits, static_cast<std::size_t>(stride) * height, [](void*, std::uint8_t*) {}, nullptr,
+        AV_BUFFER_FLAG_READONLY);
+    if (in->buf[0] == nullptr) return false;
+    in->data[0] = bits + static_cast<std::size_t>(height - 1) * static_cast<std::size_t>(stride);
+    in->linesize[0] = -stride;
+    in->width = width;
+    in->height = height;
+    in->format = AV_PIX_FMT_BGR24;
+    const int converted = sws_scale_frame(scaler_.get(), frame_.get(), in);
+    av_frame_unref(in);
+    return converted >= 0;
   }
 
   LRESULT EncodeOnce(const Picture& picture, bool key, DWORD quality, std::span<std::uint8_t> out,
@@ -168,12 +206,23 @@ class LibavEncoder final : public FrameEncoder {
   std::unique_ptr<AVFrame, FrameFree> frame_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
   std::unique_ptr<SwsContext, ScalerFree> scaler_;
+  std::unique_ptr<AVFrame, FrameFree> picture_;  // the caller's picture, lent per frame
   std::int64_t pts_ = 0;
   bool started_ = false;
   bool needKey_ = false;
 };
 
 }  // namespace
+
+int EncoderThreads() {
+  if (const char* text = std::getenv("NORV_ENCODER_THREADS"); text != nullptr) {
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    if (end != text && *end == 0 && n >= 1 && n <= kMaxEncoderThreads) return static_cast<int>(n);
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxEncoderThreads));
+}
 
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
                                                  const BITMAPINFOHEADER& input,

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Speed against ffmpeg on the same conversions: whole processes, the same
+# inputs (made here by ffmpeg's lavfi sources), paired runs one after the
+# other so that both sides see the same load, medians reported. Then the
+# nearest-colour mapping and compressed-frame benchmarks, and the peak
+# memory of a 10-second and a 60-second `norvavi make`.
+#
+#   scripts/bench.sh                 # build/ against ffmpeg, 5 pairs
+#   RUNS=9 scripts/bench.sh          # more pairs on a busy machine
+#   BASELINE=../old/build scripts/bench.sh   # an older build in the same run
+#
+# Needs ffmpeg, ffprobe and GNU time (/usr/bin/time, Debian package "time").
+# The machine should be otherwise idle: timings on a shared one are noise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD:-build}
+runs=${RUNS:-5}
+baseline=${BASELINE:-}
+norvavi=$build/norvavi
+for tool in ffmpeg ffprobe /usr/bin/time "$norvavi"; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "== inputs (ffmpeg lavfi)"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=1280x720:r=30000/1001:d=10" \
+  -f lavfi -i "sine=f=440:sample_rate=44100:d=10" -ac 2 -c:v libx264 -pix_fmt yuv420p \
+  -c:a aac -shortest "$work/hd.mp4"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=640x480:r=25:d=8" -c:v rawvideo \
+  -pix_fmt bgr24 "$work/sd.nut"
+ffmpeg -nostdin -v error -f lavfi -i "sine=f=440:sample_rate=44100:d=8" -ac 2 "$work/sd.wav"
+
+# One timed run: "wall cpu maxrss_kb" on standard output.
+timed() {
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/err" || {
+    echo "bench: failed: $*" >&2
+    cat "$work/err" >&2
+    exit 1
+  }
+  awk '{printf "%.3f %.3f %d\n", $1, $2 + $3, $4}' "$work/time"
+}
+
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+# Quality 9333 is the JPEG quantiser 3 of `-q:v 3`.
+norv_args() {
+  case $1 in
+    mjpg) echo "--video $work/hd.mp4 --audio $work/hd.mp4 --duration 10 --set width=1280" \
+      "--set height=720 --set frameRate=29.97 --set compressorHandler=MJPG --set quality=9333" ;;
+    raw) echo "--video $work/sd.nut --audio $work/sd.wav --duration 8 --set width=640" \
+      "--set height=480 --set frameRate=25 --set interleaveFrames=1" ;;
+    raw-silent) echo "--video $work/sd.nut --audio none --duration 8 --set width=640" \
+      "--set height=480 --set frameRate=25 --set interleaveFrames=1" ;;
+  esac
+}
+ffmpeg_args() {
+  case $1 in
+    mjpg) echo "-i $work/hd.mp4 -c:v mjpeg -q:v 3 -c:a pcm_s16le" ;;
+    raw) echo "-i $work/sd.nut -i $work/sd.wav -c:v rawvideo -c:a pcm_s16le" ;;
+    raw-silent) echo "-i $work/sd.nut -c:v rawvideo -an" ;;
+  esac
+}
+
+echo "== conversions: medians of $runs paired runs, seconds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+printf "%-11s %8s %8s %8s %8s %10s %10s %s\n" conversion norv_wall ff_wall norv_cpu ff_cpu \
+  wall_ratio cpu_ratio "${baseline:+baseline_wall baseline_cpu}"
+for c in mjpg raw raw-silent; do
+  : >"$work/norv" && : >"$work/ff" && : >"$work/base"
+  # shellcheck disable=SC2046 # the argument lists are split on purpose
+  for ((i = 0; i < runs; i++)); do
+    timed "$norvavi" make -q "$work/n.avi" $(norv_args $c) >>"$work/norv"
+    timed ffmpeg -nostdin -v error -y $(ffmpeg_args $c) "$work/f.avi" >>"$work/ff"
+    if [ -n "$baseline" ]; then
+      timed "$baseline/norvavi" make -q --plugin "$baseline/NorvAvi.so" "$work/b.avi" \
+        $(norv_args $c) >>"$work/base"
+    fi
+  done
+  # Both files hold every frame.
+  frames() { ffprobe -v error -count_frames -select_streams v:0 -show_entries \
+    stream=nb_read_frames -of csv=p=0 "$1"; }
+  [ "$(frames "$work/n.avi")" = "$(frames "$work/f.avi")" ] ||
+    echo "bench: $c: frame counts differ: $(frames "$work/n.avi") vs $(frames "$work/f.avi")" >&2
+  nw=$(cut -d' ' -f1 "$work/norv" | median) fw=$(cut -d' ' -f1 "$work/ff" | median)
+  nc=$(cut -d' ' -f2 "$work/norv" | median) fc=$(cut -d' ' -f2 "$work/ff" | median)
+  extra=""
+  if [ -n "$baseline" ]; then
+    extra="$(cut -d' ' -f1 "$work/base" | median) $(cut -d' ' -f2 "$work/base" | median)"
+  fi
+  printf "%-11s %8.3f %8.3f %8.3f %8.3f %10.2f %10.2f %s\n" $c "$nw" "$fw" "$nc" "$fc" \
+    "$(echo "$nw $fw" | awk '{print $1 / $2}')" "$(echo "$nc $fc" | awk '{print $1 / $2}')" "$extra"
+done
+
+echo "== peak memory of norvavi make (MJPG, 1280x720), KiB"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=1280x720:r=30000/1001:d=60" \
+  -f lavfi -i "sine=f=440:sample_rate=44100:d=60" -ac 2 -c:v libx264 -preset ultrafast \
+  -pix_fmt yuv420p -c:a aac -shortest "$work/long.mp4"
+for seconds in 10 60; do
+  # shellcheck disable=SC2046
+  rss=$(timed "$norvavi" make -q "$work/m.avi" --video "$work/long.mp4" --audio "$work/long.mp4" \
+    --duration $seconds --set width=1280 --set height=720 --set frameRate=29.97 \
+    --set compressorHandler=MJPG | cut -d' ' -f3)
+  echo "$seconds s: $rss"
+  rm -f "$work/m.avi"
+done
+
+if [ -x "$build/norv_bench" ]; then
+  echo "== benchmarks (medians of 3)"
+  "$build/norv_bench" --benchmark_filter='MapFrameNearest|CompressedFrames|EncoderAlone' \
+    --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null |
+    grep _median | tee "$work/bench"
+  # What the plug-in adds to the encoder's own time per compressed frame.
+  for codec in MJPG FFV1; do
+    awk -v c=$codec '$1 ~ "^BM_PluginCompressedFrames/" c "/" {p = $2}
+      $1 ~ "^BM_EncoderAlone/" c "/" {e = $2}
+      END {if (p && e) printf "plug-in overhead over the %s encoder: %+.1f%%\n", c, (p / e - 1) * 100}' \
+      "$work/bench"
+  done
+fi

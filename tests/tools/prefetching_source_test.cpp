@@ -1,0 +1,176 @@
+// The read-ahead source: the same pictures as the source it wraps, in the
+// same order, rendered on another thread, never more than its depth ahead,
+// and a clean way out when the caller leaves the schedule or stops early.
+#include "tools/norvavi/prefetching_source.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace norv::cli {
+namespace {
+
+// What the wrapped source saw; outlives it.
+struct Calls {
+  std::mutex mutex;
+  std::vector<std::uint32_t> times;
+  std::vector<std::thread::id> threads;
+  std::atomic<std::uint32_t> rendered{0};
+};
+
+// Paints every byte from the time and its position, and records the calls.
+class RecordingSource final : public VideoSource {
+ public:
+  explicit RecordingSource(Calls* calls, std::uint32_t failAtMs = ~0u)
+      : calls_(calls), failAtMs_(failAtMs) {}
+
+  bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
+              std::uint8_t* pixels) override {
+    {
+      std::lock_guard lock(calls_->mutex);
+      calls_->times.push_back(timeMs);
+      calls_->threads.push_back(std::this_thread::get_id());
+    }
+    Paint(timeMs, width, height, rowBytes, pixels);
+    ++calls_->rendered;
+    return timeMs != failAtMs_;
+  }
+
+  static void Paint(std::uint32_t timeMs, int, int height, std::uint32_t rowBytes,
+                    std::uint8_t* pixels) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rowBytes) * height; ++i)
+      pixels[i] = static_cast<std::uint8_t>(i * 7 + timeMs * 13 + i / rowBytes);
+  }
+
+ private:
+  Calls* calls_;
+  std::uint32_t failAtMs_;
+};
+
+FrameSchedule Schedule(std::uint32_t frames) {
+  // 29.97 frames per second from 1000 ms: steps of 33 and 34 ms.
+  return {1000, 29.97f, frames, 13, 5, 40};
+}
+
+TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
+  const FrameSchedule s = Schedule(40);
+  Calls calls, *inner = &calls;
+  auto recording = std::make_unique<RecordingSource>(inner);
+  constexpr std::size_t kDepth = 3;
+  auto source = PrefetchFrames(std::move(recording), s, kDepth, ReadAhead::kAlways);
+  std::vector<std::uint8_t> got(s.rowBytes * s.height), expected(got.size());
+  std::uint32_t mostAhead = 0;
+  for (std::uint32_t i = 0; i < s.frames; ++i) {
+    const std::uint32_t t = static_cast<std::uint32_t>(1000 + i * 1000.0 / 29.97f);
+    EXPECT_EQ(s.TimeOf(i), t);
+    if (i % 7 == 3) {
+      // Let it run as far ahead as it may, then a little longer.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (inner->rendered < i + kDepth && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    mostAhead = std::max(mostAhead, inner->rendered.load() - i);
+    ASSERT_TRUE(source->Render(t, s.width, s.height, s.rowBytes, got.data()));
+    RecordingSource::Paint(t, s.width, s.height, s.rowBytes, expected.data());
+    ASSERT_EQ(got, expected) << "frame " << i;
+  }
+  source.reset();
+  ASSERT_EQ(inner->times.size(), s.frames);
+  for (std::uint32_t i = 0; i < s.frames; ++i) {
+    EXPECT_EQ(inner->times[i], s.TimeOf(i));
+    EXPECT_NE(inner->threads[i], std::this_thread::get_id());
+  }
+  EXPECT_EQ(mostAhead, kDepth);
+}
+
+TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThrough) {
+  const FrameSchedule s = Schedule(30);
+  std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
+  {
+    Calls calls, *inner = &calls;
+    auto failing = std::make_unique<RecordingSource>(inner, s.TimeOf(5));
+    auto source = PrefetchFrames(std::move(failing), s, 3, ReadAhead::kAlways);
+    for (std::uint32_t i = 0; i < 5; ++i)
+      EXPECT_TRUE(source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()));
+    EXPECT_FALSE(source->Render(s.TimeOf(5), s.width, s.height, s.rowBytes, pixels.data()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room to go on, were it to
+    source.reset();
+    EXPECT_EQ(inner->times.size(), 6u);  // nothing rendered past the failure
+  }
+  {
+    Calls calls, *inner = &calls;
+    auto recording = std::make_unique<RecordingSource>(inner);
+    auto source = PrefetchFrames(std::move(recording), s, 3, ReadAhead::kAlways);
+    ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
+    // A time the schedule does not hold: rendered as asked, on this thread.
+    ASSERT_TRUE(source->Render(12345, s.width, s.height, s.rowBytes, pixels.data()));
+    std::vector<std::uint8_t> expected(pixels.size());
+    RecordingSource::Paint(12345, s.width, s.height, s.rowBytes, expected.data());
+    EXPECT_EQ(pixels, expected);
+    ASSERT_TRUE(source->Render(s.TimeOf(1), s.width, s.height, s.rowBytes, pixels.data()));
+    EXPECT_EQ(inner->threads.back(), std::this_thread::get_id());
+    EXPECT_EQ(inner->times.back(), s.TimeOf(1));
+  }
+}
+
+TEST(PrefetchingSource, LeavingEarlyOrNeverAskingEndsTheThread) {
+  const FrameSchedule s = Schedule(1000);
+  std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
+  Calls calls, *inner = &calls;
+  auto recording = std::make_unique<RecordingSource>(inner);
+  auto source = PrefetchFrames(std::move(recording), s, 2, ReadAhead::kAlways);
+  ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  source.reset();  // joins; a worker left waiting would hang here
+  EXPECT_LE(inner->times.size(), 3u);
+
+  Calls more;
+  EXPECT_NE(PrefetchFrames(std::make_unique<RecordingSource>(&more), s), nullptr);
+  EXPECT_EQ(PrefetchFrames(nullptr, s), nullptr);
+  // No frames to read ahead: the source answers directly.
+  auto empty = PrefetchFrames(std::make_unique<RecordingSource>(&more), Schedule(0));
+  EXPECT_TRUE(empty->Render(7, s.width, s.height, s.rowBytes, pixels.data()));
+}
+
+// Renders nothing (instantly) or sleeps; counts the frames rendered on
+// the caller's thread.
+class TimedSource final : public VideoSource {
+ public:
+  TimedSource(std::chrono::milliseconds cost, std::atomic<int>* onCaller, std::thread::id caller)
+      : cost_(cost), onCaller_(onCaller), caller_(caller) {}
+  bool Render(std::uint32_t, int, int, std::uint32_t, std::uint8_t*) override {
+    if (cost_.count() > 0) std::this_thread::sleep_for(cost_);
+    if (std::this_thread::get_id() == caller_) ++*onCaller_;
+    return true;
+  }
+
+ private:
+  std::chrono::milliseconds cost_;
+  std::atomic<int>* onCaller_;
+  std::thread::id caller_;
+};
+
+TEST(PrefetchingSource, ReadsAheadOnlyWhereRenderingCostsMoreThanCopying) {
+  const FrameSchedule s{0, 25.0f, 30, 1024, 512, 3072};  // 1.5 MB frames
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(s.rowBytes) * s.height);
+  for (const int costMs : {0, 10}) {
+    SCOPED_TRACE(costMs);
+    std::atomic<int> onCaller{0};
+    auto source =
+        PrefetchFrames(std::make_unique<TimedSource>(std::chrono::milliseconds(costMs), &onCaller,
+                                                     std::this_thread::get_id()),
+                       s);
+    for (std::uint32_t i = 0; i < s.frames; ++i)
+      ASSERT_TRUE(source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()));
+    // An instant source is handed back after the eight timed frames.
+    EXPECT_EQ(onCaller.load(), costMs == 0 ? 22 : 0);
+  }
+}
+
+}  // namespace
+}  // namespace norv::cli
