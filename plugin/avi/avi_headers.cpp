@@ -141,8 +141,8 @@ int MovieSession::WriteAviHeaders() {
 
   if (BuildStreamHeaders() != 0) return -1;
   if (openDmlWanted) {
-    std::vector<OpenDmlLayout::StreamInfo> streams{
-        {compressorHandler == 0 ? kFourccKeyVideo : kFourccDeltaVideo, 0}};
+    // Readers take a stream's number from the id; its key frames' name serves.
+    std::vector<OpenDmlLayout::StreamInfo> streams{{kFourccKeyVideo, 0}};
     if (streamCount == 2) streams.push_back({kFourccAudio, AudioBlockAlign(audioFormat)});
     openDml = std::make_unique<OpenDmlLayout>(streams);
   }
