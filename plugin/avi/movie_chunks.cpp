@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "plugin/avi/audio_format.h"
 #include "plugin/session/movie_session.h"
 
 using norv::riff::ChunkInfo;
@@ -57,11 +58,13 @@ bool RoomFor(MovieSession& s, std::uint64_t bytes, bool recordStart) {
   return recordStart ? RoomInForm(s, bytes) : !s.fileFull;
 }
 
-// The most audio one record can carry: its slice is not known until the
-// video is written, and the boundary is a soft one.
-std::uint64_t AudioBound(const MovieSession& s) {
-  const auto perInterleave = static_cast<std::uint32_t>(2.0f * s.audioBytesPerInterleave) + 4096;
-  return ChunkBytes(std::max(s.audioBufferSize, perInterleave));
+// The audio chunk a record will carry after its frame: the slice up to the
+// target the interleave rule has set, as both audio sources cut it.
+std::uint64_t AudioBytes(const MovieSession& s) {
+  if (s.audioChunkData == nullptr || s.audioFormat == nullptr) return 0;
+  const std::uint32_t target =
+      AudioTarget(s.audioTotalBytes, s.audioProgress, AudioBlockAlign(s.audioFormat));
+  return ChunkBytes(std::max(target, s.audioChunkEnd) - s.audioChunkEnd);
 }
 
 bool InExtension(const MovieSession& s) {
@@ -163,7 +166,7 @@ int MovieSession::WriteVideoAndAudioChunks() {
   if (!aviFile) return -1;
   const bool records = RecordsInUse(*this);
   if (!IndexHasRoom(*this, records ? 3 : 2)) return -1;
-  const std::uint64_t audio = openDml ? AudioBound(*this) : 0;
+  const std::uint64_t audio = openDml ? AudioBytes(*this) : 0;
   if (!RoomFor(*this, (records ? kRecordBytes : 0) + ChunkBytes(videoChunkSize) + audio, true))
     return -1;
   Record record{};
