@@ -114,6 +114,14 @@ TEST_F(OpenDmlRepair, CutExportsAreFinishedWhereverTheyStop) {
   ExpectRepaired(Bytes(whole.begin(), whole.end() - (kWidth * kHeight * 3 + 4)), "torn header");
   ExpectRepaired(Bytes(whole.begin(), whole.begin() + static_cast<long>(last + 24)), "empty form");
 
+  // Cut before the first form closed: the room of the super indexes is still
+  // JUNK, and 'idx1' is missing too.
+  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
+  const Bytes early = Cut(10);
+  ASSERT_EQ(Le32(early, 4), 0u);
+  ExpectRepaired(early, "cut in the first form");
+  ExpectRepaired(Bytes(early.begin(), early.end() - 100), "torn in the first form");
+
   // A finished movie is not touched.
   const std::string done = host.dir().File("done.avi");
   WriteFileBytes(done, ReadFileBytes(setup.path));

@@ -16,6 +16,8 @@ namespace norv::cli {
 namespace {
 
 constexpr std::uint32_t kDeltaFrame = 0x80000000u;
+constexpr std::uint32_t kKeyFrame = 0x10;  // 'idx1' flags
+constexpr std::uint32_t kListEntry = 0x01;
 
 struct Form {
   std::uint64_t at;
@@ -39,7 +41,6 @@ std::vector<Form> Forms(FileReader& in) {
 struct Stream {
   std::uint64_t strhAt = 0, indxAt = 0;
   std::uint32_t blockAlign = 0;  // 0 for video
-  std::uint32_t chunkId = 0;
   struct Entry {
     std::uint64_t dataOffset;
     std::uint32_t size;
@@ -50,7 +51,10 @@ struct Stream {
 
 struct Plan {
   std::vector<Stream> streams;
-  std::uint64_t dmlhAt = 0;
+  std::uint64_t dmlhAt = 0, avihAt = 0;
+  std::uint64_t moviAt = 0;        // the cut form's LIST 'movi' header
+  bool firstForm = false;          // cut before the first form closed: 'idx1' to write too
+  std::vector<std::uint8_t> idx1;  // its 16-byte entries, as the plug-in writes them
   Form last{};
   std::uint64_t keptEnd = 0;
   std::uint64_t chunks = 0, records = 0;
@@ -65,7 +69,10 @@ void ReadHeaders(FileReader& in, std::uint64_t at, std::uint64_t end, Plan& p, i
     const std::uint32_t id = Le32(h), size = Le32(h + 4);
     if (id == kList && in.ReadAt(at + 8, h + 8, 4)) {
       const std::uint32_t type = Le32(h + 8);
-      if (type == FourCCValue("movi")) return;
+      if (type == FourCCValue("movi")) {
+        p.moviAt = at;
+        return;
+      }
       if (type == FourCCValue("strl")) p.streams.emplace_back();
       ReadHeaders(in, at + 12, std::min<std::uint64_t>(at + 8 + size, end), p, depth + 1);
     } else if (!p.streams.empty() && id == FourCCValue("strh")) {
@@ -74,14 +81,26 @@ void ReadHeaders(FileReader& in, std::uint64_t at, std::uint64_t end, Plan& p, i
       std::uint8_t t[4];
       if (in.ReadAt(p.streams.back().strhAt + 8, t, 4) && Le32(t) == FourCCValue("auds"))
         p.streams.back().blockAlign = Le16(h + 8 + 12);
-    } else if (!p.streams.empty() && id == FourCCValue("indx") && in.ReadAt(at + 8, h + 8, 16)) {
+    } else if (!p.streams.empty() && (id == FourCCValue("indx") || id == FourCCValue("JUNK"))) {
+      // The super index, or its room while the first form is open.
       p.streams.back().indxAt = at;
-      p.streams.back().chunkId = Le32(h + 8 + 8);
+    } else if (id == FourCCValue("avih")) {
+      p.avihAt = at;
     } else if (id == FourCCValue("dmlh")) {
       p.dmlhAt = at + 8;
     }
     at += 8 + static_cast<std::uint64_t>(size) + (size & 1);
   }
+}
+
+void AddLegacyEntry(Plan& p, std::uint32_t id, std::uint32_t flags, std::uint64_t at,
+                    std::uint32_t size) {
+  std::uint8_t e[16];
+  PutLe32(e, id);
+  PutLe32(e + 4, flags);
+  PutLe32(e + 8, static_cast<std::uint32_t>(at - (p.moviAt + 8)));  // from the 'movi' code
+  PutLe32(e + 12, size);
+  p.idx1.insert(p.idx1.end(), e, e + 16);
 }
 
 // A whole data chunk of the cut form: it joins its stream's index.
@@ -97,12 +116,14 @@ bool TakeChunk(FileReader& in, Plan& p, std::uint64_t at, std::uint64_t end) {
   s.entries.push_back({at + 8, key ? size : size | kDeltaFrame});
   s.bytes += size;
   ++p.chunks;
+  if (p.firstForm) AddLegacyEntry(p, id, ChunkKind(id) == "db" ? kKeyFrame : 0, at, size);
   return true;
 }
 
 // Keeps the whole chunks and whole records of the cut form's 'movi'.
 void PlanCutForm(FileReader& in, Plan& p) {
-  const std::uint64_t moviAt = p.last.at + 12;
+  if (!p.firstForm) p.moviAt = p.last.at + 12;
+  const std::uint64_t moviAt = p.moviAt;
   std::uint8_t h[12];
   if (!in.ReadAt(moviAt, h, 12) || Le32(h) != kList || Le32(h + 8) != FourCCValue("movi")) {
     p.refusal = "the last form does not begin with LIST 'movi'";
@@ -118,7 +139,8 @@ void PlanCutForm(FileReader& in, Plan& p) {
       const std::uint64_t recordEnd = at + 8 + size;
       // A record whose size was never set was cut inside.
       if (size < 4 || recordEnd > end) break;
-      const std::size_t before = p.chunks;
+      const std::size_t before = p.chunks, legacyBefore = p.idx1.size();
+      if (p.firstForm) AddLegacyEntry(p, FourCCValue("rec "), kListEntry, at, size);
       std::vector<std::size_t> counts;
       for (const Stream& s : p.streams) counts.push_back(s.entries.size());
       std::uint64_t c = at + 12;
@@ -131,6 +153,7 @@ void PlanCutForm(FileReader& in, Plan& p) {
       if (!whole || c != recordEnd) {  // not ours, or torn: undo and stop
         for (std::size_t i = 0; i < p.streams.size(); ++i) p.streams[i].entries.resize(counts[i]);
         p.chunks = before;
+        p.idx1.resize(legacyBefore);
         break;
       }
       ++p.records;
@@ -192,6 +215,17 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
     if (!in.ReadAt(st.indxAt, h, sizeof h)) return *error = "cannot read 'indx'", false;
     const std::uint32_t cb = Le32(h + 4), used = Le32(h + 12);
     if (cb < 24 || (cb - 24) / 16 <= used) return *error = "the super index is full", false;
+    // Its header, whole: the room of a form never closed is still JUNK.
+    std::uint8_t head[24] = {};
+    PutLe32(head, FourCCValue("indx"));
+    PutLe32(head + 4, cb);
+    head[8] = 4;  // longs per entry; an index of indexes
+    PutLe32(head + 12, used);
+    PutLe32(head + 16,
+            (static_cast<std::uint32_t>('0' + s / 10)) |
+                (static_cast<std::uint32_t>('0' + s % 10) << 8) |
+                ((st.blockAlign != 0 ? FourCCValue("00wb") : FourCCValue("00db")) & 0xFFFF0000u));
+    if (!PatchBytes(fd, st.indxAt, head, sizeof head)) return *error = "writing failed", false;
     std::vector<std::uint8_t> entries(16 * static_cast<std::size_t>(used));
     if (!entries.empty() && !in.ReadAt(st.indxAt + 32, entries.data(), entries.size()))
       return *error = "cannot read 'indx'", false;
@@ -205,7 +239,7 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
       ix[8] = 2;      // longs per entry
       ix[11] = 0x01;  // an index of chunks
       PutLe32(&ix[12], count);
-      PutLe32(&ix[16], st.chunkId);
+      PutLe32(&ix[16], Le32(head + 16));
       Put64(ix, 20, p.last.at);
       std::uint64_t formTicks = 0;
       for (std::uint32_t i = 0; i < count; ++i) {
@@ -230,9 +264,19 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
       return *error = "writing failed", false;
     if (s == 0) frames = ticks;
   }
-  const std::uint64_t moviAt = p.last.at + 12;
-  if (!Patch32(fd, moviAt + 4, static_cast<std::uint32_t>(at - moviAt - 8)) ||
-      !Patch32(fd, p.last.at + 4, static_cast<std::uint32_t>(at - p.last.at - 8)) ||
+  if (!Patch32(fd, p.moviAt + 4, static_cast<std::uint32_t>(at - p.moviAt - 8)))
+    return *error = "writing failed", false;
+  if (p.firstForm) {
+    // 'idx1' after 'movi', and the main header's count of the first form's frames.
+    std::uint8_t head[8];
+    PutLe32(head, FourCCValue("idx1"));
+    PutLe32(head + 4, static_cast<std::uint32_t>(p.idx1.size()));
+    if (!WriteAll(fd, head, 8) || !WriteAll(fd, p.idx1.data(), p.idx1.size()) ||
+        !Patch32(fd, p.avihAt + 8 + 16, static_cast<std::uint32_t>(frames)))
+      return *error = "writing failed", false;
+    at += 8 + p.idx1.size();
+  }
+  if (!Patch32(fd, p.last.at + 4, static_cast<std::uint32_t>(at - p.last.at - 8)) ||
       !Patch32(fd, p.dmlhAt, static_cast<std::uint32_t>(frames)))
     return *error = "writing failed", false;
   return true;
@@ -242,6 +286,11 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
 
 bool IsCutOpenDml(FileReader& in) {
   const std::vector<Form> forms = Forms(in);
+  if (forms.size() == 1 && forms[0].size == 0 && forms[0].type == FourCCValue("AVI ")) {
+    Plan p;  // cut in the first form: OpenDML when its headers say so
+    ReadHeaders(in, 12, in.size(), p, 0);
+    return p.dmlhAt != 0 && p.moviAt != 0;
+  }
   return forms.size() >= 2 && forms.front().size != 0 && forms.back().size == 0 &&
          forms.back().type == FourCCValue("AVIX");
 }
@@ -250,11 +299,14 @@ RepairResult RepairOpenDml(FileReader& in, const std::string& target) {
   RepairResult result;
   result.status = 1;
   Plan p;
-  p.last = Forms(in).back();
-  ReadHeaders(in, 12, Forms(in).front().at + 8 + Forms(in).front().size, p, 0);
+  const std::vector<Form> forms = Forms(in);
+  p.last = forms.back();
+  p.firstForm = forms.size() == 1;
+  ReadHeaders(in, 12, p.firstForm ? in.size() : 8 + forms.front().size, p, 0);
   for (const Stream& s : p.streams)
     if (s.strhAt == 0 || s.indxAt == 0) p.refusal = "a stream list without 'strh' or 'indx'";
-  if (p.streams.empty() || p.dmlhAt == 0) p.refusal = "no stream lists or no 'dmlh'";
+  if (p.streams.empty() || p.dmlhAt == 0 || p.avihAt == 0 || p.moviAt == 0)
+    p.refusal = "no stream lists, 'avih', 'dmlh' or 'movi'";
   if (p.refusal.empty()) PlanCutForm(in, p);
   if (!p.refusal.empty()) {
     result.message = "not repaired, nothing changed: " + p.refusal;
