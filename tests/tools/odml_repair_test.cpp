@@ -120,6 +120,8 @@ TEST_F(OpenDmlRepair, CutExportsAreFinishedWhereverTheyStop) {
   const Bytes early = Cut(10);
   ASSERT_EQ(Le32(early, 4), 0u);
   ExpectRepaired(early, "cut in the first form");
+  const auto first = norv::cli::VerifyAvi(host.dir().File("fixed.avi"));
+  EXPECT_EQ(first.totalFrames, first.streams.at(0).chunks) << "the main header counts the frames";
   ExpectRepaired(Bytes(early.begin(), early.end() - 100), "torn in the first form");
 
   // A finished movie is not touched.
