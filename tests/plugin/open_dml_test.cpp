@@ -3,7 +3,9 @@
 // compared with a walk of the chunks actually in the file, and ffmpeg must
 // hand back every frame and every audio byte.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <cstring>
 #include <map>
 
@@ -395,6 +397,54 @@ TEST_F(OpenDmlMovie, CutExportKeepsItsClosedFormsPlayable) {
                            setup.path));
   EXPECT_GE(read, static_cast<int>(closedFrames));
   EXPECT_LE(read, 40);
+}
+
+// A full disk (here a file-size limit on the process) stops the export; the
+// forms closed before it stay indexed and play, and repair finishes the rest.
+TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
+  setup.SetSpan(0, 2400);
+  MovieSession* s = Start();  // the pushed audio's temporary file is written before the limit
+  ASSERT_NE(s, nullptr);
+  constexpr rlim_t kDisk = 900 * 1024;
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = kDisk;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const auto results = Frames(s, 0, 60);
+  Finish(s);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(results.front(), 0);
+  EXPECT_NE(results.back(), 0) << "the frames past the full disk are refused";
+  const auto b = ReadFileBytes(setup.path);
+  EXPECT_LE(b.size(), kDisk);
+  std::size_t lastWhole = 0;
+  for (std::size_t at = 0;
+       at + 12 <= b.size() && Le32(b, at + 4) != 0 && at + 8 + Le32(b, at + 4) <= b.size();
+       at += 8 + Le32(b, at + 4))
+    lastWhole = at + 8 + Le32(b, at + 4);
+  const Layout closed =
+      Walk(std::vector<std::uint8_t>(b.begin(), b.begin() + static_cast<long>(lastWhole)));
+  ASSERT_EQ(closed.problem, "");
+  ASSERT_GE(closed.forms.size(), 2u);
+  EXPECT_EQ(CheckIndexes(b, closed, 4), "");
+  std::uint32_t closedFrames = 0;
+  for (const auto& f : closed.forms)
+    for (const auto& c : f.chunks) closedFrames += c.id != "01wb";
+  const int read =
+      std::stoi(RunCommand("ffprobe -v error -count_frames -select_streams v "
+                           "-show_entries stream=nb_read_frames -of csv=p=0 " +
+                           setup.path));
+  EXPECT_GE(read, static_cast<int>(closedFrames));
+
+  const std::string fixed = host.dir().File("fixed.avi");
+  int status = -1;
+  RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi repair " + setup.path + " " + fixed, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(VerifyMovie(fixed), "");
 }
 
 // The super index has room for so many forms; past them the movie stops
