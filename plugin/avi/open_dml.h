@@ -7,7 +7,6 @@
 // which the chunk information blocks of the first form cannot hold.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
