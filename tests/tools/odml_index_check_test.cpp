@@ -128,3 +128,31 @@ TEST_F(OpenDmlVerify, PlantedIndexFaultsAreNamed) {
 }
 
 }  // namespace
+
+namespace {
+
+// `norvavi make --opendml` turns the profile key on for that one movie and
+// leaves the profile saying what it said before.
+TEST(NorvaviOpenDml, TheOptionHoldsForOneMovie) {
+  norv::test::TempDir dir;
+  const std::string profile = dir.File("profile.ini");
+  const std::string norvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
+  auto make = [&](const std::string& name, const std::string& options) {
+    int status = -1;
+    norv::test::RunCommand(norvavi + " make -q " + dir.File(name) +
+                               " --duration 1 --set width=32 --set height=24 --profile " + profile +
+                               options,
+                           &status);
+    EXPECT_EQ(status, 0);
+    return VerifyAvi(dir.File(name));
+  };
+  const auto on = make("on.avi", " --opendml");
+  EXPECT_TRUE(on.sound()) << norv::cli::FormatReport(on);
+  EXPECT_TRUE(on.openDml);
+  const auto off = make("off.avi", "");
+  EXPECT_TRUE(off.sound());
+  EXPECT_FALSE(off.openDml) << "the option did not stay in the profile";
+  EXPECT_EQ(norv::test::RunCommand("grep -i '^OpenDML=' " + profile), "OpenDML=0\n");
+}
+
+}  // namespace
