@@ -120,6 +120,21 @@ int RiffFile::PatchSize(std::uint64_t at, std::uint32_t value) {
   return kOk;
 }
 
+int RiffFile::Overwrite(std::uint64_t at, const void* data, std::size_t n) {
+  if (closed_) return kClosed;
+  if (error_ != kOk) return error_;
+  if (n == 0) return kOk;
+  if (at >= bufferStart_ && at + n <= bufferStart_ + buffered_) {
+    std::memcpy(buffer_.data() + (at - bufferStart_), data, n);
+    return kOk;
+  }
+  if (Flush() != kOk) return error_;
+  if (!stream_->Seek(at)) return Fail(kCannotSeek);
+  if (!stream_->Write(data, n)) return Fail(kCannotWrite);
+  streamPosition_ = at + n;
+  return kOk;
+}
+
 int RiffFile::CreateChunk(ChunkInfo& ck, std::uint32_t flags) {
   if (closed_) return kClosed;
   if (error_ != kOk) return error_;

@@ -72,6 +72,10 @@ class RiffFile {
   // Absolute seek; the new position or -1.
   [[nodiscard]] long long Seek(std::uint64_t position);
   std::uint64_t Tell() const { return position_; }
+  // Replaces `n` bytes already written at `at` (a size or an index filled in
+  // later), wherever they stand; the write position does not move. For
+  // layouts past the 32-bit offsets a ChunkInfo can hold.
+  [[nodiscard]] int Overwrite(std::uint64_t at, const void* data, std::size_t n);
 
   [[nodiscard]] int Flush();
   // Flushes and closes; the first failure of the file's life is reported.

@@ -3,10 +3,13 @@
 // Every value rests on what is known before the first frame; only chunk
 // sizes are fixed later.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <vector>
 
 #include "plugin/avi/audio_format.h"
 #include "plugin/avi/bitmap_header.h"
+#include "plugin/avi/open_dml.h"
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_session.h"
 
@@ -137,6 +140,13 @@ int MovieSession::WriteAviHeaders() {
   }
 
   if (BuildStreamHeaders() != 0) return -1;
+  if (openDmlWanted) {
+    // Readers take a stream's number from the id; its key frames' name serves.
+    std::vector<OpenDmlLayout::StreamInfo> streams{{kFourccKeyVideo, 0}};
+    if (streamCount == 2) streams.push_back({kFourccAudio, AudioBlockAlign(audioFormat)});
+    openDml = std::make_unique<OpenDmlLayout>(streams);
+  }
+  std::vector<std::uint64_t> lengthFields;
 
   aviFile = norv::riff::RiffFile::Open(outputPath, norv::riff::OpenMode::kCreate);
   if (!aviFile) {
@@ -182,14 +192,17 @@ int MovieSession::WriteAviHeaders() {
   if (!writeChunk(kFourccAvih, &mainHeader, sizeof mainHeader, "Fail to create main header chunk",
                   "Fail to write main header!"))
     return -1;
+  const std::uint64_t mainFramesField = chunk.dataOffset + offsetof(AviMainHeader, totalFrames);
 
   if (!openStreamList("Fail to create first stream list chunk")) return -1;
   if (!writeChunk(kFourccStrh, &videoStreamHeader, sizeof videoStreamHeader,
                   "Fail to create first stream header chunk", "Fail to write first stream header!"))
     return -1;
+  lengthFields.push_back(chunk.dataOffset + offsetof(AviStreamHeader, length));
   if (!writeChunk(kFourccStrf, videoFormat, videoFormatSize,
                   "Fail to create first stream format chunk", "Fail to write first stream format!"))
     return -1;
+  if (openDml && openDml->ReserveSuperIndex(*aviFile, 0) != 0) return -1;
   (void)aviFile->Ascend(subListChunk);
 
   if (streamCount == 2) {
@@ -198,11 +211,17 @@ int MovieSession::WriteAviHeaders() {
                     "Fail to create second stream header chunk",
                     "Fail to write second stream header!"))
       return -1;
+    lengthFields.push_back(chunk.dataOffset + offsetof(AviStreamHeader, length));
     if (!writeChunk(kFourccStrf, audioFormat, audioFormatSize,
                     "Fail to create second stream format chunk",
                     "Fail to write second stream format!"))
       return -1;
+    if (openDml && openDml->ReserveSuperIndex(*aviFile, 1) != 0) return -1;
     (void)aviFile->Ascend(subListChunk);
+  }
+  if (openDml) {
+    if (openDml->WriteExtendedHeader(*aviFile) != 0) return -1;
+    openDml->SetHeaderFields(mainFramesField, lengthFields);
   }
   (void)aviFile->Ascend(listChunk);
 
@@ -213,5 +232,6 @@ int MovieSession::WriteAviHeaders() {
     return -1;
   }
   moviDataOffset = listChunk.dataOffset;
+  if (openDml) openDml->SetFirstForm(riffChunk.dataOffset - 8, moviDataOffset);
   return 0;
 }

@@ -122,8 +122,10 @@ MovieSession::MovieSession()
       audioBufferSize(0),
       shiftBuffer(nullptr),
       compressedCapacity(0),
-      fileFull(false) {
+      fileFull(false),
+      openDmlWanted(false) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));
+  openDmlWanted = ReadProfileInt("NorvAvi", "OpenDML", 0, 0) != 0;
   dvReverse = static_cast<std::uint32_t>(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0));
   audioDataEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   InitializeCriticalSection(&outputLock);
@@ -184,6 +186,10 @@ int MovieSession::InitializeSession() {
 void MovieSession::FinishMovie() {
   if (compressorHandler != 0 && compressor != nullptr) ICCompressEnd(compressor);
   if (aviFile) {
+    if (openDml) {
+      (void)CloseForm(true);
+      return;
+    }
     (void)aviFile->Ascend(listChunk);
     (void)WriteIndexAndClose();
   }

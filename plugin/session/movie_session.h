@@ -11,6 +11,7 @@
 #include "platform/sync/sync.h"
 #include "platform/vfw/vfw.h"
 #include "plugin/avi/avi_structs.h"
+#include "plugin/avi/open_dml.h"
 #include "plugin/session/movie_request.h"
 #include "plugin/session/raw_file.h"
 
@@ -33,6 +34,8 @@ class MovieSession {
   int WriteVideoAndAudioChunks();
   int WriteAudioOnlyChunk();
   int WriteIndexAndClose();
+  // OpenDML: closes the form in progress and, unless `last`, begins the next.
+  int CloseForm(bool last);
   std::uint32_t ComputeIndexCapacity() const;
   std::uint32_t AudioLead() const;  // Lf, before clamping to the frame count
 
@@ -156,10 +159,12 @@ class MovieSession {
   std::uint32_t ntsc;
 
   // Beyond the record: what the guards need.
-  std::uint32_t audioBufferSize;     // bytes at audioBuffer; reads never pass it
-  std::uint8_t* shiftBuffer;         // reused for the field-order shift
-  std::uint32_t compressedCapacity;  // bytes of compressed data compressedBuffer holds
-  bool fileFull;                     // the file reached its size limit; nothing more goes in
+  std::uint32_t audioBufferSize;           // bytes at audioBuffer; reads never pass it
+  std::uint8_t* shiftBuffer;               // reused for the field-order shift
+  std::uint32_t compressedCapacity;        // bytes of compressed data compressedBuffer holds
+  bool fileFull;                           // the file reached its size limit; nothing more goes in
+  bool openDmlWanted;                      // the host profile asks for OpenDML past the first form
+  std::unique_ptr<OpenDmlLayout> openDml;  // its layout, once the headers are written
 };
 
 // How long the video side waits for pushed audio: the stated defaults, made

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <vector>
 
+#include "tools/norvavi/odml_repair.h"
 #include "tools/norvavi/riff_reader.h"
 
 namespace norv::cli {
@@ -313,6 +314,7 @@ RepairResult RepairAvi(const RepairOptions& options) {
     result.message = "OUT is IN: use --in-place to replace it";
     return result;
   }
+  if (IsCutOpenDml(in)) return RepairOpenDml(in, target);
   Plan plan;
   try {
     Planner(in, plan).Run();

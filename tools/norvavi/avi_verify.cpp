@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "tools/norvavi/odml_index_check.h"
 #include "tools/norvavi/riff_reader.h"
 
 namespace norv::cli {
@@ -507,6 +508,7 @@ VerifyReport VerifyAvi(const std::string& path) {
   report.readable = true;
   report.fileSize = file.size();
   Verifier(file, report).Run();
+  if (report.openDml) (void)CheckOpenDmlIndexes(file, report);
   return report;
 }
 

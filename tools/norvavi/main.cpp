@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
   end->needs(start);
   duration->excludes(start)->excludes(end);
   makeCmd->add_flag("--same-as-project", make.sameAsProject, "frames arrive at the project's rate");
+  makeCmd->add_flag("--opendml", make.openDml,
+                    "go on past 4 GiB in OpenDML (AVI 2.0) forms instead of stopping");
   makeCmd->add_flag("-q,--quiet", make.quiet, "no progress and no closing line");
 
   norv::cli::MakeOptions info;

@@ -20,6 +20,7 @@
 #include "tools/norvavi/movie_sources.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/prefetching_source.h"
+#include "tools/norvavi/scoped_profile.h"
 #include "tools/norvavi/video_source.h"
 
 namespace norv::cli {
@@ -72,6 +73,7 @@ bool ApplyHostOptions(const MakeOptions& o) {
 
 int MakeMovie(const MakeOptions& o) {
   if (!ApplyHostOptions(o)) return 2;
+  const ScopedProfileInt openDml(o.openDml, "NorvAvi", "OpenDML", 1);
   PluginExports plugin;
   std::string error;
   if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))

@@ -22,6 +22,7 @@ struct MakeOptions {
   std::string profile;
   std::string plugin;
   bool quiet = false;
+  bool openDml = false;  // past 4 GiB in OpenDML forms (the host profile key, for this movie)
 };
 
 // Applies the host state the options describe (video standard, hardware,

@@ -1,0 +1,516 @@
+// Movies past the first RIFF form: with the form boundary lowered, a movie
+// of a few megabytes runs through several 'AVIX' forms. Every index is
+// compared with a walk of the chunks actually in the file, and ffmpeg must
+// hand back every frame and every audio byte.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+#include <map>
+
+#include "hoststub/norv_host.h"
+#include "plugin/avi/open_dml.h"
+#include "plugin/host/host_api.h"
+#include "plugin/session/movie_context.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using norv::test::FourCC;
+using norv::test::HostScope;
+using norv::test::Le16;
+using norv::test::Le32;
+using norv::test::MovieSetup;
+using norv::test::PatternFrame;
+using norv::test::ReadFileBytes;
+using norv::test::RecordedMessages;
+using norv::test::RunCommand;
+using norv::test::VerifyMovie;
+using norv::test::WriteFileBytes;
+
+std::uint64_t Le64(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return Le32(b, at) | (static_cast<std::uint64_t>(Le32(b, at + 4)) << 32);
+}
+
+// What a walk of the file finds, form by form.
+struct DataChunk {
+  std::string id;
+  std::size_t dataOffset;
+  std::uint32_t size;
+};
+struct Form {
+  std::string type;
+  std::size_t at = 0;
+  std::uint32_t size = 0;
+  std::vector<DataChunk> chunks;               // '##xx' chunks of 'movi', in file order
+  std::map<std::string, std::size_t> indexes;  // 'ix##' chunk headers in 'movi'
+  std::size_t idx1 = 0;                        // its 'idx1' header, if any
+  std::size_t records = 0;
+};
+struct Layout {
+  std::vector<Form> forms;
+  std::vector<std::size_t> superIndexes;   // 'indx' headers, in stream order
+  std::vector<std::size_t> streamHeaders;  // 'strh' data
+  std::size_t dmlh = 0;
+  std::string problem;
+};
+
+void WalkList(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t end, Layout& l,
+              Form& form, bool inMovi) {
+  while (at + 8 <= end) {
+    const std::string id = FourCC(b, at);
+    const std::uint32_t size = Le32(b, at + 4);
+    if (at + 8 + size > end) {
+      l.problem = "chunk " + id + " at " + std::to_string(at) + " runs past its parent";
+      return;
+    }
+    if (id == "LIST") {
+      const std::string type = FourCC(b, at + 8);
+      if (type == "rec ") ++form.records;
+      WalkList(b, at + 12, at + 8 + size, l, form, inMovi || type == "movi");
+    } else if (inMovi && id.substr(0, 2) == "ix") {
+      form.indexes[id] = at;
+    } else if (inMovi) {
+      form.chunks.push_back({id, at + 8, size});
+    } else if (id == "indx" || id == "JUNK") {
+      l.superIndexes.push_back(at);
+    } else if (id == "strh") {
+      l.streamHeaders.push_back(at + 8);
+    } else if (id == "dmlh") {
+      l.dmlh = at + 8;
+    } else if (id == "idx1") {
+      form.idx1 = at;
+    }
+    at += 8 + size + (size & 1);
+  }
+}
+
+Layout Walk(const std::vector<std::uint8_t>& b) {
+  Layout l;
+  std::size_t at = 0;
+  while (at + 12 <= b.size() && l.problem.empty()) {
+    Form f;
+    f.at = at;
+    f.size = Le32(b, at + 4);
+    f.type = FourCC(b, at + 8);
+    if (FourCC(b, at) != "RIFF" || at + 8 + f.size > b.size()) {
+      l.problem = "no whole RIFF form at " + std::to_string(at);
+      break;
+    }
+    WalkList(b, at + 12, at + 8 + f.size, l, f, false);
+    l.forms.push_back(f);
+    at += 8 + f.size;
+  }
+  return l;
+}
+
+// Every super index entry against the standard index it names, and every
+// standard index entry against the chunks of its form; "" when all agree.
+std::string CheckIndexes(const std::vector<std::uint8_t>& b, const Layout& l,
+                         std::uint32_t blockAlign) {
+  for (std::size_t s = 0; s < l.superIndexes.size(); ++s) {
+    const std::size_t indx = l.superIndexes[s];
+    if (FourCC(b, indx) != "indx") return "stream " + std::to_string(s) + ": no 'indx'";
+    if (Le16(b, indx + 8) != 4 || b[indx + 11] != 0) return "'indx' is not an index of indexes";
+    const std::string kind = s == 0 ? "db" : "wb";
+    const std::string chunkId = "0" + std::to_string(s) + kind;
+    if (FourCC(b, indx + 16) != chunkId) return "'indx' names " + FourCC(b, indx + 16);
+    std::size_t used = 0;
+    for (std::size_t formNo = 0; formNo < l.forms.size(); ++formNo) {
+      const Form& f = l.forms[formNo];
+      std::vector<DataChunk> mine;
+      for (const auto& c : f.chunks)
+        if (c.id.substr(0, 2) == chunkId.substr(0, 2)) mine.push_back(c);
+      if (mine.empty()) continue;
+      const std::string where = "stream " + std::to_string(s) + " form " + std::to_string(formNo);
+      const std::size_t e = indx + 32 + 16 * used++;
+      const std::string ixId = "ix0" + std::to_string(s);
+      auto it = f.indexes.find(ixId);
+      if (it == f.indexes.end()) return where + ": no " + ixId;
+      const std::size_t ix = it->second;
+      if (Le64(b, e) != ix) return where + ": super index entry points elsewhere";
+      if (Le32(b, e + 8) != 8 + Le32(b, ix + 4)) return where + ": super index size";
+      std::uint64_t ticks = 0;
+      for (const auto& c : mine) ticks += blockAlign == 0 || s == 0 ? 1 : c.size / blockAlign;
+      if (Le32(b, e + 12) != ticks) return where + ": duration " + std::to_string(Le32(b, e + 12));
+      if (Le16(b, ix + 8) != 2 || b[ix + 11] != 1) return where + ": not an index of chunks";
+      if (Le32(b, ix + 12) != mine.size()) return where + ": entry count";
+      if (Le32(b, ix + 4) != 24 + 8 * mine.size()) return where + ": index size";
+      const std::uint64_t base = Le64(b, ix + 20);
+      for (std::size_t k = 0; k < mine.size(); ++k) {
+        const std::size_t entry = ix + 32 + 8 * k;
+        const std::uint32_t size = Le32(b, entry + 4);
+        if (base + Le32(b, entry) != mine[k].dataOffset) return where + ": entry offset";
+        if ((size & 0x7FFFFFFF) != mine[k].size) return where + ": entry size";
+        if (((size >> 31) != 0) != (mine[k].id == "00dc")) return where + ": key-frame bit";
+      }
+    }
+    if (Le32(b, indx + 12) != used) return "stream " + std::to_string(s) + ": entries in use";
+  }
+  return "";
+}
+
+std::vector<std::uint8_t> Ramp(std::size_t n) {
+  std::vector<std::uint8_t> v(n);
+  for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  return v;
+}
+
+class OpenDmlMovie : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NorvHostSetHardware(1);
+    WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
+    setup.settings.width = 160;
+    setup.settings.height = 120;
+    setup.settings.interleaveFrames = 1;
+    setup.settings.audioFormat[1] = 16;
+    setup.settings.audioFormat[2] = 44100;
+    setup.settings.audioFormat[3] = 2;
+    OpenDmlRiffLimit() = 256 * 1024;
+  }
+  void TearDown() override { OpenDmlRiffLimit() = kOpenDmlRiffBytes; }
+
+  // Runs `frames` frames (PatternFrame(i)) through the core's session, the
+  // audio pushed first; `finish` false leaves it as a cut export does.
+  MovieSession* Start() {
+    MovieSession* s = CreateMovieSession(&setup.request);
+    EXPECT_NE(s, nullptr);
+    if (s == nullptr || s->streamCount != 2) return s;
+    EXPECT_EQ(s->BeginAudioCapture(), 0);
+    audio = Ramp(s->audioTotalBytes);
+    for (std::size_t at = 0; at < audio.size(); at += 8192) {
+      AudioBlock block{audio.data() + at,
+                       static_cast<std::uint32_t>(std::min<std::size_t>(8192, audio.size() - at))};
+      std::uint32_t done = 0;
+      EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
+    }
+    return s;
+  }
+  std::vector<int> Frames(MovieSession* s, std::uint32_t from, std::uint32_t to) {
+    std::vector<int> results;
+    for (std::uint32_t i = from; i < to; ++i) {
+      const auto f = PatternFrame(setup.settings.width, setup.settings.height, i);
+      std::uint32_t done = 0;
+      results.push_back(s->CompressAviFrame(f.data(), &done));
+    }
+    return results;
+  }
+  void Finish(MovieSession* s) {
+    s->EndAudioCapture();
+    s->FinishMovie();
+    delete s;
+  }
+
+  // ffmpeg's decoding of the whole movie against what went in: frames
+  // [0, frames) and the first `audioBytes` pushed bytes.
+  void ExpectFfmpegReadsEverything(std::uint32_t frames, std::size_t audioBytes) {
+    std::vector<std::uint8_t> video;
+    const int w = setup.settings.width, h = setup.settings.height;
+    const std::size_t row = static_cast<std::size_t>(w) * 3;
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      const auto f = PatternFrame(w, h, i);  // bottom-up; ffmpeg hands rows back top-down
+      for (int y = h - 1; y >= 0; --y)
+        video.insert(video.end(), f.begin() + static_cast<long>(row * y),
+                     f.begin() + static_cast<long>(row * (y + 1)));
+    }
+    const std::string expected = host.dir().File("expected.raw");
+    WriteFileBytes(expected, video);
+    EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path +
+                         " -map 0:v -f rawvideo -pix_fmt bgr24 - | md5sum"),
+              RunCommand("md5sum < " + expected))
+        << "the frames ffmpeg decodes";
+    WriteFileBytes(expected, std::vector<std::uint8_t>(
+                                 audio.begin(), audio.begin() + static_cast<long>(audioBytes)));
+    EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
+              RunCommand("md5sum < " + expected))
+        << "the audio ffmpeg decodes";
+    EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                         "stream=nb_read_frames -of csv=p=0 " +
+                         setup.path),
+              std::to_string(frames) + "\n");
+  }
+
+  HostScope host;
+  RecordedMessages messages;
+  MovieSetup setup{host.dir()};
+  std::vector<std::uint8_t> audio;
+};
+
+// The boundary rule on its own: a record joins the form when the form, with
+// the record and the indexes still to come, stays within the boundary.
+TEST(OpenDmlBoundary, CountsTheIndexesStillToCome) {
+  OpenDmlRiffLimit() = 10000;
+  OpenDmlLayout l({{MakeFourCC("00db"), 0}, {MakeFourCC("01wb"), 4}});
+  l.SetFirstForm(0, 1000);
+  EXPECT_FALSE(l.FormWouldOverflow(5000, 1 << 20, 64)) << "a form holding nothing takes anything";
+  l.AddChunk(0, 2000, 100, true);
+  l.AddChunk(0, 2108, 100, false);
+  l.AddChunk(1, 2216, 40, true);
+  // To come: 'ix00' with room for 3 entries (56 bytes), 'ix01' for 2 (48).
+  EXPECT_FALSE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64, 64));
+  EXPECT_TRUE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64 + 1, 64));
+  EXPECT_FALSE(l.InExtension());
+  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
+}
+
+// The whole layout of a movie of many forms against a walk of its chunks.
+TEST_F(OpenDmlMovie, FormsAndIndexesAgreeWithTheChunks) {
+  setup.SetSpan(0, 2400);  // 60 frames of 57600 bytes, 2.4 s of audio
+  MovieSession* s = Start();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(Frames(s, 0, 60), std::vector<int>(60, 0));
+  Finish(s);
+  EXPECT_TRUE(messages.texts().empty());
+
+  const auto b = ReadFileBytes(setup.path);
+  const Layout l = Walk(b);
+  ASSERT_EQ(l.problem, "");
+  ASSERT_GE(l.forms.size(), 10u);
+  std::uint32_t videoChunks = 0, audioBytes = 0, records = 0;
+  for (std::size_t i = 0; i < l.forms.size(); ++i) {
+    const Form& f = l.forms[i];
+    EXPECT_EQ(f.type, i == 0 ? "AVI " : "AVIX");
+    EXPECT_LE(f.size + 8u, OpenDmlRiffLimit()) << "form " << i;
+    EXPECT_EQ(f.idx1 != 0, i == 0) << "'idx1' follows the first form's 'movi' only";
+    EXPECT_GT(f.records, 0u);
+    records += static_cast<std::uint32_t>(f.records);
+    for (const auto& c : f.chunks) {
+      if (c.id == "00db" || c.id == "00dc") ++videoChunks;
+      if (c.id == "01wb") audioBytes += c.size;
+    }
+  }
+  EXPECT_EQ(videoChunks, 60u);
+  EXPECT_EQ(audioBytes, audio.size());
+  EXPECT_EQ(records, 60u + 18u) << "a record per frame and per lead chunk, across forms";
+  EXPECT_EQ(CheckIndexes(b, l, 4), "");
+
+  // Counts: the main header the first form's frames, 'dmlh' and the
+  // stream lengths the whole movie.
+  std::uint32_t firstFormFrames = 0;
+  for (const auto& c : l.forms[0].chunks) firstFormFrames += c.id != "01wb";
+  EXPECT_EQ(Le32(b, 32 + 16), firstFormFrames);
+  EXPECT_EQ(Le32(b, l.dmlh), 60u);
+  ASSERT_EQ(l.streamHeaders.size(), 2u);
+  EXPECT_EQ(Le32(b, l.streamHeaders[0] + 32), 60u);
+  EXPECT_EQ(Le32(b, l.streamHeaders[1] + 32), audio.size() / 4);
+
+  // 'idx1' names the first form's records and chunks, as the AVI 1.0 layout does.
+  const Form& first = l.forms[0];
+  const std::size_t moviCode = 12 + Le32(b, 16) + 8 + 8;
+  std::size_t k = 0;
+  const std::uint32_t entries = Le32(b, first.idx1 + 4) / 16;
+  for (std::uint32_t e = 0; e < entries; ++e) {
+    const std::size_t at = first.idx1 + 8 + 16 * e;
+    if (FourCC(b, at) == "rec ") continue;
+    ASSERT_LT(k, first.chunks.size());
+    EXPECT_EQ(FourCC(b, at), first.chunks[k].id);
+    EXPECT_EQ(moviCode + Le32(b, at + 8) + 8, first.chunks[k].dataOffset);
+    EXPECT_EQ(Le32(b, at + 12), first.chunks[k].size);
+    ++k;
+  }
+  EXPECT_EQ(k, first.chunks.size());
+
+  EXPECT_EQ(VerifyMovie(setup.path), "");
+  ExpectFfmpegReadsEverything(60, audio.size());
+}
+
+// Without records (audio every few frames) and without audio, compressed
+// frames with delta frames among them.
+TEST_F(OpenDmlMovie, OtherInterleavesAndCompressedFrames) {
+  setup.SetSpan(0, 2000);
+  setup.settings.interleaveFrames = 4;
+  MovieSession* s = Start();
+  ASSERT_NE(s, nullptr);
+  Frames(s, 0, 50);
+  Finish(s);
+  auto b = ReadFileBytes(setup.path);
+  Layout l = Walk(b);
+  ASSERT_GE(l.forms.size(), 8u);
+  for (const auto& f : l.forms) EXPECT_EQ(f.records, 0u);
+  EXPECT_EQ(CheckIndexes(b, l, 4), "");
+  EXPECT_EQ(VerifyMovie(setup.path), "");
+  ExpectFfmpegReadsEverything(50, audio.size());
+
+  setup.settings.audioEnabled = 0;
+  setup.settings.compressorHandler = MakeFourCC("MJPG");
+  setup.settings.keyFrameEvery = 3;
+  setup.settings.width = 640;
+  setup.settings.height = 480;
+  OpenDmlRiffLimit() = 64 * 1024;
+  s = Start();
+  ASSERT_NE(s, nullptr);
+  Frames(s, 0, 50);
+  Finish(s);
+  b = ReadFileBytes(setup.path);
+  l = Walk(b);
+  ASSERT_GE(l.forms.size(), 3u);
+  ASSERT_EQ(l.superIndexes.size(), 1u);
+  std::uint32_t delta = 0;
+  for (const auto& f : l.forms)
+    for (const auto& c : f.chunks) delta += c.id == "00dc";
+  EXPECT_GT(delta, 0u);
+  EXPECT_EQ(FourCC(b, l.superIndexes[0] + 16), "00db")
+      << "the stream's chunks are named by its first two characters";
+  EXPECT_EQ(VerifyMovie(setup.path), "");
+  EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                       "stream=nb_read_frames -of csv=p=0 " +
+                       setup.path),
+            "50\n");
+}
+
+// A cut export (the session never finished) keeps every closed form indexed:
+// readers play those, and the file goes no further than the form in progress.
+TEST_F(OpenDmlMovie, CutExportKeepsItsClosedFormsPlayable) {
+  setup.SetSpan(0, 2400);
+  MovieSession* s = Start();
+  ASSERT_NE(s, nullptr);
+  Frames(s, 0, 40);
+  s->EndAudioCapture();
+  delete s;  // no FinishMovie: what was written stays on disk
+
+  const auto b = ReadFileBytes(setup.path);
+  std::size_t lastWhole = 0;
+  std::uint32_t closedFrames = 0;
+  Layout closed;
+  // The forms before the last one are whole; the last has its sizes unset.
+  std::size_t at = 0;
+  while (at + 12 <= b.size() && Le32(b, at + 4) != 0) {
+    lastWhole = at + 8 + Le32(b, at + 4);
+    at = lastWhole;
+  }
+  ASSERT_GT(lastWhole, 0u);
+  ASSERT_LT(lastWhole, b.size());
+  const std::vector<std::uint8_t> whole(b.begin(), b.begin() + static_cast<long>(lastWhole));
+  closed = Walk(whole);
+  ASSERT_EQ(closed.problem, "");
+  ASSERT_GE(closed.forms.size(), 3u);
+  for (const auto& f : closed.forms)
+    for (const auto& c : f.chunks) closedFrames += c.id != "01wb";
+  EXPECT_EQ(CheckIndexes(b, closed, 4), "") << "the super indexes cover the closed forms";
+  EXPECT_EQ(Le32(b, closed.dmlh), closedFrames);
+  // ffmpeg goes on into the form in progress, chunk by chunk.
+  const int read =
+      std::stoi(RunCommand("ffprobe -v error -count_frames -select_streams v "
+                           "-show_entries stream=nb_read_frames -of csv=p=0 " +
+                           setup.path));
+  EXPECT_GE(read, static_cast<int>(closedFrames));
+  EXPECT_LE(read, 40);
+}
+
+// A full disk (here a file-size limit on the process) stops the export; the
+// forms closed before it stay indexed and play, and repair finishes the rest.
+TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
+  setup.SetSpan(0, 2400);
+  MovieSession* s = Start();  // the pushed audio's temporary file is written before the limit
+  ASSERT_NE(s, nullptr);
+  constexpr rlim_t kDisk = 900 * 1024;
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = kDisk;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const auto results = Frames(s, 0, 60);
+  Finish(s);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(results.front(), 0);
+  EXPECT_NE(results.back(), 0) << "the frames past the full disk are refused";
+  const auto b = ReadFileBytes(setup.path);
+  EXPECT_LE(b.size(), kDisk);
+  std::size_t lastWhole = 0;
+  for (std::size_t at = 0;
+       at + 12 <= b.size() && Le32(b, at + 4) != 0 && at + 8 + Le32(b, at + 4) <= b.size();
+       at += 8 + Le32(b, at + 4))
+    lastWhole = at + 8 + Le32(b, at + 4);
+  const Layout closed =
+      Walk(std::vector<std::uint8_t>(b.begin(), b.begin() + static_cast<long>(lastWhole)));
+  ASSERT_EQ(closed.problem, "");
+  ASSERT_GE(closed.forms.size(), 2u);
+  EXPECT_EQ(CheckIndexes(b, closed, 4), "");
+  std::uint32_t closedFrames = 0;
+  for (const auto& f : closed.forms)
+    for (const auto& c : f.chunks) closedFrames += c.id != "01wb";
+  const int read =
+      std::stoi(RunCommand("ffprobe -v error -count_frames -select_streams v "
+                           "-show_entries stream=nb_read_frames -of csv=p=0 " +
+                           setup.path));
+  EXPECT_GE(read, static_cast<int>(closedFrames));
+
+  const std::string fixed = host.dir().File("fixed.avi");
+  int status = -1;
+  RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi repair " + setup.path + " " + fixed, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(VerifyMovie(fixed), "");
+}
+
+// The super index has room for so many forms; past them the movie stops
+// whole, once with the message of the AVI 1.0 limit.
+TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
+  setup.settings.audioEnabled = 0;
+  setup.settings.width = 8;
+  setup.settings.height = 8;
+  OpenDmlRiffLimit() = 300;  // one frame per form
+  setup.SetSpan(0, 12000);   // 300 frames
+  MovieSession* s = Start();
+  ASSERT_NE(s, nullptr);
+  const auto results = Frames(s, 0, 300);
+  Finish(s);
+  std::vector<int> expected(300, 1);
+  std::fill(expected.begin(), expected.begin() + kSuperIndexEntries, 0);
+  EXPECT_EQ(results, expected);
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_EQ(messages.texts()[0],
+            "The movie has reached the largest size of an AVI file; the rest is not written.");
+  const auto b = ReadFileBytes(setup.path);
+  const Layout l = Walk(b);
+  EXPECT_EQ(l.forms.size(), kSuperIndexEntries);
+  EXPECT_EQ(CheckIndexes(b, l, 0), "");
+  EXPECT_EQ(VerifyMovie(setup.path), "");
+  EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                       "stream=nb_read_frames -of csv=p=0 " +
+                       setup.path),
+            std::to_string(kSuperIndexEntries) + "\n");
+}
+
+// The key is read at each export: 0 or absent gives the AVI 1.0 file, byte
+// for byte; a movie that stays within one form still carries the indexes.
+TEST_F(OpenDmlMovie, TheProfileKeyDecidesAtEachExport) {
+  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
+  setup.SetSpan(0, 400);
+  auto make = [&] {
+    MovieSession* s = Start();
+    Frames(s, 0, 10);
+    Finish(s);
+    return ReadFileBytes(setup.path);
+  };
+  const auto on = make();
+  WriteProfileInt("NorvAvi", "OpenDML", 0, 0);
+  const auto off = make();
+  norv::test::HostScope fresh;  // a profile without the key
+  NorvHostSetHardware(1);
+  const auto absent = make();
+  EXPECT_EQ(off, absent);
+  EXPECT_EQ(Walk(off).superIndexes.size(), 0u);
+  EXPECT_EQ(Walk(off).dmlh, 0u);
+  const Layout l = Walk(on);
+  ASSERT_EQ(l.forms.size(), 1u);
+  EXPECT_EQ(CheckIndexes(on, l, 4), "");
+  EXPECT_EQ(Le32(on, 32 + 16), 10u);
+  EXPECT_GT(on.size(), off.size());
+  // The movie data is the same: the same chunks, in the same order.
+  const Layout lo = Walk(off);
+  ASSERT_EQ(lo.forms[0].chunks.size(), l.forms[0].chunks.size());
+  for (std::size_t i = 0; i < l.forms[0].chunks.size(); ++i) {
+    const auto& a = l.forms[0].chunks[i];
+    const auto& c = lo.forms[0].chunks[i];
+    EXPECT_EQ(a.id, c.id);
+    ASSERT_EQ(a.size, c.size);
+    EXPECT_EQ(0, std::memcmp(&on[a.dataOffset], &off[c.dataOffset], a.size));
+  }
+}
+
+}  // namespace
