@@ -59,7 +59,7 @@ struct Plan {
 
 class Planner {
  public:
-  Planner(FileReader& file, Plan& plan) : f_(file), p_(plan) {}
+  Planner(ByteReader& file, Plan& plan) : f_(file), p_(plan) {}
 
   void Run() {
     const std::uint64_t size = f_.size();
@@ -222,7 +222,7 @@ class Planner {
     }
   }
 
-  FileReader& f_;
+  ByteReader& f_;
   Plan& p_;
 };
 

@@ -41,7 +41,7 @@ enum class Context { kForm, kHeaders, kStream, kOpenDml, kMovie, kRecord, kOther
 
 class Verifier {
  public:
-  Verifier(FileReader& file, VerifyReport& report) : file_(file), r_(report) {}
+  Verifier(ByteReader& file, VerifyReport& report) : file_(file), r_(report) {}
 
   void Run() {
     WalkForms();
@@ -487,7 +487,7 @@ class Verifier {
       Note(field, at, text + " (an export that ended early; readers go by the index)");
   }
 
-  FileReader& file_;
+  ByteReader& file_;
   VerifyReport& r_;
   std::vector<MoviItem> items_;
   std::vector<std::uint64_t> strhAt_;
@@ -504,6 +504,12 @@ VerifyReport VerifyAvi(const std::string& path) {
   report.path = path;
   FileReader file;
   if (!file.Open(path, &report.error)) return report;
+  return VerifyAvi(file, path);
+}
+
+VerifyReport VerifyAvi(ByteReader& file, const std::string& path) {
+  VerifyReport report;
+  report.path = path;
   report.readable = true;
   report.fileSize = file.size();
   Verifier(file, report).Run();
