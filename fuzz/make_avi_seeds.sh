@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Makes the seed corpora of the AVI targets: small movies from norvavi
 # (24-bit, 8-bit, compressed with key and delta frames, with and without
-# 'rec ' records, with and without audio), ffmpeg's (with its OpenDML 'odml'
-# and 'indx' headers), one with an 'AVIX' form and an 'ix00' index added,
-# and exports cut off at several points as the writer leaves them (the lists
-# still open keep the size 0 they were created with) or simply truncated.
+# 'rec ' records, with and without audio), ffmpeg's (with the room its muxer
+# keeps for OpenDML headers), one of ffmpeg's made into what that muxer
+# writes past 1 GiB ('indx', 'odml', 'ix00', an 'AVIX' form), and exports cut
+# off at several points as the writer leaves them (the lists still open keep
+# the size 0 they were created with) or simply truncated.
+# The files have no .avi extension: git ignores those.
 # Usage: fuzz/make_avi_seeds.sh [BUILD_DIR]   (needs norvavi built, ffmpeg, python3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -66,9 +68,9 @@ for name in sorted(os.listdir(work)):
         movies[name[:-4]] = f.read()
 
 for name, b in movies.items():
-    save(verify, name + ".avi", b)
+    save(verify, name, b)
     if name.startswith("ffmpeg"):
-        save(repair, name + "-cut.avi", cut_off(b, len(b) * 2 // 3))
+        save(repair, name + "-cut", cut_off(b, len(b) * 2 // 3))
         continue
     chunks = walk(b, 0, len(b), [])
     movi = next(at for at, cid, _ in chunks if b[at + 8:at + 12] == b"movi")
@@ -82,10 +84,10 @@ for name, b in movies.items():
     if name in ("rgb24-records", "mjpg-odd-chunks"):
         cuts["index"] = len(b) - 20  # inside idx1
     for what, at in cuts.items():
-        save(repair, f"{name}-cut-{what}.avi", cut_off(b, at))
-    save(repair, name + "-truncated.avi", b[:len(b) * 3 // 5])
-    save(verify, name + "-cut-half.avi", cut_off(b, len(b) // 2))
-save(repair, "rgb24-records-finished.avi", movies["rgb24-records"])
+        save(repair, f"{name}-cut-{what}", cut_off(b, at))
+    save(repair, name + "-truncated", b[:len(b) * 3 // 5])
+    save(verify, name + "-cut-half", cut_off(b, len(b) // 2))
+save(repair, "rgb24-records-finished", movies["rgb24-records"])
 
 # ffmpeg's movie as its muxer finishes one of over 1 GiB: the placeholders
 # turned into a super index ('indx') and an 'odml' list, each 'movi' closed by
@@ -125,6 +127,6 @@ size = struct.unpack_from("<I", b, hdrl_junk + 4)[0]
 b[hdrl_junk:hdrl_junk + 4] = b"LIST"
 b[hdrl_junk + 8:hdrl_junk + 20] = b"odml" + b"dmlh" + u32(size - 12)
 struct.pack_into("<I", b, hdrl_junk + 20, len(frames) + 1)
-save(verify, "ffmpeg-mjpeg-opendml-avix.avi", bytes(b) + b"RIFF" + u32(len(form)) + form)
+save(verify, "ffmpeg-mjpeg-opendml-avix", bytes(b) + b"RIFF" + u32(len(form)) + form)
 PY
 du -sh "$verify" "$repair"

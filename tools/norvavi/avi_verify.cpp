@@ -173,7 +173,14 @@ class Verifier {
     const std::string name = isList ? "LIST " + FourCCText(type) : FourCCText(id);
     if (isList) {
       Context inner = Context::kOther;
-      if (context == Context::kForm && type == FourCCValue("hdrl")) inner = Context::kHeaders;
+      if (context == Context::kForm && type == FourCCValue("hdrl")) {
+        // Readers take the headers before 'movi' and stop there.
+        if (seenHeaders_)
+          Problem(name, at, "a second header list; readers take the first");
+        else
+          inner = Context::kHeaders;
+        seenHeaders_ = true;
+      }
       if (context == Context::kForm && type == FourCCValue("movi")) {
         inner = Context::kMovie;
         if (firstForm) {
@@ -494,7 +501,7 @@ class Verifier {
   std::set<int> keysAsDb_, deltasAsDc_;
   std::uint64_t moviCode_ = 0, indexAt_ = 0, indexEnd_ = 0, avihAt_ = 0;
   std::uint32_t indexSize_ = 0, dmlhFrames_ = 0;
-  bool haveMovi_ = false;
+  bool haveMovi_ = false, seenHeaders_ = false;
 };
 
 }  // namespace
