@@ -60,7 +60,7 @@ struct Plan {
 
 class Planner {
  public:
-  Planner(ByteReader& file, Plan& plan) : f_(file), p_(plan) {}
+  Planner(FileReader& file, Plan& plan) : f_(file), p_(plan) {}
 
   void Run() {
     const std::uint64_t size = f_.size();
@@ -225,7 +225,7 @@ class Planner {
     }
   }
 
-  ByteReader& f_;
+  FileReader& f_;
   Plan& p_;
 };
 

@@ -10,8 +10,8 @@
 
 namespace norv::cli {
 
-// What the AVI checker and the repair read from: a file, or bytes held in
-// memory (the fuzz targets read through one that checks every request).
+// What the AVI checker reads from: a file, or bytes held in memory (the
+// fuzz targets read through one that checks every request).
 class ByteReader {
  public:
   virtual ~ByteReader() = default;
