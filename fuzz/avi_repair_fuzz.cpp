@@ -5,7 +5,6 @@
 // does to another file, and no scratch file is left behind either way.
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 #include "fuzz/avi_fuzz.h"
@@ -18,13 +17,10 @@ namespace fs = std::filesystem;
 
 constexpr const char* kStillUnsound = "would still not be sound: ";
 
+// Made for each input and removed after it (libFuzzer does not always run
+// exit handlers); a failing input leaves its files there to look at.
 const fs::path& Folder() {
-  static const fs::path folder = [] {
-    fs::path p = "/dev/shm/norv-fuzz-repair-" + std::to_string(::getpid());
-    fs::create_directories(p);
-    std::atexit([] { fs::remove_all(Folder()); });
-    return p;
-  }();
+  static const fs::path folder = "/dev/shm/norv-fuzz-repair-" + std::to_string(::getpid());
   return folder;
 }
 
@@ -44,8 +40,8 @@ void Write(const std::string& path, const std::uint8_t* data, std::size_t size) 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using norv::cli::RepairAvi;
   const fs::path& folder = Folder();
+  fs::create_directories(folder);
   const std::string in = folder / "in.avi", out = folder / "out.avi", again = folder / "again.avi";
-  fs::remove(out);
   Write(in, data, size);
   const std::vector<std::uint8_t> input(data, data + size);
 
@@ -102,5 +98,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                  "in place differs from to another file: %s", inPlace.message.c_str());
   AVI_FUZZ_CHECK(FilesIn(folder) == (copy.status == 0 ? 2u : 1u), "files left behind: %s",
                  inPlace.message.c_str());
+  fs::remove_all(folder);
   return 0;
 }

@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string fromFile = norv::cli::FormatReportJson(norv::cli::VerifyAvi(path));
     AVI_FUZZ_CHECK(fromFile == json, "from the file:\n%s\nfrom memory:\n%s", fromFile.c_str(),
                    json.c_str());
+    std::remove(path.c_str());
   }
   return 0;
 }
