@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,29 @@ class BoundedReader final : public norv::cli::ByteReader {
   std::size_t readsLeft_;
   std::uint64_t bytesLeft_;
 };
+
+extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t max);
+
+// Sizes just short of 4 GiB make a 32-bit sum wrap around to before the
+// chunk, and random mutation seldom makes them: after a usual mutation, one
+// in eight inputs gets such a size written over one of its chunks' sizes.
+inline std::size_t MutateWithWrappingSizes(std::uint8_t* data, std::size_t size, std::size_t max,
+                                           unsigned seed) {
+  size = LLVMFuzzerMutate(data, size, max);
+  std::minstd_rand random(seed);
+  if (random() % 8 != 0) return size;
+  std::vector<std::size_t> fields;  // of the chunks a forward walk meets
+  for (std::size_t at = 12; at + 8 <= size;) {
+    fields.push_back(at + 4);
+    const std::uint32_t id = norv::cli::Le32(data + at), n = norv::cli::Le32(data + at + 4);
+    at += (id == norv::cli::kList || id == norv::cli::kRiff) ? 12 : 8 + std::size_t{n} + (n & 1);
+  }
+  if (size >= 8) fields.push_back(4);
+  if (fields.empty()) return size;
+  const std::size_t field = fields[random() % fields.size()];
+  norv::cli::PutLe32(data + field, 0xFFFFFFFFu - static_cast<std::uint32_t>(random() % 4096));
+  return size;
+}
 
 inline std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
   std::vector<std::uint8_t> bytes;

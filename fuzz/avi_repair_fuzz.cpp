@@ -101,3 +101,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::remove_all(folder);
   return 0;
 }
+
+extern "C" std::size_t LLVMFuzzerCustomMutator(std::uint8_t* data, std::size_t size,
+                                               std::size_t max, unsigned seed) {
+  return MutateWithWrappingSizes(data, size, max, seed);
+}
