@@ -158,6 +158,18 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
     expect(b, field, false);
   }
 
+  // A second header list after the index, announcing other streams: readers
+  // stop reading headers at 'movi', so the first one holds and this one is
+  // named, not counted.
+  b = good;
+  const auto* hdrl = w.Find("LIST", "hdrl");
+  Bytes second(good.begin() + hdrl->headerOffset,
+               good.begin() + hdrl->headerOffset + 8 + hdrl->size);
+  Put32(second, w.Find("avih")->headerOffset - hdrl->headerOffset + 8 + 24, 7);
+  b.insert(b.end(), second.begin(), second.end());
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+  expect(b, "LIST 'hdrl'", true);
+
   // An odd chunk without its pad byte: shorten a video chunk by one byte
   // and fix every size and offset, so that only the pad is missing.
   const auto* chunk = [&] {
@@ -343,6 +355,16 @@ TEST(Repair, RefusesWhatItDoesNotUnderstand) {
   Bytes ffmpegCut = CutOff(ReadFileBytes(dir.File("ffmpeg.avi")), 20000);
   Bytes garbage = CutOff(full, moviAt + 30000);
   std::memcpy(&garbage[moviAt + 12], "zzzz", 4);
+  // Headers the repair copies as they stand, wrong in ways verify names: the
+  // last stream list running past 'hdrl', and the main header's stream count.
+  const Bytes cut = CutOff(full, moviAt + 30000);
+  Bytes overrun = cut, streams = cut;
+  const norv::test::WalkedChunk* lastStream = nullptr;
+  for (const auto& c : w.chunks)
+    if (c.id == "LIST" && c.type == "strl") lastStream = &c;
+  ASSERT_NE(lastStream, nullptr);
+  Put32(overrun, lastStream->headerOffset + 4, lastStream->size + 64);
+  Put32(streams, w.Find("avih")->headerOffset + 8 + 24, 3);
 
   const std::vector<std::pair<Bytes, std::string>> cases = {
       {full, "finished"},
@@ -350,6 +372,8 @@ TEST(Repair, RefusesWhatItDoesNotUnderstand) {
       {ReadFileBytes(std::string(NORV_SOURCE_DIR) + "/README.md"), "not a RIFF 'AVI '"},
       {ffmpegCut, "layout this plug-in does not write"},
       {garbage, "unrecognised chunk 'zzzz'"},
+      {overrun, "would still not be sound: LIST 'strl' size"},
+      {streams, "would still not be sound: avih streams"},
   };
   const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
   for (const auto& [bytes, why] : cases) {
@@ -383,6 +407,40 @@ TEST(Repair, InPlaceReplacesTheFileAndLeavesNothingBehind) {
   const std::size_t kept = WalkAvi(fixed).Find("idx1")->headerOffset;
   EXPECT_TRUE(std::equal(fixed.begin() + moviData, fixed.begin() + kept, full.begin() + moviData));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// What the repair fuzz target found (fuzz/corpus/avi_repair/finding-*): each
+// file is refused and left as it was, or repaired into a file that verify
+// calls sound and whose main header announces the frames the repair reports.
+TEST(Repair, FuzzFindingsAreRefusedOrRepairedAsReported) {
+  TempDir dir;
+  const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
+  int findings = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(NORV_SOURCE_DIR) +
+                                                               "/fuzz/corpus/avi_repair")) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("finding-", 0) != 0) continue;
+    ++findings;
+    SCOPED_TRACE(name);
+    const Bytes bytes = ReadFileBytes(entry.path().string());
+    WriteFileBytes(in, bytes);
+    std::filesystem::remove(out);
+    const auto result = RepairAvi({in, out, false});
+    EXPECT_EQ(ReadFileBytes(in), bytes);
+    if (result.status != 0) {
+      EXPECT_EQ(result.status, 1);
+      EXPECT_NE(result.message.find("nothing changed"), std::string::npos) << result.message;
+      EXPECT_FALSE(std::filesystem::exists(out));
+      continue;
+    }
+    const auto report = VerifyAvi(out);
+    EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
+    EXPECT_EQ(result.videoFrames, report.totalFrames) << result.message;
+    std::uint64_t chunks = 0;
+    for (const auto& s : report.streams) chunks += s.chunks;
+    EXPECT_EQ(result.chunksKept, chunks) << result.message;
+  }
+  EXPECT_GE(findings, 3);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <vector>
 
+#include "tools/norvavi/avi_verify.h"
 #include "tools/norvavi/odml_repair.h"
 #include "tools/norvavi/riff_reader.h"
 
@@ -106,8 +107,10 @@ class Planner {
 
  private:
   void ReadHeaders(std::uint64_t at, std::uint64_t end) {
-    std::uint8_t h[12];
-    while (at + 8 <= end && f_.ReadAt(at, h, std::min<std::uint64_t>(12, end - at))) {
+    while (at + 8 <= end) {
+      // A list type cut off by the end of 'hdrl' reads as 0, not as the last one's.
+      std::uint8_t h[12] = {};
+      if (!f_.ReadAt(at, h, std::min<std::uint64_t>(12, end - at))) break;
       const std::uint32_t id = Le32(h), n = Le32(h + 4);
       const std::uint64_t next = at + 8 + n + (n & 1);
       if (id == FourCCValue("avih") && n >= 40) {
@@ -286,6 +289,19 @@ bool WriteFinished(FileReader& in, const Plan& plan, const std::string& target, 
   ok = ok && ::fsync(fd) == 0;
   const int saved = errno;
   ok = ::close(fd) == 0 && ok;
+  if (ok) {
+    // What the repair copies as it stands (stream counts, rates, header
+    // sizes) may still be wrong: such a file is refused, not handed back.
+    const VerifyReport check = VerifyAvi(temp);
+    if (check.readable && !check.sound()) {
+      const VerifyFinding& p = check.problems.front();
+      *error =
+          "not repaired, nothing changed: the finished file would still not be sound: " + p.field +
+          " (at " + std::to_string(p.offset) + "): " + p.message;
+      ::unlink(temp.c_str());
+      return false;
+    }
+  }
   if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
   *error = "writing " + target + " failed: " + std::strerror(ok ? errno : saved);
   ::unlink(temp.c_str());
@@ -335,8 +351,10 @@ RepairResult RepairAvi(const RepairOptions& options) {
     result.status = 1;
     return result;
   }
+  // The frames counted are those the main header now announces: the first video stream's.
+  bool video = false;
   for (const StreamInfo& s : plan.streams) {
-    if (s.type == "vids" && result.videoFrames == 0) result.videoFrames = s.chunks;
+    if (s.type == "vids" && !video) result.videoFrames = s.chunks, video = true;
     if (s.type == "auds") result.audioBytes += s.bytes;
   }
   result.chunksKept = plan.chunks;

@@ -9,7 +9,9 @@
 // file that is already finished, sizes that make no sense, a layout other
 // than the plug-in's, e.g. JUNK, OpenDML or INFO lists) is refused with a
 // message and nothing is written: only in the plug-in's own layout do the
-// chunk ids tell key frames ('##db') from the others ('##dc').
+// chunk ids tell key frames ('##db') from the others ('##dc'). So is a file
+// whose finished copy `norvavi verify` would still find fault with, for what
+// the repair copies as it stands (stream counts, rates, header sizes).
 #pragma once
 
 #include <cstdint>

@@ -42,7 +42,7 @@ enum class Context { kForm, kHeaders, kStream, kOpenDml, kMovie, kRecord, kOther
 
 class Verifier {
  public:
-  Verifier(FileReader& file, VerifyReport& report) : file_(file), r_(report) {}
+  Verifier(ByteReader& file, VerifyReport& report) : file_(file), r_(report) {}
 
   void Run() {
     WalkForms();
@@ -174,7 +174,14 @@ class Verifier {
     const std::string name = isList ? "LIST " + FourCCText(type) : FourCCText(id);
     if (isList) {
       Context inner = Context::kOther;
-      if (context == Context::kForm && type == FourCCValue("hdrl")) inner = Context::kHeaders;
+      if (context == Context::kForm && type == FourCCValue("hdrl")) {
+        // Readers take the headers before 'movi' and stop there.
+        if (seenHeaders_)
+          Problem(name, at, "a second header list; readers take the first");
+        else
+          inner = Context::kHeaders;
+        seenHeaders_ = true;
+      }
       if (context == Context::kForm && type == FourCCValue("movi")) {
         inner = Context::kMovie;
         if (firstForm) {
@@ -488,14 +495,14 @@ class Verifier {
       Note(field, at, text + " (an export that ended early; readers go by the index)");
   }
 
-  FileReader& file_;
+  ByteReader& file_;
   VerifyReport& r_;
   std::vector<MoviItem> items_;
   std::vector<std::uint64_t> strhAt_;
   std::set<int> keysAsDb_, deltasAsDc_;
   std::uint64_t moviCode_ = 0, indexAt_ = 0, indexEnd_ = 0, avihAt_ = 0;
   std::uint32_t indexSize_ = 0, dmlhFrames_ = 0;
-  bool haveMovi_ = false;
+  bool haveMovi_ = false, seenHeaders_ = false;
 };
 
 }  // namespace
@@ -505,6 +512,12 @@ VerifyReport VerifyAvi(const std::string& path) {
   report.path = path;
   FileReader file;
   if (!file.Open(path, &report.error)) return report;
+  return VerifyAvi(file, path);
+}
+
+VerifyReport VerifyAvi(ByteReader& file, const std::string& path) {
+  VerifyReport report;
+  report.path = path;
   report.readable = true;
   report.fileSize = file.size();
   Verifier(file, report).Run();

@@ -16,6 +16,8 @@
 
 namespace norv::cli {
 
+class ByteReader;
+
 struct VerifyFinding {
   std::string field;  // what is wrong, named as a reader would look for it
   std::uint64_t offset = 0;
@@ -61,6 +63,8 @@ struct VerifyReport {
 };
 
 VerifyReport VerifyAvi(const std::string& path);
+// The same walk over any reader; `path` only names the file in the report.
+VerifyReport VerifyAvi(ByteReader& file, const std::string& path);
 
 std::string FormatReport(const VerifyReport& report);
 std::string FormatReportJson(const VerifyReport& report);

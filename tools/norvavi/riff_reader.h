@@ -10,18 +10,27 @@
 
 namespace norv::cli {
 
-class FileReader {
+// What the AVI checker reads from: a file, or bytes held in memory (the
+// fuzz targets read through one that checks every request).
+class ByteReader {
+ public:
+  virtual ~ByteReader() = default;
+  virtual std::uint64_t size() const = 0;
+  // False when fewer than n bytes stand at `at`.
+  virtual bool ReadAt(std::uint64_t at, void* out, std::size_t n) = 0;
+};
+
+class FileReader final : public ByteReader {
  public:
   FileReader() = default;
-  ~FileReader();
+  ~FileReader() override;
   FileReader(const FileReader&) = delete;
   FileReader& operator=(const FileReader&) = delete;
 
   // False with a message when the file cannot be opened for reading.
   bool Open(const std::string& path, std::string* error);
-  std::uint64_t size() const { return size_; }
-  // False when fewer than n bytes stand at `at`.
-  bool ReadAt(std::uint64_t at, void* out, std::size_t n);
+  std::uint64_t size() const override { return size_; }
+  bool ReadAt(std::uint64_t at, void* out, std::size_t n) override;
   int fd() const { return fd_; }
 
  private:
