@@ -33,7 +33,7 @@ struct Chunk {
 
 class IndexChecker {
  public:
-  IndexChecker(FileReader& file, VerifyReport& report) : file_(file), r_(report) {}
+  IndexChecker(ByteReader& file, VerifyReport& report) : file_(file), r_(report) {}
 
   OpenDmlIndexSummary Run() {
     WalkForms();
@@ -189,7 +189,7 @@ class IndexChecker {
       Problem(field, at, Text("duration %" PRIu64 "; the index covers %" PRIu64, duration, ticks));
   }
 
-  FileReader& file_;
+  ByteReader& file_;
   VerifyReport& r_;
   OpenDmlIndexSummary summary_;
   std::vector<std::uint64_t> superIndexes_;  // per stream list: its 'indx', or 0
@@ -199,7 +199,7 @@ class IndexChecker {
 
 }  // namespace
 
-OpenDmlIndexSummary CheckOpenDmlIndexes(FileReader& file, VerifyReport& report) {
+OpenDmlIndexSummary CheckOpenDmlIndexes(ByteReader& file, VerifyReport& report) {
   return IndexChecker(file, report).Run();
 }
 

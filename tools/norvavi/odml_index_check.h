@@ -20,6 +20,6 @@ struct OpenDmlIndexSummary {
 };
 
 // Adds what disagrees to the report's problems.
-OpenDmlIndexSummary CheckOpenDmlIndexes(FileReader& file, VerifyReport& report);
+OpenDmlIndexSummary CheckOpenDmlIndexes(ByteReader& file, VerifyReport& report);
 
 }  // namespace norv::cli
