@@ -22,6 +22,7 @@ struct MakeOptions {
   std::string profile;
   std::string plugin;
   bool quiet = false;
+  bool force = false;  // overwrite an existing OUT.wav with --hardware 0
 };
 
 // Applies the host state the options describe (video standard, hardware,
