@@ -147,6 +147,11 @@ TEST(Interrupt, FinishesAPlayableMovieAndSaysHowManyFrames) {
     EXPECT_GT(frames, 10);
     EXPECT_LT(frames, 15000);
     EXPECT_EQ(CountVideoFrames(out), frames) << hardware;
+    // The headers tell the length the file has, not the one asked for.
+    EXPECT_EQ(RunCommand("ffprobe -v error -select_streams v -show_entries stream=nb_frames -of "
+                         "csv=p=0 " +
+                         out),
+              std::to_string(frames) + "\n");
     EXPECT_EQ(norv::test::VerifyMovie(out), "") << hardware;
     // The sound runs with the picture, up to the last interleave period.
     const double seconds = frames / 25.0;

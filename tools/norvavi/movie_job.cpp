@@ -19,6 +19,7 @@
 #include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/host_settings.h"
 #include "tools/norvavi/job_guard.h"
+#include "tools/norvavi/length_fixup.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/progress.h"
 #include "tools/norvavi/request_check.h"
@@ -72,8 +73,13 @@ bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
   return ReportCheck(check);
 }
 
-// The movie was finished early: how much of it the file holds.
+// The movie was finished early: its headers made to tell its true length,
+// and how much of it the file holds.
 int ReportInterrupted(const std::string& output, std::uint32_t asked) {
+  std::string error;
+  if (!SetLengthsToContents(output, &error))
+    std::fprintf(stderr, "norvavi: the headers still announce %u frames: %s\n", asked,
+                 error.c_str());
   const VerifyReport report = VerifyAvi(output);
   std::uint64_t frames = 0;
   for (const VerifiedStream& stream : report.streams)
