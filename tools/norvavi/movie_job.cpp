@@ -229,14 +229,15 @@ int MakeMovie(const MakeOptions& o) {
     progress.Update(i + 1);
   }
   progress.Finish();
-  // Only now: a frame may still have been waiting for its audio.
-  stopAudio = JobGuard::Interrupted();
+  // Only now: a frame may still have been waiting for its audio. A movie
+  // that ended early needs none of the audio still to come.
+  stopAudio = result != 0 || JobGuard::Interrupted();
   if (audioThread.joinable()) audioThread.join();
   plugin.MakeMovieCloseCompression(session, 0);
   plugin.MakeMovieDeleteContext(&session);
   OfferPaletteSource(nullptr, nullptr);
   if (!wavePath.empty()) std::filesystem::remove(wavePath);
-  if (result == 0 && audioFailed && !stopAudio) result = Fail("the plug-in did not take the audio");
+  if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
   if (result == 0 && JobGuard::Interrupted()) return ReportInterrupted(o.output, hostFrames);
   if (result == 0 && !o.quiet) {
     std::error_code ec;
