@@ -36,7 +36,7 @@ void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
 std::string MakeMovie(const TempDir& dir, const std::string& name, const std::string& sets) {
   const std::string path = dir.File(name);
   int status = 0;
-  RunCommand(kNorvavi + " make -q " + path + " --set width=32 --set height=24" + sets, &status);
+  RunCommand(kNorvavi + " make -q " + path + " --set width=32 --set height=32" + sets, &status);
   EXPECT_EQ(status, 0);
   return path;
 }

@@ -90,17 +90,4 @@ TEST(Norvavi, PresetMakesTheSameMovieAsTheSameSettings) {
   EXPECT_NE(status, 0);
 }
 
-TEST(Norvavi, RefusedMovieExitsNonZeroWithTheMessage) {
-  TempDir dir;
-  int status = 0;
-  const std::string err = RunCommand(
-      kNorvavi + " make -q " + dir.File("x.avi") + " --set colorFormat=32 2>&1", &status);
-  EXPECT_NE(status, 0);
-  EXPECT_NE(err.find("refused"), std::string::npos);
-  const std::string noDir =
-      RunCommand(kNorvavi + " make -q " + dir.File("none/x.avi") + " --audio none 2>&1", &status);
-  EXPECT_NE(status, 0);
-  EXPECT_NE(noDir.find("Fail to create new avi file!"), std::string::npos);
-}
-
 }  // namespace

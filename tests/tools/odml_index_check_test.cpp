@@ -140,7 +140,7 @@ TEST(NorvaviOpenDml, TheOptionHoldsForOneMovie) {
   auto make = [&](const std::string& name, const std::string& options) {
     int status = -1;
     norv::test::RunCommand(norvavi + " make -q " + dir.File(name) +
-                               " --duration 1 --set width=32 --set height=24 --profile " + profile +
+                               " --duration 1 --set width=32 --set height=32 --profile " + profile +
                                options,
                            &status);
     EXPECT_EQ(status, 0);

@@ -32,10 +32,4 @@ bool BuildSettings(const PluginExports& plugin, const MakeOptions& options, AviS
 // size and rate, kind 1 so that the summary compares with it.
 void MakeProject(const PluginExports& plugin, ProjectSettings* project);
 
-// `norvavi info`: prints the plug-in's summary of the settings.
-int PrintSettingsInfo(const MakeOptions& options, bool withProject);
-// `norvavi defaults OUT.ostavi`: writes the settings (defaults unless
-// --preset/--set say otherwise) as a video preset.
-int WriteSettingsPreset(const MakeOptions& options, const std::string& path);
-
 }  // namespace norv::cli

@@ -1,11 +1,14 @@
 // norvavi: the command-line host. It loads NorvAvi.so and drives it through
 // its exports, as the video editor would.
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
 #include "tools/norvavi/avi_repair.h"
-#include "tools/norvavi/avi_verify.h"
-#include "tools/norvavi/host_settings.h"
+#include "tools/norvavi/lookup_commands.h"
 #include "tools/norvavi/movie_job.h"
 #include "tools/norvavi/settings_command.h"
 
@@ -14,7 +17,8 @@ namespace {
 // What every command shares: the settings it starts from and the host it plays.
 void AddHostOptions(CLI::App* command, norv::cli::MakeOptions* o) {
   command->add_option("--preset", o->preset, "start from this video preset (.ostavi)");
-  command->add_option("--set", o->sets, "set a settings field: FIELD=VALUE (repeatable)");
+  command->add_option("--set", o->sets,
+                      "set a settings field: FIELD=VALUE (repeatable; norvavi fields lists them)");
   command->add_option("--ntsc", o->ntsc, "host video standard: 1 NTSC, 0 PAL")
       ->check(CLI::Range(0, 1));
   command
@@ -31,11 +35,13 @@ void AddHostOptions(CLI::App* command, norv::cli::MakeOptions* o) {
 int main(int argc, char** argv) {
   CLI::App app{"norvavi - make AVI movies through the NorvAvi plug-in"};
   app.require_subcommand(0, 1);
+  app.fallthrough();
+  bool verbose = false;
+  app.add_flag("-v,--verbose", verbose, "let the media libraries report what they notice");
 
   norv::cli::MakeOptions make;
-  make.output = "norvavi-demo.avi";
-  auto* makeCmd = app.add_subcommand("make", "make a movie (the default: a 5-second demo)");
-  makeCmd->add_option("OUT", make.output, "output file, ending in .avi");
+  auto* makeCmd = app.add_subcommand("make", "make a movie");
+  makeCmd->add_option("OUT", make.output, "output file, ending in .avi")->required();
   AddHostOptions(makeCmd, &make);
   makeCmd->add_option("--video", make.video, "pattern, or a video file to convert (- for stdin)");
   makeCmd->add_option("--audio", make.audio,
@@ -53,13 +59,20 @@ int main(int argc, char** argv) {
   makeCmd->add_flag("--same-as-project", make.sameAsProject, "frames arrive at the project's rate");
   makeCmd->add_flag("--opendml", make.openDml,
                     "go on past 4 GiB in OpenDML (AVI 2.0) forms instead of stopping");
+  makeCmd->add_flag("--force", make.force,
+                    "with --hardware 0, overwrite an existing OUT.wav (it is removed afterwards)");
   makeCmd->add_flag("-q,--quiet", make.quiet, "no progress and no closing line");
+  makeCmd->footer(
+      "Exit status: 0 written, 1 failed, 2 refused (nothing written), 128+N stopped by "
+      "signal N (an interrupted movie is finished and plays).");
 
   norv::cli::MakeOptions info;
   bool noProject = false;
+  bool infoJson = false;
   auto* infoCmd = app.add_subcommand("info", "print the plug-in's summary of the settings");
   AddHostOptions(infoCmd, &info);
   infoCmd->add_flag("--no-project", noProject, "summarise without a project to compare with");
+  infoCmd->add_flag("--json", infoJson, "the summary and every field, as JSON");
 
   norv::cli::MakeOptions defaults;
   std::string presetPath;
@@ -68,11 +81,24 @@ int main(int argc, char** argv) {
   defaultsCmd->add_option("OUT", presetPath, "preset file (.ostavi)")->required();
   AddHostOptions(defaultsCmd, &defaults);
 
+  norv::cli::MakeOptions fieldsHost;
+  bool fieldsJson = false;
+  auto* fieldsCmd =
+      app.add_subcommand("fields", "list every --set field: type, allowed values, default");
+  AddHostOptions(fieldsCmd, &fieldsHost);
+  fieldsCmd->add_flag("--json", fieldsJson, "as JSON");
+
+  bool compressorsJson = false;
+  auto* compressorsCmd =
+      app.add_subcommand("compressors", "list the installed compressors and what each one takes");
+  compressorsCmd->add_flag("--json", compressorsJson, "as JSON");
+
   std::string verifyPath;
   bool verifyJson = false;
   auto* verifyCmd = app.add_subcommand("verify", "check an AVI file; exit 0 when it is sound");
   verifyCmd->add_option("FILE", verifyPath, "the AVI file")->required();
   verifyCmd->add_flag("--json", verifyJson, "report as JSON");
+  verifyCmd->footer("Exit status: 0 sound, 1 problems, 2 unreadable or not an AVI file.");
 
   norv::cli::RepairOptions repair;
   auto* repairCmd = app.add_subcommand("repair", "finish an AVI file whose export was cut off");
@@ -98,11 +124,19 @@ int main(int argc, char** argv) {
     const int code = app.exit(e);
     return code == 0 ? 0 : 2;
   }
-  if (verifyCmd->parsed()) return norv::cli::RunVerify(verifyPath, verifyJson);
+  // The libraries' warnings (deprecated pixel formats, guessed channel
+  // layouts) are about their inner workings; norvavi says what matters.
+  av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
+
+  if (makeCmd->parsed()) return norv::cli::MakeMovie(make);
+  if (verifyCmd->parsed()) return norv::cli::RunVerifyCommand(verifyPath, verifyJson);
   if (repairCmd->parsed()) return norv::cli::RunRepair(repair);
   if (settingsCmd->parsed()) return norv::cli::RunSettingsCommand(edit, editPath, argc, argv);
-  if (infoCmd->parsed()) return norv::cli::PrintSettingsInfo(info, !noProject);
-  if (defaultsCmd->parsed()) return norv::cli::WriteSettingsPreset(defaults, presetPath);
-  // With no command the demo movie is made, so that the program shows what it does.
-  return norv::cli::MakeMovie(make);
+  if (infoCmd->parsed()) return norv::cli::RunInfo(info, !noProject, infoJson);
+  if (defaultsCmd->parsed()) return norv::cli::RunDefaults(defaults, presetPath);
+  if (fieldsCmd->parsed()) return norv::cli::RunFields(fieldsHost, fieldsJson);
+  if (compressorsCmd->parsed()) return norv::cli::RunCompressors(compressorsJson);
+  // No command: what there is to do.
+  std::printf("%s", app.help().c_str());
+  return 0;
 }

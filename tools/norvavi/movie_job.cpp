@@ -13,13 +13,18 @@
 #include "hoststub/norv_host.h"
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
+#include "tools/norvavi/audio_push.h"
 #include "tools/norvavi/audio_source.h"
 #include "tools/norvavi/avi_verify.h"
 #include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/host_settings.h"
+#include "tools/norvavi/job_guard.h"
+#include "tools/norvavi/length_fixup.h"
 #include "tools/norvavi/movie_sources.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/prefetching_source.h"
+#include "tools/norvavi/progress.h"
+#include "tools/norvavi/request_check.h"
 #include "tools/norvavi/scoped_profile.h"
 #include "tools/norvavi/video_source.h"
 
@@ -35,20 +40,75 @@ std::uint64_t FramesInMovie(const std::string& path, std::uint64_t rendered) {
   return rendered;
 }
 
-void Progress(bool show, std::uint32_t done, std::uint32_t total) {
-  if (!show || total == 0) return;
-  const int width = 40;
-  const int filled = static_cast<int>(static_cast<std::uint64_t>(done) * width / total);
-  std::fprintf(stderr, "\r[%.*s%*s] %3u%% %u/%u", filled,
-               "########################################", width - filled, "",
-               static_cast<unsigned>(static_cast<std::uint64_t>(done) * 100 / total), done, total);
-  if (done == total) std::fputc('\n', stderr);
-  std::fflush(stderr);
-}
-
 int Fail(const std::string& message) {
   std::fprintf(stderr, "norvavi: %s\n", message.c_str());
   return 1;
+}
+
+// An interrupt before the movie was begun: the shell's status for the signal.
+int Stopped(const std::string& message) {
+  std::fprintf(stderr, "norvavi: %s\n", message.c_str());
+  return 128 + JobGuard::Signal();
+}
+
+// The inputs named on the command line, checked before any is opened: an
+// input that the movie would overwrite is refused by name, not reported
+// later as a file that cannot be read. Whether OUT.wav may be overwritten
+// waits for the settings, which tell whether the movie has sound.
+bool CheckInputsFirst(const MakeOptions& o) {
+  std::string waveFile;
+  if (!o.hardware) {
+    waveFile = std::filesystem::path(o.output).replace_extension(".wav").string();
+    std::error_code ec;
+    if (std::filesystem::equivalent(waveFile, o.audio, ec)) waveFile.clear();  // used in place
+  }
+  std::vector<std::string> inputs = {o.preset, o.profile};
+  if (o.video != "pattern") inputs.push_back(o.video);
+  if (o.audio != "tone" && o.audio != "none") inputs.push_back(o.audio);
+  MovieCheck check;
+  CheckUserFiles(o.output, waveFile, inputs, /*force=*/true, &check);
+  return ReportCheck(check);
+}
+
+// Every reason the movie cannot be made, or would destroy a file of the
+// user's, said before anything is written.
+bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
+                        const AviSettings& settings) {
+  const bool withAudio = MovieHasAudio(settings);
+  MovieCheck check = CheckMovie(request, settings, withAudio, o.openDml);
+  std::string waveFile;
+  if (withAudio && !o.hardware) {
+    waveFile = std::filesystem::path(o.output).replace_extension(".wav").string();
+    std::error_code ec;
+    if (std::filesystem::equivalent(waveFile, o.audio, ec)) waveFile.clear();  // used in place
+  }
+  std::vector<std::string> inputs = {o.preset, o.profile};
+  if (o.video != "pattern") inputs.push_back(o.video);
+  if (o.audio != "tone" && o.audio != "none") inputs.push_back(o.audio);
+  if (settings.colorFormat == kColorPaletteFile)
+    inputs.emplace_back(settings.paletteFile,
+                        strnlen(settings.paletteFile, sizeof settings.paletteFile));
+  CheckUserFiles(o.output, waveFile, inputs, o.force, &check);
+  return ReportCheck(check);
+}
+
+// The movie was finished early: its headers made to tell its true length,
+// and how much of it the file holds.
+int ReportInterrupted(const std::string& output, std::uint32_t asked) {
+  std::string error;
+  if (!SetLengthsToContents(output, &error))
+    std::fprintf(stderr, "norvavi: the headers still announce %u frames: %s\n", asked,
+                 error.c_str());
+  const VerifyReport report = VerifyAvi(output);
+  std::uint64_t frames = 0;
+  for (const VerifiedStream& stream : report.streams)
+    if (stream.type == "vids") frames = stream.chunks;
+  std::fprintf(stderr,
+               "norvavi: interrupted: %s is finished and plays, with %llu of the %u frames "
+               "(%llu bytes)\n",
+               output.c_str(), static_cast<unsigned long long>(frames), asked,
+               static_cast<unsigned long long>(report.fileSize));
+  return 128 + JobGuard::Signal();
 }
 
 }  // namespace
@@ -78,6 +138,7 @@ int MakeMovie(const MakeOptions& o) {
   std::string error;
   if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))
     return Fail(error);
+  if (!CheckInputsFirst(o)) return 2;
   StdinSpool spool;
   MovieSources sources;
   if (!ResolveSources(o, &spool, &sources, &error)) return Fail(error);
@@ -109,6 +170,7 @@ int MakeMovie(const MakeOptions& o) {
     request.endTime = static_cast<std::uint32_t>(std::llround(seconds * 1000.0));
   }
   request.sameAsProject = o.sameAsProject ? 1 : 0;
+  if (!CheckBeforeWriting(o, request, settings)) return 2;
 
   std::unique_ptr<VideoSource> video = OpenVideo(sources, &error);
   if (!video) return Fail(error);
@@ -121,6 +183,11 @@ int MakeMovie(const MakeOptions& o) {
   const std::uint64_t spanMs = request.endTime - request.startTime;
   std::unique_ptr<AudioSource> audio;
   std::string wavePath;
+  JobGuard guard;
+  if (withAudio && !guard.LockFolder(std::filesystem::path(o.output).parent_path().string()))
+    return Stopped("interrupted while waiting; nothing was written");
+  // The plug-in leaves it behind when it does not delete it itself.
+  if (withAudio) guard.AddTemporary(TemporaryAudioPath(o.output));
   if (withAudio) {
     if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
     audio = OpenAudio(sources, o.hardware ? pushed : pcm, request.startTime, &error);
@@ -132,10 +199,14 @@ int MakeMovie(const MakeOptions& o) {
       std::error_code ec;
       if (std::filesystem::equivalent(wavePath, sources.audioPath, ec))
         wavePath.clear();  // the user's own file is already in place
-      else if (!WriteWaveFile(wavePath, pcm, *audio, AudioBytes(pcm, spanMs), &error))
-        return Fail(error);
+      else {
+        guard.AddTemporary(wavePath);
+        if (!WriteWaveFile(wavePath, pcm, *audio, AudioBytes(pcm, spanMs), &error))
+          return Fail(error);
+      }
     }
   }
+  if (JobGuard::Interrupted()) return Stopped("interrupted; nothing was written");
 
   void* session = plugin.MakeMovieGetContext(&request);
   if (session == nullptr) {
@@ -152,10 +223,11 @@ int MakeMovie(const MakeOptions& o) {
   // The host's audio thread pushes the mix in tenths of a second while the
   // video thread renders; the plug-in waits for audio it needs.
   std::atomic<bool> audioFailed{false};
+  std::atomic<bool> stopAudio{false};
   std::thread audioThread;
   if (withAudio && o.hardware) {
     audioThread = std::thread([&] {
-      if (!PushAudio(plugin, session, *audio, pushed, AudioBytes(pushed, spanMs)))
+      if (!PushAudioUntil(plugin, session, *audio, pushed, AudioBytes(pushed, spanMs), stopAudio))
         audioFailed = true;
     });
   }
@@ -170,9 +242,9 @@ int MakeMovie(const MakeOptions& o) {
                                   static_cast<std::size_t>(height));
   video = PrefetchFrames(std::move(video),
                          {request.startTime, hostRate, hostFrames, width, height, rowBytes});
-  const bool showProgress = !o.quiet && ::isatty(2);
+  Progress progress(hostFrames, !o.quiet && ::isatty(2));
   int result = 0;
-  for (std::uint32_t i = 0; i < hostFrames; ++i) {
+  for (std::uint32_t i = 0; i < hostFrames && !JobGuard::Interrupted(); ++i) {
     const auto t =
         static_cast<std::uint32_t>(request.startTime + static_cast<double>(i) * 1000.0 / hostRate);
     if (!video->Render(t, width, height, rowBytes, frame.data())) {
@@ -186,14 +258,19 @@ int MakeMovie(const MakeOptions& o) {
                             : "cannot write frame " + std::to_string(i + 1));
       break;
     }
-    Progress(showProgress, i + 1, hostFrames);
+    progress.Update(i + 1);
   }
+  progress.Finish();
+  // Only now: a frame may still have been waiting for its audio. A movie
+  // that ended early needs none of the audio still to come.
+  stopAudio = result != 0 || JobGuard::Interrupted();
   if (audioThread.joinable()) audioThread.join();
   plugin.MakeMovieCloseCompression(session, 0);
   plugin.MakeMovieDeleteContext(&session);
   OfferPaletteSource(nullptr, nullptr);
   if (!wavePath.empty()) std::filesystem::remove(wavePath);
   if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
+  if (result == 0 && JobGuard::Interrupted()) return ReportInterrupted(o.output, hostFrames);
   if (result == 0 && !o.quiet) {
     std::error_code ec;
     auto bytes = std::filesystem::file_size(o.output, ec);

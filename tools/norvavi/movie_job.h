@@ -23,6 +23,7 @@ struct MakeOptions {
   std::string plugin;
   bool quiet = false;
   bool openDml = false;  // past 4 GiB in OpenDML forms (the host profile key, for this movie)
+  bool force = false;  // overwrite an existing OUT.wav with --hardware 0
 };
 
 // Applies the host state the options describe (video standard, hardware,

@@ -57,11 +57,23 @@ int RunSettingsCommand(const MakeOptions& options, const std::string& presetPath
     if ((platform == nullptr || *platform == '\0') && (display == nullptr || *display == '\0') &&
         (wayland == nullptr || *wayland == '\0')) {
       std::fprintf(stderr,
-                   "norvavi: the settings dialog needs a display (DISPLAY or WAYLAND_DISPLAY), "
-                   "or QT_QPA_PLATFORM=offscreen\n");
+                   "norvavi: the settings dialog needs a display (DISPLAY or "
+                   "WAYLAND_DISPLAY); without one, edit the settings with --set and save them "
+                   "with norvavi defaults\n");
       return kSettingsFailed;
     }
     ownApplication = std::make_unique<QApplication>(argc, argv);
+    // These platforms draw into memory: the dialog would wait for a click
+    // that nobody can give.
+    const QString name = QGuiApplication::platformName();
+    if (name == "offscreen" || name == "minimal") {
+      std::fprintf(stderr,
+                   "norvavi: the settings dialog needs a display; Qt's \"%s\" platform shows "
+                   "no windows (edit the settings with --set and save them with norvavi "
+                   "defaults)\n",
+                   name.toUtf8().constData());
+      return kSettingsFailed;
+    }
   }
   int result;
   {

@@ -19,4 +19,18 @@ bool SetSettingsField(AviSettings* settings, std::string_view assignment, std::s
 // "name=value" for every settable field, in record order.
 std::vector<std::string> DescribeSettings(const AviSettings& settings);
 
+// One settable name (array elements each by their own name) as `norvavi
+// fields` lists it.
+struct FieldDescription {
+  std::string name;     // as --set takes it, e.g. "audioFormat.2"
+  std::string type;     // integer, unsigned, number, fourcc, text
+  std::string allowed;  // the values the settings dialogs let it hold
+  std::string meaning;
+};
+std::vector<FieldDescription> DescribeFields();
+
+// Every field whose value the AVI Settings or Audio Settings dialog would
+// not let it hold, one message each naming the field and what it takes.
+std::vector<std::string> CheckFieldRanges(const AviSettings& settings);
+
 }  // namespace norv::cli

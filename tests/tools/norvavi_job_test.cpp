@@ -1,0 +1,400 @@
+// A norvavi job as a user lives with it: interrupted and still playable,
+// run twice in one folder and each movie with its own sound, and the
+// command-line manners (help, progress, quiet libraries, no hanging dialog,
+// the lists to look things up in).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/test_support.h"
+#include "tools/norvavi/job_guard.h"
+#include "tools/norvavi/progress.h"
+
+namespace {
+
+using norv::test::ReadFileBytes;
+using norv::test::RunCommand;
+using norv::test::TempDir;
+using norv::test::WriteFileBytes;
+
+const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
+
+// A command in the background, its standard error in a file.
+class Background {
+ public:
+  Background(const std::string& command, const std::string& errFile) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const std::string line = "exec " + command + " 2>" + errFile;
+      ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~Background() {
+    if (pid_ > 0 && !waited_) {
+      ::kill(pid_, SIGKILL);
+      Wait();
+    }
+  }
+  void Signal(int sig) const { ::kill(pid_, sig); }
+  bool Running() {
+    int status = 0;
+    if (waited_) return false;
+    const pid_t r = ::waitpid(pid_, &status, WNOHANG);
+    if (r == 0) return true;
+    waited_ = true;
+    status_ = status;
+    return false;
+  }
+  // The exit code, or 128 + the signal that ended it.
+  int Wait() {
+    if (!waited_) {
+      ::waitpid(pid_, &status_, 0);
+      waited_ = true;
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool waited_ = false;
+  int status_ = 0;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Waits (up to 60 s) until the condition holds.
+template <typename F>
+bool WaitFor(F condition) {
+  for (int i = 0; i < 600; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+int CountVideoFrames(const std::string& path) {
+  int status = 0;
+  const std::string out = RunCommand(
+      "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
+      "-of csv=p=0 " +
+          path,
+      &status);
+  return status == 0 ? std::atoi(out.c_str()) : -1;
+}
+
+// The audio as ffmpeg decodes it, first channel, 16-bit.
+std::vector<std::int16_t> DecodeAudio(const std::string& path) {
+  const std::string raw = RunCommand("ffmpeg -v error -i " + path +
+                                     " -map 0:a -ac 1 -ar 44100 -f s16le -acodec pcm_s16le -");
+  std::vector<std::int16_t> samples(raw.size() / 2);
+  std::memcpy(samples.data(), raw.data(), samples.size() * 2);
+  return samples;
+}
+
+// The pitch of a pure tone, from its rising zero crossings.
+double ToneHz(const std::vector<std::int16_t>& s) {
+  int crossings = 0;
+  for (std::size_t i = 1; i < s.size(); ++i)
+    if (s[i - 1] < 0 && s[i] >= 0) ++crossings;
+  return s.empty() ? 0 : crossings * 44100.0 / static_cast<double>(s.size());
+}
+
+std::vector<std::string> Listing(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Ctrl-C in the middle: the movie is finished with the frames it has, plays
+// to the last of them, verifies, and no temporary is left; in both audio modes.
+TEST(Interrupt, FinishesAPlayableMovieAndSaysHowManyFrames) {
+  for (const char* hardware : {"1", "0"}) {
+    TempDir dir;
+    const std::string out = dir.File("long.avi"), err = dir.File("err.txt");
+    Background job(kNorvavi + " make " + out + " --duration 600 --hardware " + hardware +
+                       " --set width=320 --set height=240 --set compressorHandler=MJPG",
+                   err);
+    // Under way: well past the headers.
+    ASSERT_TRUE(WaitFor([&] {
+      std::error_code ec;
+      return std::filesystem::file_size(out, ec) > 400000 && !ec;
+    }));
+    job.Signal(SIGINT);
+    EXPECT_EQ(job.Wait(), 128 + SIGINT);
+    const std::string said = ReadText(err);
+    const auto at = said.find("is finished and plays, with ");
+    ASSERT_NE(at, std::string::npos) << said;
+    const int frames = std::atoi(said.c_str() + at + std::strlen("is finished and plays, with "));
+    EXPECT_NE(said.find(" of the 15000 frames"), std::string::npos) << said;
+    EXPECT_GT(frames, 10);
+    EXPECT_LT(frames, 15000);
+    EXPECT_EQ(CountVideoFrames(out), frames) << hardware;
+    // The headers tell the length the file has, not the one asked for.
+    EXPECT_EQ(RunCommand("ffprobe -v error -select_streams v -show_entries stream=nb_frames -of "
+                         "csv=p=0 " +
+                         out),
+              std::to_string(frames) + "\n");
+    EXPECT_EQ(norv::test::VerifyMovie(out), "") << hardware;
+    // The sound runs with the picture, up to the last interleave period.
+    const double seconds = frames / 25.0;
+    const double sound = static_cast<double>(DecodeAudio(out).size()) / 44100.0;
+    EXPECT_GT(sound, seconds - 1.3) << hardware;
+    EXPECT_LT(sound, seconds + 1.3) << hardware;
+    std::filesystem::remove(err);
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"long.avi"}) << hardware;
+  }
+}
+
+// The second interrupt does not wait: the temporaries go and the process
+// ends at once with the signal's status.
+TEST(Interrupt, SecondSignalStopsAtOnceAndRemovesTheTemporaries) {
+  // Forked where it stands, so that the child's files are the ones checked here.
+  GTEST_FLAG_SET(death_test_style, "fast");
+  TempDir dir;
+  const std::string temporary = dir.File("Taltemp101wav.tmp");
+  const std::string wave = dir.File("movie.wav");
+  EXPECT_EXIT(
+      {
+        norv::cli::JobGuard guard;
+        guard.AddTemporary(temporary);
+        guard.AddTemporary(wave);
+        std::ofstream(temporary) << "pcm";
+        std::ofstream(wave) << "RIFF";
+        ::raise(SIGINT);
+        // The first only asks: the job goes on, the files stay.
+        if (!norv::cli::JobGuard::Interrupted() || !std::filesystem::exists(wave)) ::_exit(3);
+        ::raise(SIGTERM);
+        ::_exit(4);
+      },
+      ::testing::ExitedWithCode(128 + SIGTERM), "stopped at once");
+  EXPECT_FALSE(std::filesystem::exists(temporary));
+  EXPECT_FALSE(std::filesystem::exists(wave));
+
+  // Without a second signal the guard removes them when the job ends.
+  {
+    norv::cli::JobGuard guard;
+    guard.AddTemporary(wave);
+    std::ofstream(wave) << "RIFF";
+  }
+  EXPECT_FALSE(std::filesystem::exists(wave));
+  EXPECT_FALSE(norv::cli::JobGuard::Interrupted());
+}
+
+// A job with sound waits while another holds the folder; one without
+// sound never touches the shared file and does not wait.
+TEST(FolderLock, AJobWithSoundWaitsForTheOneBeforeIt) {
+  TempDir dir;
+  const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  int status = 0;
+  RunCommand(kNorvavi + " make -q " + dir.File("silent.avi") + " --duration 0.5 --audio none",
+             &status);
+  EXPECT_EQ(status, 0);
+  Background job(kNorvavi + " make -q " + dir.File("sound.avi") + " --duration 0.5",
+                 dir.File("err.txt"));
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadText(dir.File("err.txt")).find("waiting") != std::string::npos; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(job.Running());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("sound.avi")));
+  ::close(fd);
+  EXPECT_EQ(job.Wait(), 0);
+  EXPECT_EQ(norv::test::VerifyMovie(dir.File("sound.avi")), "");
+  EXPECT_NE(ReadText(dir.File("err.txt")).find("another norvavi job is making a movie with sound"),
+            std::string::npos);
+
+  // Interrupted while waiting: nothing written.
+  const int again = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(again, LOCK_EX), 0);
+  Background waiting(kNorvavi + " make -q " + dir.File("never.avi") + " --duration 0.5",
+                     dir.File("err2.txt"));
+  ASSERT_TRUE(
+      WaitFor([&] { return ReadText(dir.File("err2.txt")).find("waiting") != std::string::npos; }));
+  waiting.Signal(SIGTERM);
+  EXPECT_EQ(waiting.Wait(), 128 + SIGTERM);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("never.avi")));
+  ::close(again);
+}
+
+// Two jobs started together in one folder, each with a tone of its own:
+// each movie carries its own tone from start to end.
+TEST(FolderLock, TwoJobsInOneFolderKeepTheirOwnSound) {
+  TempDir dir;
+  int status = 0;
+  for (const char* hz : {"300", "1200"}) {
+    RunCommand(std::string("ffmpeg -v error -f lavfi -i sine=f=") + hz +
+                   ":d=4 -ac 2 -ar 44100 -c:a pcm_s16le " + dir.File(std::string(hz) + ".wav"),
+               &status);
+    ASSERT_EQ(status, 0);
+  }
+  for (const char* hardware : {"1"}) {
+    const std::string common = " --duration 3 --set width=320 --set height=240 --hardware " +
+                               std::string(hardware) + " --audio ";
+    Background low(kNorvavi + " make -q " + dir.File("low.avi") + common + dir.File("300.wav"),
+                   dir.File("low.txt"));
+    Background high(kNorvavi + " make -q " + dir.File("high.avi") + common + dir.File("1200.wav"),
+                    dir.File("high.txt"));
+    EXPECT_EQ(low.Wait(), 0) << ReadText(dir.File("low.txt"));
+    EXPECT_EQ(high.Wait(), 0) << ReadText(dir.File("high.txt"));
+    for (const auto& [name, hz] : {std::pair{"low.avi", 300.0}, std::pair{"high.avi", 1200.0}}) {
+      const auto samples = DecodeAudio(dir.File(name));
+      ASSERT_GT(samples.size(), 44100u * 2) << name;
+      // Each second on its own, so that sound swapped part of the way shows.
+      for (std::size_t s = 0; s + 44100 <= samples.size(); s += 44100) {
+        const std::vector<std::int16_t> second(
+            samples.begin() + static_cast<std::ptrdiff_t>(s),
+            samples.begin() + static_cast<std::ptrdiff_t>(s) + 44100);
+        EXPECT_NEAR(ToneHz(second), hz, hz * 0.03) << name << " second " << s / 44100;
+      }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("Taltemp101wav.tmp")));
+  }
+}
+
+TEST(Manners, HelpWithoutACommandAndProgressOnlyOnATerminal) {
+  TempDir dir;
+  int status = 0;
+  const std::string help = RunCommand("cd " + dir.path().string() + " && " + kNorvavi, &status);
+  EXPECT_EQ(status, 0);
+  for (const char* command : {"make", "info", "verify", "compressors", "fields"})
+    EXPECT_NE(help.find(command), std::string::npos) << command;
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{});
+
+  // Piped, the progress line stays away; the closing line comes.
+  const std::string err =
+      RunCommand(kNorvavi + " make " + dir.File("m.avi") + " --duration 1 2>&1 >/dev/null");
+  EXPECT_EQ(err.find('\r'), std::string::npos) << err;
+  EXPECT_NE(err.find("wrote " + dir.File("m.avi") + " (25 frames"), std::string::npos) << err;
+
+  using norv::cli::Progress;
+  EXPECT_EQ(Progress::Line(0, 200, 0.0),
+            "[                              ]   0% 0/200  0:00 elapsed");
+  EXPECT_EQ(Progress::Line(50, 200, 10.0),
+            "[#######                       ]  25% 50/200  0:10 elapsed, 0:30 left");
+  EXPECT_EQ(Progress::Line(199, 200, 3599.0).substr(32), "  99% 199/200  59:59 elapsed, 0:18 left");
+  EXPECT_EQ(Progress::Line(200, 200, 3725.0).substr(32), " 100% 200/200  1:02:05 elapsed");
+}
+
+// The libraries' own chatter (here the demuxer's and decoder's complaints
+// about a clip cut off inside a frame) only with -v.
+TEST(Manners, LibraryChatterOnlyWhenVerbose) {
+  TempDir dir;
+  int status = 0;
+  RunCommand("ffmpeg -v error -f lavfi -i testsrc=d=2:s=160x120 -c:v mjpeg -pix_fmt yuvj420p " +
+                 dir.File("src.avi"),
+             &status);
+  ASSERT_EQ(status, 0);
+  std::vector<std::uint8_t> bytes = ReadFileBytes(dir.File("src.avi"));
+  ASSERT_GT(bytes.size(), 30000u);
+  bytes.resize(30000);
+  WriteFileBytes(dir.File("cut.avi"), bytes);
+  const std::string make =
+      " make -q " + dir.File("m.avi") + " --video " + dir.File("cut.avi") + " --duration 1 2>&1";
+  EXPECT_EQ(RunCommand(kNorvavi + make, &status), "");
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(RunCommand(kNorvavi + " -v" + make, &status).find("corrupt"), std::string::npos);
+}
+
+// With Qt's offscreen platform the dialog could never be answered: the
+// command says so instead of waiting for ever.
+TEST(Manners, SettingsDialogRefusesAPlatformWithoutWindows) {
+  int status = 0;
+  const std::string err =
+      RunCommand("QT_QPA_PLATFORM=offscreen timeout 60 " + kNorvavi + " settings 2>&1", &status);
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("\"offscreen\" platform shows no windows"), std::string::npos) << err;
+}
+
+// What `compressors` says each one takes is what making a movie finds:
+// the depths and sizes it lists are made (and decode), the others refused.
+TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
+  TempDir dir;
+  int status = 0;
+  const auto list = nlohmann::json::parse(RunCommand(kNorvavi + " compressors --json", &status));
+  ASSERT_EQ(status, 0);
+  ASSERT_GE(list.size(), 3u);
+  bool sawDv = false, sawEightBitOnly = false;
+  for (const auto& c : list) {
+    const std::string handler = c["handler"];
+    const bool takes24 =
+        std::find(c["inputBits"].begin(), c["inputBits"].end(), 24) != c["inputBits"].end();
+    const bool takes8 =
+        std::find(c["inputBits"].begin(), c["inputBits"].end(), 8) != c["inputBits"].end();
+    const std::string size =
+        c["anySize"].get<bool>() ? "160x120" : c["sizes"][0].get<std::string>();
+    const std::string w = size.substr(0, size.find('x')), h = size.substr(size.find('x') + 1);
+    const std::string out = dir.File(handler + ".avi");
+    const std::string base = kNorvavi + " make -q " + out + " --duration 0.4 --audio none " +
+                             "--set compressorHandler=" + handler + " --set width=" + w +
+                             " --set height=" + h;
+    RunCommand(base + " --set colorFormat=24 2>/dev/null", &status);
+    EXPECT_EQ(status, takes24 ? 0 : 2) << handler;
+    if (takes24) {
+      EXPECT_EQ(CountVideoFrames(out), 10) << handler;
+    }
+    RunCommand(base + " --set colorFormat=80 2>/dev/null", &status);
+    EXPECT_EQ(status, takes8 ? 0 : 2) << handler;
+    if (takes8) {
+      EXPECT_EQ(CountVideoFrames(out), 10) << handler;
+    }
+    if (handler == "dvsd") {
+      sawDv = true;
+      EXPECT_EQ(c["sizes"], nlohmann::json({"720x480", "720x576"}));
+      RunCommand(base + " --set width=640 --set height=480 2>/dev/null", &status);
+      EXPECT_EQ(status, 2);
+    }
+    sawEightBitOnly = sawEightBitOnly || (takes8 && !takes24);
+  }
+  EXPECT_TRUE(sawDv);
+  EXPECT_TRUE(sawEightBitOnly);
+}
+
+// `fields` names every field --set takes, with the default `info` shows.
+TEST(Lookups, FieldsListEverySettableNameWithItsDefault) {
+  int status = 0;
+  const auto fields = nlohmann::json::parse(RunCommand(kNorvavi + " fields --json", &status));
+  ASSERT_EQ(status, 0);
+  const auto info = nlohmann::json::parse(RunCommand(kNorvavi + " info --json", &status));
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(fields.size(), info["settings"].size());
+  std::string sets;
+  for (const auto& f : fields) {
+    const std::string name = f["name"];
+    ASSERT_TRUE(info["settings"].contains(name)) << name;
+    const auto& shown = info["settings"][name];
+    if (shown.is_string())
+      EXPECT_EQ(f["default"].get<std::string>(), shown.get<std::string>()) << name;
+    else
+      EXPECT_EQ(std::stod(f["default"].get<std::string>()), shown.get<double>()) << name;
+    sets += " --set " + name + "=" + f["default"].get<std::string>();
+  }
+  EXPECT_EQ(fields[2]["name"], "width");
+  EXPECT_EQ(fields[2]["allowed"], "32 to 9999");
+  EXPECT_EQ(fields[2]["default"], "160");
+  // Every name, set to its default, is taken and changes nothing.
+  const std::string again = RunCommand(kNorvavi + " info --json" + sets, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(nlohmann::json::parse(again), info);
+}
+
+}  // namespace
