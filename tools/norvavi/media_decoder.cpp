@@ -24,6 +24,12 @@ bool MediaDecoder::Open(const std::string& path, AVMediaType type, std::string* 
     return false;
   }
   codec_ = avcodec_alloc_context3(decoder);
+  if (codec_ != nullptr && type == AVMEDIA_TYPE_VIDEO) {
+    // Decoding is the host's work, ahead of the plug-in: it may use every
+    // core, frame threads included (they delay frames, never change them).
+    codec_->thread_count = 0;
+    codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+  }
   if (codec_ == nullptr ||
       avcodec_parameters_to_context(codec_, format_->streams[stream_]->codecpar) < 0 ||
       avcodec_open2(codec_, decoder, nullptr) < 0) {
