@@ -373,6 +373,15 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   EXPECT_EQ(s->audioTotalBytes, 8u);
   EXPECT_TRUE(messages.texts().empty());
   delete s;
+
+  // The whole data chunk counts, a part block at its end included.
+  wav[40] = 7, wav[41] = 0, wav[42] = 0;
+  WriteFileBytes(wave, wav);
+  s = CreateMovieSession(&setup.request);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->audioTotalBytes, 7u);
+  EXPECT_EQ(s->audioStreamHeader.length, 1u);
+  delete s;
 }
 
 }  // namespace

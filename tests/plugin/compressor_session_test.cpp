@@ -179,7 +179,16 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->maxFrameBytes, 120000u);
   s.reset();
+  // The bound does not matter there, even when the driver cannot give one;
+  // any other output without a bound is refused.
+  driver.SetSizeAnswer(ICERR_UNSUPPORTED);
+  s = Start();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->maxFrameBytes, 120000u);
+  s.reset();
   driver.SetOutputFormat(MakeFourCC("SCRS"), 120000);
+  EXPECT_EQ(Start(), nullptr);
+  driver.SetSizeAnswer(1 << 20);
   s = Start();
   EXPECT_EQ(s->maxFrameBytes, 1u << 20);
   s.reset();

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "hoststub/norv_host.h"
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
 #include "plugin/avi/bitmap_header.h"
@@ -249,6 +250,17 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
           GetNearestPaletteIndex(s.session.paletteHandle, RGB(BYTE(c[2]), BYTE(c[1]), BYTE(c[0])));
       EXPECT_EQ(TableEntry(s.session.eightBitDib, static_cast<int>(index)), c);
     }
+
+    // A library that gives no palette still gives the table: the movie goes on.
+    EightBitSession unpaletted(50, 30, 4);
+    NorvHostImagesWithoutPalette(1);
+    PrepareOptimum(unpaletted, 0, 10000, &result);
+    NorvHostImagesWithoutPalette(0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(unpaletted.session.paletteHandle, nullptr);
+    for (int k = 0; k < 16; ++k)
+      EXPECT_EQ(TableEntry(unpaletted.session.eightBitDib, k),
+                TableEntry(s.session.eightBitDib, k));
 
     // A failed render stops the sampling and fails the set-up.
     EightBitSession failing(8, 8, 4);

@@ -325,6 +325,19 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
   EXPECT_EQ(settings.colorFormat, 24);
 }
 
+TEST_F(SettingsDialogs, MotionJpegThatWillNotOpenForCompressingIsListedWithTwentyFourBits) {
+  // Replaces the built-in MJPG for this test's process.
+  ScriptedCompressor m(MakeFourCC("MJPG"));
+  m.RefuseOpens(ICMODE_COMPRESS);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
+}
+
 TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {
   const std::uint32_t odd[14] = {99, 12, 8000, 6, 5, 6, 7};
   std::memcpy(settings.audioFormat, odd, sizeof odd);

@@ -83,6 +83,15 @@ void ScriptedCompressor::SetFlags(DWORD flags) {
   std::lock_guard lock(mutex_);
   flags_ = flags;
 }
+void ScriptedCompressor::RefuseOpens(DWORD mode) {
+  std::lock_guard lock(mutex_);
+  refusedMode_ = mode;
+}
+void ScriptedCompressor::SetSizeAnswer(LRESULT answer) {
+  std::lock_guard lock(mutex_);
+  sizeAnswered_ = true;
+  sizeAnswer_ = answer;
+}
 std::vector<ScriptedCall> ScriptedCompressor::calls() const {
   std::lock_guard lock(mutex_);
   return calls_;
@@ -114,7 +123,9 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
     if (open == nullptr) return 0;
     std::lock_guard lock(registryMutex);
     auto it = Registry().find(open->fccHandler);
-    return it == Registry().end() ? 0 : reinterpret_cast<LRESULT>(it->second);
+    if (it == Registry().end()) return 0;
+    std::lock_guard instanceLock(it->second->mutex_);
+    return open->dwFlags == it->second->refusedMode_ ? 0 : reinterpret_cast<LRESULT>(it->second);
   }
   if (msg == DRV_CLOSE) return 1;
   if (id == 0) return ICERR_BADHANDLE;
@@ -183,7 +194,8 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       return ICERR_OK;
     }
     case ICM_COMPRESS_GET_SIZE:
-      return Accepted(in) ? static_cast<LRESULT>(maxFrameBytes_) : ICERR_BADFORMAT;
+      if (!Accepted(in)) return ICERR_BADFORMAT;
+      return sizeAnswered_ ? sizeAnswer_ : static_cast<LRESULT>(maxFrameBytes_);
     case ICM_COMPRESS_BEGIN:
       if (!Accepted(in)) return ICERR_BADFORMAT;
       ++begins_;
