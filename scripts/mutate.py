@@ -39,6 +39,22 @@ from collections import OrderedDict
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SKIP_DIRS = {".git", "docs"}
 DEFAULT_EXCLUDE = r"^windows\."
+# What a change in each folder has to rebuild. The platform library is shared
+# (and its users are not relinked), the plug-in's code is linked into the
+# test programs, norvavi's into its own. Anything else: the whole build.
+TARGETS = {
+    "platform/": ["norvplatform"],
+    "plugin/": ["NorvAvi", "norvavi", "plugin_tests", "qt_tests", "tools_tests", "host_tests",
+                "platform_tests"],
+    "tools/norvavi/": ["norvavi", "tools_tests"],
+}
+
+
+def targets_of(path):
+    for prefix, targets in TARGETS.items():
+        if path.startswith(prefix):
+            return targets
+    return None
 
 
 def parse_list(path):
@@ -136,10 +152,11 @@ class Work:
         self.build = os.path.join(self.dir, "build")
         self.log = os.path.join(self.dir, "build.log")
         self.results = os.path.join(self.dir, f"results-{args.label}.jsonl")
+        self.dirty = set()  # targets last built with a planted fault
 
     def prepare(self):
         os.makedirs(self.src, exist_ok=True)
-        n = sync_tree(ROOT, self.src)
+        n = sync_tree(os.path.abspath(self.args.source or ROOT), self.src)
         print(f"scratch tree {self.src}: {n} files updated", flush=True)
         if not os.path.exists(os.path.join(self.build, "CMakeCache.txt")):
             cmd = ["cmake", "-S", self.src, "-B", self.build, "-G", "Ninja",
@@ -156,8 +173,15 @@ class Work:
         if self.compile() != 0:
             sys.exit(f"the unchanged tree does not build, see {self.log}")
 
-    def compile(self):
-        return run(["nice", "cmake", "--build", self.build, "-j", str(self.args.jobs)], self.log)
+    def compile(self, targets=None):
+        """Brings `targets` (None: everything) up to date, and the ones the
+        last fault was built into, so no program keeps it."""
+        cmd = ["nice", "cmake", "--build", self.build, "-j", str(self.args.jobs)]
+        if targets is not None and not self.args.full_build:
+            cmd += ["--target", *sorted(set(targets) | self.dirty)]
+        status = run(cmd, self.log)
+        self.dirty = set(targets or [])
+        return status
 
     def ctest(self, include=None, exclude=None):
         cmd = ["nice", "ctest", "--test-dir", self.build, "--stop-on-failure", "-j",
@@ -251,6 +275,9 @@ def main():
     p.add_argument("-R", dest="include", help="ctest -R: only these tests")
     p.add_argument("-E", dest="exclude", help="ctest -E: leave these tests out")
     p.add_argument("--slow", action="store_true", help="also run the windows.* tests")
+    p.add_argument("--source", help="the tree to copy (default: this checkout)")
+    p.add_argument("--full-build", action="store_true",
+                   help="rebuild everything for each mutant, not only what its folder reaches")
     p.add_argument("-j", dest="jobs", type=int, default=2)
     p.add_argument("--timeout", type=int, default=300, help="seconds per test")
     p.add_argument("--fresh", action="store_true", help="forget earlier results of this label")
@@ -295,6 +322,15 @@ def main():
     selected = [m for m in mutants if not args.only or args.only in m["id"]]
     todo = [m for m in selected if m["id"] not in seen or
             (args.retry_survivors and seen[m["id"]]["result"] == "survived")]
+    # Round-robin over the folders, so a run stopped early still samples each.
+    queues = OrderedDict()
+    for m in todo:
+        queues.setdefault(folder(m), []).append(m)
+    todo = []
+    while any(queues.values()):
+        for q in queues.values():
+            if q:
+                todo.append(q.pop(0))
     print(f"{len(selected)} mutants selected, {len(todo)} to run", flush=True)
     if todo:
         work.prepare()
@@ -308,7 +344,7 @@ def main():
             try:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(mutated)
-                if work.compile() != 0:
+                if work.compile(targets_of(m["file"])) != 0:
                     result = "no build"
                 else:
                     result = "caught" if work.test(m.get("hint")) != 0 else "survived"
@@ -319,6 +355,7 @@ def main():
         work.record(seen[m["id"]])
         print(f"[{i}/{len(todo)}] {result:9} {m['id']}  {m.get('why', '')}", flush=True)
     if todo:
+        work.dirty = set()
         work.compile()  # leave the scratch build matching the tree
     summary(selected, seen)
     return 0
