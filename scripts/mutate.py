@@ -124,7 +124,8 @@ def sync_tree(src, dst):
                 if fa.read() == fb.read():
                     continue
         os.makedirs(os.path.dirname(b), exist_ok=True)
-        shutil.copy2(a, b)
+        shutil.copyfile(a, b)  # a fresh time stamp, so the build sees the change
+        shutil.copymode(a, b)
         changed += 1
     for rel in list(source_files(dst)):
         if rel not in wanted:
