@@ -217,19 +217,6 @@ TEST_F(AudioMovie, ShortLeadAndMoviesShorterThanTheLead) {
   EXPECT_EQ(CheckIndexAgainstChunks(b), "");
 }
 
-TEST_F(AudioMovie, ProfileSwitchTurnsInterleavingOff) {
-  WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 1, 0);
-  SetAudio(16, 44100, 2);
-  setup.settings.interleaveFrames = 1;
-  setup.SetSpan(0, 400);
-  const auto b = Make(10, Ramp(70560));
-  EXPECT_EQ(norv::test::Le32(b, 32 + 12), 0x10u);
-  for (const auto& e : WalkAvi(b).index) EXPECT_NE(e.id, "rec ");
-  const auto chunks = AudioChunks(b);
-  ASSERT_FALSE(chunks.empty());
-  EXPECT_EQ(chunks[0].afterFrame, 1);
-}
-
 TEST_F(AudioMovie, AudioFromAnotherThreadArrivesWhole) {
   SetAudio(16, 44100, 2);
   setup.settings.interleaveFrames = 1;

@@ -567,6 +567,11 @@ TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
   project.projectRateX100 = 3000;
   project.spanMs = 2000;
   Check(project);
+  // A movie shorter than its lead: all the audio goes ahead of the frames.
+  Config shortMovie;
+  shortMovie.rate = 29.97f;
+  shortMovie.spanMs = 334;
+  Check(shortMovie);
   // The profile switch: no records, no lead, not marked interleaved.
   Config flat;
   flat.noInterleave = true;
