@@ -284,6 +284,8 @@ def main():
     p.add_argument("--fresh", action="store_true", help="forget earlier results of this label")
     p.add_argument("--retry-survivors", action="store_true",
                    help="run again the mutants that survived earlier (after new tests)")
+    p.add_argument("--survivors-of", metavar="LABEL",
+                   help="run only the mutants that survived under another label")
     p.add_argument("--summary", action="store_true", help="print the scores so far and stop")
     p.add_argument("--prepare", action="store_true",
                    help="only bring the scratch copy and its build up to date")
@@ -321,6 +323,10 @@ def main():
         return 0
 
     selected = [m for m in mutants if not args.only or args.only in m["id"]]
+    if args.survivors_of:
+        other = Work(argparse.Namespace(**{**vars(args), "label": args.survivors_of,
+                                           "fresh": False})).done()
+        selected = [m for m in selected if other.get(m["id"], {}).get("result") == "survived"]
     todo = [m for m in selected if m["id"] not in seen or
             (args.retry_survivors and seen[m["id"]]["result"] == "survived")]
     # Round-robin over the folders, so a run stopped early still samples each.
