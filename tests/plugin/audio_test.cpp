@@ -237,8 +237,10 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   setup.settings.frameRate = 5.0f;
   setup.SetSpan(0, 1000);
   // Only 1000 bytes arrive: the first slice (8820) is cut to them, the next
-  // ones find nothing new and are silence of their full length.
-  const auto b = Make(5, Ramp(1000));
+  // ones find nothing new and are silence of their full length. What an
+  // earlier export left in the temporary file is gone at capture start.
+  WriteFileBytes(host.dir().File("Taltemp101wav.tmp"), std::vector<std::uint8_t>(30000, 0x11));
+  auto b = Make(5, Ramp(1000));
   const auto chunks = AudioChunks(b);
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0].size, 1000u);
@@ -247,6 +249,14 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   for (const auto& c : w.chunks) {
     if (c.id != "01wb" || c.size != 16640u) continue;
     EXPECT_EQ(b[c.headerOffset + 8], 0x80) << "8-bit silence";
+    EXPECT_EQ(b[c.headerOffset + 8 + c.size - 1], 0x80);
+  }
+  // Sixteen-bit silence is zero.
+  SetAudio(16, 22050, 1);
+  b = Make(5, Ramp(1000));
+  for (const auto& c : WalkAvi(b).chunks) {
+    if (c.id != "01wb" || c.size <= 1000) continue;
+    EXPECT_EQ(b[c.headerOffset + 8], 0) << "16-bit silence";
   }
 }
 
@@ -312,6 +322,8 @@ TEST_F(AudioMovie, WaveFileBesideTheMovieIsMappedAndSliced) {
   EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
             RunCommand("ffmpeg -v error -i " + wave + " -f s16le - | md5sum"));
   EXPECT_TRUE(std::filesystem::exists(wave));
+  EXPECT_TRUE(std::filesystem::exists(host.dir().File("Taltemp101wav.tmp")))
+      << "the temporary file stays when the host did not stream the audio";
 }
 
 TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
