@@ -70,6 +70,7 @@ struct PalFile {
   const char* form = "PAL ";
   const char* dataId = "data";
   std::size_t cut = 0;  // bytes dropped from the end
+  std::uint16_t version = 0x300;
 
   std::string Write(const std::string& path) const {
     std::vector<std::uint8_t> b;
@@ -85,8 +86,8 @@ struct PalFile {
     b.insert(b.end(), {1, 2});
     b.insert(b.end(), dataId, dataId + 4);
     put32(static_cast<std::uint32_t>(4 + 4 * count));
-    b.insert(b.end(),
-             {0x00, 0x03, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+    b.insert(b.end(), {static_cast<std::uint8_t>(version), static_cast<std::uint8_t>(version >> 8),
+                       static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
     for (int i = 0; i < count; ++i)
       b.insert(b.end(), {static_cast<std::uint8_t>(i == 0 ? 255 : i),
                          static_cast<std::uint8_t>(3 * i), static_cast<std::uint8_t>(7 * i), 0x04});
@@ -137,6 +138,12 @@ TEST(PaletteFile, EachBrokenFileHasItsMessage) {
     EXPECT_EQ(LoadPaletteFile(file.Write(dir.File("bad.pal")).c_str(), dib8.data()), nullptr);
     EXPECT_EQ(recorded.texts(), std::vector<std::string>{message});
   }
+  // A logical palette of another version is no palette, and says nothing.
+  RecordedMessages recorded;
+  PalFile other;
+  other.version = 0x200;
+  EXPECT_EQ(LoadPaletteFile(other.Write(dir.File("v2.pal")).c_str(), dib8.data()), nullptr);
+  EXPECT_TRUE(recorded.texts().empty());
 }
 
 // A session holding the frame buffers of an 8-bit movie of w x h.
