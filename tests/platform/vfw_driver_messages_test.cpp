@@ -2,6 +2,8 @@
 // compression messages.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/vfw/configure_hook.h"
 #include "tests/platform/vfw_test_util.h"
 
@@ -74,6 +76,13 @@ TEST(DriverFormats, RefusesWhatItCannotTake) {
   out.biWidth = 160;
   EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
   EXPECT_EQ(ICCompressBegin(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
+  // Sizes up to 8192 either way are taken, larger ones not.
+  for (auto [w, h, taken] :
+       {std::tuple{8192, 16, true}, {16, 8192, true}, {8208, 16, false}, {16, 8208, false}}) {
+    in = MakeInput(w, h, 24);
+    EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), nullptr), taken ? ICERR_OK : ICERR_BADFORMAT)
+        << w << "x" << h;
+  }
 }
 
 TEST(DriverFormats, DvTakesOnlyDvFrameSizes) {
