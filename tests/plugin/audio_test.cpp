@@ -251,9 +251,10 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
     EXPECT_EQ(b[c.headerOffset + 8], 0x80) << "8-bit silence";
     EXPECT_EQ(b[c.headerOffset + 8 + c.size - 1], 0x80);
   }
-  // Sixteen-bit silence is zero.
+  // Sixteen-bit silence is zero, and a part block that arrived is left for later.
   SetAudio(16, 22050, 1);
-  b = Make(5, Ramp(1000));
+  b = Make(5, Ramp(1001));
+  EXPECT_EQ(AudioChunks(b)[0].size, 1000u);
   for (const auto& c : WalkAvi(b).chunks) {
     if (c.id != "01wb" || c.size <= 1000) continue;
     EXPECT_EQ(b[c.headerOffset + 8], 0) << "16-bit silence";

@@ -567,6 +567,16 @@ TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
   project.projectRateX100 = 3000;
   project.spanMs = 2000;
   Check(project);
+  // A lead of a single record (2 fps), and slices larger than the default
+  // audio buffer (one a second, interleaved every six).
+  Config slow;
+  slow.rate = 2.0f;
+  Check(slow);
+  slow.rate = 1.0f;
+  slow.spanMs = 6000;
+  slow.interleave = 6;
+  slow.sampleRate = 48000;
+  Check(slow);
   // A movie shorter than its lead: all the audio goes ahead of the frames.
   Config shortMovie;
   shortMovie.rate = 29.97f;
