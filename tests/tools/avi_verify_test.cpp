@@ -129,8 +129,11 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   const std::string name = "idx1 entry " + std::to_string(delta) + " ";
 
   Bytes b = good;
-  Put32(b, at(delta, 12), Le32(b, at(delta, 12)) + 2);
-  expect(b, name + "length", true);
+  for (std::uint32_t wrong : {Le32(b, at(delta, 12)) + 1, Le32(b, at(delta, 12)) - 1}) {
+    b = good;
+    Put32(b, at(delta, 12), wrong);
+    expect(b, name + "length", true);
+  }
   b = good;
   Put32(b, at(delta, 8), Le32(b, at(delta, 8)) + 2);
   expect(b, name + "offset", false);  // the chunk it named is then unindexed too
