@@ -85,6 +85,27 @@ TEST(DriverFormats, RefusesWhatItCannotTake) {
   }
 }
 
+TEST(DriverFormats, SizesFollowEachCodecsBlockMultiple) {
+  // Cinepak and Video 1 work in 4 x 4 blocks, H.264 and MPEG-4 in 2 x 2.
+  for (const auto& [name, multiple] : {std::pair{MakeFourCC("cvid"), 4},
+                                       {MakeFourCC("MSVC"), 4},
+                                       {MakeFourCC("H264"), 2},
+                                       {MakeFourCC("FMP4"), 2}}) {
+    Open codec(name);
+    if (codec.hic == nullptr) {  // not in this libavcodec; Video 1 always is
+      EXPECT_NE(name, MakeFourCC("MSVC"));
+      continue;
+    }
+    for (auto [w, h] : {std::pair{32, 32}, {32 + multiple / 2, 32}, {32, 32 + multiple / 2}}) {
+      InputFormat in = MakeInput(w, h, 24);
+      const bool whole = w % multiple == 0 && h % multiple == 0;
+      EXPECT_EQ(ICCompressQuery(codec.hic, in.header(), nullptr),
+                whole ? ICERR_OK : ICERR_BADFORMAT)
+          << std::hex << name << std::dec << " " << w << "x" << h;
+    }
+  }
+}
+
 TEST(DriverFormats, DvTakesOnlyDvFrameSizes) {
   Open dv(MakeFourCC("dvsd"));
   if (dv.hic == nullptr) GTEST_SKIP();
