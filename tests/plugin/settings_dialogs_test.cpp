@@ -327,7 +327,7 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
   EXPECT_EQ(settings.colorFormat, 24);
 }
 
-TEST_F(SettingsDialogs, MotionJpegThatWillNotOpenForCompressingIsListedWithTwentyFourBits) {
+TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItWillNotOpenSo) {
   // Replaces the built-in MJPG for this test's process.
   ScriptedCompressor m(MakeFourCC("MJPG"));
   m.RefuseOpens(ICMODE_COMPRESS);
@@ -338,6 +338,16 @@ TEST_F(SettingsDialogs, MotionJpegThatWillNotOpenForCompressingIsListedWithTwent
   });
   EXPECT_EQ(Launch(), 1);
   EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
+
+  // One that tells its formats only when opened for compressing is probed so.
+  ScriptedCompressor sixteen(MakeFourCC("MJPG"));
+  sixteen.FormatsOnlyWhenCompressing(16);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"16 Bits"});
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
 }
 
 TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {

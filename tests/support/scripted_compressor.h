@@ -50,6 +50,9 @@ class ScriptedCompressor {
   void SetFlags(DWORD flags);
   // Opens in this ICMODE_ fail.
   void RefuseOpens(DWORD mode);
+  // Output formats only for an instance opened last in compress mode, with
+  // `bits` per pixel.
+  void FormatsOnlyWhenCompressing(WORD bits);
   // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
   void SetSizeAnswer(LRESULT answer);
 
@@ -78,6 +81,9 @@ class ScriptedCompressor {
   bool configurable_ = true;
   DWORD flags_ = VIDCF_QUALITY | VIDCF_TEMPORAL;
   DWORD refusedMode_ = ~0u;
+  DWORD lastOpenMode_ = 0;
+  bool formatsOnlyWhenCompressing_ = false;
+  WORD outBits_ = 0;
   bool sizeAnswered_ = false;
   LRESULT sizeAnswer_ = 0;
   std::vector<ScriptedCall> calls_;
