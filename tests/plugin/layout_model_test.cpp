@@ -169,6 +169,9 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
   f["avih.maxBytesPerSec"] = c.dataRate != -1 ? static_cast<std::uint32_t>(c.dataRate) * 1024u
                                               : static_cast<std::uint32_t>(peak * c.rate);
   f["avih.paddingGranularity"] = 0;
+  // The session keeps the rate it wrote, in KiB, for what follows.
+  f["session.dataRate"] = static_cast<std::uint32_t>(
+      c.dataRate != -1 ? c.dataRate : static_cast<std::int32_t>(peak / 1024.0));
   f["avih.flags"] = audio && records ? 0x110 : 0x10;
   f["avih.totalFrames"] = n;
   f["avih.initialFrames"] = lead;
@@ -368,6 +371,8 @@ class LayoutModel : public ::testing::Test {
 
     MovieSession* session = CreateMovieSession(&setup.request);
     ASSERT_NE(session, nullptr);
+    std::map<std::string, std::uint32_t> got;
+    got["session.dataRate"] = static_cast<std::uint32_t>(session->dataRate);
     ASSERT_EQ(session->BeginAudioCapture(), 0);
     if (c.audio == Audio::kPushed) {
       const std::uint32_t whole = x.fields.at("strh1.length") * x.fields.at("strh1.sampleSize");
@@ -392,7 +397,6 @@ class LayoutModel : public ::testing::Test {
     EXPECT_EQ(messages.texts(), x.messages);
 
     // Fields, by name.
-    std::map<std::string, std::uint32_t> got;
     const AviWalk w = WalkAvi(b);
     auto fieldsOf = [&](const norv::test::WalkedChunk* strh, const std::string& p) {
       const std::size_t h = strh->headerOffset + 8, f = h + 64 + 8;
@@ -596,7 +600,9 @@ TEST_F(LayoutModel, EightBitAndCompressedVideo) {
   c.keyEvery = 3;
   Check(c);
   c.interleave = 4;
-  c.dataRate = 6;  // the fit lowers the quality twice before a test frame fits
+  c.dataRate = 6;  // the fit lowers the quality three times before a test frame fits
+  Check(c);
+  c.dataRate = 7;  // once
   Check(c);
   c.audio = Audio::kNone;
   c.dataRate = -1;
