@@ -31,6 +31,7 @@ import hashlib
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -265,7 +266,15 @@ def summary(mutants, seen):
             print(f"  {m['id']}  {m.get('why', '')}\n      {m['old']!r} -> {m['new']!r}")
 
 
+def interrupt(*_):
+    raise KeyboardInterrupt
+
+
 def main():
+    # Stopped by either signal (a background job ignores SIGINT), the
+    # planted file is still restored.
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("lists", nargs="*", help="mutant lists (default: tests/mutants/*.txt)")
     p.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"),
