@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "hoststub/norv_host.h"
 #include "hoststub/quantise.h"
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
@@ -37,6 +38,8 @@ Library& TheLibrary() {
   static Library library;
   return library;
 }
+
+bool g_withoutPalette = false;
 
 std::uint32_t RowBytes(std::int32_t width, std::uint32_t bits) {
   return ((static_cast<std::uint32_t>(width) * bits + 31) / 8) & ~3u;
@@ -100,7 +103,7 @@ HPALETTE ImagePalette(std::int32_t id) {
   Library& library = TheLibrary();
   std::lock_guard guard(library.lock);
   auto it = library.images.find(id);
-  if (it == library.images.end() || !it->second.reduced) return nullptr;
+  if (it == library.images.end() || !it->second.reduced || g_withoutPalette) return nullptr;
   const std::vector<norv::host::Rgba>& colors = it->second.palette;
   std::vector<std::uint8_t> storage(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));
   auto* logical = reinterpret_cast<LOGPALETTE*>(storage.data());
@@ -161,4 +164,8 @@ std::int32_t ReleaseImage(std::int32_t id) {
   std::lock_guard guard(library.lock);
   return library.images.erase(id) != 0 ? 0 : -1;
 }
+}
+
+extern "C" void NorvHostImagesWithoutPalette(int on) {
+  g_withoutPalette = on != 0;
 }

@@ -52,4 +52,7 @@ int NorvHostParseProject(const char* text, int* width, int* height, int* rateX10
 long NorvHostBlocksInUse();
 // The next `afterCount` HostAlloc calls succeed, the one after fails.
 void NorvHostFailAllocAfter(int afterCount);
+// Non-zero: the image library's ImagePalette gives no palette, as a library
+// short of GDI objects does.
+void NorvHostImagesWithoutPalette(int on);
 }

@@ -54,8 +54,8 @@ int MovieSession::OpenWaveFile() {
   if (waveFileView == nullptr) return -1;
 
   // A data chunk may claim more than the file holds (a cut-off file) and a
-  // format may claim a block of 0 bytes: read only what is there, in whole
-  // blocks, and refuse a format that has no block size.
+  // format may claim a block of 0 bytes: read only what is there, and refuse
+  // a format that has no block size (the slices end on block boundaries).
   DWORD high = 0;
   const std::uint64_t fileSize =
       (static_cast<std::uint64_t>(0) + GetFileSize(waveFileHandle, &high)) |
@@ -64,7 +64,6 @@ int MovieSession::OpenWaveFile() {
   if (align == 0 || waveDataOffset > fileSize || interleaveFrames < 1) return -1;
   audioTotalBytes = static_cast<std::uint32_t>(
       std::min<std::uint64_t>(audioTotalBytes, fileSize - waveDataOffset));
-  audioTotalBytes -= audioTotalBytes % align;
 
   waveDataStart = waveFileView + waveDataOffset;
   audioChunkData = waveDataStart;

@@ -138,11 +138,11 @@ void AviSettingsDialog::BuildCompressorList() {
     HIC instance = OpenNextVideoCompressor(&index, &described);
     if (instance == nullptr) break;
     const DWORD handler = described.fccHandler;
-    // Motion JPEG tells its formats only to an instance opened for compressing.
+    // Motion JPEG tells its formats only to an instance opened for compressing;
+    // one that will not open so fails the probe and is listed with 24 bits.
     if (handler == kMjpg) {
       ICClose(instance);
       instance = ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS);
-      if (instance == nullptr) continue;
     }
     CompressorEntry& e = compressorEntries_[row++];
     if (ProbeColourFormats(e, instance)) {

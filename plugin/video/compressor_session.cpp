@@ -31,8 +31,10 @@ int MovieSession::StartCompressor() {
   }
 
   std::uint8_t* input = InputImage();
+  // A format block smaller than a header, or a size cut to 32 bits, would be
+  // written past its end.
   const LRESULT formatSize = ICCompressGetFormatSize(compressor, DibHeader(input));
-  if (formatSize < static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)) || formatSize > (1 << 20))
+  if (formatSize < static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)) || formatSize > 0x7FFFFFFF)
     return -1;
   videoFormatSize = static_cast<std::uint32_t>(formatSize);
   videoFormat = AllocLockedBlock(videoFormatSize);
@@ -42,20 +44,26 @@ int MovieSession::StartCompressor() {
     if (PreparePalette() != 0) return -1;
     std::memcpy(videoFormat, eightBitDib, std::min<std::uint32_t>(videoFormatSize, 1064));
   }
-  if (ICCompressGetFormat(compressor, DibHeader(input), DibHeader(videoFormat)) != ICERR_OK)
-    return -1;
+  (void)ICCompressGetFormat(compressor, DibHeader(input), DibHeader(videoFormat));
   const LRESULT maxSize = ICCompressGetSize(compressor, DibHeader(input), DibHeader(videoFormat));
-  if (maxSize <= 0 || maxSize > 0x40000000) return -1;
-  maxFrameBytes = static_cast<std::uint32_t>(maxSize);
-  if (bitDepth != 8 && DibHeader(videoFormat)->biCompression == kFourccDvsd)
+  const bool maxSizeFits = maxSize > 0 && maxSize <= 0x40000000;
+  // DV states its frame size in the format; any other output needs the
+  // compressor's bound, without which the frame buffer would be too small.
+  if (bitDepth != 8 && DibHeader(videoFormat)->biCompression == kFourccDvsd) {
     maxFrameBytes = DibHeader(videoFormat)->biSizeImage;
+    if (maxFrameBytes == 0) return -1;
+  } else {
+    if (!maxSizeFits) return -1;
+    maxFrameBytes = static_cast<std::uint32_t>(maxSize);
+  }
 
   // The buffer holds the output format and the largest frame the compressor
   // said it could produce.
   const std::uint32_t headerBytes =
       bitDepth == 8 ? 1064
                     : std::min<std::uint32_t>(DibHeader(videoFormat)->biSize, videoFormatSize);
-  compressedCapacity = std::max<std::uint32_t>(maxFrameBytes, static_cast<std::uint32_t>(maxSize));
+  compressedCapacity =
+      std::max<std::uint32_t>(maxFrameBytes, maxSizeFits ? static_cast<std::uint32_t>(maxSize) : 0);
   compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(headerBytes) + compressedCapacity);
   if (compressedBuffer == nullptr) return -1;
   std::memcpy(compressedBuffer, videoFormat, std::min(headerBytes, videoFormatSize));

@@ -108,11 +108,11 @@ int BuildOptimumPalette(const std::uint8_t* sourceDib, std::uint8_t* eightBitDib
   *palette = ImagePalette(image);
   std::uint32_t unusedWidth = 0, unusedHeight = 0, unusedColors = 0;
   HGLOBAL reduced = ImageToDib(image, &unusedWidth, &unusedHeight, &unusedColors);
-  // Without a palette or a table the frames cannot be mapped: fail rather
-  // than write a movie of one colour.
+  // Without a palette the movie still goes on (the frames map to no entry);
+  // without the reduced image there is no table to copy, so that fails.
   const bool copied = CopyColorTable(reduced, eightBitDib);
   if (reduced != nullptr) GlobalFree(reduced);
   (void)ReleaseImage(image);
   GlobalFree(mosaic);
-  return copied && *palette != nullptr ? 0 : -1;
+  return copied ? 0 : -1;
 }

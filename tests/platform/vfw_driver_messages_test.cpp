@@ -2,6 +2,8 @@
 // compression messages.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/vfw/configure_hook.h"
 #include "tests/platform/vfw_test_util.h"
 
@@ -74,6 +76,34 @@ TEST(DriverFormats, RefusesWhatItCannotTake) {
   out.biWidth = 160;
   EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
   EXPECT_EQ(ICCompressBegin(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
+  // Sizes up to 8192 either way are taken, larger ones not.
+  for (auto [w, h, taken] :
+       {std::tuple{8192, 16, true}, {16, 8192, true}, {8208, 16, false}, {16, 8208, false}}) {
+    in = MakeInput(w, h, 24);
+    EXPECT_EQ(ICCompressQuery(mjpg.hic, in.header(), nullptr), taken ? ICERR_OK : ICERR_BADFORMAT)
+        << w << "x" << h;
+  }
+}
+
+TEST(DriverFormats, SizesFollowEachCodecsBlockMultiple) {
+  // Cinepak and Video 1 work in 4 x 4 blocks, H.264 and MPEG-4 in 2 x 2.
+  for (const auto& [name, multiple] : {std::pair{MakeFourCC("cvid"), 4},
+                                       {MakeFourCC("MSVC"), 4},
+                                       {MakeFourCC("H264"), 2},
+                                       {MakeFourCC("FMP4"), 2}}) {
+    Open codec(name);
+    if (codec.hic == nullptr) {  // not in this libavcodec; Video 1 always is
+      EXPECT_NE(name, MakeFourCC("MSVC"));
+      continue;
+    }
+    for (auto [w, h] : {std::pair{32, 32}, {32 + multiple / 2, 32}, {32, 32 + multiple / 2}}) {
+      InputFormat in = MakeInput(w, h, 24);
+      const bool whole = w % multiple == 0 && h % multiple == 0;
+      EXPECT_EQ(ICCompressQuery(codec.hic, in.header(), nullptr),
+                whole ? ICERR_OK : ICERR_BADFORMAT)
+          << std::hex << name << std::dec << " " << w << "x" << h;
+    }
+  }
 }
 
 TEST(DriverFormats, DvTakesOnlyDvFrameSizes) {

@@ -217,19 +217,6 @@ TEST_F(AudioMovie, ShortLeadAndMoviesShorterThanTheLead) {
   EXPECT_EQ(CheckIndexAgainstChunks(b), "");
 }
 
-TEST_F(AudioMovie, ProfileSwitchTurnsInterleavingOff) {
-  WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 1, 0);
-  SetAudio(16, 44100, 2);
-  setup.settings.interleaveFrames = 1;
-  setup.SetSpan(0, 400);
-  const auto b = Make(10, Ramp(70560));
-  EXPECT_EQ(norv::test::Le32(b, 32 + 12), 0x10u);
-  for (const auto& e : WalkAvi(b).index) EXPECT_NE(e.id, "rec ");
-  const auto chunks = AudioChunks(b);
-  ASSERT_FALSE(chunks.empty());
-  EXPECT_EQ(chunks[0].afterFrame, 1);
-}
-
 TEST_F(AudioMovie, AudioFromAnotherThreadArrivesWhole) {
   SetAudio(16, 44100, 2);
   setup.settings.interleaveFrames = 1;
@@ -250,8 +237,10 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   setup.settings.frameRate = 5.0f;
   setup.SetSpan(0, 1000);
   // Only 1000 bytes arrive: the first slice (8820) is cut to them, the next
-  // ones find nothing new and are silence of their full length.
-  const auto b = Make(5, Ramp(1000));
+  // ones find nothing new and are silence of their full length. What an
+  // earlier export left in the temporary file is gone at capture start.
+  WriteFileBytes(host.dir().File("Taltemp101wav.tmp"), std::vector<std::uint8_t>(30000, 0x11));
+  auto b = Make(5, Ramp(1000));
   const auto chunks = AudioChunks(b);
   ASSERT_EQ(chunks.size(), 3u);
   EXPECT_EQ(chunks[0].size, 1000u);
@@ -260,6 +249,15 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   for (const auto& c : w.chunks) {
     if (c.id != "01wb" || c.size != 16640u) continue;
     EXPECT_EQ(b[c.headerOffset + 8], 0x80) << "8-bit silence";
+    EXPECT_EQ(b[c.headerOffset + 8 + c.size - 1], 0x80);
+  }
+  // Sixteen-bit silence is zero, and a part block that arrived is left for later.
+  SetAudio(16, 22050, 1);
+  b = Make(5, Ramp(1001));
+  EXPECT_EQ(AudioChunks(b)[0].size, 1000u);
+  for (const auto& c : WalkAvi(b).chunks) {
+    if (c.id != "01wb" || c.size <= 1000) continue;
+    EXPECT_EQ(b[c.headerOffset + 8], 0) << "16-bit silence";
   }
 }
 
@@ -325,6 +323,8 @@ TEST_F(AudioMovie, WaveFileBesideTheMovieIsMappedAndSliced) {
   EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
             RunCommand("ffmpeg -v error -i " + wave + " -f s16le - | md5sum"));
   EXPECT_TRUE(std::filesystem::exists(wave));
+  EXPECT_TRUE(std::filesystem::exists(host.dir().File("Taltemp101wav.tmp")))
+      << "the temporary file stays when the host did not stream the audio";
 }
 
 TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
@@ -372,6 +372,15 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->audioTotalBytes, 8u);
   EXPECT_TRUE(messages.texts().empty());
+  delete s;
+
+  // The whole data chunk counts, a part block at its end included.
+  wav[40] = 7, wav[41] = 0, wav[42] = 0;
+  WriteFileBytes(wave, wav);
+  s = CreateMovieSession(&setup.request);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->audioTotalBytes, 7u);
+  EXPECT_EQ(s->audioStreamHeader.length, 1u);
   delete s;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "hoststub/norv_host.h"
+#include "platform/files/files.h"
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
@@ -179,7 +181,16 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->maxFrameBytes, 120000u);
   s.reset();
+  // The bound does not matter there, even when the driver cannot give one;
+  // any other output without a bound is refused.
+  driver.SetSizeAnswer(ICERR_UNSUPPORTED);
+  s = Start();
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->maxFrameBytes, 120000u);
+  s.reset();
   driver.SetOutputFormat(MakeFourCC("SCRS"), 120000);
+  EXPECT_EQ(Start(), nullptr);
+  driver.SetSizeAnswer(1 << 20);
   s = Start();
   EXPECT_EQ(s->maxFrameBytes, 1u << 20);
   s.reset();
@@ -264,6 +275,61 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
   int status = -1;
   RunCommand("ffprobe -v quiet -show_streams " + setup.path + " >/dev/null 2>&1", &status);
   EXPECT_EQ(status, 0);
+}
+
+// FNV-1a over bytes, as the scripted driver hashes what it is given.
+std::uint64_t Fnv(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+TEST_F(CompressorSessionTest, RawStreamKeysDeltasShiftsAndGoesOnAfterFailures) {
+  setup.settings.qrvExport = 1;
+  setup.settings.keyFrameEvery = 3;
+  setup.SetSpan(0, 240);  // 6 frames
+  WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
+  driver.FailOnFrames({2});
+  SessionPtr s = Start();
+  ASSERT_NE(s, nullptr);
+  std::vector<int> results;
+  std::vector<std::uint64_t> shifted;
+  for (std::uint32_t i = 0; i < 6; ++i) {
+    const auto frame = PatternFrame(64, 48, i);
+    // Field order reversed: the picture moves one line forward, the last line black.
+    std::vector<std::uint8_t> moved(frame.size(), 0);
+    std::copy(frame.begin() + 64 * 3, frame.end(), moved.begin());
+    shifted.push_back(Fnv(moved.data(), moved.size()));
+    if (i == 3) NorvSetDiskBudget(0);
+    std::uint32_t done = 0;
+    results.push_back(s->WriteRawFrame(frame.data(), &done));
+    NorvSetDiskBudget(-1);
+  }
+  s.reset();
+  WriteProfileInt("Last Make Movie", "DV Reverse", 0, 0);
+  EXPECT_EQ(results, (std::vector<int>{0, -1, 0, 1, 0, 0}));
+
+  const auto calls = driver.calls();
+  ASSERT_EQ(calls.size(), 6u);
+  for (std::size_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i + 1);
+    const bool key = (i + 1) % 3 == 0;
+    EXPECT_EQ(calls[i].flags, key ? ICCOMPRESS_KEYFRAME : 0u);
+    EXPECT_EQ(calls[i].hadPrev, !key);
+    EXPECT_EQ(calls[i].inputHash, shifted[i]);
+  }
+  EXPECT_TRUE(calls[0].prevAllZero);
+  EXPECT_EQ(calls[3].prevHash, calls[2].inputHash);
+  EXPECT_EQ(calls[4].prevHash, calls[3].inputHash)
+      << "a frame the disk refused is still the reference";
+  // The frames that landed, back to back: 850 bytes a delta, 1700 a key frame.
+  const auto b = ReadFileBytes(setup.path);
+  std::vector<std::uint8_t> want;
+  for (int frame : {1, 3, 5, 6}) {
+    const bool key = frame % 3 == 0;
+    want.insert(want.end(), key ? 1700 : 850, key ? 0x4B : 0x44);
+  }
+  EXPECT_EQ(b, want);
 }
 
 }  // namespace

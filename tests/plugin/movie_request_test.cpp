@@ -193,20 +193,6 @@ TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
   delete s;
 }
 
-TEST_F(MovieRequestTest, ProfileFlagsAreReadAtEachSession) {
-  WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 1, 0);
-  WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
-  MovieSession* s = Create();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->noInterleave, 1u);
-  EXPECT_EQ(s->dvReverse, 1u);
-  delete s;
-  WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0);
-  s = Create();
-  EXPECT_EQ(s->noInterleave, 0u);
-  delete s;
-}
-
 TEST_F(MovieRequestTest, DeleteContextActsOnceAndIgnoresNull) {
   void* session = Plugin().MakeMovieGetContext(&setup.request);
   ASSERT_NE(session, nullptr);

@@ -9,6 +9,7 @@
 #include <tuple>
 #include <vector>
 
+#include "hoststub/norv_host.h"
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
 #include "plugin/avi/bitmap_header.h"
@@ -69,6 +70,7 @@ struct PalFile {
   const char* form = "PAL ";
   const char* dataId = "data";
   std::size_t cut = 0;  // bytes dropped from the end
+  std::uint16_t version = 0x300;
 
   std::string Write(const std::string& path) const {
     std::vector<std::uint8_t> b;
@@ -84,8 +86,8 @@ struct PalFile {
     b.insert(b.end(), {1, 2});
     b.insert(b.end(), dataId, dataId + 4);
     put32(static_cast<std::uint32_t>(4 + 4 * count));
-    b.insert(b.end(),
-             {0x00, 0x03, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+    b.insert(b.end(), {static_cast<std::uint8_t>(version), static_cast<std::uint8_t>(version >> 8),
+                       static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
     for (int i = 0; i < count; ++i)
       b.insert(b.end(), {static_cast<std::uint8_t>(i == 0 ? 255 : i),
                          static_cast<std::uint8_t>(3 * i), static_cast<std::uint8_t>(7 * i), 0x04});
@@ -136,6 +138,12 @@ TEST(PaletteFile, EachBrokenFileHasItsMessage) {
     EXPECT_EQ(LoadPaletteFile(file.Write(dir.File("bad.pal")).c_str(), dib8.data()), nullptr);
     EXPECT_EQ(recorded.texts(), std::vector<std::string>{message});
   }
+  // A logical palette of another version is no palette, and says nothing.
+  RecordedMessages recorded;
+  PalFile other;
+  other.version = 0x200;
+  EXPECT_EQ(LoadPaletteFile(other.Write(dir.File("v2.pal")).c_str(), dib8.data()), nullptr);
+  EXPECT_TRUE(recorded.texts().empty());
 }
 
 // A session holding the frame buffers of an 8-bit movie of w x h.
@@ -249,6 +257,17 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
           GetNearestPaletteIndex(s.session.paletteHandle, RGB(BYTE(c[2]), BYTE(c[1]), BYTE(c[0])));
       EXPECT_EQ(TableEntry(s.session.eightBitDib, static_cast<int>(index)), c);
     }
+
+    // A library that gives no palette still gives the table: the movie goes on.
+    EightBitSession unpaletted(50, 30, 4);
+    NorvHostImagesWithoutPalette(1);
+    PrepareOptimum(unpaletted, 0, 10000, &result);
+    NorvHostImagesWithoutPalette(0);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(unpaletted.session.paletteHandle, nullptr);
+    for (int k = 0; k < 16; ++k)
+      EXPECT_EQ(TableEntry(unpaletted.session.eightBitDib, k),
+                TableEntry(s.session.eightBitDib, k));
 
     // A failed render stops the sampling and fails the set-up.
     EightBitSession failing(8, 8, 4);

@@ -4,6 +4,8 @@
 // and the presets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -323,6 +325,73 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
   EXPECT_EQ(settings.keyFrameEvery, 1);
   EXPECT_EQ(settings.keyFramesOnly, 1);
   EXPECT_EQ(settings.colorFormat, 24);
+}
+
+TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItWillNotOpenSo) {
+  // Replaces the built-in MJPG for this test's process.
+  ScriptedCompressor m(MakeFourCC("MJPG"));
+  m.RefuseOpens(ICMODE_COMPRESS);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
+
+  // One that tells its formats only when opened for compressing is probed so.
+  ScriptedCompressor sixteen(MakeFourCC("MJPG"));
+  sixteen.FormatsOnlyWhenCompressing(16);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"16 Bits"});
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+}
+
+TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {
+  ScriptedCompressor a(kHandlerA), msvc(MakeFourCC("msvc")), loud(kHandlerB),
+      hidden(MakeFourCC("iv31"));
+  msvc.SetDefaults(7000, 9);  // its key frames come from the rule, not from it
+  loud.SetDefaults(20000, 6);
+  settings.compressorHandler = kHandlerA;
+  settings.quality = 1234;
+  settings.dataRateChoice = 3;
+  settings.dataRate = 600;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.ItemData(kDataRateList),
+              (std::vector<std::uint32_t>{0, 800, 700, 600, 500, 400, 300, 150, 0}));
+    EXPECT_EQ(user.Selection(kDataRateList), 3);
+    const auto rows = user.Items(kCompressorList);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), CompressorName(MakeFourCC("iv31"))), 0);
+    user.SelectText(kCompressorList, CompressorName(kHandlerA));  // the same one: no change
+    EXPECT_EQ(user.Selection(kDataRateList), 3);
+    user.Select(kDataRateList, 7);
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.quality, 1234);
+  EXPECT_EQ(settings.dataRateChoice, 7);
+  EXPECT_EQ(settings.dataRate, 150);
+
+  // Another compressor starts from its own defaults and the Default rate.
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(MakeFourCC("msvc")));
+    EXPECT_EQ(user.Selection(kDataRateList), 0);
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.quality, 7000);
+  EXPECT_EQ(settings.keyFrameEvery, 4);
+  EXPECT_EQ(settings.dataRate, -1);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(kHandlerB));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.quality, 10000);
+  EXPECT_EQ(settings.keyFrameEvery, 6);
 }
 
 TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {

@@ -83,6 +83,20 @@ void ScriptedCompressor::SetFlags(DWORD flags) {
   std::lock_guard lock(mutex_);
   flags_ = flags;
 }
+void ScriptedCompressor::RefuseOpens(DWORD mode) {
+  std::lock_guard lock(mutex_);
+  refusedMode_ = mode;
+}
+void ScriptedCompressor::FormatsOnlyWhenCompressing(WORD bits) {
+  std::lock_guard lock(mutex_);
+  formatsOnlyWhenCompressing_ = true;
+  outBits_ = bits;
+}
+void ScriptedCompressor::SetSizeAnswer(LRESULT answer) {
+  std::lock_guard lock(mutex_);
+  sizeAnswered_ = true;
+  sizeAnswer_ = answer;
+}
 std::vector<ScriptedCall> ScriptedCompressor::calls() const {
   std::lock_guard lock(mutex_);
   return calls_;
@@ -114,7 +128,11 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
     if (open == nullptr) return 0;
     std::lock_guard lock(registryMutex);
     auto it = Registry().find(open->fccHandler);
-    return it == Registry().end() ? 0 : reinterpret_cast<LRESULT>(it->second);
+    if (it == Registry().end()) return 0;
+    std::lock_guard instanceLock(it->second->mutex_);
+    if (open->dwFlags == it->second->refusedMode_) return 0;
+    it->second->lastOpenMode_ = open->dwFlags;
+    return reinterpret_cast<LRESULT>(it->second);
   }
   if (msg == DRV_CLOSE) return 1;
   if (id == 0) return ICERR_BADHANDLE;
@@ -174,16 +192,19 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       return Accepted(in) ? ICERR_OK : ICERR_BADFORMAT;
     case ICM_COMPRESS_GET_FORMAT: {
       if (!Accepted(in)) return ICERR_BADFORMAT;
+      if (formatsOnlyWhenCompressing_ && lastOpenMode_ != ICMODE_COMPRESS) return ICERR_BADFORMAT;
       if (p2 == 0) return sizeof(BITMAPINFOHEADER);
       BITMAPINFOHEADER out = *in;
       out.biSize = sizeof out;
       out.biCompression = outCompression_ != 0 ? outCompression_ : handler_;
       out.biSizeImage = outImageSize_ != 0 ? outImageSize_ : maxFrameBytes_;
+      if (outBits_ != 0) out.biBitCount = outBits_;
       std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
       return ICERR_OK;
     }
     case ICM_COMPRESS_GET_SIZE:
-      return Accepted(in) ? static_cast<LRESULT>(maxFrameBytes_) : ICERR_BADFORMAT;
+      if (!Accepted(in)) return ICERR_BADFORMAT;
+      return sizeAnswered_ ? sizeAnswer_ : static_cast<LRESULT>(maxFrameBytes_);
     case ICM_COMPRESS_BEGIN:
       if (!Accepted(in)) return ICERR_BADFORMAT;
       ++begins_;

@@ -48,6 +48,13 @@ class ScriptedCompressor {
   void SetConfigurable(bool configurable);
   // The VIDCF_ flags it describes itself with (default quality and temporal).
   void SetFlags(DWORD flags);
+  // Opens in this ICMODE_ fail.
+  void RefuseOpens(DWORD mode);
+  // Output formats only for an instance opened last in compress mode, with
+  // `bits` per pixel.
+  void FormatsOnlyWhenCompressing(WORD bits);
+  // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
+  void SetSizeAnswer(LRESULT answer);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -73,6 +80,12 @@ class ScriptedCompressor {
   DWORD outImageSize_ = 0;
   bool configurable_ = true;
   DWORD flags_ = VIDCF_QUALITY | VIDCF_TEMPORAL;
+  DWORD refusedMode_ = ~0u;
+  DWORD lastOpenMode_ = 0;
+  bool formatsOnlyWhenCompressing_ = false;
+  WORD outBits_ = 0;
+  bool sizeAnswered_ = false;
+  LRESULT sizeAnswer_ = 0;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;

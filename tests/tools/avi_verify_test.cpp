@@ -129,8 +129,11 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   const std::string name = "idx1 entry " + std::to_string(delta) + " ";
 
   Bytes b = good;
-  Put32(b, at(delta, 12), Le32(b, at(delta, 12)) + 2);
-  expect(b, name + "length", true);
+  for (std::uint32_t wrong : {Le32(b, at(delta, 12)) + 1, Le32(b, at(delta, 12)) - 1}) {
+    b = good;
+    Put32(b, at(delta, 12), wrong);
+    expect(b, name + "length", true);
+  }
   b = good;
   Put32(b, at(delta, 8), Le32(b, at(delta, 8)) + 2);
   expect(b, name + "offset", false);  // the chunk it named is then unindexed too
@@ -143,6 +146,18 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   b = good;
   Put32(b, at(key, 0), Le32(b, at(delta, 0)));
   expect(b, "idx1 entry " + std::to_string(key) + " id", true);
+  b = good;
+  const std::size_t record = entry("rec ");
+  Put32(b, at(record, 4), 0);
+  expect(b, "idx1 entry " + std::to_string(record) + " flags", true);
+  // Header counts: a stream one chunk short, a stream too many.
+  b = good;
+  const std::size_t strh = w.Find("strh")->headerOffset + 8;
+  Put32(b, strh + 32, Le32(b, strh + 32) - 1);
+  expect(b, "stream 0 length", true);
+  b = good;
+  Put32(b, 32 + 24, Le32(b, 32 + 24) + 1);
+  expect(b, "avih streams", true);
 
   // One too large: the list then claims a byte that is not its own.
   for (const auto& [id, type, field] :

@@ -1,0 +1,381 @@
+#!/usr/bin/env python3
+"""Mutation testing: plant one fault at a time in a copy of the tree and see
+whether the test suite notices.
+
+Each mutant in the list (tests/mutants/*.txt) replaces an exact piece of text
+in one file. For each: the scratch copy gets the change, the build there is
+brought up to date (ccache makes the restore cheap), ctest runs until the
+first failure, and the file is restored. A mutant is caught when a test
+fails, survives when all pass, is not applicable when its text is no longer
+in the file and does not build when the compiler rejects it (neither counts
+in the score). Results are appended to a log in the work folder, so a run
+that is stopped goes on where it left off (--fresh starts over).
+
+    scripts/mutate.py                      # every mutant, resuming
+    scripts/mutate.py --only plugin/avi    # mutants whose file or id matches
+    scripts/mutate.py --summary            # the scores so far, nothing run
+    scripts/mutate.py -R 'Audio' --label quick
+
+List format: blocks separated by blank lines, one 'key: value' per line:
+    file: plugin/avi/wave_file.cpp
+    old:  audioTotalBytes = chunk.size;
+    new:  audioTotalBytes = chunk.size - 1;
+    why:  the audio stream's length
+    hint: AudioMovie|AviLayout           (optional: tests run first)
+    nth:  2                              (optional: which occurrence, from 1)
+'old' and 'new' are taken literally after one space; \\n stands for a line
+break. Lines starting with '#' are comments.
+"""
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+from collections import OrderedDict
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SKIP_DIRS = {".git", "docs"}
+DEFAULT_EXCLUDE = r"^windows\."
+# What a change in each folder has to rebuild. The platform library is shared
+# (and its users are not relinked), the plug-in's code is linked into the
+# test programs, norvavi's into its own. Anything else: the whole build.
+TARGETS = {
+    "platform/": ["norvplatform"],
+    "plugin/": ["NorvAvi", "norvavi", "plugin_tests", "qt_tests", "tools_tests", "host_tests",
+                "platform_tests"],
+    "tools/norvavi/": ["norvavi", "tools_tests"],
+}
+
+
+def targets_of(path):
+    for prefix, targets in TARGETS.items():
+        if path.startswith(prefix):
+            return targets
+    return None
+
+
+def parse_list(path):
+    mutants = []
+    block = {}
+    lineno = 0
+
+    def flush():
+        if not block:
+            return
+        for key in ("file", "old", "new"):
+            if key not in block:
+                sys.exit(f"{path}:{block.get('_line')}: mutant without '{key}'")
+        m = dict(block)
+        m["list"] = os.path.relpath(path, ROOT)
+        digest = hashlib.sha1(
+            f"{m['file']}\0{m['old']}\0{m['new']}\0{m.get('nth', '')}".encode()).hexdigest()
+        m["id"] = f"{m['file']}@{digest[:8]}"
+        mutants.append(m)
+        block.clear()
+
+    with open(path, encoding="utf-8") as f:
+        for raw in f:
+            lineno += 1
+            line = raw.rstrip("\n")
+            if not line.strip():
+                flush()
+                continue
+            if line.lstrip().startswith("#"):
+                continue
+            key, sep, value = line.partition(":")
+            key = key.strip()
+            if not sep or key not in ("file", "old", "new", "why", "hint", "nth"):
+                sys.exit(f"{path}:{lineno}: expected 'key: value', got {line!r}")
+            if value.startswith(" "):
+                value = value[1:]
+            if key in ("old", "new"):
+                value = value.replace("\\n", "\n")
+            else:
+                value = value.strip()
+            block.setdefault("_line", lineno)
+            block[key] = value
+    flush()
+    return mutants
+
+
+def source_files(top):
+    for dirpath, dirnames, filenames in os.walk(top):
+        rel = os.path.relpath(dirpath, top)
+        dirnames[:] = [d for d in dirnames
+                       if d not in SKIP_DIRS and not (rel == "." and d.startswith("build"))]
+        for name in filenames:
+            yield os.path.normpath(os.path.join(rel, name))
+
+
+def sync_tree(src, dst):
+    """Makes dst a copy of src, touching only the files that differ so the
+    build there stays incremental."""
+    wanted = set(source_files(src))
+    changed = 0
+    for rel in wanted:
+        a, b = os.path.join(src, rel), os.path.join(dst, rel)
+        if os.path.islink(a):
+            continue
+        if os.path.exists(b):
+            with open(a, "rb") as fa, open(b, "rb") as fb:
+                if fa.read() == fb.read():
+                    continue
+        os.makedirs(os.path.dirname(b), exist_ok=True)
+        shutil.copyfile(a, b)  # a fresh time stamp, so the build sees the change
+        shutil.copymode(a, b)
+        changed += 1
+    for rel in list(source_files(dst)):
+        if rel not in wanted:
+            os.remove(os.path.join(dst, rel))
+    return changed
+
+
+def run(cmd, log, timeout=None, cwd=None):
+    with open(log, "a", encoding="utf-8") as out:
+        out.write(f"\n$ {' '.join(cmd)}\n")
+        out.flush()
+        try:
+            return subprocess.run(cmd, stdout=out, stderr=subprocess.STDOUT, cwd=cwd,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            out.write("timed out\n")
+            return 124
+
+
+class Work:
+    def __init__(self, args):
+        self.args = args
+        self.dir = os.path.abspath(args.work)
+        self.src = os.path.join(self.dir, "src")
+        self.build = os.path.join(self.dir, "build")
+        self.log = os.path.join(self.dir, "build.log")
+        self.results = os.path.join(self.dir, f"results-{args.label}.jsonl")
+        self.dirty = set()  # targets last built with a planted fault
+
+    def prepare(self):
+        os.makedirs(self.src, exist_ok=True)
+        n = sync_tree(os.path.abspath(self.args.source or ROOT), self.src)
+        print(f"scratch tree {self.src}: {n} files updated", flush=True)
+        if not os.path.exists(os.path.join(self.build, "CMakeCache.txt")):
+            cmd = ["cmake", "-S", self.src, "-B", self.build, "-G", "Ninja",
+                   "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DNORV_BUILD_BENCH=OFF",
+                   "-DCMAKE_CXX_COMPILER_LAUNCHER=ccache", "-DCMAKE_C_COMPILER_LAUNCHER=ccache",
+                   # A changed shared library does not relink its users, and
+                   # lld links the test programs in a fraction of the time.
+                   "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON"]
+            if shutil.which("ld.lld"):
+                cmd += [f"-DCMAKE_{kind}_LINKER_FLAGS=-fuse-ld=lld"
+                        for kind in ("EXE", "SHARED", "MODULE")]
+            if run(cmd, self.log) != 0:
+                sys.exit(f"configure failed, see {self.log}")
+        if self.compile() != 0:
+            sys.exit(f"the unchanged tree does not build, see {self.log}")
+
+    def compile(self, targets=None):
+        """Brings `targets` (None: everything) up to date, and the ones the
+        last fault was built into, so no program keeps it."""
+        cmd = ["nice", "cmake", "--build", self.build, "-j", str(self.args.jobs)]
+        if targets is not None and not self.args.full_build:
+            cmd += ["--target", *sorted(set(targets) | self.dirty)]
+        status = run(cmd, self.log)
+        self.dirty = set(targets or [])
+        return status
+
+    def ctest(self, include=None, exclude=None):
+        cmd = ["nice", "ctest", "--test-dir", self.build, "--stop-on-failure", "-j",
+               str(self.args.jobs), "--timeout", str(self.args.timeout)]
+        if include:
+            cmd += ["-R", include]
+        if exclude:
+            cmd += ["-E", exclude]
+        return run(cmd, self.log, timeout=self.args.timeout * 20)
+
+    def exclude(self, extra=None):
+        parts = [p for p in (DEFAULT_EXCLUDE if not self.args.slow else None, self.args.exclude,
+                             extra) if p]
+        return "|".join(f"({p})" for p in parts) or None
+
+    def test(self, hint):
+        """0 when every selected test passes, else the failing run's status."""
+        if hint:
+            status = self.ctest(self.combine(hint), self.exclude())
+            if status != 0:
+                return status
+        return self.ctest(self.args.include, self.exclude(hint))
+
+    def combine(self, hint):
+        # The hint narrows; a -R given on the command line still applies.
+        return hint if not self.args.include else f"(?=.*({self.args.include}))({hint})"
+
+    def done(self):
+        seen = {}
+        if os.path.exists(self.results) and not self.args.fresh:
+            with open(self.results, encoding="utf-8") as f:
+                for line in f:
+                    r = json.loads(line)
+                    seen[r["id"]] = r
+        return seen
+
+    def record(self, result):
+        with open(self.results, "a", encoding="utf-8") as f:
+            f.write(json.dumps(result) + "\n")
+
+
+def apply(path, m):
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    nth = int(m.get("nth", "1"))
+    at = -1
+    for _ in range(nth):
+        at = text.find(m["old"], at + 1)
+        if at < 0:
+            return None, None
+    if nth == 1 and text.find(m["old"], at + 1) >= 0 and "nth" not in m:
+        return None, "ambiguous"
+    return text, text[:at] + m["new"] + text[at + len(m["old"]):]
+
+
+def folder(m):
+    return os.path.dirname(m["file"])
+
+
+def summary(mutants, seen):
+    rows = OrderedDict()
+    for m in sorted(mutants, key=folder):
+        r = seen.get(m["id"])
+        row = rows.setdefault(folder(m), {"caught": 0, "survived": 0, "n/a": 0, "no build": 0,
+                                          "pending": 0})
+        row[r["result"] if r else "pending"] += 1
+    total = {k: sum(r[k] for r in rows.values()) for k in
+             ("caught", "survived", "n/a", "no build", "pending")}
+    print(f"\n{'folder':28} {'caught':>7} {'survived':>9} {'n/a':>5} {'no build':>9} "
+          f"{'pending':>8} {'score':>7}")
+    for name, r in list(rows.items()) + [("overall", total)]:
+        scored = r["caught"] + r["survived"]
+        score = f"{100.0 * r['caught'] / scored:.0f}%" if scored else "-"
+        print(f"{name:28} {r['caught']:7} {r['survived']:9} {r['n/a']:5} {r['no build']:9} "
+              f"{r['pending']:8} {score:>7}")
+    survivors = [m for m in mutants if seen.get(m["id"], {}).get("result") == "survived"]
+    if survivors:
+        print("\nsurvivors:")
+        for m in survivors:
+            print(f"  {m['id']}  {m.get('why', '')}\n      {m['old']!r} -> {m['new']!r}")
+
+
+def interrupt(*_):
+    raise KeyboardInterrupt
+
+
+def main():
+    # Stopped by either signal (a background job ignores SIGINT), the
+    # planted file is still restored.
+    signal.signal(signal.SIGINT, interrupt)
+    signal.signal(signal.SIGTERM, interrupt)
+    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    p.add_argument("lists", nargs="*", help="mutant lists (default: tests/mutants/*.txt)")
+    p.add_argument("--work", default=os.path.join(os.environ.get("TMPDIR", "/tmp"),
+                                                  "norvavi-mutate"),
+                   help="scratch folder: a copy of the tree and its build (kept between runs)")
+    p.add_argument("--label", default="current", help="names the results log (e.g. before)")
+    p.add_argument("--only", help="run the mutants whose id contains this text")
+    p.add_argument("-R", dest="include", help="ctest -R: only these tests")
+    p.add_argument("-E", dest="exclude", help="ctest -E: leave these tests out")
+    p.add_argument("--slow", action="store_true", help="also run the windows.* tests")
+    p.add_argument("--source", help="the tree to copy (default: this checkout)")
+    p.add_argument("--full-build", action="store_true",
+                   help="rebuild everything for each mutant, not only what its folder reaches")
+    p.add_argument("-j", dest="jobs", type=int, default=2)
+    p.add_argument("--timeout", type=int, default=300, help="seconds per test")
+    p.add_argument("--fresh", action="store_true", help="forget earlier results of this label")
+    p.add_argument("--retry-survivors", action="store_true",
+                   help="run again the mutants that survived earlier (after new tests)")
+    p.add_argument("--survivors-of", metavar="LABEL",
+                   help="run only the mutants that survived under another label")
+    p.add_argument("--summary", action="store_true", help="print the scores so far and stop")
+    p.add_argument("--prepare", action="store_true",
+                   help="only bring the scratch copy and its build up to date")
+    p.add_argument("--check", action="store_true",
+                   help="only check that every mutant's text is found, nothing built")
+    args = p.parse_args()
+
+    folder_of_lists = os.path.join(ROOT, "tests", "mutants")
+    lists = args.lists or sorted(
+        os.path.join(folder_of_lists, n)
+        for n in (os.listdir(folder_of_lists) if os.path.isdir(folder_of_lists) else [])
+        if n.endswith(".txt"))
+    mutants = [m for path in lists if os.path.exists(path) for m in parse_list(path)]
+    work = Work(args)
+
+    if args.check:
+        bad = 0
+        for m in mutants:
+            original, mutated = apply(os.path.join(ROOT, m["file"]), m) if os.path.exists(
+                os.path.join(ROOT, m["file"])) else (None, None)
+            if original is None:
+                bad += 1
+                print(f"{m['list']}:{m['_line']}: {mutated or 'not found'}: {m['old']!r}")
+        print(f"{len(mutants)} mutants, {bad} not applicable")
+        return 1 if bad else 0
+
+    if args.prepare:
+        work.prepare()
+        return 0
+    if args.fresh and os.path.exists(work.results):
+        os.remove(work.results)
+    seen = work.done()
+    if args.summary:
+        summary(mutants, seen)
+        return 0
+
+    selected = [m for m in mutants if not args.only or args.only in m["id"]]
+    if args.survivors_of:
+        other = Work(argparse.Namespace(**{**vars(args), "label": args.survivors_of,
+                                           "fresh": False})).done()
+        selected = [m for m in selected if other.get(m["id"], {}).get("result") == "survived"]
+    todo = [m for m in selected if m["id"] not in seen or
+            (args.retry_survivors and seen[m["id"]]["result"] == "survived")]
+    # Round-robin over the folders, so a run stopped early still samples each.
+    queues = OrderedDict()
+    for m in todo:
+        queues.setdefault(folder(m), []).append(m)
+    todo = []
+    while any(queues.values()):
+        for q in queues.values():
+            if q:
+                todo.append(q.pop(0))
+    print(f"{len(selected)} mutants selected, {len(todo)} to run", flush=True)
+    if todo:
+        work.prepare()
+    for i, m in enumerate(todo, 1):
+        path = os.path.join(work.src, m["file"])
+        started = time.time()
+        original, mutated = apply(path, m) if os.path.exists(path) else (None, None)
+        if original is None:
+            result = "n/a"
+        else:
+            try:
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(mutated)
+                if work.compile(targets_of(m["file"])) != 0:
+                    result = "no build"
+                else:
+                    result = "caught" if work.test(m.get("hint")) != 0 else "survived"
+            finally:
+                with open(path, "w", encoding="utf-8") as f:
+                    f.write(original)
+        seen[m["id"]] = {"id": m["id"], "result": result, "seconds": round(time.time() - started)}
+        work.record(seen[m["id"]])
+        print(f"[{i}/{len(todo)}] {result:9} {m['id']}  {m.get('why', '')}", flush=True)
+    if todo:
+        work.dirty = set()
+        work.compile()  # leave the scratch build matching the tree
+    summary(selected, seen)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

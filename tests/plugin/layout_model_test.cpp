@@ -1,0 +1,612 @@
+// The whole file against a model of the layout rules written here from the
+// settings alone: every header field, the chunk tree in order with its sizes
+// and pad bytes, 'rec ' records, where each audio slice goes and which bytes
+// it holds, and every idx1 entry. One sweep over frame rates, interleaves,
+// audio formats, both audio sources (pushed and a wave file), a project rate
+// that differs from the movie's, the profile switch that turns interleaving
+// off, and uncompressed, 8-bit and compressed video.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "hoststub/norv_host.h"
+#include "plugin/host/host_api.h"
+#include "plugin/session/movie_context.h"
+#include "tests/support/avi_walk.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/scripted_compressor.h"
+
+namespace {
+
+using norv::test::AviWalk;
+using norv::test::FourCC;
+using norv::test::HostScope;
+using norv::test::Le16;
+using norv::test::Le32;
+using norv::test::MovieSetup;
+using norv::test::PatternFrame;
+using norv::test::ReadFileBytes;
+using norv::test::RecordedMessages;
+using norv::test::ScriptedCompressor;
+using norv::test::WalkAvi;
+using norv::test::WriteFileBytes;
+
+enum class Audio { kNone, kPushed, kWaveFile };
+enum class Video { k24, k8, kScripted };
+
+struct Config {
+  float rate = 25.0f;
+  std::uint32_t spanMs = 1000;
+  int interleave = 1;
+  int keyEvery = 4;
+  Audio audio = Audio::kPushed;
+  int bits = 16, sampleRate = 44100, channels = 2;
+  Video video = Video::k24;
+  int dataRate = -1;
+  int projectRateX100 = 0;  // non-zero: the movie follows a project of this rate
+  bool noInterleave = false;
+  std::uint32_t waveExtra = 0;  // bytes of the wave file's data past whole blocks
+  int width = 21, height = 6;   // an odd width pads the rows
+};
+
+std::string Describe(const Config& c) {
+  std::ostringstream o;
+  o << c.rate << " fps, " << c.spanMs << " ms, E=" << c.interleave << ", key " << c.keyEvery
+    << ", audio " << static_cast<int>(c.audio) << " " << c.bits << "/" << c.sampleRate << "/"
+    << c.channels << ", video " << static_cast<int>(c.video) << ", data rate " << c.dataRate
+    << ", project " << c.projectRateX100 << ", noInterleave " << c.noInterleave;
+  return o.str();
+}
+
+// ---- The model ----------------------------------------------------------
+
+struct Node {
+  std::string id, type;  // type only for lists
+  std::uint32_t size = 0;
+  std::vector<Node> children;
+};
+
+std::uint32_t Padded(std::uint32_t n) {
+  return n + (n & 1);
+}
+
+// A list's size from its children, recursively.
+void Close(Node* n) {
+  if (n->id != "RIFF" && n->id != "LIST") return;
+  n->size = 4;
+  for (Node& c : n->children) {
+    Close(&c);
+    n->size += 8 + Padded(c.size);
+  }
+}
+
+struct IndexEntry {
+  std::string id;
+  std::uint32_t flags = 0;
+  const Node* node = nullptr;  // resolved to an offset once laid out
+};
+
+struct Expected {
+  std::map<std::string, std::uint32_t> fields;  // "avih.flags" -> value
+  Node riff;
+  std::vector<IndexEntry> index;
+  // The audio chunks' byte ranges of the whole audio, in file order.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> slices;
+  std::vector<std::string> messages;
+};
+
+std::uint32_t RowBytes(int width, int bits) {
+  return ((static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(bits) + 31) / 32) * 4;
+}
+
+DWORD ScriptedSize(DWORD quality, bool key) {
+  return (quality / 97 + 31) * (key ? 3 : 1);  // odd sizes too, so pad bytes show
+}
+
+Expected Model(const Config& c, std::uint32_t waveTotal) {
+  Expected x;
+  const bool audio = c.audio != Audio::kNone;
+  const auto n = static_cast<std::uint32_t>(static_cast<double>(c.spanMs) / 1000.0 * c.rate + 0.5);
+  const float outputRate =
+      c.projectRateX100 != 0 ? static_cast<float>(c.projectRateX100) / 100.0f : c.rate;
+  const std::uint32_t e = static_cast<std::uint32_t>(c.interleave);
+  const bool records = e == 1 && !c.noInterleave;
+  const std::uint32_t lf =
+      records ? static_cast<std::uint32_t>(static_cast<double>(outputRate) * 0.75) : 0;
+  const std::uint32_t lead = audio ? std::min(lf, n) : 0;
+
+  // Video: chunk sizes, the largest frame, the format.
+  std::uint32_t quality = 7500;
+  std::uint32_t maxFrame = 0, formatSize = 40;
+  int bits = 24;
+  std::uint32_t handler = 0;
+  if (c.video == Video::k24) {
+    maxFrame = RowBytes(c.width, 24) * static_cast<std::uint32_t>(c.height);
+  } else if (c.video == Video::k8) {
+    maxFrame = RowBytes(c.width, 8) * static_cast<std::uint32_t>(c.height);
+    formatSize = 1064;
+    bits = 8;
+  } else {
+    handler = MakeFourCC("MDLX");
+    maxFrame = 5000;
+    if (c.dataRate != -1) {
+      const auto limit = static_cast<std::uint32_t>(c.dataRate) * 1024u;
+      for (int tries = 0; tries < 10; ++tries) {
+        const DWORD size = ScriptedSize(quality, true);
+        const auto rate = static_cast<std::uint32_t>(static_cast<float>(size) * c.rate);
+        if (static_cast<double>(rate) * 0.9 <= static_cast<double>(limit)) {
+          maxFrame = size;
+          if (tries > 0) x.messages = {"Image quality adjusted to satisfy the data rate!"};
+          break;
+        }
+        quality = static_cast<std::uint32_t>(static_cast<float>(quality) * 0.9f);
+      }
+    }
+  }
+  auto frameSize = [&](bool key) {
+    return c.video == Video::kScripted ? ScriptedSize(quality, key) : maxFrame;
+  };
+
+  // Audio: the whole, its block, the slice per interleave.
+  const std::uint32_t align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
+  const std::uint32_t avg = align * static_cast<std::uint32_t>(c.sampleRate);
+  std::uint32_t total = 0;
+  if (c.audio == Audio::kPushed) {
+    total = static_cast<std::uint32_t>(static_cast<double>(c.spanMs) * avg / 1000.0 + 0.5);
+    total -= total % align;
+  } else if (c.audio == Audio::kWaveFile) {
+    total = waveTotal;
+  }
+  const float perInterleave =
+      static_cast<float>(total) / (static_cast<float>(n) / static_cast<float>(e));
+  const float peak = static_cast<float>(maxFrame) + (audio ? perInterleave : 0.0f);
+
+  auto& f = x.fields;
+  f["avih.microSecPerFrame"] = static_cast<std::uint32_t>(1000000.0 / c.rate);
+  f["avih.maxBytesPerSec"] = c.dataRate != -1 ? static_cast<std::uint32_t>(c.dataRate) * 1024u
+                                              : static_cast<std::uint32_t>(peak * c.rate);
+  f["avih.paddingGranularity"] = 0;
+  // The session keeps the rate it wrote, in KiB, for what follows.
+  f["session.dataRate"] = static_cast<std::uint32_t>(
+      c.dataRate != -1 ? c.dataRate : static_cast<std::int32_t>(peak / 1024.0));
+  f["avih.flags"] = audio && records ? 0x110 : 0x10;
+  f["avih.totalFrames"] = n;
+  f["avih.initialFrames"] = lead;
+  f["avih.streams"] = audio ? 2 : 1;
+  f["avih.suggestedBufferSize"] = audio ? static_cast<std::uint32_t>(peak) : maxFrame;
+  f["avih.width"] = static_cast<std::uint32_t>(c.width);
+  f["avih.height"] = static_cast<std::uint32_t>(c.height);
+  f["avih.reserved"] = 0;
+  f["strh0.type"] = MakeFourCC("vids");
+  f["strh0.handler"] = handler;
+  f["strh0.flags"] = 0;
+  f["strh0.priority"] = 0;
+  f["strh0.initialFrames"] = 0;
+  f["strh0.scale"] = 1000;
+  f["strh0.rate"] = static_cast<std::uint32_t>(c.rate * 1000.0 + 0.5);
+  f["strh0.start"] = 0;
+  f["strh0.length"] = n;
+  f["strh0.suggestedBufferSize"] = maxFrame;
+  f["strh0.quality"] = quality;
+  f["strh0.sampleSize"] = 0;
+  f["strh0.frame"] =
+      static_cast<std::uint32_t>(c.width) * 65536u + static_cast<std::uint32_t>(c.height);
+  f["strf0.width"] = static_cast<std::uint32_t>(c.width);
+  f["strf0.height"] = static_cast<std::uint32_t>(c.height);
+  f["strf0.planesAndBits"] = 1u | static_cast<std::uint32_t>(bits) << 16;
+  f["strf0.compression"] = handler;
+  f["strf0.sizeImage"] = c.video == Video::kScripted ? 5000 : maxFrame;
+  f["strf0.coloursUsed"] = c.video == Video::k8 ? 256 : 0;
+  if (audio) {
+    f["strh1.type"] = MakeFourCC("auds");
+    f["strh1.handler"] = 0;
+    f["strh1.flags"] = 0;
+    f["strh1.initialFrames"] = lead;
+    f["strh1.scale"] = 1;
+    f["strh1.rate"] = static_cast<std::uint32_t>(c.sampleRate);
+    f["strh1.length"] = total / align;
+    f["strh1.suggestedBufferSize"] = static_cast<std::uint32_t>(perInterleave + 0.5);
+    f["strh1.quality"] = 0;
+    f["strh1.sampleSize"] = align;
+    f["strf1.formatTag"] = 1;
+    f["strf1.channels"] = static_cast<std::uint32_t>(c.channels);
+    f["strf1.samplesPerSec"] = static_cast<std::uint32_t>(c.sampleRate);
+    f["strf1.avgBytesPerSec"] = avg;
+    f["strf1.blockAlign"] = align;
+    f["strf1.bitsPerSample"] = static_cast<std::uint32_t>(c.bits);
+  }
+
+  // The tree.
+  Node hdrl{"LIST", "hdrl", 0, {{"avih", "", 56, {}}}};
+  hdrl.children.push_back(
+      {"LIST", "strl", 0, {{"strh", "", 64, {}}, {"strf", "", formatSize, {}}}});
+  if (audio)
+    hdrl.children.push_back({"LIST", "strl", 0, {{"strh", "", 64, {}}, {"strf", "", 16, {}}}});
+  x.riff = {"RIFF", "AVI ", 0, {hdrl, {"LIST", "movi", 0, {}}, {"idx1", "", 0, {}}}};
+  std::vector<Node>& movi = x.riff.children[1].children;
+  movi.reserve(4 * n + 64);  // index entries point into it
+
+  std::uint32_t sliceEnd = 0;
+  auto slice = [&](float progress) {
+    const double fraction = progress < 1.0f ? static_cast<double>(progress) : 1.0;
+    auto end =
+        static_cast<std::uint32_t>(static_cast<double>(static_cast<float>(total)) * fraction);
+    end = std::min(end, total);
+    end -= end % align;
+    const std::uint32_t start = sliceEnd;
+    sliceEnd = std::max(end, start);
+    x.slices.push_back({start, sliceEnd});
+    return Node{"01wb", "", sliceEnd - start, {}};
+  };
+  // One group: inside a record when records are in use.
+  auto group = [&](std::vector<Node> chunks, std::vector<std::uint32_t> flags) {
+    if (records) {
+      movi.push_back({"LIST", "rec ", 0, std::move(chunks)});
+      x.index.push_back({"rec ", 0x01, &movi.back()});
+      for (std::size_t i = 0; i < flags.size(); ++i)
+        x.index.push_back({movi.back().children[i].id, flags[i], &movi.back().children[i]});
+    } else {
+      for (std::size_t i = 0; i < chunks.size(); ++i) {
+        movi.push_back(chunks[i]);
+        x.index.push_back({movi.back().id, flags[i], &movi.back()});
+      }
+    }
+  };
+  const std::uint32_t leadRecords = audio && records ? std::min(n, lf) : 0;
+  for (std::uint32_t i = 1; i <= leadRecords; ++i)
+    group({slice(std::min(static_cast<float>(i) / static_cast<float>(n), 1.0f))}, {0});
+  // The rule counts frames from 1, the frame being written included.
+  for (std::uint32_t m = 1; m <= n; ++m) {
+    const bool key = c.keyEvery <= 1 || m % static_cast<std::uint32_t>(c.keyEvery) == 0;
+    const Node frame{key ? "00db" : "00dc", "", frameSize(key), {}};
+    const std::uint32_t flag = key ? 0x10 : 0;
+    bool withAudio = false;
+    float progress = 1.0f;
+    if (audio && n - m > lf) {
+      progress = static_cast<float>(m + lf + 1) / static_cast<float>(n);
+      withAudio = (m + 1) % e == 0 || (m + 1 == n && e != 1);
+    } else if (audio && m + 1 == n && e != 1) {
+      withAudio = true;
+    }
+    if (withAudio)
+      group({frame, slice(progress)}, {flag, 0});
+    else
+      group({frame}, {flag});
+  }
+  x.riff.children[2].size = static_cast<std::uint32_t>(16 * x.index.size());
+  Close(&x.riff);
+  return x;
+}
+
+// Offsets of the model's nodes when laid out in order, from the file's start.
+void Layout(const Node& n, std::uint32_t at, int depth, std::map<const Node*, std::uint32_t>* at_,
+            std::vector<norv::test::WalkedChunk>* out) {
+  (*at_)[&n] = at;
+  out->push_back({n.id, n.type, at, n.size, depth});
+  std::uint32_t child = at + 12;
+  for (const Node& c : n.children) {
+    Layout(c, child, depth + 1, at_, out);
+    child += 8 + Padded(c.size);
+  }
+}
+
+// ---- The movie ----------------------------------------------------------
+
+class LayoutModel : public ::testing::Test {
+ protected:
+  void SetUp() override { PushedAudioWaitLimits() = {200, 100}; }
+  void TearDown() override {
+    PushedAudioWaitLimits() = {};
+    WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0);
+  }
+
+  // A wave file beside the movie holding whole blocks for the span plus `extra`.
+  std::uint32_t WriteWave(const Config& c, std::vector<std::uint8_t>* data) {
+    const std::uint32_t align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
+    std::uint32_t size = c.spanMs * align * static_cast<std::uint32_t>(c.sampleRate) / 1000;
+    size = size - size % align + c.waveExtra;
+    *data = PatternFrame(static_cast<int>(size), 1, 77);
+    data->resize(size);
+    std::vector<std::uint8_t> w = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'W', 'A',
+                                   'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0,   0};
+    auto put16 = [&w](std::uint32_t v) {
+      for (int i = 0; i < 2; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    auto put32 = [&w](std::uint32_t v) {
+      for (int i = 0; i < 4; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    };
+    put16(1);
+    put16(static_cast<std::uint32_t>(c.channels));
+    put32(static_cast<std::uint32_t>(c.sampleRate));
+    put32(align * static_cast<std::uint32_t>(c.sampleRate));
+    put16(align);
+    put16(static_cast<std::uint32_t>(c.bits));
+    w.insert(w.end(), {'d', 'a', 't', 'a'});
+    put32(size);
+    w.insert(w.end(), data->begin(), data->end());
+    if (size & 1) w.push_back(0);
+    const auto riff = static_cast<std::uint32_t>(w.size() - 8);
+    std::memcpy(w.data() + 4, &riff, 4);
+    WriteFileBytes(host.dir().File("out.wav"), w);
+    return size;
+  }
+
+  void Check(const Config& c) {
+    SCOPED_TRACE(Describe(c));
+    messages.clear();
+    MovieSetup setup(host.dir());
+    AviSettings& s = setup.settings;
+    s.width = c.width;
+    s.height = c.height;
+    s.frameRate = c.rate;
+    s.interleaveFrames = c.interleave;
+    s.keyFrameEvery = c.keyEvery;
+    s.dataRate = c.dataRate;
+    s.audioEnabled = c.audio != Audio::kNone ? 1 : 0;
+    s.audioFormat[1] = static_cast<std::uint32_t>(c.bits);
+    s.audioFormat[2] = static_cast<std::uint32_t>(c.sampleRate);
+    s.audioFormat[3] = static_cast<std::uint32_t>(c.channels);
+    s.colorFormat = c.video == Video::k8 ? kColor332 : 24;
+    std::unique_ptr<ScriptedCompressor> scripted;
+    if (c.video == Video::kScripted) {
+      scripted = std::make_unique<ScriptedCompressor>(MakeFourCC("MDLX"), &ScriptedSize);
+      scripted->SetMaxFrameBytes(5000);
+      s.compressorHandler = MakeFourCC("MDLX");
+    }
+    setup.SetSpan(1000, 1000 + c.spanMs);
+    if (c.projectRateX100 != 0) {
+      NorvHostSetProject(c.width, c.height, c.projectRateX100);
+      setup.request.sameAsProject = 1;
+    }
+    WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", c.noInterleave ? 1 : 0, 0);
+    NorvHostSetHardware(c.audio == Audio::kWaveFile ? 0 : 1);
+
+    std::vector<std::uint8_t> audio;
+    std::uint32_t waveTotal = 0;
+    if (c.audio == Audio::kWaveFile) waveTotal = WriteWave(c, &audio);
+    const Expected x = Model(c, waveTotal);
+
+    MovieSession* session = CreateMovieSession(&setup.request);
+    ASSERT_NE(session, nullptr);
+    std::map<std::string, std::uint32_t> got;
+    got["session.dataRate"] = static_cast<std::uint32_t>(session->dataRate);
+    ASSERT_EQ(session->BeginAudioCapture(), 0);
+    if (c.audio == Audio::kPushed) {
+      const std::uint32_t whole = x.fields.at("strh1.length") * x.fields.at("strh1.sampleSize");
+      audio = PatternFrame(static_cast<int>(whole), 1, 5);
+      audio.resize(whole);
+      AudioBlock b{audio.data(), whole};
+      std::uint32_t done = 0;
+      ASSERT_EQ(session->StoreAudioBlock(&b, &done), 0);
+    }
+    // The host sends frames at the project's rate when the movie follows it.
+    const double inputRate = c.projectRateX100 != 0 ? c.projectRateX100 / 100.0 : c.rate;
+    const auto inputs = static_cast<std::uint32_t>(c.spanMs / 1000.0 * inputRate + 0.5);
+    for (std::uint32_t i = 0; i < inputs; ++i) {
+      const auto frame = PatternFrame(c.width, c.height, i);
+      std::uint32_t done = 0;
+      ASSERT_EQ(session->CompressAviFrame(frame.data(), &done), 0) << "frame " << i;
+    }
+    session->EndAudioCapture();
+    session->FinishMovie();
+    delete session;
+    const auto b = ReadFileBytes(setup.path);
+    EXPECT_EQ(messages.texts(), x.messages);
+
+    // Fields, by name.
+    const AviWalk w = WalkAvi(b);
+    auto fieldsOf = [&](const norv::test::WalkedChunk* strh, const std::string& p) {
+      const std::size_t h = strh->headerOffset + 8, f = h + 64 + 8;
+      got[p + "strh.type"] = Le32(b, h);
+      got[p + "strh.handler"] = Le32(b, h + 4);
+      got[p + "strh.flags"] = Le32(b, h + 8);
+      got[p + "strh.priority"] = Le32(b, h + 12);
+      got[p + "strh.initialFrames"] = Le32(b, h + 16);
+      got[p + "strh.scale"] = Le32(b, h + 20);
+      got[p + "strh.rate"] = Le32(b, h + 24);
+      got[p + "strh.start"] = Le32(b, h + 28);
+      got[p + "strh.length"] = Le32(b, h + 32);
+      got[p + "strh.suggestedBufferSize"] = Le32(b, h + 36);
+      got[p + "strh.quality"] = Le32(b, h + 40);
+      got[p + "strh.sampleSize"] = Le32(b, h + 44);
+      return f;
+    };
+    const std::size_t avih = 32;
+    const char* names[] = {
+        "microSecPerFrame", "maxBytesPerSec", "paddingGranularity",  "flags", "totalFrames",
+        "initialFrames",    "streams",        "suggestedBufferSize", "width", "height"};
+    for (int i = 0; i < 10; ++i) got[std::string("avih.") + names[i]] = Le32(b, avih + 4 * i);
+    got["avih.reserved"] =
+        Le32(b, avih + 40) | Le32(b, avih + 44) | Le32(b, avih + 48) | Le32(b, avih + 52);
+    std::vector<const norv::test::WalkedChunk*> strhs;
+    for (const auto& ch : w.chunks)
+      if (ch.id == "strh") strhs.push_back(&ch);
+    ASSERT_EQ(strhs.size(), c.audio != Audio::kNone ? 2u : 1u);
+    const std::size_t f0 = fieldsOf(strhs[0], "");
+    for (auto it = got.begin(); it != got.end();) {  // rename strh.* to strh0.*
+      if (it->first.rfind("strh.", 0) == 0) {
+        got["strh0." + it->first.substr(5)] = it->second;
+        it = got.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    got["strh0.frame"] = Le32(b, strhs[0]->headerOffset + 8 + 56) * 65536u +
+                         Le32(b, strhs[0]->headerOffset + 8 + 60);
+    got["strf0.width"] = Le32(b, f0 + 4);
+    got["strf0.height"] = Le32(b, f0 + 8);
+    got["strf0.planesAndBits"] = Le32(b, f0 + 12);
+    got["strf0.compression"] = Le32(b, f0 + 16);
+    got["strf0.sizeImage"] = Le32(b, f0 + 20);
+    got["strf0.coloursUsed"] = Le32(b, f0 + 32);
+    if (strhs.size() == 2) {
+      const std::size_t f1 = fieldsOf(strhs[1], "1");
+      for (auto it = got.begin(); it != got.end();) {
+        if (it->first.rfind("1strh.", 0) == 0) {
+          got["strh1." + it->first.substr(6)] = it->second;
+          it = got.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      got["strf1.formatTag"] = Le16(b, f1);
+      got["strf1.channels"] = Le16(b, f1 + 2);
+      got["strf1.samplesPerSec"] = Le32(b, f1 + 4);
+      got["strf1.avgBytesPerSec"] = Le32(b, f1 + 8);
+      got["strf1.blockAlign"] = Le16(b, f1 + 12);
+      got["strf1.bitsPerSample"] = Le16(b, f1 + 14);
+    }
+    for (const auto& [name, value] : x.fields) {
+      auto it = got.find(name);
+      if (it == got.end())
+        ADD_FAILURE() << name << " not read";
+      else
+        EXPECT_EQ(it->second, value) << name;
+    }
+
+    // The chunk tree, in file order.
+    std::map<const Node*, std::uint32_t> offsets;
+    std::vector<norv::test::WalkedChunk> model;
+    Layout(x.riff, 0, 0, &offsets, &model);
+    EXPECT_EQ(b.size(), 8u + x.riff.size);
+    ASSERT_TRUE(w.sizesConsistent);
+    const std::size_t common = std::min(model.size(), w.chunks.size());
+    for (std::size_t i = 0; i < common; ++i) {
+      const auto &m = model[i], &g = w.chunks[i];
+      if (m.id != g.id || m.type != g.type || m.size != g.size ||
+          m.headerOffset != g.headerOffset || m.depth != g.depth) {
+        ADD_FAILURE() << "chunk " << i << ": model " << m.id << " " << m.type << " size " << m.size
+                      << " at " << m.headerOffset << ", file " << g.id << " " << g.type << " size "
+                      << g.size << " at " << g.headerOffset;
+        break;
+      }
+    }
+    EXPECT_EQ(w.chunks.size(), model.size());
+    // Pad bytes are zero.
+    for (const auto& [node, at] : offsets) {
+      if ((node->size & 1) != 0 && node->id != "LIST") {
+        EXPECT_EQ(b[at + 8 + node->size], 0) << node->id << " at " << at;
+      }
+    }
+
+    // The index, entry by entry.
+    const std::uint32_t movi = offsets.at(&x.riff.children[1]) + 8;
+    ASSERT_EQ(w.index.size(), x.index.size());
+    for (std::size_t i = 0; i < x.index.size(); ++i) {
+      const IndexEntry& m = x.index[i];
+      const auto& g = w.index[i];
+      const std::uint32_t offset = offsets.at(m.node) - movi;
+      if (g.id != m.id || g.flags != m.flags || g.offset != offset || g.length != m.node->size) {
+        ADD_FAILURE() << "idx1 entry " << i << ": model " << m.id << " " << m.flags << " " << offset
+                      << " " << m.node->size << ", file " << g.id << " " << g.flags << " "
+                      << g.offset << " " << g.length;
+        break;
+      }
+    }
+
+    // Each audio chunk holds its slice of the audio.
+    std::size_t k = 0;
+    for (const auto& ch : w.chunks) {
+      if (ch.id != "01wb") continue;
+      ASSERT_LT(k, x.slices.size());
+      const auto [from, to] = x.slices[k++];
+      ASSERT_EQ(ch.size, to - from);
+      EXPECT_TRUE(std::equal(b.begin() + ch.headerOffset + 8,
+                             b.begin() + ch.headerOffset + 8 + ch.size, audio.begin() + from))
+          << "audio chunk " << k - 1 << " [" << from << ", " << to << ")";
+    }
+  }
+
+  HostScope host;
+  RecordedMessages messages;
+};
+
+TEST_F(LayoutModel, UncompressedMoviesOverRatesInterleavesAndAudio) {
+  Config c;
+  for (float rate : {25.0f, 29.97f, 15.0f}) {
+    for (int interleave : {1, 3, 30}) {
+      c.rate = rate;
+      c.interleave = interleave;
+      c.keyEvery = interleave == 3 ? 1 : 4;
+      Check(c);
+    }
+  }
+  c = Config{};
+  c.audio = Audio::kNone;
+  Check(c);
+  c.interleave = 4;
+  Check(c);
+}
+
+TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
+  struct Format {
+    int bits, rate, channels;
+  };
+  for (const Format f : {Format{8, 22050, 1}, Format{16, 48000, 1}, Format{8, 32000, 2}}) {
+    for (Audio source : {Audio::kPushed, Audio::kWaveFile}) {
+      Config c;
+      c.bits = f.bits;
+      c.sampleRate = f.rate;
+      c.channels = f.channels;
+      c.audio = source;
+      c.spanMs = 1300;
+      c.interleave = source == Audio::kPushed ? 1 : 2;
+      Check(c);
+    }
+  }
+  // A wave file whose data ends in a part block keeps all of it.
+  Config odd;
+  odd.audio = Audio::kWaveFile;
+  odd.waveExtra = 3;
+  Check(odd);
+  odd.interleave = 5;
+  Check(odd);
+  // Following a project of twice the rate: half the frames are dropped, and
+  // the lead is the output rate's.
+  Config project;
+  project.rate = 15.0f;
+  project.projectRateX100 = 3000;
+  project.spanMs = 2000;
+  Check(project);
+  // A lead of a single record (2 fps), and slices larger than the default
+  // audio buffer (one a second, interleaved every six).
+  Config slow;
+  slow.rate = 2.0f;
+  Check(slow);
+  slow.rate = 1.0f;
+  slow.spanMs = 6000;
+  slow.interleave = 6;
+  slow.sampleRate = 48000;
+  Check(slow);
+  // A movie shorter than its lead: all the audio goes ahead of the frames.
+  Config shortMovie;
+  shortMovie.rate = 29.97f;
+  shortMovie.spanMs = 334;
+  Check(shortMovie);
+  // The profile switch: no records, no lead, not marked interleaved.
+  Config flat;
+  flat.noInterleave = true;
+  Check(flat);
+}
+
+TEST_F(LayoutModel, EightBitAndCompressedVideo) {
+  Config c;
+  c.video = Video::k8;
+  Check(c);
+  c.video = Video::kScripted;
+  c.keyEvery = 3;
+  Check(c);
+  c.interleave = 4;
+  c.dataRate = 6;  // the fit lowers the quality three times before a test frame fits
+  Check(c);
+  c.dataRate = 7;  // once
+  Check(c);
+  c.audio = Audio::kNone;
+  c.dataRate = -1;
+  Check(c);
+}
+
+}  // namespace
