@@ -132,7 +132,9 @@ void WriteProfileInt(const char* section, const char* key, std::int32_t value, s
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), line);
   } else {
     if (!lines.empty() && !lines.back().text.empty()) lines.push_back({});
-    lines.push_back({{}, {}, "[" + std::string(section) + "]"});
+    // Appended, not "[" + std::string: GCC 12 at -O3 warns falsely about
+    // the insert at the front that that form inlines (GCC bug 105651).
+    lines.push_back({{}, {}, std::string("[").append(section).append("]")});
     lines.push_back(line);
   }
   Store(s->profilePath, lines);

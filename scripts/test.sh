@@ -9,18 +9,34 @@ jobs=$(nproc)
 
 build() {  # folder, extra cmake arguments...
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
 build build
 (cd build && ctest -j "$jobs" --output-on-failure)
 
+# The builds users make: Release (-O3) and clang, warnings as errors. Each
+# must make the demo movie byte for byte as the build above does, and
+# ffmpeg must decode all of it.
+(cd build && ./norvavi make demo.avi >/dev/null)
+for variant in "build-release -DCMAKE_BUILD_TYPE=Release" \
+  "build-clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"; do
+  read -r dir options <<<"$variant"
+  # shellcheck disable=SC2086 # the options are words
+  build "$dir" $options -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF
+  (cd "$dir" && ./norvavi make demo.avi >/dev/null)
+  cmp build/demo.avi "$dir/demo.avi" || { echo "$dir: the demo movie differs" >&2; exit 1; }
+  ffmpeg -v error -xerror -i "$dir/demo.avi" -map 0 -f null - ||
+    { echo "$dir: ffmpeg cannot decode the demo movie" >&2; exit 1; }
+  echo "$dir: the demo movie is made and decodes"
+done
+
 if [ "${NORV_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build-asan -DNORV_SANITIZE=address,undefined -DNORV_BUILD_BENCH=OFF
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest -j "$jobs" --output-on-failure)
 
-  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_SANITIZE=thread \
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_WERROR=ON -DNORV_SANITIZE=thread \
     -DNORV_BUILD_BENCH=OFF >/dev/null
   cmake --build build-tsan -j "$jobs" --target plugin_tests
   (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j "$jobs" --output-on-failure \
@@ -31,7 +47,7 @@ fi
 # done by hand: see fuzz/CMakeLists.txt).
 if [ "${NORV_SKIP_FUZZ:-0}" != 1 ]; then
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DNORV_FUZZ=ON -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF \
+    -DCMAKE_CXX_COMPILER=clang++ -DNORV_WERROR=ON -DNORV_FUZZ=ON -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF \
     >/dev/null
   cmake --build build-fuzz -j "$jobs"
   for target in wave_file palette_file preset set_field avi_verify avi_repair; do

@@ -10,19 +10,27 @@
 # checks every control's place, works the controls and presses OK (under
 # xvfb-run when there is no display).
 #
-# The shipped DLL is 32-bit and needs a machine that runs 32-bit programs.
-# With --64 the same tree is built for 64-bit Windows and run by a 64-bit
-# Wine, which runs anywhere: not the shipped bytes, but the same Windows code.
+# The shipped DLL is 32-bit. Without an option it runs under the machine's
+# own Wine, which needs a kernel that runs 32-bit programs. --32 runs it on
+# any x86-64 Linux, as root: a 32-bit Wine in an i386 Debian chroot, its
+# programs emulated by qemu-i386 (scripts/wine32-chroot.sh; slow, so not in
+# CI). With --64 the same tree is built for 64-bit Windows and run by a
+# 64-bit Wine: not the shipped bytes, but the same Windows code.
 #
-# Usage: scripts/wine-check.sh [--64] [WINDOWS_BUILD_DIR] [LINUX_BUILD_DIR]
+# Usage: scripts/wine-check.sh [--32|--64] [WINDOWS_BUILD_DIR] [LINUX_BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 bits=32
+chroot32=0
 if [ "${1:-}" = --64 ]; then
   bits=64
   shift
+elif [ "${1:-}" = --32 ]; then
+  chroot32=1
+  shift
 fi
+started=$SECONDS
 if [ $bits = 64 ]; then
   toolchain=cmake/mingw-x86_64.cmake
   win=$(realpath -m "${1:-build-win64}")
@@ -32,19 +40,41 @@ else
   toolchain=cmake/mingw-i686.cmake
   win=$(realpath -m "${1:-build-win}")
   wine=$(command -v wine || echo wine)
+  [ $chroot32 = 1 ] && wine=bash # the chroot brings its own
 fi
 lin=$(realpath -m "${2:-build}")
 
 for tool in "$wine" ffprobe ffmpeg cmake; do
   command -v "$tool" >/dev/null || { echo "wine-check: $tool is not installed" >&2; exit 2; }
 done
+export WINEDEBUG=${WINEDEBUG:--all}
+if [ $chroot32 = 1 ]; then
+  # The chroot first: it is what most often cannot be had.
+  source scripts/wine32-chroot.sh
+  work=$W32_ROOT/norv/work
+  w32_prepare
+  wine_timeout=900
+  run_norvtest() {  # arguments..., in $work
+    w32_chroot timeout "$wine_timeout" wine /norv/bin/norvtest.exe "$@"
+  }
+  export -f run_norvtest
+  export wine_timeout
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  run_norvtest() {  # arguments..., in $work
+    (cd "$work" && "$wine" "$win/norvtest.exe" "$@")
+  }
+fi
 cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE=$toolchain >/dev/null
 cmake --build "$win" -j 2
 [ -x "$lin/norvavi" ] || { cmake -S . -B "$lin" -G Ninja >/dev/null; cmake --build "$lin" -j 2; }
+if [ $chroot32 = 1 ]; then
+  cp "$win"/*.dll "$win"/norvtest.exe "$W32_ROOT/norv/bin/"
+  # One wineserver for all the runs, not one started per program.
+  w32_step "start a wineserver" 300 w32_chroot wineserver -p600
+fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export WINEDEBUG=${WINEDEBUG:--all}
 # Two seconds of the test pattern at 320 x 240, 25 frames a second.
 common=(--set width=320 --set height=240 --set frameRate=25)
 frames=50
@@ -57,7 +87,7 @@ frames_of() {  # movie -> frame checksums of its video, without the header lines
 check_movie() {  # name
   local movie=$work/$1.avi count
   count=$(ffprobe -v error -count_frames -select_streams v:0 \
-    -show_entries stream=nb_read_frames -of csv=p=0 "$movie")
+    -show_entries stream=nb_read_frames -of csv=p=0 "$movie" || true)
   if [ "$count" = "$frames" ]; then
     echo "ok: ffprobe reads $1.avi, $count frames"
   else
@@ -69,8 +99,10 @@ check_movie() {  # name
 make_pair() {  # name, none|tone, options both hosts take...
   local name=$1 audio=$2
   shift 2
-  (cd "$work" && "$wine" "$win/norvtest.exe" "win-$name.avi" --duration 2 --audio "$audio" \
-    "${common[@]}" "$@")
+  local start=$SECONDS
+  run_norvtest "win-$name.avi" --duration 2 --audio "$audio" "${common[@]}" "$@" ||
+    { echo "FAIL: norvtest.exe $name: exit status $?" >&2; status=1; }
+  echo "norvtest.exe $name took $((SECONDS - start))s"
   (cd "$work" && "$lin/norvavi" make "linux-$name.avi" --duration 2 --audio "$audio" \
     "${common[@]}" "$@")
   check_movie "win-$name"
@@ -132,9 +164,39 @@ else
   status=1
 fi
 
+# The summary's words come from the DLL's string table on Windows and from
+# the plug-in's own table on Linux: the summaries must be equal, for every
+# field handling and both channel words.
+info_sets=("--set audioFormat.3=2" "--set fieldHandling=1 --set subPixel=1 --set audioFormat.3=1"
+  "--set fieldHandling=2 --set colorFormat=81" "--set fieldHandling=3 --set audioEnabled=0"
+  "--set fieldHandling=4 --set lockAspect=1")
+for options in "${info_sets[@]}"; do
+  # shellcheck disable=SC2086 # the options are words
+  run_norvtest --info $options | tr -d "\r" >"$work/win-info.txt" || true
+  # shellcheck disable=SC2086
+  "$lin/norvavi" info --no-project $options >"$work/linux-info.txt"
+  if [ -s "$work/win-info.txt" ] && cmp -s "$work/win-info.txt" "$work/linux-info.txt"; then
+    echo "ok: the summary ($options) has the same words on Windows and Linux"
+  else
+    echo "FAIL: the summaries ($options) differ:" >&2
+    diff "$work/win-info.txt" "$work/linux-info.txt" >&2 || true
+    status=1
+  fi
+done
+# A compressor's description reaches the summary in the ANSI code page.
+narrow=$(run_norvtest --narrow | tr -d "\r" || true)
+case $narrow in
+  "80 78 (code page 1252)") echo "ok: \"\u20ACx\" is 80 78 in code page 1252" ;;
+  *"(code page 1252)") echo "FAIL: \"\u20ACx\" in code page 1252 is $narrow" >&2; status=1 ;;
+  *) echo "info: \"\u20ACx\" is ${narrow:-nothing}" ;;
+esac
+
 # The settings dialog needs a display; xvfb-run lends one.
-settings=("$wine" "$win/norvtest.exe" --settings)
-if [ -z "${DISPLAY:-}" ]; then
+settings=(run_norvtest --settings)
+if [ $chroot32 = 1 ]; then
+  # The chroot has no X server: the host's Xvfb lends one through the shared socket.
+  settings=(xvfb-run -a -f "$W32_ROOT/norv/xauth" bash -c 'run_norvtest --settings')
+elif [ -z "${DISPLAY:-}" ]; then
   if command -v xvfb-run >/dev/null; then
     settings=(xvfb-run -a "${settings[@]}")
   else
@@ -143,7 +205,7 @@ if [ -z "${DISPLAY:-}" ]; then
   fi
 fi
 if [ ${#settings[@]} -gt 0 ]; then
-  if (cd "$work" && "${settings[@]}"); then
+  if "${settings[@]}"; then
     echo "ok: the AVI Settings dialog came from its template and kept what was done in it"
   else
     echo "FAIL: the AVI Settings dialog check" >&2
@@ -152,4 +214,6 @@ if [ ${#settings[@]} -gt 0 ]; then
 fi
 
 [ -n "${NORV_WINE_KEEP:-}" ] && cp "$work"/*.avi "$root/" && echo "movies copied to $root"
+[ $chroot32 = 1 ] && { w32_chroot wineserver -k 2>/dev/null || true; }
+echo "wine-check: $((SECONDS - started))s in all"
 exit $status

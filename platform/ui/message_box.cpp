@@ -30,3 +30,7 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
                caption != nullptr ? ": " : "", text != nullptr ? text : "");
   return IDOK;
 }
+
+int FrameworkMessageBox(const char* text, UINT type) {
+  return MessageBoxA(nullptr, text, nullptr, type);
+}

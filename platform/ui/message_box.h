@@ -19,6 +19,12 @@ constexpr int IDNO = 7;
 int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type);
 #endif
 
+// The dialog framework's message box, through which every message of the
+// plug-in goes: `type` as MessageBoxA takes it, the owner and the title the
+// framework's. On Windows see ui/win32/framework_message_box_win32.cpp;
+// elsewhere it is MessageBoxA with no owner and no title.
+int FrameworkMessageBox(const char* text, UINT type);
+
 extern "C" {
 // A sink receives every box and returns the button pressed. Null restores
 // the default, which prints the text on standard error and answers IDOK.

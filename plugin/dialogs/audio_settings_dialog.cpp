@@ -108,7 +108,7 @@ void AudioSettingsDialog::LoadAudioPreset() {
   char path[260] = {};
   if (AskPresetPath(1, path, kAudioPresetExtension, window()) == 0) return;
   if (LoadPresetFile(kAudioPresetKind, localAudio_, path) == 0) {
-    MessageBoxA(window(), LoadStringEntry(kStrFailedToLoad), nullptr, MB_OK);
+    FrameworkMessageBox(LoadStringEntry(kStrFailedToLoad), MB_OK);
     return;
   }
   ShowBlock();
@@ -118,7 +118,7 @@ void AudioSettingsDialog::SaveAudioPreset() {
   char path[260] = {};
   if (AskPresetPath(0, path, kAudioPresetExtension, window()) == 0) return;
   if (SavePresetFile(kAudioPresetKind, localAudio_, path) == 0)
-    MessageBoxA(window(), LoadStringEntry(kStrFailedToSave), nullptr, MB_OK);
+    FrameworkMessageBox(LoadStringEntry(kStrFailedToSave), MB_OK);
 }
 
 void AudioSettingsDialog::SameAsProject() {

@@ -366,6 +366,6 @@ bool AviSettingsDialog::ValidatePaletteFile() {
   const std::string path(begin, std::find(begin, begin + sizeof settings_.paletteFile, '\0'));
   if (!path.empty() && FileExists(path.c_str())) return true;
   if (!IsEnabled(kPaletteButton)) EnableControl(kPaletteButton, true);
-  MessageBoxA(window(), "Select a valid palette file.", nullptr, MB_OK);
+  FrameworkMessageBox("Select a valid palette file.", MB_OK);
   return false;
 }

@@ -1,5 +1,34 @@
 #include "plugin/dialogs/string_table.h"
 
+#if defined(_WIN32)
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "plugin/dialogs/resource_module.h"
+#include "plugin/settings/narrow_text.h"
+
+const char* LoadStringEntry(int id) {
+  // With no buffer, LoadStringW points into the module's own resource (not
+  // zero-terminated) and returns the length; zero means no such entry.
+  const WCHAR* wide = nullptr;
+  const int length = LoadStringW(CurrentResourceModule(), static_cast<UINT>(id),
+                                 reinterpret_cast<LPWSTR>(&wide), 0);
+  if (length <= 0 || wide == nullptr) return nullptr;
+  // Callers keep the text as long as they like, as they do the table's:
+  // each distinct text is converted once and kept for the module's life.
+  static std::mutex lock;
+  static std::unordered_map<std::wstring, std::string> narrow;
+  const std::lock_guard<std::mutex> hold(lock);
+  std::wstring key(wide, static_cast<std::size_t>(length));
+  auto it = narrow.find(key);
+  if (it == narrow.end())
+    it = narrow.emplace(key, NarrowFromWide(wide, static_cast<std::size_t>(length))).first;
+  return it->second.c_str();
+}
+
+#else
+
 namespace {
 
 struct Entry {
@@ -46,3 +75,5 @@ const char* LoadStringEntry(int id) {
     if (e.id == id) return e.text;
   return nullptr;
 }
+
+#endif

@@ -35,5 +35,10 @@ enum StringId : int {
   kStrBrowse = 30,
 };
 
-// The text of an entry, or null for a number the table does not hold.
+// The text of an entry as the framework's current resource module has it,
+// or null for a number it does not hold. On Windows it is loaded from that
+// module's string table (string_table.rc in this module), so a host that
+// makes another module the resource module gets that module's words, in
+// the system's ANSI code page. Elsewhere there are no resources and this
+// module's own table answers.
 const char* LoadStringEntry(int id);

@@ -79,7 +79,7 @@ bool AviSettingsDialog::LoadVideoPreset(const char* path) {
   std::memset(&scratch, 0, sizeof scratch);
   CopyFileTypeSettings(&scratch, &settings_);
   if (LoadPresetFile(kVideoPresetKind, &scratch, path) == 0) {
-    MessageBoxA(window(), LoadStringEntry(kStrFailedToLoad), nullptr, MB_OK);
+    FrameworkMessageBox(LoadStringEntry(kStrFailedToLoad), MB_OK);
     HostFree(&scratch.compressorState);
     return false;
   }
@@ -108,5 +108,5 @@ void AviSettingsDialog::SaveVideoPreset() {
   char path[260] = {};
   if (AskPresetPath(0, path, kVideoPresetExtension, window()) == 0) return;
   if (SavePresetFile(kVideoPresetKind, &settings_, path) == 0)
-    MessageBoxA(window(), LoadStringEntry(kStrFailedToSave), nullptr, MB_OK);
+    FrameworkMessageBox(LoadStringEntry(kStrFailedToSave), MB_OK);
 }

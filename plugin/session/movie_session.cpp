@@ -9,7 +9,7 @@
 #include "plugin/host/host_api.h"
 
 void ShowMessage(const char* text) {
-  MessageBoxA(nullptr, text, nullptr, MB_OK);
+  FrameworkMessageBox(text, MB_OK);
 }
 
 std::uint8_t* AllocLockedBlock(std::size_t bytes) {

@@ -1,6 +1,17 @@
 #include "plugin/settings/narrow_text.h"
 
 std::string NarrowFromWide(const WCHAR* text, std::size_t capacity) {
+#if defined(_WIN32)
+  std::size_t length = 0;
+  while (length < capacity && text[length] != 0) ++length;
+  if (length == 0) return {};
+  const int units = static_cast<int>(length);
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, units, out.data(), size, nullptr, nullptr);
+  return out;
+#else
   std::string out;
   for (std::size_t i = 0; i < capacity && text[i] != 0; ++i) {
     const auto unit = static_cast<std::uint16_t>(text[i]);
@@ -12,4 +23,5 @@ std::string NarrowFromWide(const WCHAR* text, std::size_t capacity) {
     out += unit <= 0xFF ? static_cast<char>(unit) : '?';
   }
   return out;
+#endif
 }

@@ -10,6 +10,7 @@ again=$dir-again
 configure() {
   rm -rf "$1"
   cmake -S "$src" -B "$1" -G "$generator" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-i686.cmake" \
+    -DNORV_WERROR=ON \
     >/dev/null
 }
 

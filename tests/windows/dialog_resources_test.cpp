@@ -2,6 +2,8 @@
 // windres, against the control model's table: on Windows the dialog manager
 // makes the windows from the one while the logic runs over the other, so
 // every dialog, control, rectangle, caption, style and list item must agree.
+// Likewise the DLL's string table, from which Windows loads the words,
+// against the table that answers on Linux.
 //
 // Run by ctest after windows.build, with NORV_WINDRES (the MinGW windres)
 // and NORV_WINDOWS_DIR (the Windows build folder) set.
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "plugin/dialogs/dialog_templates.h"
+#include "plugin/dialogs/string_table.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -37,7 +40,7 @@ constexpr std::uint32_t kSsLeft = 0, kSsCenter = 1;
 constexpr std::uint32_t kEsNumber = 0x2000;
 constexpr std::uint32_t kCbsDropDownList = 3, kCbsSort = 0x100;
 constexpr std::uint32_t kTbsVert = 2, kTbsNoTicks = 0x10;
-constexpr int kRtDialog = 5, kRtDlgInit = 240;
+constexpr int kRtDialog = 5, kRtString = 6, kRtDlgInit = 240;
 constexpr std::uint16_t kDlgInitAddString = 0x0403;
 
 constexpr int kTemplateIds[] = {kAviSettingsTemplate, kCompressionOptionsTemplate,
@@ -204,6 +207,24 @@ std::map<int, std::vector<std::string>> ReadListItems(const std::vector<std::uin
   return items;
 }
 
+// A string-table resource as LoadString reads it: block n holds the numbers
+// 16 (n - 1) to 16 (n - 1) + 15, each a length and that many UTF-16 units;
+// length 0 is no entry.
+void ReadStringBlock(int block, const std::vector<std::uint8_t>& bytes,
+                     std::map<int, std::string>* entries) {
+  Reader r(bytes);
+  for (int i = 0; i < 16 && r.ok(); ++i) {
+    const int length = r.U16();
+    std::string text;
+    for (int k = 0; k < length; ++k) {
+      const std::uint16_t c = r.U16();
+      text.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    if (length > 0) (*entries)[16 * (block - 1) + i] = text;
+  }
+  EXPECT_TRUE(r.ok()) << "string block " << block << " is truncated";
+}
+
 // What the template's kind and style bits become in a control's window.
 void ExpectSameControl(const ControlTemplate& want, const ShownControl& got) {
   SCOPED_TRACE("control " + std::to_string(want.id) + " \"" + want.caption + "\"");
@@ -324,6 +345,18 @@ TEST_F(DialogResources, ListItemsAndNothingElse) {
     ASSERT_NE(bytes, nullptr) << "the lists' items are missing";
     EXPECT_EQ(ReadListItems(*bytes), want);
   }
+}
+
+TEST_F(DialogResources, StringTableIsTheModelsTable) {
+  std::map<int, std::string> got;
+  for (const auto& [key, bytes] : *resources_)
+    if (key.first == kRtString) ReadStringBlock(key.second, bytes, &got);
+  // Every number a block of the DLL can hold, and the model's numbers.
+  std::map<int, std::string> want;
+  for (int id = 0; id < 16 * 64; ++id)
+    if (const char* text = LoadStringEntry(id)) want[id] = text;
+  EXPECT_FALSE(want.empty());
+  EXPECT_EQ(got, want);
 }
 
 }  // namespace

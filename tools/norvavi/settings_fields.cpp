@@ -270,7 +270,8 @@ std::vector<std::string> DescribeSettings(const AviSettings& settings) {
     for (int i = 0; i < f.count; ++i) {
       const std::uint8_t* at = base + f.offset + 4 * i;
       std::string name = f.name;
-      if (f.count > 1) name += "." + std::to_string(i);
+      // Appended: "." + std::to_string(i) draws GCC 12's false -Wrestrict (bug 105651).
+      if (f.count > 1) name.append(".").append(std::to_string(i));
       std::int32_t iv;
       std::uint32_t uv;
       float fv;

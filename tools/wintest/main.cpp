@@ -4,10 +4,15 @@
 // pattern, with the built-in tone when asked, frame for frame as `norvavi
 // make` does with the same options, so the two movies can be compared. With
 // --settings it opens the AVI Settings dialog instead (settings_check.h).
+// --info prints the plug-in's summary of the settings, without a project,
+// as `norvavi info --no-project` does; its words come from the DLL's string
+// table. --narrow prints, in hex, the code page's bytes for "\u20ACx" as the
+// plug-in converts a compressor's description.
 //
 //   norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]
 //                    [--audio none|tone] [--hardware 0|1]
-//   norvtest --settings
+//   norvtest --info [--set FIELD=VALUE]...
+//   norvtest --settings | --narrow
 #include <windows.h>
 
 #include <atomic>
@@ -20,6 +25,7 @@
 #include <vector>
 
 #include "plugin/avi/bitmap_header.h"
+#include "plugin/settings/narrow_text.h"
 #include "tools/norvavi/audio_source.h"
 #include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/plugin_loader.h"
@@ -40,7 +46,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: norvtest OUT.avi [--set FIELD=VALUE]... [--duration SECONDS]\n"
                "                        [--audio none|tone] [--hardware 0|1]\n"
-               "       norvtest --settings\n");
+               "       norvtest --info [--set FIELD=VALUE]...\n"
+               "       norvtest --settings | --narrow\n");
   return 2;
 }
 
@@ -61,6 +68,33 @@ bool SetHostHardware(bool hardware) {
   if (set == nullptr) return false;
   set(hardware ? 1 : 0);
   return true;
+}
+
+// The summary without a project, "\r\n" printed as "\n".
+int PrintInfo(const PluginExports& plugin, const Options& o) {
+  AviSettings settings;
+  std::memset(&settings, 0, sizeof settings);
+  if (plugin.FileTypeDefaultSettings(1, &settings, 0) == 0)
+    return Fail("the plug-in gave no default settings");
+  std::string error;
+  for (const std::string& a : o.assignments) {
+    if (!SetSettingsField(&settings, a, &error)) return Fail(error);
+  }
+  char text[4096] = {};
+  if (plugin.FileTypeGetSettingsInfo(1, text, 0, &settings, nullptr) == 0)
+    return Fail("the plug-in wrote no summary");
+  std::string lines;
+  for (const char* p = text; *p != '\0'; ++p)
+    if (*p != '\r') lines += *p;
+  std::printf("%s\n", lines.c_str());
+  return 0;
+}
+
+int PrintNarrow() {
+  const WCHAR text[] = {0x20AC, L'x', 0};
+  for (const char c : NarrowFromWide(text, 2)) std::printf("%02X ", static_cast<unsigned char>(c));
+  std::printf("(code page %u)\n", GetACP());
+  return 0;
 }
 
 int MakeMovie(const PluginExports& plugin, const Options& o) {
@@ -157,6 +191,7 @@ int main(int argc, char** argv) {
   Options o;
   o.output = argv[1];
   const bool settingsCheck = o.output == "--settings";
+  if (o.output == "--narrow") return argc == 2 ? PrintNarrow() : Usage();
   for (int i = 2; i < argc && !settingsCheck; ++i) {
     const std::string arg = argv[i];
     const std::string value = i + 1 < argc ? argv[i + 1] : "";
@@ -179,5 +214,6 @@ int main(int argc, char** argv) {
   PluginExports plugin;
   std::string error;
   if (!LoadPlugin(DefaultPluginPath(), &plugin, &error)) return Fail(error);
+  if (o.output == "--info") return PrintInfo(plugin, o);
   return settingsCheck ? RunSettingsCheck(plugin) : MakeMovie(plugin, o);
 }
