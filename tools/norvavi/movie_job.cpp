@@ -51,22 +51,30 @@ int Stopped(const std::string& message) {
   return 128 + JobGuard::Signal();
 }
 
+// The OUT.wav that the movie's sound goes through with --hardware 0, unless
+// it is the user's own audio file, read in place; "" when there is none.
+std::string WaveFileWritten(const MakeOptions& o, bool withAudio) {
+  if (!withAudio || o.hardware) return "";
+  const std::string wave = std::filesystem::path(o.output).replace_extension(".wav").string();
+  std::error_code ec;
+  return std::filesystem::equivalent(wave, o.audio, ec) ? "" : wave;
+}
+
+// The files named on the command line.
+std::vector<std::string> NamedInputs(const MakeOptions& o) {
+  std::vector<std::string> inputs = {o.preset, o.profile};
+  if (o.video != "pattern") inputs.push_back(o.video);
+  if (o.audio != "tone" && o.audio != "none") inputs.push_back(o.audio);
+  return inputs;
+}
+
 // The inputs named on the command line, checked before any is opened: an
 // input that the movie would overwrite is refused by name, not reported
 // later as a file that cannot be read. Whether OUT.wav may be overwritten
 // waits for the settings, which tell whether the movie has sound.
 bool CheckInputsFirst(const MakeOptions& o) {
-  std::string waveFile;
-  if (!o.hardware) {
-    waveFile = std::filesystem::path(o.output).replace_extension(".wav").string();
-    std::error_code ec;
-    if (std::filesystem::equivalent(waveFile, o.audio, ec)) waveFile.clear();  // used in place
-  }
-  std::vector<std::string> inputs = {o.preset, o.profile};
-  if (o.video != "pattern") inputs.push_back(o.video);
-  if (o.audio != "tone" && o.audio != "none") inputs.push_back(o.audio);
   MovieCheck check;
-  CheckUserFiles(o.output, waveFile, inputs, /*force=*/true, &check);
+  CheckUserFiles(o.output, WaveFileWritten(o, true), NamedInputs(o), /*force=*/true, &check);
   return ReportCheck(check);
 }
 
@@ -76,19 +84,11 @@ bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
                         const AviSettings& settings) {
   const bool withAudio = MovieHasAudio(settings);
   MovieCheck check = CheckMovie(request, settings, withAudio, o.openDml);
-  std::string waveFile;
-  if (withAudio && !o.hardware) {
-    waveFile = std::filesystem::path(o.output).replace_extension(".wav").string();
-    std::error_code ec;
-    if (std::filesystem::equivalent(waveFile, o.audio, ec)) waveFile.clear();  // used in place
-  }
-  std::vector<std::string> inputs = {o.preset, o.profile};
-  if (o.video != "pattern") inputs.push_back(o.video);
-  if (o.audio != "tone" && o.audio != "none") inputs.push_back(o.audio);
+  std::vector<std::string> inputs = NamedInputs(o);
   if (settings.colorFormat == kColorPaletteFile)
     inputs.emplace_back(settings.paletteFile,
                         strnlen(settings.paletteFile, sizeof settings.paletteFile));
-  CheckUserFiles(o.output, waveFile, inputs, o.force, &check);
+  CheckUserFiles(o.output, WaveFileWritten(o, withAudio), inputs, o.force, &check);
   return ReportCheck(check);
 }
 
