@@ -47,6 +47,8 @@ class HostScope {
 };
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+// The names of the files in `dir`, sorted.
+std::vector<std::string> Listing(const std::filesystem::path& dir);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 // Runs a shell command; its standard output, and its exit code in `status`.
 std::string RunCommand(const std::string& command, int* status = nullptr);

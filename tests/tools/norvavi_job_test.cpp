@@ -23,6 +23,7 @@
 
 namespace {
 
+using norv::test::Listing;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
 using norv::test::TempDir;
@@ -114,14 +115,6 @@ double ToneHz(const std::vector<std::int16_t>& s) {
   for (std::size_t i = 1; i < s.size(); ++i)
     if (s[i - 1] < 0 && s[i] >= 0) ++crossings;
   return s.empty() ? 0 : crossings * 44100.0 / static_cast<double>(s.size());
-}
-
-std::vector<std::string> Listing(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Ctrl-C in the middle: the movie is finished with the frames it has, plays

@@ -17,6 +17,7 @@ namespace {
 
 using norv::cli::CheckSettings;
 using norv::cli::EstimateAviSize;
+using norv::test::Listing;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
 using norv::test::TempDir;
@@ -34,14 +35,6 @@ std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& l : lines) text += l + "\n";
   return text;
-}
-
-std::vector<std::string> Listing(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // The dialogs' ranges: each end is taken, one step past it is refused with
