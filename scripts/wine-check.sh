@@ -195,7 +195,11 @@ esac
 settings=(run_norvtest --settings)
 if [ $chroot32 = 1 ]; then
   # The chroot has no X server: the host's Xvfb lends one through the shared socket.
-  settings=(xvfb-run -a -f "$W32_ROOT/norv/xauth" bash -c 'run_norvtest --settings')
+  # xvfb-run is a /bin/sh script, and dash drops exported bash functions:
+  # the chroot's helpers are sourced again on the far side.
+  settings=(xvfb-run -a -f "$W32_ROOT/norv/xauth" bash -c
+    'source scripts/wine32-chroot.sh && w32_chroot timeout "$0" wine /norv/bin/norvtest.exe --settings'
+    "$wine_timeout")
 elif [ -z "${DISPLAY:-}" ]; then
   if command -v xvfb-run >/dev/null; then
     settings=(xvfb-run -a "${settings[@]}")
