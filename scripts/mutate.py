@@ -23,6 +23,7 @@ List format: blocks separated by blank lines, one 'key: value' per line:
     why:  the audio stream's length
     hint: AudioMovie|AviLayout           (optional: tests run first)
     nth:  2                              (optional: which occurrence, from 1)
+    equivalent: why no test can see it   (optional: not run, not scored)
 'old' and 'new' are taken literally after one space; \\n stands for a line
 break. Lines starting with '#' are comments.
 """
@@ -88,7 +89,7 @@ def parse_list(path):
                 continue
             key, sep, value = line.partition(":")
             key = key.strip()
-            if not sep or key not in ("file", "old", "new", "why", "hint", "nth"):
+            if not sep or key not in ("file", "old", "new", "why", "hint", "nth", "equivalent"):
                 sys.exit(f"{path}:{lineno}: expected 'key: value', got {line!r}")
             if value.startswith(" "):
                 value = value[1:]
@@ -243,23 +244,28 @@ def folder(m):
     return os.path.dirname(m["file"])
 
 
+COLUMNS = ("caught", "survived", "equivalent", "n/a", "no build", "pending")
+
+
 def summary(mutants, seen):
     rows = OrderedDict()
     for m in sorted(mutants, key=folder):
         r = seen.get(m["id"])
-        row = rows.setdefault(folder(m), {"caught": 0, "survived": 0, "n/a": 0, "no build": 0,
-                                          "pending": 0})
-        row[r["result"] if r else "pending"] += 1
-    total = {k: sum(r[k] for r in rows.values()) for k in
-             ("caught", "survived", "n/a", "no build", "pending")}
-    print(f"\n{'folder':28} {'caught':>7} {'survived':>9} {'n/a':>5} {'no build':>9} "
-          f"{'pending':>8} {'score':>7}")
+        row = rows.setdefault(folder(m), dict.fromkeys(COLUMNS, 0))
+        if "equivalent" in m:
+            row["equivalent"] += 1
+        else:
+            row[r["result"] if r else "pending"] += 1
+    total = {k: sum(r[k] for r in rows.values()) for k in COLUMNS}
+    print(f"\n{'folder':28} {'caught':>7} {'survived':>9} {'equivalent':>11} {'n/a':>5} "
+          f"{'no build':>9} {'pending':>8} {'score':>7}")
     for name, r in list(rows.items()) + [("overall", total)]:
         scored = r["caught"] + r["survived"]
         score = f"{100.0 * r['caught'] / scored:.0f}%" if scored else "-"
-        print(f"{name:28} {r['caught']:7} {r['survived']:9} {r['n/a']:5} {r['no build']:9} "
-              f"{r['pending']:8} {score:>7}")
-    survivors = [m for m in mutants if seen.get(m["id"], {}).get("result") == "survived"]
+        print(f"{name:28} {r['caught']:7} {r['survived']:9} {r['equivalent']:11} {r['n/a']:5} "
+              f"{r['no build']:9} {r['pending']:8} {score:>7}")
+    survivors = [m for m in mutants
+                 if "equivalent" not in m and seen.get(m["id"], {}).get("result") == "survived"]
     if survivors:
         print("\nsurvivors:")
         for m in survivors:
@@ -331,12 +337,15 @@ def main():
         summary(mutants, seen)
         return 0
 
+    # An equivalent mutant changes no behaviour a test could see: not run.
     selected = [m for m in mutants if not args.only or args.only in m["id"]]
+    runnable = [m for m in selected if "equivalent" not in m]
     if args.survivors_of:
         other = Work(argparse.Namespace(**{**vars(args), "label": args.survivors_of,
                                            "fresh": False})).done()
-        selected = [m for m in selected if other.get(m["id"], {}).get("result") == "survived"]
-    todo = [m for m in selected if m["id"] not in seen or
+        runnable = [m for m in runnable if other.get(m["id"], {}).get("result") == "survived"]
+        selected = runnable
+    todo = [m for m in runnable if m["id"] not in seen or
             (args.retry_survivors and seen[m["id"]]["result"] == "survived")]
     # Round-robin over the folders, so a run stopped early still samples each.
     queues = OrderedDict()
