@@ -81,9 +81,9 @@ struct PalFile {
     put32(MakeFourCC("RIFF"));
     put32(0);
     b.insert(b.end(), form, form + 4);
-    put32(MakeFourCC("offs"));  // skipped on the way to the data
-    put32(2);
-    b.insert(b.end(), {1, 2});
+    put32(MakeFourCC("offs"));  // skipped on the way to the data, with its pad byte
+    put32(3);
+    b.insert(b.end(), {1, 2, 3, 0});
     b.insert(b.end(), dataId, dataId + 4);
     put32(static_cast<std::uint32_t>(4 + 4 * count));
     b.insert(b.end(), {static_cast<std::uint8_t>(version), static_cast<std::uint8_t>(version >> 8),
