@@ -386,10 +386,10 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   // Another writer's file: an odd 'fmt ' (one extra byte) and an odd chunk
   // before the data, each followed by its pad byte.
   const std::vector<std::uint8_t> other = {
-      'R', 'I', 'F', 'F', 58,  0,   0,   0,   'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 19,  0,
-      0,   0,   1,   0,   2,   0,   0x44, 0xAC, 0,  0,   0x10, 0xB1, 2, 0,   4,   0,   16,  0,
-      1,   0,   0xEE, 0,  'J', 'U', 'N', 'K', 3,   0,   0,   0,   9,   9,   9,   0,   'd', 'a',
-      't', 'a', 6,   0,   0,   0,   1,   2,   3,   4,   5,   6};
+      'R', 'I', 'F', 'F', 58,   0, 0,   0,    'W',  'A', 'V', 'E',  'f',  'm', 't', ' ', 19,
+      0,   0,   0,   1,   0,    2, 0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,   0,
+      16,  0,   1,   0,   0xEE, 0, 'J', 'U',  'N',  'K', 3,   0,    0,    0,   9,   9,   9,
+      0,   'd', 'a', 't', 'a',  6, 0,   0,    0,    1,   2,   3,    4,    5,   6};
   WriteFileBytes(wave, other);
   s = CreateMovieSession(&setup.request);
   ASSERT_NE(s, nullptr);
