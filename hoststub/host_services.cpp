@@ -27,6 +27,7 @@ std::int32_t HostHasHardware() {
 std::int32_t ConfirmMovieRequest(const MovieRequest* request, std::int32_t) {
   HostState* s;
   auto lock = LockState(&s);
+  ++s->confirmRequests;
   return request != nullptr ? s->confirm : 0;
 }
 

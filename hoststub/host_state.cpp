@@ -166,6 +166,12 @@ void NorvHostSetConfirm(int answer) {
   s->confirm = answer;
 }
 
+int NorvHostConfirmRequests() {
+  HostState* s;
+  auto lock = LockState(&s);
+  return s->confirmRequests;
+}
+
 void NorvHostSetDvReverseAvailable(int available) {
   HostState* s;
   auto lock = LockState(&s);

@@ -13,6 +13,7 @@ struct HostState {
   int projectHeight = 576;
   int projectRateX100 = 2500;
   int confirm = 1;
+  int confirmRequests = 0;
   int dvReverseAvailable = 1;
   std::string folder;       // ends in a separator
   std::string profilePath;  // empty: the profile lives in memory only

@@ -19,6 +19,7 @@ void NorvHostSetProject(int width, int height, int rateX100);
 void NorvHostSetFolder(const char* folder);
 void NorvHostSetProfilePath(const char* path);
 void NorvHostSetConfirm(int answer);  // what ConfirmMovieRequest answers (default 1)
+int NorvHostConfirmRequests();        // how often ConfirmMovieRequest has been asked
 void NorvHostSetDvReverseAvailable(int available);
 // The path AskPresetPath answers with, for scripted runs; null or empty makes
 // it report a cancelled chooser (the default).

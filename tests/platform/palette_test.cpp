@@ -51,6 +51,9 @@ std::vector<std::vector<PALETTEENTRY>> Palettes(std::mt19937& rng) {
       for (int b = 0; b < 256; b += 34) ties.push_back({BYTE(r), BYTE(g), BYTE(b), 0});
   ties.resize(256);
   all.push_back(ties);
+  // Entry 0's nearest colour of the first cell is exactly as far as entry
+  // 1's farthest: they tie there, and the lower index must keep it.
+  all.push_back({{14, 14, 14, 0}, {0, 0, 0, 0}});
   std::vector<PALETTEENTRY> duplicates(256, PALETTEENTRY{0, 0, 0, 0});
   for (int i = 0; i < 256; i += 2) duplicates[i] = duplicates[i + 1] = {byte(0, 255), 9, 9, 0};
   all.push_back(duplicates);
@@ -63,9 +66,10 @@ TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPalette) {
   for (const auto& entries : Palettes(rng)) {
     HPALETTE palette = MakePalette(entries);
     ASSERT_NE(palette, nullptr);
-    // Random colours, then colours next to each entry, where ties live.
+    // Random colours (enough for the bulk call to build the grid), then
+    // colours next to each entry and halfway to the first, where ties live.
     std::vector<std::uint8_t> pixels;
-    for (int i = 0; i < 20000; ++i)
+    for (int i = 0; i < 40000; ++i)
       for (int c = 0; c < 3; ++c) pixels.push_back(static_cast<std::uint8_t>(component(rng)));
     for (const PALETTEENTRY& e : entries) {
       for (int d = -17; d <= 17; ++d) {
@@ -73,6 +77,9 @@ TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPalette) {
         pixels.push_back(static_cast<std::uint8_t>(std::clamp(e.peGreen - d / 2, 0, 255)));
         pixels.push_back(static_cast<std::uint8_t>(std::clamp(e.peRed + d / 3, 0, 255)));
       }
+      pixels.push_back(static_cast<std::uint8_t>((e.peBlue + entries[0].peBlue) / 2));
+      pixels.push_back(static_cast<std::uint8_t>((e.peGreen + entries[0].peGreen) / 2));
+      pixels.push_back(static_cast<std::uint8_t>((e.peRed + entries[0].peRed) / 2));
     }
     const UINT count = static_cast<UINT>(pixels.size() / 3);
     std::vector<BYTE> bulk(count);

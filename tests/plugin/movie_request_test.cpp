@@ -58,6 +58,7 @@ TEST_F(MovieRequestTest, ExtensionIsCheckedCaseInsensitivelyOnTheLastDot) {
 TEST_F(MovieRequestTest, RefusalsAllocateNothing) {
   const long blocks = NorvGlobalBlocksInUse();
   const long hostBlocks = NorvHostBlocksInUse();
+  const int asked = NorvHostConfirmRequests();
   EXPECT_EQ(Plugin().MakeMovieGetContext(nullptr), nullptr);
   MovieRequest r = setup.request;
   r.settings = nullptr;
@@ -71,8 +72,11 @@ TEST_F(MovieRequestTest, RefusalsAllocateNothing) {
   r = setup.request;
   r.startTime = 5000;  // after the end
   EXPECT_EQ(Plugin().MakeMovieGetContext(&r), nullptr);
+  // A request that cannot be made is refused before the host asks its user.
+  EXPECT_EQ(NorvHostConfirmRequests(), asked);
   NorvHostSetConfirm(0);
   EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+  EXPECT_EQ(NorvHostConfirmRequests(), asked + 1);
   NorvHostSetConfirm(1);
   for (int code : {0, 8, 15, 17, 23, 25, 32, 79, 85, -1}) {
     setup.settings.colorFormat = code;
