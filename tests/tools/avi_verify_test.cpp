@@ -150,6 +150,12 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   const std::size_t record = entry("rec ");
   Put32(b, at(record, 4), 0);
   expect(b, "idx1 entry " + std::to_string(record) + " flags", true);
+  // Half an entry at the end: the index is cut inside its last entry.
+  b = good;
+  b.resize(b.size() - 8);
+  Put32(b, 4, Le32(b, 4) - 8);
+  Put32(b, idx1 - 4, Le32(b, idx1 - 4) - 8);
+  expect(b, "idx1 size", false);  // the last chunk is then unindexed too
   // Header counts: a stream one chunk short, a stream too many.
   b = good;
   const std::size_t strh = w.Find("strh")->headerOffset + 8;
