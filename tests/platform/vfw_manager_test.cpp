@@ -179,17 +179,20 @@ TEST(CompressorManager, InstalledDriverFunctionsGetTheMessages) {
   EXPECT_EQ(ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS), nullptr);
   EXPECT_EQ(Enumerate(ICTYPE_VIDEO).size(), before);
 
-  // Any value below 0x10000 is an index, so a long list enumerates to its end.
+  // Any value below 0x10000 is an index, so a long list enumerates to its
+  // end; a description of 127 characters, as many as ICINFO holds, is whole.
+  std::string longest(127, 'd');
   auto numbered = [](int i) {
     return MakeFourCC("t000") + ((i / 100) << 8) + ((i / 10 % 10) << 16) +
            (static_cast<DWORD>(i % 10) << 24);
   };
   for (int i = 0; i < 300; ++i)
     ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, numbered(i), reinterpret_cast<LPARAM>(&TestProc),
-                          description, ICINSTALL_FUNCTION));
+                          longest.data(), ICINSTALL_FUNCTION));
   const auto many = Enumerate(ICTYPE_VIDEO);
   ASSERT_EQ(many.size(), before + 300);
   EXPECT_EQ(many.back().fccHandler, numbered(299));
+  EXPECT_EQ(Narrow(many.back().szDescription), longest);
   for (int i = 0; i < 300; ++i) EXPECT_TRUE(ICRemove(ICTYPE_VIDEO, numbered(i), 0));
 }
 
