@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ g++-multilib clang libclang-rt-14-dev pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
+  libyuv-dev
   libimagequant-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
   ffmpeg mediainfo

@@ -228,18 +228,27 @@ TEST(NorvaviSources, RotatedClipIsTurnedAsFfmpegTurnsIt) {
   }
 }
 
-// HD video marked BT.709 and full-range JPEG frames convert to the colours
-// ffmpeg's own conversion gives, not to BT.601 limited-range ones.
+// Video marked BT.709 or BT.2020, in either range, unmarked video (taken as
+// BT.601) and full-range JPEG frames convert to the colours ffmpeg's own
+// conversion gives.
 TEST(NorvaviSources, ColoursFollowTheFramesMatrixAndRange) {
-  const std::string hd = Clip(
-      "bt709.mp4",
-      "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 -vf "
-      "scale=out_color_matrix=bt709:out_range=tv,format=yuv420p -colorspace bt709 -c:v libx264 "
-      "-qp 0");
-  const std::string jpeg =
-      Clip("full-range.avi", "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 -c:v mjpeg");
+  const std::string source = "-f lavfi -i testsrc2=size=320x180:rate=10:duration=0.3 ";
+  auto marked = [&](const std::string& name, const std::string& matrix, const std::string& tag,
+                    const std::string& range) {
+    return Clip(name, source + "-vf scale=out_color_matrix=" + matrix + ":out_range=" + range +
+                          ",format=yuv420p -colorspace " + tag + " -color_range " + range +
+                          " -c:v libx264 -qp 0");
+  };
+  const std::string clips[] = {
+      marked("bt709.mp4", "bt709", "bt709", "tv"),
+      marked("bt709-full.mp4", "bt709", "bt709", "pc"),
+      marked("bt2020.mp4", "bt2020", "bt2020nc", "tv"),
+      marked("bt2020-full.mp4", "bt2020", "bt2020nc", "pc"),
+      Clip("unmarked.mp4", source + "-vf format=yuv420p -c:v libx264 -qp 0"),
+      Clip("full-range.avi", source + "-c:v mjpeg"),
+  };
   TempDir dir;
-  for (const std::string& clip : {hd, jpeg}) {
+  for (const std::string& clip : clips) {
     SCOPED_TRACE(clip);
     const std::string out = dir.File("colours.avi");
     std::string err;

@@ -1,6 +1,7 @@
 // Frames of a video file, decoded with libavcodec and converted to bottom-up
-// BGR at the movie's size with libswscale, turned as the file's display
-// matrix says. A frame is shown from its time stamp until the next one;
+// BGR at the movie's size (4:2:0 frames already of that size with libyuv,
+// everything else with libswscale), turned as the file's display matrix
+// says. A frame is shown from its time stamp until the next one;
 // before the first the first shows, past the end the last holds. Times are
 // on the file's own clock, the one its audio is read on too.
 extern "C" {
@@ -8,6 +9,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include <libyuv/convert_argb.h>
 
 #include <cmath>
 #include <cstring>
@@ -64,6 +67,24 @@ int SwsMatrix(AVColorSpace space) {
       return SWS_CS_BT2020;
     default:
       return SWS_CS_ITU601;
+  }
+}
+
+// The same choice of matrix in libyuv's terms, with the range; null where
+// libyuv cannot match libswscale within rounding. Its SIMD rows hold the
+// U-to-blue gain in a signed byte, capped at 2.0: limited-range BT.709 and
+// BT.2020 need 2.11 and 2.14 and come out up to 12 levels short in strong
+// blues, so they stay with libswscale (limited BT.601 needs 2.02: within 3).
+const libyuv::YuvConstants* YuvMatrix(AVColorSpace space, bool fullRange) {
+  switch (SwsMatrix(space)) {
+    case SWS_CS_ITU709:
+      return fullRange ? &libyuv::kYuvF709Constants : nullptr;
+    case SWS_CS_BT2020:
+      return fullRange ? &libyuv::kYuvV2020Constants : nullptr;
+    case SWS_CS_ITU601:
+      return fullRange ? &libyuv::kYuvJPEGConstants : &libyuv::kYuvI601Constants;
+    default:
+      return nullptr;
   }
 }
 
@@ -139,6 +160,7 @@ class VideoFileSource final : public VideoSource {
   // The current frame scaled to the movie's size; when the file asks for the
   // picture to be turned, scaled to the turned size first, then turned.
   bool Convert(int width, int height, std::uint32_t rowBytes, std::uint8_t* pixels) {
+    if (ConvertDirect(width, height, rowBytes, pixels)) return true;
     const bool quarter = rotation_ == 90 || rotation_ == 270;
     const int sw = quarter ? height : width, sh = quarter ? width : height;
     bool fullRange = current_->color_range == AVCOL_RANGE_JPEG;
@@ -197,6 +219,24 @@ class VideoFileSource final : public VideoSource {
       }
     }
     return true;
+  }
+
+  // 4:2:0 frames of the movie's size, upright, straight into the host's rows
+  // (libyuv's RGB24 is B, G, R in memory; a negative height writes them
+  // bottom-up). False, having written nothing, for any other frame.
+  bool ConvertDirect(int width, int height, std::uint32_t rowBytes, std::uint8_t* pixels) const {
+    const auto format = static_cast<AVPixelFormat>(current_->format);
+    if ((format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P) || rotation_ != 0 ||
+        current_->width != width || current_->height != height)
+      return false;
+    const bool fullRange =
+        format == AV_PIX_FMT_YUVJ420P || current_->color_range == AVCOL_RANGE_JPEG;
+    const libyuv::YuvConstants* matrix = YuvMatrix(current_->colorspace, fullRange);
+    return matrix != nullptr &&
+           libyuv::I420ToRGB24Matrix(current_->data[0], current_->linesize[0], current_->data[1],
+                                     current_->linesize[1], current_->data[2],
+                                     current_->linesize[2], pixels, static_cast<int>(rowBytes),
+                                     matrix, width, -height) == 0;
   }
 
   MediaDecoder decoder_;

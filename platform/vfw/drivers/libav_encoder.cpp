@@ -17,6 +17,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <libyuv/convert.h>
+
 namespace norv::vfw {
 namespace {
 
@@ -65,9 +67,26 @@ ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& inpu
   return context;
 }
 
-// Bottom-up BGR to what the codec takes, on as many slice threads as the
-// encoder: the slices are cut on output lines, so the pixels do not depend
-// on their count.
+// Bottom-up BGR to 4:2:0 with libyuv, for the two formats it writes: BT.601
+// full range (JPEG) and BT.601 limited range, the one libswscale gives plain
+// YUV420P when told nothing. libyuv runs on the calling thread only, so the
+// pixels cannot depend on the thread count. Null for every other format.
+using DirectConverter = int (*)(const std::uint8_t*, int, std::uint8_t*, int, std::uint8_t*, int,
+                                std::uint8_t*, int, int, int);
+DirectConverter DirectFor(AVPixelFormat to) {
+  switch (to) {
+    case AV_PIX_FMT_YUVJ420P:
+      return &libyuv::RGB24ToJ420;
+    case AV_PIX_FMT_YUV420P:
+      return &libyuv::RGB24ToI420;
+    default:
+      return nullptr;
+  }
+}
+
+// Bottom-up BGR to any other format the codec takes, on as many slice
+// threads as the encoder: the slices are cut on output lines, so the pixels
+// do not depend on their count.
 SwsContext* OpenScaler(LONG width, LONG height, AVPixelFormat to) {
   SwsContext* scaler = sws_alloc_context();
   if (scaler == nullptr) return nullptr;
@@ -102,7 +121,8 @@ class LibavEncoder final : public FrameEncoder {
     frame_->height = context_->height;
     frame_->format = context_->pix_fmt;
     if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
-    if (input_.biBitCount == 24 && scaler_ == nullptr) {
+    direct_ = input_.biBitCount == 24 ? DirectFor(context_->pix_fmt) : nullptr;
+    if (input_.biBitCount == 24 && direct_ == nullptr && scaler_ == nullptr) {
       scaler_.reset(OpenScaler(input_.biWidth, input_.biHeight, context_->pix_fmt));
       if (scaler_ == nullptr) return false;
       picture_.reset(av_frame_alloc());
@@ -155,9 +175,15 @@ class LibavEncoder final : public FrameEncoder {
       }
       return true;
     }
+    const int stride = static_cast<int>(RowBytes(width, 24));
+    if (direct_ != nullptr) {
+      // A negative height reads the rows bottom-up.
+      return direct_(picture.bits, stride, frame_->data[0], frame_->linesize[0], frame_->data[1],
+                     frame_->linesize[1], frame_->data[2], frame_->linesize[2], width,
+                     -height) == 0;
+    }
     // The caller's rows read in place, bottom-up: the top line first and a
     // negative stride. The buffer only lends them; freeing it frees nothing.
-    const int stride = static_cast<int>(RowBytes(width, 24));
     auto* bits = const_cast<std::uint8_t*>(picture.bits);
     AVFrame* in = picture_.get();
     in->buf[0] = av_buffer_create(
@@ -205,6 +231,7 @@ class LibavEncoder final : public FrameEncoder {
   ContextPtr context_;
   std::unique_ptr<AVFrame, FrameFree> frame_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
+  DirectConverter direct_ = nullptr;
   std::unique_ptr<SwsContext, ScalerFree> scaler_;
   std::unique_ptr<AVFrame, FrameFree> picture_;  // the caller's picture, lent per frame
   std::int64_t pts_ = 0;
