@@ -350,6 +350,23 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
   EXPECT_EQ(Launch(), 1);
 }
 
+// An 8-bit compressor answers the palettised probe with a 1064-byte format
+// (header and 256 colours) and offers the five 8-bit rows, no 24 bits.
+TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, "Microsoft RLE 8-bit");
+    EXPECT_EQ(user.Items(kColourList),
+              (std::vector<std::string>{"8 Bits, 3-3-2 Bits", "8 Bits, 6-6-6 Levels",
+                                        "8 Bits, 6-7-6 Levels", "8 Bits, Common Optimum",
+                                        "8 Bits, User Select Palette"}));
+    EXPECT_EQ(user.ItemData(kColourList), (std::vector<std::uint32_t>{80, 81, 82, 83, 84}));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MRLE"));
+  EXPECT_EQ(settings.colorFormat, 80);
+}
+
 TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {
   ScriptedCompressor a(kHandlerA), msvc(MakeFourCC("msvc")), loud(kHandlerB),
       hidden(MakeFourCC("iv31"));
