@@ -214,6 +214,12 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   }
   b.erase(b.begin() + static_cast<std::ptrdiff_t>(cut));
   expect(b, "pad", true);
+
+  // An odd chunk that ends its form exactly, leaving its pad byte no room.
+  b = good;
+  b.insert(b.end(), {'J', 'U', 'N', 'K', 3, 0, 0, 0, 1, 2, 3});
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+  expect(b, "pad", true);
 }
 
 TEST(Verify, CommandExitsAndReportsAsJson) {
