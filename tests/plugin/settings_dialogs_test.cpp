@@ -365,6 +365,16 @@ TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
   EXPECT_EQ(Launch(), 1);
   EXPECT_EQ(settings.compressorHandler, MakeFourCC("MRLE"));
   EXPECT_EQ(settings.colorFormat, 80);
+
+  // One that takes 8-bit frames but answers another depth offers none of them.
+  ScriptedCompressor odd(kHandlerA);
+  odd.TakesEightBitsOnly(16);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(kHandlerA));
+    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+    user.Click(kIdCancel);
+  });
+  EXPECT_EQ(Launch(), 0);
 }
 
 TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {

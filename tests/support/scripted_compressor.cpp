@@ -31,9 +31,9 @@ std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits, bool*
   return h;
 }
 
-bool Accepted(const BITMAPINFOHEADER* in) {
-  return in != nullptr && in->biCompression == BI_RGB && in->biBitCount == 24 && in->biWidth > 0 &&
-         in->biHeight > 0;
+bool Accepted(const BITMAPINFOHEADER* in, WORD bits) {
+  return in != nullptr && in->biCompression == BI_RGB && in->biBitCount == bits &&
+         in->biWidth > 0 && in->biHeight > 0;
 }
 
 }  // namespace
@@ -92,6 +92,11 @@ void ScriptedCompressor::FormatsOnlyWhenCompressing(WORD bits) {
   formatsOnlyWhenCompressing_ = true;
   outBits_ = bits;
 }
+void ScriptedCompressor::TakesEightBitsOnly(WORD bits) {
+  std::lock_guard lock(mutex_);
+  eightBitInput_ = true;
+  outBits_ = bits;
+}
 void ScriptedCompressor::SetSizeAnswer(LRESULT answer) {
   std::lock_guard lock(mutex_);
   sizeAnswered_ = true;
@@ -142,6 +147,7 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
 LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
   std::lock_guard lock(mutex_);
   const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
+  const WORD inBits = eightBitInput_ ? 8 : 24;
   switch (msg) {
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
@@ -189,24 +195,26 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       *reinterpret_cast<DWORD*>(p1) = defaultKeyFrameRate_;
       return ICERR_OK;
     case ICM_COMPRESS_QUERY:
-      return Accepted(in) ? ICERR_OK : ICERR_BADFORMAT;
+      return Accepted(in, inBits) ? ICERR_OK : ICERR_BADFORMAT;
     case ICM_COMPRESS_GET_FORMAT: {
-      if (!Accepted(in)) return ICERR_BADFORMAT;
+      if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
       if (formatsOnlyWhenCompressing_ && lastOpenMode_ != ICMODE_COMPRESS) return ICERR_BADFORMAT;
-      if (p2 == 0) return sizeof(BITMAPINFOHEADER);
+      const std::size_t colours = eightBitInput_ ? 256 * sizeof(RGBQUAD) : 0;
+      if (p2 == 0) return static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + colours);
       BITMAPINFOHEADER out = *in;
       out.biSize = sizeof out;
       out.biCompression = outCompression_ != 0 ? outCompression_ : handler_;
       out.biSizeImage = outImageSize_ != 0 ? outImageSize_ : maxFrameBytes_;
       if (outBits_ != 0) out.biBitCount = outBits_;
       std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
+      std::memset(reinterpret_cast<std::uint8_t*>(p2) + sizeof out, 0, colours);
       return ICERR_OK;
     }
     case ICM_COMPRESS_GET_SIZE:
-      if (!Accepted(in)) return ICERR_BADFORMAT;
+      if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
       return sizeAnswered_ ? sizeAnswer_ : static_cast<LRESULT>(maxFrameBytes_);
     case ICM_COMPRESS_BEGIN:
-      if (!Accepted(in)) return ICERR_BADFORMAT;
+      if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
       ++begins_;
       return ICERR_OK;
     case ICM_COMPRESS_END:

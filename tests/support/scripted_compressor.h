@@ -53,6 +53,9 @@ class ScriptedCompressor {
   // Output formats only for an instance opened last in compress mode, with
   // `bits` per pixel.
   void FormatsOnlyWhenCompressing(WORD bits);
+  // Takes 8-bit input only, answering a header and 256 colours with `bits`
+  // per pixel for it.
+  void TakesEightBitsOnly(WORD bits);
   // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
   void SetSizeAnswer(LRESULT answer);
 
@@ -84,6 +87,7 @@ class ScriptedCompressor {
   DWORD lastOpenMode_ = 0;
   bool formatsOnlyWhenCompressing_ = false;
   WORD outBits_ = 0;
+  bool eightBitInput_ = false;
   bool sizeAnswered_ = false;
   LRESULT sizeAnswer_ = 0;
   std::vector<ScriptedCall> calls_;
