@@ -62,43 +62,32 @@ class QtDialogs : public ::testing::Test {
   long blocksBefore_ = 0;
 };
 
-TEST_F(QtDialogs, EachDialogOpensFromItsTemplateAndOkOrCancelIsWhatTheExportReturns) {
+TEST_F(QtDialogs, EachDialogOpensFromItsTemplateAndItsOkReachesTheRecord) {
   ScriptedCompressor a(kHandlerA);
   settings.compressorHandler = kHandlerA;
-  const AviSettings before = settings;
-  auto onEach = [this](bool ok) {
-    ui.Expect(kAviSettingsTemplate, [=](QtUser& user) {
-      EXPECT_EQ(user.Caption(), "AVI Settings");
-      user.SelectText(kFrameRateList, "24");
-      user.Click(kCompressionOptions);
-      user.Click(kAudioSettingsButton);
-      user.Click(kAudioOptionsButton);
-      user.SelectText(kDataRateList, "Custom Option");
-      user.Click(kPlaybackOptions);
-      if (ok) return user.Click(kIdOk);
-      QTest::keyClick(user.window(), Qt::Key_Escape);
+  // Cancel from each of them is the screenshots' walk.
+  ui.Expect(kAviSettingsTemplate, [](QtUser& user) {
+    EXPECT_EQ(user.Caption(), "AVI Settings");
+    user.SelectText(kFrameRateList, "24");
+    user.Click(kCompressionOptions);
+    user.Click(kAudioSettingsButton);
+    user.Click(kAudioOptionsButton);
+    user.SelectText(kDataRateList, "Custom Option");
+    user.Click(kPlaybackOptions);
+    user.Click(kIdOk);
+  });
+  const std::pair<int, int> slid[] = {{kCompressionOptionsTemplate, kQualityTrack},
+                                      {kAudioSettingsTemplate, 0},
+                                      {kAudioOptionsTemplate, kInterleaveTrack},
+                                      {kPlaybackOptionsTemplate, kDataRateTrack}};
+  for (const auto& [id, track] : slid) {
+    ui.Expect(id, [id = id, track = track](QtUser& user) {
+      EXPECT_EQ(user.Caption(), FindDialogTemplate(id)->caption);
+      if (track != 0) user.Slide(track, 12);
+      if (id == kAudioSettingsTemplate) user.SelectText(kSampleRateList, "22050");
+      user.Click(kIdOk);
     });
-    const std::pair<int, int> slid[] = {{kCompressionOptionsTemplate, kQualityTrack},
-                                        {kAudioSettingsTemplate, 0},
-                                        {kAudioOptionsTemplate, kInterleaveTrack},
-                                        {kPlaybackOptionsTemplate, kDataRateTrack}};
-    for (const auto& [id, track] : slid) {
-      ui.Expect(id, [=, id = id, track = track](QtUser& user) {
-        EXPECT_EQ(user.Caption(), FindDialogTemplate(id)->caption);
-        if (track != 0) user.Slide(track, 12);
-        if (id == kAudioSettingsTemplate) user.SelectText(kSampleRateList, "22050");
-        user.Click(ok ? kIdOk : kIdCancel);
-      });
-    }
-  };
-  onEach(false);
-  EXPECT_EQ(Launch(), 0);
-  EXPECT_EQ(settings.frameRate, before.frameRate);
-  EXPECT_EQ(settings.quality, before.quality);
-  EXPECT_EQ(settings.audioFormat[2], before.audioFormat[2]);
-  EXPECT_EQ(settings.interleaveFrames, before.interleaveFrames);
-  EXPECT_EQ(settings.dataRate, before.dataRate);
-  onEach(true);
+  }
   EXPECT_EQ(Launch(), 1);
   EXPECT_EQ(settings.frameRate, 24.0f);
   EXPECT_EQ(settings.quality, 1200);
