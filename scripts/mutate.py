@@ -45,6 +45,7 @@ DEFAULT_EXCLUDE = r"^windows\."
 # (and its users are not relinked), the plug-in's code is linked into the
 # test programs, norvavi's into its own. Anything else: the whole build.
 TARGETS = {
+    "platform/ui/qt/": ["norvuiqt"],
     "platform/": ["norvplatform"],
     "plugin/": ["NorvAvi", "norvavi", "plugin_tests", "qt_tests", "tools_tests", "host_tests",
                 "platform_tests"],

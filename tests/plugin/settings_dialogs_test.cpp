@@ -138,6 +138,8 @@ TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
     EXPECT_EQ(user.Text(kHeightEdit), "32");  // 24 before clamping
     user.Type(kAspectXEdit, "16");
     user.Type(kAspectYEdit, "9");
+    EXPECT_FALSE(user.Type(kWidthEdit, "72000"));  // four characters at most
+    EXPECT_EQ(user.Text(kWidthEdit), "7200");
     user.Type(kWidthEdit, "720");
     EXPECT_EQ(user.Text(kHeightEdit), "405");
     user.Click(kLockAspect);  // unlocked: the aspect edits go grey
@@ -318,6 +320,7 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
     user.SelectText(kCompressorList, CompressorName(kHandlerC));
     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
     EXPECT_TRUE(user.Enabled(kDataRateList));
+    EXPECT_TRUE(user.Enabled(kCompressionOptions));
     user.Click(kIdOk);
   });
   EXPECT_EQ(Launch(), 1);
@@ -496,12 +499,14 @@ TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
   });
   ui.Expect(kPlaybackOptionsTemplate, [](ScriptedUser& user) {
     EXPECT_EQ(user.Text(kDataRateLabel), "1");  // -1 from "Default" shows at the low end
+    user.Scroll(kDataRateTrack, 12);
+    EXPECT_EQ(user.Text(kDataRateLabel), "12");
     user.Click(kIdOk);
   });
   EXPECT_EQ(Launch(), 1);
   EXPECT_EQ(settings.interleaveFrames, 1);
   EXPECT_EQ(settings.dataRateChoice, 8);
-  EXPECT_EQ(settings.dataRate, 1);
+  EXPECT_EQ(settings.dataRate, 12);
 }
 
 class VideoPresets : public SettingsDialogs {

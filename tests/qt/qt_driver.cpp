@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyleOptionButton>
@@ -182,14 +181,6 @@ bool QtUser::Checked(int id) const {
   auto* button = qobject_cast<QAbstractButton*>(Widget(id));
   return button != nullptr && button->isChecked();
 }
-bool QtUser::Enabled(int id) const {
-  QWidget* w = Widget(id);
-  return w != nullptr && w->isEnabled();
-}
-bool QtUser::Visible(int id) const {
-  QWidget* w = Widget(id);
-  return w != nullptr && w->isVisibleTo(window());
-}
 std::string QtUser::SelectedText(int id) const {
   auto* list = qobject_cast<QComboBox*>(Widget(id));
   return list != nullptr ? Str(list->currentText()) : std::string();
@@ -200,11 +191,6 @@ std::vector<std::string> QtUser::Items(int id) const {
     for (int i = 0; i < list->count(); ++i) items.push_back(Str(list->itemText(i)));
   return items;
 }
-int QtUser::Position(int id) const {
-  auto* track = qobject_cast<QSlider*>(Widget(id));
-  return track != nullptr ? track->value() : -1;
-}
-
 DialogScripts::DialogScripts() {
   g_scripts.clear();
   g_opened.clear();
@@ -249,16 +235,6 @@ void AnswerNextMenu(const std::string& choose, std::vector<std::string>* items) 
           return;
         }
         ClickAt(menu, menu->actionGeometry(chosen).center());
-      });
-}
-
-void AnswerNextMessage(std::string* text) {
-  WhenFound(
-      "message box", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
-      [=](QWidget* w) {
-        auto* box = static_cast<QMessageBox*>(w);
-        *text = Str(box->text());
-        ClickAt(box->button(QMessageBox::Ok), box->button(QMessageBox::Ok)->rect().center());
       });
 }
 

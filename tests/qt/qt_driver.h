@@ -38,11 +38,8 @@ class QtUser {
   std::string Caption() const;
   std::string Text(int id) const;
   bool Checked(int id) const;
-  bool Enabled(int id) const;
-  bool Visible(int id) const;
   std::string SelectedText(int id) const;
   std::vector<std::string> Items(int id) const;
-  int Position(int id) const;
   QWidget* Widget(int id) const;
   QDialog* window() const;
   norv::ui::Dialog& dialog() { return dialog_; }
@@ -73,8 +70,6 @@ void WhenFound(const std::string& what, std::function<QWidget*()> find,
 // The next pop-up menu: records its item texts (a checked one with a
 // leading "*"), then chooses the item with `choose`.
 void AnswerNextMenu(const std::string& choose, std::vector<std::string>* items = nullptr);
-// The next message box: records its text and presses OK.
-void AnswerNextMessage(std::string* text);
 // The next file chooser: records its title, types `path` and confirms it.
 void AnswerNextChooser(const std::string& path, std::string* title = nullptr);
 // The next modal window with that title: `fill` acts on it, then its OK
