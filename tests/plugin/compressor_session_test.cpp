@@ -236,6 +236,26 @@ TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
   HostFree(&setup.settings.compressorState);
 }
 
+// An 8-bit movie hands the compressor its 8-bit frames, the previous one
+// described as 8-bit with its own size.
+TEST_F(CompressorSessionTest, EightBitMoviesDescribeThePreviousFrameAsEightBit) {
+  ScriptedCompressor eight(MakeFourCC("8bit"));
+  eight.TakesEightBitsOnly(8);
+  setup.settings.compressorHandler = eight.handler();
+  setup.settings.colorFormat = 81;
+  setup.settings.keyFrameEvery = 2;
+  std::vector<int> results;
+  ASSERT_TRUE(RunMovie(setup, 3, &results));
+  EXPECT_EQ(results, (std::vector<int>{0, 0, 0}));
+  const auto calls = eight.calls();
+  ASSERT_EQ(calls.size(), 3u);
+  for (const std::size_t i : {0u, 2u}) {
+    EXPECT_TRUE(calls[i].hadPrev) << i;
+    EXPECT_EQ(calls[i].prevBits, 8) << i;
+    EXPECT_EQ(calls[i].prevImageSize, 64u * 48u) << i;
+  }
+}
+
 TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedFrame) {
   setup.settings.keyFrameEvery = 4;
   setup.SetSpan(0, 320);  // 8 frames

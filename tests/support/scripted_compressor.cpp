@@ -227,8 +227,11 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       ScriptedCall call{ic->dwFlags, ic->lFrameNum, ic->dwQuality, ic->lpbiPrev != nullptr, 0, 0};
       if (ic->lpbiInput != nullptr && ic->lpInput != nullptr)
         call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput, nullptr);
-      if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr)
+      if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr) {
         call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev, &call.prevAllZero);
+        call.prevBits = ic->lpbiPrev->biBitCount;
+        call.prevImageSize = ic->lpbiPrev->biSizeImage;
+      }
       calls_.push_back(call);
       if (failFrames_.count(ic->lFrameNum) != 0) return ICERR_ERROR;
       const DWORD size = size_(ic->dwQuality, key);

@@ -22,6 +22,8 @@ struct ScriptedCall {
   std::uint64_t inputHash;   // of the input pixels
   std::uint64_t prevHash;    // of the previous frame's pixels, 0 without one
   bool prevAllZero = false;  // every pixel byte of the previous frame is zero
+  WORD prevBits = 0;         // the previous frame's header: bits per pixel
+  DWORD prevImageSize = 0;   // and image size
 };
 
 class ScriptedCompressor {
