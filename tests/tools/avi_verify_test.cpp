@@ -215,6 +215,20 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   b.erase(b.begin() + static_cast<std::ptrdiff_t>(cut));
   expect(b, "pad", true);
 
+  // Another writer's audio header, a sample size of 1 with 4-byte blocks:
+  // the length still counts blocks.
+  b = good;
+  std::size_t audioHeader = 0;
+  for (const auto& c : w.chunks)
+    if (c.id == "strh" && std::string(good.begin() + c.headerOffset + 8,
+                                      good.begin() + c.headerOffset + 12) == "auds")
+      audioHeader = c.headerOffset + 8;
+  ASSERT_NE(audioHeader, 0u);
+  ASSERT_EQ(Le32(b, audioHeader + 44), 4u);
+  Put32(b, audioHeader + 44, 1);
+  WriteFileBytes(mutated, b);
+  EXPECT_TRUE(ProblemFields(mutated).empty()) << norv::cli::FormatReport(VerifyAvi(mutated));
+
   // An odd chunk that ends its form exactly, leaving its pad byte no room.
   b = good;
   b.insert(b.end(), {'J', 'U', 'N', 'K', 3, 0, 0, 0, 1, 2, 3});
