@@ -194,6 +194,8 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   s = Start();
   EXPECT_EQ(s->maxFrameBytes, 1u << 20);
   s.reset();
+  driver.SetSizeAnswer(0x80000000);  // a frame bound no buffer is made for
+  EXPECT_EQ(Start(), nullptr);
 
   setup.settings.compressorHandler = MakeFourCC("dvsd");
   setup.settings.width = 720;
@@ -228,6 +230,12 @@ TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
   ASSERT_NE(Start(), nullptr) << "a state of another size is no reason to refuse";
   EXPECT_TRUE(fresh.lastStateSet().empty());
 
+  // A size without a block leaves the compressor at its defaults.
+  HostFree(&setup.settings.compressorState);
+  setup.settings.compressorStateSize = ScriptedCompressor::kStateSize;
+  ASSERT_NE(Start(), nullptr);
+  EXPECT_TRUE(fresh.lastStateSet().empty());
+
   fresh.SetConfigurable(false);
   withState(ScriptedCompressor::kStateSize);
   ASSERT_NE(Start(), nullptr);
@@ -254,6 +262,7 @@ TEST_F(CompressorSessionTest, EightBitMoviesDescribeThePreviousFrameAsEightBit) 
     EXPECT_EQ(calls[i].prevBits, 8) << i;
     EXPECT_EQ(calls[i].prevImageSize, 64u * 48u) << i;
   }
+  EXPECT_EQ(calls[2].prevHash, calls[1].inputHash) << "the previous frame's pixels, not its table";
 }
 
 TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedFrame) {

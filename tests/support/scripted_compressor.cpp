@@ -181,9 +181,10 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       return kStateSize;
     case ICM_SETSTATE:
       if (p1 == 0) return 0;
-      if (static_cast<DWORD>(p2) != kStateSize) return ICERR_BADSIZE;
+      // Recorded even when refused: what was handed over is the question.
       lastStateSet_.assign(reinterpret_cast<const std::uint8_t*>(p1),
-                           reinterpret_cast<const std::uint8_t*>(p1) + kStateSize);
+                           reinterpret_cast<const std::uint8_t*>(p1) + static_cast<DWORD>(p2));
+      if (static_cast<DWORD>(p2) != kStateSize) return ICERR_BADSIZE;
       state_ = lastStateSet_;
       return kStateSize;
     case ICM_GETDEFAULTQUALITY:

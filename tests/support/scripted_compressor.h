@@ -65,7 +65,7 @@ class ScriptedCompressor {
   int begins() const;
   int ends() const;
   int configures() const;  // real configure calls, queries not counted
-  // The last state handed over with ICM_SETSTATE (empty if none).
+  // The last state handed over with ICM_SETSTATE, taken or not (empty if none).
   std::vector<std::uint8_t> lastStateSet() const;
   // What ICM_GETSTATE reports; byte i is i + 1 until SETSTATE changes it.
   std::vector<std::uint8_t> state() const;
