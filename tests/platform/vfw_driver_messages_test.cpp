@@ -117,7 +117,7 @@ TEST(DriverFormats, DvTakesOnlyDvFrameSizes) {
     EXPECT_EQ(out.biCompression, MakeFourCC("dvsd"));
     EXPECT_EQ(ICCompressGetSize(dv.hic, in.header(), &out), h == 480 ? 120000 : 144000);
   }
-  for (auto [w, h] : {std::pair{640, 480}, {720, 480 * 2}, {704, 576}}) {
+  for (auto [w, h] : {std::pair{640, 480}, {720, 480 * 2}, {720, 240}, {704, 576}}) {
     InputFormat in = MakeInput(w, h, 24);
     BITMAPINFOHEADER out{};
     EXPECT_EQ(ICCompressQuery(dv.hic, in.header(), nullptr), ICERR_BADFORMAT) << w << "x" << h;
@@ -188,6 +188,12 @@ TEST(DriverDefaults, QualityKeyRateAndConfigureFollowTheCodec) {
   Open mrle(MakeFourCC("MRLE"));
   ASSERT_NE(mrle.hic, nullptr);
   EXPECT_FALSE(ICQueryConfigure(mrle.hic));
+  // Lossless: no quality to answer, the value untouched.
+  DWORD quality = 77;
+  EXPECT_EQ(ICSendMessage(mrle.hic, ICM_GETDEFAULTQUALITY, reinterpret_cast<DWORD_PTR>(&quality),
+                          sizeof quality),
+            ICERR_UNSUPPORTED);
+  EXPECT_EQ(quality, 77u);
 }
 
 // Compresses `frames` gradient pictures with the given key flags and quality,
