@@ -351,6 +351,17 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
     user.Click(kIdOk);
   });
   EXPECT_EQ(Launch(), 1);
+  // Depths up to 27 bits have rows of their own; beyond, 24 bits stands in.
+  for (const auto& [bits, row] : {std::pair<WORD, std::uint32_t>{27, 27}, {32, 24}}) {
+    ScriptedCompressor deep(MakeFourCC("MJPG"));
+    deep.FormatsOnlyWhenCompressing(bits);
+    ui.Expect(kAviSettingsTemplate, [row = row](ScriptedUser& user) {
+      user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
+      EXPECT_EQ(user.ItemData(kColourList), std::vector<std::uint32_t>{row});
+      user.Click(kIdCancel);
+    });
+    EXPECT_EQ(Launch(), 0);
+  }
 }
 
 // An 8-bit compressor answers the palettised probe with a 1064-byte format
