@@ -229,6 +229,26 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   WriteFileBytes(mutated, b);
   EXPECT_TRUE(ProblemFields(mutated).empty()) << norv::cli::FormatReport(VerifyAvi(mutated));
 
+  // A chunk claiming two bytes more than its list holds.
+  b = good;
+  const std::size_t strf = w.Find("strf")->headerOffset;
+  Put32(b, strf + 4, Le32(b, strf + 4) + 2);
+  expect(b, "'strf' size", false);
+
+  // A suggested buffer one byte short of the largest chunk is noted.
+  auto noteFields = [](const std::string& path) {
+    std::vector<std::string> fields;
+    for (const auto& n : VerifyAvi(path).notes) fields.push_back(n.field);
+    return fields;
+  };
+  b = good;
+  const std::size_t videoHeader = w.Find("strh")->headerOffset + 8;
+  Put32(b, videoHeader + 36, static_cast<std::uint32_t>(w.Find("00db")->size - 1));
+  WriteFileBytes(mutated, b);
+  auto notes = noteFields(movie);
+  notes.insert(notes.begin(), "stream 0 suggested buffer size");
+  EXPECT_EQ(noteFields(mutated), notes);
+
   // An odd chunk that ends its form exactly, leaving its pad byte no room.
   b = good;
   b.insert(b.end(), {'J', 'U', 'N', 'K', 3, 0, 0, 0, 1, 2, 3});
