@@ -256,6 +256,36 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   expect(b, "pad", true);
 }
 
+// The skew, recomputed from the chunks in file order: audio seconds (bytes
+// over the format's byte rate) minus video seconds (frames over the rate).
+TEST(Verify, SkewFollowsTheChunksInFileOrder) {
+  TempDir dir;
+  for (const std::string interleave : {"1", "10"}) {
+    const std::string movie = MakeMovie(dir, "m" + interleave + ".avi",
+                                        " --duration 2 --set interleaveFrames=" + interleave);
+    const Bytes b = ReadFileBytes(movie);
+    const auto w = WalkAvi(b);
+    std::size_t audioFormat = 0;
+    for (const auto& c : w.chunks)
+      if (c.id == "strf") audioFormat = c.headerOffset + 8;  // the second is the audio's
+    const double bytesPerSecond = Le32(b, audioFormat + 8);
+    double audio = 0, video = 0, lead = 0, lag = 0;
+    for (const auto& c : w.chunks) {
+      if (c.id == "00db" || c.id == "00dc") video += 1.0 / 25.0;
+      if (c.id == "01wb") audio += c.size / bytesPerSecond;
+      if (c.id == "00db" || c.id == "00dc" || c.id == "01wb") {
+        lead = std::max(lead, (audio - video) * 1000.0);
+        lag = std::max(lag, (video - audio) * 1000.0);
+      }
+    }
+    const auto r = VerifyAvi(movie);
+    ASSERT_TRUE(r.skewKnown);
+    EXPECT_NEAR(r.leadMs, lead, 0.01) << interleave;
+    EXPECT_NEAR(r.lagMs, lag, 0.01) << interleave;
+    EXPECT_GT(lead, 0.0) << "the audio starts ahead";
+  }
+}
+
 TEST(Verify, CommandExitsAndReportsAsJson) {
   TempDir dir;
   const std::string movie = MakeMovie(dir, "m.avi", " --duration 1");
