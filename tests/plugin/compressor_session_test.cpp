@@ -272,6 +272,8 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
   std::vector<int> results;
   ASSERT_TRUE(RunMovie(setup, 8, &results));
   EXPECT_EQ(results, (std::vector<int>{0, 0, -1, 0, 0, 0, 0, 0}));
+  EXPECT_GE(driver.begins(), 1);
+  EXPECT_EQ(driver.ends(), driver.begins()) << "every compression begun is ended";
 
   const auto calls = driver.calls();
   ASSERT_EQ(calls.size(), 8u);
