@@ -328,6 +328,18 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
   EXPECT_EQ(settings.keyFrameEvery, 1);
   EXPECT_EQ(settings.keyFramesOnly, 1);
   EXPECT_EQ(settings.colorFormat, 24);
+
+  // ZQKM is taken as intra-only whatever flags it describes itself with.
+  ScriptedCompressor zqkm(MakeFourCC("ZQKM"));
+  settings.keyFrameEvery = 5;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kCompressorList, CompressorName(MakeFourCC("ZQKM")));
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.compressorHandler, MakeFourCC("ZQKM"));
+  EXPECT_EQ(settings.keyFramesOnly, 1);
+  EXPECT_EQ(settings.keyFrameEvery, 1);
 }
 
 TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItWillNotOpenSo) {
