@@ -329,6 +329,12 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
   EXPECT_EQ(settings.keyFramesOnly, 1);
   EXPECT_EQ(settings.colorFormat, 24);
 
+  // Opening on a record that already names it keeps the record's interval.
+  settings.keyFrameEvery = 5;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) { user.Click(kIdOk); });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.keyFrameEvery, 5);
+
   // ZQKM is taken as intra-only whatever flags it describes itself with.
   ScriptedCompressor zqkm(MakeFourCC("ZQKM"));
   settings.keyFrameEvery = 5;
