@@ -225,12 +225,10 @@ class VideoFileSource final : public VideoSource {
   // (libyuv's RGB24 is B, G, R in memory; a negative height writes them
   // bottom-up). False, having written nothing, for any other frame.
   bool ConvertDirect(int width, int height, std::uint32_t rowBytes, std::uint8_t* pixels) const {
-    const auto format = static_cast<AVPixelFormat>(current_->format);
-    if ((format != AV_PIX_FMT_YUV420P && format != AV_PIX_FMT_YUVJ420P) || rotation_ != 0 ||
-        current_->width != width || current_->height != height)
+    bool fullRange = current_->color_range == AVCOL_RANGE_JPEG;
+    if (PlainYuv(static_cast<AVPixelFormat>(current_->format), &fullRange) != AV_PIX_FMT_YUV420P ||
+        rotation_ != 0 || current_->width != width || current_->height != height)
       return false;
-    const bool fullRange =
-        format == AV_PIX_FMT_YUVJ420P || current_->color_range == AVCOL_RANGE_JPEG;
     const libyuv::YuvConstants* matrix = YuvMatrix(current_->colorspace, fullRange);
     return matrix != nullptr &&
            libyuv::I420ToRGB24Matrix(current_->data[0], current_->linesize[0], current_->data[1],
