@@ -42,10 +42,16 @@ std::string MakeMovie(const TempDir& dir, const std::string& name, const std::st
 }
 
 // The fields of the problems verify finds, in order.
-std::vector<std::string> ProblemFields(const std::string& path) {
+std::vector<std::string> Fields(const std::vector<norv::cli::VerifyFinding>& findings) {
   std::vector<std::string> fields;
-  for (const auto& p : VerifyAvi(path).problems) fields.push_back(p.field);
+  for (const auto& f : findings) fields.push_back(f.field);
   return fields;
+}
+std::vector<std::string> ProblemFields(const std::string& path) {
+  return Fields(VerifyAvi(path).problems);
+}
+std::vector<std::string> NoteFields(const std::string& path) {
+  return Fields(VerifyAvi(path).notes);
 }
 
 TEST(Verify, FfmpegFilesWithJunkAndAbsoluteOffsetsAreSound) {
@@ -236,18 +242,13 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   expect(b, "'strf' size", false);
 
   // A suggested buffer one byte short of the largest chunk is noted.
-  auto noteFields = [](const std::string& path) {
-    std::vector<std::string> fields;
-    for (const auto& n : VerifyAvi(path).notes) fields.push_back(n.field);
-    return fields;
-  };
   b = good;
   const std::size_t videoHeader = w.Find("strh")->headerOffset + 8;
   Put32(b, videoHeader + 36, static_cast<std::uint32_t>(w.Find("00db")->size - 1));
   WriteFileBytes(mutated, b);
-  auto notes = noteFields(movie);
+  auto notes = NoteFields(movie);
   notes.insert(notes.begin(), "stream 0 suggested buffer size");
-  EXPECT_EQ(noteFields(mutated), notes);
+  EXPECT_EQ(NoteFields(mutated), notes);
 
   // An odd chunk that ends its form exactly, leaving its pad byte no room.
   b = good;
