@@ -2,6 +2,7 @@
 // single-field mutations, and exports cut off at random points.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -142,7 +143,31 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   }
   b = good;
   Put32(b, at(delta, 8), Le32(b, at(delta, 8)) + 2);
-  expect(b, name + "offset", false);  // the chunk it named is then unindexed too
+  WriteFileBytes(mutated, b);
+  {
+    // The chunk it named is then unindexed too, and listed by its place.
+    const auto report = VerifyAvi(mutated);
+    EXPECT_EQ(Fields(report.problems), (std::vector<std::string>{name + "offset", "idx1"}));
+    const std::size_t unindexed = w.moviCodeOffset + w.index[delta].offset;
+    if (report.problems.size() == 2) {
+      EXPECT_EQ(report.problems[1].message,
+                "chunk '00dc' at " + std::to_string(unindexed) + " is not indexed");
+    }
+  }
+  // Every entry names a stream the file lacks: no chunk matches either way
+  // of reading the offsets, and as the first offset lies before 'movi' they
+  // stay relative to it, so each entry is blamed for its id, not its offset.
+  b = good;
+  for (std::size_t e = 0; e < w.index.size(); ++e) std::memcpy(&b[at(e, 0)], "09dc", 4);
+  WriteFileBytes(mutated, b);
+  {
+    const auto report = VerifyAvi(mutated);
+    EXPECT_EQ(report.problemCount, w.index.size());
+    std::vector<std::string> ids;  // of the problems kept
+    for (std::size_t e = 0; e < std::min(report.problems.size(), w.index.size()); ++e)
+      ids.push_back("idx1 entry " + std::to_string(e) + " id");
+    EXPECT_EQ(Fields(report.problems), ids);
+  }
   b = good;
   Put32(b, at(delta, 4), 0x10);
   expect(b, name + "flags", true);
@@ -499,6 +524,73 @@ TEST(Repair, InPlaceReplacesTheFileAndLeavesNothingBehind) {
   const std::size_t kept = WalkAvi(fixed).Find("idx1")->headerOffset;
   EXPECT_TRUE(std::equal(fixed.begin() + moviData, fixed.begin() + kept, full.begin() + moviData));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+// Torn ends the writer can leave: an odd chunk whose pad byte never landed,
+// and a tail of zeros (space the file system gave but nothing filled). And a
+// header from another writer, whose audio sample size is not its block size:
+// the repaired length still counts blocks.
+TEST(Repair, MissingPadZeroedTailAndAnotherWritersAudioHeader) {
+  TempDir dir;
+  // 8-bit mono at 29.97 frames a second: audio chunks of odd sizes, outside records.
+  const Bytes odd = ReadFileBytes(
+      MakeMovie(dir, "odd.avi",
+                " --duration 1 --set interleaveFrames=3 --set frameRate=29.97"
+                " --set audioFormat.1=8 --set audioFormat.2=22050 --set audioFormat.3=1"));
+  const auto w = WalkAvi(odd);
+  const int top = w.Find("LIST", "movi")->depth + 1;
+  const norv::test::WalkedChunk* oddAudio = nullptr;
+  std::size_t audioBefore = 0;  // audio bytes in the chunks before it
+  for (const auto& c : w.chunks) {
+    if (c.depth != top || c.id != "01wb") continue;
+    if (c.size % 2 == 1 && audioBefore > 0) {
+      oddAudio = &c;
+      break;
+    }
+    audioBefore += c.size;
+  }
+  ASSERT_NE(oddAudio, nullptr);
+  const std::size_t dataEnd = oddAudio->headerOffset + 8 + oddAudio->size;
+  const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
+  auto repair = [&](const Bytes& bytes) {
+    WriteFileBytes(in, bytes);
+    std::filesystem::remove(out);
+    const auto result = RepairAvi({in, out, false});
+    EXPECT_EQ(result.status, 0) << result.message;
+    EXPECT_EQ(norv::test::VerifyMovie(out), "");
+    return result;
+  };
+
+  // Cut where its pad byte would be: the chunk is whole and gets the pad back.
+  auto result = repair(CutOff(odd, dataEnd));
+  EXPECT_EQ(result.audioBytes, audioBefore + oddAudio->size);
+  Bytes fixed = ReadFileBytes(out);
+  ASSERT_GT(fixed.size(), dataEnd + 4);
+  EXPECT_EQ(fixed[dataEnd], 0);
+  EXPECT_EQ(FourCC(fixed, dataEnd + 1), "idx1");
+
+  // The same cut one byte later, then zeros: they are dropped, not read as chunks.
+  Bytes zeroed = CutOff(odd, dataEnd + 1);
+  zeroed.resize(zeroed.size() + 4096, 0);
+  result = repair(zeroed);
+  EXPECT_EQ(result.audioBytes, audioBefore + oddAudio->size);
+  EXPECT_EQ(result.bytesDropped, 4096u);
+  EXPECT_EQ(ReadFileBytes(out), fixed);
+
+  // 16-bit stereo, its 'strh' claiming a sample size of 1.
+  const Bytes stereo = ReadFileBytes(MakeMovie(dir, "stereo.avi", " --duration 1"));
+  const auto ws = WalkAvi(stereo);
+  std::size_t audioHeader = 0;
+  for (const auto& c : ws.chunks)
+    if (c.id == "strh" && FourCC(stereo, c.headerOffset + 8) == "auds")
+      audioHeader = c.headerOffset + 8;
+  ASSERT_NE(audioHeader, 0u);
+  ASSERT_EQ(Le32(stereo, audioHeader + 44), 4u);
+  Bytes other = CutOff(stereo, ws.Find("idx1")->headerOffset);  // the index never written
+  Put32(other, audioHeader + 44, 1);
+  result = repair(other);
+  ASSERT_GT(result.audioBytes, 0u);
+  EXPECT_EQ(Le32(ReadFileBytes(out), audioHeader + 32), result.audioBytes / 4);
 }
 
 // What the repair fuzz target found (fuzz/corpus/avi_repair/finding-*): each
