@@ -289,6 +289,54 @@ TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
   std::filesystem::remove(host.dir().File("Taltemp101wav.tmp"));
 }
 
+// Where the video side waits for pushed audio: long in the middle of the
+// movie, briefly within 1000 bytes of its end. Here the brief wait is none
+// at all, so audio that comes while the video side waits is taken only under
+// the long one. Audio that never comes is silence: zero for 16-bit samples.
+TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
+  SetAudio(16, 44100, 2);
+  MovieSession* s = CreateMovieSession(&setup.request);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(s->BeginAudioCapture(), 0);
+  const auto early = Ramp(300000, 1), late = Ramp(50000, 2);
+  AudioBlock block{early.data(), 300000};
+  std::uint32_t done = 0;
+  ASSERT_EQ(s->StoreAudioBlock(&block, &done), 0);
+  // The slice from 300000 to 350000 of 400000 ends 50000 bytes before the end.
+  s->audioTotalBytes = 400000;
+  s->audioChunkEnd = 300000;
+  s->audioProgress = 0.875f;
+  PushedAudioWaitLimits() = {60000, 0};
+  // The rest comes once the video side has looked and found nothing there:
+  // it resets the event just before it reads.
+  SetEvent(s->audioDataEvent);
+  std::thread pusher([&] {
+    while (WaitForSingleObject(s->audioDataEvent, 0) == WAIT_OBJECT_0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    AudioBlock rest{late.data(), 50000};
+    std::uint32_t pushed = 0;
+    EXPECT_EQ(s->StoreAudioBlock(&rest, &pushed), 0);
+  });
+  EXPECT_EQ(s->ReadPushedAudio(), 1);
+  pusher.join();
+  EXPECT_EQ(s->audioChunkStart, 300000u);
+  EXPECT_EQ(s->audioChunkEnd, 350000u);
+  EXPECT_EQ(0, std::memcmp(s->audioChunkData, late.data(), late.size()))
+      << "the audio that came, not silence";
+
+  // Nothing more comes: the next slice, to 375000, is silence.
+  PushedAudioWaitLimits() = {0, 0};
+  s->audioProgress = 0.9375f;
+  EXPECT_EQ(s->ReadPushedAudio(), 1);
+  ASSERT_EQ(s->audioChunkEnd, 375000u);
+  EXPECT_EQ(std::vector<std::uint8_t>(s->audioChunkData, s->audioChunkData + 25000),
+            std::vector<std::uint8_t>(25000, 0));
+  s->EndAudioCapture();
+  delete s;
+  std::remove(setup.path.c_str());
+}
+
 TEST_F(AudioMovie, RawStreamIgnoresAudioAndEmptyBlocksFail) {
   SetAudio(16, 44100, 2);
   MovieSession* s = CreateMovieSession(&setup.request);

@@ -200,12 +200,16 @@ TEST_F(Faults, ExportsOutOfOrderLeaveASoundFile) {
   for (std::uint32_t i = 0; i < 3; ++i) {
     const auto f = PatternFrame(64, 48, i);
     EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done), 0);
+    EXPECT_EQ(done, i + 1);
   }
   EXPECT_EQ(Plugin().MakeMovieInitCompression(session, 0, 0, nullptr), 0);
   EXPECT_EQ(Plugin().MakeMovieInitCompression(session, 0, 0, nullptr), 0) << "twice is harmless";
-  Plugin().MakeMovieCloseCompression(session, 0);
+  // The capture's start counts the frames done anew.
   std::vector<std::uint8_t> pcm(400, 1);
   AudioBlock block{pcm.data(), 400};
+  EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 0);
+  EXPECT_EQ(done, 0u);
+  Plugin().MakeMovieCloseCompression(session, 0);
   EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 1)
       << "after the capture closed";
   Plugin().MakeMovieDeleteContext(&session);
