@@ -308,6 +308,39 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
   EXPECT_EQ(status, 0);
 }
 
+// A driver that says it wrote more than the bound it gave: the frame is a
+// compressor failure (not a write failure), in a movie and in a raw stream
+// alike, and nothing of it reaches the file.
+TEST_F(CompressorSessionTest, AFrameOverTheDriversOwnBoundIsACompressorFailure) {
+  setup.settings.keyFrameEvery = 1;  // every frame 1700 bytes
+  driver.SetMaxFrameBytes(2000);
+  for (int raw : {0, 1}) {
+    SCOPED_TRACE(raw != 0 ? "raw stream" : "movie");
+    setup.settings.qrvExport = raw;
+    SessionPtr s = Start();
+    ASSERT_NE(s, nullptr);
+    std::vector<int> results;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      driver.OverstateSizes(i == 1 ? 301 : 0);
+      const auto frame = PatternFrame(64, 48, i);
+      std::uint32_t done = 0;
+      results.push_back(raw != 0 ? s->WriteRawFrame(frame.data(), &done)
+                                 : s->CompressAviFrame(frame.data(), &done));
+    }
+    driver.OverstateSizes(0);
+    s.reset();
+    EXPECT_EQ(results, (std::vector<int>{0, -1, 0}));
+    const auto b = ReadFileBytes(setup.path);
+    if (raw != 0) {
+      EXPECT_EQ(b, std::vector<std::uint8_t>(2 * 1700, 0x4B));
+    } else {
+      std::vector<std::string> ids;
+      for (const auto& e : WalkAvi(b).index) ids.push_back(e.id);
+      EXPECT_EQ(ids, (std::vector<std::string>{"00db", "00db"}));
+    }
+  }
+}
+
 // FNV-1a over bytes, as the scripted driver hashes what it is given.
 std::uint64_t Fnv(const std::uint8_t* p, std::size_t n) {
   std::uint64_t h = 14695981039346656037ull;

@@ -102,6 +102,10 @@ void ScriptedCompressor::SetSizeAnswer(LRESULT answer) {
   sizeAnswered_ = true;
   sizeAnswer_ = answer;
 }
+void ScriptedCompressor::OverstateSizes(DWORD extra) {
+  std::lock_guard lock(mutex_);
+  overstated_ = extra;
+}
 std::vector<ScriptedCall> ScriptedCompressor::calls() const {
   std::lock_guard lock(mutex_);
   return calls_;
@@ -238,7 +242,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       const DWORD size = size_(ic->dwQuality, key);
       if (size > maxFrameBytes_) return ICERR_BADSIZE;
       if (ic->lpOutput != nullptr) std::memset(ic->lpOutput, key ? 0x4B : 0x44, size);
-      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = size;
+      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = size + overstated_;
       if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
       return ICERR_OK;
     }

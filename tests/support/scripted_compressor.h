@@ -60,6 +60,9 @@ class ScriptedCompressor {
   void TakesEightBitsOnly(WORD bits);
   // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
   void SetSizeAnswer(LRESULT answer);
+  // ICM_COMPRESS reports `extra` bytes more than it writes, as a driver that
+  // ran past its own bound would (0: the truth).
+  void OverstateSizes(DWORD extra);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -92,6 +95,7 @@ class ScriptedCompressor {
   bool eightBitInput_ = false;
   bool sizeAnswered_ = false;
   LRESULT sizeAnswer_ = 0;
+  DWORD overstated_ = 0;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;
