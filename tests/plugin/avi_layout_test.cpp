@@ -181,9 +181,13 @@ TEST_F(AviLayoutTest, VideoOnlyMovieReportsNoFramesDone) {
 
 TEST_F(AviLayoutTest, UnwritableOutputShowsItsMessage) {
   std::strcpy(setup.request.outputPath, (host.dir().File("missing/dir/out.avi")).c_str());
-  EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
-  ASSERT_EQ(messages.texts().size(), 1u);
-  EXPECT_EQ(messages.texts()[0], "Fail to create new avi file!");
+  for (const auto& [raw, text] : std::vector<std::pair<int, std::string>>{
+           {0, "Fail to create new avi file!"}, {1, "Fail to create new DV file!"}}) {
+    setup.settings.qrvExport = raw;
+    messages.clear();
+    EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
+  }
 }
 
 // Frames made by ffmpeg go through the plug-in untouched: ffmpeg's own
