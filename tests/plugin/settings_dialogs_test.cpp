@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -113,8 +114,15 @@ TEST_F(SettingsDialogs, CancelStillNormalisesTheHostsRecordAndOkReturnsOne) {
   EXPECT_EQ(settings.lockAspect, 1);
   EXPECT_EQ(settings.hwAccel, 0);
 
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) { user.Click(kIdOk); });
+  // Without audio the hidden Enable box is not read back: the record's choice stays.
+  settings.audioAvailable = 0;
+  settings.audioEnabled = 1;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_FALSE(user.Visible(kAudioEnable));
+    user.Click(kIdOk);
+  });
   EXPECT_EQ(Launch(/*withProject=*/false), 1);
+  EXPECT_EQ(settings.audioEnabled, 1);
 }
 
 TEST_F(SettingsDialogs, WithoutABindingTheRecordIsNormalisedAndZeroReturned) {
@@ -129,6 +137,22 @@ TEST_F(SettingsDialogs, WithoutABindingTheRecordIsNormalisedAndZeroReturned) {
   EXPECT_EQ(settings.width, 32);
 }
 
+// With the aspect locked, typing one size edit shows the other: rounded to
+// the nearest pixel, then clamped like a typed one.
+struct LockedEdit {
+  int typed;
+  const char* text;
+  int other;
+  const char* shown;
+};
+
+void TypeLocked(ScriptedUser& user, std::initializer_list<LockedEdit> edits) {
+  for (const LockedEdit& e : edits) {
+    user.Type(e.typed, e.text);
+    EXPECT_EQ(user.Text(e.other), e.shown) << "after typing " << e.text;
+  }
+}
+
 TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
   settings.lockAspect = 1;  // 4:3
   ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
@@ -140,8 +164,11 @@ TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
     user.Type(kAspectYEdit, "9");
     EXPECT_FALSE(user.Type(kWidthEdit, "72000"));  // four characters at most
     EXPECT_EQ(user.Text(kWidthEdit), "7200");
-    user.Type(kWidthEdit, "720");
-    EXPECT_EQ(user.Text(kHeightEdit), "405");
+    TypeLocked(user, {{kWidthEdit, "641", kHeightEdit, "361"},  // 360.56
+                      {kHeightEdit, "361", kWidthEdit, "642"},  // 641.78
+                      {kHeightEdit, "9000", kWidthEdit, "9999"},
+                      {kHeightEdit, "10", kWidthEdit, "32"},
+                      {kWidthEdit, "720", kHeightEdit, "405"}});
     user.Click(kLockAspect);  // unlocked: the aspect edits go grey
     EXPECT_FALSE(user.Enabled(kAspectXEdit));
     user.Click(kIdOk);
@@ -153,13 +180,17 @@ TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
   EXPECT_EQ(settings.aspectY, 9);
   EXPECT_EQ(settings.lockAspect, 0);
 
-  // With hardware acceleration heights are even.
+  // With hardware acceleration the project's size is the largest and heights are even.
   Hardware(720, 576, 2500);
   settings.lockAspect = 1;
   ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
     EXPECT_TRUE(user.Visible(kHardwareEnable));
-    user.Type(kWidthEdit, "720");
-    EXPECT_EQ(user.Text(kHeightEdit), "404");
+    TypeLocked(user, {{kWidthEdit, "720", kHeightEdit, "404"},
+                      {kHeightEdit, "500", kWidthEdit, "720"}});  // 889
+    user.Click(kLockAspect);
+    user.Type(kWidthEdit, "1000");
+    user.TabAway();
+    EXPECT_EQ(user.Text(kWidthEdit), "720");
     user.Click(kIdCancel);
   });
   EXPECT_EQ(Launch(), 0);
@@ -192,6 +223,7 @@ TEST_F(SettingsDialogs, HardwareKeepsRatesAtOrBelowTheProjects) {
     EXPECT_EQ(user.Items(kFrameRateList), slower);
     EXPECT_EQ(user.SelectedText(kFrameRateList), "15");
     EXPECT_FALSE(user.Enabled(kSubPixel));
+    EXPECT_FALSE(user.Enabled(kCropping));
     user.Click(kHardwareEnable);  // off: every rate again, sub pixel and cropping back
     EXPECT_EQ(user.Items(kFrameRateList).size(), 14u);
     EXPECT_TRUE(user.Enabled(kSubPixel));
@@ -287,24 +319,53 @@ TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
   EXPECT_EQ(settings.keyFramesOnly, 0);
 }
 
-TEST_F(SettingsDialogs, QualityShowsInHundredthsAndComesBackRounded) {
-  ScriptedCompressor a(kHandlerA);
-  settings.compressorHandler = kHandlerA;
-  settings.quality = 7550;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kCompressionOptions);
-    user.Click(kIdOk);
-  });
-  ui.Expect(kCompressionOptionsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Position(kQualityTrack), 75);
-    EXPECT_EQ(user.Text(kQualityLabel), "75");
-    EXPECT_TRUE(user.Enabled(kConfigure));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.quality, 7500);
-  EXPECT_EQ(settings.compressorStateSize, ScriptedCompressor::kStateSize);
-  EXPECT_EQ(settings.compressorStateCapacity, 1000u);
+// Compression Options over a record without state: OK takes the rounded
+// quality and the state the compressor confirms, Cancel takes nothing.
+TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelNothing) {
+  constexpr DWORD kSmall = ScriptedCompressor::kStateSize;
+  struct Case {
+    DWORD stateSize;
+    LRESULT handOver;  // what the compressor answers when it copies its state out
+    int button;
+    std::int32_t quality;
+    std::uint32_t keptSize;
+    std::uint32_t capacity;  // whole thousands with room to spare, even at a multiple
+  };
+  const Case cases[] = {
+      {kSmall, kSmall, kIdOk, 7500, kSmall, 1000},
+      {kSmall, kSmall, kIdCancel, 7550, 0, 0},
+      {1000, 1000, kIdOk, 7500, 1000, 2000},
+      {kSmall, kSmall - 12, kIdOk, 7500, 0, 1000},  // an unconfirmed state is dropped
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stateSize << " bytes, answer " << c.handOver
+                                    << (c.button == kIdOk ? ", OK" : ", Cancel"));
+    ScriptedCompressor a(kHandlerA);
+    a.SetState(c.stateSize, c.handOver);
+    HostFree(&settings.compressorState);
+    settings.compressorStateSize = 0;
+    settings.compressorStateCapacity = 0;
+    settings.compressorHandler = kHandlerA;
+    settings.quality = 7550;
+    ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+      user.Click(kCompressionOptions);
+      user.Click(kIdOk);
+    });
+    ui.Expect(kCompressionOptionsTemplate, [&](ScriptedUser& user) {
+      EXPECT_EQ(user.Position(kQualityTrack), 75);
+      EXPECT_EQ(user.Text(kQualityLabel), "75");
+      EXPECT_TRUE(user.Enabled(kConfigure));
+      if (c.button == kIdCancel) user.Scroll(kQualityTrack, 20);
+      user.Click(c.button);
+    });
+    EXPECT_EQ(Launch(), 1);
+    EXPECT_EQ(settings.quality, c.quality);
+    EXPECT_EQ(settings.compressorStateSize, c.keptSize);
+    EXPECT_EQ(settings.compressorStateCapacity, c.capacity);
+    const std::vector<std::uint8_t> state = a.state();
+    EXPECT_EQ(StateBytes(settings),
+              std::vector<std::uint8_t>(state.begin(), state.begin() + c.keptSize));
+  }
 }
 
 TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey) {
@@ -383,10 +444,14 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
 }
 
 // An 8-bit compressor answers the palettised probe with a 1064-byte format
-// (header and 256 colours) and offers the five 8-bit rows, no 24 bits.
+// (header and 256 colours) and offers the five 8-bit rows, no 24 bits. Newly
+// chosen, it starts from its first row, not from the colour chosen before.
 TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
+  settings.colorFormat = kColor666;
   ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 6-6-6 Levels");
     user.SelectText(kCompressorList, "Microsoft RLE 8-bit");
+    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 3-3-2 Bits");
     EXPECT_EQ(user.Items(kColourList),
               (std::vector<std::string>{"8 Bits, 3-3-2 Bits", "8 Bits, 6-6-6 Levels",
                                         "8 Bits, 6-7-6 Levels", "8 Bits, Common Optimum",
@@ -597,6 +662,34 @@ TEST_F(VideoPresets, TwentyOfTwentyFiveAreListedAndTheAudioRuleApplies) {
   EXPECT_EQ(settings.audioAvailable, 1);
   EXPECT_EQ(settings.audioFormat[2], 44100u);
   EXPECT_EQ(settings.interleaveFrames, 30);
+}
+
+// A loaded preset is shown within the limits in force when it arrives: after
+// "Field 2" under hardware acceleration on a 486-line project that is 242
+// lines (243 made even), though the preset turns the acceleration off.
+TEST_F(VideoPresets, ALoadedPresetIsClampedWithTheLimitsInForce) {
+  AviSettings preset = settings;
+  preset.width = 720;
+  preset.height = 486;
+  preset.fieldHandling = 4;
+  preset.hwAccel = 0;
+  const std::string path = host.dir().File("tall.ostavi");
+  ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
+  NorvHostSetPresetPathAnswer(path.c_str());
+  Hardware(720, 486, 2997);
+  settings.width = 720;
+  settings.height = 486;
+  settings.fieldHandling = 4;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Text(kHeightEdit), "242");
+    user.Click(kLoadPreset);  // no listed file: the chooser answers at once
+    EXPECT_FALSE(user.Checked(kHardwareEnable));
+    EXPECT_EQ(user.Text(kHeightEdit), "242");
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(settings.hwAccel, 0);
+  EXPECT_EQ(settings.height, 242);
 }
 
 TEST_F(VideoPresets, AnEmptyFolderBrowsesAndSaveReadsTheControlsFirst) {

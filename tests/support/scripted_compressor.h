@@ -60,6 +60,9 @@ class ScriptedCompressor {
   void TakesEightBitsOnly(WORD bits);
   // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
   void SetSizeAnswer(LRESULT answer);
+  // Keeps a state of `bytes` bytes (byte i is i + 1) instead of kStateSize,
+  // and answers `handOver` when it copies the state out instead of its size.
+  void SetState(DWORD bytes, LRESULT handOver);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -96,6 +99,7 @@ class ScriptedCompressor {
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;
   std::vector<std::uint8_t> state_;
+  LRESULT stateHandOver_ = kStateSize;
 };
 
 }  // namespace norv::test
