@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hoststub/norv_host.h"
@@ -211,6 +212,7 @@ TEST_F(SettingsDialogs, HardwareFieldModesHalveTheHeight) {
     });
     EXPECT_EQ(Launch(), 1);
     EXPECT_EQ(std::to_string(settings.height), shown);
+    EXPECT_EQ(settings.fieldHandling, field);
   }
 }
 
@@ -269,7 +271,10 @@ TEST_F(SettingsDialogs, UserPaletteNeedsAnExistingFileBeforeOkCloses) {
   EXPECT_EQ(std::string(settings.paletteFile), palette);
   ASSERT_EQ(ui.choosers().size(), 1u);
   EXPECT_EQ(ui.choosers()[0].title, "Select palette file");
+  EXPECT_EQ(ui.choosers()[0].filterDescription, "Palette File (pal)");
   EXPECT_EQ(ui.choosers()[0].filterPattern, "*.pal");
+  EXPECT_EQ(ui.choosers()[0].defaultExtension, "pal");  // a typed "mine" becomes mine.pal
+  EXPECT_EQ(ui.choosers()[0].maxPath, sizeof settings.paletteFile - 1);
   EXPECT_EQ(ui.choosers()[0].path, "/no/such/file.pal");
   EXPECT_FALSE(ui.choosers()[0].fileMustExist);
 }
@@ -575,6 +580,62 @@ TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
   EXPECT_EQ(ui.menus().back().items.size(), 2u);
 }
 
+// The host's preset chooser as a host with windows shows it: it answers one
+// path and keeps how it was asked (mode 0 saves, 1 loads).
+struct PresetChooser {
+  std::string answer;
+  std::vector<std::pair<int, std::string>> asked;
+
+  PresetChooser() {
+    NorvHostDialogs dialogs{};
+    dialogs.context = this;
+    dialogs.presetPath = [](void* self, std::int32_t mode, char* path, const char* extension,
+                            HWND) -> std::int32_t {
+      auto* chooser = static_cast<PresetChooser*>(self);
+      chooser->asked.emplace_back(mode, extension);
+      std::strcpy(path, chooser->answer.c_str());
+      return 1;
+    };
+    NorvHostSetDialogs(&dialogs);
+  }
+  ~PresetChooser() { NorvHostSetDialogs(nullptr); }
+  PresetChooser(const PresetChooser&) = delete;
+  PresetChooser& operator=(const PresetChooser&) = delete;
+};
+
+// Save stores the lists as shown, Load brings them back; the host is asked
+// for a file to write, then for one to read.
+TEST_F(SettingsDialogs, AudioPresetsSaveTheListsAndLoadThemBack) {
+  PresetChooser chooser;
+  chooser.answer = host.dir().File("voice.ostwav");
+  ui.AnswerMenu(kPresetSave);
+  ui.AnswerMenu(kPresetLoad);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioSettingsButton);
+    user.Click(kIdOk);
+  });
+  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kSampleRateList, "22050");
+    user.Select(kChannelsList, 0);
+    user.Click(kAudioPresetButton);
+    user.SelectText(kSampleSizeList, "8");
+    user.SelectText(kSampleRateList, "48000");
+    user.Select(kChannelsList, 1);
+    user.Click(kAudioPresetButton);
+    EXPECT_EQ(user.SelectedText(kSampleSizeList), "16");
+    EXPECT_EQ(user.SelectedText(kSampleRateList), "22050");
+    EXPECT_EQ(user.SelectedText(kChannelsList), "Mono, 1 Channel");
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(chooser.asked,
+            (std::vector<std::pair<int, std::string>>{{0, ".ostwav"}, {1, ".ostwav"}}));
+  EXPECT_EQ(settings.audioFormat[1], 16u);
+  EXPECT_EQ(settings.audioFormat[2], 22050u);
+  EXPECT_EQ(settings.audioFormat[3], 1u);
+  EXPECT_TRUE(ui.messages().empty());
+}
+
 TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
   ScriptedCompressor a(kHandlerA);
   settings.compressorHandler = kHandlerA;
@@ -595,12 +656,14 @@ TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
     EXPECT_EQ(user.Text(kDataRateLabel), "1");  // -1 from "Default" shows at the low end
     user.Scroll(kDataRateTrack, 12);
     EXPECT_EQ(user.Text(kDataRateLabel), "12");
+    user.Scroll(kDataRateTrack, 9000);  // the top end is kept, the excess is not
+    EXPECT_EQ(user.Text(kDataRateLabel), "8000");
     user.Click(kIdOk);
   });
   EXPECT_EQ(Launch(), 1);
   EXPECT_EQ(settings.interleaveFrames, 1);
   EXPECT_EQ(settings.dataRateChoice, 8);
-  EXPECT_EQ(settings.dataRate, 12);
+  EXPECT_EQ(settings.dataRate, 8000);
 }
 
 class VideoPresets : public SettingsDialogs {
@@ -625,43 +688,64 @@ class VideoPresets : public SettingsDialogs {
   std::string previousFolder_;
 };
 
+// Each listed file is a preset of its own width (pNNN is NNN + 300 pixels
+// wide), so the width shows which one was loaded. Its audio (8000 Hz, every
+// 3 frames, off) arrives only when both the dialog and the preset have audio.
 TEST_F(VideoPresets, TwentyOfTwentyFiveAreListedAndTheAudioRuleApplies) {
-  AviSettings preset = settings;
-  preset.width = 400;
-  preset.audioAvailable = 0;
-  preset.audioFormat[2] = 8000;
-  preset.interleaveFrames = 3;
-  for (int i = 0; i < 25; ++i) {
-    const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
-    ASSERT_NE(SavePresetFile(1, &preset, (samples_ / name).c_str()), 0);
+  struct Case {
+    std::int32_t dialogAudio;
+    std::int32_t presetAudio;
+    int chosen;  // which listed file
+  };
+  for (const Case& c : {Case{1, 0, 4}, Case{0, 1, 19}, Case{1, 1, 12}}) {
+    SCOPED_TRACE(testing::Message()
+                 << "dialog audio " << c.dialogAudio << ", preset audio " << c.presetAudio);
+    settings.audioAvailable = c.dialogAudio;
+    settings.audioEnabled = 1;
+    settings.audioFormat[2] = 44100;
+    settings.interleaveFrames = 30;
+    AviSettings preset = settings;
+    preset.audioAvailable = c.presetAudio;
+    preset.audioEnabled = 0;
+    preset.audioFormat[2] = 8000;
+    preset.interleaveFrames = 3;
+    for (int i = 0; i < 25; ++i) {
+      const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
+      preset.width = 400 + i;
+      ASSERT_NE(SavePresetFile(1, &preset, (samples_ / name).c_str()), 0);
+    }
+    ASSERT_NE(SavePresetFile(1, &preset, (samples_ / ".hidden.ostavi").c_str()), 0);
+    std::filesystem::create_directories(samples_ / "folder.ostavi");
+    ui.AnswerMenu(kPresetListedFirst + c.chosen);
+    int width = 0;
+    ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
+      user.Click(kLoadPreset);
+      ASSERT_GT(ui.menus().back().items.size(), static_cast<std::size_t>(c.chosen));
+      width = 300 + std::stoi(ui.menus().back().items[c.chosen].text.substr(1, 3));
+      EXPECT_EQ(user.Text(kWidthEdit), std::to_string(width));
+      const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kLoadPreset);
+      EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
+      user.Click(kIdOk);
+    });
+    EXPECT_EQ(Launch(), 1);
+    const auto& items = ui.menus().back().items;
+    ASSERT_EQ(items.size(), 22u);
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_EQ(items[i].id, kPresetListedFirst + i);
+      EXPECT_EQ(items[i].text.substr(0, 1), "p");
+    }
+    EXPECT_TRUE(items[20].separator);
+    EXPECT_EQ(items[21].id, kPresetBrowse);
+    EXPECT_EQ(items[21].text, "Browse");
+    EXPECT_EQ(ui.menus().back().flags, norv::ui::kTrackRightButton);
+    EXPECT_EQ(settings.width, width);
+    const bool presetsAudio = c.dialogAudio != 0 && c.presetAudio != 0;
+    EXPECT_EQ(settings.audioAvailable, c.dialogAudio);
+    EXPECT_EQ(settings.audioEnabled, presetsAudio ? 0 : 1);
+    EXPECT_EQ(settings.audioFormat[2], presetsAudio ? 8000u : 44100u);
+    EXPECT_EQ(settings.interleaveFrames, presetsAudio ? 3 : 30);
   }
-  ASSERT_NE(SavePresetFile(1, &preset, (samples_ / ".hidden.ostavi").c_str()), 0);
-  std::filesystem::create_directory(samples_ / "folder.ostavi");
-  ui.AnswerMenu(kPresetListedFirst + 4);
-  ui.Expect(kAviSettingsTemplate, [this](ScriptedUser& user) {
-    user.Click(kLoadPreset);
-    EXPECT_EQ(user.Text(kWidthEdit), "400");
-    const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kLoadPreset);
-    EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  ASSERT_EQ(ui.menus().size(), 1u);
-  const auto& items = ui.menus()[0].items;
-  ASSERT_EQ(items.size(), 22u);
-  for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(items[i].id, kPresetListedFirst + i);
-    EXPECT_EQ(items[i].text.substr(0, 1), "p");
-  }
-  EXPECT_TRUE(items[20].separator);
-  EXPECT_EQ(items[21].id, kPresetBrowse);
-  EXPECT_EQ(items[21].text, "Browse");
-  EXPECT_EQ(ui.menus()[0].flags, norv::ui::kTrackRightButton);
-  EXPECT_EQ(settings.width, 400);
-  // The preset had no audio: the dialog's audio stays.
-  EXPECT_EQ(settings.audioAvailable, 1);
-  EXPECT_EQ(settings.audioFormat[2], 44100u);
-  EXPECT_EQ(settings.interleaveFrames, 30);
+  EXPECT_EQ(ui.menus().size(), 3u);
 }
 
 // A loaded preset is shown within the limits in force when it arrives: after
