@@ -8,7 +8,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hoststub/norv_host.h"
@@ -113,8 +115,15 @@ TEST_F(SettingsDialogs, CancelStillNormalisesTheHostsRecordAndOkReturnsOne) {
   EXPECT_EQ(settings.lockAspect, 1);
   EXPECT_EQ(settings.hwAccel, 0);
 
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) { user.Click(kIdOk); });
+  // Without audio the hidden Enable box is not read back: the record's choice stays.
+  settings.audioAvailable = 0;
+  settings.audioEnabled = 1;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_FALSE(user.Visible(kAudioEnable));
+    user.Click(kIdOk);
+  });
   EXPECT_EQ(Launch(/*withProject=*/false), 1);
+  EXPECT_EQ(settings.audioEnabled, 1);
 }
 
 TEST_F(SettingsDialogs, WithoutABindingTheRecordIsNormalisedAndZeroReturned) {
@@ -129,6 +138,22 @@ TEST_F(SettingsDialogs, WithoutABindingTheRecordIsNormalisedAndZeroReturned) {
   EXPECT_EQ(settings.width, 32);
 }
 
+// With the aspect locked, typing one size edit shows the other: rounded to
+// the nearest pixel, then clamped like a typed one.
+struct LockedEdit {
+  int typed;
+  const char* text;
+  int other;
+  const char* shown;
+};
+
+void TypeLocked(ScriptedUser& user, std::initializer_list<LockedEdit> edits) {
+  for (const LockedEdit& e : edits) {
+    user.Type(e.typed, e.text);
+    EXPECT_EQ(user.Text(e.other), e.shown) << "after typing " << e.text;
+  }
+}
+
 TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
   settings.lockAspect = 1;  // 4:3
   ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
@@ -140,8 +165,11 @@ TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
     user.Type(kAspectYEdit, "9");
     EXPECT_FALSE(user.Type(kWidthEdit, "72000"));  // four characters at most
     EXPECT_EQ(user.Text(kWidthEdit), "7200");
-    user.Type(kWidthEdit, "720");
-    EXPECT_EQ(user.Text(kHeightEdit), "405");
+    TypeLocked(user, {{kWidthEdit, "641", kHeightEdit, "361"},  // 360.56
+                      {kHeightEdit, "361", kWidthEdit, "642"},  // 641.78
+                      {kHeightEdit, "9000", kWidthEdit, "9999"},
+                      {kHeightEdit, "10", kWidthEdit, "32"},
+                      {kWidthEdit, "720", kHeightEdit, "405"}});
     user.Click(kLockAspect);  // unlocked: the aspect edits go grey
     EXPECT_FALSE(user.Enabled(kAspectXEdit));
     user.Click(kIdOk);
@@ -153,13 +181,17 @@ TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
   EXPECT_EQ(settings.aspectY, 9);
   EXPECT_EQ(settings.lockAspect, 0);
 
-  // With hardware acceleration heights are even.
+  // With hardware acceleration the project's size is the largest and heights are even.
   Hardware(720, 576, 2500);
   settings.lockAspect = 1;
   ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
     EXPECT_TRUE(user.Visible(kHardwareEnable));
-    user.Type(kWidthEdit, "720");
-    EXPECT_EQ(user.Text(kHeightEdit), "404");
+    TypeLocked(user, {{kWidthEdit, "720", kHeightEdit, "404"},
+                      {kHeightEdit, "500", kWidthEdit, "720"}});  // 889
+    user.Click(kLockAspect);
+    user.Type(kWidthEdit, "1000");
+    user.TabAway();
+    EXPECT_EQ(user.Text(kWidthEdit), "720");
     user.Click(kIdCancel);
   });
   EXPECT_EQ(Launch(), 0);
@@ -180,6 +212,7 @@ TEST_F(SettingsDialogs, HardwareFieldModesHalveTheHeight) {
     });
     EXPECT_EQ(Launch(), 1);
     EXPECT_EQ(std::to_string(settings.height), shown);
+    EXPECT_EQ(settings.fieldHandling, field);
   }
 }
 
@@ -192,6 +225,7 @@ TEST_F(SettingsDialogs, HardwareKeepsRatesAtOrBelowTheProjects) {
     EXPECT_EQ(user.Items(kFrameRateList), slower);
     EXPECT_EQ(user.SelectedText(kFrameRateList), "15");
     EXPECT_FALSE(user.Enabled(kSubPixel));
+    EXPECT_FALSE(user.Enabled(kCropping));
     user.Click(kHardwareEnable);  // off: every rate again, sub pixel and cropping back
     EXPECT_EQ(user.Items(kFrameRateList).size(), 14u);
     EXPECT_TRUE(user.Enabled(kSubPixel));
@@ -237,7 +271,10 @@ TEST_F(SettingsDialogs, UserPaletteNeedsAnExistingFileBeforeOkCloses) {
   EXPECT_EQ(std::string(settings.paletteFile), palette);
   ASSERT_EQ(ui.choosers().size(), 1u);
   EXPECT_EQ(ui.choosers()[0].title, "Select palette file");
+  EXPECT_EQ(ui.choosers()[0].filterDescription, "Palette File (pal)");
   EXPECT_EQ(ui.choosers()[0].filterPattern, "*.pal");
+  EXPECT_EQ(ui.choosers()[0].defaultExtension, "pal");  // a typed "mine" becomes mine.pal
+  EXPECT_EQ(ui.choosers()[0].maxPath, sizeof settings.paletteFile - 1);
   EXPECT_EQ(ui.choosers()[0].path, "/no/such/file.pal");
   EXPECT_FALSE(ui.choosers()[0].fileMustExist);
 }
@@ -287,24 +324,53 @@ TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
   EXPECT_EQ(settings.keyFramesOnly, 0);
 }
 
-TEST_F(SettingsDialogs, QualityShowsInHundredthsAndComesBackRounded) {
-  ScriptedCompressor a(kHandlerA);
-  settings.compressorHandler = kHandlerA;
-  settings.quality = 7550;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kCompressionOptions);
-    user.Click(kIdOk);
-  });
-  ui.Expect(kCompressionOptionsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Position(kQualityTrack), 75);
-    EXPECT_EQ(user.Text(kQualityLabel), "75");
-    EXPECT_TRUE(user.Enabled(kConfigure));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.quality, 7500);
-  EXPECT_EQ(settings.compressorStateSize, ScriptedCompressor::kStateSize);
-  EXPECT_EQ(settings.compressorStateCapacity, 1000u);
+// Compression Options over a record without state: OK takes the rounded
+// quality and the state the compressor confirms, Cancel takes nothing.
+TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelNothing) {
+  constexpr DWORD kSmall = ScriptedCompressor::kStateSize;
+  struct Case {
+    DWORD stateSize;
+    LRESULT handOver;  // what the compressor answers when it copies its state out
+    int button;
+    std::int32_t quality;
+    std::uint32_t keptSize;
+    std::uint32_t capacity;  // whole thousands with room to spare, even at a multiple
+  };
+  const Case cases[] = {
+      {kSmall, kSmall, kIdOk, 7500, kSmall, 1000},
+      {kSmall, kSmall, kIdCancel, 7550, 0, 0},
+      {1000, 1000, kIdOk, 7500, 1000, 2000},
+      {kSmall, kSmall - 12, kIdOk, 7500, 0, 1000},  // an unconfirmed state is dropped
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.stateSize << " bytes, answer " << c.handOver
+                                    << (c.button == kIdOk ? ", OK" : ", Cancel"));
+    ScriptedCompressor a(kHandlerA);
+    a.SetState(c.stateSize, c.handOver);
+    HostFree(&settings.compressorState);
+    settings.compressorStateSize = 0;
+    settings.compressorStateCapacity = 0;
+    settings.compressorHandler = kHandlerA;
+    settings.quality = 7550;
+    ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+      user.Click(kCompressionOptions);
+      user.Click(kIdOk);
+    });
+    ui.Expect(kCompressionOptionsTemplate, [&](ScriptedUser& user) {
+      EXPECT_EQ(user.Position(kQualityTrack), 75);
+      EXPECT_EQ(user.Text(kQualityLabel), "75");
+      EXPECT_TRUE(user.Enabled(kConfigure));
+      if (c.button == kIdCancel) user.Scroll(kQualityTrack, 20);
+      user.Click(c.button);
+    });
+    EXPECT_EQ(Launch(), 1);
+    EXPECT_EQ(settings.quality, c.quality);
+    EXPECT_EQ(settings.compressorStateSize, c.keptSize);
+    EXPECT_EQ(settings.compressorStateCapacity, c.capacity);
+    const std::vector<std::uint8_t> state = a.state();
+    EXPECT_EQ(StateBytes(settings),
+              std::vector<std::uint8_t>(state.begin(), state.begin() + c.keptSize));
+  }
 }
 
 TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey) {
@@ -383,10 +449,14 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
 }
 
 // An 8-bit compressor answers the palettised probe with a 1064-byte format
-// (header and 256 colours) and offers the five 8-bit rows, no 24 bits.
+// (header and 256 colours) and offers the five 8-bit rows, no 24 bits. Newly
+// chosen, it starts from its first row, not from the colour chosen before.
 TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
+  settings.colorFormat = kColor666;
   ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 6-6-6 Levels");
     user.SelectText(kCompressorList, "Microsoft RLE 8-bit");
+    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 3-3-2 Bits");
     EXPECT_EQ(user.Items(kColourList),
               (std::vector<std::string>{"8 Bits, 3-3-2 Bits", "8 Bits, 6-6-6 Levels",
                                         "8 Bits, 6-7-6 Levels", "8 Bits, Common Optimum",
@@ -510,6 +580,62 @@ TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
   EXPECT_EQ(ui.menus().back().items.size(), 2u);
 }
 
+// The host's preset chooser as a host with windows shows it: it answers one
+// path and keeps how it was asked (mode 0 saves, 1 loads).
+struct PresetChooser {
+  std::string answer;
+  std::vector<std::pair<int, std::string>> asked;
+
+  PresetChooser() {
+    NorvHostDialogs dialogs{};
+    dialogs.context = this;
+    dialogs.presetPath = [](void* self, std::int32_t mode, char* path, const char* extension,
+                            HWND) -> std::int32_t {
+      auto* chooser = static_cast<PresetChooser*>(self);
+      chooser->asked.emplace_back(mode, extension);
+      std::strcpy(path, chooser->answer.c_str());
+      return 1;
+    };
+    NorvHostSetDialogs(&dialogs);
+  }
+  ~PresetChooser() { NorvHostSetDialogs(nullptr); }
+  PresetChooser(const PresetChooser&) = delete;
+  PresetChooser& operator=(const PresetChooser&) = delete;
+};
+
+// Save stores the lists as shown, Load brings them back; the host is asked
+// for a file to write, then for one to read.
+TEST_F(SettingsDialogs, AudioPresetsSaveTheListsAndLoadThemBack) {
+  PresetChooser chooser;
+  chooser.answer = host.dir().File("voice.ostwav");
+  ui.AnswerMenu(kPresetSave);
+  ui.AnswerMenu(kPresetLoad);
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    user.Click(kAudioSettingsButton);
+    user.Click(kIdOk);
+  });
+  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
+    user.SelectText(kSampleRateList, "22050");
+    user.Select(kChannelsList, 0);
+    user.Click(kAudioPresetButton);
+    user.SelectText(kSampleSizeList, "8");
+    user.SelectText(kSampleRateList, "48000");
+    user.Select(kChannelsList, 1);
+    user.Click(kAudioPresetButton);
+    EXPECT_EQ(user.SelectedText(kSampleSizeList), "16");
+    EXPECT_EQ(user.SelectedText(kSampleRateList), "22050");
+    EXPECT_EQ(user.SelectedText(kChannelsList), "Mono, 1 Channel");
+    user.Click(kIdOk);
+  });
+  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(chooser.asked,
+            (std::vector<std::pair<int, std::string>>{{0, ".ostwav"}, {1, ".ostwav"}}));
+  EXPECT_EQ(settings.audioFormat[1], 16u);
+  EXPECT_EQ(settings.audioFormat[2], 22050u);
+  EXPECT_EQ(settings.audioFormat[3], 1u);
+  EXPECT_TRUE(ui.messages().empty());
+}
+
 TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
   ScriptedCompressor a(kHandlerA);
   settings.compressorHandler = kHandlerA;
@@ -530,12 +656,14 @@ TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
     EXPECT_EQ(user.Text(kDataRateLabel), "1");  // -1 from "Default" shows at the low end
     user.Scroll(kDataRateTrack, 12);
     EXPECT_EQ(user.Text(kDataRateLabel), "12");
+    user.Scroll(kDataRateTrack, 9000);  // the top end is kept, the excess is not
+    EXPECT_EQ(user.Text(kDataRateLabel), "8000");
     user.Click(kIdOk);
   });
   EXPECT_EQ(Launch(), 1);
   EXPECT_EQ(settings.interleaveFrames, 1);
   EXPECT_EQ(settings.dataRateChoice, 8);
-  EXPECT_EQ(settings.dataRate, 12);
+  EXPECT_EQ(settings.dataRate, 8000);
 }
 
 class VideoPresets : public SettingsDialogs {
@@ -560,43 +688,92 @@ class VideoPresets : public SettingsDialogs {
   std::string previousFolder_;
 };
 
+// Each listed file is a preset of its own width (pNNN is NNN + 300 pixels
+// wide), so the width shows which one was loaded. Its audio (8000 Hz, every
+// 3 frames, off) arrives only when both the dialog and the preset have audio.
 TEST_F(VideoPresets, TwentyOfTwentyFiveAreListedAndTheAudioRuleApplies) {
-  AviSettings preset = settings;
-  preset.width = 400;
-  preset.audioAvailable = 0;
-  preset.audioFormat[2] = 8000;
-  preset.interleaveFrames = 3;
-  for (int i = 0; i < 25; ++i) {
-    const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
-    ASSERT_NE(SavePresetFile(1, &preset, (samples_ / name).c_str()), 0);
+  struct Case {
+    std::int32_t dialogAudio;
+    std::int32_t presetAudio;
+    int chosen;  // which listed file
+  };
+  for (const Case& c : {Case{1, 0, 4}, Case{0, 1, 19}, Case{1, 1, 12}}) {
+    SCOPED_TRACE(testing::Message()
+                 << "dialog audio " << c.dialogAudio << ", preset audio " << c.presetAudio);
+    settings.audioAvailable = c.dialogAudio;
+    settings.audioEnabled = 1;
+    settings.audioFormat[2] = 44100;
+    settings.interleaveFrames = 30;
+    AviSettings preset = settings;
+    preset.audioAvailable = c.presetAudio;
+    preset.audioEnabled = 0;
+    preset.audioFormat[2] = 8000;
+    preset.interleaveFrames = 3;
+    for (int i = 0; i < 25; ++i) {
+      const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
+      preset.width = 400 + i;
+      ASSERT_NE(SavePresetFile(1, &preset, (samples_ / name).c_str()), 0);
+    }
+    ASSERT_NE(SavePresetFile(1, &preset, (samples_ / ".hidden.ostavi").c_str()), 0);
+    std::filesystem::create_directories(samples_ / "folder.ostavi");
+    ui.AnswerMenu(kPresetListedFirst + c.chosen);
+    int width = 0;
+    ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
+      user.Click(kLoadPreset);
+      ASSERT_GT(ui.menus().back().items.size(), static_cast<std::size_t>(c.chosen));
+      width = 300 + std::stoi(ui.menus().back().items[c.chosen].text.substr(1, 3));
+      EXPECT_EQ(user.Text(kWidthEdit), std::to_string(width));
+      const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kLoadPreset);
+      EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
+      user.Click(kIdOk);
+    });
+    EXPECT_EQ(Launch(), 1);
+    const auto& items = ui.menus().back().items;
+    ASSERT_EQ(items.size(), 22u);
+    for (int i = 0; i < 20; ++i) {
+      EXPECT_EQ(items[i].id, kPresetListedFirst + i);
+      EXPECT_EQ(items[i].text.substr(0, 1), "p");
+    }
+    EXPECT_TRUE(items[20].separator);
+    EXPECT_EQ(items[21].id, kPresetBrowse);
+    EXPECT_EQ(items[21].text, "Browse");
+    EXPECT_EQ(ui.menus().back().flags, norv::ui::kTrackRightButton);
+    EXPECT_EQ(settings.width, width);
+    const bool presetsAudio = c.dialogAudio != 0 && c.presetAudio != 0;
+    EXPECT_EQ(settings.audioAvailable, c.dialogAudio);
+    EXPECT_EQ(settings.audioEnabled, presetsAudio ? 0 : 1);
+    EXPECT_EQ(settings.audioFormat[2], presetsAudio ? 8000u : 44100u);
+    EXPECT_EQ(settings.interleaveFrames, presetsAudio ? 3 : 30);
   }
-  ASSERT_NE(SavePresetFile(1, &preset, (samples_ / ".hidden.ostavi").c_str()), 0);
-  std::filesystem::create_directory(samples_ / "folder.ostavi");
-  ui.AnswerMenu(kPresetListedFirst + 4);
-  ui.Expect(kAviSettingsTemplate, [this](ScriptedUser& user) {
-    user.Click(kLoadPreset);
-    EXPECT_EQ(user.Text(kWidthEdit), "400");
-    const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kLoadPreset);
-    EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
+  EXPECT_EQ(ui.menus().size(), 3u);
+}
+
+// A loaded preset is shown within the limits in force when it arrives: after
+// "Field 2" under hardware acceleration on a 486-line project that is 242
+// lines (243 made even), though the preset turns the acceleration off.
+TEST_F(VideoPresets, ALoadedPresetIsClampedWithTheLimitsInForce) {
+  AviSettings preset = settings;
+  preset.width = 720;
+  preset.height = 486;
+  preset.fieldHandling = 4;
+  preset.hwAccel = 0;
+  const std::string path = host.dir().File("tall.ostavi");
+  ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
+  NorvHostSetPresetPathAnswer(path.c_str());
+  Hardware(720, 486, 2997);
+  settings.width = 720;
+  settings.height = 486;
+  settings.fieldHandling = 4;
+  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
+    EXPECT_EQ(user.Text(kHeightEdit), "242");
+    user.Click(kLoadPreset);  // no listed file: the chooser answers at once
+    EXPECT_FALSE(user.Checked(kHardwareEnable));
+    EXPECT_EQ(user.Text(kHeightEdit), "242");
     user.Click(kIdOk);
   });
   EXPECT_EQ(Launch(), 1);
-  ASSERT_EQ(ui.menus().size(), 1u);
-  const auto& items = ui.menus()[0].items;
-  ASSERT_EQ(items.size(), 22u);
-  for (int i = 0; i < 20; ++i) {
-    EXPECT_EQ(items[i].id, kPresetListedFirst + i);
-    EXPECT_EQ(items[i].text.substr(0, 1), "p");
-  }
-  EXPECT_TRUE(items[20].separator);
-  EXPECT_EQ(items[21].id, kPresetBrowse);
-  EXPECT_EQ(items[21].text, "Browse");
-  EXPECT_EQ(ui.menus()[0].flags, norv::ui::kTrackRightButton);
-  EXPECT_EQ(settings.width, 400);
-  // The preset had no audio: the dialog's audio stays.
-  EXPECT_EQ(settings.audioAvailable, 1);
-  EXPECT_EQ(settings.audioFormat[2], 44100u);
-  EXPECT_EQ(settings.interleaveFrames, 30);
+  EXPECT_EQ(settings.hwAccel, 0);
+  EXPECT_EQ(settings.height, 242);
 }
 
 TEST_F(VideoPresets, AnEmptyFolderBrowsesAndSaveReadsTheControlsFirst) {

@@ -106,6 +106,12 @@ void ScriptedCompressor::OverstateSizes(DWORD extra) {
   std::lock_guard lock(mutex_);
   overstated_ = extra;
 }
+void ScriptedCompressor::SetState(DWORD bytes, LRESULT handOver) {
+  std::lock_guard lock(mutex_);
+  state_.clear();
+  for (DWORD i = 0; i < bytes; ++i) state_.push_back(static_cast<std::uint8_t>(i + 1));
+  stateHandOver_ = handOver;
+}
 std::vector<ScriptedCall> ScriptedCompressor::calls() const {
   std::lock_guard lock(mutex_);
   return calls_;
@@ -179,18 +185,18 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       ++configures_;
       return ICERR_OK;
     case ICM_GETSTATE:
-      if (p1 == 0) return kStateSize;
-      if (static_cast<DWORD>(p2) < kStateSize) return ICERR_BADSIZE;
-      std::memcpy(reinterpret_cast<void*>(p1), state_.data(), kStateSize);
-      return kStateSize;
+      if (p1 == 0) return static_cast<LRESULT>(state_.size());
+      if (static_cast<DWORD>(p2) < state_.size()) return ICERR_BADSIZE;
+      std::memcpy(reinterpret_cast<void*>(p1), state_.data(), state_.size());
+      return stateHandOver_;
     case ICM_SETSTATE:
       if (p1 == 0) return 0;
       // Recorded even when refused: what was handed over is the question.
       lastStateSet_.assign(reinterpret_cast<const std::uint8_t*>(p1),
                            reinterpret_cast<const std::uint8_t*>(p1) + static_cast<DWORD>(p2));
-      if (static_cast<DWORD>(p2) != kStateSize) return ICERR_BADSIZE;
+      if (static_cast<DWORD>(p2) != state_.size()) return ICERR_BADSIZE;
       state_ = lastStateSet_;
-      return kStateSize;
+      return static_cast<LRESULT>(state_.size());
     case ICM_GETDEFAULTQUALITY:
       if (p1 == 0) return ICERR_BADPARAM;
       *reinterpret_cast<DWORD*>(p1) = defaultQuality_;

@@ -63,6 +63,9 @@ class ScriptedCompressor {
   // ICM_COMPRESS reports `extra` bytes more than it writes, as a driver that
   // ran past its own bound would (0: the truth).
   void OverstateSizes(DWORD extra);
+  // Keeps a state of `bytes` bytes (byte i is i + 1) instead of kStateSize,
+  // and answers `handOver` when it copies the state out instead of its size.
+  void SetState(DWORD bytes, LRESULT handOver);
 
   std::vector<ScriptedCall> calls() const;
   int begins() const;
@@ -100,6 +103,7 @@ class ScriptedCompressor {
   int begins_ = 0, ends_ = 0, configures_ = 0;
   std::vector<std::uint8_t> lastStateSet_;
   std::vector<std::uint8_t> state_;
+  LRESULT stateHandOver_ = kStateSize;
 };
 
 }  // namespace norv::test
