@@ -58,8 +58,9 @@ class MovieSession {
   int PreparePalette();
   int CompressAviFrame(const std::uint8_t* frame, std::uint32_t* framesDone);
   int WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone);
-  // Compresses the prepared input image into compressedBuffer; ICCompress's result.
-  DWORD CompressInput(bool keyFrame, LONG frameNumber);
+  // Compresses `pixels` (laid out as InputImage()'s header says) into
+  // compressedBuffer; ICCompress's result.
+  DWORD CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels);
   // What the compressor is fed: eightBitDib (header, colour table, pixels)
   // for 8-bit movies, else sourceDib (header, pixels).
   std::uint8_t* InputImage() const { return bitDepth == 8 ? eightBitDib : sourceDib; }

@@ -12,12 +12,13 @@ std::uint8_t* MovieSession::CompressedData() const {
   return compressedBuffer + (bitDepth == 8 ? 1064 : DibHeader(compressedBuffer)->biSize);
 }
 
-DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber) {
-  std::uint8_t* input = InputImage();
+DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels) {
   DWORD ckid = 0, flags = 0;
+  // Compressors only read their input.
   return ICCompress(compressor, keyFrame ? ICCOMPRESS_KEYFRAME : 0, DibHeader(compressedBuffer),
-                    CompressedData(), DibHeader(input), input + InputHeaderBytes(), &ckid, &flags,
-                    frameNumber, 0, quality, keyFrame ? nullptr : DibHeader(previousFrame),
+                    CompressedData(), DibHeader(InputImage()), const_cast<std::uint8_t*>(pixels),
+                    &ckid, &flags, frameNumber, 0, quality,
+                    keyFrame ? nullptr : DibHeader(previousFrame),
                     keyFrame ? nullptr : previousFrame + InputHeaderBytes());
 }
 
@@ -90,7 +91,7 @@ void MovieSession::FitQualityToDataRate() {
   int tries = 0;
   bool fitted = false;
   for (; tries < 10 && !fitted; ++tries) {
-    const DWORD result = CompressInput(true, 0);
+    const DWORD result = CompressInput(true, 0, InputImage() + InputHeaderBytes());
     const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
     const auto rate = static_cast<std::uint32_t>(static_cast<float>(size) * frameRate);
     const double factor = result == ICERR_OK ? 0.9 : 1.1;

@@ -39,26 +39,37 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
 
   if (!dropped) {
     (void)WriteInitialAudio();
-    std::memcpy(sourceDib + 40, image, frameBytes24);
     ++framesCompressed;
     isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
 
+    // A 24-bit frame is written or compressed where it lies: the host's
+    // buffer (or the shifted copy) outlives this call, and the frame reaches
+    // the disk before it returns. Only the 8-bit reduction reads sourceDib.
+    const std::uint8_t* pixels = image;
     if (bitDepth == 8) {
+      std::memcpy(sourceDib + 40, image, frameBytes24);
       if (paletteMode == 4 || paletteMode == 5)
         MapFrameNearest(eightBitDib, sourceDib, paletteHandle);
       else
         ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
+      pixels = eightBitDib + 1064;
     }
+    const std::uint32_t pixelBytes = bitDepth == 8 ? frameBytes8 : frameBytes24;
 
     if (compressorHandler == 0) {
-      videoChunkData = bitDepth == 8 ? eightBitDib + 1064 : sourceDib + 40;
-      videoChunkSize = bitDepth == 8 ? frameBytes8 : frameBytes24;
+      videoChunkData = pixels;
+      videoChunkSize = pixelBytes;
     } else {
-      if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed)) != ICERR_OK)
+      if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed), pixels) != ICERR_OK)
         return -1;
       const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
       if (size > compressedCapacity) return -1;  // a compressor that overran its own bound
-      std::memcpy(previousFrame, InputImage(), InputImageBytes());
+      // Only a delta frame reads the previous one: with every frame a key
+      // frame the copy would never be looked at.
+      if (keyFrameEvery > 1) {
+        std::memcpy(previousFrame, InputImage(), InputHeaderBytes());
+        std::memcpy(previousFrame + InputHeaderBytes(), pixels, pixelBytes);
+      }
       videoChunkData = CompressedData();
       videoChunkSize = size;
     }

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/display.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -417,6 +418,30 @@ TEST(NorvaviSources, ToneKeepsTheSpansTimeLine) {
 
 // Streams on standard input carry no length: every frame of them arrives
 // all the same, and nothing is left behind in the temporary folder.
+// Packed 24-bit frames of the movie's size take the direct path, B, G, R or
+// R, G, B, into rows padded to four bytes: every pixel arrives unchanged.
+TEST(NorvaviSources, PackedRgbFramesArriveUnchanged) {
+  TempDir dir;
+  auto frameSums = [](const std::string& path) {
+    return RunCommand("ffmpeg -v error -i " + path +
+                      " -map 0:v -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | "
+                      "awk -F, '{print $6}'");
+  };
+  for (const std::string format : {"bgr24", "rgb24"}) {
+    const std::string clip = Clip("packed-" + format + ".nut",
+                                  "-f lavfi -i testsrc2=size=130x96:rate=12:duration=1 "
+                                  "-pix_fmt " +
+                                      format + " -c:v rawvideo");
+    const std::string out = dir.File(format + ".avi");
+    std::string err;
+    ASSERT_EQ(Make("-q " + out + " --video " + clip + " --audio none --duration 1", &err), 0)
+        << err;
+    const std::string sums = frameSums(clip);
+    EXPECT_EQ(std::count(sums.begin(), sums.end(), '\n'), 12) << format;
+    EXPECT_EQ(frameSums(out), sums) << format;
+  }
+}
+
 TEST(NorvaviSources, StreamOnStandardInputKeepsEveryFrame) {
   TempDir dir;
   const std::string out = dir.File("y.avi");

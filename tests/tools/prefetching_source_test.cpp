@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -70,14 +71,31 @@ TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
     if (i % 7 == 3) {
       // Let it run as far ahead as it may, then a little longer.
       const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (inner->rendered < i + kDepth && std::chrono::steady_clock::now() < until)
+      while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
+             std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     mostAhead = std::max(mostAhead, inner->rendered.load() - i);
-    ASSERT_TRUE(source->Render(t, s.width, s.height, s.rowBytes, got.data()));
     RecordingSource::Paint(t, s.width, s.height, s.rowBytes, expected.data());
-    ASSERT_EQ(got, expected) << "frame " << i;
+    // Most frames are lent; the wait above starts from a released slot.
+    if (i % 7 == 2 || i % 7 == 3) {
+      ASSERT_TRUE(source->Render(t, s.width, s.height, s.rowBytes, got.data()));
+      ASSERT_EQ(got, expected) << "frame " << i;
+      continue;
+    }
+    const std::uint8_t* lent = source->Frame(t, s.width, s.height, s.rowBytes, got.data());
+    ASSERT_NE(lent, nullptr);
+    EXPECT_NE(lent, got.data()) << "copied, not lent";
+    if (i % 7 == 5) {
+      // The worker fills every other slot meanwhile, and leaves this one.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
+             std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), lent)) << "frame " << i;
   }
   source.reset();
   ASSERT_EQ(inner->times.size(), s.frames);
@@ -91,24 +109,29 @@ TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
 TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThrough) {
   const FrameSchedule s = Schedule(30);
   std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
-  {
+  for (const bool lend : {false, true}) {
     Calls calls, *inner = &calls;
     auto failing = std::make_unique<RecordingSource>(inner, s.TimeOf(5));
     auto source = PrefetchFrames(std::move(failing), s, 3, ReadAhead::kAlways);
-    for (std::uint32_t i = 0; i < 5; ++i)
-      EXPECT_TRUE(source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()));
-    EXPECT_FALSE(source->Render(s.TimeOf(5), s.width, s.height, s.rowBytes, pixels.data()));
+    auto take = [&](std::uint32_t i) {
+      return lend ? source->Frame(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()) !=
+                        nullptr
+                  : source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data());
+    };
+    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(take(i)) << lend;
+    EXPECT_FALSE(take(5)) << lend;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room to go on, were it to
     source.reset();
-    EXPECT_EQ(inner->times.size(), 6u);  // nothing rendered past the failure
+    EXPECT_EQ(inner->times.size(), 6u) << lend;  // nothing rendered past the failure
   }
   {
     Calls calls, *inner = &calls;
     auto recording = std::make_unique<RecordingSource>(inner);
     auto source = PrefetchFrames(std::move(recording), s, 3, ReadAhead::kAlways);
-    ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
-    // A time the schedule does not hold: rendered as asked, on this thread.
-    ASSERT_TRUE(source->Render(12345, s.width, s.height, s.rowBytes, pixels.data()));
+    ASSERT_NE(source->Frame(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()), nullptr);
+    // A time the schedule does not hold: rendered as asked, on this thread,
+    // into the caller's buffer.
+    ASSERT_EQ(source->Frame(12345, s.width, s.height, s.rowBytes, pixels.data()), pixels.data());
     std::vector<std::uint8_t> expected(pixels.size());
     RecordingSource::Paint(12345, s.width, s.height, s.rowBytes, expected.data());
     EXPECT_EQ(pixels, expected);

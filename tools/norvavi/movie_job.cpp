@@ -159,7 +159,7 @@ int MakeMovie(const MakeOptions& o) {
       return Fail("--start and --end go together, in milliseconds");
     request.startTime = static_cast<std::uint32_t>(o.startMs);
     request.endTime = static_cast<std::uint32_t>(o.endMs);
-  } else if (o.duration == 0 && sources.facts.hasVideo) {
+  } else if (o.WholeVideoFile() && sources.facts.hasVideo) {
     // The whole video file.
     request.endTime = SourceSpanMs(sources.facts);
     if (request.endTime == 0)
@@ -247,12 +247,13 @@ int MakeMovie(const MakeOptions& o) {
   for (std::uint32_t i = 0; i < hostFrames && !JobGuard::Interrupted(); ++i) {
     const auto t =
         static_cast<std::uint32_t>(request.startTime + static_cast<double>(i) * 1000.0 / hostRate);
-    if (!video->Render(t, width, height, rowBytes, frame.data())) {
+    const std::uint8_t* pixels = video->Frame(t, width, height, rowBytes, frame.data());
+    if (pixels == nullptr) {
       result = Fail("cannot render frame " + std::to_string(i + 1));
       break;
     }
     std::uint32_t done = 0;
-    const std::int32_t r = plugin.MakeMovieCompressVideoFrame(session, frame.data(), &done);
+    const std::int32_t r = plugin.MakeMovieCompressVideoFrame(session, pixels, &done);
     if (r != 0) {
       result = Fail(r == -1 ? "the compressor failed on frame " + std::to_string(i + 1)
                             : "cannot write frame " + std::to_string(i + 1));

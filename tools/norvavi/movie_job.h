@@ -23,7 +23,10 @@ struct MakeOptions {
   std::string plugin;
   bool quiet = false;
   bool openDml = false;  // past 4 GiB in OpenDML forms (the host profile key, for this movie)
-  bool force = false;  // overwrite an existing OUT.wav with --hardware 0
+  bool force = false;    // overwrite an existing OUT.wav with --hardware 0
+
+  // Neither a span nor a duration: the movie is as long as its video file.
+  bool WholeVideoFile() const { return duration == 0.0 && startMs < 0 && endMs < 0; }
 };
 
 // Applies the host state the options describe (video standard, hardware,

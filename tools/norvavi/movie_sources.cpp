@@ -9,7 +9,7 @@ namespace norv::cli {
 bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, std::string* error) {
   if (o.video != "pattern") {
     if (!spool->Resolve(o.video, &s->videoPath, error) ||
-        !ProbeVideoSource(s->videoPath, &s->facts, error))
+        !ProbeVideoSource(s->videoPath, o.WholeVideoFile(), &s->facts, error))
       return false;
     if (o.project.empty()) {
       const double rate = static_cast<double>(s->facts.rateNum) / s->facts.rateDen;

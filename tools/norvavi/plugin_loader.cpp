@@ -22,12 +22,16 @@ bool Resolve(void* library, const char* name, F* out, std::string* error) {
 
 }  // namespace
 
-std::string DefaultPluginPath() {
+std::string NextToProgram(const std::string& name) {
   char self[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "./NorvAvi.so";
+  if (n <= 0) return "./" + name;
   std::string path(self, static_cast<std::size_t>(n));
-  return path.substr(0, path.find_last_of('/') + 1) + "NorvAvi.so";
+  return path.substr(0, path.find_last_of('/') + 1) + name;
+}
+
+std::string DefaultPluginPath() {
+  return NextToProgram("NorvAvi.so");
 }
 
 bool LoadPlugin(const std::string& path, PluginExports* e, std::string* error) {

@@ -38,6 +38,8 @@ struct PluginExports {
 // the file cannot be loaded or an export is missing.
 bool LoadPlugin(const std::string& path, PluginExports* exports, std::string* error);
 
+// The file `name` beside the running program.
+std::string NextToProgram(const std::string& name);
 // NorvAvi.so beside the running program.
 std::string DefaultPluginPath();
 

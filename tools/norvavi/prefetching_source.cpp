@@ -48,27 +48,26 @@ class PrefetchingSource final : public VideoSource {
 
   bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
               std::uint8_t* pixels) override {
-    if (worker_.joinable() && Scheduled(timeMs, width, height, rowBytes)) {
-      std::unique_lock lock(mutex_);
-      ready_.wait(lock, [this] { return produced_ > consumed_ || workerDone_; });
-      if (produced_ > consumed_) {
-        // The worker leaves this slot alone until it is released below.
-        const Slot& slot = ring_[consumed_ % depth_];
-        lock.unlock();
-        std::memcpy(pixels, slot.pixels.data(), slot.pixels.size());
-        const bool ok = slot.ok;
-        lock.lock();
-        ++consumed_;
-        lock.unlock();
-        free_.notify_one();
-        return ok;
-      }
+    if (const Slot* slot = Take(timeMs, width, height, rowBytes)) {
+      std::memcpy(pixels, slot->pixels.data(), slot->pixels.size());
+      const bool ok = slot->ok;
+      Release();
+      return ok;
     }
-    // Off the schedule, past a frame the source could not render, or where
-    // reading ahead stopped paying: from here on the caller drives the
-    // source itself.
-    StopWorker();
     return inner_->Render(timeMs, width, height, rowBytes, pixels);
+  }
+
+  const std::uint8_t* Frame(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
+                            std::uint8_t* scratch) override {
+    if (const Slot* slot = Take(timeMs, width, height, rowBytes)) {
+      if (slot->ok) {
+        lent_ = true;  // released at the next call
+        return slot->pixels.data();
+      }
+      Release();
+      return nullptr;
+    }
+    return inner_->Render(timeMs, width, height, rowBytes, scratch) ? scratch : nullptr;
   }
 
  private:
@@ -76,6 +75,32 @@ class PrefetchingSource final : public VideoSource {
     std::vector<std::uint8_t> pixels;
     bool ok = false;
   };
+
+  // The slot holding the picture at `timeMs`, which the worker leaves alone
+  // until Release(); null when the caller must render it itself: off the
+  // schedule, past a frame the source could not render, or where reading
+  // ahead stopped paying (the worker is stopped for good then).
+  const Slot* Take(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes) {
+    if (lent_) {
+      lent_ = false;
+      Release();
+    }
+    if (worker_.joinable() && Scheduled(timeMs, width, height, rowBytes)) {
+      std::unique_lock lock(mutex_);
+      ready_.wait(lock, [this] { return produced_ > consumed_ || workerDone_; });
+      if (produced_ > consumed_) return &ring_[consumed_ % depth_];
+    }
+    StopWorker();
+    return nullptr;
+  }
+
+  void Release() {
+    {
+      std::lock_guard lock(mutex_);
+      ++consumed_;
+    }
+    free_.notify_one();
+  }
 
   bool Scheduled(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes) {
     std::lock_guard lock(mutex_);
@@ -161,6 +186,7 @@ class PrefetchingSource final : public VideoSource {
   std::uint32_t consumed_ = 0;     // frames handed to the caller
   bool stop_ = false;
   bool workerDone_ = false;
+  bool lent_ = false;  // the caller still reads the slot at consumed_
   std::thread worker_;
 };
 

@@ -1,15 +1,13 @@
 #include "tools/norvavi/settings_command.h"
 
-#include <QApplication>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <dlfcn.h>
 
-#include "hoststub/qt/qt_host_dialogs.h"
-#include "platform/ui/qt/qt_binding.h"
+#include <cstdio>
+#include <filesystem>
+
 #include "plugin/host/host_api.h"
 #include "tools/norvavi/host_settings.h"
+#include "tools/norvavi/settings_window.h"
 
 namespace norv::cli {
 
@@ -48,41 +46,18 @@ int RunSettingsCommand(const MakeOptions& options, const std::string& presetPath
   ProjectSettings project;
   MakeProject(plugin, &project);
 
-  std::unique_ptr<QApplication> ownApplication;
-  if (qApp == nullptr) {
-    // Without a display Qt would abort; say what is missing instead.
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((platform == nullptr || *platform == '\0') && (display == nullptr || *display == '\0') &&
-        (wayland == nullptr || *wayland == '\0')) {
-      std::fprintf(stderr,
-                   "norvavi: the settings dialog needs a display (DISPLAY or "
-                   "WAYLAND_DISPLAY); without one, edit the settings with --set and save them "
-                   "with norvavi defaults\n");
-      return kSettingsFailed;
-    }
-    ownApplication = std::make_unique<QApplication>(argc, argv);
-    // These platforms draw into memory: the dialog would wait for a click
-    // that nobody can give.
-    const QString name = QGuiApplication::platformName();
-    if (name == "offscreen" || name == "minimal") {
-      std::fprintf(stderr,
-                   "norvavi: the settings dialog needs a display; Qt's \"%s\" platform shows "
-                   "no windows (edit the settings with --set and save them with norvavi "
-                   "defaults)\n",
-                   name.toUtf8().constData());
-      return kSettingsFailed;
-    }
+  std::string modulePath = NextToProgram(kSettingsWindowModule);
+  void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto show = module != nullptr
+                  ? reinterpret_cast<ShowSettingsFunction>(dlsym(module, kSettingsWindowEntry))
+                  : nullptr;
+  if (show == nullptr) {
+    const char* why = dlerror();
+    return Fail("cannot load " + modulePath + ": " + (why != nullptr ? why : "no entry"));
   }
-  int result;
-  {
-    // The binding and the message sink live in the platform library, which
-    // the plug-in shares with this program: installing them here reaches it.
-    norv::ui::QtBinding binding;
-    norv::host::QtHostDialogs hostDialogs;
-    result = plugin.FileTypeLaunchSettings(1, &settings.record, &project, nullptr);
-  }
+  const int result = show(&plugin, &settings.record, &project, &argc, argv);
+  // Stays loaded: Qt does not come apart cleanly before the program ends.
+  if (result < 0) return kSettingsFailed;
   if (result != 1) {
     std::fprintf(stderr, "norvavi: cancelled, nothing written\n");
     return kSettingsCancelled;

@@ -45,24 +45,25 @@ void ReadAudio(AVFormatContext* format, SourceFacts* facts) {
 
 // Frames in the stream: the header's count, else the stream's length at its
 // rate; where neither is written (a stream read from a pipe, Matroska), the
-// packets are counted, since a file's overall length may end at the last
-// frame's start or at another stream's end.
-std::int64_t CountFrames(AVFormatContext* format, int index, AVRational rate) {
+// packets are counted when `count` asks for it (0 otherwise), since a file's
+// overall length may end at the last frame's start or at another stream's end.
+std::int64_t CountFrames(AVFormatContext* format, int index, AVRational rate, bool count) {
   const AVStream* s = format->streams[index];
   if (s->nb_frames > 0) return s->nb_frames;
   const bool guessed = format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
   if (!guessed && s->duration != AV_NOPTS_VALUE && s->duration > 0)
     return av_rescale_q_rnd(s->duration, s->time_base, av_inv_q(rate),
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF));
-  std::int64_t count = 0;
+  if (!count) return 0;
+  std::int64_t counted = 0;
   AVPacket* packet = av_packet_alloc();
   if (packet == nullptr) return 0;
   while (av_read_frame(format, packet) >= 0) {
-    if (packet->stream_index == index) ++count;
+    if (packet->stream_index == index) ++counted;
     av_packet_unref(packet);
   }
   av_packet_free(&packet);
-  return count;
+  return counted;
 }
 
 }  // namespace
@@ -105,7 +106,8 @@ PcmFormat NearestRecordFormat(int sampleRate, int channels, bool eightBit) {
   return f;
 }
 
-bool ProbeVideoSource(const std::string& path, SourceFacts* facts, std::string* error) {
+bool ProbeVideoSource(const std::string& path, bool countFrames, SourceFacts* facts,
+                      std::string* error) {
   InputFile file;
   if (!file.Open(path, error)) return false;
   AVFormatContext* format = file.get();
@@ -132,7 +134,7 @@ bool ProbeVideoSource(const std::string& path, SourceFacts* facts, std::string* 
   facts->rateNum = rate.num;
   facts->rateDen = rate.den;
   ReadAudio(format, facts);
-  facts->frames = CountFrames(format, index, rate);
+  facts->frames = CountFrames(format, index, rate, countFrames);
   return true;
 }
 

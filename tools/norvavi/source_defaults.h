@@ -17,15 +17,17 @@ struct SourceFacts {
   int width = 0, height = 0;  // as shown: after the sample aspect and the rotation
   int rotation = 0;           // clockwise degrees the frames are turned by: 0, 90, 180, 270
   int rateNum = 0, rateDen = 1;
-  std::int64_t frames = 0;  // in the whole video stream
+  std::int64_t frames = 0;  // in the whole video stream; 0: not known
   bool hasAudio = false;
   PcmFormat audio;  // the nearest format the settings' audio block offers
 };
 
-// Reads the file's headers (and, where they do not give the length, its
-// packets); false with `error` set when the file cannot be read or has no
-// stream of the kind asked for.
-bool ProbeVideoSource(const std::string& path, SourceFacts* facts, std::string* error);
+// Reads the file's headers (and, where they do not give the length and
+// `countFrames` asks for it, its packets: a whole extra read of the file);
+// false with `error` set when the file cannot be read or has no stream of
+// the kind asked for.
+bool ProbeVideoSource(const std::string& path, bool countFrames, SourceFacts* facts,
+                      std::string* error);
 bool ProbeAudioSource(const std::string& path, SourceFacts* facts, std::string* error);
 
 // The size a picture is shown at: the coded size stretched by the sample

@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <libyuv/convert_argb.h>
+#include <libyuv/planar_functions.h>
 
 #include <cmath>
 #include <cstring>
@@ -221,20 +222,29 @@ class VideoFileSource final : public VideoSource {
     return true;
   }
 
-  // 4:2:0 frames of the movie's size, upright, straight into the host's rows
-  // (libyuv's RGB24 is B, G, R in memory; a negative height writes them
-  // bottom-up). False, having written nothing, for any other frame.
+  // 4:2:0 and packed 24-bit RGB frames of the movie's size, upright,
+  // straight into the host's rows (libyuv's RGB24 is B, G, R in memory, its
+  // RAW R, G, B; a negative height writes them bottom-up). False, having
+  // written nothing, for any other frame.
   bool ConvertDirect(int width, int height, std::uint32_t rowBytes, std::uint8_t* pixels) const {
+    if (rotation_ != 0 || current_->width != width || current_->height != height) return false;
+    const auto stride = static_cast<int>(rowBytes);
+    if (current_->format == AV_PIX_FMT_BGR24) {
+      libyuv::CopyPlane(current_->data[0], current_->linesize[0], pixels, stride, width * 3,
+                        -height);
+      return true;
+    }
+    if (current_->format == AV_PIX_FMT_RGB24)
+      return libyuv::RAWToRGB24(current_->data[0], current_->linesize[0], pixels, stride, width,
+                                -height) == 0;
     bool fullRange = current_->color_range == AVCOL_RANGE_JPEG;
-    if (PlainYuv(static_cast<AVPixelFormat>(current_->format), &fullRange) != AV_PIX_FMT_YUV420P ||
-        rotation_ != 0 || current_->width != width || current_->height != height)
+    if (PlainYuv(static_cast<AVPixelFormat>(current_->format), &fullRange) != AV_PIX_FMT_YUV420P)
       return false;
     const libyuv::YuvConstants* matrix = YuvMatrix(current_->colorspace, fullRange);
-    return matrix != nullptr &&
-           libyuv::I420ToRGB24Matrix(current_->data[0], current_->linesize[0], current_->data[1],
-                                     current_->linesize[1], current_->data[2],
-                                     current_->linesize[2], pixels, static_cast<int>(rowBytes),
-                                     matrix, width, -height) == 0;
+    return matrix != nullptr && libyuv::I420ToRGB24Matrix(
+                                    current_->data[0], current_->linesize[0], current_->data[1],
+                                    current_->linesize[1], current_->data[2], current_->linesize[2],
+                                    pixels, stride, matrix, width, -height) == 0;
   }
 
   MediaDecoder decoder_;
