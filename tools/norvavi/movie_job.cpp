@@ -240,8 +240,11 @@ int MakeMovie(const MakeOptions& o) {
   const std::uint32_t rowBytes = DibRowBytes(width, 24);
   std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
                                   static_cast<std::size_t>(height));
+  // The plug-in reads each frame where the read-ahead left it (no copy), so
+  // reading ahead pays for any source; one slot is lent at a time.
   video = PrefetchFrames(std::move(video),
-                         {request.startTime, hostRate, hostFrames, width, height, rowBytes});
+                         {request.startTime, hostRate, hostFrames, width, height, rowBytes}, 4,
+                         ReadAhead::kAlways);
   Progress progress(hostFrames, !o.quiet && ::isatty(2));
   int result = 0;
   for (std::uint32_t i = 0; i < hostFrames && !JobGuard::Interrupted(); ++i) {

@@ -30,8 +30,9 @@ struct FrameSchedule {
 
 // When reading ahead pays: `kWhenWorthIt` stops after the first frames when
 // the source renders a frame in less time than a few copies of it take (a
-// raw file, say), since the copy and the hand-over would then cost more
-// than they save; `kAlways` never stops.
+// raw file, say), since for a caller that copies each frame out (Render) the
+// copy and the hand-over would then cost more than they save; `kAlways`
+// never stops, as suits a caller that reads the lent frames (Frame).
 enum class ReadAhead { kWhenWorthIt, kAlways };
 
 // Wraps `source` so that it renders the schedule's frames ahead, at most
