@@ -48,8 +48,9 @@ struct Config {
   int dataRate = -1;
   int projectRateX100 = 0;  // non-zero: the movie follows a project of this rate
   bool noInterleave = false;
-  std::uint32_t waveExtra = 0;  // bytes of the wave file's data past whole blocks
-  int width = 21, height = 6;   // an odd width pads the rows
+  std::uint32_t waveExtra = 0;   // bytes of the wave file's data past whole blocks
+  std::uint32_t waveBlocks = 0;  // non-zero: the wave file holds only this many blocks
+  int width = 21, height = 6;    // an odd width pads the rows
 };
 
 std::string Describe(const Config& c) {
@@ -57,7 +58,8 @@ std::string Describe(const Config& c) {
   o << c.rate << " fps, " << c.spanMs << " ms, E=" << c.interleave << ", key " << c.keyEvery
     << ", audio " << static_cast<int>(c.audio) << " " << c.bits << "/" << c.sampleRate << "/"
     << c.channels << ", video " << static_cast<int>(c.video) << ", data rate " << c.dataRate
-    << ", project " << c.projectRateX100 << ", noInterleave " << c.noInterleave;
+    << ", project " << c.projectRateX100 << ", noInterleave " << c.noInterleave << ", wave blocks "
+    << c.waveBlocks;
   return o.str();
 }
 
@@ -307,6 +309,7 @@ class LayoutModel : public ::testing::Test {
   std::uint32_t WriteWave(const Config& c, std::vector<std::uint8_t>* data) {
     const std::uint32_t align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
     std::uint32_t size = c.spanMs * align * static_cast<std::uint32_t>(c.sampleRate) / 1000;
+    if (c.waveBlocks != 0) size = c.waveBlocks * align;
     size = size - size % align + c.waveExtra;
     *data = PatternFrame(static_cast<int>(size), 1, 77);
     data->resize(size);
@@ -564,6 +567,23 @@ TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
   Check(odd);
   odd.interleave = 5;
   Check(odd);
+  // Audio far shorter than the movie: some frames' share is less than a
+  // block, and their records still carry an audio chunk, empty.
+  Config sparse;
+  sparse.audio = Audio::kWaveFile;
+  sparse.bits = 8;
+  sparse.channels = 1;
+  sparse.sampleRate = 22050;
+  sparse.waveBlocks = 10;
+  Check(sparse);
+  // A span whose audio ends in the middle of a byte: the whole rounds to the
+  // nearer byte, and here that completes the last block.
+  Config half;
+  half.bits = 16;
+  half.sampleRate = 22050;
+  half.channels = 1;
+  half.spanMs = 1015;
+  Check(half);
   // Following a project of twice the rate: half the frames are dropped, and
   // the lead is the output rate's.
   Config project;
