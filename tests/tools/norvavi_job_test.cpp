@@ -362,6 +362,34 @@ TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
   EXPECT_TRUE(sawEightBitOnly);
 }
 
+// Naming a compressor with --set chooses it as the dialog would: one that
+// makes key frames only keys every frame, unless --set or a preset that
+// already names it says otherwise; a compressor with delta frames keeps the
+// record's interval.
+TEST(Lookups, ChoosingAKeyFrameOnlyCompressorKeysEveryFrame) {
+  TempDir dir;
+  const std::string preset = dir.File("mjpg.ost");
+  int status = 0;
+  RunCommand(
+      kNorvavi + " defaults " + preset + " --set compressorHandler=MJPG --set keyFrameEvery=5 2>&1",
+      &status);
+  ASSERT_EQ(status, 0);
+  const std::pair<std::string, int> cases[] = {
+      {"--set compressorHandler=MJPG", 1},
+      {"--set compressorHandler=FFV1", 1},
+      {"--set compressorHandler=cvid", 4},
+      {"--set compressorHandler=MJPG --set keyFrameEvery=6", 6},
+      {"--set keyFrameEvery=6 --set compressorHandler=MJPG", 6},
+      {"--preset " + preset, 5},
+      {"--preset " + preset + " --set quality=5000", 5},
+  };
+  for (const auto& [args, every] : cases) {
+    const std::string out = RunCommand(kNorvavi + " info --json " + args, &status);
+    ASSERT_EQ(status, 0) << args;
+    EXPECT_EQ(nlohmann::json::parse(out)["settings"]["keyFrameEvery"], every) << args;
+  }
+}
+
 // `fields` names every field --set takes, with the default `info` shows.
 TEST(Lookups, FieldsListEverySettableNameWithItsDefault) {
   int status = 0;

@@ -94,6 +94,13 @@ const std::vector<std::pair<int, int>>& ProbeSizes() {
   return sizes;
 }
 
+bool MakesKeyFramesOnly(std::uint32_t handler) {
+  Instance query(handler, ICMODE_QUERY);
+  ICINFO info{};
+  return query.get() != nullptr && ICGetInfo(query.get(), &info, sizeof info) != 0 &&
+         (info.dwFlags & VIDCF_TEMPORAL) == 0;
+}
+
 bool DescribeCompressor(std::uint32_t handler, CompressorDescription* d) {
   ICINFO info{};
   {

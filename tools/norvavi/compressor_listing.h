@@ -50,6 +50,10 @@ CompressorFit CheckCompressorInput(std::uint32_t handler, int width, int height,
                                    std::uint64_t* frameBytes = nullptr,
                                    bool* fixedFrameBytes = nullptr);
 
+// Whether compressor `handler` makes key frames only (announces no delta
+// frames); false when none opens.
+bool MakesKeyFramesOnly(std::uint32_t handler);
+
 std::string FourccString(std::uint32_t handler);
 
 }  // namespace norv::cli

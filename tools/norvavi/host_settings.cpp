@@ -1,8 +1,10 @@
 #include "tools/norvavi/host_settings.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "plugin/host/host_api.h"
+#include "tools/norvavi/compressor_listing.h"
 #include "tools/norvavi/settings_fields.h"
 
 namespace norv::cli {
@@ -13,6 +15,17 @@ HostSettings::HostSettings() {
 HostSettings::~HostSettings() {
   HostFree(&record.compressorState);
 }
+
+namespace {
+
+// Whether one of --set's assignments is to `field`.
+bool Sets(const std::vector<std::string>& sets, std::string_view field) {
+  for (const std::string& s : sets)
+    if (std::string_view(s).substr(0, s.find('=')) == field) return true;
+  return false;
+}
+
+}  // namespace
 
 bool BuildSettings(const PluginExports& plugin, const MakeOptions& o, AviSettings* settings,
                    std::string* error, const SourceFacts* source) {
@@ -35,6 +48,12 @@ bool BuildSettings(const PluginExports& plugin, const MakeOptions& o, AviSetting
       return false;
     }
   }
+  // Naming a compressor with --set is choosing it in the dialog, which keys
+  // every frame of one that makes no delta frames: players can then seek to
+  // any frame, and no previous frame is kept for it.
+  if (Sets(o.sets, "compressorHandler") && !Sets(o.sets, "keyFrameEvery") &&
+      settings->compressorHandler != 0 && MakesKeyFramesOnly(settings->compressorHandler))
+    settings->keyFrameEvery = 1;
   return true;
 }
 
