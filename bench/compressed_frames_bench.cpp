@@ -1,6 +1,8 @@
 // Compressed 640x480 frames: through the frame export path into a real file,
 // and the same frames through the compressor alone, so that what the
-// plug-in adds to the encoder's own work can be read off (target: under 10%).
+// plug-in adds to the encoder's own work can be read off (target: under 5%).
+// Both codecs make key frames only, so every frame is a key frame, as the
+// settings dialog and norvavi set it for them.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -18,7 +20,7 @@ namespace {
 constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr std::uint32_t kFrames = 250;
-constexpr std::uint32_t kKeyFrameEvery = 4;
+constexpr std::uint32_t kKeyFrameEvery = 1;
 constexpr std::uint32_t kQuality = 7500;
 
 // Colour bars under a moving gradient and a moving block: camera-like
@@ -88,10 +90,8 @@ void BM_PluginCompressedFrames(benchmark::State& state, DWORD handler) {
 }
 
 // The same frames, flags and quality straight into the compressor: the
-// encoder's own cost, with nothing of the plug-in around it. The frames are
-// read where they lie; the plug-in's copy into its own buffer leaves the
-// picture in cache for the encoder, which can make the plug-in path the
-// faster of the two for cheap encoders.
+// encoder's own cost, with nothing of the plug-in around it. Both read the
+// frames where they lie.
 void BM_EncoderAlone(benchmark::State& state, DWORD handler) {
   std::vector<std::uint8_t> input(40 + static_cast<std::size_t>(kWidth) * 3 * kHeight);
   FillBitmapHeader(input.data(), kWidth, kHeight, 24);
