@@ -65,17 +65,18 @@ TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
   auto source = PrefetchFrames(std::move(recording), s, kDepth, ReadAhead::kAlways);
   std::vector<std::uint8_t> got(s.rowBytes * s.height), expected(got.size());
   std::uint32_t mostAhead = 0;
+  // Lets the worker run as far ahead of frame i as it may, then a little longer.
+  auto runAhead = [&](std::uint32_t i) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
+           std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
   for (std::uint32_t i = 0; i < s.frames; ++i) {
     const std::uint32_t t = static_cast<std::uint32_t>(1000 + i * 1000.0 / 29.97f);
     EXPECT_EQ(s.TimeOf(i), t);
-    if (i % 7 == 3) {
-      // Let it run as far ahead as it may, then a little longer.
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
-             std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (i % 7 == 3) runAhead(i);
     mostAhead = std::max(mostAhead, inner->rendered.load() - i);
     RecordingSource::Paint(t, s.width, s.height, s.rowBytes, expected.data());
     // Most frames are lent; the wait above starts from a released slot.
@@ -87,14 +88,7 @@ TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
     const std::uint8_t* lent = source->Frame(t, s.width, s.height, s.rowBytes, got.data());
     ASSERT_NE(lent, nullptr);
     EXPECT_NE(lent, got.data()) << "copied, not lent";
-    if (i % 7 == 5) {
-      // The worker fills every other slot meanwhile, and leaves this one.
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
-             std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (i % 7 == 5) runAhead(i);  // it fills every other slot meanwhile, and leaves this one
     ASSERT_TRUE(std::equal(expected.begin(), expected.end(), lent)) << "frame " << i;
   }
   source.reset();
