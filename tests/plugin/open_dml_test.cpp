@@ -190,8 +190,8 @@ class OpenDmlMovie : public ::testing::Test {
   }
   void TearDown() override { OpenDmlRiffLimit() = kOpenDmlRiffBytes; }
 
-  // Runs `frames` frames (PatternFrame(i)) through the core's session, the
-  // audio pushed first; `finish` false leaves it as a cut export does.
+  // A session of the core with all its audio pushed; Frames() adds the
+  // pictures (PatternFrame(i)), Finish() closes it.
   MovieSession* Start() {
     MovieSession* s = CreateMovieSession(&setup.request);
     EXPECT_NE(s, nullptr);
