@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <thread>
 
 #include "tests/support/test_support.h"
@@ -25,6 +24,7 @@ namespace {
 
 using norv::test::Listing;
 using norv::test::ReadFileBytes;
+using norv::test::ReadText;
 using norv::test::RunCommand;
 using norv::test::TempDir;
 using norv::test::WriteFileBytes;
@@ -72,13 +72,6 @@ class Background {
   bool waited_ = false;
   int status_ = 0;
 };
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Waits (up to 60 s) until the condition holds.
 template <typename F>
