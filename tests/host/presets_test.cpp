@@ -17,11 +17,7 @@ namespace {
 using norv::host::AudioBlock;
 using norv::host::ParseVideoPreset;
 using norv::host::VideoPreset;
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using norv::test::ReadText;
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;

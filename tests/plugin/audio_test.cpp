@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "hoststub/norv_host.h"
 #include "plugin/host/host_api.h"
@@ -121,6 +122,10 @@ class AudioMovie : public ::testing::Test {
   struct AudioChunk {
     std::uint32_t size;
     int afterFrame;
+    bool operator==(const AudioChunk&) const = default;
+    friend void PrintTo(const AudioChunk& c, std::ostream* os) {
+      *os << c.size << " bytes after frame " << c.afterFrame;
+    }
   };
   static std::vector<AudioChunk> AudioChunks(const std::vector<std::uint8_t>& b) {
     std::vector<AudioChunk> out;
@@ -130,6 +135,14 @@ class AudioMovie : public ::testing::Test {
       if (c.id == "01wb") out.push_back({c.size, frames});
     }
     return out;
+  }
+
+  // ffmpeg hands back exactly the bytes that were pushed.
+  void ExpectFfmpegAudio(const std::vector<std::uint8_t>& audio) {
+    const std::string pcm = host.dir().File("pcm.raw");
+    WriteFileBytes(pcm, audio);
+    EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
+              RunCommand("md5sum < " + pcm));
   }
 
   HostScope host;
@@ -151,8 +164,7 @@ TEST_F(AudioMovie, LeadAndInterleaveAtTwentyFiveFramesPerSecond) {
     EXPECT_EQ(chunks[i].afterFrame, 0);
     EXPECT_TRUE(chunks[i].size == 7052 || chunks[i].size == 7056 || chunks[i].size == 7060);
   }
-  EXPECT_EQ(chunks[18].afterFrame, 1);
-  EXPECT_EQ(chunks[18].size, 14112u);
+  EXPECT_EQ(chunks[18], (AudioChunk{14112, 1}));
   EXPECT_EQ(chunks.back().afterFrame, 81);
   std::uint32_t total = 0;
   for (const auto& c : chunks) total += c.size;
@@ -163,20 +175,13 @@ TEST_F(AudioMovie, LeadAndInterleaveAtTwentyFiveFramesPerSecond) {
   // The main header: interleaved, lead 18 in both 'initial frames' fields.
   EXPECT_EQ(norv::test::Le32(b, 32 + 12), 0x110u);
   EXPECT_EQ(norv::test::Le32(b, 32 + 20), 18u);
-  // ffmpeg hands back exactly the bytes that were pushed.
-  const std::string pcm = host.dir().File("pcm.raw");
-  norv::test::WriteFileBytes(pcm, audio);
-  EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
-            RunCommand("md5sum < " + pcm));
+  ExpectFfmpegAudio(audio);
   // ffprobe takes the lengths from the stream headers: 4 s of video, 176400 samples.
-  EXPECT_EQ(RunCommand("ffprobe -v error -select_streams v -show_entries stream=duration -of "
-                       "csv=p=0 " +
-                       setup.path),
-            "4.000000\n");
-  EXPECT_EQ(RunCommand("ffprobe -v error -select_streams a -show_entries stream=nb_frames -of "
-                       "csv=p=0 " +
-                       setup.path),
-            "176400\n");
+  for (const auto& [stream, field, value] :
+       {std::tuple{"v", "duration", "4.000000\n"}, std::tuple{"a", "nb_frames", "176400\n"}})
+    EXPECT_EQ(RunCommand(std::string("ffprobe -v error -select_streams ") + stream +
+                         " -show_entries stream=" + field + " -of csv=p=0 " + setup.path),
+              value);
 }
 
 TEST_F(AudioMovie, EveryFewFramesAndAtTheEnd) {
@@ -185,13 +190,8 @@ TEST_F(AudioMovie, EveryFewFramesAndAtTheEnd) {
   setup.settings.interleaveFrames = 2;
   setup.SetSpan(0, 1000);  // five frames, 22050 bytes
   const auto chunks = AudioChunks(Make(5, Ramp(22050)));
-  ASSERT_EQ(chunks.size(), 3u);
-  EXPECT_EQ(chunks[0].afterFrame, 1);
-  EXPECT_EQ(chunks[0].size, 8820u);  // 2/5
-  EXPECT_EQ(chunks[1].afterFrame, 3);
-  EXPECT_EQ(chunks[1].size, 8820u);  // 4/5
-  EXPECT_EQ(chunks[2].afterFrame, 4);
-  EXPECT_EQ(chunks[2].size, 4410u);  // the rest, odd-sized and padded
+  // 2/5 and 4/5 of the audio, then the rest, odd-sized and padded.
+  EXPECT_EQ(chunks, (std::vector<AudioChunk>{{8820, 1}, {8820, 3}, {4410, 4}}));
   EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
 }
 
@@ -201,11 +201,9 @@ TEST_F(AudioMovie, ShortLeadAndMoviesShorterThanTheLead) {
   setup.settings.frameRate = 3.0f;  // lead 2
   setup.SetSpan(0, 1667);           // five frames
   auto chunks = AudioChunks(Make(5, Ramp(36774)));
-  ASSERT_EQ(chunks.size(), 4u);
-  EXPECT_EQ(chunks[0].afterFrame, 0);
-  EXPECT_EQ(chunks[1].afterFrame, 0);
-  EXPECT_EQ(chunks[2].afterFrame, 1);
-  EXPECT_EQ(chunks[3].afterFrame, 2);
+  std::vector<int> after;
+  for (const auto& c : chunks) after.push_back(c.afterFrame);
+  EXPECT_EQ(after, (std::vector<int>{0, 0, 1, 2}));
 
   setup.settings.frameRate = 29.97f;  // lead 22, more than the ten frames
   setup.SetSpan(0, 334);
@@ -222,11 +220,8 @@ TEST_F(AudioMovie, AudioFromAnotherThreadArrivesWhole) {
   setup.settings.interleaveFrames = 1;
   setup.SetSpan(0, 2000);
   const auto audio = Ramp(352800, 7);
-  const auto b = Make(50, audio, true);
-  const std::string pcm = host.dir().File("pcm.raw");
-  WriteFileBytes(pcm, audio);
-  EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
-            RunCommand("md5sum < " + pcm));
+  Make(50, audio, true);
+  ExpectFfmpegAudio(audio);
   EXPECT_FALSE(std::filesystem::exists(host.dir().File("Taltemp101wav.tmp")))
       << "the temporary file goes when the host streams the audio";
 }
@@ -380,9 +375,8 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   auto expect = [&](const std::string& first) {
     messages.clear();
     EXPECT_EQ(CreateMovieSession(&setup.request), nullptr);
-    ASSERT_EQ(messages.texts().size(), 2u) << first;
-    EXPECT_EQ(messages.texts()[0], first);
-    EXPECT_EQ(messages.texts()[1], "Error reading wave file format!");
+    EXPECT_EQ(messages.texts(),
+              (std::vector<std::string>{first, "Error reading wave file format!"}));
   };
   const std::string wave = host.dir().File("out.wav");
   expect("Fail to open wave file!");
@@ -408,8 +402,7 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   WriteFileBytes(wave, wav);
   messages.clear();
   EXPECT_EQ(CreateMovieSession(&setup.request), nullptr);
-  ASSERT_EQ(messages.texts().size(), 1u);
-  EXPECT_EQ(messages.texts()[0], "Error reading wave file format!");
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Error reading wave file format!"});
 
   // A data chunk that claims more than the file holds is read as far as it goes.
   wav[32] = 4;                                     // block alignment 4 again

@@ -57,9 +57,10 @@ class CompressorSessionTest : public ::testing::Test {
     setup.SetSpan(0, 120);  // 3 frames
   }
   SessionPtr Start() { return SessionPtr(CreateMovieSession(&setup.request)); }
-  std::vector<DWORD> TriedQualities() const {
+  std::vector<DWORD> TriedQualities() const { return TriedQualities(driver); }
+  static std::vector<DWORD> TriedQualities(const ScriptedCompressor& d) {
     std::vector<DWORD> q;
-    for (const ScriptedCall& c : driver.calls()) {
+    for (const ScriptedCall& c : d.calls()) {
       EXPECT_EQ(c.frameNum, 0) << "test frames carry frame number 0";
       EXPECT_EQ(c.flags, ICCOMPRESS_KEYFRAME);
       EXPECT_FALSE(c.hadPrev);
@@ -117,9 +118,7 @@ TEST_F(CompressorSessionTest, TenTriesAtMostAndTheLastReductionIsKeptUntested) {
   setup.settings.dataRate = 17;  // 17408 < 17550: nothing fits
   s = Start();
   ASSERT_NE(s, nullptr) << "the movie goes on without a fitting quality";
-  std::vector<DWORD> tried;
-  for (const ScriptedCall& c : again.calls()) tried.push_back(c.quality);
-  EXPECT_EQ(tried, ten);
+  EXPECT_EQ(TriedQualities(again), ten);
   EXPECT_EQ(s->quality, 2613u);
   EXPECT_EQ(s->maxFrameBytes, 1u << 20) << "the driver's bound stays";
   EXPECT_EQ(messages.texts(), std::vector<std::string>{kNoQuality});

@@ -168,26 +168,17 @@ std::size_t BruteNearest(const std::vector<Rgb>& table, std::size_t count, const
 // whose bucket holds it.
 struct FixedLayout {
   std::vector<int> red, green, blue;  // levels
-  int redBucket, greenBucket, blueBucket;
-  int redStride, greenStride, blueStride;  // index weights
-  int count;
+  Rgb bucket;                         // the width of each level's bucket
+  Rgb stride;                         // index weights
 };
 
 const FixedLayout& Layout(int mode) {
-  static const FixedLayout k332{{32, 96, 160, 224},
-                                {16, 48, 80, 112, 144, 176, 208, 240},
-                                {16, 48, 80, 112, 144, 176, 208, 240},
-                                64,
-                                32,
-                                32,
-                                1,
-                                4,
-                                32,
-                                256};
   static const std::vector<int> six = {21, 64, 107, 150, 193, 236};
-  static const FixedLayout k666{six, six, six, 43, 43, 43, 1, 6, 36, 216};
-  static const FixedLayout k676{six, {18, 55, 92, 129, 166, 203, 240}, six, 43, 37, 43, 1, 6, 42,
-                                252};
+  static const std::vector<int> eight = {16, 48, 80, 112, 144, 176, 208, 240};
+  static const FixedLayout k332{{32, 96, 160, 224}, eight, eight, {64, 32, 32}, {1, 4, 32}};
+  static const FixedLayout k666{six, six, six, {43, 43, 43}, {1, 6, 36}};
+  static const FixedLayout k676{
+      six, {18, 55, 92, 129, 166, 203, 240}, six, {43, 37, 43}, {1, 6, 42}};
   return mode == 1 ? k332 : mode == 2 ? k666 : k676;
 }
 
@@ -197,13 +188,13 @@ std::vector<Rgb> FixedTable(int mode) {
   for (std::size_t b = 0; b < l.blue.size(); ++b)
     for (std::size_t g = 0; g < l.green.size(); ++g)
       for (std::size_t r = 0; r < l.red.size(); ++r)
-        table[b * l.blueStride + g * l.greenStride + r] = {l.red[r], l.green[g], l.blue[b]};
+        table[b * l.stride[2] + g * l.stride[1] + r] = {l.red[r], l.green[g], l.blue[b]};
   return table;
 }
 
 Rgb FixedColour(int mode, const Rgb& c) {
   const FixedLayout& l = Layout(mode);
-  return {l.red[c[0] / l.redBucket], l.green[c[1] / l.greenBucket], l.blue[c[2] / l.blueBucket]};
+  return {l.red[c[0] / l.bucket[0]], l.green[c[1] / l.bucket[1]], l.blue[c[2] / l.bucket[2]]};
 }
 
 // Decoded frames, top-down rgb24.
@@ -343,10 +334,9 @@ TEST_F(EightBitMovie, CompressorsKeepTheEightBitFramesExactly) {
       ExpectSoundFile(s.path);
       const auto file = ReadFileBytes(s.path);
       const auto walk = WalkAvi(file);  // Find points into the walk: keep it alive
-      const auto* strf = walk.Find("strf");
-      ASSERT_NE(strf, nullptr);
-      EXPECT_NE(Le32(file, strf->headerOffset + 8 + 16), 0u) << codec;  // not BI_RGB
-      EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), StrfTable(ReadFileBytes(plain.path))) << codec;
+      ASSERT_NE(walk.Find("strf"), nullptr);
+      EXPECT_NE(Le32(file, walk.Find("strf")->headerOffset + 8 + 16), 0u) << codec;  // not BI_RGB
+      EXPECT_EQ(StrfTable(file), StrfTable(ReadFileBytes(plain.path))) << codec;
       const auto got = Decode(s.path);
       ASSERT_EQ(got.size(), want.size()) << codec;
       EXPECT_TRUE(got == want) << codec << " on colour code " << colorFormat;

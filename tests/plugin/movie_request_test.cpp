@@ -60,18 +60,15 @@ TEST_F(MovieRequestTest, RefusalsAllocateNothing) {
   const long hostBlocks = NorvHostBlocksInUse();
   const int asked = NorvHostConfirmRequests();
   EXPECT_EQ(Plugin().MakeMovieGetContext(nullptr), nullptr);
-  MovieRequest r = setup.request;
-  r.settings = nullptr;
-  EXPECT_EQ(Plugin().MakeMovieGetContext(&r), nullptr);
-  r = setup.request;
-  r.version = 2;
-  EXPECT_EQ(Plugin().MakeMovieGetContext(&r), nullptr);
-  r = setup.request;
-  r.startTime = r.endTime;
-  EXPECT_EQ(Plugin().MakeMovieGetContext(&r), nullptr);
-  r = setup.request;
-  r.startTime = 5000;  // after the end
-  EXPECT_EQ(Plugin().MakeMovieGetContext(&r), nullptr);
+  auto refused = [&](auto change) {
+    MovieRequest r = setup.request;
+    change(r);
+    return Plugin().MakeMovieGetContext(&r) == nullptr;
+  };
+  EXPECT_TRUE(refused([](MovieRequest& r) { r.settings = nullptr; }));
+  EXPECT_TRUE(refused([](MovieRequest& r) { r.version = 2; }));
+  EXPECT_TRUE(refused([](MovieRequest& r) { r.startTime = r.endTime; }));
+  EXPECT_TRUE(refused([](MovieRequest& r) { r.startTime = 5000; }));  // after the end
   // A request that cannot be made is refused before the host asks its user.
   EXPECT_EQ(NorvHostConfirmRequests(), asked);
   NorvHostSetConfirm(0);
@@ -92,16 +89,14 @@ TEST_F(MovieRequestTest, FrameCountRoundsTheSpanAtTheSettingsRate) {
   setup.settings.frameRate = 25.0f;
   setup.SetSpan(0, 10);  // 0.25 + 0.5 truncates to 0
   EXPECT_FALSE(Accepted());
-  setup.SetSpan(0, 20);
-  MovieSession* s = Create();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->frameCount, 1u);
-  delete s;
-  setup.SetSpan(4000, 4020);
-  s = Create();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->frameCount, 1u);
-  delete s;
+  MovieSession* s = nullptr;
+  for (std::uint32_t start : {0u, 4000u}) {
+    setup.SetSpan(start, start + 20);
+    s = Create();
+    ASSERT_NE(s, nullptr) << start;
+    EXPECT_EQ(s->frameCount, 1u) << start;
+    delete s;
+  }
 
   // The settings' rate counts even when frames come at the project's rate.
   setup.settings.frameRate = 15.0f;

@@ -151,6 +151,24 @@ std::string CheckIndexes(const std::vector<std::uint8_t>& b, const Layout& l,
   return "";
 }
 
+// Where the last form whose size is set ends: a cut export or a full disk
+// leaves the form in progress with its sizes at 0.
+std::size_t ClosedEnd(const std::vector<std::uint8_t>& b) {
+  std::size_t end = 0;
+  for (std::size_t at = 0;
+       at + 12 <= b.size() && Le32(b, at + 4) != 0 && at + 8 + Le32(b, at + 4) <= b.size();
+       at += 8 + Le32(b, at + 4))
+    end = at + 8 + Le32(b, at + 4);
+  return end;
+}
+
+std::uint32_t VideoChunks(const std::vector<Form>& forms) {
+  std::uint32_t frames = 0;
+  for (const auto& f : forms)
+    for (const auto& c : f.chunks) frames += c.id != "01wb";
+  return frames;
+}
+
 std::vector<std::uint8_t> Ramp(std::size_t n) {
   std::vector<std::uint8_t> v(n);
   for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
@@ -172,8 +190,8 @@ class OpenDmlMovie : public ::testing::Test {
   }
   void TearDown() override { OpenDmlRiffLimit() = kOpenDmlRiffBytes; }
 
-  // Runs `frames` frames (PatternFrame(i)) through the core's session, the
-  // audio pushed first; `finish` false leaves it as a cut export does.
+  // A session of the core with all its audio pushed; Frames() adds the
+  // pictures (PatternFrame(i)), Finish() closes it.
   MovieSession* Start() {
     MovieSession* s = CreateMovieSession(&setup.request);
     EXPECT_NE(s, nullptr);
@@ -196,6 +214,12 @@ class OpenDmlMovie : public ::testing::Test {
       results.push_back(s->CompressAviFrame(f.data(), &done));
     }
     return results;
+  }
+  int FfprobeFrames() const {
+    return std::stoi(RunCommand(
+        "ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames "
+        "-of csv=p=0 " +
+        setup.path));
   }
   void Finish(MovieSession* s) {
     s->EndAudioCapture();
@@ -226,10 +250,7 @@ class OpenDmlMovie : public ::testing::Test {
     EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
               RunCommand("md5sum < " + expected))
         << "the audio ffmpeg decodes";
-    EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
-                         "stream=nb_read_frames -of csv=p=0 " +
-                         setup.path),
-              std::to_string(frames) + "\n");
+    EXPECT_EQ(FfprobeFrames(), static_cast<int>(frames));
   }
 
   HostScope host;
@@ -288,9 +309,7 @@ TEST_F(OpenDmlMovie, FormsAndIndexesAgreeWithTheChunks) {
 
   // Counts: the main header the first form's frames, 'dmlh' and the
   // stream lengths the whole movie.
-  std::uint32_t firstFormFrames = 0;
-  for (const auto& c : l.forms[0].chunks) firstFormFrames += c.id != "01wb";
-  EXPECT_EQ(Le32(b, 32 + 16), firstFormFrames);
+  EXPECT_EQ(Le32(b, 32 + 16), VideoChunks({l.forms[0]}));
   EXPECT_EQ(Le32(b, l.dmlh), 60u);
   ASSERT_EQ(l.streamHeaders.size(), 2u);
   EXPECT_EQ(Le32(b, l.streamHeaders[0] + 32), 60u);
@@ -354,10 +373,7 @@ TEST_F(OpenDmlMovie, OtherInterleavesAndCompressedFrames) {
   EXPECT_EQ(FourCC(b, l.superIndexes[0] + 16), "00db")
       << "the stream's chunks are named by its first two characters";
   EXPECT_EQ(VerifyMovie(setup.path), "");
-  EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
-                       "stream=nb_read_frames -of csv=p=0 " +
-                       setup.path),
-            "50\n");
+  EXPECT_EQ(FfprobeFrames(), 50);
 }
 
 // A cut export (the session never finished) keeps every closed form indexed:
@@ -371,31 +387,18 @@ TEST_F(OpenDmlMovie, CutExportKeepsItsClosedFormsPlayable) {
   delete s;  // no FinishMovie: what was written stays on disk
 
   const auto b = ReadFileBytes(setup.path);
-  std::size_t lastWhole = 0;
-  std::uint32_t closedFrames = 0;
-  Layout closed;
   // The forms before the last one are whole; the last has its sizes unset.
-  std::size_t at = 0;
-  while (at + 12 <= b.size() && Le32(b, at + 4) != 0) {
-    lastWhole = at + 8 + Le32(b, at + 4);
-    at = lastWhole;
-  }
+  const std::size_t lastWhole = ClosedEnd(b);
   ASSERT_GT(lastWhole, 0u);
   ASSERT_LT(lastWhole, b.size());
-  const std::vector<std::uint8_t> whole(b.begin(), b.begin() + static_cast<long>(lastWhole));
-  closed = Walk(whole);
+  const Layout closed = Walk({b.begin(), b.begin() + static_cast<long>(lastWhole)});
   ASSERT_EQ(closed.problem, "");
   ASSERT_GE(closed.forms.size(), 3u);
-  for (const auto& f : closed.forms)
-    for (const auto& c : f.chunks) closedFrames += c.id != "01wb";
   EXPECT_EQ(CheckIndexes(b, closed, 4), "") << "the super indexes cover the closed forms";
-  EXPECT_EQ(Le32(b, closed.dmlh), closedFrames);
+  EXPECT_EQ(Le32(b, closed.dmlh), VideoChunks(closed.forms));
   // ffmpeg goes on into the form in progress, chunk by chunk.
-  const int read =
-      std::stoi(RunCommand("ffprobe -v error -count_frames -select_streams v "
-                           "-show_entries stream=nb_read_frames -of csv=p=0 " +
-                           setup.path));
-  EXPECT_GE(read, static_cast<int>(closedFrames));
+  const int read = FfprobeFrames();
+  EXPECT_GE(read, static_cast<int>(VideoChunks(closed.forms)));
   EXPECT_LE(read, 40);
 }
 
@@ -421,24 +424,11 @@ TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
   EXPECT_NE(results.back(), 0) << "the frames past the full disk are refused";
   const auto b = ReadFileBytes(setup.path);
   EXPECT_LE(b.size(), kDisk);
-  std::size_t lastWhole = 0;
-  for (std::size_t at = 0;
-       at + 12 <= b.size() && Le32(b, at + 4) != 0 && at + 8 + Le32(b, at + 4) <= b.size();
-       at += 8 + Le32(b, at + 4))
-    lastWhole = at + 8 + Le32(b, at + 4);
-  const Layout closed =
-      Walk(std::vector<std::uint8_t>(b.begin(), b.begin() + static_cast<long>(lastWhole)));
+  const Layout closed = Walk({b.begin(), b.begin() + static_cast<long>(ClosedEnd(b))});
   ASSERT_EQ(closed.problem, "");
   ASSERT_GE(closed.forms.size(), 2u);
   EXPECT_EQ(CheckIndexes(b, closed, 4), "");
-  std::uint32_t closedFrames = 0;
-  for (const auto& f : closed.forms)
-    for (const auto& c : f.chunks) closedFrames += c.id != "01wb";
-  const int read =
-      std::stoi(RunCommand("ffprobe -v error -count_frames -select_streams v "
-                           "-show_entries stream=nb_read_frames -of csv=p=0 " +
-                           setup.path));
-  EXPECT_GE(read, static_cast<int>(closedFrames));
+  EXPECT_GE(FfprobeFrames(), static_cast<int>(VideoChunks(closed.forms)));
 
   const std::string fixed = host.dir().File("fixed.avi");
   int status = -1;
@@ -470,10 +460,7 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   EXPECT_EQ(l.forms.size(), kSuperIndexEntries);
   EXPECT_EQ(CheckIndexes(b, l, 0), "");
   EXPECT_EQ(VerifyMovie(setup.path), "");
-  EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
-                       "stream=nb_read_frames -of csv=p=0 " +
-                       setup.path),
-            std::to_string(kSuperIndexEntries) + "\n");
+  EXPECT_EQ(FfprobeFrames(), static_cast<int>(kSuperIndexEntries));
 }
 
 // The key is read at each export: 0 or absent gives the AVI 1.0 file, byte

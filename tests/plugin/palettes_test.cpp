@@ -221,8 +221,6 @@ TEST(OptimumPalette, SamplesSpreadOverTheSpan) {
       {100, 110, {100}},                       // no step: one sample
       {100, 129, every(100, 1, 129)},          // past tile 15 still rendered
   };
-  EXPECT_EQ(std::get<2>(cases[0]).size(), 16u);
-  EXPECT_EQ(std::get<2>(cases[1]).size(), 15u);
   for (const auto& [start, end, times] : cases) {
     EightBitSession s(8, 8, 4);
     int result = -1;

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -62,6 +63,24 @@ class SettingsDialogs : public ::testing::Test {
   }
   int Launch(bool withProject = true) {
     return Plugin().FileTypeLaunchSettings(1, &settings, withProject ? &project : nullptr, nullptr);
+  }
+  // The main dialog as a user who clicks `button`, then closes it with `close`.
+  void Press(int button, int close) {
+    ui.Expect(kAviSettingsTemplate, [=](ScriptedUser& user) {
+      user.Click(button);
+      user.Click(close);
+    });
+  }
+  // Picks `handler`'s row in the main dialog, runs `check`, closes with `close`.
+  int Choose(
+      DWORD handler, int close = kIdOk,
+      std::function<void(ScriptedUser&)> check = [](ScriptedUser&) {}) {
+    ui.Expect(kAviSettingsTemplate, [=](ScriptedUser& user) {
+      user.SelectText(kCompressorList, CompressorName(handler));
+      check(user);
+      user.Click(close);
+    });
+    return Launch();
   }
   void Hardware(int width, int height, int rateX100) {
     NorvHostSetHardware(1);
@@ -352,10 +371,7 @@ TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelN
     settings.compressorStateCapacity = 0;
     settings.compressorHandler = kHandlerA;
     settings.quality = 7550;
-    ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-      user.Click(kCompressionOptions);
-      user.Click(kIdOk);
-    });
+    Press(kCompressionOptions, kIdOk);
     ui.Expect(kCompressionOptionsTemplate, [&](ScriptedUser& user) {
       EXPECT_EQ(user.Position(kQualityTrack), 75);
       EXPECT_EQ(user.Text(kQualityLabel), "75");
@@ -404,11 +420,7 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
   // ZQKM is taken as intra-only whatever flags it describes itself with.
   ScriptedCompressor zqkm(MakeFourCC("ZQKM"));
   settings.keyFrameEvery = 5;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kCompressorList, CompressorName(MakeFourCC("ZQKM")));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(Choose(MakeFourCC("ZQKM")), 1);
   EXPECT_EQ(settings.compressorHandler, MakeFourCC("ZQKM"));
   EXPECT_EQ(settings.keyFramesOnly, 1);
   EXPECT_EQ(settings.keyFrameEvery, 1);
@@ -418,33 +430,30 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
   // Replaces the built-in MJPG for this test's process.
   ScriptedCompressor m(MakeFourCC("MJPG"));
   m.RefuseOpens(ICMODE_COMPRESS);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
-    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(Choose(MakeFourCC("MJPG"), kIdOk,
+                   [](ScriptedUser& user) {
+                     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+                   }),
+            1);
   EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
 
   // One that tells its formats only when opened for compressing is probed so.
   ScriptedCompressor sixteen(MakeFourCC("MJPG"));
   sixteen.FormatsOnlyWhenCompressing(16);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
-    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"16 Bits"});
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(Choose(MakeFourCC("MJPG"), kIdOk,
+                   [](ScriptedUser& user) {
+                     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"16 Bits"});
+                   }),
+            1);
   // Depths up to 27 bits have rows of their own; beyond, 24 bits stands in.
   for (const auto& [bits, row] : {std::pair<WORD, std::uint32_t>{27, 27}, {32, 24}}) {
     ScriptedCompressor deep(MakeFourCC("MJPG"));
     deep.FormatsOnlyWhenCompressing(bits);
-    ui.Expect(kAviSettingsTemplate, [row = row](ScriptedUser& user) {
-      user.SelectText(kCompressorList, CompressorName(MakeFourCC("MJPG")));
-      EXPECT_EQ(user.ItemData(kColourList), std::vector<std::uint32_t>{row});
-      user.Click(kIdCancel);
-    });
-    EXPECT_EQ(Launch(), 0);
+    EXPECT_EQ(Choose(MakeFourCC("MJPG"), kIdCancel,
+                     [row = row](ScriptedUser& user) {
+                       EXPECT_EQ(user.ItemData(kColourList), std::vector<std::uint32_t>{row});
+                     }),
+              0);
   }
 }
 
@@ -471,12 +480,11 @@ TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
   // One that takes 8-bit frames but answers another depth offers none of them.
   ScriptedCompressor odd(kHandlerA);
   odd.TakesEightBitsOnly(16);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kCompressorList, CompressorName(kHandlerA));
-    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
-    user.Click(kIdCancel);
-  });
-  EXPECT_EQ(Launch(), 0);
+  EXPECT_EQ(Choose(kHandlerA, kIdCancel,
+                   [](ScriptedUser& user) {
+                     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
+                   }),
+            0);
 }
 
 TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {
@@ -505,20 +513,13 @@ TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirR
   EXPECT_EQ(settings.dataRate, 150);
 
   // Another compressor starts from its own defaults and the Default rate.
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kCompressorList, CompressorName(MakeFourCC("msvc")));
-    EXPECT_EQ(user.Selection(kDataRateList), 0);
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(Choose(MakeFourCC("msvc"), kIdOk,
+                   [](ScriptedUser& user) { EXPECT_EQ(user.Selection(kDataRateList), 0); }),
+            1);
   EXPECT_EQ(settings.quality, 7000);
   EXPECT_EQ(settings.keyFrameEvery, 4);
   EXPECT_EQ(settings.dataRate, -1);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kCompressorList, CompressorName(kHandlerB));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
+  EXPECT_EQ(Choose(kHandlerB), 1);
   EXPECT_EQ(settings.quality, 10000);
   EXPECT_EQ(settings.keyFrameEvery, 6);
 }
@@ -526,10 +527,7 @@ TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirR
 TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {
   const std::uint32_t odd[14] = {99, 12, 8000, 6, 5, 6, 7};
   std::memcpy(settings.audioFormat, odd, sizeof odd);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kAudioSettingsButton);
-    user.Click(kIdOk);
-  });
+  Press(kAudioSettingsButton, kIdOk);
   ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
     EXPECT_EQ(user.SelectedText(kSampleSizeList), "8");
     EXPECT_EQ(user.SelectedText(kSampleRateList), "11025");
@@ -543,10 +541,7 @@ TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {
 
 TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
   ui.AnswerMenu(kPresetSameAsProject);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kAudioSettingsButton);
-    user.Click(kIdOk);
-  });
+  Press(kAudioSettingsButton, kIdOk);
   ui.Expect(kAudioSettingsTemplate, [this](ScriptedUser& user) {
     user.Click(kAudioPresetButton);
     EXPECT_EQ(user.SelectedText(kSampleRateList), "48000");
@@ -568,10 +563,7 @@ TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
   EXPECT_TRUE(ui.menus()[1].items[2].checked);
 
   // Without a project there is no such entry.
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kAudioSettingsButton);
-    user.Click(kIdCancel);
-  });
+  Press(kAudioSettingsButton, kIdCancel);
   ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
     user.Click(kAudioPresetButton);
     user.Click(kIdCancel);
@@ -610,10 +602,7 @@ TEST_F(SettingsDialogs, AudioPresetsSaveTheListsAndLoadThemBack) {
   chooser.answer = host.dir().File("voice.ostwav");
   ui.AnswerMenu(kPresetSave);
   ui.AnswerMenu(kPresetLoad);
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kAudioSettingsButton);
-    user.Click(kIdOk);
-  });
+  Press(kAudioSettingsButton, kIdOk);
   ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
     user.SelectText(kSampleRateList, "22050");
     user.Select(kChannelsList, 0);

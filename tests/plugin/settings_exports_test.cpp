@@ -26,25 +26,14 @@ void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
 // The default record written out field by field from the table of defaults.
 std::vector<std::uint8_t> ExpectedDefaults(bool ntsc, std::uint32_t hardware) {
   std::vector<std::uint8_t> b(520, 0);
-  Put32(b, 4, ntsc ? 0x41EFC28F : 0x41C80000);
-  Put32(b, 8, 160);
-  Put32(b, 12, 120);
-  Put32(b, 20, 4);
-  Put32(b, 24, 3);
-  Put32(b, 32, 24);
-  Put32(b, 40, 7500);
-  Put32(b, 44, 4);
-  Put32(b, 48, 0xFFFFFFFF);
-  Put32(b, 56, 30);
-  Put32(b, 324, 1);
-  Put32(b, 328, 1);
-  Put32(b, 332 + 4, 16);
-  Put32(b, 332 + 8, 44100);
-  Put32(b, 332 + 12, 2);
-  Put32(b, 408, hardware);
-  Put32(b, 412 + 8, 64);
-  Put32(b, 412 + 12, 128);
-  Put32(b, 412 + 16, 64);
+  Put32(b, 4, ntsc ? 0x41EFC28F : 0x41C80000);  // the frame rate's float bits
+  const std::uint32_t fields[][2] = {
+      // offset, value
+      {8, 160},      {12, 120},       {20, 4},          {24, 3},       {32, 24},
+      {40, 7500},    {44, 4},         {48, 0xFFFFFFFF}, {56, 30},      {324, 1},
+      {328, 1},      {332 + 4, 16},   {332 + 8, 44100}, {332 + 12, 2}, {408, hardware},
+      {412 + 8, 64}, {412 + 12, 128}, {412 + 16, 64}};
+  for (const auto& [at, v] : fields) Put32(b, at, v);
   return b;
 }
 

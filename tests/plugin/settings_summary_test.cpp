@@ -75,18 +75,16 @@ TEST_F(SettingsSummary, ProjectOfAnotherKindIsNotComparedButStillAllowsHardware)
 
 TEST_F(SettingsSummary, FormatLineShowsRateSizeAndBitCount) {
   settings.frameRate = 29.97f;
-  settings.colorFormat = kColorOptimum;
-  EXPECT_NE(BuildSettingsSummary(&settings, nullptr).find("\r\n29.97 FPS, 160 x 120, 8 Bits\r\n"),
-            std::string::npos);
-  settings.colorFormat = kColor332;
-  EXPECT_NE(BuildSettingsSummary(&settings, nullptr).find(", 8 Bits\r\n"), std::string::npos);
-  settings.colorFormat = kColor16;
-  EXPECT_NE(BuildSettingsSummary(&settings, nullptr).find(", 16 Bits\r\n"), std::string::npos);
-  // Codes the export refuses are still summarised with their own value.
-  settings.colorFormat = 32;
-  EXPECT_NE(BuildSettingsSummary(&settings, nullptr).find(", 32 Bits\r\n"), std::string::npos);
-  settings.colorFormat = 85;
-  EXPECT_NE(BuildSettingsSummary(&settings, nullptr).find(", 85 Bits\r\n"), std::string::npos);
+  // Codes the export refuses (32, 85) are still summarised with their own value.
+  const std::pair<std::int32_t, const char*> codes[] = {
+      {kColorOptimum, "8"}, {kColor332, "8"}, {kColor16, "16"}, {32, "32"}, {85, "85"}};
+  for (const auto& [code, bits] : codes) {
+    settings.colorFormat = code;
+    EXPECT_NE(BuildSettingsSummary(&settings, nullptr)
+                  .find(std::string("\r\n29.97 FPS, 160 x 120, ") + bits + " Bits\r\n"),
+              std::string::npos)
+        << code;
+  }
 }
 
 TEST_F(SettingsSummary, FieldHandlingNamesAndOutOfRangeGivesEmptyText) {
@@ -99,10 +97,10 @@ TEST_F(SettingsSummary, FieldHandlingNamesAndOutOfRangeGivesEmptyText) {
         std::string::npos)
         << i;
   }
-  settings.fieldHandling = 5;
-  EXPECT_EQ(BuildSettingsSummary(&settings, &project), "");
-  settings.fieldHandling = -1;
-  EXPECT_EQ(BuildSettingsSummary(&settings, &project), "");
+  for (int outside : {5, -1}) {
+    settings.fieldHandling = outside;
+    EXPECT_EQ(BuildSettingsSummary(&settings, &project), "") << outside;
+  }
 }
 
 TEST_F(SettingsSummary, CroppingIsActiveWhenAnyWordIsSet) {

@@ -124,10 +124,6 @@ int ScriptedCompressor::ends() const {
   std::lock_guard lock(mutex_);
   return ends_;
 }
-int ScriptedCompressor::configures() const {
-  std::lock_guard lock(mutex_);
-  return configures_;
-}
 std::vector<std::uint8_t> ScriptedCompressor::lastStateSet() const {
   std::lock_guard lock(mutex_);
   return lastStateSet_;
@@ -182,7 +178,6 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
     case ICM_CONFIGURE:
       if (p1 == -1 && (static_cast<DWORD>(p2) & ICMF_CONFIGURE_QUERY) != 0)
         return configurable_ ? ICERR_OK : ICERR_UNSUPPORTED;
-      ++configures_;
       return ICERR_OK;
     case ICM_GETSTATE:
       if (p1 == 0) return static_cast<LRESULT>(state_.size());

@@ -70,7 +70,6 @@ class ScriptedCompressor {
   std::vector<ScriptedCall> calls() const;
   int begins() const;
   int ends() const;
-  int configures() const;  // real configure calls, queries not counted
   // The last state handed over with ICM_SETSTATE, taken or not (empty if none).
   std::vector<std::uint8_t> lastStateSet() const;
   // What ICM_GETSTATE reports; byte i is i + 1 until SETSTATE changes it.
@@ -100,7 +99,7 @@ class ScriptedCompressor {
   LRESULT sizeAnswer_ = 0;
   DWORD overstated_ = 0;
   std::vector<ScriptedCall> calls_;
-  int begins_ = 0, ends_ = 0, configures_ = 0;
+  int begins_ = 0, ends_ = 0;
   std::vector<std::uint8_t> lastStateSet_;
   std::vector<std::uint8_t> state_;
   LRESULT stateHandOver_ = kStateSize;

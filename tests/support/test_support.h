@@ -46,7 +46,9 @@ class HostScope {
   TempDir dir_;
 };
 
+// A file's bytes, or its text; empty when it cannot be read.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
+std::string ReadText(const std::string& path);
 // The names of the files in `dir`, sorted.
 std::vector<std::string> Listing(const std::filesystem::path& dir);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);

@@ -42,6 +42,13 @@ std::string MakeMovie(const TempDir& dir, const std::string& name, const std::st
   return path;
 }
 
+// Where the audio stream's 'strh' data starts; 0 when there is none.
+std::size_t AudioHeader(const Bytes& b) {
+  for (const auto& c : WalkAvi(b).chunks)
+    if (c.id == "strh" && FourCC(b, c.headerOffset + 8) == "auds") return c.headerOffset + 8;
+  return 0;
+}
+
 // The fields of the problems verify finds, in order.
 std::vector<std::string> Fields(const std::vector<norv::cli::VerifyFinding>& findings) {
   std::vector<std::string> fields;
@@ -135,13 +142,15 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   auto at = [&](std::size_t e, std::size_t field) { return idx1 + e * 16 + field; };
   const std::string name = "idx1 entry " + std::to_string(delta) + " ";
 
+  // One 32-bit word changed, and only `field` blamed.
+  auto word = [&](std::size_t where, std::uint32_t value, const std::string& field) {
+    Bytes changed = good;
+    Put32(changed, where, value);
+    expect(changed, field, true);
+  };
+  word(at(delta, 12), Le32(good, at(delta, 12)) + 1, name + "length");
+  word(at(delta, 12), Le32(good, at(delta, 12)) - 1, name + "length");
   Bytes b = good;
-  for (std::uint32_t wrong : {Le32(b, at(delta, 12)) + 1, Le32(b, at(delta, 12)) - 1}) {
-    b = good;
-    Put32(b, at(delta, 12), wrong);
-    expect(b, name + "length", true);
-  }
-  b = good;
   Put32(b, at(delta, 8), Le32(b, at(delta, 8)) + 2);
   WriteFileBytes(mutated, b);
   {
@@ -168,19 +177,11 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
       ids.push_back("idx1 entry " + std::to_string(e) + " id");
     EXPECT_EQ(Fields(report.problems), ids);
   }
-  b = good;
-  Put32(b, at(delta, 4), 0x10);
-  expect(b, name + "flags", true);
-  b = good;
-  Put32(b, at(key, 4), 0);
-  expect(b, "idx1 entry " + std::to_string(key) + " flags", true);
-  b = good;
-  Put32(b, at(key, 0), Le32(b, at(delta, 0)));
-  expect(b, "idx1 entry " + std::to_string(key) + " id", true);
-  b = good;
+  word(at(delta, 4), 0x10, name + "flags");
+  word(at(key, 4), 0, "idx1 entry " + std::to_string(key) + " flags");
+  word(at(key, 0), Le32(good, at(delta, 0)), "idx1 entry " + std::to_string(key) + " id");
   const std::size_t record = entry("rec ");
-  Put32(b, at(record, 4), 0);
-  expect(b, "idx1 entry " + std::to_string(record) + " flags", true);
+  word(at(record, 4), 0, "idx1 entry " + std::to_string(record) + " flags");
   // Half an entry at the end: the index is cut inside its last entry.
   b = good;
   b.resize(b.size() - 8);
@@ -188,13 +189,9 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   Put32(b, idx1 - 4, Le32(b, idx1 - 4) - 8);
   expect(b, "idx1 size", false);  // the last chunk is then unindexed too
   // Header counts: a stream one chunk short, a stream too many.
-  b = good;
   const std::size_t strh = w.Find("strh")->headerOffset + 8;
-  Put32(b, strh + 32, Le32(b, strh + 32) - 1);
-  expect(b, "stream 0 length", true);
-  b = good;
-  Put32(b, 32 + 24, Le32(b, 32 + 24) + 1);
-  expect(b, "avih streams", true);
+  word(strh + 32, Le32(good, strh + 32) - 1, "stream 0 length");
+  word(32 + 24, Le32(good, 32 + 24) + 1, "avih streams");
 
   // One too large: the list then claims a byte that is not its own.
   for (const auto& [id, type, field] :
@@ -249,11 +246,7 @@ TEST(Verify, SingleFieldMutationsAreNamed) {
   // Another writer's audio header, a sample size of 1 with 4-byte blocks:
   // the length still counts blocks.
   b = good;
-  std::size_t audioHeader = 0;
-  for (const auto& c : w.chunks)
-    if (c.id == "strh" && std::string(good.begin() + c.headerOffset + 8,
-                                      good.begin() + c.headerOffset + 12) == "auds")
-      audioHeader = c.headerOffset + 8;
+  const std::size_t audioHeader = AudioHeader(good);
   ASSERT_NE(audioHeader, 0u);
   ASSERT_EQ(Le32(b, audioHeader + 44), 4u);
   Put32(b, audioHeader + 44, 1);
@@ -376,10 +369,13 @@ Decoded Decode(const std::string& path) {
 }
 
 // ffmpeg's own checksums of the decoded pictures, and of the decoded audio.
-std::string FfmpegChecksums(const std::string& path) {
-  return RunCommand("ffmpeg -v error -i " + path +
-                    " -map 0:v -f framemd5 - -map 0:a -f md5 - | grep -v '^#' | "
-                    "awk -F, '{print $NF}'");
+std::vector<std::string> FfmpegChecksums(const std::string& path) {
+  std::istringstream lines(RunCommand("ffmpeg -v error -i " + path +
+                                      " -map 0:v -f framemd5 - -map 0:a -f md5 - | grep -v '^#' | "
+                                      "awk -F, '{print $NF}'"));
+  std::vector<std::string> sums;
+  for (std::string line; std::getline(lines, line);) sums.push_back(line);
+  return sums;
 }
 
 class CutExports : public ::testing::TestWithParam<int> {};
@@ -396,9 +392,7 @@ TEST_P(CutExports, RepairKeepsEveryWholeChunkBeforeTheCut) {
   const Decoded whole = Decode(movie);
   ASSERT_EQ(whole.frames.size(), 50u);
   ASSERT_EQ(whole.audio.size(), 2u * 44100 * 4);
-  std::vector<std::string> wholeSums;
-  std::istringstream lines(FfmpegChecksums(movie));
-  for (std::string line; std::getline(lines, line);) wholeSums.push_back(line);
+  const std::vector<std::string> wholeSums = FfmpegChecksums(movie);
   ASSERT_EQ(wholeSums.size(), 51u);  // the pictures, then the audio
 
   // The top-level items of 'movi', with what each holds.
@@ -444,9 +438,7 @@ TEST_P(CutExports, RepairKeepsEveryWholeChunkBeforeTheCut) {
     // Every tenth cut also through the ffmpeg command: the pictures match
     // the whole movie's first ones.
     if (n % 10 == 0) {
-      std::istringstream cutLines(FfmpegChecksums(fixed));
-      std::vector<std::string> sums;
-      for (std::string line; std::getline(cutLines, line);) sums.push_back(line);
+      const std::vector<std::string> sums = FfmpegChecksums(fixed);
       ASSERT_GE(sums.size(), frames);
       EXPECT_TRUE(std::equal(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(frames),
                              wholeSums.begin()));
@@ -580,10 +572,7 @@ TEST(Repair, MissingPadZeroedTailAndAnotherWritersAudioHeader) {
   // 16-bit stereo, its 'strh' claiming a sample size of 1.
   const Bytes stereo = ReadFileBytes(MakeMovie(dir, "stereo.avi", " --duration 1"));
   const auto ws = WalkAvi(stereo);
-  std::size_t audioHeader = 0;
-  for (const auto& c : ws.chunks)
-    if (c.id == "strh" && FourCC(stereo, c.headerOffset + 8) == "auds")
-      audioHeader = c.headerOffset + 8;
+  const std::size_t audioHeader = AudioHeader(stereo);
   ASSERT_NE(audioHeader, 0u);
   ASSERT_EQ(Le32(stereo, audioHeader + 44), 4u);
   Bytes other = CutOff(stereo, ws.Find("idx1")->headerOffset);  // the index never written

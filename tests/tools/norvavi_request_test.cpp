@@ -25,10 +25,13 @@ using norv::test::WriteFileBytes;
 
 const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
 
-AviSettings Defaults() {
+// The refusals of the default settings with one change.
+template <typename Change>
+std::vector<std::string> RefusalsWith(Change change) {
   AviSettings s{};
   norv::test::Plugin().FileTypeDefaultSettings(1, &s, 0);
-  return s;
+  change(s);
+  return CheckSettings(s).refusals;
 }
 
 std::string Joined(const std::vector<std::string>& lines) {
@@ -60,15 +63,11 @@ TEST(Refusals, EveryRangeEndIsTakenAndOneStepPastItIsRefused) {
       {&AviSettings::audioEnabled, "audioEnabled", 0, 1},
   };
   for (const Range& r : ranges) {
-    for (int v : {r.low, r.high}) {
-      AviSettings s = Defaults();
-      s.*r.field = v;
-      EXPECT_EQ(Joined(CheckSettings(s).refusals), "") << r.name << "=" << v;
-    }
+    for (int v : {r.low, r.high})
+      EXPECT_EQ(Joined(RefusalsWith([&](AviSettings& s) { s.*r.field = v; })), "")
+          << r.name << "=" << v;
     for (int v : {r.low - 1, r.high + 1}) {
-      AviSettings s = Defaults();
-      s.*r.field = v;
-      const auto refusals = CheckSettings(s).refusals;
+      const auto refusals = RefusalsWith([&](AviSettings& s) { s.*r.field = v; });
       ASSERT_EQ(refusals.size(), 1u) << r.name << "=" << v;
       EXPECT_EQ(refusals[0].rfind(std::string(r.name) + "=" + std::to_string(v) + " ", 0), 0u)
           << refusals[0];
@@ -100,25 +99,15 @@ TEST(Refusals, EveryRangeEndIsTakenAndOneStepPastItIsRefused) {
        {0, 3, 6}},
   };
   for (const Listed& l : listed) {
-    for (long long v : l.taken) {
-      AviSettings s = Defaults();
-      l.set(&s, v);
-      EXPECT_EQ(Joined(CheckSettings(s).refusals), "") << v;
-    }
-    for (long long v : l.refused) {
-      AviSettings s = Defaults();
-      l.set(&s, v);
-      EXPECT_EQ(CheckSettings(s).refusals.size(), 1u) << v;
-    }
+    for (long long v : l.taken)
+      EXPECT_EQ(Joined(RefusalsWith([&](AviSettings& s) { l.set(&s, v); })), "") << v;
+    for (long long v : l.refused)
+      EXPECT_EQ(RefusalsWith([&](AviSettings& s) { l.set(&s, v); }).size(), 1u) << v;
   }
-  for (float rate : {0.0f, -25.0f, 1e6f}) {
-    AviSettings s = Defaults();
-    s.frameRate = rate;
-    EXPECT_EQ(CheckSettings(s).refusals.size(), 1u) << rate;
-  }
-  AviSettings s = Defaults();
-  s.frameRate = 23.976f;  // not in the dialog's list, but the export writes any rate
-  EXPECT_TRUE(CheckSettings(s).ok());
+  for (float rate : {0.0f, -25.0f, 1e6f})
+    EXPECT_EQ(RefusalsWith([&](AviSettings& s) { s.frameRate = rate; }).size(), 1u) << rate;
+  // Not in the dialog's list, but the export writes any rate.
+  EXPECT_EQ(Joined(RefusalsWith([](AviSettings& s) { s.frameRate = 23.976f; })), "");
 }
 
 // Each bad request gets its own reason on standard error, exit 2, and the
@@ -187,13 +176,12 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{});
 
   // What the compressors do take goes through, and plays.
-  for (const char* good :
-       {"--set compressorHandler=MRLE --set colorFormat=80",
-        "--set compressorHandler=dvsd --set width=720 --set height=576", "m.AVI"}) {
-    const std::string out = std::string(good) == "m.AVI" ? dir.File("m.AVI") : dir.File("m.avi");
-    RunCommand(kNorvavi + " make -q " + out + " --duration 0.2 " +
-                   (std::string(good) == "m.AVI" ? "" : good) + " 2>&1",
-               &status);
+  for (const auto& [name, good] :
+       {std::pair{"m.avi", "--set compressorHandler=MRLE --set colorFormat=80"},
+        std::pair{"m.avi", "--set compressorHandler=dvsd --set width=720 --set height=576"},
+        std::pair{"m.AVI", ""}}) {
+    const std::string out = dir.File(name);
+    RunCommand(kNorvavi + " make -q " + out + " --duration 0.2 " + good + " 2>&1", &status);
     EXPECT_EQ(status, 0) << good;
     EXPECT_EQ(norv::test::VerifyMovie(out), "") << good;
     RunCommand("ffmpeg -v error -i " + out + " -f null -", &status);
