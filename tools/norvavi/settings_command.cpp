@@ -46,7 +46,7 @@ int RunSettingsCommand(const MakeOptions& options, const std::string& presetPath
   ProjectSettings project;
   MakeProject(plugin, &project);
 
-  std::string modulePath = NextToProgram(kSettingsWindowModule);
+  const std::string modulePath = NextToProgram(kSettingsWindowModule);
   void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
   auto show = module != nullptr
                   ? reinterpret_cast<ShowSettingsFunction>(dlsym(module, kSettingsWindowEntry))
