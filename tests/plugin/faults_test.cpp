@@ -146,7 +146,8 @@ TEST_F(Faults, FullDiskDuringALargeIndexLeavesItsReservedSize) {
   };
   EXPECT_EQ(run(-1), 0);
   const auto whole = ReadFileBytes(setup.path);
-  const auto* idx1 = WalkAvi(whole).Find("idx1");
+  const auto walk = WalkAvi(whole);
+  const auto* idx1 = walk.Find("idx1");
   ASSERT_NE(idx1, nullptr);
   ASSERT_EQ(idx1->size, 4200u * 16);
   const std::size_t at = idx1->headerOffset;
