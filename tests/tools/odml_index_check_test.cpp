@@ -125,6 +125,13 @@ TEST_F(OpenDmlVerify, PlantedIndexFaultsAreNamed) {
     EXPECT_NE(std::find(problems.begin(), problems.end(), f.field), problems.end())
         << f.what << ": " << testing::PrintToString(problems);
   }
+  // An entry offset so large that adding the header's size wraps around.
+  Bytes wrapped = good;
+  Put32(wrapped, videoIndx + 32 + 16, 0xFFFFFFFF);
+  Put32(wrapped, videoIndx + 32 + 20, 0xFFFFFFFF);
+  const auto problems = Problems(wrapped);
+  EXPECT_NE(std::find(problems.begin(), problems.end(), "indx of stream 0 entry 1"), problems.end())
+      << testing::PrintToString(problems);
 }
 
 }  // namespace

@@ -142,7 +142,8 @@ class IndexChecker {
                           std::uint32_t duration, std::uint32_t blockAlign,
                           const std::string& field) {
     std::uint8_t h[8 + kIndexHeaderBytes];
-    if (at + sizeof h > file_.size()) {
+    // Written so that an offset near 2^64 cannot wrap around.
+    if (at > file_.size() || file_.size() - at < sizeof h) {
       Problem(field, at, "points past the end of the file");
       return;
     }
