@@ -190,3 +190,10 @@ inline DWORD ICGetDefaultKeyFrameRate(HIC hic) {
   return value;
 }
 #endif
+
+// Asked of a compressor before the host's frame is lent to it in place. Only
+// a driver that answers kInputReadOnlyAnswer (ours do) promises neither to
+// write into its input nor to read past it; a driver that does not know the
+// message answers anything else, and is given a copy.
+constexpr UINT ICM_NORV_INPUT_READ_ONLY = ICM_USER + 0x3F0;
+constexpr LRESULT kInputReadOnlyAnswer = static_cast<LRESULT>(MakeFourCC("rdon"));

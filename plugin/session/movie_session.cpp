@@ -122,6 +122,8 @@ MovieSession::MovieSession()
       audioBufferSize(0),
       shiftBuffer(nullptr),
       compressedCapacity(0),
+      compressedDataOffset(0),
+      compressorReadsOnly(false),
       fileFull(false),
       openDmlWanted(false) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));

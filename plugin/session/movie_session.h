@@ -62,14 +62,21 @@ class MovieSession {
   // compressedBuffer; ICCompress's result.
   DWORD CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels);
   // What the compressor is fed: eightBitDib (header, colour table, pixels)
-  // for 8-bit movies, else sourceDib (header, pixels).
-  std::uint8_t* InputImage() const { return bitDepth == 8 ? eightBitDib : sourceDib; }
-  std::uint32_t InputHeaderBytes() const { return bitDepth == 8 ? 1064 : 40; }
+  // for 8-bit AVI movies, else sourceDib (header, pixels). The raw stream
+  // compresses the host's 24-bit frame as it comes, whatever the colours.
+  bool EightBitInput() const { return bitDepth == 8 && qrvExport == 0; }
+  std::uint8_t* InputImage() const { return EightBitInput() ? eightBitDib : sourceDib; }
+  std::uint32_t InputHeaderBytes() const { return EightBitInput() ? 1064 : 40; }
   std::uint32_t InputImageBytes() const {
-    return InputHeaderBytes() + (bitDepth == 8 ? frameBytes8 : frameBytes24);
+    return InputHeaderBytes() + (EightBitInput() ? frameBytes8 : frameBytes24);
   }
-  // Where the compressor writes its data: behind the output format.
-  std::uint8_t* CompressedData() const;
+  // Where the compressor writes its data: behind the output format, at the
+  // offset fixed when the format was taken, whatever the compressor writes
+  // into the header later.
+  std::uint8_t* CompressedData() const { return compressedBuffer + compressedDataOffset; }
+  // Whether the last compression wrote past compressedCapacity into the
+  // guard behind it; the guard is made whole again either way.
+  bool CompressorOverran();
   void FitQualityToDataRate();
 
   char outputPath[260];
@@ -163,6 +170,8 @@ class MovieSession {
   std::uint32_t audioBufferSize;           // bytes at audioBuffer; reads never pass it
   std::uint8_t* shiftBuffer;               // reused for the field-order shift
   std::uint32_t compressedCapacity;        // bytes of compressed data compressedBuffer holds
+  std::uint32_t compressedDataOffset;      // where that data starts in compressedBuffer
+  bool compressorReadsOnly;                // the host's frame may be compressed where it lies
   bool fileFull;                           // the file reached its size limit; nothing more goes in
   bool openDmlWanted;                      // the host profile asks for OpenDML past the first form
   std::unique_ptr<OpenDmlLayout> openDml;  // its layout, once the headers are written

@@ -31,23 +31,19 @@ int MovieSession::WriteRawFrame(const std::uint8_t* frame, std::uint32_t* frames
 
   ++framesCompressed;
   isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
-  DWORD ckid = 0, flags = 0;
-  auto* out = DibHeader(compressedBuffer);
   if (compressor == nullptr || compressedBuffer == nullptr) return -1;
-  const bool key = isKeyFrame != 0;
-  if (ICCompress(compressor, key ? ICCOMPRESS_KEYFRAME : 0, out, compressedBuffer + out->biSize,
-                 header, pixels, &ckid, &flags, static_cast<LONG>(framesCompressed), 0, quality,
-                 key ? nullptr : DibHeader(previousFrame),
-                 key ? nullptr : previousFrame + 40) != ICERR_OK)
+  // The raw stream compresses sourceDib, the 24-bit frame, whatever the
+  // movie's colours: the compressor was started for it.
+  if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed), pixels) != ICERR_OK)
     return -1;
-  if (out->biSizeImage > compressedCapacity) return -1;
+  const std::uint32_t compressedSize = DibHeader(compressedBuffer)->biSizeImage;
+  if (CompressorOverran() || compressedSize > compressedCapacity) return -1;
 
   const std::size_t previousBytes = GlobalSize(GlobalHandle(previousFrame));
   std::memcpy(previousFrame, sourceDib, std::min<std::size_t>(previousBytes, 40 + size));
 
   EnterCriticalSection(&outputLock);
-  const BOOL written =
-      rawOutputFile.Write(compressedBuffer + out->biSize, out->biSizeImage, nullptr, nullptr);
+  const BOOL written = rawOutputFile.Write(CompressedData(), compressedSize, nullptr, nullptr);
   LeaveCriticalSection(&outputLock);
   if (!written) return 1;
 

@@ -8,13 +8,28 @@
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_session.h"
 
-std::uint8_t* MovieSession::CompressedData() const {
-  return compressedBuffer + (bitDepth == 8 ? 1064 : DibHeader(compressedBuffer)->biSize);
+namespace {
+
+// Behind the largest frame the compressor announced: a driver that writes
+// past its bound lands here, and the frame is refused instead of the heap
+// being overwritten.
+constexpr std::uint32_t kOutputGuardBytes = 64;
+constexpr std::uint8_t kOutputGuardByte = 0xA5;
+
+}  // namespace
+
+bool MovieSession::CompressorOverran() {
+  std::uint8_t* guard = CompressedData() + compressedCapacity;
+  const bool overran = std::any_of(guard, guard + kOutputGuardBytes,
+                                   [](std::uint8_t b) { return b != kOutputGuardByte; });
+  if (overran) std::memset(guard, kOutputGuardByte, kOutputGuardBytes);
+  return overran;
 }
 
 DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels) {
   DWORD ckid = 0, flags = 0;
-  // Compressors only read their input.
+  // Only a compressor that promised not to write into its input is handed
+  // the host's frame; every other one gets the session's copy.
   return ICCompress(compressor, keyFrame ? ICCOMPRESS_KEYFRAME : 0, DibHeader(compressedBuffer),
                     CompressedData(), DibHeader(InputImage()), const_cast<std::uint8_t*>(pixels),
                     &ckid, &flags, frameNumber, 0, quality,
@@ -25,6 +40,8 @@ DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::ui
 int MovieSession::StartCompressor() {
   compressor = ICOpen(ICTYPE_VIDEO, compressorHandler, ICMODE_COMPRESS);
   if (compressor == nullptr) return -1;
+  compressorReadsOnly =
+      ICSendMessage(compressor, ICM_NORV_INPUT_READ_ONLY, 0, 0) == kInputReadOnlyAnswer;
 
   if (compressorStateSize != 0 && ICQueryConfigure(compressor) &&
       static_cast<DWORD>(ICGetStateSize(compressor)) == compressorStateSize) {
@@ -41,34 +58,39 @@ int MovieSession::StartCompressor() {
   videoFormat = AllocLockedBlock(videoFormatSize);
   if (videoFormat == nullptr) return -1;
 
-  if (bitDepth == 8) {
+  if (EightBitInput()) {
     if (PreparePalette() != 0) return -1;
     std::memcpy(videoFormat, eightBitDib, std::min<std::uint32_t>(videoFormatSize, 1064));
   }
-  (void)ICCompressGetFormat(compressor, DibHeader(input), DibHeader(videoFormat));
+  // Without a format there is nothing to write the frames behind, and a
+  // header that claims more than the block holds would move them past it.
+  if (ICCompressGetFormat(compressor, DibHeader(input), DibHeader(videoFormat)) < ICERR_OK)
+    return -1;
+  const DWORD formatHeader = DibHeader(videoFormat)->biSize;
+  if (formatHeader < sizeof(BITMAPINFOHEADER) || formatHeader > videoFormatSize) return -1;
   const LRESULT maxSize = ICCompressGetSize(compressor, DibHeader(input), DibHeader(videoFormat));
   const bool maxSizeFits = maxSize > 0 && maxSize <= 0x40000000;
   // DV states its frame size in the format; any other output needs the
   // compressor's bound, without which the frame buffer would be too small.
-  if (bitDepth != 8 && DibHeader(videoFormat)->biCompression == kFourccDvsd) {
+  if (!EightBitInput() && DibHeader(videoFormat)->biCompression == kFourccDvsd) {
     maxFrameBytes = DibHeader(videoFormat)->biSizeImage;
-    if (maxFrameBytes == 0) return -1;
+    if (maxFrameBytes == 0 || maxFrameBytes > 0x40000000) return -1;
   } else {
     if (!maxSizeFits) return -1;
     maxFrameBytes = static_cast<std::uint32_t>(maxSize);
   }
 
-  // The buffer holds the output format and the largest frame the compressor
-  // said it could produce.
-  const std::uint32_t headerBytes =
-      bitDepth == 8 ? 1064
-                    : std::min<std::uint32_t>(DibHeader(videoFormat)->biSize, videoFormatSize);
+  // The buffer holds the output format, the largest frame the compressor
+  // said it could produce, and the guard behind it.
+  compressedDataOffset = EightBitInput() ? 1064 : formatHeader;
   compressedCapacity =
       std::max<std::uint32_t>(maxFrameBytes, maxSizeFits ? static_cast<std::uint32_t>(maxSize) : 0);
-  compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(headerBytes) + compressedCapacity);
+  compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(compressedDataOffset) +
+                                      compressedCapacity + kOutputGuardBytes);
   if (compressedBuffer == nullptr) return -1;
-  std::memcpy(compressedBuffer, videoFormat, std::min(headerBytes, videoFormatSize));
-  if (bitDepth != 8) DibHeader(compressedBuffer)->biSizeImage = maxFrameBytes;
+  std::memcpy(compressedBuffer, videoFormat, std::min(compressedDataOffset, videoFormatSize));
+  if (!EightBitInput()) DibHeader(compressedBuffer)->biSizeImage = maxFrameBytes;
+  std::memset(CompressedData() + compressedCapacity, kOutputGuardByte, kOutputGuardBytes);
 
   const std::uint32_t inputBytes = InputImageBytes();
   previousFrame = AllocLockedBlock(inputBytes);
@@ -76,9 +98,9 @@ int MovieSession::StartCompressor() {
   std::memcpy(previousFrame, input, inputBytes);
   DibHeader(previousFrame)->biWidth = width;
   DibHeader(previousFrame)->biHeight = height;
-  DibHeader(previousFrame)->biSizeImage = bitDepth == 8 ? frameBytes8 : frameBytes24;
+  DibHeader(previousFrame)->biSizeImage = EightBitInput() ? frameBytes8 : frameBytes24;
 
-  if (ICCompressBegin(compressor, DibHeader(bitDepth == 8 ? eightBitDib : previousFrame),
+  if (ICCompressBegin(compressor, DibHeader(EightBitInput() ? eightBitDib : previousFrame),
                       DibHeader(compressedBuffer)) != ICERR_OK)
     return -1;
   if (dataRate == -1) return 0;
@@ -92,9 +114,10 @@ void MovieSession::FitQualityToDataRate() {
   bool fitted = false;
   for (; tries < 10 && !fitted; ++tries) {
     const DWORD result = CompressInput(true, 0, InputImage() + InputHeaderBytes());
+    const bool overran = CompressorOverran();
     const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
     const auto rate = static_cast<std::uint32_t>(static_cast<float>(size) * frameRate);
-    const double factor = result == ICERR_OK ? 0.9 : 1.1;
+    const double factor = result == ICERR_OK && !overran ? 0.9 : 1.1;
     if (static_cast<double>(rate) * factor <= static_cast<double>(limit)) {
       maxFrameBytes = size;
       fitted = true;

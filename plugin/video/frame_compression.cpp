@@ -42,12 +42,17 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
     ++framesCompressed;
     isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
 
-    // A 24-bit frame is written or compressed where it lies: the host's
-    // buffer (or the shifted copy) outlives this call, and the frame reaches
-    // the disk before it returns. Only the 8-bit reduction reads sourceDib.
+    // A 24-bit frame is written where it lies, and compressed there by a
+    // compressor that promised only to read it: the host's buffer (or the
+    // shifted copy) outlives this call, and the frame reaches the disk before
+    // it returns. Any other compressor, and the 8-bit reduction, read
+    // sourceDib, so the host's frame stays the host's.
     const std::uint8_t* pixels = image;
-    if (bitDepth == 8) {
+    if (bitDepth == 8 || (compressorHandler != 0 && !compressorReadsOnly)) {
       std::memcpy(sourceDib + 40, image, frameBytes24);
+      pixels = sourceDib + 40;
+    }
+    if (bitDepth == 8) {
       if (paletteMode == 4 || paletteMode == 5)
         MapFrameNearest(eightBitDib, sourceDib, paletteHandle);
       else
@@ -62,8 +67,9 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
     } else {
       if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed), pixels) != ICERR_OK)
         return -1;
+      // A compressor that overran its own bound, or says it did.
       const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
-      if (size > compressedCapacity) return -1;  // a compressor that overran its own bound
+      if (CompressorOverran() || size > compressedCapacity) return -1;
       // Only a delta frame reads the previous one: with every frame a key
       // frame the copy would never be looked at.
       if (keyFrameEvery > 1) {

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "tests/support/guarded_frame.h"
+
 namespace norv::test {
 
 const cli::PluginExports& Plugin() {
@@ -48,10 +50,14 @@ bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results
   std::uint32_t limit = 0;
   p.MakeMovieInitCompression(session, 0, 0, &limit);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    auto f = PatternFrame(setup.settings.width, setup.settings.height, i);
+    // The host's frame ends at a page boundary and is the host's: nothing
+    // may read past it or write into it.
+    const auto bytes = PatternFrame(setup.settings.width, setup.settings.height, i);
+    const GuardedFrame frame(bytes);
     std::uint32_t done = 0;
-    int r = p.MakeMovieCompressVideoFrame(session, f.data(), &done);
+    int r = p.MakeMovieCompressVideoFrame(session, frame.data(), &done);
     if (results != nullptr) results->push_back(r);
+    if (!frame.Holds(bytes)) ADD_FAILURE() << "frame " << i << " was written to";
   }
   p.MakeMovieCloseCompression(session, 0);
   p.MakeMovieDeleteContext(&session);

@@ -32,7 +32,8 @@ struct MovieSetup {
 std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed);
 
 // Runs a whole movie through the exports: GetContext, InitCompression,
-// `frames` video frames (PatternFrame(i)), CloseCompression, DeleteContext.
+// `frames` video frames (PatternFrame(i), each ending at a page boundary
+// and checked unchanged after its call), CloseCompression, DeleteContext.
 // Returns false when the plug-in refused the movie; `results` receives each
 // frame call's result.
 bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results = nullptr);

@@ -59,6 +59,10 @@ class CompressorDriver {
         return SetState(reinterpret_cast<const void*>(p1), static_cast<DWORD>(p2));
       case ICM_CONFIGURE:
         return Configure(p1, static_cast<DWORD>(p2));
+      case ICM_NORV_INPUT_READ_ONLY:
+        // Every encoder here takes its picture as const and converts it with
+        // readers that stop at the last row (see LibavEncoder::Convert).
+        return kInputReadOnlyAnswer;
       default:
         return ICERR_UNSUPPORTED;
     }

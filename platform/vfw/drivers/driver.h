@@ -72,7 +72,10 @@ struct CodecProfile {
   bool honoursForcedKey = true;   // makes an intra frame when the frame asks for one
   bool hasOptions = false;        // effort means something: answers the configure query
   bool needsExtradata = false;    // output format carries the codec's extradata
-  int widthMultiple = 1;          // frame sizes the codec can take
+  // libswscale's conversion to this pixel format reads up to 16 bytes past
+  // the last row it is given: it converts from a copy with room behind it.
+  bool scalerReadsPastInput = false;
+  int widthMultiple = 1;  // frame sizes the codec can take
   int heightMultiple = 1;
   bool (*sizeAllowed)(LONG width, LONG height) = nullptr;        // extra size rule
   DWORD (*maxFrameBytes)(const BITMAPINFOHEADER& in) = nullptr;  // null: the generic bound

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/vfw/drivers/driver.h"
 
@@ -184,11 +185,18 @@ class LibavEncoder final : public FrameEncoder {
     }
     // The caller's rows read in place, bottom-up: the top line first and a
     // negative stride. The buffer only lends them; freeing it frees nothing.
+    // A conversion that reads past the last row gets a copy with padding
+    // behind it: the caller's buffer ends where its picture ends.
+    const std::size_t bytes = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
     auto* bits = const_cast<std::uint8_t*>(picture.bits);
+    if (profile_.scalerReadsPastInput) {
+      padded_.resize(bytes + AV_INPUT_BUFFER_PADDING_SIZE);
+      std::memcpy(padded_.data(), picture.bits, bytes);
+      bits = padded_.data();
+    }
     AVFrame* in = picture_.get();
     in->buf[0] = av_buffer_create(
-        bits, static_cast<std::size_t>(stride) * height, [](void*, std::uint8_t*) {}, nullptr,
-        AV_BUFFER_FLAG_READONLY);
+        bits, bytes, [](void*, std::uint8_t*) {}, nullptr, AV_BUFFER_FLAG_READONLY);
     if (in->buf[0] == nullptr) return false;
     in->data[0] = bits + static_cast<std::size_t>(height - 1) * static_cast<std::size_t>(stride);
     in->linesize[0] = -stride;
@@ -234,6 +242,7 @@ class LibavEncoder final : public FrameEncoder {
   DirectConverter direct_ = nullptr;
   std::unique_ptr<SwsContext, ScalerFree> scaler_;
   std::unique_ptr<AVFrame, FrameFree> picture_;  // the caller's picture, lent per frame
+  std::vector<std::uint8_t> padded_;             // its copy, for scalerReadsPastInput
   std::int64_t pts_ = 0;
   bool started_ = false;
   bool needKey_ = false;

@@ -1,0 +1,108 @@
+// Every compressor we ship, every colour format, odd widths, both output
+// modes and the field-order shift, fed host frames that end at a page
+// boundary: nothing reads past the host's frame or writes into it, and every
+// movie is finished and readable.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/vfw/vfw.h"
+#include "plugin/host/host_api.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using norv::test::HostScope;
+using norv::test::MovieSetup;
+using norv::test::RunCommand;
+using norv::test::RunMovie;
+
+struct Size {
+  int width, height;
+};
+
+// The shipped compressors, by enumeration.
+std::vector<DWORD> BuiltinHandlers() {
+  std::vector<DWORD> handlers;
+  ICINFO info{};
+  for (DWORD i = 0; ICInfo(ICTYPE_VIDEO, i, &info); ++i) handlers.push_back(info.fccHandler);
+  return handlers;
+}
+
+// Sizes `handler` takes at `bits` per pixel: the first with padded rows and
+// the first whose rows end exactly at the frame's end, where a reader that
+// strays lands on the guard page at once.
+std::vector<Size> SizesFor(DWORD handler, int bits) {
+  HIC hic = ICOpen(ICTYPE_VIDEO, handler, ICMODE_QUERY);
+  std::vector<Size> found;
+  bool padded = false, tight = false;
+  for (Size s : {Size{37, 21}, Size{53, 30}, Size{36, 20}, Size{52, 36}, Size{720, 576}}) {
+    BITMAPINFOHEADER in{};
+    in.biSize = sizeof in;
+    in.biWidth = s.width;
+    in.biHeight = s.height;
+    in.biPlanes = 1;
+    in.biBitCount = static_cast<WORD>(bits);
+    in.biClrUsed = bits == 8 ? 256 : 0;
+    const bool isTight = (s.width * bits / 8) % 4 == 0;
+    if ((isTight ? tight : padded) || (s.width == 720 && !found.empty())) continue;
+    if (handler == 0 || (hic != nullptr && ICCompressQuery(hic, &in, nullptr) == ICERR_OK)) {
+      found.push_back(s);
+      (isTight ? tight : padded) = true;
+    }
+  }
+  if (hic != nullptr) ICClose(hic);
+  return found;
+}
+
+std::string Name(DWORD handler) {
+  std::string s;
+  for (int i = 0; i < 4; ++i)
+    s.push_back(handler == 0 ? '-' : static_cast<char>(handler >> (8 * i)));
+  return s;
+}
+
+TEST(GuardedFrames, NothingReadsPastTheHostsFrameNorWritesIntoIt) {
+  HostScope host;
+  std::vector<DWORD> handlers = BuiltinHandlers();
+  handlers.insert(handlers.begin(), 0);  // uncompressed
+  int movies = 0;
+  for (const DWORD handler : handlers) {
+    for (const int colorFormat : {24, 80, 82, 83}) {
+      const int bits = colorFormat == 24 ? 24 : 8;
+      for (const Size size : SizesFor(handler, bits)) {
+        for (const int mode : {0, 1, 2}) {  // AVI, AVI with the field shift, raw stream
+          if (mode == 2 && (handler == 0 || bits == 8)) continue;
+          SCOPED_TRACE(Name(handler) + " colour " + std::to_string(colorFormat) + " mode " +
+                       std::to_string(mode) + " " + std::to_string(size.width) + "x" +
+                       std::to_string(size.height));
+          WriteProfileInt("Last Make Movie", "DV Reverse", mode == 1 ? 1 : 0, 0);
+          MovieSetup setup(host.dir(), "m" + std::to_string(movies++) + ".avi");
+          auto& s = setup.settings;
+          s.audioEnabled = 0;
+          s.width = size.width;
+          s.height = size.height;
+          s.colorFormat = colorFormat;
+          s.compressorHandler = handler;
+          s.keyFrameEvery = 3;
+          s.dataRate = -1;
+          s.qrvExport = mode == 2 ? 1 : 0;
+          setup.SetSpan(0, 160);  // 4 frames
+          std::vector<int> results;
+          ASSERT_TRUE(RunMovie(setup, 4, &results));
+          EXPECT_EQ(results, std::vector<int>(4, 0));
+          if (mode != 2) {
+            int status = -1;
+            RunCommand("ffmpeg -v error -xerror -i " + setup.path + " -f null - 2>&1", &status);
+            EXPECT_EQ(status, 0) << "ffmpeg cannot decode " << setup.path;
+          }
+        }
+      }
+    }
+  }
+  WriteProfileInt("Last Make Movie", "DV Reverse", 0, 0);
+  EXPECT_GT(movies, 20);
+}
+
+}  // namespace
