@@ -1,8 +1,10 @@
 #include "tests/support/scripted_compressor.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
+#include <thread>
 
 namespace norv::test {
 namespace {
@@ -106,6 +108,14 @@ void ScriptedCompressor::OverstateSizes(DWORD extra) {
   std::lock_guard lock(mutex_);
   overstated_ = extra;
 }
+void ScriptedCompressor::CopiesInput() {
+  std::lock_guard lock(mutex_);
+  copies_ = true;
+}
+void ScriptedCompressor::Misbehave(Hostile how) {
+  std::lock_guard lock(mutex_);
+  hostile_ = how;
+}
 void ScriptedCompressor::SetState(DWORD bytes, LRESULT handOver) {
   std::lock_guard lock(mutex_);
   state_.clear();
@@ -145,8 +155,12 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
     it->second->lastOpenMode_ = open->dwFlags;
     return reinterpret_cast<LRESULT>(it->second);
   }
-  if (msg == DRV_CLOSE) return 1;
-  if (id == 0) return ICERR_BADHANDLE;
+  if (id == 0) return msg == DRV_CLOSE ? 1 : ICERR_BADHANDLE;
+  if (msg == DRV_CLOSE) {
+    auto* self = reinterpret_cast<ScriptedCompressor*>(id);
+    std::lock_guard lock(self->mutex_);
+    return self->hostile_ == Hostile::kFailClose ? 0 : 1;
+  }
   return reinterpret_cast<ScriptedCompressor*>(id)->Message(msg, p1, p2);
 }
 
@@ -154,6 +168,16 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
   std::lock_guard lock(mutex_);
   const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
   const WORD inBits = eightBitInput_ ? 8 : 24;
+  const auto imageSize = [](const BITMAPINFOHEADER* f) {
+    return static_cast<DWORD>(((static_cast<std::size_t>(f->biWidth) * f->biBitCount + 31) / 32) *
+                              4 * static_cast<std::size_t>(f->biHeight));
+  };
+  const std::map<Hostile, UINT> failures = {
+      {Hostile::kFailQuery, ICM_COMPRESS_QUERY}, {Hostile::kFailSize, ICM_COMPRESS_GET_SIZE},
+      {Hostile::kFailBegin, ICM_COMPRESS_BEGIN}, {Hostile::kFailEnd, ICM_COMPRESS_END},
+      {Hostile::kFailGetState, ICM_GETSTATE},    {Hostile::kFailSetState, ICM_SETSTATE}};
+  if (auto it = failures.find(hostile_); it != failures.end() && it->second == msg)
+    return ICERR_ERROR;
   switch (msg) {
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
@@ -206,11 +230,19 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
       if (formatsOnlyWhenCompressing_ && lastOpenMode_ != ICMODE_COMPRESS) return ICERR_BADFORMAT;
       const std::size_t colours = eightBitInput_ ? 256 * sizeof(RGBQUAD) : 0;
-      if (p2 == 0) return static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + colours);
+      if (p2 == 0) {
+        if (hostile_ == Hostile::kFailFormatSize) return ICERR_ERROR;
+        if (hostile_ == Hostile::kFormatSizeZero) return 0;
+        if (hostile_ == Hostile::kFormatBelowHeader) return 20;
+        return static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + colours);
+      }
+      if (hostile_ == Hostile::kFailFormat) return ICERR_ERROR;
       BITMAPINFOHEADER out = *in;
-      out.biSize = sizeof out;
-      out.biCompression = outCompression_ != 0 ? outCompression_ : handler_;
-      out.biSizeImage = outImageSize_ != 0 ? outImageSize_ : maxFrameBytes_;
+      out.biSize = hostile_ == Hostile::kFormatPastSize ? 2 * sizeof out : sizeof out;
+      out.biCompression = copies_ ? BI_RGB : outCompression_ != 0 ? outCompression_ : handler_;
+      out.biSizeImage = copies_              ? imageSize(in)
+                        : outImageSize_ != 0 ? outImageSize_
+                                             : maxFrameBytes_;
       if (outBits_ != 0) out.biBitCount = outBits_;
       std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
       std::memset(reinterpret_cast<std::uint8_t*>(p2) + sizeof out, 0, colours);
@@ -218,6 +250,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
     }
     case ICM_COMPRESS_GET_SIZE:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
+      if (copies_) return static_cast<LRESULT>(imageSize(in));
       return sizeAnswered_ ? sizeAnswer_ : static_cast<LRESULT>(maxFrameBytes_);
     case ICM_COMPRESS_BEGIN:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
@@ -231,8 +264,10 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (ic == nullptr) return ICERR_BADPARAM;
       const bool key = (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0;
       ScriptedCall call{ic->dwFlags, ic->lFrameNum, ic->dwQuality, ic->lpbiPrev != nullptr, 0, 0};
-      if (ic->lpbiInput != nullptr && ic->lpInput != nullptr)
+      if (ic->lpbiInput != nullptr && ic->lpInput != nullptr) {
         call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput, nullptr);
+        call.inputBits = ic->lpbiInput->biBitCount;
+      }
       if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr) {
         call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev, &call.prevAllZero);
         call.prevBits = ic->lpbiPrev->biBitCount;
@@ -240,6 +275,22 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       }
       calls_.push_back(call);
       if (failFrames_.count(ic->lFrameNum) != 0) return ICERR_ERROR;
+      if ((hostile_ == Hostile::kFailFirstFrame && ic->lFrameNum == 1) ||
+          (hostile_ == Hostile::kFailLaterFrame && ic->lFrameNum == 3))
+        return ICERR_ERROR;
+      if (hostile_ == Hostile::kSlow) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      if (copies_ && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
+          ic->lpOutput != nullptr && ic->lpbiOutput != nullptr) {
+        const DWORD bytes = imageSize(ic->lpbiInput);
+        std::memcpy(ic->lpOutput, ic->lpInput, bytes);
+        ic->lpbiOutput->biSizeImage = bytes;
+        if (hostile_ == Hostile::kSizeBeyondBuffer) ic->lpbiOutput->biSizeImage = bytes + 4096;
+        if (hostile_ == Hostile::kWritesPastOutput)
+          static_cast<std::uint8_t*>(ic->lpOutput)[bytes] = 0x5A;
+        if (hostile_ == Hostile::kWritesInput) std::memset(ic->lpInput, 0x33, bytes);
+        if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
+        return ICERR_OK;
+      }
       const DWORD size = size_(ic->dwQuality, key);
       if (size > maxFrameBytes_) return ICERR_BADSIZE;
       if (ic->lpOutput != nullptr) std::memset(ic->lpOutput, key ? 0x4B : 0x44, size);

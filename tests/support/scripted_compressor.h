@@ -24,6 +24,30 @@ struct ScriptedCall {
   bool prevAllZero = false;  // every pixel byte of the previous frame is zero
   WORD prevBits = 0;         // the previous frame's header: bits per pixel
   DWORD prevImageSize = 0;   // and image size
+  WORD inputBits = 0;        // the input's header: bits per pixel
+};
+
+// Ways a driver misbehaves, one at a time, for the hostile-compressor tests.
+enum class Hostile {
+  kNone,
+  kFailQuery,          // ICM_COMPRESS_QUERY answers ICERR_ERROR
+  kFailFormatSize,     // ICM_COMPRESS_GET_FORMAT without a buffer fails
+  kFailFormat,         // ICM_COMPRESS_GET_FORMAT with a buffer fails
+  kFailSize,           // ICM_COMPRESS_GET_SIZE fails
+  kFailBegin,          // ICM_COMPRESS_BEGIN fails
+  kFailFirstFrame,     // ICM_COMPRESS fails on frame 1
+  kFailLaterFrame,     // ICM_COMPRESS fails on frame 3
+  kFailEnd,            // ICM_COMPRESS_END fails
+  kFailGetState,       // ICM_GETSTATE fails
+  kFailSetState,       // ICM_SETSTATE fails
+  kFailClose,          // DRV_CLOSE answers 0
+  kFormatSizeZero,     // the format is said to be 0 bytes long
+  kFormatBelowHeader,  // the format is said to be 20 bytes long
+  kFormatPastSize,     // the format's header claims 80 of the 40 bytes announced
+  kSizeBeyondBuffer,   // reports frames larger than its bound (and writes none of it)
+  kWritesInput,        // scribbles over the picture it was handed
+  kWritesPastOutput,   // writes one byte past its bound, reports the bound
+  kSlow,               // takes 150 ms a frame
 };
 
 class ScriptedCompressor {
@@ -63,6 +87,11 @@ class ScriptedCompressor {
   // ICM_COMPRESS reports `extra` bytes more than it writes, as a driver that
   // ran past its own bound would (0: the truth).
   void OverstateSizes(DWORD extra);
+  // Compresses by copying: the output is the input's pixels under a BI_RGB
+  // format, and the bound is the input's image size, which every frame
+  // fills exactly; ffmpeg decodes the result as it decodes raw frames.
+  void CopiesInput();
+  void Misbehave(Hostile how);
   // Keeps a state of `bytes` bytes (byte i is i + 1) instead of kStateSize,
   // and answers `handOver` when it copies the state out instead of its size.
   void SetState(DWORD bytes, LRESULT handOver);
@@ -98,6 +127,8 @@ class ScriptedCompressor {
   bool sizeAnswered_ = false;
   LRESULT sizeAnswer_ = 0;
   DWORD overstated_ = 0;
+  bool copies_ = false;
+  Hostile hostile_ = Hostile::kNone;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0;
   std::vector<std::uint8_t> lastStateSet_;

@@ -1,0 +1,162 @@
+// Compressors that misbehave, one way at a time: every message the export
+// sends fails in turn, sizes lie, the input is scribbled over, the output
+// runs past its bound, frames take long. The export is either refused with
+// nothing left behind, or finished with the frames that were compressed,
+// which ffmpeg decodes back to the host's pictures; the host's frames are
+// never written to (the fixture checks every one).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "plugin/host/host_api.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/scripted_compressor.h"
+
+namespace {
+
+using norv::test::Hostile;
+using norv::test::HostScope;
+using norv::test::Listing;
+using norv::test::MovieSetup;
+using norv::test::PatternFrame;
+using norv::test::ReadFileBytes;
+using norv::test::RecordedMessages;
+using norv::test::RunCommand;
+using norv::test::RunMovie;
+using norv::test::ScriptedCall;
+using norv::test::ScriptedCompressor;
+using norv::test::TempDir;
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 5;
+constexpr DWORD kHandler = MakeFourCC("HSTL");
+
+// A movie of kFrames pattern frames through `driver`, with a saved state
+// the driver takes, so that its state messages are sent too.
+struct HostileMovie {
+  explicit HostileMovie(const TempDir& dir) : setup(dir) {
+    auto& s = setup.settings;
+    s.audioEnabled = 0;
+    s.width = kWidth;
+    s.height = kHeight;
+    s.compressorHandler = kHandler;
+    s.keyFrameEvery = 2;
+    s.dataRate = -1;
+    HostFree(&s.compressorState);
+    s.compressorState = HostAlloc(ScriptedCompressor::kStateSize, 1);
+    s.compressorStateSize = s.compressorStateCapacity = ScriptedCompressor::kStateSize;
+    setup.SetSpan(0, kFrames * 40);
+  }
+  ~HostileMovie() { HostFree(&setup.settings.compressorState); }
+  MovieSetup setup;
+};
+
+// The frames ffmpeg decodes from `path`, bottom-up as the host gave them.
+std::vector<std::vector<std::uint8_t>> DecodedFrames(const std::string& path) {
+  int status = -1;
+  const std::string raw =
+      RunCommand("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt bgr24 -vf vflip -", &status);
+  EXPECT_EQ(status, 0) << "ffmpeg cannot decode " << path;
+  const std::size_t size = kWidth * kHeight * 3;
+  std::vector<std::vector<std::uint8_t>> frames;
+  for (std::size_t at = 0; at + size <= raw.size(); at += size)
+    frames.emplace_back(raw.begin() + static_cast<std::ptrdiff_t>(at),
+                        raw.begin() + static_cast<std::ptrdiff_t>(at + size));
+  return frames;
+}
+
+TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
+  const std::vector<int> written(kFrames, 0), refusedFrames(kFrames, -1);
+  const std::vector<int> refused;  // no session at all
+  const struct {
+    Hostile how;
+    const char* name;
+    std::vector<int> results;
+  } cases[] = {
+      {Hostile::kNone, "well behaved", written},
+      {Hostile::kFailQuery, "query fails", written},
+      {Hostile::kFailFormatSize, "format size fails", refused},
+      {Hostile::kFailFormat, "format fails", refused},
+      {Hostile::kFailSize, "size fails", refused},
+      {Hostile::kFailBegin, "begin fails", refused},
+      {Hostile::kFailFirstFrame, "frame 1 fails", {-1, 0, 0, 0, 0}},
+      {Hostile::kFailLaterFrame, "frame 3 fails", {0, 0, -1, 0, 0}},
+      {Hostile::kFailEnd, "end fails", written},
+      {Hostile::kFailGetState, "get state fails", written},
+      {Hostile::kFailSetState, "set state fails", written},
+      {Hostile::kFailClose, "close fails", written},
+      {Hostile::kFormatSizeZero, "format of 0 bytes", refused},
+      {Hostile::kFormatBelowHeader, "format shorter than a header", refused},
+      {Hostile::kFormatPastSize, "format header longer than announced", refused},
+      {Hostile::kSizeBeyondBuffer, "frames larger than the bound", refusedFrames},
+      {Hostile::kWritesInput, "writes into its input", written},
+      {Hostile::kWritesPastOutput, "writes one byte past its bound", refusedFrames},
+      {Hostile::kSlow, "slow", written},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    HostScope host;
+    TempDir out;
+    RecordedMessages messages;
+    ScriptedCompressor driver(kHandler);
+    driver.CopiesInput();
+    driver.Misbehave(c.how);
+    HostileMovie movie(out);
+    std::vector<int> results;
+    const bool made = RunMovie(movie.setup, kFrames, &results);
+    EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
+    if (c.results.empty()) {
+      EXPECT_FALSE(made);
+      EXPECT_TRUE(Listing(out.path()).empty()) << "left behind: " << Listing(out.path()).front();
+      continue;
+    }
+    ASSERT_TRUE(made);
+    EXPECT_EQ(results, c.results);
+    std::vector<std::vector<std::uint8_t>> expected;
+    for (int i = 0; i < kFrames; ++i)
+      if (results[static_cast<std::size_t>(i)] == 0)
+        expected.push_back(PatternFrame(kWidth, kHeight, static_cast<std::uint32_t>(i)));
+    EXPECT_TRUE(DecodedFrames(movie.setup.path) == expected);
+  }
+}
+
+// The raw stream copies the host's 24-bit frame and compresses that, so its
+// compressor is started for 24 bits even when the colour format is 8-bit;
+// one that takes 8-bit input only is refused before anything is written.
+TEST(HostileCompressor, RawStreamCompressesTheTwentyFourBitFrameWhateverTheColours) {
+  HostScope host;
+  TempDir out;
+  ScriptedCompressor driver(kHandler);
+  driver.CopiesInput();
+  HostileMovie movie(out);
+  movie.setup.settings.qrvExport = 1;
+  movie.setup.settings.colorFormat = 80;
+  std::vector<int> results;
+  ASSERT_TRUE(RunMovie(movie.setup, kFrames, &results));
+  EXPECT_EQ(results, std::vector<int>(kFrames, 0));
+  std::vector<std::uint8_t> stream;
+  for (int i = 0; i < kFrames; ++i) {
+    const auto f = PatternFrame(kWidth, kHeight, static_cast<std::uint32_t>(i));
+    stream.insert(stream.end(), f.begin(), f.end());
+  }
+  EXPECT_TRUE(ReadFileBytes(movie.setup.path) == stream);
+  const std::vector<ScriptedCall> calls = driver.calls();
+  ASSERT_EQ(calls.size(), static_cast<std::size_t>(kFrames));
+  for (const ScriptedCall& c : calls) {
+    EXPECT_EQ(c.inputBits, 24);
+    if (c.hadPrev) {
+      EXPECT_EQ(c.prevBits, 24);
+      EXPECT_EQ(c.prevImageSize, static_cast<DWORD>(kWidth * kHeight * 3));
+    }
+  }
+
+  TempDir out8;
+  HostileMovie rle(out8);
+  rle.setup.settings.qrvExport = 1;
+  rle.setup.settings.colorFormat = 80;
+  rle.setup.settings.compressorHandler = MakeFourCC("MRLE");
+  EXPECT_FALSE(RunMovie(rle.setup, kFrames));
+  EXPECT_TRUE(Listing(out8.path()).empty());
+}
+
+}  // namespace
