@@ -5,6 +5,7 @@
 // which ffmpeg decodes back to the host's pictures; the host's frames are
 // never written to (the fixture checks every one).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -117,6 +118,26 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
       if (results[static_cast<std::size_t>(i)] == 0)
         expected.push_back(PatternFrame(kWidth, kHeight, static_cast<std::uint32_t>(i)));
     EXPECT_TRUE(DecodedFrames(movie.setup.path) == expected);
+  }
+}
+
+// The host's frame (which the fixture hands over ending at a page boundary)
+// reaches only a compressor that promised to read it and nothing more; any
+// other compresses the session's copy.
+TEST(HostileCompressor, OnlyACompressorThatPromisesToReadIsLentTheHostsFrame) {
+  for (const bool promise : {false, true}) {
+    HostScope host;
+    TempDir out;
+    ScriptedCompressor driver(kHandler);
+    driver.CopiesInput();
+    if (promise) driver.PromisesReadOnly();
+    HostileMovie movie(out);
+    ASSERT_TRUE(RunMovie(movie.setup, kFrames));
+    const std::vector<ScriptedCall> calls = driver.calls();
+    ASSERT_EQ(calls.size(), static_cast<std::size_t>(kFrames));
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    for (const ScriptedCall& c : calls)
+      EXPECT_EQ(c.inputEnd % page == 0, promise) << "frame " << c.frameNum;
   }
 }
 

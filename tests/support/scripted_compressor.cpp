@@ -116,6 +116,10 @@ void ScriptedCompressor::Misbehave(Hostile how) {
   std::lock_guard lock(mutex_);
   hostile_ = how;
 }
+void ScriptedCompressor::PromisesReadOnly() {
+  std::lock_guard lock(mutex_);
+  readOnly_ = true;
+}
 void ScriptedCompressor::SetState(DWORD bytes, LRESULT handOver) {
   std::lock_guard lock(mutex_);
   state_.clear();
@@ -224,6 +228,8 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (p1 == 0) return ICERR_BADPARAM;
       *reinterpret_cast<DWORD*>(p1) = defaultKeyFrameRate_;
       return ICERR_OK;
+    case ICM_NORV_INPUT_READ_ONLY:
+      return readOnly_ ? kInputReadOnlyAnswer : ICERR_UNSUPPORTED;
     case ICM_COMPRESS_QUERY:
       return Accepted(in, inBits) ? ICERR_OK : ICERR_BADFORMAT;
     case ICM_COMPRESS_GET_FORMAT: {
@@ -267,6 +273,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (ic->lpbiInput != nullptr && ic->lpInput != nullptr) {
         call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput, nullptr);
         call.inputBits = ic->lpbiInput->biBitCount;
+        call.inputEnd = reinterpret_cast<std::uintptr_t>(ic->lpInput) + imageSize(ic->lpbiInput);
       }
       if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr) {
         call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev, &call.prevAllZero);

@@ -15,16 +15,17 @@
 namespace norv::test {
 
 struct ScriptedCall {
-  DWORD flags;               // ICCOMPRESS flags
-  LONG frameNum;             // lFrameNum as passed
-  DWORD quality;             // dwQuality as passed
-  bool hadPrev;              // lpbiPrev was given
-  std::uint64_t inputHash;   // of the input pixels
-  std::uint64_t prevHash;    // of the previous frame's pixels, 0 without one
-  bool prevAllZero = false;  // every pixel byte of the previous frame is zero
-  WORD prevBits = 0;         // the previous frame's header: bits per pixel
-  DWORD prevImageSize = 0;   // and image size
-  WORD inputBits = 0;        // the input's header: bits per pixel
+  DWORD flags;                  // ICCOMPRESS flags
+  LONG frameNum;                // lFrameNum as passed
+  DWORD quality;                // dwQuality as passed
+  bool hadPrev;                 // lpbiPrev was given
+  std::uint64_t inputHash;      // of the input pixels
+  std::uint64_t prevHash;       // of the previous frame's pixels, 0 without one
+  bool prevAllZero = false;     // every pixel byte of the previous frame is zero
+  WORD prevBits = 0;            // the previous frame's header: bits per pixel
+  DWORD prevImageSize = 0;      // and image size
+  WORD inputBits = 0;           // the input's header: bits per pixel
+  std::uintptr_t inputEnd = 0;  // the address just past the input's pixels
 };
 
 // Ways a driver misbehaves, one at a time, for the hostile-compressor tests.
@@ -92,6 +93,8 @@ class ScriptedCompressor {
   // fills exactly; ffmpeg decodes the result as it decodes raw frames.
   void CopiesInput();
   void Misbehave(Hostile how);
+  // Answers the question whether it only reads its input, as ours do.
+  void PromisesReadOnly();
   // Keeps a state of `bytes` bytes (byte i is i + 1) instead of kStateSize,
   // and answers `handOver` when it copies the state out instead of its size.
   void SetState(DWORD bytes, LRESULT handOver);
@@ -128,6 +131,7 @@ class ScriptedCompressor {
   LRESULT sizeAnswer_ = 0;
   DWORD overstated_ = 0;
   bool copies_ = false;
+  bool readOnly_ = false;
   Hostile hostile_ = Hostile::kNone;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0;
