@@ -242,7 +242,6 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
         if (hostile_ == Hostile::kFormatBelowHeader) return 20;
         return static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + colours);
       }
-      if (hostile_ == Hostile::kFailFormat) return ICERR_ERROR;
       BITMAPINFOHEADER out = *in;
       out.biSize = hostile_ == Hostile::kFormatPastSize ? 2 * sizeof out : sizeof out;
       out.biCompression = copies_ ? BI_RGB : outCompression_ != 0 ? outCompression_ : handler_;
@@ -252,7 +251,8 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (outBits_ != 0) out.biBitCount = outBits_;
       std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
       std::memset(reinterpret_cast<std::uint8_t*>(p2) + sizeof out, 0, colours);
-      return ICERR_OK;
+      // A failure after the format was written: only the answer tells.
+      return hostile_ == Hostile::kFailFormat ? ICERR_ERROR : ICERR_OK;
     }
     case ICM_COMPRESS_GET_SIZE:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;

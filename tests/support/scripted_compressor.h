@@ -33,7 +33,7 @@ enum class Hostile {
   kNone,
   kFailQuery,          // ICM_COMPRESS_QUERY answers ICERR_ERROR
   kFailFormatSize,     // ICM_COMPRESS_GET_FORMAT without a buffer fails
-  kFailFormat,         // ICM_COMPRESS_GET_FORMAT with a buffer fails
+  kFailFormat,         // ICM_COMPRESS_GET_FORMAT with a buffer fills it, then fails
   kFailSize,           // ICM_COMPRESS_GET_SIZE fails
   kFailBegin,          // ICM_COMPRESS_BEGIN fails
   kFailFirstFrame,     // ICM_COMPRESS fails on frame 1
