@@ -43,6 +43,26 @@ struct ICCOMPRESS {
   void* lpPrev;
 };
 
+// What ICM_COMPRESS_FRAMES_INFO tells a compressor about the whole run.
+struct ICCOMPRESSFRAMES {
+  DWORD dwFlags;
+  BITMAPINFOHEADER* lpbiOutput;
+  LPARAM lOutput;
+  BITMAPINFOHEADER* lpbiInput;
+  LPARAM lInput;
+  LONG lStartFrame;
+  LONG lFrameCount;
+  LONG lQuality;
+  LONG lDataRate;
+  LONG lKeyRate;
+  DWORD dwRate;  // frames per second: dwRate / dwScale
+  DWORD dwScale;
+  DWORD dwOverheadPerFrame;
+  DWORD dwReserved2;
+  LONG (*GetData)(LPARAM lInput, LONG lFrame, void* lpBits, LONG len);
+  LONG (*PutData)(LPARAM lOutput, LONG lFrame, void* lpBits, LONG len);
+};
+
 struct ICOPEN {
   DWORD dwSize;
   DWORD fccType;
@@ -100,6 +120,7 @@ constexpr UINT ICM_COMPRESS_BEGIN = ICM_USER + 7;
 constexpr UINT ICM_COMPRESS = ICM_USER + 8;
 constexpr UINT ICM_COMPRESS_END = ICM_USER + 9;
 constexpr UINT ICM_GETDEFAULTKEYFRAMERATE = ICM_USER + 42;
+constexpr UINT ICM_COMPRESS_FRAMES_INFO = ICM_USER + 70;
 
 constexpr LRESULT ICERR_OK = 0;
 constexpr LRESULT ICERR_UNSUPPORTED = -1;

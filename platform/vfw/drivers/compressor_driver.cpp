@@ -59,6 +59,8 @@ class CompressorDriver {
         return SetState(reinterpret_cast<const void*>(p1), static_cast<DWORD>(p2));
       case ICM_CONFIGURE:
         return Configure(p1, static_cast<DWORD>(p2));
+      case ICM_COMPRESS_FRAMES_INFO:
+        return FramesInfo(reinterpret_cast<const ICCOMPRESSFRAMES*>(p1));
       case ICM_NORV_INPUT_READ_ONLY:
         // Every encoder here takes its picture as const and converts it with
         // readers that stop at the last row (see LibavEncoder::Convert).
@@ -121,7 +123,8 @@ class CompressorDriver {
   // The output format for an accepted input: header, then extradata or colours.
   bool BuildFormat(const BITMAPINFOHEADER& in, std::vector<std::uint8_t>* format) const {
     std::vector<std::uint8_t> extra;
-    if (profile_.needsExtradata && !LibavExtradata(profile_, in, state_, &extra)) return false;
+    if (profile_.needsExtradata && !LibavExtradata(profile_, in, state_, rate_, &extra))
+      return false;
     const bool palettised = profile_.outBitCount <= 8;
     const std::size_t tail = palettised ? 256 * sizeof(RGBQUAD) : extra.size();
     format->assign(sizeof(BITMAPINFOHEADER) + tail, 0);
@@ -176,7 +179,7 @@ class CompressorDriver {
     encoder_.reset();
     const EncoderFactory create =
         profile_.createEncoder != nullptr ? profile_.createEncoder : &CreateLibavEncoder;
-    encoder_ = create(profile_, *in, state_);
+    encoder_ = create(profile_, *in, state_, rate_);
     if (encoder_ == nullptr) return ICERR_INTERNAL;
     input_ = *in;
     restart_ = true;
@@ -214,6 +217,14 @@ class CompressorDriver {
     ic->lpbiOutput->biSizeImage = static_cast<DWORD>(frame.size);
     if (ic->lpckid != nullptr) *ic->lpckid = MakeFourCC("dc\0\0") & 0xFFFF;
     if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = frame.key ? AVIIF_KEYFRAME : 0;
+    return ICERR_OK;
+  }
+
+  // The rate the next run's stream states; a rate of 0 says nothing.
+  LRESULT FramesInfo(const ICCOMPRESSFRAMES* info) {
+    if (info == nullptr) return ICERR_BADPARAM;
+    if (info->dwRate == 0 || info->dwScale == 0) return ICERR_BADPARAM;
+    rate_ = {info->dwRate, info->dwScale};
     return ICERR_OK;
   }
 
@@ -262,6 +273,7 @@ class CompressorDriver {
 
   const CodecProfile& profile_;
   DriverState state_;
+  FrameRate rate_;
   BITMAPINFOHEADER input_{};
   std::unique_ptr<FrameEncoder> encoder_;
   bool restart_ = true;

@@ -50,10 +50,18 @@ class FrameEncoder {
                          std::span<std::uint8_t> out, EncodedFrame* result) = 0;
 };
 
+// The movie's frame rate, rate / scale, as ICM_COMPRESS_FRAMES_INFO gives it;
+// 25 when the host does not say. Codecs that write a rate into their
+// stream write this one.
+struct FrameRate {
+  DWORD rate = 25;
+  DWORD scale = 1;
+};
+
 struct CodecProfile;
 using EncoderFactory = std::unique_ptr<FrameEncoder> (*)(const CodecProfile& profile,
                                                          const BITMAPINFOHEADER& input,
-                                                         const DriverState& state);
+                                                         const DriverState& state, FrameRate rate);
 
 // What sets one codec apart; a driver names only what differs from these defaults.
 struct CodecProfile {
@@ -72,10 +80,7 @@ struct CodecProfile {
   bool honoursForcedKey = true;   // makes an intra frame when the frame asks for one
   bool hasOptions = false;        // effort means something: answers the configure query
   bool needsExtradata = false;    // output format carries the codec's extradata
-  // libswscale's conversion to this pixel format reads up to 16 bytes past
-  // the last row it is given: it converts from a copy with room behind it.
-  bool scalerReadsPastInput = false;
-  int widthMultiple = 1;  // frame sizes the codec can take
+  int widthMultiple = 1;          // frame sizes the codec can take
   int heightMultiple = 1;
   bool (*sizeAllowed)(LONG width, LONG height) = nullptr;        // extra size rule
   DWORD (*maxFrameBytes)(const BITMAPINFOHEADER& in) = nullptr;  // null: the generic bound
@@ -84,6 +89,16 @@ struct CodecProfile {
   // Per-frame quality; null when the codec has no quality control.
   void (*applyQuality)(AVCodecContext* context, AVFrame* frame, DWORD quality) = nullptr;
   EncoderFactory createEncoder = nullptr;  // null: the libavcodec encoder
+  // Converts pictures of 720 lines and more with BT.709, smaller ones with
+  // BT.601, and says which in the stream's colour fields.
+  bool tagsColour = false;
+  // Rewrites a finished packet in place (the room is out's); false when it
+  // does not fit.
+  bool (*finishPacket)(const AVCodecContext& context, std::span<std::uint8_t> out,
+                       std::size_t* size) = nullptr;
+  // libswscale's conversion to this pixel format reads up to 16 bytes past
+  // the last row it is given: it converts from a copy with room behind it.
+  bool scalerReadsPastInput = false;
 };
 
 // Row sizes of packed bitmaps.
@@ -111,10 +126,10 @@ int EncoderThreads();
 // The libavcodec-backed encoder, and its extradata for an input format.
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
                                                  const BITMAPINFOHEADER& input,
-                                                 const DriverState& state);
+                                                 const DriverState& state, FrameRate rate);
 bool LibavEncoderExists(const char* name);
 bool LibavExtradata(const CodecProfile& profile, const BITMAPINFOHEADER& input,
-                    const DriverState& state, std::vector<std::uint8_t>* extradata);
+                    const DriverState& state, FrameRate rate, std::vector<std::uint8_t>* extradata);
 
 // One profile per driver file.
 const CodecProfile& MjpgProfile();

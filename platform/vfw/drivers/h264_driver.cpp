@@ -52,6 +52,7 @@ const CodecProfile& H264Profile() {
       .heightMultiple = 2,
       .setup = &Setup,
       .applyQuality = &ApplyQuality,
+      .tagsColour = true,
   };
   return profile;
 }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -13,8 +12,8 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
-#include <libavutil/log.h>
 #include <libavutil/opt.h>
+#include <libavutil/rational.h>
 #include <libswscale/swscale.h>
 }
 
@@ -22,13 +21,6 @@ extern "C" {
 
 namespace norv::vfw {
 namespace {
-
-// Drivers report through their answers; libav's own chatter would only
-// reach the host's console.
-void QuietLibav() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
-}
 
 struct ContextFree {
   void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -44,9 +36,13 @@ struct ScalerFree {
 };
 using ContextPtr = std::unique_ptr<AVCodecContext, ContextFree>;
 
+// HD pictures are converted with BT.709, as players take untagged HD.
+bool UsesBt709(const CodecProfile& profile, const BITMAPINFOHEADER& input) {
+  return profile.tagsColour && input.biHeight >= 720;
+}
+
 ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& input,
-                       const DriverState& state, DWORD quality) {
-  QuietLibav();
+                       const DriverState& state, FrameRate rate, DWORD quality) {
   const AVCodec* codec = avcodec_find_encoder_by_name(profile.encoder);
   if (codec == nullptr) return nullptr;
   ContextPtr context(avcodec_alloc_context3(codec));
@@ -54,8 +50,18 @@ ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& inpu
   context->width = input.biWidth;
   context->height = input.biHeight;
   context->pix_fmt = static_cast<AVPixelFormat>(profile.pixelFormat);
-  context->time_base = {1, 25};
-  context->framerate = {25, 1};
+  // The stream's own clock is the movie's (MPEG-4 holds it in 16 bits).
+  int num = 1, den = 25;
+  av_reduce(&num, &den, rate.scale, rate.rate, 65535);
+  context->time_base = {num, den};
+  context->framerate = {den, num};
+  if (profile.tagsColour) {
+    const bool hd = UsesBt709(profile, input);
+    context->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    context->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_UNSPECIFIED;
+    context->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_UNSPECIFIED;
+    context->color_range = AVCOL_RANGE_MPEG;
+  }
   // Slice threads only: the threads share one picture, so the frame still
   // comes out of the call that put it in. Frame threads would hold frames
   // back; B-frames would reorder them.
@@ -88,7 +94,7 @@ DirectConverter DirectFor(AVPixelFormat to) {
 // Bottom-up BGR to any other format the codec takes, on as many slice
 // threads as the encoder: the slices are cut on output lines, so the pixels
 // do not depend on their count.
-SwsContext* OpenScaler(LONG width, LONG height, AVPixelFormat to) {
+SwsContext* OpenScaler(LONG width, LONG height, AVPixelFormat to, bool bt709) {
   SwsContext* scaler = sws_alloc_context();
   if (scaler == nullptr) return nullptr;
   const bool set = av_opt_set_int(scaler, "srcw", width, 0) >= 0 &&
@@ -104,16 +110,24 @@ SwsContext* OpenScaler(LONG width, LONG height, AVPixelFormat to) {
     sws_freeContext(scaler);
     return nullptr;
   }
+  // Full-range RGB into limited-range BT.709 YUV.
+  if (bt709 &&
+      sws_setColorspaceDetails(scaler, sws_getCoefficients(SWS_CS_ITU709), 1,
+                               sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16) < 0) {
+    sws_freeContext(scaler);
+    return nullptr;
+  }
   return scaler;
 }
 
 class LibavEncoder final : public FrameEncoder {
  public:
-  LibavEncoder(const CodecProfile& profile, const BITMAPINFOHEADER& input, const DriverState& state)
-      : profile_(profile), input_(input), state_(state) {}
+  LibavEncoder(const CodecProfile& profile, const BITMAPINFOHEADER& input, const DriverState& state,
+               FrameRate rate)
+      : profile_(profile), input_(input), state_(state), rate_(rate) {}
 
   bool Open() {
-    context_ = OpenContext(profile_, input_, state_, profile_.defaultQuality);
+    context_ = OpenContext(profile_, input_, state_, rate_, profile_.defaultQuality);
     if (context_ == nullptr) return false;
     frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
@@ -122,9 +136,10 @@ class LibavEncoder final : public FrameEncoder {
     frame_->height = context_->height;
     frame_->format = context_->pix_fmt;
     if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
-    direct_ = input_.biBitCount == 24 ? DirectFor(context_->pix_fmt) : nullptr;
+    const bool bt709 = UsesBt709(profile_, input_);
+    direct_ = input_.biBitCount == 24 && !bt709 ? DirectFor(context_->pix_fmt) : nullptr;
     if (input_.biBitCount == 24 && direct_ == nullptr && scaler_ == nullptr) {
-      scaler_.reset(OpenScaler(input_.biWidth, input_.biHeight, context_->pix_fmt));
+      scaler_.reset(OpenScaler(input_.biWidth, input_.biHeight, context_->pix_fmt, bt709));
       if (scaler_ == nullptr) return false;
       picture_.reset(av_frame_alloc());
       if (picture_ == nullptr) return false;
@@ -228,7 +243,10 @@ class LibavEncoder final : public FrameEncoder {
     }
     std::memcpy(out.data(), packet_->data, size);
     av_packet_unref(packet_.get());
-    result->size = size;
+    std::size_t finished = size;
+    if (profile_.finishPacket != nullptr && !profile_.finishPacket(*context_, out, &finished))
+      return ICERR_BADSIZE;
+    result->size = finished;
     result->key = isKey;
     return ICERR_OK;
   }
@@ -236,6 +254,7 @@ class LibavEncoder final : public FrameEncoder {
   const CodecProfile& profile_;
   BITMAPINFOHEADER input_;
   DriverState state_;
+  FrameRate rate_;
   ContextPtr context_;
   std::unique_ptr<AVFrame, FrameFree> frame_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
@@ -262,20 +281,20 @@ int EncoderThreads() {
 
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
                                                  const BITMAPINFOHEADER& input,
-                                                 const DriverState& state) {
-  auto encoder = std::make_unique<LibavEncoder>(profile, input, state);
+                                                 const DriverState& state, FrameRate rate) {
+  auto encoder = std::make_unique<LibavEncoder>(profile, input, state, rate);
   if (!encoder->Open()) return nullptr;
   return encoder;
 }
 
 bool LibavEncoderExists(const char* name) {
-  QuietLibav();
   return name != nullptr && avcodec_find_encoder_by_name(name) != nullptr;
 }
 
 bool LibavExtradata(const CodecProfile& profile, const BITMAPINFOHEADER& input,
-                    const DriverState& state, std::vector<std::uint8_t>* extradata) {
-  const ContextPtr context = OpenContext(profile, input, state, profile.defaultQuality);
+                    const DriverState& state, FrameRate rate,
+                    std::vector<std::uint8_t>* extradata) {
+  const ContextPtr context = OpenContext(profile, input, state, rate, profile.defaultQuality);
   if (context == nullptr) return false;
   extradata->assign(context->extradata, context->extradata + context->extradata_size);
   return true;

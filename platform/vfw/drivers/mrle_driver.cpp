@@ -94,7 +94,7 @@ class Rle8Encoder final : public FrameEncoder {
 };
 
 std::unique_ptr<FrameEncoder> CreateRle8(const CodecProfile&, const BITMAPINFOHEADER&,
-                                         const DriverState&) {
+                                         const DriverState&, FrameRate) {
   return std::make_unique<Rle8Encoder>();
 }
 

@@ -23,10 +23,10 @@ const CodecProfile& MsvcProfile() {
       .defaultKeyFrameRate = 15,
       // Its key frames follow its own counter; a restart gives one on demand.
       .honoursForcedKey = false,
-      // The dithering RGB555 path of libswscale reads in blocks of 16 bytes.
-      .scalerReadsPastInput = true,
       .widthMultiple = 4,
       .heightMultiple = 4,
+      // The dithering RGB555 path of libswscale reads in blocks of 16 bytes.
+      .scalerReadsPastInput = true,
   };
   return profile;
 }
