@@ -6,12 +6,12 @@
 #include <nlohmann/json.hpp>
 
 #include "plugin/host/host_api.h"
-#include "tools/norvavi/avi_verify.h"
-#include "tools/norvavi/compressor_listing.h"
-#include "tools/norvavi/host_settings.h"
-#include "tools/norvavi/request_check.h"
-#include "tools/norvavi/riff_reader.h"
-#include "tools/norvavi/settings_fields.h"
+#include "tools/avicheck/avi_verify.h"
+#include "tools/avicheck/riff_reader.h"
+#include "tools/norvavi/host/compressor_listing.h"
+#include "tools/norvavi/host/host_settings.h"
+#include "tools/norvavi/host/request_check.h"
+#include "tools/norvavi/host/settings_fields.h"
 
 namespace norv::cli {
 
@@ -26,7 +26,7 @@ bool LoadChecked(const MakeOptions& o, PluginExports* plugin, HostSettings* sett
   *status = 1;
   if (!ApplyHostOptions(o)) return false;
   if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, plugin, &error) ||
-      !BuildSettings(*plugin, o, &settings->record, &error)) {
+      !BuildSettings(*plugin, o.Choices(), &settings->record, &error)) {
     std::fprintf(stderr, "norvavi: %s\n", error.c_str());
     return false;
   }

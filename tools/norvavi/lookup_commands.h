@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/make_options.h"
 
 namespace norv::cli {
 

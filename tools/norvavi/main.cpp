@@ -7,7 +7,7 @@ extern "C" {
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "tools/norvavi/avi_repair.h"
+#include "tools/avicheck/avi_repair.h"
 #include "tools/norvavi/lookup_commands.h"
 #include "tools/norvavi/movie_job.h"
 #include "tools/norvavi/settings_command.h"

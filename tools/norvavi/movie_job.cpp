@@ -13,20 +13,20 @@
 #include "hoststub/norv_host.h"
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
-#include "tools/norvavi/audio_push.h"
-#include "tools/norvavi/audio_source.h"
-#include "tools/norvavi/avi_verify.h"
-#include "tools/norvavi/host_feed.h"
-#include "tools/norvavi/host_settings.h"
-#include "tools/norvavi/job_guard.h"
-#include "tools/norvavi/length_fixup.h"
+#include "tools/avicheck/avi_verify.h"
+#include "tools/avicheck/length_fixup.h"
+#include "tools/norvavi/host/audio_push.h"
+#include "tools/norvavi/host/host_feed.h"
+#include "tools/norvavi/host/host_settings.h"
+#include "tools/norvavi/host/job_guard.h"
+#include "tools/norvavi/host/plugin_loader.h"
+#include "tools/norvavi/host/progress.h"
+#include "tools/norvavi/host/request_check.h"
+#include "tools/norvavi/host/scoped_profile.h"
 #include "tools/norvavi/movie_sources.h"
-#include "tools/norvavi/plugin_loader.h"
-#include "tools/norvavi/prefetching_source.h"
-#include "tools/norvavi/progress.h"
-#include "tools/norvavi/request_check.h"
-#include "tools/norvavi/scoped_profile.h"
-#include "tools/norvavi/video_source.h"
+#include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/prefetching_source.h"
+#include "tools/norvavi/sources/video_source.h"
 
 namespace norv::cli {
 
@@ -113,24 +113,6 @@ int ReportInterrupted(const std::string& output, std::uint32_t asked) {
 
 }  // namespace
 
-bool ApplyHostOptions(const MakeOptions& o) {
-  NorvHostSetNtsc(o.ntsc);
-  NorvHostSetHardware(o.hardware);
-  if (!o.project.empty()) {
-    int w, h, r;
-    if (!NorvHostParseProject(o.project.c_str(), &w, &h, &r)) {
-      std::fprintf(stderr, "norvavi: --project expects WIDTHxHEIGHT@RATE, got \"%s\"\n",
-                   o.project.c_str());
-      return false;
-    }
-    NorvHostSetProject(w, h, r);
-  } else if (o.ntsc) {
-    NorvHostSetProject(720, 480, 2997);
-  }
-  if (!o.profile.empty()) NorvHostSetProfilePath(o.profile.c_str());
-  return true;
-}
-
 int MakeMovie(const MakeOptions& o) {
   if (!ApplyHostOptions(o)) return 2;
   const ScopedProfileInt openDml(o.openDml, "NorvAvi", "OpenDML", 1);
@@ -145,7 +127,7 @@ int MakeMovie(const MakeOptions& o) {
 
   HostSettings held;
   AviSettings& settings = held.record;
-  if (!BuildSettings(plugin, o, &settings, &error, &sources.facts)) return Fail(error);
+  if (!BuildSettings(plugin, o.Choices(), &settings, &error, &sources.facts)) return Fail(error);
   if (o.audio == "none") settings.audioEnabled = 0;
 
   MovieRequest request;

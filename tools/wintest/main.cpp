@@ -26,11 +26,11 @@
 
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/settings/narrow_text.h"
-#include "tools/norvavi/audio_source.h"
-#include "tools/norvavi/host_feed.h"
-#include "tools/norvavi/plugin_loader.h"
-#include "tools/norvavi/settings_fields.h"
-#include "tools/norvavi/video_source.h"
+#include "tools/norvavi/host/host_feed.h"
+#include "tools/norvavi/host/plugin_loader.h"
+#include "tools/norvavi/host/settings_fields.h"
+#include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/video_source.h"
 #include "tools/wintest/settings_check.h"
 
 namespace {
