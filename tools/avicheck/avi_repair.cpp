@@ -14,6 +14,7 @@
 
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/odml_repair.h"
+#include "tools/avicheck/repair_steps.h"
 #include "tools/avicheck/riff_reader.h"
 
 namespace norv::cli {
@@ -22,15 +23,6 @@ namespace {
 
 constexpr std::uint32_t kKeyFrame = 0x10;
 constexpr std::uint32_t kListEntry = 0x01;
-
-// Thrown for a file repair will not touch; the text says why.
-struct Refusal {
-  std::string text;
-};
-
-[[noreturn]] void Refuse(const std::string& text) {
-  throw Refusal{text};
-}
 
 std::string At(std::uint64_t offset) {
   return " at " + std::to_string(offset);
@@ -251,15 +243,10 @@ bool Patch32(int fd, std::uint64_t at, std::uint32_t value) {
 // The finished file, written next to `target` and renamed over it.
 bool WriteFinished(FileReader& in, const Plan& plan, const std::string& target, mode_t mode,
                    std::string* error) {
-  const std::filesystem::path dir = std::filesystem::path(target).parent_path();
-  std::string temp = (dir.empty() ? std::string(".") : dir.string()) + "/.norvavi-repair-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    *error = "cannot create a file in " + (dir.empty() ? std::string(".") : dir.string()) + ": " +
-             std::strerror(errno);
-    return false;
-  }
-  bool ok = ::fchmod(fd, mode & 0777) == 0;
+  ReplaceFile out(target);
+  if (!out.Create(mode, error)) return false;
+  const int fd = out.fd();
+  bool ok = true;
   std::vector<std::uint8_t> block(1 << 20);
   for (std::uint64_t at = 0; ok && at < plan.keptEnd; at += block.size()) {
     const auto n =
@@ -286,26 +273,11 @@ bool WriteFinished(FileReader& in, const Plan& plan, const std::string& target, 
   }
   if (video != nullptr)
     ok = ok && Patch32(fd, plan.avihAt + 8 + 16, static_cast<std::uint32_t>(video->chunks));
-  ok = ok && ::fsync(fd) == 0;
-  const int saved = errno;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) {
-    // What the repair copies as it stands (stream counts, rates, header
-    // sizes) may still be wrong: such a file is refused, not handed back.
-    const VerifyReport check = VerifyAvi(temp);
-    if (check.readable && !check.sound()) {
-      const VerifyFinding& p = check.problems.front();
-      *error =
-          "not repaired, nothing changed: the finished file would still not be sound: " + p.field +
-          " (at " + std::to_string(p.offset) + "): " + p.message;
-      ::unlink(temp.c_str());
-      return false;
-    }
+  if (!ok) {
+    *error = "writing " + target + " failed: " + std::strerror(errno);
+    return false;
   }
-  if (ok && std::rename(temp.c_str(), target.c_str()) == 0) return true;
-  *error = "writing " + target + " failed: " + std::strerror(ok ? errno : saved);
-  ::unlink(temp.c_str());
-  return false;
+  return PutInPlace(out, error);
 }
 
 }  // namespace
@@ -330,19 +302,15 @@ RepairResult RepairAvi(const RepairOptions& options) {
     result.message = "OUT is IN: use --in-place to replace it";
     return result;
   }
-  if (IsCutOpenDml(in)) return RepairOpenDml(in, target);
   Plan plan;
   try {
+    if (IsCutOpenDml(in)) return RepairOpenDml(in, target);
     Planner(in, plan).Run();
+    const std::uint64_t total = plan.keptEnd + (plan.addPad ? 1 : 0) + 8 + plan.index.size();
+    if (total - 8 > 0xffffffffu) Refuse("the finished file would pass 4 GiB");
   } catch (const Refusal& refusal) {
     result.status = 1;
-    result.message = "not repaired, nothing changed: " + refusal.text;
-    return result;
-  }
-  const std::uint64_t total = plan.keptEnd + (plan.addPad ? 1 : 0) + 8 + plan.index.size();
-  if (total - 8 > 0xffffffffu) {
-    result.status = 1;
-    result.message = "not repaired, nothing changed: the finished file would pass 4 GiB";
+    result.message = RefusalMessage(refusal.text);
     return result;
   }
   struct stat st {};

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "tools/avicheck/repair_steps.h"
+
 namespace norv::cli {
 
 namespace {
@@ -58,7 +60,6 @@ struct Plan {
   Form last{};
   std::uint64_t keptEnd = 0;
   std::uint64_t chunks = 0, records = 0;
-  std::string refusal;
 };
 
 // The stream lists of the first form: where each 'strh' and 'indx' stand.
@@ -126,8 +127,7 @@ void PlanCutForm(FileReader& in, Plan& p) {
   const std::uint64_t moviAt = p.moviAt;
   std::uint8_t h[12];
   if (!in.ReadAt(moviAt, h, 12) || Le32(h) != kList || Le32(h + 8) != FourCCValue("movi")) {
-    p.refusal = "the last form does not begin with LIST 'movi'";
-    return;
+    Refuse("the last form does not begin with LIST 'movi'");
   }
   std::uint64_t at = moviAt + 12;
   const std::uint64_t end = in.size();
@@ -303,33 +303,19 @@ RepairResult RepairOpenDml(FileReader& in, const std::string& target) {
   p.last = forms.back();
   p.firstForm = forms.size() == 1;
   ReadHeaders(in, 12, p.firstForm ? in.size() : 8 + forms.front().size, p, 0);
-  for (const Stream& s : p.streams)
-    if (s.strhAt == 0 || s.indxAt == 0) p.refusal = "a stream list without 'strh' or 'indx'";
   if (p.streams.empty() || p.dmlhAt == 0 || p.avihAt == 0 || p.moviAt == 0)
-    p.refusal = "no stream lists, 'avih', 'dmlh' or 'movi'";
-  if (p.refusal.empty()) PlanCutForm(in, p);
-  if (!p.refusal.empty()) {
-    result.message = "not repaired, nothing changed: " + p.refusal;
-    return result;
-  }
-  const std::filesystem::path dir = std::filesystem::path(target).parent_path();
-  std::string temp = (dir.empty() ? std::string(".") : dir.string()) + "/.norvavi-repair-XXXXXX";
-  const int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    result.message = "cannot create a file beside " + target + ": " + std::strerror(errno);
-    return result;
-  }
+    Refuse("no stream lists, 'avih', 'dmlh' or 'movi'");
+  for (const Stream& s : p.streams)
+    if (s.strhAt == 0 || s.indxAt == 0) Refuse("a stream list without 'strh' or 'indx'");
+  PlanCutForm(in, p);
   struct stat st {};
   ::fstat(in.fd(), &st);
+  ReplaceFile out(target);
   std::uint64_t indexes = 0;
-  bool ok = ::fchmod(fd, st.st_mode & 0777) == 0 &&
-            WriteFinished(in, p, fd, &indexes, &result.message) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
-    if (result.message.empty()) result.message = "writing " + target + " failed";
-    ::unlink(temp.c_str());
+  if (!out.Create(st.st_mode, &result.message) ||
+      !WriteFinished(in, p, out.fd(), &indexes, &result.message) ||
+      !PutInPlace(out, &result.message))
     return result;
-  }
   result.status = 0;
   result.chunksKept = p.chunks;
   result.recordsKept = p.records;

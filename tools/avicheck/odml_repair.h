@@ -17,6 +17,7 @@ namespace norv::cli {
 bool IsCutOpenDml(FileReader& in);
 
 // Writes the finished file to `target` (beside it first, then renamed).
+// Throws Refusal for a file it will not touch.
 RepairResult RepairOpenDml(FileReader& in, const std::string& target);
 
 }  // namespace norv::cli
