@@ -2,12 +2,10 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 #include <vector>
 
 #include "hoststub/norv_host.h"
@@ -15,7 +13,7 @@
 #include "plugin/host/host_api.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/length_fixup.h"
-#include "tools/norvavi/host/audio_push.h"
+#include "tools/norvavi/host/export_run.h"
 #include "tools/norvavi/host/host_feed.h"
 #include "tools/norvavi/host/host_settings.h"
 #include "tools/norvavi/host/job_guard.h"
@@ -164,7 +162,6 @@ int MakeMovie(const MakeOptions& o) {
   const PcmFormat pushed = PushedFormat(pcm);
   const std::uint64_t spanMs = request.endTime - request.startTime;
   std::unique_ptr<AudioSource> audio;
-  std::string wavePath;
   JobGuard guard;
   if (withAudio && !guard.LockFolder(std::filesystem::path(o.output).parent_path().string()))
     return Stopped("interrupted while waiting; nothing was written");
@@ -176,86 +173,42 @@ int MakeMovie(const MakeOptions& o) {
     if (!audio) return Fail(error);
     if (!o.hardware) {
       // Without hardware the host renders its audio into a wave file named
-      // like the movie, where the plug-in looks for it.
-      wavePath = std::filesystem::path(o.output).replace_extension(".wav").string();
+      // like the movie, where the plug-in looks for it; the guard removes it.
+      const std::string wavePath =
+          std::filesystem::path(o.output).replace_extension(".wav").string();
       std::error_code ec;
-      if (std::filesystem::equivalent(wavePath, sources.audioPath, ec))
-        wavePath.clear();  // the user's own file is already in place
-      else {
+      if (!std::filesystem::equivalent(wavePath, sources.audioPath, ec)) {
         guard.AddTemporary(wavePath);
         if (!WriteWaveFile(wavePath, pcm, *audio, AudioBytes(pcm, spanMs), &error))
           return Fail(error);
-      }
+      }  // else the user's own file is already in place
     }
   }
   if (JobGuard::Interrupted()) return Stopped("interrupted; nothing was written");
 
-  void* session = plugin.MakeMovieGetContext(&request);
-  if (session == nullptr) {
-    if (!wavePath.empty()) std::filesystem::remove(wavePath);
-    return Fail("the plug-in refused the movie");
-  }
-  std::uint32_t limit = 0;
-  if (plugin.MakeMovieInitCompression(session, 0, 1, &limit) != 0) {
-    plugin.MakeMovieDeleteContext(&session);
-    if (!wavePath.empty()) std::filesystem::remove(wavePath);
+  ExportRun run(plugin, &request);
+  const ExportEnd begun = run.Begin();
+  if (begun == ExportEnd::kNoSession) return Fail("the plug-in refused the movie");
+  if (begun == ExportEnd::kNoStart)
     return Fail("cannot create the temporary audio file next to " + o.output);
-  }
-
-  // The host's audio thread pushes the mix in tenths of a second while the
-  // video thread renders; the plug-in waits for audio it needs.
-  std::atomic<bool> audioFailed{false};
-  std::atomic<bool> stopAudio{false};
-  std::thread audioThread;
-  if (withAudio && o.hardware) {
-    audioThread = std::thread([&] {
-      if (!PushAudioUntil(plugin, session, *audio, pushed, AudioBytes(pushed, spanMs), stopAudio))
-        audioFailed = true;
-    });
-  }
 
   const float hostRate =
       o.sameAsProject ? static_cast<float>(ProjectFrameRateX100()) / 100.0f : settings.frameRate;
   const auto hostFrames = static_cast<std::uint32_t>(
       static_cast<double>(spanMs) / 1000.0 * static_cast<double>(hostRate) + 0.5);
-  const int width = settings.width, height = settings.height;
-  const std::uint32_t rowBytes = DibRowBytes(width, 24);
-  std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
-                                  static_cast<std::size_t>(height));
+  const FrameSchedule schedule{request.startTime, hostRate,        hostFrames,
+                               settings.width,    settings.height, DibRowBytes(settings.width, 24)};
   // The plug-in reads each frame where the read-ahead left it (no copy), so
   // reading ahead pays for any source; one slot is lent at a time.
-  video = PrefetchFrames(std::move(video),
-                         {request.startTime, hostRate, hostFrames, width, height, rowBytes}, 4,
-                         ReadAhead::kAlways);
+  video = PrefetchFrames(std::move(video), schedule, 4, ReadAhead::kAlways);
+  ExportFeed feed{video.get(), schedule, nullptr, pushed, AudioBytes(pushed, spanMs)};
+  if (withAudio && o.hardware) feed.pushed = audio.get();
   Progress progress(hostFrames, !o.quiet && ::isatty(2));
-  int result = 0;
-  for (std::uint32_t i = 0; i < hostFrames && !JobGuard::Interrupted(); ++i) {
-    const auto t =
-        static_cast<std::uint32_t>(request.startTime + static_cast<double>(i) * 1000.0 / hostRate);
-    const std::uint8_t* pixels = video->Frame(t, width, height, rowBytes, frame.data());
-    if (pixels == nullptr) {
-      result = Fail("cannot render frame " + std::to_string(i + 1));
-      break;
-    }
-    std::uint32_t done = 0;
-    const std::int32_t r = plugin.MakeMovieCompressVideoFrame(session, pixels, &done);
-    if (r != 0) {
-      result = Fail(r == -1 ? "the compressor failed on frame " + std::to_string(i + 1)
-                            : "cannot write frame " + std::to_string(i + 1));
-      break;
-    }
-    progress.Update(i + 1);
-  }
+  const ExportOutcome outcome = run.Feed(
+      feed, [] { return JobGuard::Interrupted(); },
+      [&progress](std::uint32_t frames) { progress.Update(frames); });
   progress.Finish();
-  // Only now: a frame may still have been waiting for its audio. A movie
-  // that ended early needs none of the audio still to come.
-  stopAudio = result != 0 || JobGuard::Interrupted();
-  if (audioThread.joinable()) audioThread.join();
-  plugin.MakeMovieCloseCompression(session, 0);
-  plugin.MakeMovieDeleteContext(&session);
-  OfferPaletteSource(nullptr, nullptr);
-  if (!wavePath.empty()) std::filesystem::remove(wavePath);
-  if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
+  const int result = outcome.end == ExportEnd::kDone ? 0 : Fail(outcome.Message());
   if (result == 0 && JobGuard::Interrupted()) return ReportInterrupted(o.output, hostFrames);
   if (result == 0 && !o.quiet) {
     std::error_code ec;

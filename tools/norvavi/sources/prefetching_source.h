@@ -11,23 +11,6 @@
 
 namespace norv::cli {
 
-// The frames the host will ask for, in order: frame i at TimeOf(i), all of
-// one size.
-struct FrameSchedule {
-  std::uint32_t startMs = 0;
-  float rate = 25.0f;  // host frames per second
-  std::uint32_t frames = 0;
-  int width = 0;
-  int height = 0;
-  std::uint32_t rowBytes = 0;
-
-  // The host's frame time: the start plus i frame periods, truncated to
-  // whole milliseconds.
-  std::uint32_t TimeOf(std::uint32_t i) const {
-    return static_cast<std::uint32_t>(startMs + static_cast<double>(i) * 1000.0 / rate);
-  }
-};
-
 // When reading ahead pays: `kWhenWorthIt` stops after the first frames when
 // the source renders a frame in less time than a few copies of it take (a
 // raw file, say), since for a caller that copies each frame out (Render) the

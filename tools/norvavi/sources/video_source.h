@@ -25,6 +25,23 @@ class VideoSource {
   }
 };
 
+// The frames the host will ask for, in order: frame i at TimeOf(i), all of
+// one size.
+struct FrameSchedule {
+  std::uint32_t startMs = 0;
+  float rate = 25.0f;  // host frames per second
+  std::uint32_t frames = 0;
+  int width = 0;
+  int height = 0;
+  std::uint32_t rowBytes = 0;
+
+  // The host's frame time: the start plus i frame periods, truncated to
+  // whole milliseconds.
+  std::uint32_t TimeOf(std::uint32_t i) const {
+    return static_cast<std::uint32_t>(startMs + static_cast<double>(i) * 1000.0 / rate);
+  }
+};
+
 std::unique_ptr<VideoSource> MakePatternSource();
 // Null with `error` set when the file cannot be opened or has no video.
 std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error);
