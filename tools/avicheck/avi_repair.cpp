@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <vector>
 
 #include "tools/avicheck/avi_verify.h"
@@ -338,12 +337,6 @@ RepairResult RepairAvi(const RepairOptions& options) {
                 result.recordsKept, result.bytesDropped, plan.index.size() / 16);
   result.message = text;
   return result;
-}
-
-int RunRepair(const RepairOptions& options) {
-  const RepairResult result = RepairAvi(options);
-  (result.status == 0 ? std::cout : std::cerr) << result.message << "\n";
-  return result.status;
 }
 
 }  // namespace norv::cli

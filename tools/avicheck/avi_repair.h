@@ -34,7 +34,4 @@ struct RepairResult {
 
 RepairResult RepairAvi(const RepairOptions& options);
 
-// The command: prints what was done (standard output) or refused (standard error).
-int RunRepair(const RepairOptions& options);
-
 }  // namespace norv::cli

@@ -4,7 +4,6 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <iostream>
 #include <nlohmann/json.hpp>
 #include <set>
 
@@ -612,17 +611,6 @@ std::string FormatReportJson(const VerifyReport& r) {
   j["problems"] = findings(r.problems);
   j["notes"] = findings(r.notes);
   return j.dump(2) + "\n";
-}
-
-int RunVerify(const std::string& path, bool json) {
-  const VerifyReport report = VerifyAvi(path);
-  const std::string text = json ? FormatReportJson(report) : FormatReport(report);
-  if (!report.readable && !json)
-    std::cerr << text;
-  else
-    std::cout << text;
-  if (!report.readable) return 2;
-  return report.sound() ? 0 : 1;
 }
 
 }  // namespace norv::cli

@@ -69,7 +69,4 @@ VerifyReport VerifyAvi(ByteReader& file, const std::string& path);
 std::string FormatReport(const VerifyReport& report);
 std::string FormatReportJson(const VerifyReport& report);
 
-// The command: prints the report; 0 sound, 1 problems, 2 unreadable.
-int RunVerify(const std::string& path, bool json);
-
 }  // namespace norv::cli

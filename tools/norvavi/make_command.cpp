@@ -1,4 +1,4 @@
-#include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/commands.h"
 
 #include <unistd.h>
 
