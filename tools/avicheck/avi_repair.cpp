@@ -221,24 +221,6 @@ class Planner {
   Plan& p_;
 };
 
-bool WriteAll(int fd, const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
-bool Patch32(int fd, std::uint64_t at, std::uint32_t value) {
-  std::uint8_t b[4];
-  PutLe32(b, value);
-  return ::pwrite(fd, b, 4, static_cast<off_t>(at)) == 4;
-}
-
 // The finished file, written next to `target` and renamed over it.
 bool WriteFinished(FileReader& in, const Plan& plan, const std::string& target, mode_t mode,
                    std::string* error) {

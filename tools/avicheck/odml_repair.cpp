@@ -167,28 +167,6 @@ void PlanCutForm(FileReader& in, Plan& p) {
   }
 }
 
-bool WriteAll(int fd, const void* data, std::size_t n) {
-  const auto* b = static_cast<const std::uint8_t*>(data);
-  while (n > 0) {
-    const ssize_t w = ::write(fd, b, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    b += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
-
-bool PatchBytes(int fd, std::uint64_t at, const void* data, std::size_t n) {
-  return ::pwrite(fd, data, n, static_cast<off_t>(at)) == static_cast<ssize_t>(n);
-}
-
-bool Patch32(int fd, std::uint64_t at, std::uint32_t value) {
-  std::uint8_t b[4];
-  PutLe32(b, value);
-  return PatchBytes(fd, at, b, 4);
-}
-
 void Put64(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v) {
   PutLe32(&b[at], static_cast<std::uint32_t>(v));
   PutLe32(&b[at + 4], static_cast<std::uint32_t>(v >> 32));

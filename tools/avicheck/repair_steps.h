@@ -2,6 +2,8 @@
 // copy takes the target's place.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "tools/avicheck/replace_file.h"
@@ -18,6 +20,12 @@ struct Refusal {
 
 // The message of a refused repair.
 std::string RefusalMessage(const std::string& why);
+
+// The copy's bytes: appended whole (through interruptions), or patched in
+// place; false when the file system refuses.
+bool WriteAll(int fd, const void* data, std::size_t n);
+bool PatchBytes(int fd, std::uint64_t at, const void* data, std::size_t n);
+bool Patch32(int fd, std::uint64_t at, std::uint32_t value);
 
 // Closes the finished copy and, when verify finds it sound, renames it over
 // the target. What a repair copies as it stands (stream counts, rates,

@@ -129,11 +129,7 @@ int MakeMovie(const MakeOptions& o) {
   if (o.audio == "none") settings.audioEnabled = 0;
 
   MovieRequest request;
-  std::memset(&request, 0, sizeof request);
-  if (o.output.size() >= sizeof request.outputPath) return Fail("the output path is too long");
-  std::memcpy(request.outputPath, o.output.c_str(), o.output.size());
-  request.version = 1;
-  request.settings = &settings;
+  if (!PrepareRequest(o.output, &settings, &request)) return Fail("the output path is too long");
   if (o.startMs >= 0 || o.endMs >= 0) {
     if (o.startMs < 0 || o.endMs < 0 || o.endMs > 0xFFFFFFFFll)
       return Fail("--start and --end go together, in milliseconds");

@@ -119,11 +119,7 @@ int MakeMovie(const PluginExports& plugin, const Options& o) {
   if (!o.tone) settings.audioEnabled = 0;
 
   MovieRequest request;
-  std::memset(&request, 0, sizeof request);
-  if (o.output.size() >= sizeof request.outputPath) return Fail("the output path is too long");
-  std::memcpy(request.outputPath, o.output.c_str(), o.output.size());
-  request.version = 1;
-  request.settings = &settings;
+  if (!PrepareRequest(o.output, &settings, &request)) return Fail("the output path is too long");
   request.endTime = static_cast<std::uint32_t>(std::llround(o.duration * 1000.0));
   auto paletteSource = MakePatternSource();
   OfferPaletteSource(&request, paletteSource.get());

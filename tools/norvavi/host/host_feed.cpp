@@ -26,6 +26,15 @@ std::int32_t NORV_STDCALL RenderForPalette(std::uint32_t code, std::uint32_t, vo
 
 }  // namespace
 
+bool PrepareRequest(const std::string& output, AviSettings* settings, MovieRequest* request) {
+  std::memset(request, 0, sizeof *request);
+  if (output.size() >= sizeof request->outputPath) return false;
+  std::memcpy(request->outputPath, output.c_str(), output.size());
+  request->version = 1;
+  request->settings = settings;
+  return true;
+}
+
 void OfferPaletteSource(MovieRequest* request, VideoSource* source) {
   g_paletteSource = source;
   if (request == nullptr) return;

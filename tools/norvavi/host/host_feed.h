@@ -5,12 +5,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tools/norvavi/host/plugin_loader.h"
 #include "tools/norvavi/sources/audio_source.h"
 #include "tools/norvavi/sources/video_source.h"
 
 namespace norv::cli {
+
+// A zeroed request, version 1, for the movie `output` with `settings`;
+// false when the path does not fit the record.
+bool PrepareRequest(const std::string& output, AviSettings* settings, MovieRequest* request);
 
 // Offers `source` through the request's render callback. The callback's
 // context is 32 bits wide, so one source is offered at a time; null
