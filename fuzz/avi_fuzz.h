@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/norvavi/riff_reader.h"
+#include "tools/avicheck/riff_reader.h"
 
 #define AVI_FUZZ_CHECK(condition, ...)                                            \
   do {                                                                            \

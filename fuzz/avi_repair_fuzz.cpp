@@ -8,8 +8,8 @@
 #include <filesystem>
 
 #include "fuzz/avi_fuzz.h"
-#include "tools/norvavi/avi_repair.h"
-#include "tools/norvavi/avi_verify.h"
+#include "tools/avicheck/avi_repair.h"
+#include "tools/avicheck/avi_verify.h"
 
 namespace {
 

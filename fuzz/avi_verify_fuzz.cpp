@@ -7,7 +7,7 @@
 
 #include "fuzz/avi_fuzz.h"
 #include "fuzz/fuzz_file.h"
-#include "tools/norvavi/avi_verify.h"
+#include "tools/avicheck/avi_verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string& path = FuzzPath(".avi");

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "tools/norvavi/settings_fields.h"
+#include "tools/norvavi/host/settings_fields.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

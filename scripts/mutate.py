@@ -49,6 +49,7 @@ TARGETS = {
     "platform/": ["norvplatform"],
     "plugin/": ["NorvAvi", "norvavi", "plugin_tests", "qt_tests", "tools_tests", "host_tests",
                 "platform_tests"],
+    "tools/avicheck/": ["norvavi", "tools_tests"],
     "tools/norvavi/": ["norvavi", "tools_tests"],
 }
 

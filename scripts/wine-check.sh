@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs the Windows build under Wine (see README.md, "The Windows build"):
+# Runs the Windows build under Wine (see docs/windows.md):
 # norvtest.exe makes movies with NorvAvi.dll (uncompressed; with audio from a
 # wave file and pushed from a second thread; MRLE; the optimum palette) and
 # the Linux norvavi makes the same movies with NorvAvi.so. ffprobe must read

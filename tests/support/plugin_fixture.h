@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/host/plugin_loader.h"
 
 namespace norv::test {
 

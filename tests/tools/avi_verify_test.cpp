@@ -10,9 +10,9 @@
 
 #include "tests/support/avi_walk.h"
 #include "tests/support/test_support.h"
-#include "tools/norvavi/avi_repair.h"
-#include "tools/norvavi/avi_verify.h"
-#include "tools/norvavi/media_decoder.h"
+#include "tools/avicheck/avi_repair.h"
+#include "tools/avicheck/avi_verify.h"
+#include "tools/norvavi/sources/media_decoder.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "tests/support/test_support.h"
-#include "tools/norvavi/job_guard.h"
-#include "tools/norvavi/progress.h"
+#include "tools/norvavi/host/job_guard.h"
+#include "tools/norvavi/host/progress.h"
 
 namespace {
 

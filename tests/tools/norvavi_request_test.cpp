@@ -11,7 +11,7 @@
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
-#include "tools/norvavi/request_check.h"
+#include "tools/norvavi/host/request_check.h"
 
 namespace {
 

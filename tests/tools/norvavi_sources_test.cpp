@@ -18,7 +18,7 @@ extern "C" {
 #include <sstream>
 
 #include "tests/support/test_support.h"
-#include "tools/norvavi/source_defaults.h"
+#include "tools/norvavi/sources/source_defaults.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "platform/win32_types.h"
 #include "tests/support/test_support.h"
-#include "tools/norvavi/settings_fields.h"
+#include "tools/norvavi/host/settings_fields.h"
 
 namespace {
 

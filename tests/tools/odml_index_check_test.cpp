@@ -10,8 +10,8 @@
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/plugin_fixture.h"
-#include "tools/norvavi/avi_verify.h"
-#include "tools/norvavi/odml_index_check.h"
+#include "tools/avicheck/avi_verify.h"
+#include "tools/avicheck/odml_index_check.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/plugin_fixture.h"
-#include "tools/norvavi/avi_repair.h"
-#include "tools/norvavi/avi_verify.h"
+#include "tools/avicheck/avi_repair.h"
+#include "tools/avicheck/avi_verify.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The read-ahead source: the same pictures as the source it wraps, in the
 // same order, rendered on another thread, never more than its depth ahead,
 // and a clean way out when the caller leaves the schedule or stops early.
-#include "tools/norvavi/prefetching_source.h"
+#include "tools/norvavi/sources/prefetching_source.h"
 
 #include <gtest/gtest.h>
 

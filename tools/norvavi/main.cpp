@@ -7,9 +7,7 @@ extern "C" {
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "tools/norvavi/avi_repair.h"
-#include "tools/norvavi/lookup_commands.h"
-#include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/commands.h"
 #include "tools/norvavi/settings_command.h"
 
 namespace {
@@ -130,7 +128,7 @@ int main(int argc, char** argv) {
 
   if (makeCmd->parsed()) return norv::cli::MakeMovie(make);
   if (verifyCmd->parsed()) return norv::cli::RunVerifyCommand(verifyPath, verifyJson);
-  if (repairCmd->parsed()) return norv::cli::RunRepair(repair);
+  if (repairCmd->parsed()) return norv::cli::RunRepairCommand(repair);
   if (settingsCmd->parsed()) return norv::cli::RunSettingsCommand(edit, editPath, argc, argv);
   if (infoCmd->parsed()) return norv::cli::RunInfo(info, !noProject, infoJson);
   if (defaultsCmd->parsed()) return norv::cli::RunDefaults(defaults, presetPath);

@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "tools/norvavi/audio_source.h"
-#include "tools/norvavi/movie_job.h"
-#include "tools/norvavi/source_defaults.h"
-#include "tools/norvavi/stdin_spool.h"
-#include "tools/norvavi/video_source.h"
+#include "tools/norvavi/make_options.h"
+#include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/source_defaults.h"
+#include "tools/norvavi/sources/stdin_spool.h"
+#include "tools/norvavi/sources/video_source.h"
 
 namespace norv::cli {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "plugin/host/host_api.h"
-#include "tools/norvavi/host_settings.h"
+#include "tools/norvavi/host/host_settings.h"
 #include "tools/norvavi/settings_window.h"
 
 namespace norv::cli {
@@ -42,7 +42,7 @@ int RunSettingsCommand(const MakeOptions& options, const std::string& presetPath
   std::error_code ec;
   if (!presetPath.empty() && std::filesystem::exists(presetPath, ec)) start.preset = presetPath;
   HostSettings settings;
-  if (!BuildSettings(plugin, start, &settings.record, &error)) return Fail(error);
+  if (!BuildSettings(plugin, start.Choices(), &settings.record, &error)) return Fail(error);
   ProjectSettings project;
   MakeProject(plugin, &project);
 

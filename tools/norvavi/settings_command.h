@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/norvavi/movie_job.h"
+#include "tools/norvavi/make_options.h"
 
 namespace norv::cli {
 
@@ -16,7 +16,8 @@ enum SettingsResult : int {
 };
 
 // Runs the dialog through FileTypeLaunchSettings with the Qt binding and the
-// host's Qt dialogs installed (the Qt half is a module loaded here). Starts from PRESET when it exists, else from
+// host's Qt dialogs installed (the Qt half is a module loaded here). Starts from PRESET when it
+// exists, else from
 // --preset or the defaults, then --set; the host state comes from the
 // options (--project, --hardware, ...), and the dialog sees that project.
 // On OK the settings go to PRESET, or without one their summary to standard

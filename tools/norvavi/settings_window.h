@@ -3,7 +3,7 @@
 // starts without Qt's libraries.
 #pragma once
 
-#include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/host/plugin_loader.h"
 
 namespace norv::cli {
 

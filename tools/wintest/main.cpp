@@ -15,22 +15,22 @@
 //   norvtest --settings | --narrow
 #include <windows.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "plugin/avi/bitmap_header.h"
 #include "plugin/settings/narrow_text.h"
-#include "tools/norvavi/audio_source.h"
-#include "tools/norvavi/host_feed.h"
-#include "tools/norvavi/plugin_loader.h"
-#include "tools/norvavi/settings_fields.h"
-#include "tools/norvavi/video_source.h"
+#include "tools/norvavi/host/export_run.h"
+#include "tools/norvavi/host/host_feed.h"
+#include "tools/norvavi/host/plugin_loader.h"
+#include "tools/norvavi/host/settings_fields.h"
+#include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/video_source.h"
 #include "tools/wintest/settings_check.h"
 
 namespace {
@@ -50,6 +50,15 @@ int Usage() {
                "       norvtest --settings | --narrow\n");
   return 2;
 }
+
+// The wave file the host renders its audio into without hardware, removed
+// when the movie is done.
+struct ScopedWaveFile {
+  std::string path;
+  ~ScopedWaveFile() {
+    if (!path.empty()) DeleteFileA(path.c_str());
+  }
+};
 
 struct Options {
   std::string output;
@@ -110,11 +119,7 @@ int MakeMovie(const PluginExports& plugin, const Options& o) {
   if (!o.tone) settings.audioEnabled = 0;
 
   MovieRequest request;
-  std::memset(&request, 0, sizeof request);
-  if (o.output.size() >= sizeof request.outputPath) return Fail("the output path is too long");
-  std::memcpy(request.outputPath, o.output.c_str(), o.output.size());
-  request.version = 1;
-  request.settings = &settings;
+  if (!PrepareRequest(o.output, &settings, &request)) return Fail("the output path is too long");
   request.endTime = static_cast<std::uint32_t>(std::llround(o.duration * 1000.0));
   auto paletteSource = MakePatternSource();
   OfferPaletteSource(&request, paletteSource.get());
@@ -125,63 +130,35 @@ int MakeMovie(const PluginExports& plugin, const Options& o) {
   const PcmFormat pcm = AudioFormatOf(settings);
   const PcmFormat pushed = PushedFormat(pcm);
   const std::uint64_t spanMs = request.endTime;
-  std::string wavePath;
+  ScopedWaveFile wave;
+  std::unique_ptr<AudioSource> tone;
   if (withAudio) {
     if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
+    tone = MakeToneSource(o.hardware ? pushed : pcm);
     if (!o.hardware) {
-      wavePath = o.output.substr(0, o.output.find_last_of('.')) + ".wav";
-      auto tone = MakeToneSource(pcm);
-      if (!WriteWaveFile(wavePath, pcm, *tone, AudioBytes(pcm, spanMs), &error)) return Fail(error);
+      wave.path = o.output.substr(0, o.output.find_last_of('.')) + ".wav";
+      if (!WriteWaveFile(wave.path, pcm, *tone, AudioBytes(pcm, spanMs), &error))
+        return Fail(error);
     }
   }
 
-  void* session = plugin.MakeMovieGetContext(&request);
-  std::uint32_t limit = 0;
-  if (session == nullptr || plugin.MakeMovieInitCompression(session, 0, 1, &limit) != 0) {
-    if (session != nullptr) plugin.MakeMovieDeleteContext(&session);
-    if (!wavePath.empty()) DeleteFileA(wavePath.c_str());
-    return Fail("the plug-in could not start the movie");
-  }
-
-  std::atomic<bool> audioFailed{false};
-  std::thread audioThread;
-  if (withAudio && o.hardware) {
-    audioThread = std::thread([&] {
-      auto tone = MakeToneSource(pushed);
-      if (!PushAudio(plugin, session, *tone, pushed, AudioBytes(pushed, spanMs)))
-        audioFailed = true;
-    });
-  }
-
+  ExportRun run(plugin, &request);
+  if (run.Begin() != ExportEnd::kDone) return Fail("the plug-in could not start the movie");
   const float rate = settings.frameRate;
   const auto frames = static_cast<std::uint32_t>(
       static_cast<double>(spanMs) / 1000.0 * static_cast<double>(rate) + 0.5);
-  const int width = settings.width, height = settings.height;
-  const std::uint32_t rowBytes = DibRowBytes(width, 24);
-  std::vector<std::uint8_t> frame(static_cast<std::size_t>(rowBytes) *
-                                  static_cast<std::size_t>(height));
   auto pattern = MakePatternSource();
-  int result = 0;
-  for (std::uint32_t i = 0; i < frames && result == 0; ++i) {
-    const auto t = static_cast<std::uint32_t>(static_cast<double>(i) * 1000.0 / rate);
-    pattern->Render(t, width, height, rowBytes, frame.data());
-    std::uint32_t done = 0;
-    const std::int32_t r = plugin.MakeMovieCompressVideoFrame(session, frame.data(), &done);
-    if (r != 0) {
-      result = Fail((r == -1 ? "the compressor failed on frame " : "cannot write frame ") +
-                    std::to_string(i + 1));
-    }
-  }
-  if (audioThread.joinable()) audioThread.join();
-  plugin.MakeMovieCloseCompression(session, 0);
-  plugin.MakeMovieDeleteContext(&session);
-  OfferPaletteSource(nullptr, nullptr);
-  if (!wavePath.empty()) DeleteFileA(wavePath.c_str());
-  if (result == 0 && audioFailed) result = Fail("the plug-in did not take the audio");
-  if (result == 0)
-    std::fprintf(stderr, "norvtest: wrote %s (%u frames%s)\n", o.output.c_str(), frames,
-                 withAudio ? (o.hardware ? ", pushed audio" : ", audio from a wave file") : "");
-  return result;
+  ExportFeed feed{
+      pattern.get(),
+      {0, rate, frames, settings.width, settings.height, DibRowBytes(settings.width, 24)},
+      withAudio && o.hardware ? tone.get() : nullptr,
+      pushed,
+      AudioBytes(pushed, spanMs)};
+  const ExportOutcome outcome = run.Feed(feed);
+  if (outcome.end != ExportEnd::kDone) return Fail(outcome.Message());
+  std::fprintf(stderr, "norvtest: wrote %s (%u frames%s)\n", o.output.c_str(), frames,
+               withAudio ? (o.hardware ? ", pushed audio" : ", audio from a wave file") : "");
+  return 0;
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // export is looked up by name and by its ordinal, and both must agree.
 #include <windows.h>
 
-#include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/host/plugin_loader.h"
 
 namespace norv::cli {
 

@@ -4,7 +4,7 @@
 // the template puts it and the plug-in returned 1.
 #pragma once
 
-#include "tools/norvavi/plugin_loader.h"
+#include "tools/norvavi/host/plugin_loader.h"
 
 namespace norv::cli {
 

@@ -1,0 +1,34 @@
+// The commands of norvavi, one file each (settings_command.h has its own
+// header for its result codes). Each returns the process's exit status.
+#pragma once
+
+#include <string>
+
+#include "tools/avicheck/avi_repair.h"
+#include "tools/norvavi/make_options.h"
+
+namespace norv::cli {
+
+// `make`: one movie through the plug-in's exports, as a host does it.
+// 0 written, 1 failed, 2 refused with nothing written, 128+N stopped by signal N.
+int MakeMovie(const MakeOptions& options);
+
+// The commands that look things up and write no movie. `info` prints the
+// plug-in's summary of the settings, `defaults` writes them as a preset;
+// both refuse settings that `make` would refuse, saying why. `fields` lists
+// every --set name, `compressors` the installed compressors.
+// 0 done, 1 failed, 2 settings refused.
+int RunInfo(const MakeOptions& options, bool withProject, bool json);
+int RunDefaults(const MakeOptions& options, const std::string& presetPath);
+int RunFields(const MakeOptions& options, bool json);
+int RunCompressors(bool json);
+
+// `verify`: an AVI file checked. 0 sound, 1 problems, 2 unreadable or not
+// an AVI file at all.
+int RunVerifyCommand(const std::string& path, bool json);
+
+// `repair`: prints what was done (standard output) or refused (standard
+// error); RepairResult's status.
+int RunRepairCommand(const RepairOptions& options);
+
+}  // namespace norv::cli

@@ -1,0 +1,219 @@
+#include "tools/norvavi/commands.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "hoststub/norv_host.h"
+#include "plugin/avi/bitmap_header.h"
+#include "plugin/host/host_api.h"
+#include "tools/avicheck/avi_verify.h"
+#include "tools/avicheck/length_fixup.h"
+#include "tools/norvavi/host/export_run.h"
+#include "tools/norvavi/host/host_feed.h"
+#include "tools/norvavi/host/host_settings.h"
+#include "tools/norvavi/host/job_guard.h"
+#include "tools/norvavi/host/plugin_loader.h"
+#include "tools/norvavi/host/progress.h"
+#include "tools/norvavi/host/request_check.h"
+#include "tools/norvavi/host/scoped_profile.h"
+#include "tools/norvavi/movie_sources.h"
+#include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/prefetching_source.h"
+#include "tools/norvavi/sources/video_source.h"
+
+namespace norv::cli {
+
+namespace {
+
+// The frames a finished movie holds (with a frame-rate conversion, fewer
+// than the host rendered); `rendered` for a raw stream, which has no index.
+std::uint64_t FramesInMovie(const std::string& path, std::uint64_t rendered) {
+  for (const VerifiedStream& s : VerifyAvi(path).streams)
+    if (s.type == "vids") return s.chunks;
+  return rendered;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "norvavi: %s\n", message.c_str());
+  return 1;
+}
+
+// An interrupt before the movie was begun: the shell's status for the signal.
+int Stopped(const std::string& message) {
+  std::fprintf(stderr, "norvavi: %s\n", message.c_str());
+  return 128 + JobGuard::Signal();
+}
+
+// The OUT.wav that the movie's sound goes through with --hardware 0, unless
+// it is the user's own audio file, read in place; "" when there is none.
+std::string WaveFileWritten(const MakeOptions& o, bool withAudio) {
+  if (!withAudio || o.hardware) return "";
+  const std::string wave = std::filesystem::path(o.output).replace_extension(".wav").string();
+  std::error_code ec;
+  return std::filesystem::equivalent(wave, o.audio, ec) ? "" : wave;
+}
+
+// The files named on the command line.
+std::vector<std::string> NamedInputs(const MakeOptions& o) {
+  std::vector<std::string> inputs = {o.preset, o.profile};
+  if (o.video != "pattern") inputs.push_back(o.video);
+  if (o.audio != "tone" && o.audio != "none") inputs.push_back(o.audio);
+  return inputs;
+}
+
+// The inputs named on the command line, checked before any is opened: an
+// input that the movie would overwrite is refused by name, not reported
+// later as a file that cannot be read. Whether OUT.wav may be overwritten
+// waits for the settings, which tell whether the movie has sound.
+bool CheckInputsFirst(const MakeOptions& o) {
+  MovieCheck check;
+  CheckUserFiles(o.output, WaveFileWritten(o, true), NamedInputs(o), /*force=*/true, &check);
+  return ReportCheck(check);
+}
+
+// Every reason the movie cannot be made, or would destroy a file of the
+// user's, said before anything is written.
+bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
+                        const AviSettings& settings) {
+  const bool withAudio = MovieHasAudio(settings);
+  MovieCheck check = CheckMovie(request, settings, withAudio, o.openDml);
+  std::vector<std::string> inputs = NamedInputs(o);
+  if (settings.colorFormat == kColorPaletteFile)
+    inputs.emplace_back(settings.paletteFile,
+                        strnlen(settings.paletteFile, sizeof settings.paletteFile));
+  CheckUserFiles(o.output, WaveFileWritten(o, withAudio), inputs, o.force, &check);
+  return ReportCheck(check);
+}
+
+// The movie was finished early: its headers made to tell its true length,
+// and how much of it the file holds.
+int ReportInterrupted(const std::string& output, std::uint32_t asked) {
+  std::string error;
+  if (!SetLengthsToContents(output, &error))
+    std::fprintf(stderr, "norvavi: the headers still announce %u frames: %s\n", asked,
+                 error.c_str());
+  const VerifyReport report = VerifyAvi(output);
+  std::uint64_t frames = 0;
+  for (const VerifiedStream& stream : report.streams)
+    if (stream.type == "vids") frames = stream.chunks;
+  std::fprintf(stderr,
+               "norvavi: interrupted: %s is finished and plays, with %llu of the %u frames "
+               "(%llu bytes)\n",
+               output.c_str(), static_cast<unsigned long long>(frames), asked,
+               static_cast<unsigned long long>(report.fileSize));
+  return 128 + JobGuard::Signal();
+}
+
+}  // namespace
+
+int MakeMovie(const MakeOptions& o) {
+  if (!ApplyHostOptions(o)) return 2;
+  const ScopedProfileInt openDml(o.openDml, "NorvAvi", "OpenDML", 1);
+  PluginExports plugin;
+  std::string error;
+  if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))
+    return Fail(error);
+  if (!CheckInputsFirst(o)) return 2;
+  StdinSpool spool;
+  MovieSources sources;
+  if (!ResolveSources(o, &spool, &sources, &error)) return Fail(error);
+
+  HostSettings held;
+  AviSettings& settings = held.record;
+  if (!BuildSettings(plugin, o.Choices(), &settings, &error, &sources.facts)) return Fail(error);
+  if (o.audio == "none") settings.audioEnabled = 0;
+
+  MovieRequest request;
+  if (!PrepareRequest(o.output, &settings, &request)) return Fail("the output path is too long");
+  if (o.startMs >= 0 || o.endMs >= 0) {
+    if (o.startMs < 0 || o.endMs < 0 || o.endMs > 0xFFFFFFFFll)
+      return Fail("--start and --end go together, in milliseconds");
+    request.startTime = static_cast<std::uint32_t>(o.startMs);
+    request.endTime = static_cast<std::uint32_t>(o.endMs);
+  } else if (o.WholeVideoFile() && sources.facts.hasVideo) {
+    // The whole video file.
+    request.endTime = SourceSpanMs(sources.facts);
+    if (request.endTime == 0)
+      return Fail("cannot tell how long " + o.video + " is: give --duration");
+  } else {
+    const double seconds = o.duration == 0 ? 5.0 : o.duration;
+    if (!(seconds > 0 && seconds < 4e6)) return Fail("--duration must be positive");
+    request.endTime = static_cast<std::uint32_t>(std::llround(seconds * 1000.0));
+  }
+  request.sameAsProject = o.sameAsProject ? 1 : 0;
+  if (!CheckBeforeWriting(o, request, settings)) return 2;
+
+  std::unique_ptr<VideoSource> video = OpenVideo(sources, &error);
+  if (!video) return Fail(error);
+  std::unique_ptr<VideoSource> paletteVideo = OpenVideo(sources, &error);
+  OfferPaletteSource(&request, paletteVideo.get());
+
+  const bool withAudio = MovieHasAudio(settings);
+  const PcmFormat pcm = AudioFormatOf(settings);
+  const PcmFormat pushed = PushedFormat(pcm);
+  const std::uint64_t spanMs = request.endTime - request.startTime;
+  std::unique_ptr<AudioSource> audio;
+  JobGuard guard;
+  if (withAudio && !guard.LockFolder(std::filesystem::path(o.output).parent_path().string()))
+    return Stopped("interrupted while waiting; nothing was written");
+  // The plug-in leaves it behind when it does not delete it itself.
+  if (withAudio) guard.AddTemporary(TemporaryAudioPath(o.output));
+  if (withAudio) {
+    if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
+    audio = OpenAudio(sources, o.hardware ? pushed : pcm, request.startTime, &error);
+    if (!audio) return Fail(error);
+    if (!o.hardware) {
+      // Without hardware the host renders its audio into a wave file named
+      // like the movie, where the plug-in looks for it; the guard removes it.
+      const std::string wavePath =
+          std::filesystem::path(o.output).replace_extension(".wav").string();
+      std::error_code ec;
+      if (!std::filesystem::equivalent(wavePath, sources.audioPath, ec)) {
+        guard.AddTemporary(wavePath);
+        if (!WriteWaveFile(wavePath, pcm, *audio, AudioBytes(pcm, spanMs), &error))
+          return Fail(error);
+      }  // else the user's own file is already in place
+    }
+  }
+  if (JobGuard::Interrupted()) return Stopped("interrupted; nothing was written");
+
+  ExportRun run(plugin, &request);
+  const ExportEnd begun = run.Begin();
+  if (begun == ExportEnd::kNoSession) return Fail("the plug-in refused the movie");
+  if (begun == ExportEnd::kNoStart)
+    return Fail("cannot create the temporary audio file next to " + o.output);
+
+  const float hostRate =
+      o.sameAsProject ? static_cast<float>(ProjectFrameRateX100()) / 100.0f : settings.frameRate;
+  const auto hostFrames = static_cast<std::uint32_t>(
+      static_cast<double>(spanMs) / 1000.0 * static_cast<double>(hostRate) + 0.5);
+  const FrameSchedule schedule{request.startTime, hostRate,        hostFrames,
+                               settings.width,    settings.height, DibRowBytes(settings.width, 24)};
+  // The plug-in reads each frame where the read-ahead left it (no copy), so
+  // reading ahead pays for any source; one slot is lent at a time.
+  video = PrefetchFrames(std::move(video), schedule, 4, ReadAhead::kAlways);
+  ExportFeed feed{video.get(), schedule, nullptr, pushed, AudioBytes(pushed, spanMs)};
+  if (withAudio && o.hardware) feed.pushed = audio.get();
+  Progress progress(hostFrames, !o.quiet && ::isatty(2));
+  const ExportOutcome outcome = run.Feed(
+      feed, [] { return JobGuard::Interrupted(); },
+      [&progress](std::uint32_t frames) { progress.Update(frames); });
+  progress.Finish();
+  const int result = outcome.end == ExportEnd::kDone ? 0 : Fail(outcome.Message());
+  if (result == 0 && JobGuard::Interrupted()) return ReportInterrupted(o.output, hostFrames);
+  if (result == 0 && !o.quiet) {
+    std::error_code ec;
+    auto bytes = std::filesystem::file_size(o.output, ec);
+    std::fprintf(stderr, "norvavi: wrote %s (%llu frames, %llu bytes)\n", o.output.c_str(),
+                 static_cast<unsigned long long>(FramesInMovie(o.output, hostFrames)),
+                 static_cast<unsigned long long>(ec ? 0 : bytes));
+  }
+  return result;
+}
+
+}  // namespace norv::cli

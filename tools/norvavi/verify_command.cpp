@@ -1,0 +1,48 @@
+#include "tools/norvavi/commands.h"
+
+#include <cstring>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "tools/avicheck/avi_verify.h"
+#include "tools/avicheck/riff_reader.h"
+
+namespace norv::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// Readable, and not a RIFF 'AVI ' form.
+bool ReadableButNotAvi(const std::string& path) {
+  FileReader file;
+  std::string error;
+  if (!file.Open(path, &error)) return false;
+  std::uint8_t h[12];
+  return !file.ReadAt(0, h, sizeof h) || Le32(h) != kRiff || std::memcmp(h + 8, "AVI ", 4) != 0;
+}
+
+}  // namespace
+
+int RunVerifyCommand(const std::string& path, bool asJson) {
+  // A file that is no AVI at all is a wrong request, not an unsound movie.
+  if (ReadableButNotAvi(path)) {
+    const std::string why =
+        path + " is not an AVI file (it does not start with a RIFF 'AVI ' form)";
+    if (asJson)
+      std::cout << json({{"file", path}, {"error", why}}).dump(2) << "\n";
+    else
+      std::cerr << "norvavi: " << why << "\n";
+    return 2;
+  }
+  const VerifyReport report = VerifyAvi(path);
+  const std::string text = asJson ? FormatReportJson(report) : FormatReport(report);
+  if (!report.readable && !asJson)
+    std::cerr << text;
+  else
+    std::cout << text;
+  if (!report.readable) return 2;
+  return report.sound() ? 0 : 1;
+}
+
+}  // namespace norv::cli
