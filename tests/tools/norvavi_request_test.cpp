@@ -164,6 +164,14 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
     EXPECT_EQ(status, 2) << c.args;
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{}) << c.args;
   }
+  // --no-check hands such requests to the plug-in, which answers for itself.
+  for (const char* args : {"--set compressorHandler=MRLE", "--start 1000 --end 1010"}) {
+    const std::string err = RunCommand(
+        kNorvavi + " make --no-check " + dir.File("m.avi") + " " + args + " 2>&1", &status);
+    EXPECT_EQ(status, 1) << args;
+    EXPECT_NE(err.find("norvavi: the plug-in refused the movie"), std::string::npos) << err;
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{}) << args;
+  }
   for (const char* name : {"m.mov", "m.avi.bak", "m"}) {
     const std::string err = RunCommand(kNorvavi + " make " + dir.File(name) + " 2>&1", &status);
     EXPECT_EQ(status, 2);

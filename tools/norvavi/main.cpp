@@ -59,6 +59,9 @@ int main(int argc, char** argv) {
                     "go on past 4 GiB in OpenDML (AVI 2.0) forms instead of stopping");
   makeCmd->add_flag("--force", make.force,
                     "with --hardware 0, overwrite an existing OUT.wav (it is removed afterwards)");
+  makeCmd->add_flag("--no-check", make.noCheck,
+                    "for testing hosts and compressors: skip norvavi's check of the settings and "
+                    "span, and see what the plug-in itself answers (your files stay protected)");
   makeCmd->add_flag("-q,--quiet", make.quiet, "no progress and no closing line");
   makeCmd->footer(
       "Exit status: 0 written, 1 failed, 2 refused (nothing written), 128+N stopped by "

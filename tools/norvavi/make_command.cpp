@@ -81,7 +81,7 @@ bool CheckInputsFirst(const MakeOptions& o) {
 bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
                         const AviSettings& settings) {
   const bool withAudio = MovieHasAudio(settings);
-  MovieCheck check = CheckMovie(request, settings, withAudio, o.openDml);
+  MovieCheck check = o.noCheck ? MovieCheck{} : CheckMovie(request, settings, withAudio, o.openDml);
   std::vector<std::string> inputs = NamedInputs(o);
   if (settings.colorFormat == kColorPaletteFile)
     inputs.emplace_back(settings.paletteFile,

@@ -27,6 +27,10 @@ struct MakeOptions {
   bool quiet = false;
   bool openDml = false;  // past 4 GiB in OpenDML forms (the host profile key, for this movie)
   bool force = false;    // overwrite an existing OUT.wav with --hardware 0
+  // Hand the request to the plug-in without norvavi's own check of the
+  // settings and span, so that the plug-in's own answer shows (for testing
+  // hosts and compressors); the user's files stay protected.
+  bool noCheck = false;
 
   // Neither a span nor a duration: the movie is as long as its video file.
   bool WholeVideoFile() const { return duration == 0.0 && startMs < 0 && endMs < 0; }
