@@ -94,7 +94,8 @@ class IndexChecker {
   // The common 24 bytes; false (with a problem) when they cannot be the kind wanted.
   bool ReadHeader(std::uint64_t at, std::uint8_t (&h)[8 + kIndexHeaderBytes], std::uint16_t longs,
                   std::uint8_t type, std::uint32_t entryBytes, const std::string& field) {
-    if (!file_.ReadAt(at, h, sizeof h)) {
+    // Asked first, not left to the read: a cut 'indx' must not be read past the end.
+    if (at > file_.size() || file_.size() - at < sizeof h || !file_.ReadAt(at, h, sizeof h)) {
       Problem(field, at, "the index runs past the end of the file");
       return false;
     }
