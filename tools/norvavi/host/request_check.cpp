@@ -107,14 +107,20 @@ std::string LargerFileAdvice() {
   return "or add --opendml to go on past 4 GiB in OpenDML (AVI 2.0) forms";
 }
 
+std::string Megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
 // A movie of known size that the output's disk cannot hold is refused
 // before it fills the disk and stops half-written.
 void CheckFreeSpace(const std::string& output, const SizeEstimate& e, MovieCheck* check) {
   const std::uint64_t free = FreeBytesBeside(output);
   if (!e.certain || free == UINT64_MAX || e.bytes <= free) return;
   std::string folder = std::filesystem::path(output).parent_path().string();
-  check->refusals.push_back("the movie needs about " + Gigabytes(e.bytes) + " but only " +
-                            Gigabytes(free) + " is free in " + (folder.empty() ? "." : folder) +
+  check->refusals.push_back("the movie needs about " + Megabytes(e.bytes) + " but only " +
+                            Megabytes(free) + " is free in " + (folder.empty() ? "." : folder) +
                             ": free some space, choose another folder or a compressor");
 }
 
