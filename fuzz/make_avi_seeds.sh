@@ -22,7 +22,7 @@ small="--set width=16 --set height=12 --set frameRate=5 --duration 1 --set audio
 make() {  # name, settings...
   local name=$1; shift
   # shellcheck disable=SC2086
-  "$norvavi" make -q "$work/$name.avi" $small "$@"
+  "$norvavi" make -q -y "$work/$name.avi" $small "$@"
 }
 make rgb24-records --set interleaveFrames=1
 make rgb24-interleave2 --set interleaveFrames=2

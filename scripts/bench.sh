@@ -70,9 +70,10 @@ for c in mjpg raw raw-silent; do
   : >"$work/norv" && : >"$work/ff" && : >"$work/base"
   # shellcheck disable=SC2046 # the argument lists are split on purpose
   for ((i = 0; i < runs; i++)); do
-    timed "$norvavi" make -q "$work/n.avi" $(norv_args $c) >>"$work/norv"
+    timed "$norvavi" make -q -y "$work/n.avi" $(norv_args $c) >>"$work/norv"
     timed ffmpeg -nostdin -v error -y $(ffmpeg_args $c) "$work/f.avi" >>"$work/ff"
     if [ -n "$baseline" ]; then
+      rm -f "$work/b.avi"  # an older norvavi may not know -y
       timed "$baseline/norvavi" make -q --plugin "$baseline/NorvAvi.so" "$work/b.avi" \
         $(norv_args $c) >>"$work/base"
     fi
@@ -98,7 +99,7 @@ ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=1280x720:r=30000/1001:d=60" \
   -pix_fmt yuv420p -c:a aac -shortest "$work/long.mp4"
 for seconds in 10 60; do
   # shellcheck disable=SC2046
-  rss=$(timed "$norvavi" make -q "$work/m.avi" --video "$work/long.mp4" --audio "$work/long.mp4" \
+  rss=$(timed "$norvavi" make -q -y "$work/m.avi" --video "$work/long.mp4" --audio "$work/long.mp4" \
     --duration $seconds --set width=1280 --set height=720 --set frameRate=29.97 \
     --set compressorHandler=MJPG | cut -d' ' -f3)
   echo "$seconds s: $rss"

@@ -34,7 +34,7 @@ count_pipes() {  # video-pipe audio-pipe
   (wc -c <"$2" >"$2.count") &
 }
 
-timed "make" "$build/norvavi" make "$movie" --opendml --duration "$seconds" \
+timed "make" "$build/norvavi" make -y "$movie" --opendml --duration "$seconds" \
   --set width=1280 --set height=720 --set interleaveFrames=1 -q || exit 1
 ls -l "$movie"
 timed "norvavi verify" "$build/norvavi" verify "$movie"

@@ -19,13 +19,13 @@ build build
 # The builds users make: Release (-O3) and clang, warnings as errors. Each
 # must make the demo movie byte for byte as the build above does, and
 # ffmpeg must decode all of it.
-(cd build && ./norvavi make demo.avi >/dev/null)
+(cd build && ./norvavi make -y demo.avi >/dev/null)
 for variant in "build-release -DCMAKE_BUILD_TYPE=Release" \
   "build-clang -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++"; do
   read -r dir options <<<"$variant"
   # shellcheck disable=SC2086 # the options are words
   build "$dir" $options -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF
-  (cd "$dir" && ./norvavi make demo.avi >/dev/null)
+  (cd "$dir" && ./norvavi make -y demo.avi >/dev/null)
   cmp build/demo.avi "$dir/demo.avi" || { echo "$dir: the demo movie differs" >&2; exit 1; }
   ffmpeg -v error -xerror -i "$dir/demo.avi" -map 0 -f null - ||
     { echo "$dir: ffmpeg cannot decode the demo movie" >&2; exit 1; }

@@ -106,7 +106,7 @@ make_pair() {  # name, none|tone, options both hosts take...
   run_norvtest "win-$name.avi" --duration 2 --audio "$audio" "${common[@]}" "$@" ||
     { echo "FAIL: norvtest.exe $name: exit status $?" >&2; status=1; }
   echo "norvtest.exe $name took $((SECONDS - start))s"
-  (cd "$work" && "$lin/norvavi" make "linux-$name.avi" --duration 2 --audio "$audio" \
+  (cd "$work" && "$lin/norvavi" make -y "linux-$name.avi" --duration 2 --audio "$audio" \
     "${common[@]}" "$@")
   check_movie "win-$name"
 }

@@ -1,7 +1,10 @@
 // What norvavi refuses before writing anything, and what it says: the
 // settings' ranges, the compressor's depths and sizes, the request, the
 // 4 GiB limit and the files of the user's it must not touch.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -218,7 +221,7 @@ TEST(Refusals, SizeEstimateBoundsTheFileAndCountsTheFramesThatFit) {
   for (const Case& c : cases) {
     int status = 0;
     const std::string out = dir.File("s.avi");
-    RunCommand(kNorvavi + " make -q " + out + " --duration 2 " + c.sets, &status);
+    RunCommand(kNorvavi + " make -q -y " + out + " --duration 2 " + c.sets, &status);
     ASSERT_EQ(status, 0) << c.sets;
     const auto actual = static_cast<std::uint64_t>(std::filesystem::file_size(out));
     const auto e = EstimateAviSize(50, c.frameBytes, true, 2 * c.audioBytesPerSecond);
@@ -304,7 +307,7 @@ TEST(UserFiles, NothingOfTheUsersIsOverwritten) {
              &status);
   ASSERT_EQ(status, 0);
   const auto tone = ReadFileBytes(wave);
-  RunCommand(make + "-q --duration 0.5 --audio " + wave, &status);
+  RunCommand(make + "-q -y --duration 0.5 --audio " + wave, &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadFileBytes(wave), tone);
 
@@ -318,13 +321,82 @@ TEST(UserFiles, NothingOfTheUsersIsOverwritten) {
   EXPECT_EQ(ReadFileBytes(temporary), tone);
 }
 
+// An existing output, even not a movie, is the user's: refused untouched
+// unless -y; a job holding it makes the next one wait; nothing said of
+// an input hides what is wrong with it.
+TEST(UserFiles, AnExistingOutputIsReplacedOnlyWhenAskedAndOneJobAtATime) {
+  TempDir dir;
+  const std::string out = dir.File("mine.avi");
+  const std::vector<std::uint8_t> mine = {'t', 'e', 'x', 't'};
+  WriteFileBytes(out, mine);
+  int status = 0;
+  std::string err = RunCommand(kNorvavi + " make " + out + " --duration 0.5 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(err.find(out + " exists"), std::string::npos) << err;
+  EXPECT_EQ(ReadFileBytes(out), mine);
+  // Another job holds it: this one waits, then writes.
+  const int fd = ::open(out.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  const std::string waiting = dir.File("err.txt");
+  const int child = ::fork();
+  if (child == 0) {
+    const std::string line =
+        "exec " + kNorvavi + " make -q -y " + out + " --duration 0.5 2>" + waiting;
+    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  for (int i = 0; i < 100 && norv::test::ReadText(waiting).find("writing") == std::string::npos;
+       ++i)
+    ::usleep(50000);
+  EXPECT_EQ(ReadFileBytes(out), mine);
+  ::close(fd);
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(norv::test::ReadText(waiting).find("another norvavi job is writing " + out),
+            std::string::npos);
+  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+}
+
+// Each mistake is named with what to do about it; nothing is written.
+TEST(Refusals, MessagesNameTheCauseAndTheRemedy) {
+  TempDir dir;
+  WriteFileBytes(dir.File("junk.bin"), std::vector<std::uint8_t>(4000, 0x5a));
+  std::filesystem::create_directory(dir.File("ro"));
+  std::filesystem::permissions(
+      dir.File("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  const std::pair<std::string, std::string> cases[] = {
+      {"--video " + dir.File("none.mp4"), "1 no such file: " + dir.File("none.mp4")},
+      {"--video " + dir.path().string(), "1 " + dir.path().string() + " is a folder"},
+      {"--video - < " + dir.File("junk.bin"), "1 standard input is not a media file"},
+      {"--start -500 --end 100",
+       "2 --start and --end are milliseconds from the source's start, 0 or more"},
+      {"--duration 0", "2 --duration must be more than 0 seconds"},
+      {"--duration -3", "2 --duration must be more than 0 seconds"},
+      // Root writes anywhere: the read-only folder only speaks to others.
+      {"--out-in-ro",
+       ::geteuid() == 0 ? "" : "2 the folder " + dir.File("ro") + " is not writable"},
+  };
+  for (const auto& [args, expected] : cases) {
+    if (expected.empty()) continue;
+    const bool ro = args == "--out-in-ro";
+    int status = 0;
+    const std::string err = RunCommand(kNorvavi + " make " + dir.File(ro ? "ro/m.avi" : "m.avi") +
+                                           (ro ? "" : " " + args) + " 2>&1",
+                                       &status);
+    const std::string says = expected.substr(2);
+    EXPECT_EQ(std::to_string(status) + " " + (err.find(says) != std::string::npos ? says : err),
+              expected);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("m.avi")));
+  }
+}
+
 // Whatever happens, only the movie is left: no temporary audio file, no OUT.wav.
 TEST(UserFiles, NoTemporaryIsLeftOnAnyWayOut) {
   TempDir dir;
   int status = 0;
   for (const char* hardware : {"0", "1"}) {
     RunCommand(
-        kNorvavi + " make -q " + dir.File("a.avi") + " --duration 0.5 --hardware " + hardware,
+        kNorvavi + " make -q -y " + dir.File("a.avi") + " --duration 0.5 --hardware " + hardware,
         &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.avi"}) << hardware;

@@ -9,8 +9,14 @@
 
 namespace norv::cli {
 
+// `make`'s status for a movie written and finished but shorter than asked
+// for or than its source announces, or made from a damaged source: the
+// message says where and why.
+constexpr int kShortened = 3;
+
 // `make`: one movie through the plug-in's exports, as a host does it.
-// 0 written, 1 failed, 2 refused with nothing written, 128+N stopped by signal N.
+// 0 written, 1 failed, 2 refused with nothing written, 3 written but
+// shortened or damaged, 128+N stopped by signal N.
 int MakeMovie(const MakeOptions& options);
 
 // The commands that look things up and write no movie. `info` prints the

@@ -1,16 +1,49 @@
 // norvavi: the command-line host. It loads NorvAvi.so and drives it through
 // its exports, as the video editor would.
 extern "C" {
+#include <libavformat/version.h>
 #include <libavutil/log.h>
 }
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 
 #include "tools/norvavi/commands.h"
 #include "tools/norvavi/settings_command.h"
 
 namespace {
+
+// What people set most, without knowing the field names.
+void AddShortcuts(CLI::App* command, norv::cli::MakeOptions* o) {
+  const CLI::Validator sizeCheck(
+      [](std::string& v) -> std::string {
+        int w = 0, h = 0;
+        char tail = 0;
+        if (v == "source" ||
+            (std::sscanf(v.c_str(), "%dx%d%c", &w, &h, &tail) == 2 && w > 0 && h > 0))
+          return "";
+        return "expects WIDTHxHEIGHT (both above 0) or source, got " + v;
+      },
+      "WxH|source");
+  const CLI::Validator rateCheck(
+      [](std::string& v) -> std::string {
+        char* end = nullptr;
+        const double r = std::strtod(v.c_str(), &end);
+        if (v == "source" || (end != v.c_str() && *end == '\0' && r > 0)) return "";
+        return "expects frames per second above 0, or source, got " + v;
+      },
+      "R|source");
+  command->add_option("-c,--compressor", o->compressor,
+                      "compressor by its four-character code (norvavi compressors lists "
+                      "them; default: uncompressed)");
+  command->add_option("--size", o->size, "frame size WIDTHxHEIGHT, or source")->check(sizeCheck);
+  command->add_option("--rate", o->rate, "frames per second, or source")->check(rateCheck);
+  command->add_option("--quality", o->quality, "compressor quality in percent, 0 to 100")
+      ->check(CLI::Range(0, 100));
+  command->add_option("--keyframes", o->keyframes, "a key frame every N frames")
+      ->check(CLI::Range(1, 1 << 30));
+}
 
 // What every command shares: the settings it starts from and the host it plays.
 void AddHostOptions(CLI::App* command, norv::cli::MakeOptions* o) {
@@ -26,6 +59,7 @@ void AddHostOptions(CLI::App* command, norv::cli::MakeOptions* o) {
   command->add_option("--project", o->project, "project format WIDTHxHEIGHT@RATE");
   command->add_option("--profile", o->profile, "host profile file (INI)");
   command->add_option("--plugin", o->plugin, "path of NorvAvi.so");
+  AddShortcuts(command, o);
 }
 
 }  // namespace
@@ -36,6 +70,8 @@ int main(int argc, char** argv) {
   app.fallthrough();
   bool verbose = false;
   app.add_flag("-v,--verbose", verbose, "let the media libraries report what they notice");
+  app.set_version_flag("--version", std::string("norvavi ") + NORVAVI_VERSION + " (libavformat " +
+                                        AV_STRINGIFY(LIBAVFORMAT_VERSION) + ")");
 
   norv::cli::MakeOptions make;
   auto* makeCmd = app.add_subcommand("make", "make a movie");
@@ -45,10 +81,8 @@ int main(int argc, char** argv) {
   makeCmd->add_option("--audio", make.audio,
                       "tone, none, or an audio file (- for stdin); default: the video file's own");
   auto* duration =
-      makeCmd
-          ->add_option("--duration", make.duration,
-                       "seconds (default: the whole video file, or 5 with the pattern)")
-          ->check(CLI::PositiveNumber);
+      makeCmd->add_option("--duration", make.duration,
+                          "seconds (default: the whole video file, the --audio file, or 5 s)");
   auto* start = makeCmd->add_option("--start", make.startMs, "start of the span, ms");
   auto* end = makeCmd->add_option("--end", make.endMs, "end of the span, ms");
   start->needs(end);
@@ -57,15 +91,23 @@ int main(int argc, char** argv) {
   makeCmd->add_flag("--same-as-project", make.sameAsProject, "frames arrive at the project's rate");
   makeCmd->add_flag("--opendml", make.openDml,
                     "go on past 4 GiB in OpenDML (AVI 2.0) forms instead of stopping");
-  makeCmd->add_flag("--force", make.force,
-                    "with --hardware 0, overwrite an existing OUT.wav (it is removed afterwards)");
+  makeCmd->add_flag("-y,--force", make.force,
+                    "replace an existing OUT.avi, and with --hardware 0 an existing OUT.wav (it "
+                    "is removed afterwards)");
   makeCmd->add_flag("--no-check", make.noCheck,
                     "for testing hosts and compressors: skip norvavi's check of the settings and "
                     "span, and see what the plug-in itself answers (your files stay protected)");
   makeCmd->add_flag("-q,--quiet", make.quiet, "no progress and no closing line");
+  makeCmd
+      ->add_option("--audio-track", make.audioTrack,
+                   "the file's Nth audio stream, from 1 (default: the one players pick)")
+      ->check(CLI::Range(1, 64));
   makeCmd->footer(
-      "Exit status: 0 written, 1 failed, 2 refused (nothing written), 128+N stopped by "
-      "signal N (an interrupted movie is finished and plays).");
+      "Compressors: norvavi compressors lists those installed and what each takes; choose one "
+      "with -c (e.g. -c H264), tune it with --quality and --keyframes.\n\n"
+      "Exit status: 0 written, 1 failed, 2 refused (nothing written), 3 written but shorter "
+      "than asked or from a damaged source (the message says where and why), 128+N "
+      "stopped by signal N (an interrupted movie is finished and plays).");
 
   norv::cli::MakeOptions info;
   bool noProject = false;

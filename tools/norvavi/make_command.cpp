@@ -17,11 +17,13 @@
 #include "tools/norvavi/host/host_feed.h"
 #include "tools/norvavi/host/host_settings.h"
 #include "tools/norvavi/host/job_guard.h"
+#include "tools/norvavi/host/output_lock.h"
 #include "tools/norvavi/host/plugin_loader.h"
 #include "tools/norvavi/host/progress.h"
 #include "tools/norvavi/host/request_check.h"
 #include "tools/norvavi/host/scoped_profile.h"
 #include "tools/norvavi/movie_sources.h"
+#include "tools/norvavi/movie_span.h"
 #include "tools/norvavi/sources/audio_source.h"
 #include "tools/norvavi/sources/prefetching_source.h"
 #include "tools/norvavi/sources/video_source.h"
@@ -90,6 +92,34 @@ bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
   return ReportCheck(check);
 }
 
+// A write that failed, most often for want of space: what is left and how
+// to finish it.
+void SayWhyWritingStopped(const std::string& output) {
+  const std::uint64_t free = FreeBytesBeside(output);
+  if (free < (1u << 20))
+    std::fprintf(stderr, "norvavi: the disk holding %s is full (%llu KB free)\n", output.c_str(),
+                 static_cast<unsigned long long>(free / 1024));
+  std::fprintf(stderr,
+               "norvavi: %s is left unfinished: once there is room, norvavi repair %s "
+               "--in-place finishes it with the frames written so far\n",
+               output.c_str(), output.c_str());
+}
+
+// One line when the preset or --set gives the movie another size or rate
+// than the source's, which would otherwise pass unnoticed.
+void NoteSizeAndRate(const SourceFacts& facts, const AviSettings& settings) {
+  AviSettings own = settings;
+  ApplySourceDefaults(facts, &own);
+  const bool size = own.width != settings.width || own.height != settings.height;
+  const bool rate = std::fabs(own.frameRate - settings.frameRate) > 0.0005f;
+  if (!size && !rate) return;
+  std::fprintf(stderr,
+               "norvavi: the movie is %dx%d at %g fps, the source %dx%d at %g fps "
+               "(--size source and --rate source keep the source's)\n",
+               settings.width, settings.height, static_cast<double>(settings.frameRate), own.width,
+               own.height, static_cast<double>(own.frameRate));
+}
+
 // The movie was finished early: its headers made to tell its true length,
 // and how much of it the file holds.
 int ReportInterrupted(const std::string& output, std::uint32_t asked) {
@@ -127,28 +157,25 @@ int MakeMovie(const MakeOptions& o) {
   AviSettings& settings = held.record;
   if (!BuildSettings(plugin, o.Choices(), &settings, &error, &sources.facts)) return Fail(error);
   if (o.audio == "none") settings.audioEnabled = 0;
+  if (!o.quiet && !o.sameAsProject && !sources.videoPath.empty())
+    NoteSizeAndRate(sources.facts, settings);
 
   MovieRequest request;
   if (!PrepareRequest(o.output, &settings, &request)) return Fail("the output path is too long");
-  if (o.startMs >= 0 || o.endMs >= 0) {
-    if (o.startMs < 0 || o.endMs < 0 || o.endMs > 0xFFFFFFFFll)
-      return Fail("--start and --end go together, in milliseconds");
-    request.startTime = static_cast<std::uint32_t>(o.startMs);
-    request.endTime = static_cast<std::uint32_t>(o.endMs);
-  } else if (o.WholeVideoFile() && sources.facts.hasVideo) {
-    // The whole video file.
-    request.endTime = SourceSpanMs(sources.facts);
-    if (request.endTime == 0)
-      return Fail("cannot tell how long " + o.video + " is: give --duration");
-  } else {
-    const double seconds = o.duration == 0 ? 5.0 : o.duration;
-    if (!(seconds > 0 && seconds < 4e6)) return Fail("--duration must be positive");
-    request.endTime = static_cast<std::uint32_t>(std::llround(seconds * 1000.0));
+  MovieSpan span;
+  if (ChooseSpan(o, sources.facts, !sources.videoPath.empty(), &span, &error) ==
+      SpanChoice::kRefused) {
+    std::fprintf(stderr, "norvavi: %s\nnorvavi: nothing was written\n", error.c_str());
+    return 2;
   }
+  request.startTime = span.startMs;
+  request.endTime = span.endMs;
   request.sameAsProject = o.sameAsProject ? 1 : 0;
   if (!CheckBeforeWriting(o, request, settings)) return 2;
+  JobGuard guard;
 
-  std::unique_ptr<VideoSource> video = OpenVideo(sources, &error);
+  DecodeErrors decodeErrors;
+  std::unique_ptr<VideoSource> video = OpenVideo(sources, &error, &decodeErrors);
   if (!video) return Fail(error);
   std::unique_ptr<VideoSource> paletteVideo = OpenVideo(sources, &error);
   OfferPaletteSource(&request, paletteVideo.get());
@@ -158,14 +185,31 @@ int MakeMovie(const MakeOptions& o) {
   const PcmFormat pushed = PushedFormat(pcm);
   const std::uint64_t spanMs = request.endTime - request.startTime;
   std::unique_ptr<AudioSource> audio;
-  JobGuard guard;
   if (withAudio && !guard.LockFolder(std::filesystem::path(o.output).parent_path().string()))
     return Stopped("interrupted while waiting; nothing was written");
+  // After the folder's lock: a job waiting there has not touched its output yet.
+  OutputLock outputLock;
+  switch (outputLock.Take(o.output, o.force, &error)) {
+    case OutputLock::Result::kMade:
+      guard.AddTemporary(o.output);  // until the movie is begun
+      break;
+    case OutputLock::Result::kLocked:
+      break;
+    case OutputLock::Result::kExists:
+      std::fprintf(stderr, "norvavi: %s\nnorvavi: nothing was written\n",
+                   OutputExists(o.output).c_str());
+      return 2;
+    case OutputLock::Result::kInterrupted:
+      return Stopped("interrupted while waiting; nothing was written");
+    case OutputLock::Result::kFailed:
+      std::fprintf(stderr, "norvavi: %s\nnorvavi: nothing was written\n", error.c_str());
+      return 2;
+  }
   // The plug-in leaves it behind when it does not delete it itself.
   if (withAudio) guard.AddTemporary(TemporaryAudioPath(o.output));
   if (withAudio) {
     if (!pcm.Usable()) return Fail("the settings hold no usable audio format");
-    audio = OpenAudio(sources, o.hardware ? pushed : pcm, request.startTime, &error);
+    audio = OpenAudio(sources, o.hardware ? pushed : pcm, request.startTime, &error, &decodeErrors);
     if (!audio) return Fail(error);
     if (!o.hardware) {
       // Without hardware the host renders its audio into a wave file named
@@ -187,6 +231,7 @@ int MakeMovie(const MakeOptions& o) {
   if (begun == ExportEnd::kNoSession) return Fail("the plug-in refused the movie");
   if (begun == ExportEnd::kNoStart)
     return Fail("cannot create the temporary audio file next to " + o.output);
+  guard.Keep(o.output);
 
   const float hostRate =
       o.sameAsProject ? static_cast<float>(ProjectFrameRateX100()) / 100.0f : settings.frameRate;
@@ -205,7 +250,17 @@ int MakeMovie(const MakeOptions& o) {
       [&progress](std::uint32_t frames) { progress.Update(frames); });
   progress.Finish();
   const int result = outcome.end == ExportEnd::kDone ? 0 : Fail(outcome.Message());
+  if (outcome.end == ExportEnd::kWriteFailed) SayWhyWritingStopped(o.output);
   if (result == 0 && JobGuard::Interrupted()) return ReportInterrupted(o.output, hostFrames);
+  if (result == 0 && !span.shortened.empty())
+    std::fprintf(stderr, "norvavi: %s\n", span.shortened.c_str());
+  // Damaged input: the movie holds what the decoders made of it.
+  const bool damaged = decodeErrors.Count() > 0;
+  if (result == 0 && damaged)
+    std::fprintf(stderr,
+                 "norvavi: the source is damaged: %s (the movie shows what could be "
+                 "decoded there)\n",
+                 decodeErrors.Describe().c_str());
   if (result == 0 && !o.quiet) {
     std::error_code ec;
     auto bytes = std::filesystem::file_size(o.output, ec);
@@ -213,7 +268,7 @@ int MakeMovie(const MakeOptions& o) {
                  static_cast<unsigned long long>(FramesInMovie(o.output, hostFrames)),
                  static_cast<unsigned long long>(ec ? 0 : bytes));
   }
-  return result;
+  return result == 0 && (damaged || !span.shortened.empty()) ? kShortened : result;
 }
 
 }  // namespace norv::cli

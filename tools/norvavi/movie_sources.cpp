@@ -6,10 +6,23 @@
 
 namespace norv::cli {
 
+namespace {
+
+// Standard input by its name, not the name of its copy.
+bool Named(bool ok, const std::string& name, const std::string& path, std::string* error) {
+  if (ok || name != "-" || path.empty()) return ok;
+  for (std::size_t at; (at = error->find(path)) != std::string::npos;)
+    error->replace(at, path.size(), "standard input");
+  return false;
+}
+
+}  // namespace
+
 bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, std::string* error) {
+  s->facts.audioTrack = o.audioTrack;
   if (o.video != "pattern") {
     if (!spool->Resolve(o.video, &s->videoPath, error) ||
-        !ProbeVideoSource(s->videoPath, o.WholeVideoFile(), &s->facts, error))
+        !Named(ProbeVideoSource(s->videoPath, &s->facts, error), o.video, s->videoPath, error))
       return false;
     if (o.project.empty()) {
       const double rate = static_cast<double>(s->facts.rateNum) / s->facts.rateDen;
@@ -25,23 +38,28 @@ bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, st
     s->facts.audio = PcmFormat{};
   } else if (!o.audio.empty()) {
     if (!spool->Resolve(o.audio, &s->audioPath, error) ||
-        !ProbeAudioSource(s->audioPath, &s->facts, error))
+        !Named(ProbeAudioSource(s->audioPath, &s->facts, error), o.audio, s->audioPath, error))
       return false;
   } else if (s->facts.hasAudio) {
     s->audioPath = s->videoPath;
+  } else if (o.audioTrack > 0 && s->facts.hasVideo) {
+    *error = o.video + " has no audio track " + std::to_string(o.audioTrack);
+    return false;
   }
   return true;
 }
 
-std::unique_ptr<VideoSource> OpenVideo(const MovieSources& s, std::string* error) {
+std::unique_ptr<VideoSource> OpenVideo(const MovieSources& s, std::string* error,
+                                       DecodeErrors* errors) {
   if (s.videoPath.empty()) return MakePatternSource();
-  return OpenVideoFile(s.videoPath, error);
+  return OpenVideoFile(s.videoPath, error, errors);
 }
 
 std::unique_ptr<AudioSource> OpenAudio(const MovieSources& s, const PcmFormat& format,
-                                       std::uint32_t startMs, std::string* error) {
+                                       std::uint32_t startMs, std::string* error,
+                                       DecodeErrors* errors) {
   if (s.audioPath.empty()) return MakeToneSource(format, startMs);
-  return OpenAudioFile(s.audioPath, format, startMs, error);
+  return OpenAudioFile(s.audioPath, format, startMs, error, errors, s.facts.audioTrack);
 }
 
 }  // namespace norv::cli

@@ -8,6 +8,7 @@
 
 #include "tools/norvavi/make_options.h"
 #include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/media_decoder.h"
 #include "tools/norvavi/sources/source_defaults.h"
 #include "tools/norvavi/sources/stdin_spool.h"
 #include "tools/norvavi/sources/video_source.h"
@@ -27,9 +28,12 @@ struct MovieSources {
 bool ResolveSources(const MakeOptions& options, StdinSpool* spool, MovieSources* sources,
                     std::string* error);
 
-std::unique_ptr<VideoSource> OpenVideo(const MovieSources& sources, std::string* error);
+// Decode errors are counted in `errors` when given.
+std::unique_ptr<VideoSource> OpenVideo(const MovieSources& sources, std::string* error,
+                                       DecodeErrors* errors = nullptr);
 // The sound from `startMs` on, in `format`.
 std::unique_ptr<AudioSource> OpenAudio(const MovieSources& sources, const PcmFormat& format,
-                                       std::uint32_t startMs, std::string* error);
+                                       std::uint32_t startMs, std::string* error,
+                                       DecodeErrors* errors = nullptr);
 
 }  // namespace norv::cli

@@ -1,5 +1,7 @@
 #include "tools/norvavi/host/host_settings.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
@@ -25,6 +27,16 @@ bool Sets(const std::vector<std::string>& sets, std::string_view field) {
   return false;
 }
 
+// The side not given, from the other at the source's shown aspect, rounded
+// to an even number as the compressors want it.
+void KeepShape(int sourceWidth, int sourceHeight, bool widthGiven, AviSettings* s) {
+  if (sourceWidth <= 0 || sourceHeight <= 0) return;
+  const double derived = widthGiven ? static_cast<double>(s->width) * sourceHeight / sourceWidth
+                                    : static_cast<double>(s->height) * sourceWidth / sourceHeight;
+  const int even = std::max(2, static_cast<int>(std::lround(derived / 2.0)) * 2);
+  (widthGiven ? s->height : s->width) = even;
+}
+
 }  // namespace
 
 bool BuildSettings(const PluginExports& plugin, const SettingsChoices& o, AviSettings* settings,
@@ -42,12 +54,26 @@ bool BuildSettings(const PluginExports& plugin, const SettingsChoices& o, AviSet
     if (source != nullptr && !o.projectGiven) ApplySourceToProject(*source, &project);
     plugin.FileTypeMakeSameAsPrj(1, settings, &project);
   }
+  if (source != nullptr && source->hasVideo) {
+    // The preset's compressor with the source's own size or rate.
+    AviSettings own = *settings;
+    ApplySourceDefaults(*source, &own);
+    if (o.sourceSize) {
+      settings->width = own.width;
+      settings->height = own.height;
+    }
+    if (o.sourceRate) settings->frameRate = own.frameRate;
+  }
   for (const std::string& s : o.sets) {
     if (!SetSettingsField(settings, s, error)) {
       *error = "--set " + *error;
       return false;
     }
   }
+  // One side of the size given: the other keeps the source's shape.
+  const bool width = Sets(o.sets, "width"), height = Sets(o.sets, "height");
+  if (source != nullptr && source->hasVideo && width != height)
+    KeepShape(source->width, source->height, width, settings);
   // Naming a compressor with --set is choosing it in the dialog, which keys
   // every frame of one that makes no delta frames: players can then seek to
   // any frame, and no previous frame is kept for it.

@@ -28,6 +28,8 @@ struct SettingsChoices {
   std::vector<std::string> sets;  // FIELD=VALUE, applied in order
   bool sameAsProject = false;
   bool projectGiven = false;  // the host's project was named, so the source does not set it
+  bool sourceSize = false;    // the source's size and rate over the preset's (--size/--rate source)
+  bool sourceRate = false;
 };
 
 // Defaults from the plug-in, what the source says (when there is one), the

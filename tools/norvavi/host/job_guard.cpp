@@ -27,7 +27,7 @@ std::atomic<int> g_interrupts{0};
 std::atomic<int> g_signal{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-struct sigaction g_previousInt, g_previousTerm;
+struct sigaction g_previousInt, g_previousTerm, g_previousHup;
 
 void Say(const char* text) {
   const ssize_t ignored = ::write(2, text, std::strlen(text));
@@ -61,6 +61,7 @@ JobGuard::JobGuard() {
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, &g_previousInt);
   sigaction(SIGTERM, &action, &g_previousTerm);
+  sigaction(SIGHUP, &action, &g_previousHup);  // the terminal closed: finish as for Ctrl-C
 }
 
 JobGuard::~JobGuard() {
@@ -72,6 +73,7 @@ JobGuard::~JobGuard() {
   if (lockFd_ >= 0) ::close(lockFd_);  // closing releases the lock
   sigaction(SIGINT, &g_previousInt, nullptr);
   sigaction(SIGTERM, &g_previousTerm, nullptr);
+  sigaction(SIGHUP, &g_previousHup, nullptr);
 }
 
 void JobGuard::AddTemporary(const std::string& path) {
@@ -79,6 +81,12 @@ void JobGuard::AddTemporary(const std::string& path) {
   if (n >= kMaxTemporaries || path.size() >= PATH_MAX) return;
   std::memcpy(g_temporaries[n], path.c_str(), path.size() + 1);
   g_temporaryCount = n + 1;
+}
+
+void JobGuard::Keep(const std::string& path) {
+  const int n = g_temporaryCount.load();
+  for (int i = 0; i < n && i < kMaxTemporaries; ++i)
+    if (path == g_temporaries[i]) g_temporaries[i][0] = '\0';
 }
 
 void JobGuard::RemoveTemporary(const std::string& path) {

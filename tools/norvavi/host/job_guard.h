@@ -8,7 +8,7 @@
 
 namespace norv::cli {
 
-// One per process while a movie is made. The first SIGINT or SIGTERM only
+// One per process while a movie is made. The first SIGINT, SIGTERM or SIGHUP only
 // asks the job to stop (Interrupted()); the second removes the temporaries
 // at once and ends the process with 128 + the signal's number.
 class JobGuard {
@@ -23,6 +23,8 @@ class JobGuard {
   // A file the job makes and must not leave behind. Register it before the
   // file is made, so that an interrupt in between removes it too.
   void AddTemporary(const std::string& path);
+  // A temporary that is to stay after all (the movie, once it is begun).
+  void Keep(const std::string& path);
   // Removes a temporary now.
   void RemoveTemporary(const std::string& path);
 

@@ -1,5 +1,7 @@
 #include "tools/norvavi/host/progress.h"
 
+#include <sys/ioctl.h>
+
 #include <cstdio>
 
 namespace norv::cli {
@@ -20,7 +22,7 @@ std::string ClockText(double seconds) {
 
 Progress::Progress(std::uint32_t total, bool shown) : total_(total), shown_(shown && total > 0) {}
 
-std::string Progress::Line(std::uint32_t done, std::uint32_t total, double elapsed) {
+std::string Progress::Line(std::uint32_t done, std::uint32_t total, double elapsed, int columns) {
   constexpr int kWidth = 30;
   const auto filled = static_cast<int>(static_cast<std::uint64_t>(done) * kWidth / total);
   const auto percent = static_cast<unsigned>(static_cast<std::uint64_t>(done) * 100 / total);
@@ -31,6 +33,9 @@ std::string Progress::Line(std::uint32_t done, std::uint32_t total, double elaps
   std::string line = text;
   if (done > 0 && done < total)
     line += ", " + ClockText(elapsed * static_cast<double>(total - done) / done) + " left";
+  const auto room = static_cast<std::size_t>(columns > 1 ? columns - 1 : 0);
+  if (room > 0 && line.size() > room) line.erase(0, line.find_first_not_of(' ', kWidth + 2));
+  if (room > 0 && line.size() > room) line.resize(room);
   return line;
 }
 
@@ -41,7 +46,9 @@ void Progress::Update(std::uint32_t done) {
   last_ = now;
   const double elapsed = std::chrono::duration<double>(now - start_).count();
   // Clear to the end of the line: the text can get shorter.
-  std::fprintf(stderr, "\r%s\033[K", Line(done, total_, elapsed).c_str());
+  struct winsize size {};
+  const int columns = ::ioctl(2, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+  std::fprintf(stderr, "\r%s\033[K", Line(done, total_, elapsed, columns).c_str());
   std::fflush(stderr);
   drawn_ = true;
 }

@@ -17,8 +17,10 @@ class Progress {
   // Ends the line, where one was drawn.
   void Finish();
 
-  // The line for `done` of `total` after `elapsed` seconds.
-  static std::string Line(std::uint32_t done, std::uint32_t total, double elapsed);
+  // The line for `done` of `total` after `elapsed` seconds; narrower than
+  // `columns` (when above 0), so that it never wraps: the bar goes first,
+  // then the end of the text.
+  static std::string Line(std::uint32_t done, std::uint32_t total, double elapsed, int columns = 0);
 
  private:
   using Clock = std::chrono::steady_clock;

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -106,6 +107,23 @@ std::string LargerFileAdvice() {
   return "or add --opendml to go on past 4 GiB in OpenDML (AVI 2.0) forms";
 }
 
+std::string Megabytes(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+// A movie of known size that the output's disk cannot hold is refused
+// before it fills the disk and stops half-written.
+void CheckFreeSpace(const std::string& output, const SizeEstimate& e, MovieCheck* check) {
+  const std::uint64_t free = FreeBytesBeside(output);
+  if (!e.certain || free == UINT64_MAX || e.bytes <= free) return;
+  std::string folder = std::filesystem::path(output).parent_path().string();
+  check->refusals.push_back("the movie needs about " + Megabytes(e.bytes) + " but only " +
+                            Megabytes(free) + " is free in " + (folder.empty() ? "." : folder) +
+                            ": free some space, choose another folder or a compressor");
+}
+
 void CheckSize(const MovieRequest& request, const AviSettings& s, bool withAudio,
                MovieCheck* check) {
   if (s.qrvExport != 0) return;  // a raw stream has no 32-bit offsets
@@ -130,6 +148,9 @@ void CheckSize(const MovieRequest& request, const AviSettings& s, bool withAudio
   // as large as uncompressed ones would not fit is it worth a word.
   const SizeEstimate e = EstimateAviSize(
       frames, exact ? frameBytes : std::min(frameBytes, rawBytes), exact, audioBytes);
+  const std::string path(request.outputPath,
+                         strnlen(request.outputPath, sizeof request.outputPath));
+  CheckFreeSpace(path, e, check);
   if (e.bytes <= kAviLimit) return;
   const double seconds = static_cast<double>(e.framesThatFit) / static_cast<double>(s.frameRate);
   char fit[160];
@@ -188,6 +209,19 @@ bool SameFile(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+std::string OutputExists(const std::string& output) {
+  return output +
+         " exists: norvavi does not replace it unless told to; choose another name or "
+         "add --force (-y)";
+}
+
+std::uint64_t FreeBytesBeside(const std::string& output) {
+  const std::string folder = std::filesystem::path(output).parent_path().string();
+  struct statvfs fs;
+  if (::statvfs(folder.empty() ? "." : folder.c_str(), &fs) != 0) return UINT64_MAX;
+  return static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
 std::string TemporaryAudioPath(const std::string& output) {
   const std::filesystem::path folder = std::filesystem::path(output).parent_path();
   return (folder / "Taltemp101wav.tmp").string();
@@ -210,6 +244,8 @@ void CheckUserFiles(const std::string& output, const std::string& waveFile,
                                 temporary + ", which the export overwrites; move it away");
   }
   std::error_code ec;
+  if (!force && std::filesystem::exists(output, ec))
+    check->refusals.push_back(OutputExists(output));
   if (!waveFile.empty() && !force && std::filesystem::exists(waveFile, ec))
     check->refusals.push_back(waveFile +
                               " exists: with --hardware 0 the plug-in reads the movie's sound "

@@ -48,15 +48,21 @@ struct SizeEstimate {
 SizeEstimate EstimateAviSize(std::uint32_t frames, std::uint64_t frameBytes, bool frameBytesExact,
                              std::uint64_t audioBytes);
 
+// The bytes free for the user in the output's folder; UINT64_MAX when unknown.
+std::uint64_t FreeBytesBeside(const std::string& output);
+
 // Where the plug-in keeps the audio pushed to it while the movie is made:
 // "Taltemp101wav.tmp" in the output's folder, shared by every movie there.
 std::string TemporaryAudioPath(const std::string& output);
 
+// The refusal of an output that exists.
+std::string OutputExists(const std::string& output);
+
 // The files of the user's that a movie would destroy. The output must not be
-// one of `inputs` (the same file by any path or link); `waveFile`, when not
-// empty, is written and then removed by the job, so it must not be an input
-// and, unless `force`, must not exist; no input may be the temporary audio
-// file. Inputs named "" or "-" are skipped.
+// one of `inputs` (the same file by any path or link) and, unless `force`,
+// must not exist; `waveFile`, when not empty, is written and then removed by
+// the job, so it must not be an input and, unless `force`, must not exist; no input may be the
+// temporary audio file. Inputs named "" or "-" are skipped.
 void CheckUserFiles(const std::string& output, const std::string& waveFile,
                     const std::vector<std::string>& inputs, bool force, MovieCheck* check);
 

@@ -27,9 +27,10 @@ class FileAudioSource final : public AudioSource {
   }
 
   bool Open(const std::string& path, const PcmFormat& out, std::uint32_t startMs,
-            std::string* error) {
+            std::string* error, DecodeErrors* errors, int track) {
     out_ = out;
-    if (!decoder_.Open(path, AVMEDIA_TYPE_AUDIO, error)) return false;
+    if (!decoder_.Open(path, AVMEDIA_TYPE_AUDIO, error, track)) return false;
+    decoder_.CountErrorsIn(errors);
     const AVCodecContext* codec = decoder_.codec();
     if (codec->sample_rate <= 0 || codec->ch_layout.nb_channels <= 0) {
       *error = path + " gives no sample rate or channel count";
@@ -156,9 +157,10 @@ class FileAudioSource final : public AudioSource {
 }  // namespace
 
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
-                                           std::uint32_t startMs, std::string* error) {
+                                           std::uint32_t startMs, std::string* error,
+                                           DecodeErrors* errors, int track) {
   auto source = std::make_unique<FileAudioSource>();
-  if (!source->Open(path, format, startMs, error)) return nullptr;
+  if (!source->Open(path, format, startMs, error, errors, track)) return nullptr;
   return source;
 }
 

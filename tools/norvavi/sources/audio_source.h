@@ -29,8 +29,10 @@ class AudioSource {
 // from 0, a file's audio from that instant on the clock of the file's time
 // stamps (silence where the file has none yet, its own gaps kept).
 std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format, std::uint32_t startMs = 0);
+class DecodeErrors;
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
-                                           std::uint32_t startMs, std::string* error);
+                                           std::uint32_t startMs, std::string* error,
+                                           DecodeErrors* errors = nullptr, int track = 0);
 
 // Writes a PCM wave file of `bytes` bytes from the source.
 bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,

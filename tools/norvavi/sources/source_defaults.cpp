@@ -8,6 +8,8 @@ extern "C" {
 #include <cmath>
 #include <cstring>
 
+#include "tools/norvavi/sources/media_decoder.h"
+
 namespace norv::cli {
 
 namespace {
@@ -19,12 +21,7 @@ class InputFile {
  public:
   ~InputFile() { avformat_close_input(&format_); }
   bool Open(const std::string& path, std::string* error) {
-    if (avformat_open_input(&format_, path.c_str(), nullptr, nullptr) < 0 ||
-        avformat_find_stream_info(format_, nullptr) < 0) {
-      *error = "cannot read " + path;
-      return false;
-    }
-    return true;
+    return OpenMediaFile(path, &format_, error);
   }
   AVFormatContext* get() const { return format_; }
 
@@ -33,7 +30,7 @@ class InputFile {
 };
 
 void ReadAudio(AVFormatContext* format, SourceFacts* facts) {
-  const int index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  const int index = FindStream(format, AVMEDIA_TYPE_AUDIO, facts->audioTrack);
   if (index < 0) return;
   const AVCodecParameters* p = format->streams[index]->codecpar;
   if (p->sample_rate <= 0 || p->ch_layout.nb_channels <= 0) return;
@@ -43,27 +40,67 @@ void ReadAudio(AVFormatContext* format, SourceFacts* facts) {
                           p->format == AV_SAMPLE_FMT_U8 || p->format == AV_SAMPLE_FMT_U8P);
 }
 
-// Frames in the stream: the header's count, else the stream's length at its
-// rate; where neither is written (a stream read from a pipe, Matroska), the
-// packets are counted when `count` asks for it (0 otherwise), since a file's
-// overall length may end at the last frame's start or at another stream's end.
-std::int64_t CountFrames(AVFormatContext* format, int index, AVRational rate, bool count) {
+// A seek this far before the announced end finds the last frames.
+constexpr std::int64_t kTailUs = 10 * AV_TIME_BASE;
+
+// The end of the stream's last frame in milliseconds on the clock starting
+// at `originUs`, from the packets read on from where the file now is; NaN
+// when none of the stream's packets is read. A packet without a duration
+// lasts as long as the gap before it (VFR), else one frame at `rate`.
+double LastFrameEndMs(AVFormatContext* format, int index, std::int64_t originUs, AVRational rate) {
   const AVStream* s = format->streams[index];
-  if (s->nb_frames > 0) return s->nb_frames;
-  const bool guessed = format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
-  if (!guessed && s->duration != AV_NOPTS_VALUE && s->duration > 0)
-    return av_rescale_q_rnd(s->duration, s->time_base, av_inv_q(rate),
-                            static_cast<AVRounding>(AV_ROUND_NEAR_INF));
-  if (!count) return 0;
-  std::int64_t counted = 0;
+  std::int64_t last = AV_NOPTS_VALUE, before = AV_NOPTS_VALUE, lastDuration = 0;
   AVPacket* packet = av_packet_alloc();
-  if (packet == nullptr) return 0;
+  if (packet == nullptr) return NAN;
   while (av_read_frame(format, packet) >= 0) {
-    if (packet->stream_index == index) ++counted;
+    const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    // A packet cut off by the file's end is no whole frame.
+    if (packet->stream_index == index && ts != AV_NOPTS_VALUE &&
+        (packet->flags & AV_PKT_FLAG_CORRUPT) == 0) {
+      if (last == AV_NOPTS_VALUE || ts > last) {
+        before = last;
+        last = ts;
+        lastDuration = packet->duration;
+      } else if (before == AV_NOPTS_VALUE || ts > before) {
+        before = ts;
+      }
+    }
     av_packet_unref(packet);
   }
   av_packet_free(&packet);
-  return counted;
+  if (last == AV_NOPTS_VALUE) return NAN;
+  const double tb = av_q2d(s->time_base) * 1000.0;
+  double durationMs = static_cast<double>(lastDuration) * tb;
+  if (durationMs <= 0 && before != AV_NOPTS_VALUE)
+    durationMs = static_cast<double>(last - before) * tb;
+  if (durationMs <= 0) durationMs = 1000.0 / av_q2d(rate);
+  return static_cast<double>(last) * tb - static_cast<double>(originUs) / 1000.0 + durationMs;
+}
+
+// The real span: the tail's packets after a seek near the announced end,
+// else every packet from the start.
+double MeasureSpanMs(AVFormatContext* format, int index, std::int64_t originUs, AVRational rate) {
+  if (format->duration > 0 &&
+      av_seek_frame(format, -1, originUs + format->duration - kTailUs, AVSEEK_FLAG_BACKWARD) >= 0) {
+    const double end = LastFrameEndMs(format, index, originUs, rate);
+    if (!std::isnan(end)) return end;
+  }
+  if (avformat_seek_file(format, -1, INT64_MIN, 0, INT64_MAX, 0) < 0 &&
+      av_seek_frame(format, index, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
+    return 0;
+  const double end = LastFrameEndMs(format, index, originUs, rate);
+  return std::isnan(end) ? 0 : end;
+}
+
+// The length the headers announce from the clock's start, 0 when none does
+// (or it is only guessed from the bit rate).
+double AnnouncedMs(const AVFormatContext* format, const AVStream* s, std::int64_t originUs) {
+  if (format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return 0;
+  if (s->duration != AV_NOPTS_VALUE && s->duration > 0)
+    return static_cast<double>(s->duration) * av_q2d(s->time_base) * 1000.0;
+  if (format->duration <= 0) return 0;
+  const std::int64_t start = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+  return static_cast<double>(format->duration + start - originUs) / 1000.0;
 }
 
 }  // namespace
@@ -106,8 +143,7 @@ PcmFormat NearestRecordFormat(int sampleRate, int channels, bool eightBit) {
   return f;
 }
 
-bool ProbeVideoSource(const std::string& path, bool countFrames, SourceFacts* facts,
-                      std::string* error) {
+bool ProbeVideoSource(const std::string& path, SourceFacts* facts, std::string* error) {
   InputFile file;
   if (!file.Open(path, error)) return false;
   AVFormatContext* format = file.get();
@@ -134,7 +170,9 @@ bool ProbeVideoSource(const std::string& path, bool countFrames, SourceFacts* fa
   facts->rateNum = rate.num;
   facts->rateDen = rate.den;
   ReadAudio(format, facts);
-  facts->frames = CountFrames(format, index, rate, countFrames);
+  const std::int64_t origin = ClockOriginUs(format);
+  facts->announcedMs = AnnouncedMs(format, s, origin);
+  facts->spanMs = MeasureSpanMs(format, index, origin, rate);
   return true;
 }
 
@@ -143,8 +181,13 @@ bool ProbeAudioSource(const std::string& path, SourceFacts* facts, std::string* 
   if (!file.Open(path, error)) return false;
   facts->hasAudio = false;
   ReadAudio(file.get(), facts);
+  const AVFormatContext* format = file.get();
+  if (format->duration > 0 && format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+    facts->audioSpanMs = static_cast<double>(format->duration) / 1000.0;
   if (!facts->hasAudio) {
-    *error = path + " has no audio stream";
+    *error = facts->audioTrack > 0
+                 ? path + " has no audio track " + std::to_string(facts->audioTrack)
+                 : path + " has no audio stream";
     return false;
   }
   return true;
@@ -167,8 +210,8 @@ void ApplySourceDefaults(const SourceFacts& facts, AviSettings* settings) {
 }
 
 std::uint32_t SourceSpanMs(const SourceFacts& facts) {
-  if (facts.frames <= 0 || facts.rateNum <= 0 || facts.rateDen <= 0) return 0;
-  const double ms = static_cast<double>(facts.frames) * 1000.0 * facts.rateDen / facts.rateNum;
+  const double ms = facts.spanMs;
+  if (!(ms >= 0.5)) return 0;
   return ms < 4294967295.0 ? static_cast<std::uint32_t>(std::llround(ms)) : 0xFFFFFFFFu;
 }
 

@@ -17,17 +17,23 @@ struct SourceFacts {
   int width = 0, height = 0;  // as shown: after the sample aspect and the rotation
   int rotation = 0;           // clockwise degrees the frames are turned by: 0, 90, 180, 270
   int rateNum = 0, rateDen = 1;
-  std::int64_t frames = 0;  // in the whole video stream; 0: not known
+  // The video's real span on the file's clock (ClockOriginUs): from its
+  // first frame to the end of its last one, as the time stamps say; and the
+  // length the headers announce (0: none), longer when the file is cut short.
+  double spanMs = 0;
+  double announcedMs = 0;
   bool hasAudio = false;
+  int audioTrack = 0;  // asked for before probing: the Nth audio stream, 0: the players' pick
+  double audioSpanMs =
+      0;            // of a separate audio file (--audio FILE), as its header says; 0: unknown
   PcmFormat audio;  // the nearest format the settings' audio block offers
 };
 
-// Reads the file's headers (and, where they do not give the length and
-// `countFrames` asks for it, its packets: a whole extra read of the file);
-// false with `error` set when the file cannot be read or has no stream of
-// the kind asked for.
-bool ProbeVideoSource(const std::string& path, bool countFrames, SourceFacts* facts,
-                      std::string* error);
+// Reads the file's headers and the time stamps of its last packets (of all
+// of them where a seek near the end finds none: a file cut short); false
+// with `error` set when the file cannot be read or has no stream of the
+// kind asked for.
+bool ProbeVideoSource(const std::string& path, SourceFacts* facts, std::string* error);
 bool ProbeAudioSource(const std::string& path, SourceFacts* facts, std::string* error);
 
 // The size a picture is shown at: the coded size stretched by the sample
@@ -44,8 +50,7 @@ PcmFormat NearestRecordFormat(int sampleRate, int channels, bool eightBit);
 // Size, rate and audio of the source into the record (audio switched off
 // when a movie source has none).
 void ApplySourceDefaults(const SourceFacts& facts, AviSettings* settings);
-// The video's whole length in milliseconds, rounded so that a movie at the
-// source's rate counts exactly its frames; 0 when the length is unknown.
+// The video's real span in whole milliseconds; 0 when it is unknown.
 std::uint32_t SourceSpanMs(const SourceFacts& facts);
 // The project record of a host whose project is the source: the record's
 // defaults with the source's size, rate and audio.

@@ -97,8 +97,9 @@ class VideoFileSource final : public VideoSource {
     av_frame_free(&next_);
   }
 
-  bool Open(const std::string& path, std::string* error) {
+  bool Open(const std::string& path, std::string* error, DecodeErrors* errors) {
     if (!decoder_.Open(path, AVMEDIA_TYPE_VIDEO, error)) return false;
+    decoder_.CountErrorsIn(errors);
     const auto* matrix = reinterpret_cast<const std::int32_t*>(
         av_stream_get_side_data(decoder_.stream(), AV_PKT_DATA_DISPLAYMATRIX, nullptr));
     rotation_ = matrix != nullptr ? RotationOf(matrix) : 0;
@@ -267,9 +268,10 @@ class VideoFileSource final : public VideoSource {
 
 }  // namespace
 
-std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error) {
+std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error,
+                                           DecodeErrors* errors) {
   auto source = std::make_unique<VideoFileSource>();
-  if (!source->Open(path, error)) return nullptr;
+  if (!source->Open(path, error, errors)) return nullptr;
   return source;
 }
 

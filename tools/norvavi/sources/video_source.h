@@ -43,7 +43,10 @@ struct FrameSchedule {
 };
 
 std::unique_ptr<VideoSource> MakePatternSource();
-// Null with `error` set when the file cannot be opened or has no video.
-std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error);
+class DecodeErrors;
+// Null with `error` set when the file cannot be opened or has no video;
+// decode errors are counted in `errors` when given.
+std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error,
+                                           DecodeErrors* errors = nullptr);
 
 }  // namespace norv::cli
