@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "platform/ui/dialog.h"
-#include "plugin/settings/project_settings.h"
+#include "plugin/dialogs/video_presets.h"
+#include "plugin/host/project_settings.h"
 
 // One row of the compressor list; row 0 is "No Compression".
 struct CompressorEntry {
@@ -78,14 +79,14 @@ class AviSettingsDialog : public norv::ui::Dialog {
   void ShowVideoPresetMenu();
   void LoadListedVideoPreset(int command);
   void BrowseVideoPreset();
-  bool LoadVideoPreset(const char* path);
-  void SaveVideoPreset();
+  void LoadVideoPresetFile(const char* path);
+  void SaveVideoPresetFile();
 
   AviSettings* hostSettings_;
   const ProjectSettings* project_;
   AviSettings settings_{};
   std::vector<CompressorEntry> compressorEntries_;
-  std::unique_ptr<norv::ui::PopupMenu> presetMenu_;
+  VideoPresetMenu presetMenu_;
   int syncEnabled_ = 0;
   int minWidth_ = 32;
   int minHeight_ = 32;

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "platform/vfw/vfw.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/dialogs/avi_settings_dialog.h"
 #include "plugin/dialogs/compression_options_dialog.h"
 #include "plugin/dialogs/dialog_templates.h"
 #include "plugin/dialogs/slider_dialogs.h"
-#include "plugin/dialogs/string_table.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
+#include "plugin/resources/string_table.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "platform/vfw/vfw.h"
 #include "plugin/avi/avi_structs.h"
 #include "plugin/avi/open_dml.h"
-#include "plugin/session/movie_request.h"
+#include "plugin/host/movie_request.h"
 #include "plugin/session/raw_file.h"
 
 class MovieSession {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "platform/memory/global_memory.h"
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_session.h"
 
 int MovieSession::WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {

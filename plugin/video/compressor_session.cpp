@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "plugin/avi/avi_structs.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_session.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_session.h"
 #include "plugin/video/palettes.h"
 

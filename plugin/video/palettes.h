@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "platform/win32_types.h"
-#include "plugin/session/movie_request.h"
+#include "plugin/host/movie_request.h"
 
 // Writes the fixed table of mode 1 (3-3-2), 2 (6-6-6) or 3 (6-7-6) into the
 // 8-bit packed bitmap; with a 24-bit bitmap also maps every pixel onto it.

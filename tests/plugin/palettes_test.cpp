@@ -12,7 +12,7 @@
 #include "hoststub/norv_host.h"
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/image/dib_image.h"
 #include "plugin/session/movie_session.h"
 #include "tests/support/test_support.h"

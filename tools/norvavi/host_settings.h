@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/project_settings.h"
 #include "tools/norvavi/movie_job.h"
 #include "tools/norvavi/plugin_loader.h"
 #include "tools/norvavi/source_defaults.h"

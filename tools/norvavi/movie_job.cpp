@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "hoststub/norv_host.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 #include "tools/norvavi/audio_push.h"
 #include "tools/norvavi/audio_source.h"
 #include "tools/norvavi/avi_verify.h"

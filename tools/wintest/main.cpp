@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "plugin/avi/bitmap_header.h"
-#include "plugin/settings/narrow_text.h"
+#include "plugin/image/bitmap_header.h"
+#include "plugin/resources/narrow_text.h"
 #include "tools/norvavi/audio_source.h"
 #include "tools/norvavi/host_feed.h"
 #include "tools/norvavi/plugin_loader.h"

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "plugin/avi/audio_format.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/avi/open_dml.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_session.h"
 
 using norv::riff::ChunkInfo;
