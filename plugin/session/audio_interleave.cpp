@@ -82,7 +82,10 @@ int MovieSession::WriteInitialAudio() {
     for (std::uint32_t i = 1; i <= initialAudioChunks; ++i) {
       audioProgress =
           std::min(static_cast<float>(i * interleaveFrames) / static_cast<float>(frameCount), 1.0f);
-      (void)WriteAudioOnlyChunk();
+      (void)ChunksWritten(aviWriter.WriteAudioOnlyChunk([this] {
+        AdvanceAudioChunk();
+        return std::optional<AviWriter::Chunk>({audioChunkData, audioChunkEnd - audioChunkStart});
+      }));
     }
   }
   initialAudioPending = 0;
@@ -90,18 +93,34 @@ int MovieSession::WriteInitialAudio() {
 }
 
 int MovieSession::WriteFrameChunks() {
+  const bool key = isKeyFrame != 0;
+  const AviWriter::Chunk video{videoChunkData, videoChunkSize};
+  auto videoAlone = [&] { return ChunksWritten(aviWriter.WriteVideoChunk(key, video)); };
+  auto videoAndAudio = [&] {
+    // The slice the record will carry: up to the target just set.
+    std::optional<std::uint32_t> planned;
+    if (audioChunkData != nullptr && audioFormat != nullptr)
+      planned = std::max(AudioTarget(audioTotalBytes, audioProgress, AudioBlockAlign(audioFormat)),
+                         audioChunkEnd) -
+                audioChunkEnd;
+    return ChunksWritten(aviWriter.WriteVideoAndAudioChunks(
+        key, video, planned, [this]() -> std::optional<AviWriter::Chunk> {
+          AdvanceAudioChunk();
+          if (audioChunkData == nullptr) return std::nullopt;
+          return AviWriter::Chunk{audioChunkData, audioChunkEnd - audioChunkStart};
+        }));
+  };
   const std::uint32_t n = framesCompressed;
   const std::uint32_t lead = AudioLead();
   const std::uint32_t every = interleaveFrames;
   if (streamCount == 2 && frameCount - n > lead && every >= 1) {
     audioProgress = static_cast<float>(n + lead + 1) / static_cast<float>(frameCount);
-    if ((n + 1) % every == 0 || (n + 1 == frameCount && every != 1))
-      return WriteVideoAndAudioChunks();
-    return WriteVideoChunk();
+    if ((n + 1) % every == 0 || (n + 1 == frameCount && every != 1)) return videoAndAudio();
+    return videoAlone();
   }
   if (n + 1 == frameCount && every != 1 && streamCount == 2) {
     audioProgress = 1.0f;
-    return WriteVideoAndAudioChunks();
+    return videoAndAudio();
   }
-  return WriteVideoChunk();
+  return videoAlone();
 }

@@ -1,26 +1,50 @@
-// Everything in front of the movie data: the RIFF 'AVI ' form, LIST 'hdrl'
-// with the main header and the stream lists, and the opening of LIST 'movi'.
-// Every value rests on what is known before the first frame; only chunk
-// sizes are fixed later.
+// Everything in front of the movie data: the frame buffers, the compressor
+// or the colour table, the audio source, and the plan of the streams from
+// which the AVI writer writes the headers. Every value rests on what is
+// known before the first frame; only chunk sizes are fixed later.
 #include <algorithm>
-#include <cstddef>
 #include <cstring>
-#include <vector>
 
 #include "plugin/avi/audio_format.h"
-#include "plugin/avi/open_dml.h"
 #include "plugin/host/host_api.h"
 #include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_session.h"
-
-using norv::riff::ChunkInfo;
-using norv::riff::kCreateList;
-using norv::riff::kCreateRiff;
 
 namespace {
 
 // A frame larger than this cannot be stored in an AVI 1.0 file anyway.
 constexpr std::uint64_t kMaxFrameBytes = 0x40000000;
+
+// The message of a header the writer could not write; none for a failure
+// the user is not told about.
+const char* HeaderMessage(AviStatus status, int stream) {
+  const bool first = stream == 0;
+  switch (status) {
+    case AviStatus::kCannotCreate:
+      return "Fail to create new avi file!";
+    case AviStatus::kMainHeaderChunk:
+      return "Fail to create main header chunk";
+    case AviStatus::kMainHeaderData:
+      return "Fail to write main header!";
+    case AviStatus::kStreamList:
+      return first ? "Fail to create first stream list chunk"
+                   : "Fail to create second stream list chunk";
+    case AviStatus::kStreamHeaderChunk:
+      return first ? "Fail to create first stream header chunk"
+                   : "Fail to create second stream header chunk";
+    case AviStatus::kStreamHeaderData:
+      return first ? "Fail to write first stream header!" : "Fail to write second stream header!";
+    case AviStatus::kStreamFormatChunk:
+      return first ? "Fail to create first stream format chunk"
+                   : "Fail to create second stream format chunk";
+    case AviStatus::kStreamFormatData:
+      return first ? "Fail to write first stream format!" : "Fail to write second stream format!";
+    case AviStatus::kMovieList:
+      return "Fail to create movie list chunk";
+    default:
+      return nullptr;
+  }
+}
 
 }  // namespace
 
@@ -42,7 +66,7 @@ std::uint32_t MovieSession::AudioLead() const {
   return static_cast<std::uint32_t>(static_cast<double>(outputFrameRate) * 0.75);
 }
 
-int MovieSession::BuildStreamHeaders() {
+int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
   if (streamCount == 2) {
     if (HostHasHardware() != 0) {
       if (InitializeAudio() == 0) {
@@ -57,7 +81,8 @@ int MovieSession::BuildStreamHeaders() {
   const std::uint32_t lead = streamCount == 2 ? std::min(AudioLead(), frameCount) : 0;
   const float peakChunk = static_cast<float>(maxFrameBytes) + audioBytesPerInterleave;
 
-  std::memset(&mainHeader, 0, sizeof mainHeader);
+  AviMainHeader& mainHeader = plan->mainHeader;
+  mainHeader = AviMainHeader{};
   mainHeader.microSecPerFrame = static_cast<std::uint32_t>(1000000.0 / frameRate);
   if (dataRate != -1) {
     mainHeader.maxBytesPerSec = static_cast<std::uint32_t>(dataRate) * 1024u;
@@ -77,7 +102,8 @@ int MovieSession::BuildStreamHeaders() {
   mainHeader.width = static_cast<std::uint32_t>(width);
   mainHeader.height = static_cast<std::uint32_t>(height);
 
-  std::memset(&videoStreamHeader, 0, sizeof videoStreamHeader);
+  AviStreamHeader& videoStreamHeader = plan->videoHeader;
+  videoStreamHeader = AviStreamHeader{};
   videoStreamHeader.type = kFourccVids;
   videoStreamHeader.handler = compressorHandler;
   videoStreamHeader.scale = 1000;
@@ -88,7 +114,8 @@ int MovieSession::BuildStreamHeaders() {
   videoStreamHeader.frame[2] = width;
   videoStreamHeader.frame[3] = height;
 
-  std::memset(&audioStreamHeader, 0, sizeof audioStreamHeader);
+  AviStreamHeader& audioStreamHeader = plan->audioHeader;
+  audioStreamHeader = AviStreamHeader{};
   if (streamCount == 2) {
     audioStreamHeader.type = kFourccAuds;
     audioStreamHeader.initialFrames = lead;
@@ -139,99 +166,21 @@ int MovieSession::WriteAviHeaders() {
     return 0;
   }
 
-  if (BuildStreamHeaders() != 0) return -1;
-  if (openDmlWanted) {
-    // Readers take a stream's number from the id; its key frames' name serves.
-    std::vector<OpenDmlLayout::StreamInfo> streams{{kFourccKeyVideo, 0}};
-    if (streamCount == 2) streams.push_back({kFourccAudio, AudioBlockAlign(audioFormat)});
-    openDml = std::make_unique<OpenDmlLayout>(streams);
+  AviStreamPlan plan;
+  if (BuildStreamHeaders(&plan) != 0) return -1;
+  plan.videoFormat = videoFormat;
+  plan.videoFormatSize = videoFormatSize;
+  plan.audio = streamCount == 2;
+  if (plan.audio) {
+    plan.audioFormat = audioFormat;
+    plan.audioFormatSize = audioFormatSize;
+    plan.audioBlockAlign = AudioBlockAlign(audioFormat);
   }
-  std::vector<std::uint64_t> lengthFields;
-
-  aviFile = norv::riff::RiffFile::Open(outputPath, norv::riff::OpenMode::kCreate);
-  if (!aviFile) {
-    ShowMessage("Fail to create new avi file!");
-    return -1;
-  }
-  if (aviFile->Seek(0) != 0) return -1;
-
-  riffChunk = ChunkInfo{};
-  riffChunk.type = kFourccAvi;
-  if (aviFile->CreateChunk(riffChunk, kCreateRiff) != 0) return -1;
-  listChunk = ChunkInfo{};
-  listChunk.type = kFourccHdrl;
-  if (aviFile->CreateChunk(listChunk, kCreateList) != 0) return -1;
-
-  // One chunk of fixed contents: create, write, close; each step's message.
-  auto writeChunk = [this](std::uint32_t id, const void* data, std::uint32_t size,
-                           const char* createMessage, const char* writeMessage) {
-    chunk = ChunkInfo{};
-    chunk.id = id;
-    chunk.size = size;
-    if (aviFile->CreateChunk(chunk, 0) != 0) {
-      ShowMessage(createMessage);
-      return false;
-    }
-    if (aviFile->Write(data, size) != static_cast<long long>(size)) {
-      ShowMessage(writeMessage);
-      return false;
-    }
-    (void)aviFile->Ascend(chunk);
-    return true;
-  };
-  auto openStreamList = [this](const char* message) {
-    subListChunk = ChunkInfo{};
-    subListChunk.type = kFourccStrl;
-    if (aviFile->CreateChunk(subListChunk, kCreateList) != 0) {
-      ShowMessage(message);
-      return false;
-    }
-    return true;
-  };
-
-  if (!writeChunk(kFourccAvih, &mainHeader, sizeof mainHeader, "Fail to create main header chunk",
-                  "Fail to write main header!"))
-    return -1;
-  const std::uint64_t mainFramesField = chunk.dataOffset + offsetof(AviMainHeader, totalFrames);
-
-  if (!openStreamList("Fail to create first stream list chunk")) return -1;
-  if (!writeChunk(kFourccStrh, &videoStreamHeader, sizeof videoStreamHeader,
-                  "Fail to create first stream header chunk", "Fail to write first stream header!"))
-    return -1;
-  lengthFields.push_back(chunk.dataOffset + offsetof(AviStreamHeader, length));
-  if (!writeChunk(kFourccStrf, videoFormat, videoFormatSize,
-                  "Fail to create first stream format chunk", "Fail to write first stream format!"))
-    return -1;
-  if (openDml && openDml->ReserveSuperIndex(*aviFile, 0) != 0) return -1;
-  (void)aviFile->Ascend(subListChunk);
-
-  if (streamCount == 2) {
-    if (!openStreamList("Fail to create second stream list chunk")) return -1;
-    if (!writeChunk(kFourccStrh, &audioStreamHeader, sizeof audioStreamHeader,
-                    "Fail to create second stream header chunk",
-                    "Fail to write second stream header!"))
-      return -1;
-    lengthFields.push_back(chunk.dataOffset + offsetof(AviStreamHeader, length));
-    if (!writeChunk(kFourccStrf, audioFormat, audioFormatSize,
-                    "Fail to create second stream format chunk",
-                    "Fail to write second stream format!"))
-      return -1;
-    if (openDml && openDml->ReserveSuperIndex(*aviFile, 1) != 0) return -1;
-    (void)aviFile->Ascend(subListChunk);
-  }
-  if (openDml) {
-    if (openDml->WriteExtendedHeader(*aviFile) != 0) return -1;
-    openDml->SetHeaderFields(mainFramesField, lengthFields);
-  }
-  (void)aviFile->Ascend(listChunk);
-
-  listChunk = ChunkInfo{};
-  listChunk.type = kFourccMovi;
-  if (aviFile->CreateChunk(listChunk, kCreateList) != 0) {
-    ShowMessage("Fail to create movie list chunk");
-    return -1;
-  }
-  moviDataOffset = listChunk.dataOffset;
-  if (openDml) openDml->SetFirstForm(riffChunk.dataOffset - 8, moviDataOffset);
-  return 0;
+  plan.records = RecordsInUse();
+  plan.indexCapacity = ComputeIndexCapacity();
+  plan.openDml = openDmlWanted;
+  const AviStatus status = aviWriter.WriteAviHeaders(outputPath, plan);
+  if (status == AviStatus::kOk) return 0;
+  if (const char* message = HeaderMessage(status, aviWriter.failedStream())) ShowMessage(message);
+  return -1;
 }

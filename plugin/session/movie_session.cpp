@@ -33,11 +33,6 @@ AudioWaitLimits& PushedAudioWaitLimits() {
   return limits;
 }
 
-std::uint64_t& MovieFileLimit() {
-  static std::uint64_t limit = 0xFFFFFFFFull;
-  return limit;
-}
-
 MovieSession::MovieSession()
     : outputPath{},
       paletteFile{},
@@ -84,27 +79,16 @@ MovieSession::MovieSession()
       waveFileMapping(nullptr),
       waveFileView(nullptr),
       compressor(nullptr),
-      riffChunk{},
-      listChunk{},
-      subListChunk{},
-      chunk{},
-      mainHeader{},
-      videoStreamHeader{},
-      audioStreamHeader{},
       videoFormat(nullptr),
       audioFormat(nullptr),
       audioChunkData(nullptr),
       audioBytesPerInterleave(0),
-      indexEntries(nullptr),
-      indexCapacity(0),
       videoFormatSize(0),
       audioFormatSize(0),
       frameBytes24(0),
       frameBytes8(0),
-      moviDataOffset(0),
       maxFrameBytes(0),
       audioTotalBytes(0),
-      indexCount(0),
       isKeyFrame(0),
       videoChunkData(nullptr),
       videoChunkSize(0),
@@ -124,8 +108,8 @@ MovieSession::MovieSession()
       compressedCapacity(0),
       compressedDataOffset(0),
       compressorReadsOnly(false),
-      fileFull(false),
-      openDmlWanted(false) {
+      openDmlWanted(false),
+      aviWriter(AviWriter::kLargestFile, OpenDmlRiffLimit()) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));
   openDmlWanted = ReadProfileInt("NorvAvi", "OpenDML", 0, 0) != 0;
   dvReverse = static_cast<std::uint32_t>(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0));
@@ -145,16 +129,9 @@ MovieSession::~MovieSession() {
   FreeLockedBlock(previousFrame);
   FreeLockedBlock(videoFormat);
   FreeLockedBlock(audioFormat);
-  auto* index = reinterpret_cast<std::uint8_t*>(indexEntries);
-  FreeLockedBlock(index);
-  indexEntries = nullptr;
   if (compressor != nullptr) {
     ICClose(compressor);
     compressor = nullptr;
-  }
-  if (aviFile) {
-    (void)aviFile->Close();  // what was written stays on disk
-    aviFile.reset();
   }
   waveMmio.reset();
   if (waveFileView != nullptr) UnmapViewOfFile(waveFileView);
@@ -170,29 +147,14 @@ MovieSession::~MovieSession() {
 }
 
 int MovieSession::InitializeSession() {
-  if (WriteAviHeaders() != 0) return -1;
-  ntsc = static_cast<std::uint32_t>(HostIsNtsc());
-  indexCount = 0;
   initialAudioChunks = 0;
   if (streamCount == 2) initialAudioChunks = std::min(frameCount, AudioLead());
-  indexCapacity = ComputeIndexCapacity();
-  // Ten spare entries, as the index has always had; the writers refuse a
-  // chunk rather than pass the capacity.
-  auto* index =
-      AllocLockedBlock((static_cast<std::size_t>(indexCapacity) + 10) * sizeof(AviIndexEntry));
-  if (index == nullptr) return -1;
-  indexEntries = reinterpret_cast<AviIndexEntry*>(index);
+  if (WriteAviHeaders() != 0) return -1;
+  ntsc = static_cast<std::uint32_t>(HostIsNtsc());
   return 0;
 }
 
 void MovieSession::FinishMovie() {
   if (compressorHandler != 0 && compressor != nullptr) ICCompressEnd(compressor);
-  if (aviFile) {
-    if (openDml) {
-      (void)CloseForm(true);
-      return;
-    }
-    (void)aviFile->Ascend(listChunk);
-    (void)WriteIndexAndClose();
-  }
+  if (aviWriter.isOpen()) (void)aviWriter.Finish();
 }

@@ -11,7 +11,7 @@
 #include "platform/sync/sync.h"
 #include "platform/vfw/vfw.h"
 #include "plugin/avi/avi_structs.h"
-#include "plugin/avi/open_dml.h"
+#include "plugin/avi/avi_writer.h"
 #include "plugin/host/movie_request.h"
 #include "plugin/session/raw_file.h"
 
@@ -26,18 +26,16 @@ class MovieSession {
   int InitializeSession();
   void FinishMovie();
 
-  // Headers, chunks, index (avi/)
+  // The file's plan; the AVI writer writes it
   int WriteAviHeaders();
   int AllocateFrameBuffers();
-  int BuildStreamHeaders();
-  int WriteVideoChunk();
-  int WriteVideoAndAudioChunks();
-  int WriteAudioOnlyChunk();
-  int WriteIndexAndClose();
-  // OpenDML: closes the form in progress and, unless `last`, begins the next.
-  int CloseForm(bool last);
+  int BuildStreamHeaders(AviStreamPlan* plan);
   std::uint32_t ComputeIndexCapacity() const;
   std::uint32_t AudioLead() const;  // Lf, before clamping to the frame count
+  bool RecordsInUse() const;        // each frame's chunks in a 'rec ' record
+  // 0 when the writer took the chunks; -1 otherwise, with the message of a
+  // file that has just reached its largest size.
+  int ChunksWritten(AviStatus status);
 
   // Audio (avi/, session/)
   int InitializeAudio();
@@ -124,28 +122,16 @@ class MovieSession {
   HANDLE waveFileMapping;
   std::uint8_t* waveFileView;
   HIC compressor;
-  std::unique_ptr<norv::riff::RiffFile> aviFile;
-  norv::riff::ChunkInfo riffChunk;
-  norv::riff::ChunkInfo listChunk;
-  norv::riff::ChunkInfo subListChunk;
-  norv::riff::ChunkInfo chunk;
-  AviMainHeader mainHeader;
-  AviStreamHeader videoStreamHeader;
-  AviStreamHeader audioStreamHeader;
   std::uint8_t* videoFormat;
   std::uint8_t* audioFormat;
   std::uint8_t* audioChunkData;
   float audioBytesPerInterleave;
-  AviIndexEntry* indexEntries;
-  std::uint32_t indexCapacity;
   std::uint32_t videoFormatSize;
   std::uint32_t audioFormatSize;
   std::uint32_t frameBytes24;
   std::uint32_t frameBytes8;
-  std::uint32_t moviDataOffset;
   std::uint32_t maxFrameBytes;
   std::uint32_t audioTotalBytes;
-  std::uint32_t indexCount;
   std::uint32_t isKeyFrame;
   const std::uint8_t* videoChunkData;
   std::uint32_t videoChunkSize;
@@ -167,14 +153,13 @@ class MovieSession {
   std::uint32_t ntsc;
 
   // Beyond the record: what the guards need.
-  std::uint32_t audioBufferSize;           // bytes at audioBuffer; reads never pass it
-  std::uint8_t* shiftBuffer;               // reused for the field-order shift
-  std::uint32_t compressedCapacity;        // bytes of compressed data compressedBuffer holds
-  std::uint32_t compressedDataOffset;      // where that data starts in compressedBuffer
-  bool compressorReadsOnly;                // the host's frame may be compressed where it lies
-  bool fileFull;                           // the file reached its size limit; nothing more goes in
-  bool openDmlWanted;                      // the host profile asks for OpenDML past the first form
-  std::unique_ptr<OpenDmlLayout> openDml;  // its layout, once the headers are written
+  std::uint32_t audioBufferSize;       // bytes at audioBuffer; reads never pass it
+  std::uint8_t* shiftBuffer;           // reused for the field-order shift
+  std::uint32_t compressedCapacity;    // bytes of compressed data compressedBuffer holds
+  std::uint32_t compressedDataOffset;  // where that data starts in compressedBuffer
+  bool compressorReadsOnly;            // the host's frame may be compressed where it lies
+  bool openDmlWanted;                  // the host profile asks for OpenDML past the first form
+  AviWriter aviWriter;                 // the AVI file, once the headers are written
 };
 
 // How long the video side waits for pushed audio: the stated defaults, made
@@ -184,10 +169,6 @@ struct AudioWaitLimits {
   std::uint32_t nearEndMs = 1000;
 };
 AudioWaitLimits& PushedAudioWaitLimits();
-
-// The largest AVI file a session writes: what a 32-bit RIFF size can state.
-// Adjustable so that tests can reach it without writing gigabytes.
-std::uint64_t& MovieFileLimit();
 
 // Shows a message in a modal box with an OK button.
 void ShowMessage(const char* text);

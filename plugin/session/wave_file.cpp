@@ -20,13 +20,13 @@ int MovieSession::OpenWaveFile() {
     waveMmio.reset();
     return -1;
   };
-  riffChunk = ChunkInfo{};
+  ChunkInfo riffChunk;
   riffChunk.type = MakeFourCC("WAVE");
   if (waveMmio->Descend(riffChunk, nullptr, norv::riff::kFindRiff) != 0)
     return fail("Fail to find wave chunk!");
   audioFormat = AllocLockedBlock(16);
   if (audioFormat == nullptr) return fail(nullptr);
-  chunk = ChunkInfo{};
+  ChunkInfo chunk;
   chunk.id = MakeFourCC("fmt ");
   if (waveMmio->Descend(chunk, &riffChunk, norv::riff::kFindChunk) != 0)
     return fail("Fail to find wave header chunk!");

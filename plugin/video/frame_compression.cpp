@@ -82,7 +82,7 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
     // A frame that did not reach the file (disk full, size limit, more frames
     // than announced) is reported, and not counted as done. Each frame goes
     // to the disk before the call returns, so the report is about this frame.
-    if (WriteFrameChunks() != 0 || aviFile->Flush() != 0) return 1;
+    if (WriteFrameChunks() != 0 || aviWriter.Flush() != AviStatus::kOk) return 1;
   }
 
   if (streamCount == 2) ++videoFramesDone;

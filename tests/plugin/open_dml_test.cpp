@@ -262,8 +262,7 @@ class OpenDmlMovie : public ::testing::Test {
 // The boundary rule on its own: a record joins the form when the form, with
 // the record and the indexes still to come, stays within the boundary.
 TEST(OpenDmlBoundary, CountsTheIndexesStillToCome) {
-  OpenDmlRiffLimit() = 10000;
-  OpenDmlLayout l({{MakeFourCC("00db"), 0}, {MakeFourCC("01wb"), 4}});
+  OpenDmlLayout l({{MakeFourCC("00db"), 0}, {MakeFourCC("01wb"), 4}}, 10000);
   l.SetFirstForm(0, 1000);
   EXPECT_FALSE(l.FormWouldOverflow(5000, 1 << 20, 64)) << "a form holding nothing takes anything";
   l.AddChunk(0, 2000, 100, true);
@@ -273,7 +272,6 @@ TEST(OpenDmlBoundary, CountsTheIndexesStillToCome) {
   EXPECT_FALSE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64, 64));
   EXPECT_TRUE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64 + 1, 64));
   EXPECT_FALSE(l.InExtension());
-  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
 }
 
 // The whole layout of a movie of many forms against a walk of its chunks.
