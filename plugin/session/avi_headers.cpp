@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plugin/avi/audio_format.h"
+#include "plugin/audio/audio_format.h"
 #include "plugin/host/host_api.h"
 #include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_session.h"
@@ -61,25 +61,20 @@ int MovieSession::AllocateFrameBuffers() {
   return 0;
 }
 
-std::uint32_t MovieSession::AudioLead() const {
-  if (interleaveFrames != 1 || noInterleave != 0) return 0;
-  return static_cast<std::uint32_t>(static_cast<double>(outputFrameRate) * 0.75);
-}
-
 int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
   if (streamCount == 2) {
     if (HostHasHardware() != 0) {
-      if (InitializeAudio() == 0) {
+      if (audio.InitializeAudio() == 0) {
         ShowMessage("Error InitializeAudio!");
         return -1;
       }
-    } else if (OpenWaveFile() != 0) {
+    } else if (audio.OpenWaveFile() != 0) {
       ShowMessage("Error reading wave file format!");
       return -1;
     }
   }
-  const std::uint32_t lead = streamCount == 2 ? std::min(AudioLead(), frameCount) : 0;
-  const float peakChunk = static_cast<float>(maxFrameBytes) + audioBytesPerInterleave;
+  const std::uint32_t lead = streamCount == 2 ? std::min(audio.AudioLead(), frameCount) : 0;
+  const float peakChunk = static_cast<float>(maxFrameBytes) + audio.audioBytesPerInterleave;
 
   AviMainHeader& mainHeader = plan->mainHeader;
   mainHeader = AviMainHeader{};
@@ -121,9 +116,9 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
     audioStreamHeader.initialFrames = lead;
     audioStreamHeader.scale = 1;
     audioStreamHeader.rate = static_cast<std::uint32_t>(sampleRate);
-    audioStreamHeader.length = audioTotalBytes / AudioBlockAlign(audioFormat);
+    audioStreamHeader.length = audio.audioTotalBytes / AudioBlockAlign(audio.audioFormat);
     audioStreamHeader.suggestedBufferSize =
-        static_cast<std::uint32_t>(audioBytesPerInterleave + 0.5);
+        static_cast<std::uint32_t>(audio.audioBytesPerInterleave + 0.5);
     audioStreamHeader.sampleSize = (channels * static_cast<std::uint32_t>(bitsPerSample)) / 8;
   }
   return 0;
@@ -172,12 +167,12 @@ int MovieSession::WriteAviHeaders() {
   plan.videoFormatSize = videoFormatSize;
   plan.audio = streamCount == 2;
   if (plan.audio) {
-    plan.audioFormat = audioFormat;
-    plan.audioFormatSize = audioFormatSize;
-    plan.audioBlockAlign = AudioBlockAlign(audioFormat);
+    plan.audioFormat = audio.audioFormat;
+    plan.audioFormatSize = audio.audioFormatSize;
+    plan.audioBlockAlign = AudioBlockAlign(audio.audioFormat);
   }
   plan.records = RecordsInUse();
-  plan.indexCapacity = ComputeIndexCapacity();
+  plan.indexCapacity = audio.ComputeIndexCapacity();
   plan.openDml = openDmlWanted;
   const AviStatus status = aviWriter.WriteAviHeaders(outputPath, plan);
   if (status == AviStatus::kOk) return 0;

@@ -63,7 +63,7 @@ std::uint32_t MovieFrameCount(std::uint32_t startTime, std::uint32_t endTime, fl
   return static_cast<std::uint32_t>(frames);
 }
 
-MovieSession* CreateMovieSession(const MovieRequest* request) {
+MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits waits) {
   if (request == nullptr) return nullptr;
   const AviSettings* settings = request->settings;
   if (settings == nullptr || request->version != 1) return nullptr;
@@ -87,7 +87,7 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
       settings->audioAvailable != 0 && settings->audioEnabled != 0 && settings->qrvExport == 0 ? 2
                                                                                                : 1;
 
-  auto* session = new (std::nothrow) MovieSession;
+  auto* session = new (std::nothrow) MovieSession(waits);
   if (session == nullptr) return nullptr;
   if (session->audioDataEvent == nullptr) {
     delete session;
@@ -117,15 +117,15 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
   session->frameCallback = request->frameCallback;
   session->frameCallbackContext = request->frameCallbackContext;
 
-  if (session->outputPath[0] != '\0' && session->tempAudioPath[0] == '\0') {
+  if (session->outputPath[0] != '\0' && session->audio.tempAudioPath[0] == '\0') {
     char drive[3], dir[256], name[256];
     norv::platform::SplitPath(session->outputPath, drive, dir, name, nullptr);
-    norv::platform::MakePath(session->tempAudioPath, sizeof session->tempAudioPath, drive, dir,
-                             "Taltemp101wav", "tmp");
+    norv::platform::MakePath(session->audio.tempAudioPath, sizeof session->audio.tempAudioPath,
+                             drive, dir, "Taltemp101wav", "tmp");
     // Without hardware the host renders its audio into a wave file named
     // like the movie: clip.avi takes its audio from clip.wav beside it.
-    norv::platform::MakePath(session->waveFilePath, sizeof session->waveFilePath, drive, dir, name,
-                             "wav");
+    norv::platform::MakePath(session->audio.waveFilePath, sizeof session->audio.waveFilePath, drive,
+                             dir, name, "wav");
   }
   session->rateMismatch = rateMismatch;
   session->outputFrameRate = outputFrameRate;

@@ -8,35 +8,9 @@
 #include "platform/ui/message_box.h"
 #include "plugin/host/host_api.h"
 
-void ShowMessage(const char* text) {
-  FrameworkMessageBox(text, MB_OK);
-}
-
-std::uint8_t* AllocLockedBlock(std::size_t bytes) {
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-  if (h == nullptr) return nullptr;
-  auto* p = static_cast<std::uint8_t*>(GlobalLock(h));
-  if (p == nullptr) GlobalFree(h);
-  return p;
-}
-
-void FreeLockedBlock(std::uint8_t*& block) {
-  if (block == nullptr) return;
-  HGLOBAL h = GlobalHandle(block);
-  GlobalUnlock(h);
-  GlobalFree(h);
-  block = nullptr;
-}
-
-AudioWaitLimits& PushedAudioWaitLimits() {
-  static AudioWaitLimits limits;
-  return limits;
-}
-
-MovieSession::MovieSession()
+MovieSession::MovieSession(AudioWaitLimits waits)
     : outputPath{},
       paletteFile{},
-      waveFilePath{},
       width(0),
       height(0),
       frameRate(0),
@@ -72,44 +46,25 @@ MovieSession::MovieSession()
       compressedBuffer(nullptr),
       previousFrame(nullptr),
       eightBitDib(nullptr),
-      audioChunkStart(0),
-      audioChunkEnd(0),
-      audioProgress(0),
-      waveFileHandle(nullptr),
-      waveFileMapping(nullptr),
-      waveFileView(nullptr),
       compressor(nullptr),
       videoFormat(nullptr),
-      audioFormat(nullptr),
-      audioChunkData(nullptr),
-      audioBytesPerInterleave(0),
       videoFormatSize(0),
-      audioFormatSize(0),
       frameBytes24(0),
       frameBytes8(0),
       maxFrameBytes(0),
-      audioTotalBytes(0),
       isKeyFrame(0),
       videoChunkData(nullptr),
       videoChunkSize(0),
-      waveDataOffset(0),
-      waveDataStart(nullptr),
       audioDataEvent(nullptr),
       videoFramesDone(0),
-      tempAudioPath{},
-      audioBuffer(nullptr),
-      initialAudioPending(1),
-      initialAudioChunks(0),
-      carryBytes(0),
-      carry{},
       ntsc(0),
-      audioBufferSize(0),
       shiftBuffer(nullptr),
       compressedCapacity(0),
       compressedDataOffset(0),
       compressorReadsOnly(false),
       openDmlWanted(false),
-      aviWriter(AviWriter::kLargestFile, OpenDmlRiffLimit()) {
+      aviWriter(AviWriter::kLargestFile, OpenDmlRiffLimit()),
+      audio(outputLock, audioDataEvent, videoFramesDone, waits) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));
   openDmlWanted = ReadProfileInt("NorvAvi", "OpenDML", 0, 0) != 0;
   dvReverse = static_cast<std::uint32_t>(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0));
@@ -118,37 +73,28 @@ MovieSession::MovieSession()
 }
 
 MovieSession::~MovieSession() {
-  // A host that deletes the session without closing the capture still gets
-  // its temporary audio file closed and, when it streamed the audio, removed.
-  if (tempAudioFile.handle != INVALID_HANDLE_VALUE && tempAudioFile.handle != nullptr)
-    EndAudioCapture();
   HostFree(&compressorState);
   FreeLockedBlock(sourceDib);
   FreeLockedBlock(eightBitDib);
   FreeLockedBlock(compressedBuffer);
   FreeLockedBlock(previousFrame);
   FreeLockedBlock(videoFormat);
-  FreeLockedBlock(audioFormat);
   if (compressor != nullptr) {
     ICClose(compressor);
     compressor = nullptr;
   }
-  waveMmio.reset();
-  if (waveFileView != nullptr) UnmapViewOfFile(waveFileView);
-  if (waveFileMapping != nullptr) CloseHandle(waveFileMapping);
-  if (waveFileHandle != nullptr && waveFileHandle != INVALID_HANDLE_VALUE)
-    CloseHandle(waveFileHandle);
   if (audioDataEvent != nullptr) CloseHandle(audioDataEvent);
-  delete[] audioBuffer;
   DeleteCriticalSection(&outputLock);
   if (paletteHandle != nullptr) DeleteObject(paletteHandle);
   delete[] shiftBuffer;
-  // The two RawFile members close their files in their own destructors.
+  // The raw output and the audio feed close their files in their own destructors.
 }
 
 int MovieSession::InitializeSession() {
-  initialAudioChunks = 0;
-  if (streamCount == 2) initialAudioChunks = std::min(frameCount, AudioLead());
+  audio.SetShape({streamCount, frameCount, interleaveFrames, noInterleave, outputFrameRate,
+                  bitsPerSample, sampleRate, channels, startTime, endTime});
+  audio.initialAudioChunks = 0;
+  if (streamCount == 2) audio.initialAudioChunks = std::min(frameCount, audio.AudioLead());
   if (WriteAviHeaders() != 0) return -1;
   ntsc = static_cast<std::uint32_t>(HostIsNtsc());
   return 0;
@@ -157,4 +103,20 @@ int MovieSession::InitializeSession() {
 void MovieSession::FinishMovie() {
   if (compressorHandler != 0 && compressor != nullptr) ICCompressEnd(compressor);
   if (aviWriter.isOpen()) (void)aviWriter.Finish();
+}
+
+int MovieSession::StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDone) {
+  std::uint32_t scratch = 0;
+  if (framesDone == nullptr) framesDone = &scratch;
+  if (qrvExport != 0) {
+    *framesDone = videoFramesDone;
+    return 0;
+  }
+  return audio.StoreAudioBlock(block, framesDone);
+}
+
+void MovieSession::CloseCompression() {
+  audio.EndAudioCapture();
+  if (rawOutputFile.handle != INVALID_HANDLE_VALUE && rawOutputFile.handle != nullptr)
+    rawOutputFile.Close();
 }

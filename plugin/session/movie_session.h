@@ -1,6 +1,6 @@
-// The per-export context object: every operation of a movie works on it.
-// Fields follow the order in which the export fills and uses them; the
-// operations live in the folders of what they do (avi/, video/, session/).
+// The per-export context object: the request's numbers and the parts of a
+// movie that it owns: the AVI writer (avi/), the audio feed (audio/) and,
+// for now, the frame encoding (video/).
 #pragma once
 
 #include <atomic>
@@ -10,14 +10,17 @@
 #include "platform/riff/riff_file.h"
 #include "platform/sync/sync.h"
 #include "platform/vfw/vfw.h"
+#include "plugin/audio/audio_feed.h"
 #include "plugin/avi/avi_structs.h"
 #include "plugin/avi/avi_writer.h"
 #include "plugin/host/movie_request.h"
-#include "plugin/session/raw_file.h"
+#include "plugin/io/locked_block.h"
+#include "plugin/io/message.h"
+#include "plugin/io/raw_file.h"
 
 class MovieSession {
  public:
-  MovieSession();
+  explicit MovieSession(AudioWaitLimits waits = {});
   ~MovieSession();
   MovieSession(const MovieSession&) = delete;
   MovieSession& operator=(const MovieSession&) = delete;
@@ -30,26 +33,15 @@ class MovieSession {
   int WriteAviHeaders();
   int AllocateFrameBuffers();
   int BuildStreamHeaders(AviStreamPlan* plan);
-  std::uint32_t ComputeIndexCapacity() const;
-  std::uint32_t AudioLead() const;  // Lf, before clamping to the frame count
-  bool RecordsInUse() const;        // each frame's chunks in a 'rec ' record
-  // 0 when the writer took the chunks; -1 otherwise, with the message of a
-  // file that has just reached its largest size.
-  int ChunksWritten(AviStatus status);
+  bool RecordsInUse() const;  // each frame's chunks in a 'rec ' record
 
-  // Audio (avi/, session/)
-  int InitializeAudio();
-  int OpenWaveFile();
-  void AdvanceAudioChunk();
-  int WriteInitialAudio();
-  // 0, or -1 when the frame's video chunk could not be written.
-  int WriteFrameChunks();
-  int BeginAudioCapture();
-  void EndAudioCapture();
+  // Audio: the raw stream takes none; else the feed stores the block.
   int StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDone);
-  std::uint32_t ReduceSampleRate(std::uint32_t byteCount, const std::uint8_t* data,
-                                 std::uint8_t** out);
-  int ReadPushedAudio();
+  // Closes the temporary audio and the raw output at the end of the capture.
+  void CloseCompression();
+  // The writer's result as the frame calls report it: 0 written, -1 not,
+  // with the message of a file that has just reached its largest size.
+  int ReportChunks(AviStatus status);
 
   // Video (video/, session/)
   int StartCompressor();
@@ -79,7 +71,6 @@ class MovieSession {
 
   char outputPath[260];
   char paletteFile[260];
-  char waveFilePath[260];
   std::int32_t width;
   std::int32_t height;
   float frameRate;
@@ -115,64 +106,27 @@ class MovieSession {
   std::uint8_t* compressedBuffer;
   std::uint8_t* previousFrame;
   std::uint8_t* eightBitDib;
-  std::uint32_t audioChunkStart;
-  std::uint32_t audioChunkEnd;
-  float audioProgress;
-  HANDLE waveFileHandle;
-  HANDLE waveFileMapping;
-  std::uint8_t* waveFileView;
   HIC compressor;
   std::uint8_t* videoFormat;
-  std::uint8_t* audioFormat;
-  std::uint8_t* audioChunkData;
-  float audioBytesPerInterleave;
   std::uint32_t videoFormatSize;
-  std::uint32_t audioFormatSize;
   std::uint32_t frameBytes24;
   std::uint32_t frameBytes8;
   std::uint32_t maxFrameBytes;
-  std::uint32_t audioTotalBytes;
   std::uint32_t isKeyFrame;
   const std::uint8_t* videoChunkData;
   std::uint32_t videoChunkSize;
-  // The wave file while it is parsed; its open-information block lives inside.
-  std::unique_ptr<norv::riff::RiffFile> waveMmio;
-  std::uint32_t waveDataOffset;
-  std::uint8_t* waveDataStart;
   HANDLE audioDataEvent;
-  RawFile tempAudioFile;
   RawFile rawOutputFile;
   // The video caller counts, the audio caller only reads: one atomic word.
   std::atomic<std::uint32_t> videoFramesDone;
-  char tempAudioPath[260];
-  std::uint8_t* audioBuffer;
-  std::uint32_t initialAudioPending;
-  std::uint32_t initialAudioChunks;
-  std::uint32_t carryBytes;
-  std::uint8_t carry[40];
   std::uint32_t ntsc;
 
   // Beyond the record: what the guards need.
-  std::uint32_t audioBufferSize;       // bytes at audioBuffer; reads never pass it
   std::uint8_t* shiftBuffer;           // reused for the field-order shift
   std::uint32_t compressedCapacity;    // bytes of compressed data compressedBuffer holds
   std::uint32_t compressedDataOffset;  // where that data starts in compressedBuffer
   bool compressorReadsOnly;            // the host's frame may be compressed where it lies
   bool openDmlWanted;                  // the host profile asks for OpenDML past the first form
   AviWriter aviWriter;                 // the AVI file, once the headers are written
+  AudioFeed audio;                     // the audio stream: its source, its slices and where they go
 };
-
-// How long the video side waits for pushed audio: the stated defaults, made
-// adjustable so tests need not wait twenty seconds.
-struct AudioWaitLimits {
-  std::uint32_t normalMs = 20000;
-  std::uint32_t nearEndMs = 1000;
-};
-AudioWaitLimits& PushedAudioWaitLimits();
-
-// Shows a message in a modal box with an OK button.
-void ShowMessage(const char* text);
-
-// Movable, zero-filled global memory, locked for its whole life.
-std::uint8_t* AllocLockedBlock(std::size_t bytes);
-void FreeLockedBlock(std::uint8_t*& block);

@@ -38,7 +38,7 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
   }
 
   if (!dropped) {
-    (void)WriteInitialAudio();
+    (void)audio.WriteInitialAudio(aviWriter, [this](AviStatus s) { return ReportChunks(s); });
     ++framesCompressed;
     isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
 
@@ -82,7 +82,11 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
     // A frame that did not reach the file (disk full, size limit, more frames
     // than announced) is reported, and not counted as done. Each frame goes
     // to the disk before the call returns, so the report is about this frame.
-    if (WriteFrameChunks() != 0 || aviWriter.Flush() != AviStatus::kOk) return 1;
+    const auto report = [this](AviStatus s) { return ReportChunks(s); };
+    if (audio.WriteFrameChunks(aviWriter, framesCompressed, isKeyFrame != 0,
+                               {videoChunkData, videoChunkSize}, report) != 0 ||
+        aviWriter.Flush() != AviStatus::kOk)
+      return 1;
   }
 
   if (streamCount == 2) ++videoFramesDone;

@@ -175,8 +175,8 @@ TEST_F(MovieRequestTest, AudioStreamOnlyWhenAvailableEnabledAndNotRaw) {
 TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
   MovieSession* s = Create();
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(std::string(s->tempAudioPath), host.dir().File("Taltemp101wav.tmp"));
-  EXPECT_EQ(std::string(s->waveFilePath), host.dir().File("out.wav"));
+  EXPECT_EQ(std::string(s->audio.tempAudioPath), host.dir().File("Taltemp101wav.tmp"));
+  EXPECT_EQ(std::string(s->audio.waveFilePath), host.dir().File("out.wav"));
   delete s;
 
   // No folder in the output path: the file goes to the current folder.
@@ -188,7 +188,7 @@ TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
   s = Create();
   std::filesystem::current_path(cwd);
   ASSERT_NE(s, nullptr);
-  EXPECT_STREQ(s->tempAudioPath, "Taltemp101wav.tmp");
+  EXPECT_STREQ(s->audio.tempAudioPath, "Taltemp101wav.tmp");
   delete s;
 }
 

@@ -196,8 +196,8 @@ class OpenDmlMovie : public ::testing::Test {
     MovieSession* s = CreateMovieSession(&setup.request);
     EXPECT_NE(s, nullptr);
     if (s == nullptr || s->streamCount != 2) return s;
-    EXPECT_EQ(s->BeginAudioCapture(), 0);
-    audio = Ramp(s->audioTotalBytes);
+    EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
+    audio = Ramp(s->audio.audioTotalBytes);
     for (std::size_t at = 0; at < audio.size(); at += 8192) {
       AudioBlock block{audio.data() + at,
                        static_cast<std::uint32_t>(std::min<std::size_t>(8192, audio.size() - at))};
@@ -222,7 +222,7 @@ class OpenDmlMovie : public ::testing::Test {
         setup.path));
   }
   void Finish(MovieSession* s) {
-    s->EndAudioCapture();
+    s->CloseCompression();
     s->FinishMovie();
     delete s;
   }
@@ -381,7 +381,7 @@ TEST_F(OpenDmlMovie, CutExportKeepsItsClosedFormsPlayable) {
   MovieSession* s = Start();
   ASSERT_NE(s, nullptr);
   Frames(s, 0, 40);
-  s->EndAudioCapture();
+  s->CloseCompression();
   delete s;  // no FinishMovie: what was written stays on disk
 
   const auto b = ReadFileBytes(setup.path);
