@@ -1,6 +1,6 @@
-// Everything in front of the movie data: the frame buffers, the compressor
-// or the colour table, the audio source, and the plan of the streams from
-// which the AVI writer writes the headers. Every value rests on what is
+// Everything in front of the movie data: the stream format (the frame
+// encoder's), the audio source, and the plan of the streams from which the
+// AVI writer writes the headers. Every value rests on what is
 // known before the first frame; only chunk sizes are fixed later.
 #include <algorithm>
 #include <cstring>
@@ -11,9 +11,6 @@
 #include "plugin/session/movie_session.h"
 
 namespace {
-
-// A frame larger than this cannot be stored in an AVI 1.0 file anyway.
-constexpr std::uint64_t kMaxFrameBytes = 0x40000000;
 
 // The message of a header the writer could not write; none for a failure
 // the user is not told about.
@@ -48,19 +45,6 @@ const char* HeaderMessage(AviStatus status, int stream) {
 
 }  // namespace
 
-int MovieSession::AllocateFrameBuffers() {
-  sourceDib = AllocLockedBlock(frameBytes24 + 40);
-  if (sourceDib == nullptr) return -1;
-  FillBitmapHeader(sourceDib, width, height, 24);
-  if (bitDepth == 8) {
-    eightBitDib = AllocLockedBlock(frameBytes8 + 1064);
-    if (eightBitDib == nullptr) return -1;
-    FillBitmapHeader(eightBitDib, width, height, 8);
-    DibHeader(eightBitDib)->biClrUsed = 256;
-  }
-  return 0;
-}
-
 int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
   if (streamCount == 2) {
     if (HostHasHardware() != 0) {
@@ -74,7 +58,7 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
     }
   }
   const std::uint32_t lead = streamCount == 2 ? std::min(audio.AudioLead(), frameCount) : 0;
-  const float peakChunk = static_cast<float>(maxFrameBytes) + audio.audioBytesPerInterleave;
+  const float peakChunk = static_cast<float>(video.maxFrameBytes) + audio.audioBytesPerInterleave;
 
   AviMainHeader& mainHeader = plan->mainHeader;
   mainHeader = AviMainHeader{};
@@ -93,7 +77,7 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
   mainHeader.initialFrames = lead;
   mainHeader.streams = streamCount;
   mainHeader.suggestedBufferSize =
-      streamCount == 2 ? static_cast<std::uint32_t>(peakChunk) : maxFrameBytes;
+      streamCount == 2 ? static_cast<std::uint32_t>(peakChunk) : video.maxFrameBytes;
   mainHeader.width = static_cast<std::uint32_t>(width);
   mainHeader.height = static_cast<std::uint32_t>(height);
 
@@ -104,8 +88,8 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
   videoStreamHeader.scale = 1000;
   videoStreamHeader.rate = static_cast<std::uint32_t>(frameRate * 1000.0 + 0.5);
   videoStreamHeader.length = frameCount;
-  videoStreamHeader.suggestedBufferSize = maxFrameBytes;
-  videoStreamHeader.quality = quality;
+  videoStreamHeader.suggestedBufferSize = video.maxFrameBytes;
+  videoStreamHeader.quality = video.quality;
   videoStreamHeader.frame[2] = width;
   videoStreamHeader.frame[3] = height;
 
@@ -125,32 +109,7 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
 }
 
 int MovieSession::WriteAviHeaders() {
-  if (width < 1 || height < 1) return -1;
-  const std::uint64_t bytes24 =
-      static_cast<std::uint64_t>(DibRowBytes(width, 24)) * static_cast<std::uint64_t>(height);
-  if (bytes24 > kMaxFrameBytes) return -1;
-  frameBytes24 = static_cast<std::uint32_t>(bytes24);
-  frameBytes8 = DibRowBytes(width, 8) * static_cast<std::uint32_t>(height);
-  if (AllocateFrameBuffers() != 0) return -1;
-
-  if (compressorHandler != 0) {
-    if (StartCompressor() != 0) return -1;
-  } else if (bitDepth == 8) {
-    maxFrameBytes = frameBytes8;
-    videoFormatSize = 1064;
-    videoFormat = AllocLockedBlock(videoFormatSize);
-    if (videoFormat == nullptr) return -1;
-    FillBitmapHeader(videoFormat, width, height, 8);
-    DibHeader(videoFormat)->biClrUsed = 256;
-    if (PreparePalette() != 0) return -1;
-    std::memcpy(videoFormat, eightBitDib, 1064);
-  } else {
-    maxFrameBytes = frameBytes24;
-    videoFormatSize = 40;
-    videoFormat = AllocLockedBlock(videoFormatSize);
-    if (videoFormat == nullptr) return -1;
-    FillBitmapHeader(videoFormat, width, height, 24);
-  }
+  if (video.PrepareStreamFormat() != 0) return -1;
 
   if (qrvExport != 0) {
     if (!rawOutputFile.Create(outputPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
@@ -163,8 +122,8 @@ int MovieSession::WriteAviHeaders() {
 
   AviStreamPlan plan;
   if (BuildStreamHeaders(&plan) != 0) return -1;
-  plan.videoFormat = videoFormat;
-  plan.videoFormatSize = videoFormatSize;
+  plan.videoFormat = video.videoFormat;
+  plan.videoFormatSize = video.videoFormatSize;
   plan.audio = streamCount == 2;
   if (plan.audio) {
     plan.audioFormat = audio.audioFormat;

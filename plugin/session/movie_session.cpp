@@ -33,35 +33,14 @@ MovieSession::MovieSession(AudioWaitLimits waits)
       outputLock{},
       outputFrameRate(0),
       rateMismatch(0),
-      lastOutputFrame(-1),
-      inputFrameCounter(0),
       compressorStateSize(0),
       compressorState(0),
       qrvExport(0),
       dvReverse(0),
-      framesCompressed(0),
       noInterleave(0),
-      paletteHandle(nullptr),
-      sourceDib(nullptr),
-      compressedBuffer(nullptr),
-      previousFrame(nullptr),
-      eightBitDib(nullptr),
-      compressor(nullptr),
-      videoFormat(nullptr),
-      videoFormatSize(0),
-      frameBytes24(0),
-      frameBytes8(0),
-      maxFrameBytes(0),
-      isKeyFrame(0),
-      videoChunkData(nullptr),
-      videoChunkSize(0),
       audioDataEvent(nullptr),
       videoFramesDone(0),
       ntsc(0),
-      shiftBuffer(nullptr),
-      compressedCapacity(0),
-      compressedDataOffset(0),
-      compressorReadsOnly(false),
       openDmlWanted(false),
       aviWriter(AviWriter::kLargestFile, OpenDmlRiffLimit()),
       audio(outputLock, audioDataEvent, videoFramesDone, waits) {
@@ -74,23 +53,16 @@ MovieSession::MovieSession(AudioWaitLimits waits)
 
 MovieSession::~MovieSession() {
   HostFree(&compressorState);
-  FreeLockedBlock(sourceDib);
-  FreeLockedBlock(eightBitDib);
-  FreeLockedBlock(compressedBuffer);
-  FreeLockedBlock(previousFrame);
-  FreeLockedBlock(videoFormat);
-  if (compressor != nullptr) {
-    ICClose(compressor);
-    compressor = nullptr;
-  }
   if (audioDataEvent != nullptr) CloseHandle(audioDataEvent);
   DeleteCriticalSection(&outputLock);
-  if (paletteHandle != nullptr) DeleteObject(paletteHandle);
-  delete[] shiftBuffer;
   // The raw output and the audio feed close their files in their own destructors.
 }
 
 int MovieSession::InitializeSession() {
+  video.SetShape({width, height, frameRate, outputFrameRate, rateMismatch, bitDepth, paletteMode,
+                  paletteFile, compressorHandler, quality, dataRate, keyFrameEvery, qrvExport,
+                  compressorStateSize, compressorState, startTime, endTime, frameCallback,
+                  frameCallbackContext});
   audio.SetShape({streamCount, frameCount, interleaveFrames, noInterleave, outputFrameRate,
                   bitsPerSample, sampleRate, channels, startTime, endTime});
   audio.initialAudioChunks = 0;
@@ -101,7 +73,7 @@ int MovieSession::InitializeSession() {
 }
 
 void MovieSession::FinishMovie() {
-  if (compressorHandler != 0 && compressor != nullptr) ICCompressEnd(compressor);
+  if (compressorHandler != 0 && video.compressor != nullptr) ICCompressEnd(video.compressor);
   if (aviWriter.isOpen()) (void)aviWriter.Finish();
 }
 

@@ -1,6 +1,6 @@
 // The per-export context object: the request's numbers and the parts of a
-// movie that it owns: the AVI writer (avi/), the audio feed (audio/) and,
-// for now, the frame encoding (video/).
+// movie that it owns: the AVI writer (avi/), the audio feed (audio/) and
+// the frame encoder (video/).
 #pragma once
 
 #include <atomic>
@@ -17,6 +17,7 @@
 #include "plugin/io/locked_block.h"
 #include "plugin/io/message.h"
 #include "plugin/io/raw_file.h"
+#include "plugin/video/frame_encoder.h"
 
 class MovieSession {
  public:
@@ -31,7 +32,6 @@ class MovieSession {
 
   // The file's plan; the AVI writer writes it
   int WriteAviHeaders();
-  int AllocateFrameBuffers();
   int BuildStreamHeaders(AviStreamPlan* plan);
   bool RecordsInUse() const;  // each frame's chunks in a 'rec ' record
 
@@ -43,31 +43,9 @@ class MovieSession {
   // with the message of a file that has just reached its largest size.
   int ReportChunks(AviStatus status);
 
-  // Video (video/, session/)
-  int StartCompressor();
-  int PreparePalette();
+  // Frames: the encoder makes the chunk, the session writes it
   int CompressAviFrame(const std::uint8_t* frame, std::uint32_t* framesDone);
   int WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone);
-  // Compresses `pixels` (laid out as InputImage()'s header says) into
-  // compressedBuffer; ICCompress's result.
-  DWORD CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels);
-  // What the compressor is fed: eightBitDib (header, colour table, pixels)
-  // for 8-bit AVI movies, else sourceDib (header, pixels). The raw stream
-  // compresses the host's 24-bit frame as it comes, whatever the colours.
-  bool EightBitInput() const { return bitDepth == 8 && qrvExport == 0; }
-  std::uint8_t* InputImage() const { return EightBitInput() ? eightBitDib : sourceDib; }
-  std::uint32_t InputHeaderBytes() const { return EightBitInput() ? 1064 : 40; }
-  std::uint32_t InputImageBytes() const {
-    return InputHeaderBytes() + (EightBitInput() ? frameBytes8 : frameBytes24);
-  }
-  // Where the compressor writes its data: behind the output format, at the
-  // offset fixed when the format was taken, whatever the compressor writes
-  // into the header later.
-  std::uint8_t* CompressedData() const { return compressedBuffer + compressedDataOffset; }
-  // Whether the last compression wrote past compressedCapacity into the
-  // guard behind it; the guard is made whole again either way.
-  bool CompressorOverran();
-  void FitQualityToDataRate();
 
   char outputPath[260];
   char paletteFile[260];
@@ -93,40 +71,19 @@ class MovieSession {
   CRITICAL_SECTION outputLock;
   float outputFrameRate;
   std::uint32_t rateMismatch;
-  std::int32_t lastOutputFrame;
-  std::uint32_t inputFrameCounter;
   std::uint32_t compressorStateSize;
   HostBlockRef compressorState;
   std::uint32_t qrvExport;
   std::uint32_t dvReverse;
-  std::uint32_t framesCompressed;
   std::uint32_t noInterleave;
-  HPALETTE paletteHandle;
-  std::uint8_t* sourceDib;
-  std::uint8_t* compressedBuffer;
-  std::uint8_t* previousFrame;
-  std::uint8_t* eightBitDib;
-  HIC compressor;
-  std::uint8_t* videoFormat;
-  std::uint32_t videoFormatSize;
-  std::uint32_t frameBytes24;
-  std::uint32_t frameBytes8;
-  std::uint32_t maxFrameBytes;
-  std::uint32_t isKeyFrame;
-  const std::uint8_t* videoChunkData;
-  std::uint32_t videoChunkSize;
   HANDLE audioDataEvent;
   RawFile rawOutputFile;
   // The video caller counts, the audio caller only reads: one atomic word.
   std::atomic<std::uint32_t> videoFramesDone;
   std::uint32_t ntsc;
 
-  // Beyond the record: what the guards need.
-  std::uint8_t* shiftBuffer;           // reused for the field-order shift
-  std::uint32_t compressedCapacity;    // bytes of compressed data compressedBuffer holds
-  std::uint32_t compressedDataOffset;  // where that data starts in compressedBuffer
-  bool compressorReadsOnly;            // the host's frame may be compressed where it lies
-  bool openDmlWanted;                  // the host profile asks for OpenDML past the first form
-  AviWriter aviWriter;                 // the AVI file, once the headers are written
-  AudioFeed audio;                     // the audio stream: its source, its slices and where they go
+  bool openDmlWanted;   // the host profile asks for OpenDML past the first form
+  AviWriter aviWriter;  // the AVI file, once the headers are written
+  AudioFeed audio;      // the audio stream: its source, its slices and where they go
+  FrameEncoder video;   // the video stream: frames into chunks
 };

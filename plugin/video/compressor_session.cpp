@@ -6,7 +6,9 @@
 #include "plugin/avi/avi_structs.h"
 #include "plugin/host/host_api.h"
 #include "plugin/image/bitmap_header.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/io/locked_block.h"
+#include "plugin/io/message.h"
+#include "plugin/video/frame_encoder.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr std::uint8_t kOutputGuardByte = 0xA5;
 
 }  // namespace
 
-bool MovieSession::CompressorOverran() {
+bool FrameEncoder::CompressorOverran() {
   std::uint8_t* guard = CompressedData() + compressedCapacity;
   const bool overran = std::any_of(guard, guard + kOutputGuardBytes,
                                    [](std::uint8_t b) { return b != kOutputGuardByte; });
@@ -26,7 +28,7 @@ bool MovieSession::CompressorOverran() {
   return overran;
 }
 
-DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels) {
+DWORD FrameEncoder::CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels) {
   DWORD ckid = 0, flags = 0;
   // Only a compressor that promised not to write into its input is handed
   // the host's frame; every other one gets the session's copy.
@@ -37,7 +39,7 @@ DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::ui
                     keyFrame ? nullptr : previousFrame + InputHeaderBytes());
 }
 
-int MovieSession::StartCompressor() {
+int FrameEncoder::StartCompressor() {
   compressor = ICOpen(ICTYPE_VIDEO, compressorHandler, ICMODE_COMPRESS);
   if (compressor == nullptr) return -1;
   compressorReadsOnly =
@@ -108,7 +110,7 @@ int MovieSession::StartCompressor() {
   return 0;
 }
 
-void MovieSession::FitQualityToDataRate() {
+void FrameEncoder::FitQualityToDataRate() {
   const std::uint32_t limit = static_cast<std::uint32_t>(dataRate) * 1024u;
   int tries = 0;
   bool fitted = false;

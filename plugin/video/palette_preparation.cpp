@@ -1,8 +1,8 @@
 // The colour table of an 8-bit movie, prepared once at session start.
-#include "plugin/session/movie_session.h"
+#include "plugin/video/frame_encoder.h"
 #include "plugin/video/palettes.h"
 
-int MovieSession::PreparePalette() {
+int FrameEncoder::PreparePalette() {
   switch (paletteMode) {
     case 1:
     case 2:

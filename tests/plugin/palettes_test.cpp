@@ -14,7 +14,7 @@
 #include "platform/memory/global_memory.h"
 #include "plugin/image/bitmap_header.h"
 #include "plugin/image/dib_image.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/video/frame_encoder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -146,10 +146,10 @@ TEST(PaletteFile, EachBrokenFileHasItsMessage) {
   EXPECT_TRUE(recorded.texts().empty());
 }
 
-// A session holding the frame buffers of an 8-bit movie of w x h.
+// An encoder holding the frame buffers of an 8-bit movie of w x h.
 struct EightBitSession {
   HostScope host;
-  MovieSession session;
+  FrameEncoder session;
   EightBitSession(std::int32_t w, std::int32_t h, std::uint32_t mode) {
     session.width = w;
     session.height = h;
@@ -165,7 +165,7 @@ TEST(PaletteFile, ReadOnlyFileFailsTheSetUp) {
   EightBitSession s(8, 8, 5);
   const std::string path = PalFile{}.Write(s.host.dir().File("locked.pal"));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  std::strcpy(s.session.paletteFile, path.c_str());
+  s.session.paletteFile = path.c_str();
   RecordedMessages recorded;
   EXPECT_EQ(s.session.PreparePalette(), -1);
   EXPECT_EQ(recorded.texts(), std::vector<std::string>{"Invalid palette file!"});
