@@ -72,8 +72,6 @@ class AudioFeed : public AudioShape {
                                  std::uint8_t** out);
   int ReadPushedAudio();
 
-  void SetShape(const AudioShape& numbers) { static_cast<AudioShape&>(*this) = numbers; }
-
   AudioWaitLimits waits;
   char waveFilePath[260] = {};
   char tempAudioPath[260] = {};

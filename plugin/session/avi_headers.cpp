@@ -84,7 +84,7 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
   AviStreamHeader& videoStreamHeader = plan->videoHeader;
   videoStreamHeader = AviStreamHeader{};
   videoStreamHeader.type = kFourccVids;
-  videoStreamHeader.handler = compressorHandler;
+  videoStreamHeader.handler = video.compressorHandler;
   videoStreamHeader.scale = 1000;
   videoStreamHeader.rate = static_cast<std::uint32_t>(frameRate * 1000.0 + 0.5);
   videoStreamHeader.length = frameCount;
@@ -99,11 +99,12 @@ int MovieSession::BuildStreamHeaders(AviStreamPlan* plan) {
     audioStreamHeader.type = kFourccAuds;
     audioStreamHeader.initialFrames = lead;
     audioStreamHeader.scale = 1;
-    audioStreamHeader.rate = static_cast<std::uint32_t>(sampleRate);
+    audioStreamHeader.rate = static_cast<std::uint32_t>(audio.sampleRate);
     audioStreamHeader.length = audio.audioTotalBytes / AudioBlockAlign(audio.audioFormat);
     audioStreamHeader.suggestedBufferSize =
         static_cast<std::uint32_t>(audio.audioBytesPerInterleave + 0.5);
-    audioStreamHeader.sampleSize = (channels * static_cast<std::uint32_t>(bitsPerSample)) / 8;
+    audioStreamHeader.sampleSize =
+        (audio.channels * static_cast<std::uint32_t>(audio.bitsPerSample)) / 8;
   }
   return 0;
 }

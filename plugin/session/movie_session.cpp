@@ -10,31 +10,18 @@
 
 MovieSession::MovieSession(AudioWaitLimits waits)
     : outputPath{},
-      paletteFile{},
       width(0),
       height(0),
       frameRate(0),
-      bitDepth(0),
-      paletteMode(0),
-      compressorHandler(0),
-      quality(0),
       dataRate(0),
-      keyFrameEvery(0),
       interleaveFrames(0),
-      bitsPerSample(0),
-      sampleRate(0),
-      channels(0),
       frameCount(0),
       streamCount(1),
       startTime(0),
       endTime(0),
-      frameCallback(nullptr),
-      frameCallbackContext(0),
       outputLock{},
       outputFrameRate(0),
       rateMismatch(0),
-      compressorStateSize(0),
-      compressorState(0),
       qrvExport(0),
       dvReverse(0),
       noInterleave(0),
@@ -52,19 +39,27 @@ MovieSession::MovieSession(AudioWaitLimits waits)
 }
 
 MovieSession::~MovieSession() {
-  HostFree(&compressorState);
   if (audioDataEvent != nullptr) CloseHandle(audioDataEvent);
   DeleteCriticalSection(&outputLock);
   // The raw output and the audio feed close their files in their own destructors.
 }
 
 int MovieSession::InitializeSession() {
-  video.SetShape({width, height, frameRate, outputFrameRate, rateMismatch, bitDepth, paletteMode,
-                  paletteFile, compressorHandler, quality, dataRate, keyFrameEvery, qrvExport,
-                  compressorStateSize, compressorState, startTime, endTime, frameCallback,
-                  frameCallbackContext});
-  audio.SetShape({streamCount, frameCount, interleaveFrames, noInterleave, outputFrameRate,
-                  bitsPerSample, sampleRate, channels, startTime, endTime});
+  // The numbers the parts share; each holds its own besides.
+  video.width = width;
+  video.height = height;
+  video.frameRate = frameRate;
+  video.outputFrameRate = outputFrameRate;
+  video.rateMismatch = rateMismatch;
+  video.dataRate = dataRate;
+  video.qrvExport = qrvExport;
+  video.startTime = audio.startTime = startTime;
+  video.endTime = audio.endTime = endTime;
+  audio.streamCount = streamCount;
+  audio.frameCount = frameCount;
+  audio.interleaveFrames = interleaveFrames;
+  audio.noInterleave = noInterleave;
+  audio.outputFrameRate = outputFrameRate;
   audio.initialAudioChunks = 0;
   if (streamCount == 2) audio.initialAudioChunks = std::min(frameCount, audio.AudioLead());
   if (WriteAviHeaders() != 0) return -1;
@@ -73,7 +68,7 @@ int MovieSession::InitializeSession() {
 }
 
 void MovieSession::FinishMovie() {
-  if (compressorHandler != 0 && video.compressor != nullptr) ICCompressEnd(video.compressor);
+  if (video.compressorHandler != 0 && video.compressor != nullptr) ICCompressEnd(video.compressor);
   if (aviWriter.isOpen()) (void)aviWriter.Finish();
 }
 

@@ -22,14 +22,14 @@ struct VideoShape {
   std::uint32_t rateMismatch = 0;  // frames arrive at another rate than the file's
   std::uint32_t bitDepth = 0;      // 24, or 8 with a palette
   std::uint32_t paletteMode = 0;
-  const char* paletteFile = nullptr;
+  char paletteFile[260] = {};
   std::uint32_t compressorHandler = 0;
   std::uint32_t quality = 0;
   std::int32_t dataRate = 0;  // KB per second; -1 = none
   std::uint32_t keyFrameEvery = 0;
   std::uint32_t qrvExport = 0;
   std::uint32_t compressorStateSize = 0;
-  HostBlockRef compressorState = 0;  // the session's copy
+  HostBlockRef compressorState = 0;  // the movie's own copy, freed with the encoder
   std::uint32_t startTime = 0;
   std::uint32_t endTime = 0;
   FrameCallback frameCallback = nullptr;
@@ -44,7 +44,6 @@ class FrameEncoder : public VideoShape {
   ~FrameEncoder();
   FrameEncoder(const FrameEncoder&) = delete;
   FrameEncoder& operator=(const FrameEncoder&) = delete;
-  void SetShape(const VideoShape& numbers) { static_cast<VideoShape&>(*this) = numbers; }
 
   // The buffers for one frame, and the stream format: from the compressor,
   // or the packed bitmap's own. 0, or -1 on failure.

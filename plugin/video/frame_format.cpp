@@ -2,6 +2,7 @@
 // uncompressed video the packed bitmap's own header (and colour table).
 #include <cstring>
 
+#include "plugin/host/host_api.h"
 #include "plugin/io/locked_block.h"
 #include "plugin/video/frame_encoder.h"
 
@@ -20,6 +21,7 @@ FrameEncoder::~FrameEncoder() {
   FreeLockedBlock(videoFormat);
   if (compressor != nullptr) ICClose(compressor);
   if (paletteHandle != nullptr) DeleteObject(paletteHandle);
+  HostFree(&compressorState);
 }
 
 int FrameEncoder::AllocateFrameBuffers() {

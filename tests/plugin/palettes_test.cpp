@@ -165,7 +165,7 @@ TEST(PaletteFile, ReadOnlyFileFailsTheSetUp) {
   EightBitSession s(8, 8, 5);
   const std::string path = PalFile{}.Write(s.host.dir().File("locked.pal"));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  s.session.paletteFile = path.c_str();
+  std::strcpy(s.session.paletteFile, path.c_str());
   RecordedMessages recorded;
   EXPECT_EQ(s.session.PreparePalette(), -1);
   EXPECT_EQ(recorded.texts(), std::vector<std::string>{"Invalid palette file!"});
