@@ -26,7 +26,7 @@ constexpr DWORD kMsvcLower = MakeFourCC("msvc");
 constexpr DWORD kZqkm = MakeFourCC("ZQKM");
 constexpr int kSlots = 24;
 constexpr int kSlot24Bits = 20;
-constexpr LRESULT kPalettisedFormatBytes = 40 + 256 * 4;
+constexpr LRESULT kPalettisedFormatBytes = kEightBitHeaderBytes;
 constexpr std::uint32_t kDataRates[9] = {0, 800, 700, 600, 500, 400, 300, 150, 0};
 constexpr int kCustomDataRate = 8;
 

@@ -8,6 +8,8 @@
 // colour table in front of the pixels.
 constexpr std::uint32_t kBitmapHeaderBytes = 40;
 constexpr std::uint32_t kEightBitHeaderBytes = kBitmapHeaderBytes + 256 * 4;
+static_assert(sizeof(BITMAPINFOHEADER) == kBitmapHeaderBytes);
+static_assert(kEightBitHeaderBytes == 1064);
 
 // Bytes of one bottom-up row, padded to a multiple of 4.
 constexpr std::uint32_t DibRowBytes(std::int32_t width, std::uint32_t bits) {

@@ -62,7 +62,8 @@ int FrameEncoder::StartCompressor() {
 
   if (EightBitInput()) {
     if (PreparePalette() != 0) return -1;
-    std::memcpy(videoFormat, eightBitDib, std::min<std::uint32_t>(videoFormatSize, 1064));
+    std::memcpy(videoFormat, eightBitDib,
+                std::min<std::uint32_t>(videoFormatSize, kEightBitHeaderBytes));
   }
   // Without a format there is nothing to write the frames behind, and a
   // header that claims more than the block holds would move them past it.
@@ -84,7 +85,7 @@ int FrameEncoder::StartCompressor() {
 
   // The buffer holds the output format, the largest frame the compressor
   // said it could produce, and the guard behind it.
-  compressedDataOffset = EightBitInput() ? 1064 : formatHeader;
+  compressedDataOffset = EightBitInput() ? kEightBitHeaderBytes : formatHeader;
   compressedCapacity =
       std::max<std::uint32_t>(maxFrameBytes, maxSizeFits ? static_cast<std::uint32_t>(maxSize) : 0);
   compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(compressedDataOffset) +

@@ -50,15 +50,15 @@ int FrameEncoder::EncodeFrame() {
   // sourceDib, so the host's frame stays the host's.
   const std::uint8_t* pixels = image;
   if (bitDepth == 8 || (compressorHandler != 0 && !compressorReadsOnly)) {
-    std::memcpy(sourceDib + 40, image, frameBytes24);
-    pixels = sourceDib + 40;
+    std::memcpy(sourceDib + kBitmapHeaderBytes, image, frameBytes24);
+    pixels = sourceDib + kBitmapHeaderBytes;
   }
   if (bitDepth == 8) {
-    if (paletteMode == 4 || paletteMode == 5)
+    if (paletteMode == kPaletteOptimum || paletteMode == kPaletteFromFile)
       MapFrameNearest(eightBitDib, sourceDib, paletteHandle);
     else
       ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
-    pixels = eightBitDib + 1064;
+    pixels = eightBitDib + kEightBitHeaderBytes;
   }
   const std::uint32_t pixelBytes = bitDepth == 8 ? frameBytes8 : frameBytes24;
 

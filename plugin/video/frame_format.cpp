@@ -25,11 +25,11 @@ FrameEncoder::~FrameEncoder() {
 }
 
 int FrameEncoder::AllocateFrameBuffers() {
-  sourceDib = AllocLockedBlock(frameBytes24 + 40);
+  sourceDib = AllocLockedBlock(frameBytes24 + kBitmapHeaderBytes);
   if (sourceDib == nullptr) return -1;
   FillBitmapHeader(sourceDib, width, height, 24);
   if (bitDepth == 8) {
-    eightBitDib = AllocLockedBlock(frameBytes8 + 1064);
+    eightBitDib = AllocLockedBlock(frameBytes8 + kEightBitHeaderBytes);
     if (eightBitDib == nullptr) return -1;
     FillBitmapHeader(eightBitDib, width, height, 8);
     DibHeader(eightBitDib)->biClrUsed = 256;
@@ -50,16 +50,16 @@ int FrameEncoder::PrepareStreamFormat() {
     if (StartCompressor() != 0) return -1;
   } else if (bitDepth == 8) {
     maxFrameBytes = frameBytes8;
-    videoFormatSize = 1064;
+    videoFormatSize = kEightBitHeaderBytes;
     videoFormat = AllocLockedBlock(videoFormatSize);
     if (videoFormat == nullptr) return -1;
     FillBitmapHeader(videoFormat, width, height, 8);
     DibHeader(videoFormat)->biClrUsed = 256;
     if (PreparePalette() != 0) return -1;
-    std::memcpy(videoFormat, eightBitDib, 1064);
+    std::memcpy(videoFormat, eightBitDib, kEightBitHeaderBytes);
   } else {
     maxFrameBytes = frameBytes24;
-    videoFormatSize = 40;
+    videoFormatSize = kBitmapHeaderBytes;
     videoFormat = AllocLockedBlock(videoFormatSize);
     if (videoFormat == nullptr) return -1;
     FillBitmapHeader(videoFormat, width, height, 24);

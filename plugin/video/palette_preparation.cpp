@@ -4,16 +4,16 @@
 
 int FrameEncoder::PreparePalette() {
   switch (paletteMode) {
-    case 1:
-    case 2:
-    case 3:
+    case kPalette332:
+    case kPalette666:
+    case kPalette676:
       ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
       return 0;
-    case 4:
+    case kPaletteOptimum:
       return BuildOptimumPalette(sourceDib, eightBitDib,
                                  {startTime, endTime, frameCallback, frameCallbackContext},
                                  &paletteHandle);
-    case 5:
+    case kPaletteFromFile:
       paletteHandle = LoadPaletteFile(paletteFile, eightBitDib);
       return paletteHandle != nullptr ? 0 : -1;
     default:

@@ -19,7 +19,7 @@ int FrameEncoder::EncodeRawFrame(const std::uint8_t* frame, std::uint32_t ntsc,
     offset = (-4 * static_cast<std::int64_t>(bitDepth) * width) / 8;
   else if (dvReverse != 0)
     offset = (static_cast<std::int64_t>(bitDepth) * width) / 8;
-  std::uint8_t* pixels = sourceDib + 40;
+  std::uint8_t* pixels = sourceDib + kBitmapHeaderBytes;
   const std::int64_t size = imageSize;
   const std::int64_t from = std::max<std::int64_t>(0, -offset);
   const std::int64_t to = std::min<std::int64_t>(size, size - offset);
@@ -38,7 +38,8 @@ int FrameEncoder::EncodeRawFrame(const std::uint8_t* frame, std::uint32_t ntsc,
   if (CompressorOverran() || compressedSize > compressedCapacity) return -1;
 
   const std::size_t previousBytes = GlobalSize(GlobalHandle(previousFrame));
-  std::memcpy(previousFrame, sourceDib, std::min<std::size_t>(previousBytes, 40 + size));
+  std::memcpy(previousFrame, sourceDib,
+              std::min<std::size_t>(previousBytes, kBitmapHeaderBytes + size));
   videoChunkData = CompressedData();
   videoChunkSize = compressedSize;
   return 0;
