@@ -9,19 +9,9 @@
 #include <vector>
 
 #include "platform/ui/dialog.h"
+#include "plugin/dialogs/compressor_rows.h"
 #include "plugin/dialogs/video_presets.h"
 #include "plugin/host/project_settings.h"
-
-// One row of the compressor list; row 0 is "No Compression".
-struct CompressorEntry {
-  std::uint32_t handler = 0;
-  int keyFrameEvery = 0;
-  int quality = 0;
-  int colourSlots[24] = {};  // slot k non-zero: colour list item k is offered
-  std::uint32_t stateSize = 0;
-  std::uint32_t stateCapacity = 0;
-  HostBlockRef stateBuffer = 0;  // from HostAlloc
-};
 
 class AviSettingsDialog : public norv::ui::Dialog {
  public:
@@ -62,9 +52,7 @@ class AviSettingsDialog : public norv::ui::Dialog {
   bool ValidatePaletteFile();
 
   // The compressor, colour and playback-platform rows.
-  int CountCompressors() const;
   void BuildCompressorList();
-  bool ProbeColourFormats(CompressorEntry& row, void* instance) const;
   void FillColourList(const CompressorEntry& row);
   void SelectColour(int code);
   void OnColourChanged();
