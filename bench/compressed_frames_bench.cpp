@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_context.h"
 #include "plugin/settings/default_settings.h"
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/gdi/palette.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/session/movie_context.h"
 #include "plugin/settings/default_settings.h"
 #include "plugin/video/palettes.h"

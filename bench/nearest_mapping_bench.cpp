@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/gdi/palette.h"
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/video/palettes.h"
 
 namespace {

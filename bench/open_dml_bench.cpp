@@ -50,7 +50,7 @@ void BM_OpenDmlFrames(benchmark::State& state, std::uint64_t formBytes) {
     std::uint32_t done = 0;
     for (std::uint32_t i = 0; i < frames; ++i) session->CompressAviFrame(frame.data(), &done);
     session->FinishMovie();
-    forms = session->openDml ? session->openDml->forms() : 0;
+    forms = session->aviWriter.openDml() ? session->aviWriter.openDml()->forms() : 0;
     delete session;
   }
   std::remove(path.c_str());

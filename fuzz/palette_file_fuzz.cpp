@@ -4,7 +4,7 @@
 
 #include "fuzz/fuzz_file.h"
 #include "platform/gdi/palette.h"
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/video/palettes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

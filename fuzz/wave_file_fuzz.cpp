@@ -10,17 +10,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& path = FuzzPath(".wav");
   if (!WriteFuzzFile(path, data, size)) return 0;
   MovieSession session;
-  std::strcpy(session.waveFilePath, path.c_str());
-  session.frameCount = 10;
-  session.interleaveFrames = 1 + (size % 3);
-  if (session.OpenWaveFile() == 0) {
+  std::strcpy(session.audio.waveFilePath, path.c_str());
+  session.audio.frameCount = 10;
+  session.audio.interleaveFrames = 1 + (size % 3);
+  if (session.audio.OpenWaveFile() == 0) {
     // Read every slice once, summing bytes so the reads are not optimised away.
     unsigned sum = 0;
     for (int i = 1; i <= 10; ++i) {
-      session.audioProgress = static_cast<float>(i) / 10.0f;
-      session.AdvanceAudioChunk();
-      for (std::uint32_t b = session.audioChunkStart; b < session.audioChunkEnd; ++b)
-        sum += session.waveDataStart[b];
+      session.audio.audioProgress = static_cast<float>(i) / 10.0f;
+      session.audio.AdvanceAudioChunk();
+      for (std::uint32_t b = session.audio.audioChunkStart; b < session.audio.audioChunkEnd; ++b)
+        sum += session.audio.waveDataStart[b];
     }
     if (sum == 0xFFFFFFFFu) std::abort();
   }

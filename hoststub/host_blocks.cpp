@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "hoststub/norv_host.h"
+#include "plugin/host/avi_settings.h"
 #include "plugin/host/host_api.h"
-#include "plugin/settings/avi_settings.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/settings/avi_settings.h"
+#include "plugin/host/avi_settings.h"
 
 namespace norv::host {
 

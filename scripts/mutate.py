@@ -17,7 +17,7 @@ that is stopped goes on where it left off (--fresh starts over).
     scripts/mutate.py -R 'Audio' --label quick
 
 List format: blocks separated by blank lines, one 'key: value' per line:
-    file: plugin/avi/wave_file.cpp
+    file: plugin/audio/wave_file.cpp
     old:  audioTotalBytes = chunk.size;
     new:  audioTotalBytes = chunk.size - 1;
     why:  the audio stream's length

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds NorvAvi and runs the whole test suite: the normal build first, then
+# Checks that folders include each other without circles, builds NorvAvi
+# and runs the whole test suite: the normal build first, then
 # the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then
 # the tests that run the host's two threads at once under ThreadSanitizer,
 # then a short run of every fuzz target.
@@ -12,6 +13,10 @@ build() {  # folder, extra cmake arguments...
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNORV_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
+
+# Folders form a graph without circles: no folder includes one that
+# includes it back.
+python3 scripts/folder-cycles.py
 
 build build
 (cd build && ctest -j "$jobs" --output-on-failure)

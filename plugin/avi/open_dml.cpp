@@ -85,7 +85,8 @@ std::uint64_t& OpenDmlRiffLimit() {
   return limit;
 }
 
-OpenDmlLayout::OpenDmlLayout(const std::vector<StreamInfo>& streams) : totals_(streams.size(), 0) {
+OpenDmlLayout::OpenDmlLayout(const std::vector<StreamInfo>& streams, std::uint64_t formLimit)
+    : formLimit_(formLimit), totals_(streams.size(), 0) {
   for (const StreamInfo& info : streams) streams_.push_back(Stream{info});
 }
 
@@ -144,7 +145,7 @@ bool OpenDmlLayout::FormWouldOverflow(std::uint64_t position, std::uint64_t byte
   // A record adds at most one chunk per stream to the indexes.
   const std::uint64_t formBytes =
       position - formAt_ + bytes + StandardIndexBytes(1) + legacyIndexBytes;
-  return formBytes > OpenDmlRiffLimit();
+  return formBytes > formLimit_;
 }
 
 void OpenDmlLayout::AddChunk(int stream, std::uint64_t dataOffset, std::uint32_t size, bool key) {

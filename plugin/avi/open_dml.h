@@ -33,7 +33,8 @@ class OpenDmlLayout {
     std::uint32_t chunkId;     // what its standard indexes name ('00db', '01wb')
     std::uint32_t blockAlign;  // bytes per tick of its length: 0 counts chunks (video)
   };
-  explicit OpenDmlLayout(const std::vector<StreamInfo>& streams);
+  // `formLimit`: the size at which a form is closed and the next one begun.
+  OpenDmlLayout(const std::vector<StreamInfo>& streams, std::uint64_t formLimit);
 
   // Inside a stream's 'strl', after 'strf': the super index's room, kept as
   // JUNK until the first form is closed, so a file cut before that reads as
@@ -100,6 +101,7 @@ class OpenDmlLayout {
   std::uint64_t StandardIndexBytes(std::size_t extraEntries) const;
 
   std::vector<Stream> streams_;
+  std::uint64_t formLimit_;
   std::uint32_t forms_ = 1;
   std::uint64_t formAt_ = 0;  // the form in progress: its RIFF header
   std::uint64_t moviAt_ = 0;  // its LIST 'movi' header

@@ -5,8 +5,8 @@
 
 #include "platform/ui/message_box.h"
 #include "plugin/dialogs/dialog_templates.h"
-#include "plugin/dialogs/string_table.h"
 #include "plugin/host/host_api.h"
+#include "plugin/resources/string_table.h"
 #include "plugin/settings/project_match.h"
 
 using norv::ui::Notification;

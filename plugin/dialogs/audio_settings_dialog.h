@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "platform/ui/dialog.h"
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/project_settings.h"
 
 class AudioSettingsDialog : public norv::ui::Dialog {
  public:

@@ -98,7 +98,7 @@ void AviSettingsDialog::BindControls() {
   Bind(kCompressionOptions, Notification::kClicked, [this] { OpenCompressionOptions(); });
   Bind(kPlaybackOptions, Notification::kClicked, [this] { OpenPlaybackOptions(); });
   Bind(kLoadPreset, Notification::kClicked, [this] { ShowVideoPresetMenu(); });
-  Bind(kSavePreset, Notification::kClicked, [this] { SaveVideoPreset(); });
+  Bind(kSavePreset, Notification::kClicked, [this] { SaveVideoPresetFile(); });
   for (int command = kPresetListedFirst; command <= kPresetListedLast; ++command)
     Bind(command, Notification::kClicked, [this, command] { LoadListedVideoPreset(command); });
   Bind(kPresetBrowse, Notification::kClicked, [this] { BrowseVideoPreset(); });
@@ -368,4 +368,32 @@ bool AviSettingsDialog::ValidatePaletteFile() {
   if (!IsEnabled(kPaletteButton)) EnableControl(kPaletteButton, true);
   FrameworkMessageBox("Select a valid palette file.", MB_OK);
   return false;
+}
+
+void AviSettingsDialog::ShowVideoPresetMenu() {
+  int command = 0;
+  if (!presetMenu_.Show(*this, ControlScreenRect(kLoadPreset), &command)) {
+    BrowseVideoPreset();
+    return;
+  }
+  if (command != 0) Command(command);
+}
+
+void AviSettingsDialog::LoadListedVideoPreset(int command) {
+  char path[260];
+  if (presetMenu_.PathOf(command, path)) LoadVideoPresetFile(path);
+}
+
+void AviSettingsDialog::BrowseVideoPreset() {
+  char path[260];
+  if (AskVideoPresetToLoad(window(), path)) LoadVideoPresetFile(path);
+}
+
+void AviSettingsDialog::LoadVideoPresetFile(const char* path) {
+  if (LoadVideoPreset(&settings_, path)) RecordToControls();
+}
+
+void AviSettingsDialog::SaveVideoPresetFile() {
+  ControlsToRecord();
+  SaveVideoPreset(settings_, window());
 }

@@ -9,18 +9,9 @@
 #include <vector>
 
 #include "platform/ui/dialog.h"
-#include "plugin/settings/project_settings.h"
-
-// One row of the compressor list; row 0 is "No Compression".
-struct CompressorEntry {
-  std::uint32_t handler = 0;
-  int keyFrameEvery = 0;
-  int quality = 0;
-  int colourSlots[24] = {};  // slot k non-zero: colour list item k is offered
-  std::uint32_t stateSize = 0;
-  std::uint32_t stateCapacity = 0;
-  HostBlockRef stateBuffer = 0;  // from HostAlloc
-};
+#include "plugin/dialogs/compressor_rows.h"
+#include "plugin/dialogs/video_presets.h"
+#include "plugin/host/project_settings.h"
 
 class AviSettingsDialog : public norv::ui::Dialog {
  public:
@@ -61,9 +52,7 @@ class AviSettingsDialog : public norv::ui::Dialog {
   bool ValidatePaletteFile();
 
   // The compressor, colour and playback-platform rows.
-  int CountCompressors() const;
   void BuildCompressorList();
-  bool ProbeColourFormats(CompressorEntry& row, void* instance) const;
   void FillColourList(const CompressorEntry& row);
   void SelectColour(int code);
   void OnColourChanged();
@@ -78,14 +67,14 @@ class AviSettingsDialog : public norv::ui::Dialog {
   void ShowVideoPresetMenu();
   void LoadListedVideoPreset(int command);
   void BrowseVideoPreset();
-  bool LoadVideoPreset(const char* path);
-  void SaveVideoPreset();
+  void LoadVideoPresetFile(const char* path);
+  void SaveVideoPresetFile();
 
   AviSettings* hostSettings_;
   const ProjectSettings* project_;
   AviSettings settings_{};
   std::vector<CompressorEntry> compressorEntries_;
-  std::unique_ptr<norv::ui::PopupMenu> presetMenu_;
+  VideoPresetMenu presetMenu_;
   int syncEnabled_ = 0;
   int minWidth_ = 32;
   int minHeight_ = 32;

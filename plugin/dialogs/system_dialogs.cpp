@@ -3,7 +3,7 @@
 #include "platform/ui/dialog_binding.h"
 #if defined(_WIN32)
 #include "platform/ui/win32/win32_binding.h"
-#include "plugin/dialogs/resource_module.h"
+#include "plugin/resources/resource_module.h"
 #endif
 
 void UseSystemDialogsUnlessBound() {

@@ -1,15 +1,15 @@
-// The AVI Settings dialog's presets: the menu of the host's "SAMPLES"
-// folder, "Browse", loading with the audio rule, and "Save".
+#include "plugin/dialogs/video_presets.h"
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/files/files.h"
 #include "platform/files/path.h"
 #include "platform/ui/message_box.h"
-#include "plugin/dialogs/avi_settings_dialog.h"
 #include "plugin/dialogs/dialog_templates.h"
-#include "plugin/dialogs/string_table.h"
 #include "plugin/host/host_api.h"
+#include "plugin/resources/string_table.h"
 
 namespace {
 
@@ -26,8 +26,10 @@ bool PresetPath(char (&out)[260], const char* folder, const char* name) {
 
 }  // namespace
 
-void AviSettingsDialog::ShowVideoPresetMenu() {
-  presetMenu_ = std::make_unique<norv::ui::PopupMenu>();
+bool VideoPresetMenu::Show(norv::ui::Dialog& owner, const norv::ui::ScreenRect& button,
+                           int* command) {
+  *command = 0;
+  menu_ = std::make_unique<norv::ui::PopupMenu>();
   char folder[260] = {};
   GetHostFolder(folder);
   char pattern[260];
@@ -39,74 +41,69 @@ void AviSettingsDialog::ShowVideoPresetMenu() {
       do {
         if (found.cFileName[0] == '.' || (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
           continue;
-        presetMenu_->Append(kPresetListedFirst + listed, found.cFileName);
+        menu_->Append(kPresetListedFirst + listed, found.cFileName);
         ++listed;
       } while (listed < kMostListed && FindNextFileA(find, &found));
       FindClose(find);
     }
   }
   if (listed == 0) {
-    presetMenu_.reset();
-    BrowseVideoPreset();
-    return;
+    menu_.reset();
+    return false;
   }
-  presetMenu_->AppendSeparator();
-  presetMenu_->Append(kPresetBrowse, LoadStringEntry(kStrBrowse));
-  const norv::ui::ScreenRect button = ControlScreenRect(kLoadPreset);
-  const int command =
-      TrackPopupMenu(*presetMenu_, {button.right + 5, button.top}, norv::ui::kTrackRightButton);
-  if (command != 0) Command(command);
+  menu_->AppendSeparator();
+  menu_->Append(kPresetBrowse, LoadStringEntry(kStrBrowse));
+  *command =
+      owner.TrackPopupMenu(*menu_, {button.right + 5, button.top}, norv::ui::kTrackRightButton);
+  return true;
 }
 
-void AviSettingsDialog::LoadListedVideoPreset(int command) {
-  if (presetMenu_ == nullptr) return;
-  const std::string* name = presetMenu_->TextOf(command);
-  if (name == nullptr) return;
+bool VideoPresetMenu::PathOf(int command, char (&path)[260]) const {
+  if (menu_ == nullptr) return false;
+  const std::string* name = menu_->TextOf(command);
+  if (name == nullptr) return false;
   char folder[260] = {};
   GetHostFolder(folder);
-  char path[260];
-  if (PresetPath(path, folder, name->c_str())) LoadVideoPreset(path);
+  return PresetPath(path, folder, name->c_str());
 }
 
-void AviSettingsDialog::BrowseVideoPreset() {
-  char path[260] = {};
-  if (AskPresetPath(1, path, kVideoPresetExtension, window()) != 0) LoadVideoPreset(path);
+bool AskVideoPresetToLoad(HWND owner, char (&path)[260]) {
+  std::memset(path, 0, sizeof path);
+  return AskPresetPath(1, path, kVideoPresetExtension, owner) != 0;
 }
 
-bool AviSettingsDialog::LoadVideoPreset(const char* path) {
+bool LoadVideoPreset(AviSettings* settings, const char* path) {
   // What the file does not fill keeps the working values.
   AviSettings scratch;
   std::memset(&scratch, 0, sizeof scratch);
-  CopyFileTypeSettings(&scratch, &settings_);
+  CopyFileTypeSettings(&scratch, settings);
   if (LoadPresetFile(kVideoPresetKind, &scratch, path) == 0) {
     FrameworkMessageBox(LoadStringEntry(kStrFailedToLoad), MB_OK);
     HostFree(&scratch.compressorState);
     return false;
   }
   // The preset's audio applies only when both the project and the preset have audio.
-  if (settings_.audioAvailable != 0 && scratch.audioAvailable != 0) {
-    CopyFileTypeSettings(&settings_, &scratch);
+  if (settings->audioAvailable != 0 && scratch.audioAvailable != 0) {
+    CopyFileTypeSettings(settings, &scratch);
   } else {
-    const std::int32_t interleaveFrames = settings_.interleaveFrames;
-    const std::int32_t audioAvailable = settings_.audioAvailable;
-    const std::int32_t audioEnabled = settings_.audioEnabled;
+    const std::int32_t interleaveFrames = settings->interleaveFrames;
+    const std::int32_t audioAvailable = settings->audioAvailable;
+    const std::int32_t audioEnabled = settings->audioEnabled;
     std::uint32_t audioFormat[14];
-    std::memcpy(audioFormat, settings_.audioFormat, sizeof audioFormat);
-    CopyFileTypeSettings(&settings_, &scratch);
-    settings_.interleaveFrames = interleaveFrames;
-    settings_.audioAvailable = audioAvailable;
-    settings_.audioEnabled = audioEnabled;
-    std::memcpy(settings_.audioFormat, audioFormat, sizeof audioFormat);
+    std::memcpy(audioFormat, settings->audioFormat, sizeof audioFormat);
+    CopyFileTypeSettings(settings, &scratch);
+    settings->interleaveFrames = interleaveFrames;
+    settings->audioAvailable = audioAvailable;
+    settings->audioEnabled = audioEnabled;
+    std::memcpy(settings->audioFormat, audioFormat, sizeof audioFormat);
   }
-  RecordToControls();
   HostFree(&scratch.compressorState);
   return true;
 }
 
-void AviSettingsDialog::SaveVideoPreset() {
-  ControlsToRecord();
+void SaveVideoPreset(const AviSettings& settings, HWND owner) {
   char path[260] = {};
-  if (AskPresetPath(0, path, kVideoPresetExtension, window()) == 0) return;
-  if (SavePresetFile(kVideoPresetKind, &settings_, path) == 0)
+  if (AskPresetPath(0, path, kVideoPresetExtension, owner) == 0) return;
+  if (SavePresetFile(kVideoPresetKind, &settings, path) == 0)
     FrameworkMessageBox(LoadStringEntry(kStrFailedToSave), MB_OK);
 }

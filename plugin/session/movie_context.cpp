@@ -63,7 +63,7 @@ std::uint32_t MovieFrameCount(std::uint32_t startTime, std::uint32_t endTime, fl
   return static_cast<std::uint32_t>(frames);
 }
 
-MovieSession* CreateMovieSession(const MovieRequest* request) {
+MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits waits) {
   if (request == nullptr) return nullptr;
   const AviSettings* settings = request->settings;
   if (settings == nullptr || request->version != 1) return nullptr;
@@ -87,7 +87,7 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
       settings->audioAvailable != 0 && settings->audioEnabled != 0 && settings->qrvExport == 0 ? 2
                                                                                                : 1;
 
-  auto* session = new (std::nothrow) MovieSession;
+  auto* session = new (std::nothrow) MovieSession(waits);
   if (session == nullptr) return nullptr;
   if (session->audioDataEvent == nullptr) {
     delete session;
@@ -99,50 +99,50 @@ MovieSession* CreateMovieSession(const MovieRequest* request) {
   session->height = settings->height;
   session->frameRate = settings->frameRate;
   if (settings->colorFormat == kColorPaletteFile)
-    CopyPath(session->paletteFile, settings->paletteFile);
-  session->paletteMode = color.paletteMode;
-  session->bitDepth = color.bitDepth;
-  session->compressorHandler = settings->compressorHandler;
-  session->quality = static_cast<std::uint32_t>(settings->quality);
+    CopyPath(session->video.paletteFile, settings->paletteFile);
+  session->video.paletteMode = color.paletteMode;
+  session->video.bitDepth = color.bitDepth;
+  session->video.compressorHandler = settings->compressorHandler;
+  session->video.quality = static_cast<std::uint32_t>(settings->quality);
   session->dataRate = settings->dataRate;
-  session->keyFrameEvery = static_cast<std::uint32_t>(settings->keyFrameEvery);
+  session->video.keyFrameEvery = static_cast<std::uint32_t>(settings->keyFrameEvery);
   session->interleaveFrames = static_cast<std::uint32_t>(settings->interleaveFrames);
-  session->bitsPerSample = static_cast<std::int32_t>(settings->audioFormat[1]);
-  session->sampleRate = static_cast<std::int32_t>(settings->audioFormat[2]);
-  session->channels = settings->audioFormat[3];
+  session->audio.bitsPerSample = static_cast<std::int32_t>(settings->audioFormat[1]);
+  session->audio.sampleRate = static_cast<std::int32_t>(settings->audioFormat[2]);
+  session->audio.channels = settings->audioFormat[3];
   session->frameCount = frameCount;
   session->streamCount = streamCount;
   session->startTime = request->startTime;
   session->endTime = request->endTime;
-  session->frameCallback = request->frameCallback;
-  session->frameCallbackContext = request->frameCallbackContext;
+  session->video.frameCallback = request->frameCallback;
+  session->video.frameCallbackContext = request->frameCallbackContext;
 
-  if (session->outputPath[0] != '\0' && session->tempAudioPath[0] == '\0') {
+  if (session->outputPath[0] != '\0' && session->audio.tempAudioPath[0] == '\0') {
     char drive[3], dir[256], name[256];
     norv::platform::SplitPath(session->outputPath, drive, dir, name, nullptr);
-    norv::platform::MakePath(session->tempAudioPath, sizeof session->tempAudioPath, drive, dir,
-                             "Taltemp101wav", "tmp");
+    norv::platform::MakePath(session->audio.tempAudioPath, sizeof session->audio.tempAudioPath,
+                             drive, dir, "Taltemp101wav", "tmp");
     // Without hardware the host renders its audio into a wave file named
     // like the movie: clip.avi takes its audio from clip.wav beside it.
-    norv::platform::MakePath(session->waveFilePath, sizeof session->waveFilePath, drive, dir, name,
-                             "wav");
+    norv::platform::MakePath(session->audio.waveFilePath, sizeof session->audio.waveFilePath, drive,
+                             dir, name, "wav");
   }
   session->rateMismatch = rateMismatch;
   session->outputFrameRate = outputFrameRate;
 
-  session->compressorStateSize = settings->compressorStateSize;
-  if (session->compressorStateSize != 0) {
-    session->compressorState = HostAlloc(session->compressorStateSize, 1);
+  session->video.compressorStateSize = settings->compressorStateSize;
+  if (session->video.compressorStateSize != 0) {
+    session->video.compressorState = HostAlloc(session->video.compressorStateSize, 1);
     const void* from = HostBlockAddress(settings->compressorState);
-    void* to = HostBlockAddress(session->compressorState);
+    void* to = HostBlockAddress(session->video.compressorState);
     if (to == nullptr) {  // no memory for the state: no session
       delete session;
       return nullptr;
     }
     if (from != nullptr)
-      std::memcpy(to, from, session->compressorStateSize);
+      std::memcpy(to, from, session->video.compressorStateSize);
     else
-      session->compressorStateSize = 0;  // a size without a block: the compressor's defaults
+      session->video.compressorStateSize = 0;  // a size without a block: the compressor's defaults
   }
 
   if (session->InitializeSession() != 0) {

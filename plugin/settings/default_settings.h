@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/settings/avi_settings.h"
+#include "plugin/host/avi_settings.h"
 
 // Writes the defaults over all 520 bytes. A compressor-state block the record
 // might own is not released: the host passes a record that owns none.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/project_settings.h"
 
 // The project decides everything but the audio switches, the interleave
 // period and the hardware-acceleration choices.

@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "platform/vfw/vfw.h"
-#include "plugin/dialogs/resource_module.h"
-#include "plugin/dialogs/string_table.h"
 #include "plugin/host/host_api.h"
-#include "plugin/settings/narrow_text.h"
+#include "plugin/resources/narrow_text.h"
+#include "plugin/resources/resource_module.h"
+#include "plugin/resources/string_table.h"
 #include "plugin/settings/project_match.h"
 
 namespace {

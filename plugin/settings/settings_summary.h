@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/project_settings.h"
 
 // Up to nine lines joined by "\r\n"; empty for a field handling the record
 // cannot have.

@@ -4,9 +4,11 @@
 #include <cstring>
 
 #include "plugin/avi/avi_structs.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/image/bitmap_header.h"
+#include "plugin/io/locked_block.h"
+#include "plugin/io/message.h"
+#include "plugin/video/frame_encoder.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ constexpr std::uint8_t kOutputGuardByte = 0xA5;
 
 }  // namespace
 
-bool MovieSession::CompressorOverran() {
+bool FrameEncoder::CompressorOverran() {
   std::uint8_t* guard = CompressedData() + compressedCapacity;
   const bool overran = std::any_of(guard, guard + kOutputGuardBytes,
                                    [](std::uint8_t b) { return b != kOutputGuardByte; });
@@ -26,7 +28,7 @@ bool MovieSession::CompressorOverran() {
   return overran;
 }
 
-DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels) {
+DWORD FrameEncoder::CompressInput(bool keyFrame, LONG frameNumber, const std::uint8_t* pixels) {
   DWORD ckid = 0, flags = 0;
   // Only a compressor that promised not to write into its input is handed
   // the host's frame; every other one gets the session's copy.
@@ -37,7 +39,7 @@ DWORD MovieSession::CompressInput(bool keyFrame, LONG frameNumber, const std::ui
                     keyFrame ? nullptr : previousFrame + InputHeaderBytes());
 }
 
-int MovieSession::StartCompressor() {
+int FrameEncoder::StartCompressor() {
   compressor = ICOpen(ICTYPE_VIDEO, compressorHandler, ICMODE_COMPRESS);
   if (compressor == nullptr) return -1;
   compressorReadsOnly =
@@ -60,7 +62,8 @@ int MovieSession::StartCompressor() {
 
   if (EightBitInput()) {
     if (PreparePalette() != 0) return -1;
-    std::memcpy(videoFormat, eightBitDib, std::min<std::uint32_t>(videoFormatSize, 1064));
+    std::memcpy(videoFormat, eightBitDib,
+                std::min<std::uint32_t>(videoFormatSize, kEightBitHeaderBytes));
   }
   // Without a format there is nothing to write the frames behind, and a
   // header that claims more than the block holds would move them past it.
@@ -82,7 +85,7 @@ int MovieSession::StartCompressor() {
 
   // The buffer holds the output format, the largest frame the compressor
   // said it could produce, and the guard behind it.
-  compressedDataOffset = EightBitInput() ? 1064 : formatHeader;
+  compressedDataOffset = EightBitInput() ? kEightBitHeaderBytes : formatHeader;
   compressedCapacity =
       std::max<std::uint32_t>(maxFrameBytes, maxSizeFits ? static_cast<std::uint32_t>(maxSize) : 0);
   compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(compressedDataOffset) +
@@ -108,7 +111,7 @@ int MovieSession::StartCompressor() {
   return 0;
 }
 
-void MovieSession::FitQualityToDataRate() {
+void FrameEncoder::FitQualityToDataRate() {
   const std::uint32_t limit = static_cast<std::uint32_t>(dataRate) * 1024u;
   int tries = 0;
   bool fitted = false;

@@ -1,6 +1,7 @@
 // The three fixed palettes: tables by formula, mapping by arithmetic.
 #include <cstring>
 
+#include "plugin/image/bitmap_header.h"
 #include "plugin/video/palettes.h"
 
 namespace {
@@ -8,17 +9,17 @@ namespace {
 RGBQUAD EntryFor(std::uint32_t mode, int i) {
   RGBQUAD q{};
   switch (mode) {
-    case 1:  // i = 32B + 4G + R
+    case kPalette332:  // i = 32B + 4G + R
       q.rgbBlue = static_cast<BYTE>(32 * (i / 32) + 16);
       q.rgbGreen = static_cast<BYTE>(32 * ((i / 4) % 8) + 16);
       q.rgbRed = static_cast<BYTE>(64 * (i % 4) + 32);
       break;
-    case 2:  // i = 36B + 6G + R
+    case kPalette666:  // i = 36B + 6G + R
       q.rgbBlue = static_cast<BYTE>(43 * (i / 36) + 21);
       q.rgbGreen = static_cast<BYTE>(43 * ((i / 6) % 6) + 21);
       q.rgbRed = static_cast<BYTE>(43 * (i % 6) + 21);
       break;
-    default:  // 3: i = 42B + 6G + R
+    default:  // kPalette676: i = 42B + 6G + R
       q.rgbBlue = static_cast<BYTE>(43 * (i / 42) + 21);
       q.rgbGreen = static_cast<BYTE>(37 * ((i / 6) % 7) + 18);
       q.rgbRed = static_cast<BYTE>(43 * (i % 6) + 21);
@@ -29,9 +30,9 @@ RGBQUAD EntryFor(std::uint32_t mode, int i) {
 
 BYTE IndexFor(std::uint32_t mode, unsigned b, unsigned g, unsigned r) {
   switch (mode) {
-    case 1:
+    case kPalette332:
       return static_cast<BYTE>((b & 0xE0) | ((g >> 5) << 2) | (r >> 6));
-    case 2:
+    case kPalette666:
       return static_cast<BYTE>(36 * (b / 43) + 6 * (g / 43) + r / 43);
     default:
       return static_cast<BYTE>(42 * (b / 43) + 6 * (g / 37) + r / 43);
@@ -47,7 +48,7 @@ BITMAPINFOHEADER HeaderOf(const std::uint8_t* dib) {
 }  // namespace
 
 int ApplyFixedPalette(std::uint8_t* eightBitDib, const std::uint8_t* dib24, std::uint32_t mode) {
-  const int count = mode == 1 ? 256 : mode == 2 ? 216 : 252;
+  const int count = mode == kPalette332 ? 256 : mode == kPalette666 ? 216 : 252;
   auto* table = eightBitDib + sizeof(BITMAPINFOHEADER);
   for (int i = 0; i < count; ++i) {
     RGBQUAD q = EntryFor(mode, i);
@@ -68,7 +69,7 @@ int ApplyFixedPalette(std::uint8_t* eightBitDib, const std::uint8_t* dib24, std:
   const std::uint32_t cols = static_cast<std::uint32_t>(h8.biWidth);
   const std::uint32_t row8 = h8.biSizeImage / rows;
   const std::uint32_t row24 = h24.biSizeImage / static_cast<std::uint32_t>(h24.biHeight);
-  std::uint8_t* out = eightBitDib + 1064;
+  std::uint8_t* out = eightBitDib + kEightBitHeaderBytes;
   const std::uint8_t* in = dib24 + sizeof(BITMAPINFOHEADER);
   for (std::uint32_t y = 0; y < rows; ++y) {
     const std::uint8_t* p = in + static_cast<std::size_t>(y) * row24;

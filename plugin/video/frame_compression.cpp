@@ -5,27 +5,26 @@
 #include <cstring>
 #include <new>
 
-#include "plugin/avi/bitmap_header.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/image/bitmap_header.h"
+#include "plugin/video/frame_encoder.h"
 #include "plugin/video/palettes.h"
 
-int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {
-  std::uint32_t scratch = 0;
-  if (framesDone == nullptr) framesDone = &scratch;
-
+bool FrameEncoder::TakeFrame(const std::uint8_t* frame, std::uint32_t ntsc,
+                             std::uint32_t dvReverse) {
   // The shifted copy moves every pixel one line up and two to the right; the
   // bottom line and two pixels above it turn black.
   const std::uint8_t* image = frame;
   if (ntsc == 0 && dvReverse != 0) {
-    if (shiftBuffer == nullptr) shiftBuffer = new (std::nothrow) std::uint8_t[frameBytes24];
+    if (shiftBuffer == nullptr) shiftBuffer.reset(new (std::nothrow) std::uint8_t[frameBytes24]);
     if (shiftBuffer != nullptr) {
       const std::uint32_t shift =
           std::min<std::uint32_t>((static_cast<std::uint32_t>(width) + 2) * 3, frameBytes24);
-      std::memset(shiftBuffer, 0, shift);
-      std::memcpy(shiftBuffer + shift, frame, frameBytes24 - shift);
-      image = shiftBuffer;
+      std::memset(shiftBuffer.get(), 0, shift);
+      std::memcpy(shiftBuffer.get() + shift, frame, frameBytes24 - shift);
+      image = shiftBuffer.get();
     }
   }
+  takenImage = image;
 
   bool dropped = false;
   if (rateMismatch != 0) {
@@ -36,56 +35,50 @@ int MovieSession::CompressAviFrame(const std::uint8_t* frame, std::uint32_t* fra
     if (!dropped) lastOutputFrame = outputFrame;
     ++inputFrameCounter;
   }
+  return !dropped;
+}
 
-  if (!dropped) {
-    (void)WriteInitialAudio();
-    ++framesCompressed;
-    isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
+int FrameEncoder::EncodeFrame() {
+  const std::uint8_t* image = takenImage;
+  ++framesCompressed;
+  isKeyFrame = keyFrameEvery <= 1 || framesCompressed % keyFrameEvery == 0 ? 1 : 0;
 
-    // A 24-bit frame is written where it lies, and compressed there by a
-    // compressor that promised only to read it: the host's buffer (or the
-    // shifted copy) outlives this call, and the frame reaches the disk before
-    // it returns. Any other compressor, and the 8-bit reduction, read
-    // sourceDib, so the host's frame stays the host's.
-    const std::uint8_t* pixels = image;
-    if (bitDepth == 8 || (compressorHandler != 0 && !compressorReadsOnly)) {
-      std::memcpy(sourceDib + 40, image, frameBytes24);
-      pixels = sourceDib + 40;
-    }
-    if (bitDepth == 8) {
-      if (paletteMode == 4 || paletteMode == 5)
-        MapFrameNearest(eightBitDib, sourceDib, paletteHandle);
-      else
-        ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
-      pixels = eightBitDib + 1064;
-    }
-    const std::uint32_t pixelBytes = bitDepth == 8 ? frameBytes8 : frameBytes24;
-
-    if (compressorHandler == 0) {
-      videoChunkData = pixels;
-      videoChunkSize = pixelBytes;
-    } else {
-      if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed), pixels) != ICERR_OK)
-        return -1;
-      // A compressor that overran its own bound, or says it did.
-      const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
-      if (CompressorOverran() || size > compressedCapacity) return -1;
-      // Only a delta frame reads the previous one: with every frame a key
-      // frame the copy would never be looked at.
-      if (keyFrameEvery > 1) {
-        std::memcpy(previousFrame, InputImage(), InputHeaderBytes());
-        std::memcpy(previousFrame + InputHeaderBytes(), pixels, pixelBytes);
-      }
-      videoChunkData = CompressedData();
-      videoChunkSize = size;
-    }
-    // A frame that did not reach the file (disk full, size limit, more frames
-    // than announced) is reported, and not counted as done. Each frame goes
-    // to the disk before the call returns, so the report is about this frame.
-    if (WriteFrameChunks() != 0 || aviFile->Flush() != 0) return 1;
+  // A 24-bit frame is written where it lies, and compressed there by a
+  // compressor that promised only to read it: the host's buffer (or the
+  // shifted copy) outlives this call, and the frame reaches the disk before
+  // it returns. Any other compressor, and the 8-bit reduction, read
+  // sourceDib, so the host's frame stays the host's.
+  const std::uint8_t* pixels = image;
+  if (bitDepth == 8 || (compressorHandler != 0 && !compressorReadsOnly)) {
+    std::memcpy(sourceDib + kBitmapHeaderBytes, image, frameBytes24);
+    pixels = sourceDib + kBitmapHeaderBytes;
   }
+  if (bitDepth == 8) {
+    if (paletteMode == kPaletteOptimum || paletteMode == kPaletteFromFile)
+      MapFrameNearest(eightBitDib, sourceDib, paletteHandle);
+    else
+      ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
+    pixels = eightBitDib + kEightBitHeaderBytes;
+  }
+  const std::uint32_t pixelBytes = bitDepth == 8 ? frameBytes8 : frameBytes24;
 
-  if (streamCount == 2) ++videoFramesDone;
-  *framesDone = videoFramesDone;
+  if (compressorHandler == 0) {
+    videoChunkData = pixels;
+    videoChunkSize = pixelBytes;
+  } else {
+    if (CompressInput(isKeyFrame != 0, static_cast<LONG>(framesCompressed), pixels) != ICERR_OK)
+      return -1;
+    // A compressor that overran its own bound, or says it did.
+    const std::uint32_t size = DibHeader(compressedBuffer)->biSizeImage;
+    if (CompressorOverran() || size > compressedCapacity) return -1;
+    // Only a delta frame reads the previous one: with every frame a key
+    // frame the copy would never be looked at.
+    if (keyFrameEvery > 1) {
+      std::memcpy(previousFrame, InputImage(), InputHeaderBytes());
+      std::memcpy(previousFrame + InputHeaderBytes(), pixels, pixelBytes);
+    }
+    videoChunkData = CompressedData();
+    videoChunkSize = size;
+  }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "platform/gdi/palette.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/video/palettes.h"
 
 void MapFrameNearest(std::uint8_t* eightBitDib, const std::uint8_t* dib24, HPALETTE palette) {
@@ -13,6 +14,6 @@ void MapFrameNearest(std::uint8_t* eightBitDib, const std::uint8_t* dib24, HPALE
   const std::uint32_t row24 = h24.biSizeImage / static_cast<std::uint32_t>(h24.biHeight);
   // One bulk query per frame: the palette's lookup structure and the colour
   // memo are set up once, not per pixel.
-  (void)NorvMapPixelsToPalette(palette, dib24 + sizeof(BITMAPINFOHEADER), row24, eightBitDib + 1064,
-                               row8, cols, rows);
+  (void)NorvMapPixelsToPalette(palette, dib24 + sizeof(BITMAPINFOHEADER), row24,
+                               eightBitDib + kEightBitHeaderBytes, row8, cols, rows);
 }

@@ -5,7 +5,7 @@
 
 #include "platform/gdi/palette.h"
 #include "platform/riff/riff_file.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/io/message.h"
 #include "plugin/video/palettes.h"
 
 namespace {

@@ -1,19 +1,19 @@
 // The colour table of an 8-bit movie, prepared once at session start.
-#include "plugin/session/movie_session.h"
+#include "plugin/video/frame_encoder.h"
 #include "plugin/video/palettes.h"
 
-int MovieSession::PreparePalette() {
+int FrameEncoder::PreparePalette() {
   switch (paletteMode) {
-    case 1:
-    case 2:
-    case 3:
+    case kPalette332:
+    case kPalette666:
+    case kPalette676:
       ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
       return 0;
-    case 4:
+    case kPaletteOptimum:
       return BuildOptimumPalette(sourceDib, eightBitDib,
                                  {startTime, endTime, frameCallback, frameCallbackContext},
                                  &paletteHandle);
-    case 5:
+    case kPaletteFromFile:
       paletteHandle = LoadPaletteFile(paletteFile, eightBitDib);
       return paletteHandle != nullptr ? 0 : -1;
     default:

@@ -4,7 +4,18 @@
 #include <cstdint>
 
 #include "platform/win32_types.h"
-#include "plugin/session/movie_request.h"
+#include "plugin/host/movie_request.h"
+
+// The colour table of an 8-bit movie: a fixed one (3-3-2, 6-6-6 or 6-7-6),
+// the optimum one for the movie's own frames, or one from a palette file.
+enum PaletteMode : std::uint32_t {
+  kPaletteNone = 0,  // 24-bit video
+  kPalette332 = 1,
+  kPalette666 = 2,
+  kPalette676 = 3,
+  kPaletteOptimum = 4,
+  kPaletteFromFile = 5,
+};
 
 // Writes the fixed table of mode 1 (3-3-2), 2 (6-6-6) or 3 (6-7-6) into the
 // 8-bit packed bitmap; with a 24-bit bitmap also maps every pixel onto it.

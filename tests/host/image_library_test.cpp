@@ -6,8 +6,8 @@
 
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 
 namespace {
 

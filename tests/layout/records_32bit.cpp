@@ -3,8 +3,8 @@
 #include <cstddef>
 
 #include "platform/win32_types.h"
-#include "plugin/session/movie_request.h"
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/movie_request.h"
+#include "plugin/host/project_settings.h"
 
 static_assert(sizeof(void*) == 4, "compile this check with -m32");
 

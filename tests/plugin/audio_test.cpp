@@ -16,6 +16,9 @@
 
 namespace {
 
+// Waits for pushed audio short enough that a test need not wait twenty seconds.
+constexpr AudioWaitLimits kShortWaits{200, 100};
+
 using norv::test::AviWalk;
 using norv::test::CheckIndexAgainstChunks;
 using norv::test::HostScope;
@@ -34,7 +37,10 @@ std::vector<std::uint8_t> Ramp(std::size_t n, std::uint32_t seed = 0) {
 }
 
 TEST(ReduceSampleRate, KeepsTheFirstOfFourSampleFramesAndCarriesTheRest) {
-  MovieSession s;
+  CRITICAL_SECTION lock{};
+  const HANDLE event = nullptr;
+  const std::atomic<std::uint32_t> framesDone{0};
+  AudioFeed s(lock, event, framesDone, {});
   s.channels = 1;
   s.bitsPerSample = 8;
   const auto first = Ramp(10);
@@ -70,11 +76,9 @@ class AudioMovie : public ::testing::Test {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
-    PushedAudioWaitLimits() = {200, 100};
     setup.settings.width = 32;
     setup.settings.height = 16;
   }
-  void TearDown() override { PushedAudioWaitLimits() = {}; }
 
   void SetAudio(int bits, int rate, int channels) {
     setup.settings.audioFormat[1] = static_cast<std::uint32_t>(bits);
@@ -85,10 +89,10 @@ class AudioMovie : public ::testing::Test {
   // Runs a movie: `audio` pushed first (in blocks of 4000 bytes), then the frames.
   std::vector<std::uint8_t> Make(std::uint32_t frames, const std::vector<std::uint8_t>& audio,
                                  bool concurrent = false) {
-    session = CreateMovieSession(&setup.request);
+    session = CreateMovieSession(&setup.request, kShortWaits);
     EXPECT_NE(session, nullptr);
     if (session == nullptr) return {};
-    EXPECT_EQ(session->BeginAudioCapture(), 0);
+    EXPECT_EQ(session->audio.BeginAudioCapture(), 0);
     auto push = [&] {
       for (std::size_t at = 0; at < audio.size(); at += 4000) {
         AudioBlock b{audio.data() + at,
@@ -110,7 +114,7 @@ class AudioMovie : public ::testing::Test {
       EXPECT_EQ(done, i + 1);
     }
     if (pusher.joinable()) pusher.join();
-    session->EndAudioCapture();
+    session->CloseCompression();
     session->FinishMovie();
     delete session;
     session = nullptr;
@@ -259,26 +263,27 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
 // Pushed audio past 2 GiB still reads back: offsets go to the file unsigned.
 TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
   SetAudio(16, 44100, 2);
-  MovieSession* s = CreateMovieSession(&setup.request);
+  MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
   const std::uint32_t at = 0x90000000u;  // 2.25 GiB
   {
     // A sparse file: only the slice that is read holds data.
-    std::FILE* f = std::fopen(s->tempAudioPath, "wb");
+    std::FILE* f = std::fopen(s->audio.tempAudioPath, "wb");
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(fseeko(f, at, SEEK_SET), 0);
     const auto slice = Ramp(4000, 3);
     ASSERT_EQ(std::fwrite(slice.data(), 1, slice.size(), f), slice.size());
     std::fclose(f);
   }
-  s->audioTotalBytes = 0xA0000000u;
-  s->audioChunkEnd = at;
-  s->audioProgress = static_cast<float>(at + 4000) / static_cast<float>(s->audioTotalBytes);
-  EXPECT_EQ(s->ReadPushedAudio(), 1);
-  EXPECT_EQ(s->audioChunkStart, at);
-  ASSERT_GT(s->audioChunkEnd, at);
-  const std::uint32_t got = s->audioChunkEnd - at;
-  EXPECT_EQ(0, std::memcmp(s->audioChunkData, Ramp(4000, 3).data(), std::min(got, 4000u)));
+  s->audio.audioTotalBytes = 0xA0000000u;
+  s->audio.audioChunkEnd = at;
+  s->audio.audioProgress =
+      static_cast<float>(at + 4000) / static_cast<float>(s->audio.audioTotalBytes);
+  EXPECT_EQ(s->audio.ReadPushedAudio(), 1);
+  EXPECT_EQ(s->audio.audioChunkStart, at);
+  ASSERT_GT(s->audio.audioChunkEnd, at);
+  const std::uint32_t got = s->audio.audioChunkEnd - at;
+  EXPECT_EQ(0, std::memcmp(s->audio.audioChunkData, Ramp(4000, 3).data(), std::min(got, 4000u)));
   delete s;
   std::remove(setup.path.c_str());
   std::filesystem::remove(host.dir().File("Taltemp101wav.tmp"));
@@ -290,18 +295,18 @@ TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
 // the long one. Audio that never comes is silence: zero for 16-bit samples.
 TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
   SetAudio(16, 44100, 2);
-  MovieSession* s = CreateMovieSession(&setup.request);
+  MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
-  ASSERT_EQ(s->BeginAudioCapture(), 0);
+  ASSERT_EQ(s->audio.BeginAudioCapture(), 0);
   const auto early = Ramp(300000, 1), late = Ramp(50000, 2);
   AudioBlock block{early.data(), 300000};
   std::uint32_t done = 0;
   ASSERT_EQ(s->StoreAudioBlock(&block, &done), 0);
   // The slice from 300000 to 350000 of 400000 ends 50000 bytes before the end.
-  s->audioTotalBytes = 400000;
-  s->audioChunkEnd = 300000;
-  s->audioProgress = 0.875f;
-  PushedAudioWaitLimits() = {60000, 0};
+  s->audio.audioTotalBytes = 400000;
+  s->audio.audioChunkEnd = 300000;
+  s->audio.audioProgress = 0.875f;
+  s->audio.waits = {60000, 0};
   // The rest comes once the video side has looked and found nothing there:
   // it resets the event just before it reads.
   SetEvent(s->audioDataEvent);
@@ -313,30 +318,30 @@ TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
     std::uint32_t pushed = 0;
     EXPECT_EQ(s->StoreAudioBlock(&rest, &pushed), 0);
   });
-  EXPECT_EQ(s->ReadPushedAudio(), 1);
+  EXPECT_EQ(s->audio.ReadPushedAudio(), 1);
   pusher.join();
-  EXPECT_EQ(s->audioChunkStart, 300000u);
-  EXPECT_EQ(s->audioChunkEnd, 350000u);
-  EXPECT_EQ(0, std::memcmp(s->audioChunkData, late.data(), late.size()))
+  EXPECT_EQ(s->audio.audioChunkStart, 300000u);
+  EXPECT_EQ(s->audio.audioChunkEnd, 350000u);
+  EXPECT_EQ(0, std::memcmp(s->audio.audioChunkData, late.data(), late.size()))
       << "the audio that came, not silence";
 
   // Nothing more comes: the next slice, to 375000, is silence.
-  PushedAudioWaitLimits() = {0, 0};
-  s->audioProgress = 0.9375f;
-  EXPECT_EQ(s->ReadPushedAudio(), 1);
-  ASSERT_EQ(s->audioChunkEnd, 375000u);
-  EXPECT_EQ(std::vector<std::uint8_t>(s->audioChunkData, s->audioChunkData + 25000),
+  s->audio.waits = {0, 0};
+  s->audio.audioProgress = 0.9375f;
+  EXPECT_EQ(s->audio.ReadPushedAudio(), 1);
+  ASSERT_EQ(s->audio.audioChunkEnd, 375000u);
+  EXPECT_EQ(std::vector<std::uint8_t>(s->audio.audioChunkData, s->audio.audioChunkData + 25000),
             std::vector<std::uint8_t>(25000, 0));
-  s->EndAudioCapture();
+  s->CloseCompression();
   delete s;
   std::remove(setup.path.c_str());
 }
 
 TEST_F(AudioMovie, RawStreamIgnoresAudioAndEmptyBlocksFail) {
   SetAudio(16, 44100, 2);
-  MovieSession* s = CreateMovieSession(&setup.request);
+  MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
-  ASSERT_EQ(s->BeginAudioCapture(), 0);
+  ASSERT_EQ(s->audio.BeginAudioCapture(), 0);
   AudioBlock empty{nullptr, 0};
   std::uint32_t done = 77;
   EXPECT_EQ(s->StoreAudioBlock(&empty, &done), 1);
@@ -344,7 +349,7 @@ TEST_F(AudioMovie, RawStreamIgnoresAudioAndEmptyBlocksFail) {
   s->qrvExport = 1;
   EXPECT_EQ(s->StoreAudioBlock(&empty, &done), 0);
   EXPECT_EQ(done, 0u);
-  s->EndAudioCapture();
+  s->CloseCompression();
   delete s;
 }
 
@@ -374,7 +379,7 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   NorvHostSetHardware(0);
   auto expect = [&](const std::string& first) {
     messages.clear();
-    EXPECT_EQ(CreateMovieSession(&setup.request), nullptr);
+    EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
     EXPECT_EQ(messages.texts(),
               (std::vector<std::string>{first, "Error reading wave file format!"}));
   };
@@ -401,7 +406,7 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
                                    'a', 8,   0,    0,    0,  1, 2, 3, 4,   5,   6,   7,    8};
   WriteFileBytes(wave, wav);
   messages.clear();
-  EXPECT_EQ(CreateMovieSession(&setup.request), nullptr);
+  EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
   EXPECT_EQ(messages.texts(), std::vector<std::string>{"Error reading wave file format!"});
 
   // A data chunk that claims more than the file holds is read as far as it goes.
@@ -409,20 +414,27 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   wav[40] = 0x40, wav[41] = 0x42, wav[42] = 0x0F;  // claims 1000000 bytes
   WriteFileBytes(wave, wav);
   messages.clear();
-  MovieSession* s = CreateMovieSession(&setup.request);
+  MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->audioTotalBytes, 8u);
+  EXPECT_EQ(s->audio.audioTotalBytes, 8u);
   EXPECT_TRUE(messages.texts().empty());
   delete s;
 
   // The whole data chunk counts, a part block at its end included.
   wav[40] = 7, wav[41] = 0, wav[42] = 0;
   WriteFileBytes(wave, wav);
-  s = CreateMovieSession(&setup.request);
+  s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->audioTotalBytes, 7u);
-  EXPECT_EQ(s->audioStreamHeader.length, 1u);
-  delete s;
+  EXPECT_EQ(s->audio.audioTotalBytes, 7u);
+  delete s;  // the headers reach the disk
+  {
+    const auto avi = ReadFileBytes(setup.path);
+    // The movie is unfinished: find the second 'strh' by its bytes.
+    const std::string text(avi.begin(), avi.end());
+    const std::size_t audioHeader = text.find("strh", text.find("strh") + 4);
+    ASSERT_NE(audioHeader, std::string::npos);
+    EXPECT_EQ(norv::test::Le32(avi, audioHeader + 8 + 32), 1u);  // its length in blocks
+  }
 
   // Another writer's file: an odd 'fmt ' (one extra byte) and an odd chunk
   // before the data, each followed by its pad byte.
@@ -432,10 +444,10 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
       16,  0,   1,   0,   0xEE, 0, 'J', 'U',  'N',  'K', 3,   0,    0,    0,   9,   9,   9,
       0,   'd', 'a', 't', 'a',  6, 0,   0,    0,    1,   2,   3,    4,    5,   6};
   WriteFileBytes(wave, other);
-  s = CreateMovieSession(&setup.request);
+  s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->waveDataOffset, other.size() - 6);
-  EXPECT_EQ(s->audioTotalBytes, 6u);
+  EXPECT_EQ(s->audio.waveDataOffset, other.size() - 6);
+  EXPECT_EQ(s->audio.audioTotalBytes, 6u);
   delete s;
 }
 

@@ -55,8 +55,8 @@ TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
 
   MovieSession* session = CreateMovieSession(&setup.request);
   ASSERT_NE(session, nullptr);
-  ASSERT_EQ(session->BeginAudioCapture(), 0);
-  const std::uint32_t total = session->audioTotalBytes;
+  ASSERT_EQ(session->audio.BeginAudioCapture(), 0);
+  const std::uint32_t total = session->audio.audioTotalBytes;
   const std::uint32_t frame = static_cast<std::uint32_t>(r.bits / 8 * r.channels);
   // Below 22050 Hz the host delivers four times the samples and the plug-in
   // keeps the first of every four.
@@ -87,7 +87,7 @@ TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
     if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
   }
   audio.join();
-  session->EndAudioCapture();
+  session->CloseCompression();
   session->FinishMovie();
   delete session;
 

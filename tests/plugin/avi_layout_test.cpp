@@ -1,6 +1,6 @@
 // Uncompressed movies beyond the layout model: more frames than announced,
-// the file size limit, frame-rate conversion, the field-order shift, and
-// ffmpeg's reading of the result.
+// frame-rate conversion, the field-order shift, and ffmpeg's reading of the
+// result. The file-size limit is the AVI writer's (avi_writer_test).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 #include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
-#include "tests/support/scripted_compressor.h"
 
 namespace {
 
@@ -27,7 +26,6 @@ using norv::test::ReadFileBytes;
 using norv::test::RecordedMessages;
 using norv::test::RunCommand;
 using norv::test::RunMovie;
-using norv::test::ScriptedCompressor;
 using norv::test::WalkAvi;
 
 class AviLayoutTest : public ::testing::Test {
@@ -57,92 +55,6 @@ TEST_F(AviLayoutTest, ExtraFramesAreRefusedAndTheFileStaysSound) {
   AviWalk w = WalkAvi(b);
   EXPECT_EQ(w.index.size(), 6u);  // the capacity: two entries per announced frame
   EXPECT_EQ(Le32(b, 32 + 16), 3u);
-
-  // Without records a frame takes one entry: the same capacity holds twice
-  // the announced frames, and not one more; every chunk written is indexed.
-  // (The headers still count the 3 announced, so the file is driven here
-  // without RunMovie's soundness check.)
-  setup.settings.interleaveFrames = 3;
-  void* session = Plugin().MakeMovieGetContext(&setup.request);
-  ASSERT_NE(session, nullptr);
-  Plugin().MakeMovieInitCompression(session, 0, 0, nullptr);
-  results.clear();
-  for (std::uint32_t i = 0; i < 10; ++i) {
-    const auto f = PatternFrame(320, 240, i);
-    std::uint32_t done = 0;
-    results.push_back(Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done));
-  }
-  Plugin().MakeMovieCloseCompression(session, 0);
-  Plugin().MakeMovieDeleteContext(&session);
-  EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 1, 1, 1}));
-  const auto flat = ReadFileBytes(setup.path);
-  EXPECT_EQ(CheckIndexAgainstChunks(flat), "");
-  EXPECT_EQ(WalkAvi(flat).index.size(), 6u);
-}
-
-// At the size an AVI file can state, the movie stops whole: a frame goes in
-// only while its record, pad byte included, and the whole reserved index
-// (two entries a frame here) still fit; the first one refused is refused
-// once with a message, and the file still reads. Compressed frames of odd
-// sizes, so every chunk has a pad byte.
-TEST_F(AviLayoutTest, MovieStopsCleanlyAtTheFileSizeLimit) {
-  ScriptedCompressor odd(MakeFourCC("MDLX"),
-                         [](DWORD, bool key) -> DWORD { return key ? 301 : 101; });
-  setup.settings.compressorHandler = MakeFourCC("MDLX");
-  setup.settings.width = 16;
-  setup.settings.height = 8;
-  setup.settings.interleaveFrames = 1;
-  setup.SetSpan(0, 400);  // 10 frames
-  // The limit lives in the plug-in's core, so these movies run on the core's session.
-  auto run = [&](std::uint64_t limit) {
-    MovieFileLimit() = limit;
-    MovieSession* session = CreateMovieSession(&setup.request);
-    std::vector<int> results;
-    if (session == nullptr) return results;
-    for (std::uint32_t i = 0; i < 10; ++i) {
-      const auto f = PatternFrame(16, 8, i);
-      std::uint32_t done = 0;
-      results.push_back(session->CompressAviFrame(f.data(), &done));
-    }
-    session->FinishMovie();
-    delete session;
-    MovieFileLimit() = 0xFFFFFFFFull;
-    return results;
-  };
-  ASSERT_EQ(run(0xFFFFFFFFull), std::vector<int>(10, 0));
-  std::vector<std::uint64_t> recordEnds;
-  for (const auto& c : WalkAvi(ReadFileBytes(setup.path)).chunks)
-    if (c.type == "rec ") recordEnds.push_back(c.headerOffset + 8 + c.size);
-  ASSERT_EQ(recordEnds.size(), 10u);
-  const std::uint64_t index = 8 + 16 * 2 * 10;
-
-  // Each limit at a record's edge: exactly there the frame goes in, a byte
-  // short of it the frame is the first refused.
-  for (const std::uint32_t frame : {2u, 3u, 4u, 9u}) {
-    for (const std::uint32_t under : {0u, 1u}) {
-      SCOPED_TRACE("frame " + std::to_string(frame) + ", " + std::to_string(under) +
-                   " byte(s) under");
-      messages.clear();
-      const std::uint64_t limit = recordEnds[frame - 1] + index - under;
-      const std::uint32_t kept = frame - under;
-      std::vector<int> want(10, 1);
-      std::fill(want.begin(), want.begin() + kept, 0);
-      EXPECT_EQ(run(limit), want);
-      ASSERT_EQ(messages.texts().size(), 1u);
-      EXPECT_EQ(messages.texts()[0],
-                "The movie has reached the largest size of an AVI file; the rest is not written.");
-      const auto b = ReadFileBytes(setup.path);
-      EXPECT_LE(b.size(), limit);
-      EXPECT_EQ(b.size(), recordEnds[kept - 1] + 8 + 16 * 2 * kept);
-      EXPECT_EQ(Le32(b, 4), b.size() - 8);
-      EXPECT_EQ(CheckIndexAgainstChunks(b), "");
-      EXPECT_EQ(norv::test::VerifyMovie(setup.path), "");
-    }
-  }
-  EXPECT_EQ(RunCommand("ffprobe -v error -count_packets -select_streams v -show_entries "
-                       "stream=nb_read_packets -of csv=p=0 " +
-                       setup.path),
-            "8\n");
 }
 
 TEST_F(AviLayoutTest, FewerFramesThanAnnouncedKeepTheAnnouncedCounts) {

@@ -83,8 +83,8 @@ TEST_F(CompressorSessionTest, QualityDropsByATenthUntilATestFrameFits) {
   SessionPtr s = Start();
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(TriedQualities(), (std::vector<DWORD>{7500, 6750, 6075, 5467, 4920, 4428}));
-  EXPECT_EQ(s->quality, 4428u);
-  EXPECT_EQ(s->maxFrameBytes, 1084u) << "the fitted frame, not the driver's bound";
+  EXPECT_EQ(s->video.quality, 4428u);
+  EXPECT_EQ(s->video.maxFrameBytes, 1084u) << "the fitted frame, not the driver's bound";
   EXPECT_EQ(messages.texts(), std::vector<std::string>{kAdjusted});
   EXPECT_EQ(setup.settings.quality, 7500) << "the user's quality stays in the settings";
 
@@ -107,8 +107,8 @@ TEST_F(CompressorSessionTest, TenTriesAtMostAndTheLastReductionIsKeptUntested) {
   ASSERT_NE(s, nullptr);
   const std::vector<DWORD> ten{7500, 6750, 6075, 5467, 4920, 4428, 3985, 3586, 3227, 2904};
   EXPECT_EQ(TriedQualities(), ten);
-  EXPECT_EQ(s->quality, 2904u) << "the tenth try fitted";
-  EXPECT_EQ(s->maxFrameBytes, 780u);
+  EXPECT_EQ(s->video.quality, 2904u) << "the tenth try fitted";
+  EXPECT_EQ(s->video.maxFrameBytes, 780u);
   EXPECT_EQ(messages.texts(), std::vector<std::string>{kAdjusted});
   s.reset();
 
@@ -119,8 +119,8 @@ TEST_F(CompressorSessionTest, TenTriesAtMostAndTheLastReductionIsKeptUntested) {
   s = Start();
   ASSERT_NE(s, nullptr) << "the movie goes on without a fitting quality";
   EXPECT_EQ(TriedQualities(again), ten);
-  EXPECT_EQ(s->quality, 2613u);
-  EXPECT_EQ(s->maxFrameBytes, 1u << 20) << "the driver's bound stays";
+  EXPECT_EQ(s->video.quality, 2613u);
+  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20) << "the driver's bound stays";
   EXPECT_EQ(messages.texts(), std::vector<std::string>{kNoQuality});
   EXPECT_EQ(setup.settings.quality, 7500);
 }
@@ -133,8 +133,8 @@ TEST_F(CompressorSessionTest, FitMarginsAndWhenNoTestRuns) {
   SessionPtr s = Start();
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(flat.calls().size(), 1u);
-  EXPECT_EQ(s->quality, 7500u);
-  EXPECT_EQ(s->maxFrameBytes, 1000u);
+  EXPECT_EQ(s->video.quality, 7500u);
+  EXPECT_EQ(s->video.maxFrameBytes, 1000u);
   EXPECT_TRUE(messages.texts().empty()) << "a first-try fit is silent";
   s.reset();
   setup.settings.dataRate = 21;
@@ -149,8 +149,8 @@ TEST_F(CompressorSessionTest, FitMarginsAndWhenNoTestRuns) {
   s = Start();
   ASSERT_NE(s, nullptr);
   EXPECT_TRUE(driver.calls().empty());
-  EXPECT_EQ(s->quality, 7500u);
-  EXPECT_EQ(s->maxFrameBytes, 1u << 20);
+  EXPECT_EQ(s->video.quality, 7500u);
+  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20);
   EXPECT_TRUE(messages.texts().empty());
 }
 
@@ -178,20 +178,20 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   driver.SetOutputFormat(MakeFourCC("dvsd"), 120000);
   SessionPtr s = Start();
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->maxFrameBytes, 120000u);
+  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
   s.reset();
   // The bound does not matter there, even when the driver cannot give one;
   // any other output without a bound is refused.
   driver.SetSizeAnswer(ICERR_UNSUPPORTED);
   s = Start();
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->maxFrameBytes, 120000u);
+  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
   s.reset();
   driver.SetOutputFormat(MakeFourCC("SCRS"), 120000);
   EXPECT_EQ(Start(), nullptr);
   driver.SetSizeAnswer(1 << 20);
   s = Start();
-  EXPECT_EQ(s->maxFrameBytes, 1u << 20);
+  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20);
   s.reset();
   driver.SetSizeAnswer(0x80000000);  // a frame bound no buffer is made for
   EXPECT_EQ(Start(), nullptr);
@@ -201,12 +201,12 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   setup.settings.height = 576;
   s = Start();
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->maxFrameBytes, 144000u);
+  EXPECT_EQ(s->video.maxFrameBytes, 144000u);
   s.reset();
   setup.settings.height = 480;
   s = Start();
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->maxFrameBytes, 120000u);
+  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
 }
 
 TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {

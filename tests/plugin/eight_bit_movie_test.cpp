@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/gdi/palette.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/video/palettes.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"

@@ -19,14 +19,12 @@ namespace {
 
 using norv::test::CheckIndexAgainstChunks;
 using norv::test::HostScope;
-using norv::test::Le32;
 using norv::test::MovieSetup;
 using norv::test::PatternFrame;
 using norv::test::Plugin;
 using norv::test::ReadFileBytes;
 using norv::test::RecordedMessages;
 using norv::test::RunCommand;
-using norv::test::WalkAvi;
 
 // Whole video frames ffprobe decodes from a file, -1 when it cannot open it.
 int FramesFfprobeReads(const std::string& path) {
@@ -120,49 +118,6 @@ TEST_F(Faults, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
   EXPECT_TRUE(messages.texts().empty());
 }
 
-// An index too large for the file's buffer (4200 entries) goes out after
-// its header: a disk that fills on the way leaves every frame, and a header
-// that states the whole index reserved (6000 entries, two for each of the
-// 3000 frames announced), not the part that was written.
-TEST_F(Faults, FullDiskDuringALargeIndexLeavesItsReservedSize) {
-  setup.settings.width = 4;
-  setup.settings.height = 2;
-  setup.SetSpan(0, 120000);
-  auto run = [&](long long budget) {
-    NorvSetDiskBudget(budget);
-    void* session = Plugin().MakeMovieGetContext(&setup.request);
-    EXPECT_NE(session, nullptr);
-    Plugin().MakeMovieInitCompression(session, 0, 0, nullptr);
-    int refused = 0;
-    const auto f = PatternFrame(4, 2, 0);
-    for (int i = 0; i < 2100; ++i) {
-      std::uint32_t done = 0;
-      refused += Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done) != 0;
-    }
-    Plugin().MakeMovieCloseCompression(session, 0);
-    Plugin().MakeMovieDeleteContext(&session);
-    NorvSetDiskBudget(-1);
-    return refused;
-  };
-  EXPECT_EQ(run(-1), 0);
-  const auto whole = ReadFileBytes(setup.path);
-  const auto walk = WalkAvi(whole);
-  const auto* idx1 = walk.Find("idx1");
-  ASSERT_NE(idx1, nullptr);
-  ASSERT_EQ(idx1->size, 4200u * 16);
-  const std::size_t at = idx1->headerOffset;
-
-  EXPECT_EQ(run(static_cast<long long>(at) + 8 + 100), 0);
-  const auto cut = ReadFileBytes(setup.path);
-  ASSERT_GE(cut.size(), at + 8);
-  ASSERT_LT(cut.size(), whole.size());
-  EXPECT_TRUE(std::equal(whole.begin() + 8, whole.begin() + static_cast<std::ptrdiff_t>(at),
-                         cut.begin() + 8))
-      << "the frames and their list are on disk as in the whole file";
-  EXPECT_EQ(Le32(cut, at), Le32(whole, at));
-  EXPECT_EQ(Le32(cut, at + 4), 6000u * 16);
-}
-
 TEST_F(Faults, FullDiskForTheTemporaryAudioFailsTheAudioCalls) {
   NorvHostSetHardware(1);
   setup.settings.audioEnabled = 1;
@@ -202,7 +157,7 @@ TEST_F(Faults, RunningOutOfMemoryGivesNoSessionAndLeaksNothing) {
     }
     EXPECT_EQ(NorvGlobalBlocksInUse(), blocks) << "failing allocation " << n;
   }
-  EXPECT_GE(refused, 5);
+  EXPECT_GE(refused, 4);      // the frame buffers, the formats; the index is the writer's vector
   NorvHostFailAllocAfter(0);  // the session's copy of the compressor state
   EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
   NorvHostFailAllocAfter(-1);

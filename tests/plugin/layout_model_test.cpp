@@ -21,6 +21,9 @@
 
 namespace {
 
+// Waits for pushed audio short enough that a test need not wait twenty seconds.
+constexpr AudioWaitLimits kShortWaits{200, 100};
+
 using norv::test::AviWalk;
 using norv::test::FourCC;
 using norv::test::HostScope;
@@ -299,11 +302,7 @@ void Layout(const Node& n, std::uint32_t at, int depth, std::map<const Node*, st
 
 class LayoutModel : public ::testing::Test {
  protected:
-  void SetUp() override { PushedAudioWaitLimits() = {200, 100}; }
-  void TearDown() override {
-    PushedAudioWaitLimits() = {};
-    WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0);
-  }
+  void TearDown() override { WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0); }
 
   // A wave file beside the movie holding whole blocks for the span plus `extra`.
   std::uint32_t WriteWave(const Config& c, std::vector<std::uint8_t>* data) {
@@ -372,11 +371,11 @@ class LayoutModel : public ::testing::Test {
     if (c.audio == Audio::kWaveFile) waveTotal = WriteWave(c, &audio);
     const Expected x = Model(c, waveTotal);
 
-    MovieSession* session = CreateMovieSession(&setup.request);
+    MovieSession* session = CreateMovieSession(&setup.request, kShortWaits);
     ASSERT_NE(session, nullptr);
     std::map<std::string, std::uint32_t> got;
     got["session.dataRate"] = static_cast<std::uint32_t>(session->dataRate);
-    ASSERT_EQ(session->BeginAudioCapture(), 0);
+    ASSERT_EQ(session->audio.BeginAudioCapture(), 0);
     if (c.audio == Audio::kPushed) {
       const std::uint32_t whole = x.fields.at("strh1.length") * x.fields.at("strh1.sampleSize");
       audio = PatternFrame(static_cast<int>(whole), 1, 5);
@@ -393,7 +392,7 @@ class LayoutModel : public ::testing::Test {
       std::uint32_t done = 0;
       ASSERT_EQ(session->CompressAviFrame(frame.data(), &done), 0) << "frame " << i;
     }
-    session->EndAudioCapture();
+    session->CloseCompression();
     session->FinishMovie();
     delete session;
     const auto b = ReadFileBytes(setup.path);

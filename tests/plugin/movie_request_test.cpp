@@ -146,11 +146,11 @@ TEST_F(MovieRequestTest, ColourFormatsGiveDepthAndPaletteMode) {
     setup.settings.colorFormat = c.code;
     MovieSession* s = Create();
     ASSERT_NE(s, nullptr) << c.code;
-    EXPECT_EQ(s->bitDepth, c.depth);
+    EXPECT_EQ(s->video.bitDepth, c.depth);
     if (c.depth == 8) {
-      EXPECT_EQ(s->paletteMode, c.mode);
+      EXPECT_EQ(s->video.paletteMode, c.mode);
     }
-    EXPECT_EQ(s->paletteFile[0], '\0');
+    EXPECT_EQ(s->video.paletteFile[0], '\0');
     delete s;
   }
 }
@@ -175,8 +175,8 @@ TEST_F(MovieRequestTest, AudioStreamOnlyWhenAvailableEnabledAndNotRaw) {
 TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
   MovieSession* s = Create();
   ASSERT_NE(s, nullptr);
-  EXPECT_EQ(std::string(s->tempAudioPath), host.dir().File("Taltemp101wav.tmp"));
-  EXPECT_EQ(std::string(s->waveFilePath), host.dir().File("out.wav"));
+  EXPECT_EQ(std::string(s->audio.tempAudioPath), host.dir().File("Taltemp101wav.tmp"));
+  EXPECT_EQ(std::string(s->audio.waveFilePath), host.dir().File("out.wav"));
   delete s;
 
   // No folder in the output path: the file goes to the current folder.
@@ -188,7 +188,7 @@ TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
   s = Create();
   std::filesystem::current_path(cwd);
   ASSERT_NE(s, nullptr);
-  EXPECT_STREQ(s->tempAudioPath, "Taltemp101wav.tmp");
+  EXPECT_STREQ(s->audio.tempAudioPath, "Taltemp101wav.tmp");
   delete s;
 }
 
@@ -210,8 +210,8 @@ TEST_F(MovieRequestTest, CompressorStateIsCopiedIntoTheSession) {
   std::memset(HostBlockAddress(setup.settings.compressorState), 7, 10);
   MovieSession* s = Create();
   ASSERT_NE(s, nullptr);
-  EXPECT_NE(s->compressorState, setup.settings.compressorState);
-  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(s->compressorState))[9], 7);
+  EXPECT_NE(s->video.compressorState, setup.settings.compressorState);
+  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(s->video.compressorState))[9], 7);
   delete s;
   HostFree(&setup.settings.compressorState);
   EXPECT_EQ(NorvHostBlocksInUse(), base);

@@ -196,8 +196,8 @@ class OpenDmlMovie : public ::testing::Test {
     MovieSession* s = CreateMovieSession(&setup.request);
     EXPECT_NE(s, nullptr);
     if (s == nullptr || s->streamCount != 2) return s;
-    EXPECT_EQ(s->BeginAudioCapture(), 0);
-    audio = Ramp(s->audioTotalBytes);
+    EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
+    audio = Ramp(s->audio.audioTotalBytes);
     for (std::size_t at = 0; at < audio.size(); at += 8192) {
       AudioBlock block{audio.data() + at,
                        static_cast<std::uint32_t>(std::min<std::size_t>(8192, audio.size() - at))};
@@ -222,7 +222,7 @@ class OpenDmlMovie : public ::testing::Test {
         setup.path));
   }
   void Finish(MovieSession* s) {
-    s->EndAudioCapture();
+    s->CloseCompression();
     s->FinishMovie();
     delete s;
   }
@@ -262,8 +262,7 @@ class OpenDmlMovie : public ::testing::Test {
 // The boundary rule on its own: a record joins the form when the form, with
 // the record and the indexes still to come, stays within the boundary.
 TEST(OpenDmlBoundary, CountsTheIndexesStillToCome) {
-  OpenDmlRiffLimit() = 10000;
-  OpenDmlLayout l({{MakeFourCC("00db"), 0}, {MakeFourCC("01wb"), 4}});
+  OpenDmlLayout l({{MakeFourCC("00db"), 0}, {MakeFourCC("01wb"), 4}}, 10000);
   l.SetFirstForm(0, 1000);
   EXPECT_FALSE(l.FormWouldOverflow(5000, 1 << 20, 64)) << "a form holding nothing takes anything";
   l.AddChunk(0, 2000, 100, true);
@@ -273,7 +272,6 @@ TEST(OpenDmlBoundary, CountsTheIndexesStillToCome) {
   EXPECT_FALSE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64, 64));
   EXPECT_TRUE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64 + 1, 64));
   EXPECT_FALSE(l.InExtension());
-  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
 }
 
 // The whole layout of a movie of many forms against a walk of its chunks.
@@ -383,7 +381,7 @@ TEST_F(OpenDmlMovie, CutExportKeepsItsClosedFormsPlayable) {
   MovieSession* s = Start();
   ASSERT_NE(s, nullptr);
   Frames(s, 0, 40);
-  s->EndAudioCapture();
+  s->CloseCompression();
   delete s;  // no FinishMovie: what was written stays on disk
 
   const auto b = ReadFileBytes(setup.path);

@@ -12,9 +12,9 @@
 #include "hoststub/norv_host.h"
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "plugin/image/dib_image.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/video/frame_encoder.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -146,10 +146,10 @@ TEST(PaletteFile, EachBrokenFileHasItsMessage) {
   EXPECT_TRUE(recorded.texts().empty());
 }
 
-// A session holding the frame buffers of an 8-bit movie of w x h.
+// An encoder holding the frame buffers of an 8-bit movie of w x h.
 struct EightBitSession {
   HostScope host;
-  MovieSession session;
+  FrameEncoder session;
   EightBitSession(std::int32_t w, std::int32_t h, std::uint32_t mode) {
     session.width = w;
     session.height = h;

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "hoststub/norv_host.h"
-#include "plugin/dialogs/resource_module.h"
-#include "plugin/dialogs/string_table.h"
+#include "plugin/resources/narrow_text.h"
+#include "plugin/resources/resource_module.h"
+#include "plugin/resources/string_table.h"
 #include "plugin/settings/default_settings.h"
-#include "plugin/settings/narrow_text.h"
 #include "plugin/settings/settings_summary.h"
 #include "tests/support/test_support.h"
 

@@ -36,8 +36,8 @@ class OpenDmlVerify : public ::testing::Test {
     OpenDmlRiffLimit() = 160 * 1024;
     MovieSession* s = CreateMovieSession(&setup.request);
     ASSERT_NE(s, nullptr);
-    ASSERT_EQ(s->BeginAudioCapture(), 0);
-    const Bytes audio(s->audioTotalBytes, 0x11);
+    ASSERT_EQ(s->audio.BeginAudioCapture(), 0);
+    const Bytes audio(s->audio.audioTotalBytes, 0x11);
     AudioBlock block{audio.data(), static_cast<std::uint32_t>(audio.size())};
     std::uint32_t done = 0;
     ASSERT_EQ(s->StoreAudioBlock(&block, &done), 0);
@@ -45,7 +45,7 @@ class OpenDmlVerify : public ::testing::Test {
       const auto f = norv::test::PatternFrame(96, 64, i);
       ASSERT_EQ(s->CompressAviFrame(f.data(), &done), 0);
     }
-    s->EndAudioCapture();
+    s->CloseCompression();
     s->FinishMovie();
     delete s;
     good = norv::test::ReadFileBytes(setup.path);

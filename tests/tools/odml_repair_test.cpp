@@ -45,8 +45,8 @@ class OpenDmlRepair : public ::testing::Test {
     MovieSession* s = CreateMovieSession(&setup.request);
     EXPECT_NE(s, nullptr);
     if (s == nullptr) return {};
-    EXPECT_EQ(s->BeginAudioCapture(), 0);
-    audio.resize(s->audioTotalBytes);
+    EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
+    audio.resize(s->audio.audioTotalBytes);
     for (std::size_t i = 0; i < audio.size(); ++i) audio[i] = static_cast<std::uint8_t>(i / 3 + i);
     AudioBlock block{audio.data(), static_cast<std::uint32_t>(audio.size())};
     std::uint32_t done = 0;
@@ -55,7 +55,7 @@ class OpenDmlRepair : public ::testing::Test {
       const auto f = norv::test::PatternFrame(kWidth, kHeight, i);
       EXPECT_EQ(s->CompressAviFrame(f.data(), &done), 0);
     }
-    s->EndAudioCapture();
+    s->CloseCompression();
     delete s;
     return ReadFileBytes(setup.path);
   }

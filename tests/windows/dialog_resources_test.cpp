@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "plugin/dialogs/dialog_templates.h"
-#include "plugin/dialogs/string_table.h"
+#include "plugin/resources/string_table.h"
 #include "tests/support/test_support.h"
 
 namespace {

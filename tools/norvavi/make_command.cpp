@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "hoststub/norv_host.h"
-#include "plugin/avi/bitmap_header.h"
 #include "plugin/host/host_api.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/length_fixup.h"

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "plugin/avi/bitmap_header.h"
-#include "plugin/settings/narrow_text.h"
+#include "plugin/image/bitmap_header.h"
+#include "plugin/resources/narrow_text.h"
 #include "tools/norvavi/host/export_run.h"
 #include "tools/norvavi/host/host_feed.h"
 #include "tools/norvavi/host/plugin_loader.h"

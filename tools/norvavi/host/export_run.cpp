@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 #include "tools/norvavi/host/audio_push.h"
 #include "tools/norvavi/host/host_feed.h"
 

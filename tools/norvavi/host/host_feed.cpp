@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 
 namespace norv::cli {
 

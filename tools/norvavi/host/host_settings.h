@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/project_settings.h"
 #include "tools/norvavi/host/plugin_loader.h"
 #include "tools/norvavi/sources/source_defaults.h"
 

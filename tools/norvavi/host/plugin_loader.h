@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/win32_types.h"
-#include "plugin/session/movie_request.h"
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/movie_request.h"
+#include "plugin/host/project_settings.h"
 
 namespace norv::cli {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/session/movie_request.h"
+#include "plugin/host/movie_request.h"
 
 namespace norv::cli {
 

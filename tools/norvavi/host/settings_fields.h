@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/settings/avi_settings.h"
+#include "plugin/host/avi_settings.h"
 
 namespace norv::cli {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/settings/avi_settings.h"
-#include "plugin/settings/project_settings.h"
+#include "plugin/host/avi_settings.h"
+#include "plugin/host/project_settings.h"
 #include "tools/norvavi/sources/audio_source.h"
 
 namespace norv::cli {

@@ -6,29 +6,30 @@
 #include <cstring>
 #include <new>
 
-#include "plugin/avi/audio_format.h"
+#include "plugin/audio/audio_feed.h"
+#include "plugin/audio/audio_format.h"
 #include "plugin/host/host_api.h"
-#include "plugin/session/movie_session.h"
 
-int MovieSession::BeginAudioCapture() {
+int AudioFeed::BeginAudioCapture() {
   if (streamCount != 2) return 0;
-  if (tempAudioFile.handle != INVALID_HANDLE_VALUE && tempAudioFile.handle != nullptr)
-    tempAudioFile.Close();
+  if (CaptureOpen()) tempAudioFile.Close();
   return tempAudioFile.Create(tempAudioPath, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                               0, nullptr)
              ? 0
              : 1;
 }
 
-void MovieSession::EndAudioCapture() {
-  for (RawFile* f : {&tempAudioFile, &rawOutputFile}) {
-    if (f->handle != INVALID_HANDLE_VALUE && f->handle != nullptr) f->Close();
-  }
+bool AudioFeed::CaptureOpen() const {
+  return tempAudioFile.handle != INVALID_HANDLE_VALUE && tempAudioFile.handle != nullptr;
+}
+
+void AudioFeed::EndAudioCapture() {
+  if (CaptureOpen()) tempAudioFile.Close();
   if (streamCount == 2 && HostHasHardware() != 0) DeleteFileA(tempAudioPath);
 }
 
-std::uint32_t MovieSession::ReduceSampleRate(std::uint32_t byteCount, const std::uint8_t* data,
-                                             std::uint8_t** out) {
+std::uint32_t AudioFeed::ReduceSampleRate(std::uint32_t byteCount, const std::uint8_t* data,
+                                          std::uint8_t** out) {
   *out = nullptr;
   const std::size_t frame = channels * static_cast<std::uint32_t>(bitsPerSample) / 8;
   const std::size_t total = static_cast<std::size_t>(byteCount) + carryBytes;
@@ -64,13 +65,9 @@ std::uint32_t MovieSession::ReduceSampleRate(std::uint32_t byteCount, const std:
   return static_cast<std::uint32_t>(groups * frame);
 }
 
-int MovieSession::StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDone) {
+int AudioFeed::StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDone) {
   std::uint32_t scratch = 0;
   if (framesDone == nullptr) framesDone = &scratch;
-  if (qrvExport != 0) {
-    *framesDone = videoFramesDone;
-    return 0;
-  }
   if (block->byteCount == 0 || block->data == nullptr) return 1;
   const std::uint8_t* data = block->data;
   std::uint32_t count = block->byteCount;
@@ -79,22 +76,22 @@ int MovieSession::StoreAudioBlock(const AudioBlock* block, std::uint32_t* frames
     count = ReduceSampleRate(block->byteCount, block->data, &reduced);
     if (count == 0 || reduced == nullptr) {
       delete[] reduced;
-      *framesDone = videoFramesDone;
+      *framesDone = videoFramesDone_;
       return 0;
     }
     data = reduced;
   }
-  EnterCriticalSection(&outputLock);
+  EnterCriticalSection(&outputLock_);
   const BOOL written = tempAudioFile.Write(data, count, nullptr, nullptr);
-  LeaveCriticalSection(&outputLock);
+  LeaveCriticalSection(&outputLock_);
   delete[] reduced;
   if (!written) return 1;
-  SetEvent(audioDataEvent);
-  *framesDone = videoFramesDone;
+  SetEvent(audioDataEvent_);
+  *framesDone = videoFramesDone_;
   return 0;
 }
 
-int MovieSession::ReadPushedAudio() {
+int AudioFeed::ReadPushedAudio() {
   if (audioChunkData == nullptr || streamCount != 2) return 0;
   const std::uint32_t align = AudioBlockAlign(audioFormat);
   audioChunkStart = audioChunkEnd;
@@ -105,29 +102,29 @@ int MovieSession::ReadPushedAudio() {
   audioChunkEnd = std::min(end, audioChunkStart + room);
   const std::uint32_t want = audioChunkEnd - audioChunkStart;
 
-  const AudioWaitLimits limits = PushedAudioWaitLimits();
+  const AudioWaitLimits limits = waits;
   for (;;) {
     RawFile reader;
     DWORD got = 0;
-    EnterCriticalSection(&outputLock);
-    ResetEvent(audioDataEvent);
+    EnterCriticalSection(&outputLock_);
+    ResetEvent(audioDataEvent_);
     if (!reader.Create(tempAudioPath, GENERIC_READ, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                        nullptr)) {
-      LeaveCriticalSection(&outputLock);
+      LeaveCriticalSection(&outputLock_);
       return 0;
     }
     // Offsets are passed unsigned, so a temporary file past 2 GiB still reads.
     if (reader.Seek(static_cast<LONG>(audioChunkStart), 0, FILE_BEGIN) == audioChunkStart) {
       if (reader.Read(audioChunkData, want, &got, nullptr) && got == want) {
-        LeaveCriticalSection(&outputLock);
+        LeaveCriticalSection(&outputLock_);
         return 1;
       }
     }
-    LeaveCriticalSection(&outputLock);
+    LeaveCriticalSection(&outputLock_);
     const bool nearEnd = static_cast<std::int64_t>(audioChunkStart) + want + 1000 >
                          static_cast<std::int64_t>(audioTotalBytes);
     const DWORD result =
-        WaitForSingleObject(audioDataEvent, nearEnd ? limits.nearEndMs : limits.normalMs);
+        WaitForSingleObject(audioDataEvent_, nearEnd ? limits.nearEndMs : limits.normalMs);
     if (result == WAIT_OBJECT_0) continue;
     if (result != WAIT_TIMEOUT) return 0;
     if (got == 0) {

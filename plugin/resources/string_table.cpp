@@ -1,12 +1,12 @@
-#include "plugin/dialogs/string_table.h"
+#include "plugin/resources/string_table.h"
 
 #if defined(_WIN32)
 #include <mutex>
 #include <string>
 #include <unordered_map>
 
-#include "plugin/dialogs/resource_module.h"
-#include "plugin/settings/narrow_text.h"
+#include "plugin/resources/narrow_text.h"
+#include "plugin/resources/resource_module.h"
 
 const char* LoadStringEntry(int id) {
   // With no buffer, LoadStringW points into the module's own resource (not

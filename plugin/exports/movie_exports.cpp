@@ -26,7 +26,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieInitCompression(MovieSession* ses
   if (!IsLiveSession(session)) return 1;
   try {
     ResetEvent(session->audioDataEvent);
-    if (session->BeginAudioCapture() != 0) return 1;
+    if (session->audio.BeginAudioCapture() != 0) return 1;
     if (wantLimit != 0 && limit != nullptr) *limit = 0x7FFFFFFF;
     session->videoFramesDone = 0;
     return 0;
@@ -64,7 +64,7 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCloseCompression(MovieSession* se
                                                                 std::uint32_t) {
   if (!IsLiveSession(session)) return 0;
   try {
-    session->EndAudioCapture();
+    session->CloseCompression();
   } catch (...) {
   }
   return 0;

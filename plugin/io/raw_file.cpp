@@ -1,4 +1,4 @@
-#include "plugin/session/raw_file.h"
+#include "plugin/io/raw_file.h"
 
 RawFile::~RawFile() {
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);

@@ -4,29 +4,33 @@
 #include <algorithm>
 #include <cstring>
 
-#include "plugin/avi/audio_format.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/audio/audio_feed.h"
+#include "plugin/audio/audio_format.h"
+#include "plugin/io/locked_block.h"
+#include "plugin/io/message.h"
 
 using norv::riff::ChunkInfo;
 
-int MovieSession::OpenWaveFile() {
-  waveMmio = norv::riff::RiffFile::Open(waveFilePath, norv::riff::OpenMode::kReadWrite);
+int AudioFeed::OpenWaveFile() {
+  // The wave file while it is parsed; its open-information block lives inside.
+  std::unique_ptr<norv::riff::RiffFile> waveMmio =
+      norv::riff::RiffFile::Open(waveFilePath, norv::riff::OpenMode::kReadWrite);
   if (!waveMmio) {
     ShowMessage("Fail to open wave file!");
     return -1;
   }
-  auto fail = [this](const char* message) {
+  auto fail = [&waveMmio](const char* message) {
     if (message != nullptr) ShowMessage(message);
     waveMmio.reset();
     return -1;
   };
-  riffChunk = ChunkInfo{};
+  ChunkInfo riffChunk;
   riffChunk.type = MakeFourCC("WAVE");
   if (waveMmio->Descend(riffChunk, nullptr, norv::riff::kFindRiff) != 0)
     return fail("Fail to find wave chunk!");
   audioFormat = AllocLockedBlock(16);
   if (audioFormat == nullptr) return fail(nullptr);
-  chunk = ChunkInfo{};
+  ChunkInfo chunk;
   chunk.id = MakeFourCC("fmt ");
   if (waveMmio->Descend(chunk, &riffChunk, norv::riff::kFindChunk) != 0)
     return fail("Fail to find wave header chunk!");

@@ -1,4 +1,4 @@
-#include "plugin/avi/bitmap_header.h"
+#include "plugin/image/bitmap_header.h"
 
 #include <cstring>
 

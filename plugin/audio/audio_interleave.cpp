@@ -6,9 +6,10 @@
 #include <cstring>
 #include <new>
 
-#include "plugin/avi/audio_format.h"
+#include "plugin/audio/audio_feed.h"
+#include "plugin/audio/audio_format.h"
 #include "plugin/host/host_api.h"
-#include "plugin/session/movie_session.h"
+#include "plugin/io/locked_block.h"
 
 std::uint32_t AudioBlockAlign(const std::uint8_t* waveFormat) {
   WAVEFORMATEX_PCM f;
@@ -30,7 +31,7 @@ float InterleaveBytes(std::uint32_t totalBytes, std::uint32_t frameCount,
          (static_cast<float>(frameCount) / static_cast<float>(interleaveFrames));
 }
 
-int MovieSession::InitializeAudio() {
+int AudioFeed::InitializeAudio() {
   if (interleaveFrames < 1)
     return 0;  // the settings never hold 0; a record that does gets no audio
   audioFormatSize = 16;
@@ -57,15 +58,15 @@ int MovieSession::InitializeAudio() {
                                  ? static_cast<std::uint32_t>(audioBytesPerInterleave) + 10000
                                  : 600000;
   // Zeroed: a slice the audio caller never delivered must not carry stale memory.
-  audioBuffer = new (std::nothrow) std::uint8_t[size]();
+  audioBuffer.reset(new (std::nothrow) std::uint8_t[size]());
   if (audioBuffer == nullptr) return 0;
   audioBufferSize = size;
-  audioChunkData = audioBuffer;
+  audioChunkData = audioBuffer.get();
   audioChunkStart = audioChunkEnd = 0;
   return 1;
 }
 
-void MovieSession::AdvanceAudioChunk() {
+void AudioFeed::AdvanceAudioChunk() {
   if (HostHasHardware() != 0) {
     (void)ReadPushedAudio();
     return;
@@ -77,31 +78,62 @@ void MovieSession::AdvanceAudioChunk() {
       AudioTarget(audioTotalBytes, audioProgress, AudioBlockAlign(audioFormat)), audioChunkStart);
 }
 
-int MovieSession::WriteInitialAudio() {
+int AudioFeed::WriteInitialAudio(AviWriter& writer, const Report& report) {
   if (initialAudioPending != 0 && interleaveFrames == 1 && initialAudioChunks >= 1) {
     for (std::uint32_t i = 1; i <= initialAudioChunks; ++i) {
       audioProgress =
           std::min(static_cast<float>(i * interleaveFrames) / static_cast<float>(frameCount), 1.0f);
-      (void)WriteAudioOnlyChunk();
+      (void)report(writer.WriteAudioOnlyChunk([this] {
+        AdvanceAudioChunk();
+        return std::optional<AviWriter::Chunk>({audioChunkData, audioChunkEnd - audioChunkStart});
+      }));
     }
   }
   initialAudioPending = 0;
   return 1;
 }
 
-int MovieSession::WriteFrameChunks() {
+int AudioFeed::WriteFrameChunks(AviWriter& writer, std::uint32_t framesCompressed, bool key,
+                                AviWriter::Chunk video, const Report& report) {
+  auto videoAlone = [&] { return report(writer.WriteVideoChunk(key, video)); };
+  auto videoAndAudio = [&] {
+    // The slice the record will carry: up to the target just set.
+    std::optional<std::uint32_t> planned;
+    if (audioChunkData != nullptr && audioFormat != nullptr)
+      planned = std::max(AudioTarget(audioTotalBytes, audioProgress, AudioBlockAlign(audioFormat)),
+                         audioChunkEnd) -
+                audioChunkEnd;
+    return report(writer.WriteVideoAndAudioChunks(
+        key, video, planned, [this]() -> std::optional<AviWriter::Chunk> {
+          AdvanceAudioChunk();
+          if (audioChunkData == nullptr) return std::nullopt;
+          return AviWriter::Chunk{audioChunkData, audioChunkEnd - audioChunkStart};
+        }));
+  };
   const std::uint32_t n = framesCompressed;
   const std::uint32_t lead = AudioLead();
   const std::uint32_t every = interleaveFrames;
   if (streamCount == 2 && frameCount - n > lead && every >= 1) {
     audioProgress = static_cast<float>(n + lead + 1) / static_cast<float>(frameCount);
-    if ((n + 1) % every == 0 || (n + 1 == frameCount && every != 1))
-      return WriteVideoAndAudioChunks();
-    return WriteVideoChunk();
+    if ((n + 1) % every == 0 || (n + 1 == frameCount && every != 1)) return videoAndAudio();
+    return videoAlone();
   }
   if (n + 1 == frameCount && every != 1 && streamCount == 2) {
     audioProgress = 1.0f;
-    return WriteVideoAndAudioChunks();
+    return videoAndAudio();
   }
-  return WriteVideoChunk();
+  return videoAlone();
+}
+
+std::uint32_t AudioFeed::AudioLead() const {
+  if (interleaveFrames != 1 || noInterleave != 0) return 0;
+  return static_cast<std::uint32_t>(static_cast<double>(outputFrameRate) * 0.75);
+}
+
+std::uint32_t AudioFeed::ComputeIndexCapacity() const {
+  if (streamCount == 1) return 2 * frameCount;
+  if (interleaveFrames == 1 && noInterleave == 0) return 3 * frameCount + initialAudioChunks;
+  return static_cast<std::uint32_t>(static_cast<float>(frameCount) /
+                                        static_cast<float>(interleaveFrames) +
+                                    static_cast<float>(frameCount) + 1.0f);
 }

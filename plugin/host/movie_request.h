@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "plugin/host/avi_settings.h"
 #include "plugin/host/calling.h"
-#include "plugin/settings/avi_settings.h"
 
 // Renders a frame of the project on request: code 2, the context value from
 // the request, the address of a RenderFrameArgs. 0 means success.

@@ -1,4 +1,4 @@
-#include "plugin/settings/narrow_text.h"
+#include "plugin/resources/narrow_text.h"
 
 std::string NarrowFromWide(const WCHAR* text, std::size_t capacity) {
 #if defined(_WIN32)

@@ -4,6 +4,13 @@
 
 #include "platform/win32_types.h"
 
+// A packed bitmap's header, and an 8-bit one's header with its 256-entry
+// colour table in front of the pixels.
+constexpr std::uint32_t kBitmapHeaderBytes = 40;
+constexpr std::uint32_t kEightBitHeaderBytes = kBitmapHeaderBytes + 256 * 4;
+static_assert(sizeof(BITMAPINFOHEADER) == kBitmapHeaderBytes);
+static_assert(kEightBitHeaderBytes == 1064);
+
 // Bytes of one bottom-up row, padded to a multiple of 4.
 constexpr std::uint32_t DibRowBytes(std::int32_t width, std::uint32_t bits) {
   return ((static_cast<std::uint32_t>(width) * bits + 31) / 8) & ~3u;

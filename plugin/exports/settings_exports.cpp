@@ -2,9 +2,9 @@
 // and serve one file-type kind, 1; any other kind gets 0 and no effect.
 #include "platform/win32_types.h"
 #include "plugin/dialogs/avi_settings_dialog.h"
-#include "plugin/dialogs/resource_module.h"
 #include "plugin/dialogs/system_dialogs.h"
 #include "plugin/host/calling.h"
+#include "plugin/resources/resource_module.h"
 #include "plugin/settings/default_settings.h"
 #include "plugin/settings/project_match.h"
 #include "plugin/settings/settings_summary.h"

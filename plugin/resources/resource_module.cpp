@@ -1,4 +1,4 @@
-#include "plugin/dialogs/resource_module.h"
+#include "plugin/resources/resource_module.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 // The host's read-only description of the project's own format.
 #pragma once
 
-#include "plugin/settings/avi_settings.h"
+#include "plugin/host/avi_settings.h"
 
 struct ProjectSettings {
   std::uint32_t kind;             // 1: a project the summary may compare with

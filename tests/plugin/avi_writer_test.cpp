@@ -1,0 +1,337 @@
+// The AVI writer on its own, over a stream in memory and over streams that
+// fail: the chunk tree and the index against a model of the layout rules,
+// the file-size limit to the byte, the index's capacity, and every failed
+// write reported.
+#include "plugin/avi/avi_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/support/avi_walk.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using norv::riff::MemoryStream;
+using norv::riff::RiffFile;
+using norv::test::Le32;
+using norv::test::WalkAvi;
+
+// A stream in memory that fails its `failAt`-th write (from 0) and every
+// one after it.
+class FailingStream final : public norv::riff::Stream {
+ public:
+  FailingStream(std::vector<std::uint8_t>* bytes, int failAt) : memory_(bytes), failAt_(failAt) {}
+  bool Read(void* data, std::size_t n, std::size_t* got) override {
+    return memory_.Read(data, n, got);
+  }
+  bool Write(const void* data, std::size_t n) override {
+    if (writes_++ >= failAt_) return false;
+    return memory_.Write(data, n);
+  }
+  bool Seek(std::uint64_t position) override { return memory_.Seek(position); }
+  int writes() const { return writes_; }
+
+ private:
+  MemoryStream memory_;
+  int failAt_;
+  int writes_ = 0;
+};
+
+// A frame: its video chunk, and the audio that follows it (-1: none).
+struct Frame {
+  std::uint32_t videoBytes;
+  bool key;
+  int audioBytes;
+};
+
+struct Movie {
+  bool audio = true;
+  bool records = true;
+  std::uint32_t capacity = 30;
+  int leadAudio = 0;  // audio-only chunks of 8 bytes before the first frame
+  std::vector<Frame> frames;
+};
+
+const std::uint8_t kVideoFormat[40] = {40, 0, 0, 0, 16, 0, 0, 0, 8};
+const std::uint8_t kAudioFormat[16] = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16};
+
+AviStreamPlan Plan(const Movie& m) {
+  AviStreamPlan plan;
+  plan.mainHeader.totalFrames = static_cast<std::uint32_t>(m.frames.size());
+  plan.mainHeader.streams = m.audio ? 2 : 1;
+  plan.videoHeader.type = kFourccVids;
+  plan.videoHeader.length = 77;
+  plan.videoFormat = kVideoFormat;
+  plan.videoFormatSize = sizeof kVideoFormat;
+  plan.audio = m.audio;
+  plan.audioHeader.type = kFourccAuds;
+  plan.audioHeader.length = 99;
+  plan.audioFormat = kAudioFormat;
+  plan.audioFormatSize = sizeof kAudioFormat;
+  plan.audioBlockAlign = 4;
+  plan.records = m.records;
+  plan.indexCapacity = m.capacity;
+  return plan;
+}
+
+// Writes the movie; the status of every call, the headers' first.
+std::vector<AviStatus> Write(AviWriter& w, std::unique_ptr<RiffFile> file, const Movie& m) {
+  static const std::vector<std::uint8_t> payload(4096, 0x5A);
+  std::vector<AviStatus> results{w.WriteAviHeaders(std::move(file), Plan(m))};
+  if (results[0] != AviStatus::kOk) return results;
+  for (int i = 0; i < m.leadAudio; ++i)
+    results.push_back(w.WriteAudioOnlyChunk([] {
+      return std::optional<AviWriter::Chunk>({payload.data(), 8});
+    }));
+  for (const Frame& f : m.frames) {
+    const AviWriter::Chunk video{payload.data(), f.videoBytes};
+    if (f.audioBytes < 0) {
+      results.push_back(w.WriteVideoChunk(f.key, video));
+    } else {
+      const auto size = static_cast<std::uint32_t>(f.audioBytes);
+      results.push_back(w.WriteVideoAndAudioChunks(f.key, video, size, [&] {
+        return std::optional<AviWriter::Chunk>({payload.data(), size});
+      }));
+    }
+  }
+  results.push_back(w.Finish());
+  return results;
+}
+
+std::vector<std::uint8_t> WriteInMemory(const Movie& m, std::vector<AviStatus>* results = nullptr,
+                                        std::uint64_t fileLimit = AviWriter::kLargestFile) {
+  std::vector<std::uint8_t> bytes;
+  {
+    AviWriter w(fileLimit);
+    const auto r = Write(w, std::make_unique<RiffFile>(std::make_unique<MemoryStream>(&bytes)), m);
+    if (results != nullptr) *results = r;
+  }
+  return bytes;
+}
+
+// The model: the chunk tree and idx1, laid out from the sizes alone.
+struct Node {
+  std::string id, type;
+  std::uint32_t at, size;
+  int depth;
+};
+struct Entry {
+  std::string id;
+  std::uint32_t flags, offset, length;
+};
+
+std::uint32_t Padded(std::uint32_t n) {
+  return n + (n & 1);
+}
+
+void Model(const Movie& m, std::vector<Node>* nodes, std::vector<Entry>* index) {
+  std::uint32_t at = 12;  // after RIFF 'AVI '
+  const std::uint32_t strl = 4 + 8 + 64 + 8 + 40;
+  const std::uint32_t audioStrl = 4 + 8 + 64 + 8 + 16;
+  const std::uint32_t hdrl = 4 + 8 + 56 + 8 + strl + (m.audio ? 8 + audioStrl : 0);
+  nodes->push_back({"LIST", "hdrl", at, hdrl, 1});
+  at += 8 + hdrl;
+  std::uint32_t movi = 4;
+  const std::uint32_t moviAt = at;
+  at += 12;
+  auto chunk = [&](const std::string& id, std::uint32_t size, std::uint32_t flags, int depth) {
+    nodes->push_back({id, "", at, size, depth});
+    index->push_back({id, flags, at - moviAt - 8, size});
+    at += 8 + Padded(size);
+  };
+  auto record = [&](const std::vector<std::pair<std::string, std::uint32_t>>& chunks,
+                    const std::vector<std::uint32_t>& flags) {
+    const std::uint32_t start = at;
+    if (m.records) {
+      std::uint32_t size = 4;
+      for (const auto& c : chunks) size += 8 + Padded(c.second);
+      nodes->push_back({"LIST", "rec ", at, size, 2});
+      index->push_back({"rec ", kIndexList, at - moviAt - 8, size});
+      at += 12;
+    }
+    for (std::size_t i = 0; i < chunks.size(); ++i)
+      chunk(chunks[i].first, chunks[i].second, flags[i], m.records ? 3 : 2);
+    movi += at - start;
+  };
+  for (int i = 0; i < m.leadAudio; ++i) record({{"01wb", 8}}, {0});
+  for (const Frame& f : m.frames) {
+    const std::string video = f.key ? "00db" : "00dc";
+    const std::uint32_t flags = f.key ? kIndexKeyFrame : 0;
+    if (f.audioBytes < 0)
+      record({{video, f.videoBytes}}, {flags});
+    else
+      record({{video, f.videoBytes}, {"01wb", static_cast<std::uint32_t>(f.audioBytes)}},
+             {flags, 0});
+  }
+  nodes->insert(nodes->begin() + 1, {"LIST", "movi", moviAt, movi, 1});
+  nodes->push_back({"idx1", "", at, static_cast<std::uint32_t>(16 * index->size()), 1});
+}
+
+const Movie kMixed = {
+    true, true, 30, 2, {{301, true, 40}, {100, false, -1}, {0, false, 0}, {7, true, 13}}};
+
+class AviWriterLayout : public ::testing::TestWithParam<std::pair<bool, bool>> {};
+
+// Audio on and off, records on and off: every chunk where the model puts it
+// (headers, 'movi', records, pad bytes, 'idx1') and every index entry.
+TEST_P(AviWriterLayout, ChunksAndIndexFollowTheModel) {
+  Movie m = kMixed;
+  std::tie(m.audio, m.records) = GetParam();
+  if (!m.audio) {
+    m.leadAudio = 0;
+    for (Frame& f : m.frames) f.audioBytes = -1;
+  }
+  std::vector<AviStatus> results;
+  const auto bytes = WriteInMemory(m, &results);
+  EXPECT_EQ(results, std::vector<AviStatus>(results.size(), AviStatus::kOk));
+
+  std::vector<Node> want;
+  std::vector<Entry> wantIndex;
+  Model(m, &want, &wantIndex);
+  const auto walk = WalkAvi(bytes);
+  EXPECT_TRUE(walk.sizesConsistent);
+  EXPECT_EQ(Le32(bytes, 4), bytes.size() - 8);
+  std::vector<Node> got;
+  for (const auto& c : walk.chunks) {
+    // The headers inside 'hdrl' are checked by their bytes below.
+    if (c.depth >= 2 && (c.id == "avih" || c.type == "strl" || c.id == "strh" || c.id == "strf"))
+      continue;
+    if (c.depth == 0) continue;
+    got.push_back({c.id, c.type, c.headerOffset, c.size, c.depth});
+  }
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    SCOPED_TRACE("chunk " + std::to_string(i));
+    EXPECT_EQ(got[i].id, want[i].id);
+    EXPECT_EQ(got[i].type, want[i].type);
+    EXPECT_EQ(got[i].at, want[i].at);
+    EXPECT_EQ(got[i].size, want[i].size);
+    EXPECT_EQ(got[i].depth, want[i].depth);
+  }
+  ASSERT_EQ(walk.index.size(), wantIndex.size());
+  for (std::size_t i = 0; i < wantIndex.size(); ++i) {
+    SCOPED_TRACE("entry " + std::to_string(i));
+    EXPECT_EQ(walk.index[i].id, wantIndex[i].id);
+    EXPECT_EQ(walk.index[i].flags, wantIndex[i].flags);
+    EXPECT_EQ(walk.index[i].offset, wantIndex[i].offset);
+    EXPECT_EQ(walk.index[i].length, wantIndex[i].length);
+  }
+
+  // The headers as planned, each where the stream lists put it.
+  const AviStreamPlan plan = Plan(m);
+  const auto headerAt = [&](const char* id, int nth) {
+    for (const auto& c : walk.chunks)
+      if (c.id == id && nth-- == 0) return c.headerOffset + 8;
+    return 0u;
+  };
+  EXPECT_EQ(std::memcmp(&bytes[headerAt("avih", 0)], &plan.mainHeader, 56), 0);
+  EXPECT_EQ(std::memcmp(&bytes[headerAt("strh", 0)], &plan.videoHeader, 64), 0);
+  EXPECT_EQ(std::memcmp(&bytes[headerAt("strf", 0)], kVideoFormat, 40), 0);
+  if (m.audio) {
+    EXPECT_EQ(std::memcmp(&bytes[headerAt("strh", 1)], &plan.audioHeader, 64), 0);
+    EXPECT_EQ(std::memcmp(&bytes[headerAt("strf", 1)], kAudioFormat, 16), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AudioAndRecords, AviWriterLayout,
+                         ::testing::Values(std::pair{true, true}, std::pair{true, false},
+                                           std::pair{false, true}, std::pair{false, false}));
+
+// A chunk beyond the index's capacity is refused and the file stays whole:
+// here room for three entries, so the second frame's record does not fit.
+TEST(AviWriter, ChunksPastTheIndexCapacityAreRefused) {
+  Movie m{false, false, 3, 0, {{10, true, -1}, {11, false, -1}, {12, false, -1}, {13, true, -1}}};
+  std::vector<AviStatus> results;
+  auto bytes = WriteInMemory(m, &results);
+  using S = AviStatus;
+  EXPECT_EQ(results, (std::vector<S>{S::kOk, S::kOk, S::kOk, S::kOk, S::kIndexFull, S::kOk}));
+  EXPECT_EQ(WalkAvi(bytes).index.size(), 3u);
+  EXPECT_EQ(norv::test::CheckIndexAgainstChunks(bytes), "");
+
+  m.records = true;
+  bytes = WriteInMemory(m, &results);
+  EXPECT_EQ(results,
+            (std::vector<S>{S::kOk, S::kOk, S::kIndexFull, S::kIndexFull, S::kIndexFull, S::kOk}));
+  EXPECT_EQ(WalkAvi(bytes).index.size(), 2u);
+}
+
+// At the size a file may reach, a frame goes in only while its record, pad
+// byte included, and the whole reserved index still fit; the first one
+// refused says the file is full, the later ones that it was, and the file
+// is finished whole.
+TEST(AviWriter, TheFileLimitHoldsToTheByte) {
+  Movie m{false, true, 20, 0, {}};
+  for (int i = 0; i < 10; ++i) m.frames.push_back({i % 3 == 0 ? 301u : 101u, i % 3 == 0, -1});
+  std::vector<std::uint32_t> recordEnds;
+  for (const auto& c : WalkAvi(WriteInMemory(m)).chunks)
+    if (c.type == "rec ") recordEnds.push_back(c.headerOffset + 8 + c.size);
+  ASSERT_EQ(recordEnds.size(), 10u);
+  const std::uint64_t reserved = 8 + 16 * 20;
+  for (const std::uint32_t frame : {1u, 2u, 5u, 10u}) {
+    for (const std::uint32_t under : {0u, 1u}) {
+      SCOPED_TRACE("frame " + std::to_string(frame) + ", " + std::to_string(under) + " under");
+      const std::uint64_t limit = recordEnds[frame - 1] + reserved - under;
+      const std::uint32_t kept = frame - under;
+      std::vector<AviStatus> results;
+      const auto bytes = WriteInMemory(m, &results, limit);
+      std::vector<AviStatus> want(12, AviStatus::kRefused);
+      want[0] = want[11] = AviStatus::kOk;
+      for (std::uint32_t i = 1; i <= kept; ++i) want[i] = AviStatus::kOk;
+      if (kept < 10) want[kept + 1] = AviStatus::kFileFull;
+      EXPECT_EQ(results, want);
+      EXPECT_LE(bytes.size(), limit);
+      if (kept > 0) {
+        EXPECT_EQ(bytes.size(), recordEnds[kept - 1] + 8 + 16 * 2 * kept);
+      }
+      EXPECT_EQ(norv::test::CheckIndexAgainstChunks(bytes), "");
+    }
+  }
+}
+
+// A stream that fails at each write in turn: the failure is reported by the
+// call that meets it or, for what was still buffered, by Finish; nothing
+// after it is reported written. An index that could not be written whole
+// keeps the size of the whole reservation, for a repair to find.
+TEST(AviWriter, EveryFailedWriteIsReported) {
+  const Movie m = kMixed;
+  std::vector<std::uint8_t> good;
+  int writes = 0;
+  {
+    AviWriter w;
+    auto stream = std::make_unique<FailingStream>(&good, 1 << 30);
+    FailingStream* counter = stream.get();
+    ASSERT_EQ(Write(w, std::make_unique<RiffFile>(std::move(stream), 1), m).back(), AviStatus::kOk);
+    writes = counter->writes();
+  }
+  ASSERT_GT(writes, 20);
+  const std::size_t entries = WalkAvi(good).index.size();
+  for (int failAt = 0; failAt < writes; ++failAt) {
+    SCOPED_TRACE("failing write " + std::to_string(failAt));
+    std::vector<std::uint8_t> bytes;
+    std::vector<AviStatus> results;
+    {
+      AviWriter w;
+      results = Write(
+          w, std::make_unique<RiffFile>(std::make_unique<FailingStream>(&bytes, failAt), 1), m);
+    }
+    ASSERT_NE(results.back(), AviStatus::kOk);
+    bool failed = false;
+    for (AviStatus s : results) {
+      if (failed) {
+        EXPECT_NE(s, AviStatus::kOk) << "a write after the failure was reported done";
+      }
+      failed = failed || s != AviStatus::kOk;
+    }
+    const std::string text(bytes.begin(), bytes.end());
+    const std::size_t idx1 = text.find("idx1");
+    if (idx1 != std::string::npos && bytes.size() < idx1 + 8 + 16 * entries) {
+      EXPECT_EQ(Le32(bytes, idx1 + 4), 16u * m.capacity);
+    }
+  }
+}
+
+}  // namespace
