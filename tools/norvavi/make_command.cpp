@@ -10,6 +10,7 @@
 
 #include "hoststub/norv_host.h"
 #include "plugin/host/host_api.h"
+#include "plugin/image/bitmap_header.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/length_fixup.h"
 #include "tools/norvavi/host/export_run.h"
