@@ -116,6 +116,7 @@ MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits wa
   session->endTime = request->endTime;
   session->video.frameCallback = request->frameCallback;
   session->video.frameCallbackContext = request->frameCallbackContext;
+  session->video.tellsRate = ReadProfileInt("NorvAvi", "FramesInfo", 0, 0) != 0;
 
   if (session->outputPath[0] != '\0' && session->audio.tempAudioPath[0] == '\0') {
     char drive[3], dir[256], name[256];

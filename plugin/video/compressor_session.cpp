@@ -103,9 +103,22 @@ int FrameEncoder::StartCompressor() {
   DibHeader(previousFrame)->biHeight = height;
   DibHeader(previousFrame)->biSizeImage = EightBitInput() ? frameBytes8 : frameBytes24;
 
-  if (ICCompressBegin(compressor, DibHeader(EightBitInput() ? eightBitDib : previousFrame),
-                      DibHeader(compressedBuffer)) != ICERR_OK)
-    return -1;
+  BITMAPINFOHEADER* beginInput = DibHeader(EightBitInput() ? eightBitDib : previousFrame);
+  if (tellsRate) {
+    // As Video for Windows applications tell it, so that a stream that
+    // carries a rate carries the movie's; a compressor that does not know
+    // the message goes on without it.
+    ICCOMPRESSFRAMES info{};
+    info.lpbiOutput = DibHeader(compressedBuffer);
+    info.lpbiInput = beginInput;
+    info.lQuality = static_cast<LONG>(quality);
+    info.lKeyRate = static_cast<LONG>(keyFrameEvery);
+    info.dwRate = static_cast<DWORD>(frameRate * 1000.0f + 0.5f);
+    info.dwScale = 1000;
+    (void)ICSendMessage(compressor, ICM_COMPRESS_FRAMES_INFO, reinterpret_cast<DWORD_PTR>(&info),
+                        sizeof info);
+  }
+  if (ICCompressBegin(compressor, beginInput, DibHeader(compressedBuffer)) != ICERR_OK) return -1;
   if (dataRate == -1) return 0;
   FitQualityToDataRate();
   return 0;

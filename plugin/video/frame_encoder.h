@@ -34,6 +34,9 @@ struct VideoShape {
   std::uint32_t endTime = 0;
   FrameCallback frameCallback = nullptr;
   std::uint32_t frameCallbackContext = 0;
+  // The host profile asks that the compressor be told the movie's rate
+  // (ICM_COMPRESS_FRAMES_INFO) before it begins.
+  bool tellsRate = false;
 };
 
 // The shape is the encoder's own view of the movie: it reads these numbers

@@ -116,6 +116,10 @@ void ScriptedCompressor::Misbehave(Hostile how) {
   std::lock_guard lock(mutex_);
   hostile_ = how;
 }
+std::string ScriptedCompressor::ratesTold() const {
+  std::lock_guard lock(mutex_);
+  return ratesTold_;
+}
 void ScriptedCompressor::PromisesReadOnly() {
   std::lock_guard lock(mutex_);
   readOnly_ = true;
@@ -228,6 +232,12 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (p1 == 0) return ICERR_BADPARAM;
       *reinterpret_cast<DWORD*>(p1) = defaultKeyFrameRate_;
       return ICERR_OK;
+    case ICM_COMPRESS_FRAMES_INFO: {
+      const auto* info = reinterpret_cast<const ICCOMPRESSFRAMES*>(p1);
+      if (info == nullptr) return ICERR_BADPARAM;
+      ratesTold_ += std::to_string(info->dwRate) + "/" + std::to_string(info->dwScale);
+      return ICERR_OK;
+    }
     case ICM_NORV_INPUT_READ_ONLY:
       return readOnly_ ? kInputReadOnlyAnswer : ICERR_UNSUPPORTED;
     case ICM_COMPRESS_QUERY:

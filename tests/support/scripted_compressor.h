@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/vfw/vfw.h"
@@ -106,6 +107,8 @@ class ScriptedCompressor {
   std::vector<std::uint8_t> lastStateSet() const;
   // What ICM_GETSTATE reports; byte i is i + 1 until SETSTATE changes it.
   std::vector<std::uint8_t> state() const;
+  // The rate ICM_COMPRESS_FRAMES_INFO told it, as rate/scale ("" if none).
+  std::string ratesTold() const;
 
  private:
   static LRESULT DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2);
@@ -133,6 +136,7 @@ class ScriptedCompressor {
   bool copies_ = false;
   bool readOnly_ = false;
   Hostile hostile_ = Hostile::kNone;
+  std::string ratesTold_;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0;
   std::vector<std::uint8_t> lastStateSet_;

@@ -91,3 +91,34 @@ TEST(Norvavi, PresetMakesTheSameMovieAsTheSameSettings) {
 }
 
 }  // namespace
+
+// Compressors whose streams state a rate state the movie's: ffprobe reads
+// it back, and a re-encode that follows it keeps every frame.
+TEST(Norvavi, CompressedStreamsStateTheMoviesRate) {
+  TempDir dir;
+  const std::string source = dir.File("src.avi");
+  RunCommand(
+      "ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=30000/1001 -t 2 "
+      "-c:v rawvideo -pix_fmt bgr24 " +
+      source);
+  for (const char* codec : {"FMP4", "H264"}) {
+    const std::string movie = dir.File(std::string(codec) + ".avi");
+    int status = -1;
+    RunCommand(kNorvavi + " make -q " + movie + " --video " + source + " --audio none -c " + codec +
+                   " 2>&1",
+               &status);
+    ASSERT_EQ(status, 0) << codec;
+    EXPECT_EQ(RunCommand("ffprobe -v error -select_streams v -show_entries stream=r_frame_rate "
+                         "-of csv=p=0 " +
+                         movie),
+              "30000/1001\n")
+        << codec;
+    const std::string copy = dir.File(std::string(codec) + ".mp4");
+    RunCommand("ffmpeg -v error -i " + movie + " " + copy);
+    EXPECT_EQ(RunCommand("ffprobe -v error -count_frames -select_streams v -show_entries "
+                         "stream=nb_read_frames -of csv=p=0 " +
+                         copy),
+              "60\n")
+        << codec;
+  }
+}

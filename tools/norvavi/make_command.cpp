@@ -144,6 +144,8 @@ int ReportInterrupted(const std::string& output, std::uint32_t asked) {
 int MakeMovie(const MakeOptions& o) {
   if (!ApplyHostOptions(o)) return 2;
   const ScopedProfileInt openDml(o.openDml, "NorvAvi", "OpenDML", 1);
+  // The compressors hear the movie's rate, so their streams state it too.
+  const ScopedProfileInt framesInfo(true, "NorvAvi", "FramesInfo", 1);
   PluginExports plugin;
   std::string error;
   if (!LoadPlugin(o.plugin.empty() ? DefaultPluginPath() : o.plugin, &plugin, &error))
