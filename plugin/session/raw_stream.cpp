@@ -5,7 +5,7 @@
 int MovieSession::WriteRawFrame(const std::uint8_t* frame, std::uint32_t* framesDone) {
   std::uint32_t scratch = 0;
   if (framesDone == nullptr) framesDone = &scratch;
-  if (video.EncodeRawFrame(frame, ntsc, dvReverse) != 0) return -1;
+  if (const int result = video.EncodeRawFrame(frame, ntsc, dvReverse); result != 0) return result;
   EnterCriticalSection(&outputLock);
   const BOOL written =
       rawOutputFile.Write(video.videoChunkData, video.videoChunkSize, nullptr, nullptr);
