@@ -63,7 +63,7 @@ std::int64_t ClockOriginUs(const AVFormatContext* format) {
   if (video >= 0) {
     const AVStream* s = format->streams[video];
     if (s->start_time != AV_NOPTS_VALUE)
-      return av_rescale_q(s->start_time, s->time_base, AV_TIME_BASE_Q);
+      return av_rescale_q(s->start_time, s->time_base, AVRational{1, AV_TIME_BASE});
   }
   return format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
 }
