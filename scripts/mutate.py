@@ -15,6 +15,12 @@ that is stopped goes on where it left off (--fresh starts over).
     scripts/mutate.py --only plugin/avi    # mutants whose file or id matches
     scripts/mutate.py --summary            # the scores so far, nothing run
     scripts/mutate.py -R 'Audio' --label quick
+    scripts/mutate.py --record -R 'plugin' --label who   # every failing test, per mutant
+
+With --record each mutant runs the whole selection (no stop at the first
+failure) and its log keeps every test that failed; the summary then lists,
+per test, the mutants it catches and those it alone catches, so a test that
+catches nothing alone is visible.
 
 List format: blocks separated by blank lines, one 'key: value' per line:
     file: plugin/audio/wave_file.cpp
@@ -31,6 +37,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -189,8 +196,10 @@ class Work:
         return status
 
     def ctest(self, include=None, exclude=None):
-        cmd = ["nice", "ctest", "--test-dir", self.build, "--stop-on-failure", "-j",
-               str(self.args.jobs), "--timeout", str(self.args.timeout)]
+        cmd = ["nice", "ctest", "--test-dir", self.build, "-j", str(self.args.jobs),
+               "--timeout", str(self.args.timeout)]
+        if not self.args.record:
+            cmd.append("--stop-on-failure")
         if include:
             cmd += ["-R", include]
         if exclude:
@@ -204,6 +213,8 @@ class Work:
 
     def test(self, hint):
         """0 when every selected test passes, else the failing run's status."""
+        if self.args.record:
+            return self.ctest(self.args.include, self.exclude())
         if hint:
             status = self.ctest(self.combine(hint), self.exclude())
             if status != 0:
@@ -213,6 +224,19 @@ class Work:
     def combine(self, hint):
         # The hint narrows; a -R given on the command line still applies.
         return hint if not self.args.include else f"(?=.*({self.args.include}))({hint})"
+
+    def failed_tests(self):
+        """The tests the last ctest run saw fail."""
+        log = os.path.join(self.build, "Testing", "Temporary", "LastTestsFailed.log")
+        if not os.path.exists(log):
+            return []
+        with open(log, encoding="utf-8") as f:
+            return sorted(line.strip().partition(":")[2] for line in f if ":" in line)
+
+    def all_tests(self):
+        out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
+                             text=True).stdout
+        return [m.group(1) for m in re.finditer(r"Test +#\d+: (\S+)", out)]
 
     def done(self):
         seen = {}
@@ -274,6 +298,23 @@ def summary(mutants, seen):
             print(f"  {m['id']}  {m.get('why', '')}\n      {m['old']!r} -> {m['new']!r}")
 
 
+def catchers(mutants, seen, tests):
+    """Per test: the recorded mutants it catches, and those only it catches."""
+    caught, alone = {t: 0 for t in tests}, {t: 0 for t in tests}
+    recorded = [seen[m["id"]] for m in mutants if "failed" in seen.get(m["id"], {})]
+    for r in recorded:
+        for t in r["failed"]:
+            caught[t] = caught.get(t, 0) + 1
+        if len(r["failed"]) == 1:
+            alone[r["failed"][0]] = alone.get(r["failed"][0], 0) + 1
+    print(f"\n{len(recorded)} mutants recorded; per test: caught, caught alone")
+    for t in sorted(caught, key=lambda t: (-alone.get(t, 0), -caught[t], t)):
+        print(f"  {caught[t]:5} {alone.get(t, 0):5}  {t}")
+    idle = [t for t in caught if not caught[t]]
+    if idle:
+        print(f"{len(idle)} tests catch none of the recorded mutants")
+
+
 def interrupt(*_):
     raise KeyboardInterrupt
 
@@ -304,6 +345,8 @@ def main():
     p.add_argument("--survivors-of", metavar="LABEL",
                    help="run only the mutants that survived under another label")
     p.add_argument("--summary", action="store_true", help="print the scores so far and stop")
+    p.add_argument("--record", action="store_true",
+                   help="run every selected test for each mutant and keep the ones that fail")
     p.add_argument("--prepare", action="store_true",
                    help="only bring the scratch copy and its build up to date")
     p.add_argument("--check", action="store_true",
@@ -337,6 +380,8 @@ def main():
     seen = work.done()
     if args.summary:
         summary(mutants, seen)
+        if args.record:
+            catchers(mutants, seen, work.all_tests() if os.path.isdir(work.build) else [])
         return 0
 
     # An equivalent mutant changes no behaviour a test could see: not run.
@@ -371,20 +416,29 @@ def main():
             try:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(mutated)
+                failed = None
                 if work.compile(targets_of(m["file"])) != 0:
                     result = "no build"
                 else:
                     result = "caught" if work.test(m.get("hint")) != 0 else "survived"
+                    if args.record:
+                        failed = work.failed_tests() if result == "caught" else []
             finally:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original)
         seen[m["id"]] = {"id": m["id"], "result": result, "seconds": round(time.time() - started)}
+        if args.record and original is not None and failed is not None:
+            seen[m["id"]]["failed"] = failed
         work.record(seen[m["id"]])
         print(f"[{i}/{len(todo)}] {result:9} {m['id']}  {m.get('why', '')}", flush=True)
+        if seen[m["id"]].get("failed"):
+            print("      failed: " + " ".join(seen[m["id"]]["failed"]), flush=True)
     if todo:
         work.dirty = set()
         work.compile()  # leave the scratch build matching the tree
     summary(selected, seen)
+    if args.record:
+        catchers(selected, seen, work.all_tests() if os.path.isdir(work.build) else [])
     return 0
 
 
