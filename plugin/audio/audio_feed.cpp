@@ -13,9 +13,4 @@ AudioFeed::~AudioFeed() {
   // A host that deletes the session without closing the capture still gets
   // its temporary audio file closed and, when it streamed the audio, removed.
   if (CaptureOpen()) EndAudioCapture();
-  FreeLockedBlock(audioFormat);
-  if (waveFileView != nullptr) UnmapViewOfFile(waveFileView);
-  if (waveFileMapping != nullptr) CloseHandle(waveFileMapping);
-  if (waveFileHandle != nullptr && waveFileHandle != INVALID_HANDLE_VALUE)
-    CloseHandle(waveFileHandle);
 }

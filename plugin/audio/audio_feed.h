@@ -10,10 +10,14 @@
 #include <functional>
 #include <memory>
 
+#include "platform/files/files.h"
+#include "platform/kernel_object.h"
 #include "platform/riff/riff_file.h"
 #include "platform/sync/sync.h"
 #include "plugin/avi/avi_writer.h"
 #include "plugin/host/movie_request.h"
+#include "plugin/io/locked_block.h"
+#include "plugin/io/owned_handle.h"
 #include "plugin/io/raw_file.h"
 
 // How long the video side waits for pushed audio.
@@ -75,7 +79,7 @@ class AudioFeed : public AudioShape {
   AudioWaitLimits waits;
   char waveFilePath[260] = {};
   char tempAudioPath[260] = {};
-  std::uint8_t* audioFormat = nullptr;  // 16-byte PCM format, a locked block
+  LockedBlock audioFormat;  // 16-byte PCM format
   std::uint32_t audioFormatSize = 0;
   std::uint32_t audioTotalBytes = 0;
   float audioBytesPerInterleave = 0;
@@ -86,10 +90,11 @@ class AudioFeed : public AudioShape {
   float audioProgress = 0;  // the fraction of the whole the audio must reach
   std::uint32_t initialAudioPending = 1;
   std::uint32_t initialAudioChunks = 0;
-  // The wave file, mapped.
-  HANDLE waveFileHandle = nullptr;
-  HANDLE waveFileMapping = nullptr;
-  std::uint8_t* waveFileView = nullptr;
+  // The wave file, mapped; declared in the order they open, so they close
+  // view first, file last.
+  OwnedHandle<HANDLE, CloseHandle> waveFileHandle;
+  OwnedHandle<HANDLE, CloseHandle> waveFileMapping;
+  OwnedHandle<std::uint8_t*, UnmapViewOfFile> waveFileView;
   std::uint32_t waveDataOffset = 0;
   std::uint8_t* waveDataStart = nullptr;
   // Pushed audio.

@@ -35,7 +35,7 @@ int AudioFeed::InitializeAudio() {
   if (interleaveFrames < 1)
     return 0;  // the settings never hold 0; a record that does gets no audio
   audioFormatSize = 16;
-  if (audioFormat == nullptr) audioFormat = AllocLockedBlock(16);
+  if (audioFormat == nullptr) audioFormat = LockedBlock(16);
   if (audioFormat == nullptr) return 0;
   const std::uint32_t bytesPerSample = static_cast<std::uint32_t>(bitsPerSample) / 8;
   WAVEFORMATEX_PCM f{};

@@ -28,7 +28,7 @@ int AudioFeed::OpenWaveFile() {
   riffChunk.type = MakeFourCC("WAVE");
   if (waveMmio->Descend(riffChunk, nullptr, norv::riff::kFindRiff) != 0)
     return fail("Fail to find wave chunk!");
-  audioFormat = AllocLockedBlock(16);
+  audioFormat = LockedBlock(16);
   if (audioFormat == nullptr) return fail(nullptr);
   ChunkInfo chunk;
   chunk.id = MakeFourCC("fmt ");
@@ -47,14 +47,15 @@ int AudioFeed::OpenWaveFile() {
   (void)waveMmio->Ascend(riffChunk);
   waveMmio.reset();
 
-  waveFileHandle =
+  HANDLE file =
       CreateFileA(waveFilePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_ARCHIVE, nullptr);
-  if (waveFileHandle == INVALID_HANDLE_VALUE) return -1;
-  waveFileMapping = CreateFileMappingA(waveFileHandle, nullptr, PAGE_READWRITE, 0, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return -1;
+  waveFileHandle.Reset(file);
+  waveFileMapping.Reset(CreateFileMappingA(waveFileHandle, nullptr, PAGE_READWRITE, 0, 0, nullptr));
   if (waveFileMapping == nullptr) return -1;
-  waveFileView =
-      static_cast<std::uint8_t*>(MapViewOfFile(waveFileMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  waveFileView.Reset(
+      static_cast<std::uint8_t*>(MapViewOfFile(waveFileMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0)));
   if (waveFileView == nullptr) return -1;
 
   // A data chunk may claim more than the file holds (a cut-off file) and a

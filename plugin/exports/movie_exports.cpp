@@ -3,18 +3,18 @@
 // possibly on two threads at once), CloseCompression, DeleteContext. No other
 // export may overlap a frame call. No exception leaves an export, and a
 // handle this module did not hand out (or has deleted) is refused.
+#include <memory>
+#include <utility>
+
 #include "plugin/host/calling.h"
 #include "plugin/session/live_sessions.h"
 #include "plugin/session/movie_context.h"
 
 NORV_EXPORT MovieSession* NORV_STDCALL MakeMovieGetContext(const MovieRequest* request) {
   try {
-    MovieSession* session = CreateMovieSession(request);
-    if (session != nullptr && !RegisterSession(session)) {
-      delete session;
-      return nullptr;
-    }
-    return session;
+    std::unique_ptr<MovieSession> session(CreateMovieSession(request));
+    if (session == nullptr || !RegisterSession(session.get())) return nullptr;
+    return session.release();
   } catch (...) {
     return nullptr;
   }
@@ -72,12 +72,10 @@ NORV_EXPORT std::int32_t NORV_STDCALL MakeMovieCloseCompression(MovieSession* se
 
 NORV_EXPORT void NORV_STDCALL MakeMovieDeleteContext(MovieSession** sessionSlot) {
   if (sessionSlot == nullptr || *sessionSlot == nullptr) return;
-  MovieSession* session = *sessionSlot;
-  if (!UnregisterSession(session)) return;  // not ours, or deleted already
-  *sessionSlot = nullptr;
+  if (!UnregisterSession(*sessionSlot)) return;  // not ours, or deleted already
+  const std::unique_ptr<MovieSession> session(std::exchange(*sessionSlot, nullptr));
   try {
     session->FinishMovie();
   } catch (...) {
   }
-  delete session;
 }

@@ -63,6 +63,11 @@ void* NORV_STDCALL HostBlockAddress(HostBlockRef block);
 #endif
 }
 
+// HostFree for owners that hold the reference itself.
+inline void ReleaseHostBlock(HostBlockRef block) {
+  HostFree(&block);
+}
+
 #if UINTPTR_MAX == 0xFFFFFFFFu
 inline void* HostBlockAddress(HostBlockRef block) {
   return reinterpret_cast<void*>(static_cast<std::uintptr_t>(block));

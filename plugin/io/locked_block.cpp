@@ -2,18 +2,17 @@
 
 #include "platform/memory/global_memory.h"
 
-std::uint8_t* AllocLockedBlock(std::size_t bytes) {
+LockedBlock::LockedBlock(std::size_t bytes) {
   HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
-  if (h == nullptr) return nullptr;
-  auto* p = static_cast<std::uint8_t*>(GlobalLock(h));
-  if (p == nullptr) GlobalFree(h);
-  return p;
+  if (h == nullptr) return;
+  bytes_ = static_cast<std::uint8_t*>(GlobalLock(h));
+  if (bytes_ == nullptr) GlobalFree(h);
 }
 
-void FreeLockedBlock(std::uint8_t*& block) {
-  if (block == nullptr) return;
-  HGLOBAL h = GlobalHandle(block);
+void LockedBlock::Reset() {
+  if (bytes_ == nullptr) return;
+  HGLOBAL h = GlobalHandle(bytes_);
   GlobalUnlock(h);
   GlobalFree(h);
-  block = nullptr;
+  bytes_ = nullptr;
 }

@@ -1,6 +1,7 @@
 #include "plugin/session/movie_context.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "platform/files/path.h"
@@ -87,12 +88,8 @@ MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits wa
       settings->audioAvailable != 0 && settings->audioEnabled != 0 && settings->qrvExport == 0 ? 2
                                                                                                : 1;
 
-  auto* session = new (std::nothrow) MovieSession(waits);
-  if (session == nullptr) return nullptr;
-  if (session->audioDataEvent == nullptr) {
-    delete session;
-    return nullptr;
-  }
+  std::unique_ptr<MovieSession> session(new (std::nothrow) MovieSession(waits));
+  if (session == nullptr || session->audioDataEvent == nullptr) return nullptr;
   CopyPath(session->outputPath, path);
   session->qrvExport = static_cast<std::uint32_t>(settings->qrvExport);
   session->width = settings->width;
@@ -133,22 +130,16 @@ MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits wa
 
   session->video.compressorStateSize = settings->compressorStateSize;
   if (session->video.compressorStateSize != 0) {
-    session->video.compressorState = HostAlloc(session->video.compressorStateSize, 1);
+    session->video.compressorState.Reset(HostAlloc(session->video.compressorStateSize, 1));
     const void* from = HostBlockAddress(settings->compressorState);
     void* to = HostBlockAddress(session->video.compressorState);
-    if (to == nullptr) {  // no memory for the state: no session
-      delete session;
-      return nullptr;
-    }
+    if (to == nullptr) return nullptr;  // no memory for the state: no session
     if (from != nullptr)
       std::memcpy(to, from, session->video.compressorStateSize);
     else
       session->video.compressorStateSize = 0;  // a size without a block: the compressor's defaults
   }
 
-  if (session->InitializeSession() != 0) {
-    delete session;
-    return nullptr;
-  }
-  return session;
+  if (session->InitializeSession() != 0) return nullptr;
+  return session.release();
 }

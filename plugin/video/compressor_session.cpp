@@ -40,7 +40,7 @@ DWORD FrameEncoder::CompressInput(bool keyFrame, LONG frameNumber, const std::ui
 }
 
 int FrameEncoder::StartCompressor() {
-  compressor = ICOpen(ICTYPE_VIDEO, compressorHandler, ICMODE_COMPRESS);
+  compressor.Reset(ICOpen(ICTYPE_VIDEO, compressorHandler, ICMODE_COMPRESS));
   if (compressor == nullptr) return -1;
   compressorReadsOnly =
       ICSendMessage(compressor, ICM_NORV_INPUT_READ_ONLY, 0, 0) == kInputReadOnlyAnswer;
@@ -57,7 +57,7 @@ int FrameEncoder::StartCompressor() {
   if (formatSize < static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)) || formatSize > 0x7FFFFFFF)
     return -1;
   videoFormatSize = static_cast<std::uint32_t>(formatSize);
-  videoFormat = AllocLockedBlock(videoFormatSize);
+  videoFormat = LockedBlock(videoFormatSize);
   if (videoFormat == nullptr) return -1;
 
   if (EightBitInput()) {
@@ -88,15 +88,15 @@ int FrameEncoder::StartCompressor() {
   compressedDataOffset = EightBitInput() ? kEightBitHeaderBytes : formatHeader;
   compressedCapacity =
       std::max<std::uint32_t>(maxFrameBytes, maxSizeFits ? static_cast<std::uint32_t>(maxSize) : 0);
-  compressedBuffer = AllocLockedBlock(static_cast<std::size_t>(compressedDataOffset) +
-                                      compressedCapacity + kOutputGuardBytes);
+  compressedBuffer = LockedBlock(static_cast<std::size_t>(compressedDataOffset) +
+                                 compressedCapacity + kOutputGuardBytes);
   if (compressedBuffer == nullptr) return -1;
   std::memcpy(compressedBuffer, videoFormat, std::min(compressedDataOffset, videoFormatSize));
   if (!EightBitInput()) DibHeader(compressedBuffer)->biSizeImage = maxFrameBytes;
   std::memset(CompressedData() + compressedCapacity, kOutputGuardByte, kOutputGuardBytes);
 
   const std::uint32_t inputBytes = InputImageBytes();
-  previousFrame = AllocLockedBlock(inputBytes);
+  previousFrame = LockedBlock(inputBytes);
   if (previousFrame == nullptr) return -1;
   std::memcpy(previousFrame, input, inputBytes);
   DibHeader(previousFrame)->biWidth = width;

@@ -9,9 +9,12 @@
 
 #include "platform/gdi/palette.h"
 #include "platform/vfw/vfw.h"
+#include "plugin/host/host_api.h"
 #include "plugin/host/host_block.h"
 #include "plugin/host/movie_request.h"
 #include "plugin/image/bitmap_header.h"
+#include "plugin/io/locked_block.h"
+#include "plugin/io/owned_handle.h"
 
 // The numbers of the movie that the video follows.
 struct VideoShape {
@@ -29,7 +32,7 @@ struct VideoShape {
   std::uint32_t keyFrameEvery = 0;
   std::uint32_t qrvExport = 0;
   std::uint32_t compressorStateSize = 0;
-  HostBlockRef compressorState = 0;  // the movie's own copy, freed with the encoder
+  OwnedHandle<HostBlockRef, ReleaseHostBlock> compressorState;  // the movie's own copy
   std::uint32_t startTime = 0;
   std::uint32_t endTime = 0;
   FrameCallback frameCallback = nullptr;
@@ -44,7 +47,6 @@ struct VideoShape {
 class FrameEncoder : public VideoShape {
  public:
   FrameEncoder() = default;
-  ~FrameEncoder();
   FrameEncoder(const FrameEncoder&) = delete;
   FrameEncoder& operator=(const FrameEncoder&) = delete;
 
@@ -90,17 +92,17 @@ class FrameEncoder : public VideoShape {
   std::uint32_t frameBytes24 = 0;
   std::uint32_t frameBytes8 = 0;
   std::uint32_t maxFrameBytes = 0;
-  std::uint8_t* sourceDib = nullptr;
-  std::uint8_t* eightBitDib = nullptr;
-  std::uint8_t* videoFormat = nullptr;  // the stream format, a locked block
+  LockedBlock sourceDib;
+  LockedBlock eightBitDib;
+  LockedBlock videoFormat;  // the stream format
   std::uint32_t videoFormatSize = 0;
-  HIC compressor = nullptr;
+  OwnedHandle<HIC, ICClose> compressor;
   bool compressorReadsOnly = false;  // the host's frame may be compressed where it lies
-  std::uint8_t* compressedBuffer = nullptr;
+  LockedBlock compressedBuffer;
   std::uint32_t compressedCapacity = 0;    // bytes of compressed data compressedBuffer holds
   std::uint32_t compressedDataOffset = 0;  // where that data starts in compressedBuffer
-  std::uint8_t* previousFrame = nullptr;
-  HPALETTE paletteHandle = nullptr;
+  LockedBlock previousFrame;
+  OwnedHandle<HPALETTE, DeleteObject> paletteHandle;
   std::unique_ptr<std::uint8_t[]> shiftBuffer;  // reused for the field-order shift
   // The frame-rate conversion.
   std::int32_t lastOutputFrame = -1;

@@ -13,23 +13,12 @@ constexpr std::uint64_t kMaxFrameBytes = 0x40000000;
 
 }  // namespace
 
-FrameEncoder::~FrameEncoder() {
-  FreeLockedBlock(sourceDib);
-  FreeLockedBlock(eightBitDib);
-  FreeLockedBlock(compressedBuffer);
-  FreeLockedBlock(previousFrame);
-  FreeLockedBlock(videoFormat);
-  if (compressor != nullptr) ICClose(compressor);
-  if (paletteHandle != nullptr) DeleteObject(paletteHandle);
-  HostFree(&compressorState);
-}
-
 int FrameEncoder::AllocateFrameBuffers() {
-  sourceDib = AllocLockedBlock(frameBytes24 + kBitmapHeaderBytes);
+  sourceDib = LockedBlock(frameBytes24 + kBitmapHeaderBytes);
   if (sourceDib == nullptr) return -1;
   FillBitmapHeader(sourceDib, width, height, 24);
   if (bitDepth == 8) {
-    eightBitDib = AllocLockedBlock(frameBytes8 + kEightBitHeaderBytes);
+    eightBitDib = LockedBlock(frameBytes8 + kEightBitHeaderBytes);
     if (eightBitDib == nullptr) return -1;
     FillBitmapHeader(eightBitDib, width, height, 8);
     DibHeader(eightBitDib)->biClrUsed = 256;
@@ -51,7 +40,7 @@ int FrameEncoder::PrepareStreamFormat() {
   } else if (bitDepth == 8) {
     maxFrameBytes = frameBytes8;
     videoFormatSize = kEightBitHeaderBytes;
-    videoFormat = AllocLockedBlock(videoFormatSize);
+    videoFormat = LockedBlock(videoFormatSize);
     if (videoFormat == nullptr) return -1;
     FillBitmapHeader(videoFormat, width, height, 8);
     DibHeader(videoFormat)->biClrUsed = 256;
@@ -60,7 +49,7 @@ int FrameEncoder::PrepareStreamFormat() {
   } else {
     maxFrameBytes = frameBytes24;
     videoFormatSize = kBitmapHeaderBytes;
-    videoFormat = AllocLockedBlock(videoFormatSize);
+    videoFormat = LockedBlock(videoFormatSize);
     if (videoFormat == nullptr) return -1;
     FillBitmapHeader(videoFormat, width, height, 24);
   }

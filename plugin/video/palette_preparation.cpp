@@ -9,12 +9,16 @@ int FrameEncoder::PreparePalette() {
     case kPalette676:
       ApplyFixedPalette(eightBitDib, sourceDib, paletteMode);
       return 0;
-    case kPaletteOptimum:
-      return BuildOptimumPalette(sourceDib, eightBitDib,
-                                 {startTime, endTime, frameCallback, frameCallbackContext},
-                                 &paletteHandle);
+    case kPaletteOptimum: {
+      HPALETTE palette = nullptr;
+      const int result =
+          BuildOptimumPalette(sourceDib, eightBitDib,
+                              {startTime, endTime, frameCallback, frameCallbackContext}, &palette);
+      paletteHandle.Reset(palette);
+      return result;
+    }
     case kPaletteFromFile:
-      paletteHandle = LoadPaletteFile(paletteFile, eightBitDib);
+      paletteHandle.Reset(LoadPaletteFile(paletteFile, eightBitDib));
       return paletteHandle != nullptr ? 0 : -1;
     default:
       return -1;
