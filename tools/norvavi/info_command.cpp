@@ -58,12 +58,20 @@ int RunInfo(const MakeOptions& o, bool withProject, bool asJson) {
     return 1;
   }
   const std::vector<std::string> lines = SummaryLines(text);
+  // The summary names the colour format the settings hold; the movie's own
+  // frames may differ, and a user reading "16 Bits" expects 16-bit frames.
+  const char* note = settings.record.colorFormat == kColor16
+                         ? "with 16 Bits the plug-in writes 24-bit frames; it has no 16-bit form "
+                           "of its own"
+                         : nullptr;
   if (!asJson) {
     for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+    if (note != nullptr) std::fprintf(stderr, "norvavi: note: %s\n", note);
     return 0;
   }
   json j;
   j["summary"] = lines;
+  if (note != nullptr) j["notes"] = json::array({note});
   json fields = json::object();
   const std::vector<FieldDescription> described = DescribeFields();
   for (const std::string& line : DescribeSettings(settings.record)) {
