@@ -34,7 +34,14 @@ int RunCompressors(bool json);
 int RunVerifyCommand(const std::string& path, bool json);
 
 // `repair`: prints what was done (standard output) or refused (standard
-// error); RepairResult's status.
-int RunRepairCommand(const RepairOptions& options);
+// error); RepairResult's status. With `salvage` any writer's file is
+// rescued into OUT (SalvageAvi), reported as text or JSON.
+struct RepairCommand {
+  RepairOptions repair;
+  bool salvage = false;
+  std::string reference;
+  bool json = false;
+};
+int RunRepairCommand(const RepairCommand& command);
 
 }  // namespace norv::cli

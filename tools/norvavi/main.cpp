@@ -143,12 +143,22 @@ int main(int argc, char** argv) {
   verifyCmd->add_flag("--json", verifyJson, "report as JSON");
   verifyCmd->footer("Exit status: 0 sound, 1 problems, 2 unreadable or not an AVI file.");
 
-  norv::cli::RepairOptions repair;
-  auto* repairCmd = app.add_subcommand("repair", "finish an AVI file whose export was cut off");
-  repairCmd->add_option("IN", repair.input, "the unfinished AVI file")->required();
-  repairCmd->add_option("OUT", repair.output, "where the finished file goes");
-  repairCmd->add_flag("--in-place", repair.inPlace,
+  norv::cli::RepairCommand repair;
+  auto* repairCmd = app.add_subcommand(
+      "repair", "finish an AVI file whose export was cut off, or salvage any writer's AVI file");
+  repairCmd->add_option("IN", repair.repair.input, "the unfinished or damaged AVI file")
+      ->required();
+  repairCmd->add_option("OUT", repair.repair.output, "where the finished file goes");
+  repairCmd->add_flag("--in-place", repair.repair.inPlace,
                       "replace IN, once the finished copy is written");
+  repairCmd->add_flag("--salvage", repair.salvage,
+                      "any writer's AVI file: keep every whole chunk, skip garbage and zeros, "
+                      "rebuild the index with key frames read from the data (writes OUT, never "
+                      "IN)");
+  repairCmd->add_option("--reference", repair.reference,
+                        "with --salvage: a sound file of the same device to take the headers "
+                        "from when IN has none");
+  repairCmd->add_flag("--json", repair.json, "with --salvage: the report as JSON");
 
   norv::cli::MakeOptions edit;
   std::string editPath;

@@ -1,0 +1,154 @@
+// norvavi repair --salvage on files another writer made (ffmpeg: INFO and
+// JUNK before 'movi'), damaged the ways files are found: cut short, zeros
+// and garbage in the middle, headers gone. Each salvage must leave its input
+// as it was, pass verify, keep only chunks the original holds (in order),
+// flag key frames as the original writer did, and decode with ffmpeg.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "tests/support/avi_walk.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using norv::test::ReadFileBytes;
+using norv::test::RunCommand;
+using norv::test::WalkAvi;
+using Bytes = std::vector<std::uint8_t>;
+
+const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
+
+// Each video chunk's bytes with its key flag, in index order.
+std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
+  const norv::test::AviWalk walk = WalkAvi(file);
+  std::vector<std::pair<Bytes, bool>> out;
+  for (const auto& e : walk.index) {
+    if (e.id != "00dc" && e.id != "00db") continue;
+    const std::size_t at = walk.moviCodeOffset + e.offset + 8;
+    out.emplace_back(Bytes(file.begin() + static_cast<long>(at),
+                           file.begin() + static_cast<long>(at + e.length)),
+                     (e.flags & 0x10) != 0);
+  }
+  return out;
+}
+
+struct Damage {
+  const char* name;
+  const char* codec;  // ffmpeg's video options
+  std::function<void(Bytes&)> harm;
+  bool needsReference;
+  std::vector<std::string> dropped;  // the reasons reported, in order
+};
+
+// Zeros over n bytes from the first indexed chunk at or past `from` of the
+// file (0: the file's start), as a lost run of sectors leaves them.
+void Zero(Bytes& b, double from, std::size_t n) {
+  std::size_t at = 0;
+  if (from > 0) {
+    const norv::test::AviWalk walk = WalkAvi(b);
+    for (const auto& e : walk.index) {
+      at = walk.moviCodeOffset + e.offset;
+      if (static_cast<double>(at) >= static_cast<double>(b.size()) * from) break;
+    }
+  }
+  std::fill_n(b.begin() + static_cast<long>(at), n, 0);
+}
+
+TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
+  const norv::test::TempDir dir;
+  const std::vector<Damage> cases = {
+      {"mjpeg cut at 60%",
+       "-c:v mjpeg -q:v 3",
+       [](Bytes& b) { b.resize(b.size() * 6 / 10); },
+       false,
+       {"a chunk cut off by the end of the file"}},
+      {"mpeg4 with zeros in the middle, cut",
+       "-c:v mpeg4 -g 5 -bf 0",
+       [](Bytes& b) {
+         Zero(b, 0.3, 3000);
+         b.resize(b.size() * 9 / 10);
+       },
+       false,
+       {"zeros", "not a chunk of this file's streams", "a chunk cut off by the end of the file"}},
+      {"mjpeg whose headers are gone",
+       "-c:v mjpeg -q:v 3",
+       [](Bytes& b) { Zero(b, 0, 6000); },
+       true,
+       {"zeros"}},
+  };
+  for (const Damage& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi"),
+                      out = dir.File("out.avi");
+    std::filesystem::remove(out);
+    int status = 0;
+    RunCommand(
+        "ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+        "sine=f=440:r=22050 -t 3 " +
+            std::string(c.codec) + " -c:a pcm_s16le " + good,
+        &status);
+    ASSERT_EQ(status, 0);
+    Bytes damaged = ReadFileBytes(good);
+    c.harm(damaged);
+    norv::test::WriteFileBytes(bad, damaged);
+
+    const std::string salvage = kNorvavi + " repair --salvage " + bad + " " + out + " --json";
+    if (c.needsReference) {
+      RunCommand(salvage + " 2>&1", &status);
+      EXPECT_EQ(status, 1) << "no headers and no reference";
+      EXPECT_FALSE(std::filesystem::exists(out));
+    }
+    const std::string report =
+        RunCommand(salvage + (c.needsReference ? " --reference " + good : ""), &status);
+    ASSERT_EQ(status, 0) << report;
+    EXPECT_EQ(ReadFileBytes(bad), damaged) << "the input was touched";
+    EXPECT_EQ(norv::test::VerifyMovie(out), "");
+    std::vector<std::string> whys;
+    for (std::size_t at = report.find("\"why\": \""); at != std::string::npos;
+         at = report.find("\"why\": \"", at + 1)) {
+      const std::size_t from = at + 8;
+      whys.push_back(report.substr(from, report.find('"', from) - from));
+    }
+    EXPECT_EQ(whys, c.dropped) << report;
+
+    // Every kept frame is one of the original's, in its order, flagged as
+    // the original writer flagged it.
+    const auto original = VideoChunks(ReadFileBytes(good));
+    const Bytes salvaged = ReadFileBytes(out);
+    const auto kept = VideoChunks(salvaged);
+    ASSERT_GT(kept.size(), original.size() / 2);
+    // The headers tell the kept length: players take the duration from them.
+    const norv::test::AviWalk walk = WalkAvi(salvaged);
+    EXPECT_EQ(norv::test::Le32(salvaged, walk.Find("avih")->headerOffset + 8 + 16), kept.size());
+    EXPECT_EQ(norv::test::Le32(salvaged, walk.Find("strh")->headerOffset + 8 + 32), kept.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      while (next < original.size() && original[next].first != kept[i].first) ++next;
+      ASSERT_LT(next, original.size()) << "frame " << i << " is not the original's";
+      EXPECT_EQ(kept[i].second, original[next].second) << "key flag of frame " << i;
+      ++next;
+    }
+    const std::string decoded = RunCommand(
+        "ffprobe -v error -count_frames -select_streams v -show_entries "
+        "stream=nb_read_frames -of csv=p=0 " +
+        out);
+    EXPECT_EQ(std::stoul(decoded), kept.size());
+  }
+}
+
+TEST(Salvage, NeverWritesOverItsInput) {
+  const norv::test::TempDir dir;
+  const std::string in = dir.File("in.avi");
+  norv::test::WriteFileBytes(in, Bytes(64, 7));
+  int status = 0;
+  RunCommand(kNorvavi + " repair --salvage " + in + " " + in + " 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  RunCommand(kNorvavi + " repair --salvage --in-place " + in + " 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(ReadFileBytes(in), Bytes(64, 7));
+}
+
+}  // namespace

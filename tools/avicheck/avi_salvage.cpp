@@ -1,0 +1,483 @@
+#include "tools/avicheck/avi_salvage.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "tools/avicheck/repair_steps.h"
+#include "tools/avicheck/riff_reader.h"
+
+namespace norv::cli {
+
+namespace {
+
+constexpr std::uint32_t kKeyFrame = 0x10;
+constexpr std::uint32_t kHasIndex = 0x10;
+// No stream chunk of a real file comes near this; a size above it is garbage.
+constexpr std::uint32_t kLargestChunk = 256u << 20;
+
+std::uint32_t Id(const char (&code)[5]) {
+  return FourCCValue(code);
+}
+
+// A four-character code as its characters, without FourCCText's quotes.
+std::string Code(std::uint32_t id) {
+  const std::string text = FourCCText(id);
+  return text.front() == '\'' ? text.substr(1, 4) : text;
+}
+
+// An OpenDML standard index, 'ix##'.
+bool IsStandardIndex(std::uint32_t id) {
+  return (id & 0xFFFF) == (Id("ix00") & 0xFFFF);
+}
+
+// A stream of the headers: where its fields are in the header block.
+struct HeaderStream {
+  std::string type;
+  std::uint32_t compression = 0;  // video: biCompression of 'strf'
+  std::uint32_t sampleSize = 0, blockAlign = 0;
+  std::size_t strh = 0;  // offset of the 'strh' data in the block
+};
+
+// Everything between 'AVI ' and LIST 'movi', copied from the file that has it.
+struct HeaderBlock {
+  std::vector<std::uint8_t> bytes;
+  std::size_t avih = 0, dmlh = 0;  // data offsets in `bytes`; 0: none
+  std::vector<HeaderStream> streams;
+  std::uint64_t moviData = 0;  // where the source's 'movi' chunks start; 0: no 'movi'
+};
+
+class HeaderReader {
+ public:
+  explicit HeaderReader(HeaderBlock& block) : b_(block) {}
+
+  // False with `why` when the file holds no usable headers.
+  bool Read(FileReader& f, std::string* why) {
+    std::uint8_t h[12];
+    if (!f.ReadAt(0, h, 12) || Le32(h) != kRiff || Le32(h + 8) != Id("AVI "))
+      return Fail(why, "it does not start as a RIFF 'AVI ' file");
+    std::uint64_t at = 12, end = 12;
+    while (f.ReadAt(at, h, 12)) {
+      const std::uint32_t id = Le32(h), n = Le32(h + 4);
+      if (id == kList && Le32(h + 8) == Id("movi")) {
+        b_.moviData = at + 12;
+        break;
+      }
+      if (!LooksLikeChunkId(id) || at + 8 + n > f.size()) break;
+      at += 8 + std::uint64_t{n} + (n & 1);
+      end = std::min(at, f.size());
+    }
+    if (end - 12 > (16u << 20)) return Fail(why, "its headers are larger than any writer makes");
+    b_.bytes.resize(static_cast<std::size_t>(end - 12));
+    if (!f.ReadAt(12, b_.bytes.data(), b_.bytes.size()))
+      return Fail(why, "its headers cannot be read");
+    Walk(0, b_.bytes.size(), 0);
+    if (b_.avih == 0 || b_.streams.empty())
+      return Fail(why, "it has no LIST 'hdrl' with a main header and stream headers");
+    return true;
+  }
+
+ private:
+  static bool Fail(std::string* why, const char* text) {
+    *why = text;
+    return false;
+  }
+
+  // The chunks in [at, end) of the block; `depth` 1 is inside 'hdrl'.
+  void Walk(std::size_t at, std::size_t end, int depth) {
+    while (at + 8 <= end) {
+      const std::uint8_t* h = b_.bytes.data() + at;
+      const std::uint32_t id = Le32(h), n = Le32(h + 4);
+      const std::size_t data = at + 8;
+      if (n > end - data) break;
+      if (id == kList && n >= 4) {
+        const std::uint32_t type = Le32(h + 8);
+        if (type == Id("strl")) b_.streams.emplace_back();
+        if (type == Id("hdrl") || type == Id("strl") || type == Id("odml"))
+          Walk(data + 4, data + n, depth + 1);
+      } else if (id == Id("avih") && n >= 56) {
+        b_.avih = data;
+      } else if (id == Id("dmlh") && n >= 4) {
+        b_.dmlh = data;
+      } else if (!b_.streams.empty() && depth >= 2) {
+        Stream(id, data, n);
+      }
+      at = data + n + (n & 1);
+    }
+  }
+
+  void Stream(std::uint32_t id, std::size_t data, std::uint32_t n) {
+    HeaderStream& s = b_.streams.back();
+    const std::uint8_t* d = b_.bytes.data() + data;
+    if (id == Id("strh") && n >= 48) {
+      s.type = Code(Le32(d));
+      s.strh = data;
+      s.sampleSize = Le32(d + 44);
+    } else if (id == Id("strf") && s.type == "vids" && n >= 20) {
+      s.compression = Le32(d + 16);
+    } else if (id == Id("strf") && s.type == "auds" && n >= 14) {
+      s.blockAlign = Le16(d + 12);
+    } else if (id == Id("indx")) {
+      // The new file has no OpenDML indexes for it to point at.
+      PutLe32(b_.bytes.data() + data - 8, Id("JUNK"));
+    }
+  }
+
+  HeaderBlock& b_;
+};
+
+struct Entry {
+  std::uint64_t from = 0;  // the chunk's header in the input
+  std::uint32_t id = 0, size = 0, flags = 0;
+};
+
+class Scanner {
+ public:
+  Scanner(FileReader& f, const HeaderBlock& headers, const KeyFrameJudge& judge,
+          SalvageReport& report)
+      : f_(f), h_(headers), judge_(judge), r_(report) {}
+
+  std::vector<Entry> Run(std::uint64_t at) {
+    const std::uint64_t size = f_.size();
+    std::uint8_t h[12];
+    while (at < size) {
+      const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(12, size - at));
+      if (got < 8 || !f_.ReadAt(at, h, got)) {
+        Drop(at, size - at, "a torn end");
+        break;
+      }
+      if (got < 12) std::memset(h + got, 0, 12 - got);
+      const Step step = Classify(at, h);
+      if (step.kind == kChunk) {
+        Keep(at, Le32(h), Le32(h + 4));
+      } else if (step.kind == kCutOff) {
+        // The last chunk of a torn file, or a size that garbage overwrote.
+        const std::uint64_t next = Resync(at + 1);
+        Drop(at, next - at,
+             next == size ? "a chunk cut off by the end of the file"
+                          : "a chunk whose size runs past the end of the file");
+        at = next;
+        continue;
+      } else if (step.kind == kBad) {
+        const std::uint64_t next = Resync(at + 1);
+        const std::uint64_t zeros = ZeroRun(at, next);
+        Drop(at, zeros, "zeros");
+        Drop(at + zeros, next - at - zeros, "not a chunk of this file's streams");
+        at = next;
+        continue;
+      } else if (step.kind == kSkip) {
+        const std::uint32_t id = Le32(h);
+        if (id == Id("idx1") || id == Id("indx") || IsStandardIndex(id)) ++r_.indexChunksSkipped;
+      }
+      at += step.advance;
+    }
+    return std::move(entries_);
+  }
+
+ private:
+  enum Kind { kChunk, kEnter, kSkip, kCutOff, kBad };
+  struct Step {
+    Kind kind = kBad;
+    std::uint64_t advance = 0;
+  };
+
+  // What stands at `at`: a chunk of a stream, a list or form to step into,
+  // a chunk to step over (indexes, padding, the damaged file's own
+  // headers), or none of these.
+  Step Classify(std::uint64_t at, const std::uint8_t* h) const {
+    const std::uint32_t id = Le32(h), n = Le32(h + 4), type = Le32(h + 8);
+    const std::uint64_t whole = 8 + std::uint64_t{n} + (n & 1);
+    const bool fits = at + 8 + n <= f_.size();
+    if ((id == kRiff && (type == Id("AVI ") || type == Id("AVIX"))) ||
+        (id == kList && (type == Id("movi") || type == Id("rec "))))
+      return {kEnter, 12};
+    const int stream = StreamOfChunk(id);
+    if (stream >= 0 && static_cast<std::size_t>(stream) < h_.streams.size() &&
+        KindFits(h_.streams[static_cast<std::size_t>(stream)].type, ChunkKind(id)) &&
+        n <= kLargestChunk)
+      return {fits ? kChunk : kCutOff, whole};
+    const bool skippable = id == Id("JUNK") || id == Id("idx1") || id == Id("indx") ||
+                           (id == kList && LooksLikeChunkId(type)) || IsStandardIndex(id);
+    if (skippable && fits && n <= kLargestChunk) return {kSkip, whole};
+    return {kBad, 0};
+  }
+
+  static bool KindFits(const std::string& type, const std::string& kind) {
+    if (type == "vids") return kind == "db" || kind == "dc";
+    if (type == "auds") return kind == "wb";
+    return kind.size() == 2;
+  }
+
+  // The next place a chunk stands; the file's end when none does.
+  std::uint64_t Resync(std::uint64_t at) const {
+    std::uint8_t h[12];
+    for (; at + 8 <= f_.size(); ++at) {
+      const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(12, f_.size() - at));
+      if (!f_.ReadAt(at, h, got)) break;
+      if (got < 12) std::memset(h + got, 0, 12 - got);
+      const Kind kind = Classify(at, h).kind;
+      if (kind == kChunk || kind == kEnter || kind == kSkip) return at;
+    }
+    return f_.size();
+  }
+
+  // How many bytes from `from` (before `to`) are zeros.
+  std::uint64_t ZeroRun(std::uint64_t from, std::uint64_t to) const {
+    std::uint8_t block[4096];
+    std::uint64_t at = from;
+    while (at < to) {
+      const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, to - at));
+      if (!f_.ReadAt(at, block, n)) break;
+      const auto* end = std::find_if(block, block + n, [](std::uint8_t b) { return b != 0; });
+      at += static_cast<std::uint64_t>(end - block);
+      if (end != block + n) break;
+    }
+    return at - from;
+  }
+
+  void Keep(std::uint64_t at, std::uint32_t id, std::uint32_t size) {
+    const auto stream = static_cast<std::size_t>(StreamOfChunk(id));
+    const HeaderStream& hs = h_.streams[stream];
+    SalvagedStream& s = r_.streams[stream];
+    std::uint32_t flags = kKeyFrame;
+    if (hs.type == "vids") {
+      flags = size == 0 ? 0 : KeyFlag(stream, hs.compression, at + 8, size, s);
+      if (flags != 0) ++s.keyFrames;
+    }
+    ++s.chunks;
+    s.bytes += size;
+    entries_.push_back({at, id, size, flags});
+  }
+
+  std::uint32_t KeyFlag(std::size_t stream, std::uint32_t compression, std::uint64_t at,
+                        std::uint32_t size, SalvagedStream& s) {
+    data_.resize(size);
+    std::optional<bool> key;
+    if (f_.ReadAt(at, data_.data(), size) && judge_)
+      key = judge_(static_cast<int>(stream), compression, data_.data(), size);
+    if (!key) s.keysJudged = false;
+    return key.value_or(true) ? kKeyFrame : 0;
+  }
+
+  void Drop(std::uint64_t at, std::uint64_t bytes, const char* why) {
+    if (bytes == 0) return;
+    r_.bytesDropped += bytes;
+    if (!r_.dropped.empty() && r_.dropped.back().why == why &&
+        r_.dropped.back().offset + r_.dropped.back().bytes == at) {
+      r_.dropped.back().bytes += bytes;
+      return;
+    }
+    r_.dropped.push_back({at, bytes, why});
+  }
+
+  FileReader& f_;
+  const HeaderBlock& h_;
+  const KeyFrameJudge& judge_;
+  SalvageReport& r_;
+  std::vector<Entry> entries_;
+  std::vector<std::uint8_t> data_;
+};
+
+// The header block with the counts and sizes of what was kept.
+void PatchHeaders(HeaderBlock& h, const std::vector<Entry>& entries, const SalvageReport& r) {
+  std::vector<std::uint32_t> largest(h.streams.size(), 0);
+  std::uint32_t largestAll = 0;
+  for (const Entry& e : entries) {
+    auto& l = largest[static_cast<std::size_t>(StreamOfChunk(e.id))];
+    l = std::max(l, e.size);
+    largestAll = std::max(largestAll, e.size);
+  }
+  std::uint32_t frames = 0;
+  bool video = false;
+  for (std::size_t i = 0; i < h.streams.size(); ++i) {
+    const HeaderStream& hs = h.streams[i];
+    const SalvagedStream& s = r.streams[i];
+    if (hs.strh == 0) continue;
+    std::uint64_t length = s.chunks;
+    if (hs.type == "auds" && hs.sampleSize != 0)
+      length = s.bytes / (hs.blockAlign != 0 ? hs.blockAlign : hs.sampleSize);
+    if (hs.type == "vids" && !video) frames = static_cast<std::uint32_t>(s.chunks), video = true;
+    PutLe32(h.bytes.data() + hs.strh + 32, static_cast<std::uint32_t>(length));
+    PutLe32(h.bytes.data() + hs.strh + 36, largest[i]);
+  }
+  std::uint8_t* avih = h.bytes.data() + h.avih;
+  PutLe32(avih + 12, Le32(avih + 12) | kHasIndex);
+  PutLe32(avih + 16, frames);
+  PutLe32(avih + 28, largestAll);
+  if (h.dmlh != 0) PutLe32(h.bytes.data() + h.dmlh, frames);
+}
+
+bool WriteSalvaged(FileReader& in, const HeaderBlock& h, const std::vector<Entry>& entries,
+                   const std::string& target, mode_t mode, std::string* error) {
+  ReplaceFile out(target);
+  if (!out.Create(mode, error)) return false;
+  const int fd = out.fd();
+  std::uint8_t head[12];
+  PutLe32(head, kRiff);
+  PutLe32(head + 4, 0);
+  PutLe32(head + 8, Id("AVI "));
+  bool ok = WriteAll(fd, head, 12) && WriteAll(fd, h.bytes.data(), h.bytes.size());
+  const std::uint64_t moviAt = 12 + h.bytes.size();
+  PutLe32(head, kList);
+  PutLe32(head + 8, Id("movi"));
+  ok = ok && WriteAll(fd, head, 12);
+  std::vector<std::uint8_t> index, data;
+  std::uint64_t at = moviAt + 12;
+  for (const Entry& e : entries) {
+    if (!ok) break;
+    const std::uint64_t whole = 8 + std::uint64_t{e.size} + (e.size & 1);
+    data.assign(static_cast<std::size_t>(whole), 0);
+    // The pad byte may be missing at the end of a torn file: written as 0.
+    ok = in.ReadAt(e.from, data.data(), 8 + std::size_t{e.size}) &&
+         WriteAll(fd, data.data(), data.size());
+    std::uint8_t ie[16];
+    PutLe32(ie, e.id);
+    PutLe32(ie + 4, e.flags);
+    PutLe32(ie + 8, static_cast<std::uint32_t>(at - (moviAt + 8)));
+    PutLe32(ie + 12, e.size);
+    index.insert(index.end(), ie, ie + 16);
+    at += whole;
+  }
+  PutLe32(head, Id("idx1"));
+  PutLe32(head + 4, static_cast<std::uint32_t>(index.size()));
+  ok = ok && WriteAll(fd, head, 8) && WriteAll(fd, index.data(), index.size());
+  const std::uint64_t total = at + 8 + index.size();
+  ok = ok && Patch32(fd, 4, static_cast<std::uint32_t>(total - 8)) &&
+       Patch32(fd, moviAt + 4, static_cast<std::uint32_t>(at - moviAt - 8));
+  if (!ok) {
+    *error = "writing " + target + " failed: " + std::strerror(errno);
+    return false;
+  }
+  return PutInPlace(out, error);
+}
+
+}  // namespace
+
+SalvageReport SalvageAvi(const SalvageOptions& options, const KeyFrameJudge& judge) {
+  SalvageReport r;
+  r.status = 2;
+  if (options.output.empty()) {
+    r.message = "give OUT: a salvage never writes over its input";
+    return r;
+  }
+  FileReader in;
+  if (!in.Open(options.input, &r.message)) return r;
+  std::error_code ec;
+  if (std::filesystem::equivalent(options.input, options.output, ec)) {
+    r.message = "OUT is IN: a salvage never writes over its input";
+    return r;
+  }
+  r.status = 1;
+  HeaderBlock headers;
+  std::string why;
+  if (!HeaderReader(headers).Read(in, &why)) {
+    if (options.reference.empty()) {
+      r.message = "not salvaged, nothing written: " + options.input + " has no usable headers (" +
+                  why + "); --reference GOOD.avi takes them from a sound file of the same device";
+      return r;
+    }
+    FileReader reference;
+    headers = HeaderBlock{};
+    if (!reference.Open(options.reference, &r.message)) {
+      r.status = 2;
+      return r;
+    }
+    if (!HeaderReader(headers).Read(reference, &why)) {
+      r.message = "not salvaged, nothing written: the reference " + options.reference +
+                  " has no usable headers either (" + why + ")";
+      return r;
+    }
+    headers.moviData = 0;  // the damaged file is searched from its first byte
+    r.headersFromReference = true;
+  }
+  r.streams.resize(headers.streams.size());
+  for (std::size_t i = 0; i < headers.streams.size(); ++i) {
+    r.streams[i].type = headers.streams[i].type;
+    if (headers.streams[i].type == "vids" && headers.streams[i].compression != 0)
+      r.streams[i].compression = Code(headers.streams[i].compression);
+  }
+  const std::vector<Entry> entries =
+      Scanner(in, headers, judge, r).Run(headers.moviData != 0 ? headers.moviData : 0);
+  if (entries.empty()) {
+    r.message = "not salvaged, nothing written: no whole chunk of the file's streams was found";
+    return r;
+  }
+  std::uint64_t total = 12 + headers.bytes.size() + 12 + 8 + 16 * entries.size();
+  for (const Entry& e : entries) total += 8 + std::uint64_t{e.size} + (e.size & 1);
+  if (total - 8 > 0xFFFFFFFFu) {
+    r.message =
+        "not salvaged, nothing written: what was found passes 4 GiB, more than an AVI "
+        "1.0 file holds";
+    return r;
+  }
+  PatchHeaders(headers, entries, r);
+  for (std::size_t i = 0; i < r.streams.size(); ++i)
+    if (!r.streams[i].keysJudged)
+      r.unfixed.push_back("stream " + std::to_string(i) + ": the key frames of '" +
+                          r.streams[i].compression +
+                          "' cannot be told from the data; every frame is marked a key frame");
+  struct stat st {};
+  ::fstat(in.fd(), &st);
+  if (!WriteSalvaged(in, headers, entries, options.output, st.st_mode, &r.message)) return r;
+  r.status = 0;
+  r.message = "salvaged " + options.output + " from " + options.input;
+  return r;
+}
+
+std::string FormatSalvage(const SalvageReport& r) {
+  std::string text = r.message + "\n";
+  if (r.status != 0) return text;
+  char line[256];
+  if (r.headersFromReference) text += "headers: taken from the reference file\n";
+  for (std::size_t i = 0; i < r.streams.size(); ++i) {
+    const SalvagedStream& s = r.streams[i];
+    std::snprintf(line, sizeof line, "stream %zu (%s%s%s): %" PRIu64 " chunks, %" PRIu64 " bytes",
+                  i, s.type.c_str(), s.compression.empty() ? "" : " ", s.compression.c_str(),
+                  s.chunks, s.bytes);
+    text += line;
+    if (s.type == "vids")
+      text += ", " + std::to_string(s.keyFrames) +
+              (s.keysJudged ? " key frames (from the data)" : " marked key");
+    text += " kept\n";
+  }
+  for (const DroppedRange& d : r.dropped) {
+    std::snprintf(line, sizeof line, "dropped %" PRIu64 " bytes at %" PRIu64 ": %s\n", d.bytes,
+                  d.offset, d.why.c_str());
+    text += line;
+  }
+  if (r.indexChunksSkipped != 0)
+    text +=
+        "old index chunks left out: " + std::to_string(r.indexChunksSkipped) + " (idx1 rebuilt)\n";
+  for (const std::string& u : r.unfixed) text += "not fixed: " + u + "\n";
+  return text;
+}
+
+std::string FormatSalvageJson(const SalvageReport& r) {
+  nlohmann::ordered_json j;
+  j["status"] = r.status;
+  j["message"] = r.message;
+  j["headersFromReference"] = r.headersFromReference;
+  j["streams"] = nlohmann::ordered_json::array();
+  for (const SalvagedStream& s : r.streams)
+    j["streams"].push_back({{"type", s.type},
+                            {"compression", s.compression},
+                            {"chunks", s.chunks},
+                            {"bytes", s.bytes},
+                            {"keyFrames", s.keyFrames},
+                            {"keysFromData", s.keysJudged}});
+  j["dropped"] = nlohmann::ordered_json::array();
+  for (const DroppedRange& d : r.dropped)
+    j["dropped"].push_back({{"offset", d.offset}, {"bytes", d.bytes}, {"why", d.why}});
+  j["bytesDropped"] = r.bytesDropped;
+  j["indexChunksSkipped"] = r.indexChunksSkipped;
+  j["unfixed"] = r.unfixed;
+  return j.dump(2) + "\n";
+}
+
+}  // namespace norv::cli
