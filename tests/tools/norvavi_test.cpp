@@ -20,21 +20,18 @@ const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
 TEST(SetField, TakesEveryKindOfValue) {
   AviSettings s{};
   std::string error;
-  ASSERT_TRUE(SetSettingsField(&s, "compressorHandler=MJPG", &error)) << error;
+  for (const char* set : {"compressorHandler=MJPG", "frameRate=29.97", "dataRate=-1",
+                          "audioFormat.2=22050", "hwAccelOptions.16=3", "paletteFile=/tmp/a b.pal"})
+    ASSERT_TRUE(SetSettingsField(&s, set, &error)) << set << ": " << error;
   EXPECT_EQ(s.compressorHandler, MakeFourCC("MJPG"));
-  ASSERT_TRUE(SetSettingsField(&s, "compressorHandler=0", &error));
-  EXPECT_EQ(s.compressorHandler, 0u);
-  ASSERT_TRUE(SetSettingsField(&s, "frameRate=29.97", &error));
   EXPECT_EQ(s.frameRate, 29.97f);
-  ASSERT_TRUE(SetSettingsField(&s, "dataRate=-1", &error));
   EXPECT_EQ(s.dataRate, -1);
-  ASSERT_TRUE(SetSettingsField(&s, "audioFormat.2=22050", &error));
   EXPECT_EQ(s.audioFormat[2], 22050u);
-  ASSERT_TRUE(SetSettingsField(&s, "hwAccelOptions.16=3", &error));
   EXPECT_EQ(s.hwAccelOptions[16], 3);
-  ASSERT_TRUE(SetSettingsField(&s, "paletteFile=/tmp/a b.pal", &error));
   EXPECT_STREQ(s.paletteFile, "/tmp/a b.pal");
+  ASSERT_TRUE(SetSettingsField(&s, "compressorHandler=0", &error));
   ASSERT_TRUE(SetSettingsField(&s, "paletteFile=", &error));
+  EXPECT_EQ(s.compressorHandler, 0u);
   EXPECT_EQ(s.paletteFile[0], '\0');
 }
 
