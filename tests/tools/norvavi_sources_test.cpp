@@ -387,9 +387,9 @@ Onsets Measure(const std::string& movie) {
 
 struct SyncCase {
   const char* name;
-  std::string args;  // after OUT
-  double eventMs;    // where flash and beep belong in the movie
-  double frameMs;    // one frame of the movie
+  std::string args;     // after OUT; the clip is the video unless it says otherwise
+  double eventMs;       // where flash and beep belong in the movie
+  double frameMs = 40;  // one frame of the movie
   std::string clip = "mp4";
   double beepSlackMs = 1.0;  // WebM's millisecond time stamps put the sound up to 7 ms early
 };
@@ -405,7 +405,7 @@ TEST_P(AvSync, FlashAndBeepStayTogether) {
   const std::string clip = FlashClipAs(c.clip);
   TempDir dir;
   const std::string out = dir.File("sync.avi");
-  std::string args = c.args;
+  std::string args = (c.args.find("--video") == std::string::npos ? "--video CLIP " : "") + c.args;
   for (std::size_t at; (at = args.find("CLIP")) != std::string::npos;) args.replace(at, 4, clip);
   if (args.find("WAV") != std::string::npos)
     args.replace(args.find("WAV"), 3, Clip("flash-beep.wav", "-i " + clip + " -vn"));
@@ -428,46 +428,43 @@ TEST_P(AvSync, FlashAndBeepStayTogether) {
 INSTANTIATE_TEST_SUITE_P(
     Spans, AvSync,
     testing::Values(
-        SyncCase{"WholeClipPushed", "--video CLIP --hardware 1", 4000, 40},
-        SyncCase{"WholeClipWaveFile", "--video CLIP --hardware 0", 4000, 40},
-        SyncCase{"SpanPushed", "--video CLIP --hardware 1 --start 1500 --end 6000", 2500, 40},
-        SyncCase{"SpanWaveFile", "--video CLIP --hardware 0 --start 1500 --end 6000", 2500, 40},
+        SyncCase{"WholeClipPushed", "--hardware 1", 4000},
+        SyncCase{"WholeClipWaveFile", "--hardware 0", 4000},
+        SyncCase{"SpanPushed", "--hardware 1 --start 1500 --end 6000", 2500},
+        SyncCase{"SpanWaveFile", "--hardware 0 --start 1500 --end 6000", 2500},
         // Far enough in that both sources seek, with the beep's own file.
-        SyncCase{"SeekingSpan", "--video CLIP --hardware 1 --start 3100 --end 5000", 900, 40},
+        SyncCase{"SeekingSpan", "--hardware 1 --start 3100 --end 5000", 900},
         // Other movie rates, the sound resampled (below 22050 Hz pushed at four times).
-        SyncCase{"RateAndResamplePushed",
-                 "--video CLIP --hardware 1 --start 2300 --end 6100 --set frameRate=15 "
-                 "--set audioFormat.2=11025",
-                 1700, 1000.0 / 15},
+        SyncCase{
+            "RateAndResamplePushed",
+            "--hardware 1 --start 2300 --end 6100 --set frameRate=15 --set audioFormat.2=11025",
+            1700, 1000.0 / 15},
         SyncCase{"RateAndResampleWaveFile",
-                 "--video CLIP --hardware 0 --start 2300 --end 6100 --set frameRate=12 "
-                 "--set audioFormat.2=22050 --set audioFormat.1=8 --set interleaveFrames=1",
+                 "--hardware 0 --start 2300 --end 6100 --set frameRate=12 --set "
+                 "audioFormat.2=22050 --set audioFormat.1=8 --set interleaveFrames=1",
                  1700, 1000.0 / 12},
         // The host renders at the project's 30 fps, the plug-in keeps 12 of them.
         SyncCase{"ProjectRateConversion",
-                 "--video CLIP --hardware 1 --project 160x120@30 --same-as-project "
-                 "--set frameRate=12 --start 700 --end 5700",
+                 "--hardware 1 --project 160x120@30 --same-as-project --set frameRate=12 "
+                 "--start 700 --end 5700",
                  3300, 1000.0 / 12},
         // Sound from another file and a stream on standard input.
-        SyncCase{"SeparateWaveFile",
-                 "--video CLIP --hardware 0 --start 1000 --end 5000 --audio WAV", 3000, 40},
-        SyncCase{"WaveOnStandardInput",
-                 "--video CLIP --hardware 1 --start 1000 --end 5000 --audio - < WAV", 3000, 40},
+        SyncCase{"SeparateWaveFile", "--hardware 0 --start 1000 --end 5000 --audio WAV", 3000},
+        SyncCase{"WaveOnStandardInput", "--hardware 1 --start 1000 --end 5000 --audio - < WAV",
+                 3000},
         SyncCase{"NutOnStandardInput",
                  "--video - --hardware 1 --start 2000 --end 6000 < <(ffmpeg -v error -i CLIP "
                  "-c:v rawvideo -c:a pcm_s16le -f nut -)",
-                 2000, 40},
+                 2000},
         // Muxers that start the picture after the file's first time stamp.
-        SyncCase{"TsPushed", "--video CLIP --hardware 1", 4000, 40, "ts"},
-        SyncCase{"TsSpanWaveFile", "--video CLIP --hardware 0 --start 1500 --end 6000", 2500, 40,
-                 "ts"},
-        SyncCase{"WebmWaveFile", "--video CLIP --hardware 0", 4000, 40, "webm", 7.0},
-        SyncCase{"WebmSpanPushed", "--video CLIP --hardware 1 --start 3100 --end 5000", 900, 40,
-                 "webm", 7.0},
+        SyncCase{"TsPushed", "--hardware 1", 4000, 40, "ts"},
+        SyncCase{"TsSpanWaveFile", "--hardware 0 --start 1500 --end 6000", 2500, 40, "ts"},
+        SyncCase{"WebmWaveFile", "--hardware 0", 4000, 40, "webm", 7.0},
+        SyncCase{"WebmSpanPushed", "--hardware 1 --start 3100 --end 5000", 900, 40, "webm", 7.0},
         // VFR frames held and repeated at the movie's fixed rate (the source's 30).
-        SyncCase{"VfrWaveFile", "--video CLIP --hardware 0", 4000, 1000.0 / 30, "vfr"},
-        SyncCase{"VfrSpanPushed", "--video CLIP --hardware 1 --start 2500 --end 8500", 1500,
-                 1000.0 / 30, "vfr"}),
+        SyncCase{"VfrWaveFile", "--hardware 0", 4000, 1000.0 / 30, "vfr"},
+        SyncCase{"VfrSpanPushed", "--hardware 1 --start 2500 --end 8500", 1500, 1000.0 / 30,
+                 "vfr"}),
     [](const testing::TestParamInfo<SyncCase>& p) { return std::string(p.param.name); });
 
 // The test tone clicks at every whole second of the time line, so a span
