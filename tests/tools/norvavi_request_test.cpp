@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "platform/win32_types.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
@@ -22,6 +23,7 @@ namespace {
 
 using norv::cli::CheckSettings;
 using norv::cli::EstimateAviSize;
+using norv::cli::SetSettingsField;
 using norv::test::Listing;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
@@ -34,6 +36,42 @@ std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& l : lines) text += l + "\n";
   return text;
+}
+
+// The --set parser.
+TEST(SetField, TakesEveryKindOfValue) {
+  AviSettings s{};
+  std::string error;
+  for (const char* set : {"compressorHandler=MJPG", "frameRate=29.97", "dataRate=-1",
+                          "audioFormat.2=22050", "hwAccelOptions.16=3", "paletteFile=/tmp/a b.pal"})
+    ASSERT_TRUE(SetSettingsField(&s, set, &error)) << set << ": " << error;
+  EXPECT_EQ(s.compressorHandler, MakeFourCC("MJPG"));
+  EXPECT_EQ(s.frameRate, 29.97f);
+  EXPECT_EQ(s.dataRate, -1);
+  EXPECT_EQ(s.audioFormat[2], 22050u);
+  EXPECT_EQ(s.hwAccelOptions[16], 3);
+  EXPECT_STREQ(s.paletteFile, "/tmp/a b.pal");
+  ASSERT_TRUE(SetSettingsField(&s, "compressorHandler=0", &error));
+  ASSERT_TRUE(SetSettingsField(&s, "paletteFile=", &error));
+  EXPECT_EQ(s.compressorHandler, 0u);
+  EXPECT_EQ(s.paletteFile[0], '\0');
+}
+
+TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
+  AviSettings s{};
+  s.width = 77;
+  const AviSettings before = s;
+  std::string error;
+  for (const char* bad :
+       {"width", "width=", "width=12x", "width=99999999999", "nosuch=1", "audioFormat=1",
+        "audioFormat.14=1", "width.0=1", "frameRate=abc", "frameRate=inf", "compressorHandler=ABC",
+        "compressorState=5", "compressorStateSize=4", "audioFormat.-1=2", "reserved60=-1"}) {
+    error.clear();
+    EXPECT_FALSE(SetSettingsField(&s, bad, &error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+    EXPECT_EQ(0, std::memcmp(&s, &before, sizeof s)) << bad;
+  }
+  EXPECT_FALSE(SetSettingsField(&s, "paletteFile=" + std::string(260, 'x'), &error));
 }
 
 // The refusals of the default settings with `name=value` set.
