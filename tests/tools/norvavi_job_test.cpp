@@ -383,34 +383,6 @@ TEST(Lookups, ChoosingAKeyFrameOnlyCompressorKeysEveryFrame) {
   }
 }
 
-// `fields` names every field --set takes, with the default `info` shows.
-TEST(Lookups, FieldsListEverySettableNameWithItsDefault) {
-  int status = 0;
-  const auto fields = nlohmann::json::parse(RunCommand(kNorvavi + " fields --json", &status));
-  ASSERT_EQ(status, 0);
-  const auto info = nlohmann::json::parse(RunCommand(kNorvavi + " info --json", &status));
-  ASSERT_EQ(status, 0);
-  EXPECT_EQ(fields.size(), info["settings"].size());
-  std::string sets;
-  for (const auto& f : fields) {
-    const std::string name = f["name"];
-    ASSERT_TRUE(info["settings"].contains(name)) << name;
-    const auto& shown = info["settings"][name];
-    if (shown.is_string())
-      EXPECT_EQ(f["default"].get<std::string>(), shown.get<std::string>()) << name;
-    else
-      EXPECT_EQ(std::stod(f["default"].get<std::string>()), shown.get<double>()) << name;
-    sets += " --set " + name + "=" + f["default"].get<std::string>();
-  }
-  EXPECT_EQ(fields[2]["name"], "width");
-  EXPECT_EQ(fields[2]["allowed"], "32 to 9999");
-  EXPECT_EQ(fields[2]["default"], "160");
-  // Every name, set to its default, is taken and changes nothing.
-  const std::string again = RunCommand(kNorvavi + " info --json" + sets, &status);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(nlohmann::json::parse(again), info);
-}
-
 TEST(Norvavi, InfoPrintsTheSummaryOfTheDefaults) {
   int status = 0;
   const std::string text =

@@ -83,15 +83,26 @@ std::vector<std::string> RefusalsWith(const std::string& name, const std::string
   return CheckSettings(s).refusals;
 }
 
-// Each field's values as `fields` lists them ("32 to 9999", "16, 24 or 80
-// to 84"): every listed value and both ends of a span are taken, one step
-// past an end is refused with the field's name and what it takes.
+// `fields` lists every name --set takes with the default info shows, and
+// its values ("32 to 9999", "16, 24 or 80 to 84"): every listed value and
+// both ends of a span are taken, one step past an end is refused with the
+// field's name and what it takes.
 TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
   const auto fields = nlohmann::json::parse(RunCommand(kNorvavi + " fields --json"));
+  const auto info = nlohmann::json::parse(RunCommand(kNorvavi + " info --json"));
   const std::regex number("(-?\\d+)(?: to (-?\\d+))?(?:, | or |$)");
+  EXPECT_EQ(fields.size(), info["settings"].size()) << "every name --set takes, and no other";
   int checked = 0;
+  std::string sets;
   for (const auto& f : fields) {
     const std::string name = f["name"], allowed = f["allowed"];
+    // Listed with the default info shows.
+    const auto& shown = info["settings"].at(name);
+    if (shown.is_string())
+      EXPECT_EQ(f["default"], shown) << name;
+    else
+      EXPECT_EQ(std::stod(f["default"].get<std::string>()), shown.get<double>()) << name;
+    sets += " --set " + name + "=" + f["default"].get<std::string>();
     std::vector<std::pair<long long, long long>> spans;
     for (std::sregex_iterator m(allowed.begin(), allowed.end(), number), end; m != end; ++m)
       spans.emplace_back(std::stoll((*m)[1]), std::stoll((*m)[(*m)[2].matched ? 2 : 1]));
@@ -118,6 +129,8 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
     }
   }
   EXPECT_GE(checked, 15);
+  // Every name set to its default is taken and changes nothing.
+  EXPECT_EQ(nlohmann::json::parse(RunCommand(kNorvavi + " info --json" + sets)), info);
   for (const char* rate : {"0", "-25", "1000000"})
     EXPECT_EQ(RefusalsWith("frameRate", rate).size(), 1u) << rate;
   // Not in the dialog's list, but the export writes any rate.
