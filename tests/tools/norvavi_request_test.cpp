@@ -1,6 +1,6 @@
-// What norvavi refuses before writing anything, and what it says: the
-// settings' ranges, the compressor's depths and sizes, the request, the
-// 4 GiB limit and the files of the user's it must not touch.
+// What norvavi takes and refuses before writing anything, and what it says:
+// the --set parser, the settings' ranges, the compressor's depths and sizes,
+// the request, the 4 GiB limit and the files of the user's it must not touch.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -13,7 +13,6 @@
 #include <regex>
 
 #include "platform/win32_types.h"
-#include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
 #include "tools/norvavi/host/request_check.h"
