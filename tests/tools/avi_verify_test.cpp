@@ -311,6 +311,9 @@ TEST_P(CutExports, RepairKeepsEveryWholeChunkBeforeTheCut) {
       dir, "m.avi",
       " --duration 2 --set keyFrameEvery=4 --set interleaveFrames=" + std::to_string(GetParam()));
   const Bytes full = ReadFileBytes(movie);
+  const auto made = VerifyAvi(movie);
+  EXPECT_TRUE(made.sound()) << norv::cli::FormatReport(made);
+  EXPECT_GT(made.leadMs, 0.0) << "the audio starts ahead";
   const Decoded whole = Decode(movie);
   ASSERT_EQ(whole.frames.size(), 50u);
   ASSERT_EQ(whole.audio.size(), 2u * 44100 * 4);
