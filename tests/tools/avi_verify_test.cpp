@@ -1,37 +1,49 @@
-// norvavi verify and repair: movies from the plug-in and from ffmpeg,
-// single-field mutations, and exports cut off at random points.
+// norvavi verify and repair: verify's rules on files built byte by byte,
+// other writers' files, exports of the plug-in cut off at random points
+// (AVI 1.0 and OpenDML) repaired and decoded, and the file replacement
+// the repair writes through.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <sstream>
 
+#include "hoststub/norv_host.h"
+#include "plugin/avi/open_dml.h"
+#include "plugin/host/host_api.h"
+#include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
+#include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/avi_bytes.h"
 #include "tools/avicheck/avi_repair.h"
 #include "tools/avicheck/avi_verify.h"
+#include "tools/avicheck/odml_index_check.h"
+#include "tools/avicheck/replace_file.h"
 #include "tools/norvavi/sources/media_decoder.h"
 
 namespace {
 
 using norv::cli::RepairAvi;
 using norv::cli::VerifyAvi;
+using norv::test::BuildAvi;
+using norv::test::Bytes;
 using norv::test::FourCC;
 using norv::test::Le32;
+using norv::test::Listing;
+using norv::test::MoviItem;
+using norv::test::Put32;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
 using norv::test::TempDir;
+using norv::test::VerifyBytes;
 using norv::test::WalkAvi;
 using norv::test::WriteFileBytes;
-using Bytes = std::vector<std::uint8_t>;
 
 const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
-
-void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // A small movie with a tone, through the plug-in as a user makes it.
 std::string MakeMovie(const TempDir& dir, const std::string& name, const std::string& sets) {
@@ -49,281 +61,201 @@ std::size_t AudioHeader(const Bytes& b) {
   return 0;
 }
 
-// The fields of the problems verify finds, in order.
-std::vector<std::string> Fields(const std::vector<norv::cli::VerifyFinding>& findings) {
-  std::vector<std::string> fields;
-  for (const auto& f : findings) fields.push_back(f.field);
-  return fields;
-}
-std::vector<std::string> ProblemFields(const std::string& path) {
-  return Fields(VerifyAvi(path).problems);
-}
-std::vector<std::string> NoteFields(const std::string& path) {
-  return Fields(VerifyAvi(path).notes);
+// What verify finds, in order: each problem's field (an unindexed chunk
+// with its message), then each note's.
+std::vector<std::string> Findings(const norv::cli::VerifyReport& r) {
+  std::vector<std::string> found;
+  for (const auto& p : r.problems)
+    found.push_back(p.field + (p.field == "idx1" ? ": " + p.message : ""));
+  for (const auto& n : r.notes) found.push_back("note " + n.field);
+  return found;
 }
 
-TEST(Verify, FfmpegFilesWithJunkAndAbsoluteOffsetsAreSound) {
-  TempDir dir;
-  const std::string path = dir.File("ff.avi");
-  int status = 0;
-  RunCommand(
-      "ffmpeg -v error -f lavfi -i testsrc2=d=2:s=64x48 -f lavfi -i sine=d=2 "
-      "-c:v rawvideo -c:a pcm_s16le " +
-          path,
-      &status);
-  ASSERT_EQ(status, 0);
-  auto r = VerifyAvi(path);
-  EXPECT_TRUE(r.sound()) << norv::cli::FormatReport(r);
-  EXPECT_TRUE(r.notes.empty()) << norv::cli::FormatReport(r);
-  EXPECT_FALSE(r.indexAbsolute);
-  ASSERT_EQ(r.streams.size(), 2u);
-  EXPECT_EQ(r.streams[0].chunks, 50u);
+// Key frame, audio, a delta of odd size outside a record, another delta, a key frame.
+const std::vector<MoviItem> kMovie = {{"rec ", 2},   {"00db", 100}, {"01wb", 400},
+                                      {"00dc", 51},  {"01wb", 400}, {"00dc", 40},
+                                      {"01wb", 400}, {"00db", 100}, {"01wb", 400}};
 
-  // The same index with offsets from the start of the file, as some writers do.
-  Bytes b = ReadFileBytes(path);
-  const auto w = WalkAvi(b);
-  const auto* idx1 = w.Find("idx1");
-  ASSERT_NE(idx1, nullptr);
-  for (std::size_t e = idx1->headerOffset + 8; e < idx1->headerOffset + 8 + idx1->size; e += 16)
-    Put32(b, e + 8, Le32(b, e + 8) + w.moviCodeOffset);
-  WriteFileBytes(path, b);
-  r = VerifyAvi(path);
-  EXPECT_TRUE(r.sound()) << norv::cli::FormatReport(r);
-  EXPECT_TRUE(r.indexAbsolute);
-}
-
-// Past 1 GiB ffmpeg goes OpenDML: 'indx', 'odml', 'ix##' and an 'AVIX' form.
-TEST(Verify, FfmpegOpenDmlFileIsSound) {
-  TempDir dir;
-  const std::string path = dir.File("big.avi");
-  int status = 0;
-  RunCommand(
-      "ffmpeg -v error -f lavfi -i color=c=blue:s=1280x720:r=25:d=16 -f lavfi -i sine=d=16 "
-      "-c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " +
-          path,
-      &status);
-  ASSERT_EQ(status, 0);
-  const auto r = VerifyAvi(path);
-  EXPECT_TRUE(r.sound()) << norv::cli::FormatReport(r);
-  EXPECT_TRUE(r.openDml);
-  EXPECT_GE(r.extensionForms, 1);
-  EXPECT_EQ(r.streams.at(0).chunks, 400u);
-  std::filesystem::remove(path);
-}
-
-// Each single-field fault is reported, by the field's name, and nothing else is.
-TEST(Verify, SingleFieldMutationsAreNamed) {
-  TempDir dir;
-  const std::string movie =
-      MakeMovie(dir, "m.avi", " --duration 1 --set interleaveFrames=1 --set keyFrameEvery=3");
-  const Bytes good = ReadFileBytes(movie);
-  ASSERT_TRUE(VerifyAvi(movie).sound());
+// Each single fault planted in a sound file is named by its field, and nothing else is.
+TEST(Verify, EachPlantedFaultIsNamedAndNothingElse) {
+  const Bytes good = BuildAvi(kMovie);
+  ASSERT_EQ(Findings(VerifyBytes(good)), std::vector<std::string>{});
   const auto w = WalkAvi(good);
-  const std::size_t idx1 = w.Find("idx1")->headerOffset + 8;
-  auto entry = [&](const std::string& id) {
-    for (std::size_t i = 0; i < w.index.size(); ++i)
-      if (w.index[i].id == id) return i;
-    ADD_FAILURE() << "no " << id;
-    return std::size_t{0};
-  };
-  const std::size_t key = entry("00db"), delta = entry("00dc");
-  const std::string mutated = dir.File("x.avi");
-  // `only`: no other field is blamed (a missing pad makes its lists odd as well).
-  auto expect = [&](const Bytes& b, const std::string& field, bool only) {
-    WriteFileBytes(mutated, b);
-    const auto fields = ProblemFields(mutated);
-    ASSERT_FALSE(fields.empty()) << field;
-    EXPECT_EQ(fields[0], field);
-    if (only) {
-      EXPECT_EQ(std::count(fields.begin(), fields.end(), field), std::ssize(fields))
-          << norv::cli::FormatReport(VerifyAvi(mutated));
-    }
-  };
+  const std::size_t idx1 = w.Find("idx1")->headerOffset + 8,
+                    strh = w.Find("strh")->headerOffset + 8;
+  const std::size_t avih = w.Find("avih")->headerOffset + 8;
   auto at = [&](std::size_t e, std::size_t field) { return idx1 + e * 16 + field; };
-  const std::string name = "idx1 entry " + std::to_string(delta) + " ";
-
-  // One 32-bit word changed, and only `field` blamed.
-  auto word = [&](std::size_t where, std::uint32_t value, const std::string& field) {
-    Bytes changed = good;
-    Put32(changed, where, value);
-    expect(changed, field, true);
+  using Change = std::function<void(Bytes&)>;
+  auto add = [](std::size_t where, std::int64_t delta) -> Change {
+    return [=](Bytes& b) { Put32(b, where, static_cast<std::uint32_t>(Le32(b, where) + delta)); };
   };
-  word(at(delta, 12), Le32(good, at(delta, 12)) + 1, name + "length");
-  word(at(delta, 12), Le32(good, at(delta, 12)) - 1, name + "length");
-  Bytes b = good;
-  Put32(b, at(delta, 8), Le32(b, at(delta, 8)) + 2);
-  WriteFileBytes(mutated, b);
-  {
-    // The chunk it named is then unindexed too, and listed by its place.
-    const auto report = VerifyAvi(mutated);
-    EXPECT_EQ(Fields(report.problems), (std::vector<std::string>{name + "offset", "idx1"}));
-    const std::size_t unindexed = w.moviCodeOffset + w.index[delta].offset;
-    if (report.problems.size() == 2) {
-      EXPECT_EQ(report.problems[1].message,
-                "chunk '00dc' at " + std::to_string(unindexed) + " is not indexed");
-    }
+  auto set = [](std::size_t where, std::uint32_t value) -> Change {
+    return [=](Bytes& b) { Put32(b, where, value); };
+  };
+  auto listSize = [&](const std::string& id, const std::string& type) {
+    return add(w.Find(id, type)->headerOffset + 4, 1);
+  };
+  auto unindexed = [&](std::size_t e) {
+    return "idx1: chunk '" + w.index[e].id + "' at " +
+           std::to_string(w.moviCodeOffset + w.index[e].offset) + " is not indexed";
+  };
+  std::vector<std::string> everyId;
+  for (std::size_t e = 0; e < w.index.size(); ++e)
+    everyId.push_back("idx1 entry " + std::to_string(e) + " id");
+  const struct {
+    const char* what;
+    Change change;
+    std::vector<std::string> found;
+  } faults[] = {
+      {"entry length one more", add(at(3, 12), 1), {"idx1 entry 3 length"}},
+      {"entry length one less", add(at(3, 12), -1), {"idx1 entry 3 length"}},
+      // The chunk it named is then unindexed too.
+      {"entry offset", add(at(3, 8), 2), {"idx1 entry 3 offset", unindexed(3)}},
+      // No chunk matches either way of reading the offsets; as the first lies
+      // before 'movi' they stay relative to it, and each entry is blamed for its id.
+      {"every entry names a stream the file lacks",
+       [&](Bytes& b) {
+         for (std::size_t e = 0; e < w.index.size(); ++e) std::memcpy(&b[at(e, 0)], "09dc", 4);
+       },
+       everyId},
+      {"key flag on a delta", set(at(3, 4), 0x10), {"idx1 entry 3 flags"}},
+      {"key frame without its flag", set(at(1, 4), 0), {"idx1 entry 1 flags"}},
+      {"key frame entry named as a delta",
+       set(at(1, 0), Le32(good, at(3, 0))),
+       {"idx1 entry 1 id"}},
+      {"record without the list flag", set(at(0, 4), 0), {"idx1 entry 0 flags"}},
+      {"index cut inside its last entry",
+       [&](Bytes& b) {
+         b.resize(b.size() - 8);
+         add(4, -8)(b), add(idx1 - 4, -8)(b);
+       },
+       {"idx1 size", unindexed(8)}},
+      {"stream one chunk short", add(strh + 32, -1), {"stream 0 length"}},
+      {"a stream too many", add(avih + 24, 1), {"avih streams"}},
+      // One too large: the list then claims a byte that is not its own.
+      {"record size", listSize("LIST", "rec "), {"LIST 'rec ' size", "..."}},
+      {"movi size", listSize("LIST", "movi"), {"LIST 'movi' size", "..."}},
+      {"hdrl size", listSize("LIST", "hdrl"), {"LIST 'hdrl' size", "..."}},
+      {"strl size", listSize("LIST", "strl"), {"LIST 'strl' size", "..."}},
+      {"RIFF size", listSize("RIFF", "AVI "), {"RIFF size"}},
+      {"a chunk two bytes past its list",
+       add(w.Find("strf")->headerOffset + 4, 2),
+       {"'strf' size"}},
+      // Readers stop reading headers at 'movi': the first list holds, the second is named.
+      {"a second header list after the index",
+       [&](Bytes& b) {
+         const auto* hdrl = w.Find("LIST", "hdrl");
+         b.insert(b.end(), good.begin() + hdrl->headerOffset,
+                  good.begin() + hdrl->headerOffset + 8 + hdrl->size);
+         Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+       },
+       {"LIST 'hdrl'"}},
+      {"odd chunk without its pad", [](Bytes& b) { b = BuildAvi(kMovie, false); }, {"pad", "pad"}},
+      {"odd chunk ending its form",
+       [](Bytes& b) {
+         b.insert(b.end(), {'J', 'U', 'N', 'K', 3, 0, 0, 0, 1, 2, 3});
+         Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+       },
+       {"pad"}},
+      {"unfinished export", set(4, 0), {"RIFF size"}},
+      // Another writer's audio header: a sample size of 1 with 4-byte blocks.
+      {"audio sample size 1", set(AudioHeader(good) + 44, 1), {}},
+      {"suggested buffer one short", add(strh + 36, -1), {"note stream 0 suggested buffer size"}},
+      // Writers that name every frame '##dc' flag their key frames so.
+      {"every frame a '##dc', key frames flagged",
+       [](Bytes& b) {
+         b = BuildAvi({{"00dc", 10}, {"00dc", 10}});
+         const std::size_t index = WalkAvi(b).Find("idx1")->headerOffset + 8;
+         Put32(b, index + 4, 0x10), Put32(b, index + 20, 0x10);
+       },
+       {}},
+  };
+  for (const auto& f : faults) {
+    Bytes b = good;
+    f.change(b);
+    const auto report = VerifyBytes(b);
+    auto found = Findings(report);
+    const std::size_t first = f.found.size() - 1;  // with "...": these first, then anything
+    if (!f.found.empty() && f.found.back() == "..." && found.size() > first)
+      found.resize(first), found.push_back("...");
+    EXPECT_EQ(found, f.found) << f.what << "\n" << norv::cli::FormatReport(report);
   }
-  // Every entry names a stream the file lacks: no chunk matches either way
-  // of reading the offsets, and as the first offset lies before 'movi' they
-  // stay relative to it, so each entry is blamed for its id, not its offset.
-  b = good;
-  for (std::size_t e = 0; e < w.index.size(); ++e) std::memcpy(&b[at(e, 0)], "09dc", 4);
-  WriteFileBytes(mutated, b);
-  {
-    const auto report = VerifyAvi(mutated);
-    EXPECT_EQ(report.problemCount, w.index.size());
-    std::vector<std::string> ids;  // of the problems kept
-    for (std::size_t e = 0; e < std::min(report.problems.size(), w.index.size()); ++e)
-      ids.push_back("idx1 entry " + std::to_string(e) + " id");
-    EXPECT_EQ(Fields(report.problems), ids);
-  }
-  word(at(delta, 4), 0x10, name + "flags");
-  word(at(key, 4), 0, "idx1 entry " + std::to_string(key) + " flags");
-  word(at(key, 0), Le32(good, at(delta, 0)), "idx1 entry " + std::to_string(key) + " id");
-  const std::size_t record = entry("rec ");
-  word(at(record, 4), 0, "idx1 entry " + std::to_string(record) + " flags");
-  // Half an entry at the end: the index is cut inside its last entry.
-  b = good;
-  b.resize(b.size() - 8);
-  Put32(b, 4, Le32(b, 4) - 8);
-  Put32(b, idx1 - 4, Le32(b, idx1 - 4) - 8);
-  expect(b, "idx1 size", false);  // the last chunk is then unindexed too
-  // Header counts: a stream one chunk short, a stream too many.
-  const std::size_t strh = w.Find("strh")->headerOffset + 8;
-  word(strh + 32, Le32(good, strh + 32) - 1, "stream 0 length");
-  word(32 + 24, Le32(good, 32 + 24) + 1, "avih streams");
-
-  // One too large: the list then claims a byte that is not its own.
-  for (const auto& [id, type, field] :
-       std::vector<std::tuple<std::string, std::string, std::string>>{
-           {"LIST", "rec ", "LIST 'rec ' size"},
-           {"LIST", "movi", "LIST 'movi' size"},
-           {"LIST", "hdrl", "LIST 'hdrl' size"},
-           {"LIST", "strl", "LIST 'strl' size"},
-           {"RIFF", "AVI ", "RIFF size"}}) {
-    b = good;
-    const std::size_t list = w.Find(id, type)->headerOffset;
-    Put32(b, list + 4, Le32(b, list + 4) + 1);
-    expect(b, field, false);
-  }
-
-  // A second header list after the index, announcing other streams: readers
-  // stop reading headers at 'movi', so the first one holds and this one is
-  // named, not counted.
-  b = good;
-  const auto* hdrl = w.Find("LIST", "hdrl");
-  Bytes second(good.begin() + hdrl->headerOffset,
-               good.begin() + hdrl->headerOffset + 8 + hdrl->size);
-  Put32(second, w.Find("avih")->headerOffset - hdrl->headerOffset + 8 + 24, 7);
-  b.insert(b.end(), second.begin(), second.end());
-  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
-  expect(b, "LIST 'hdrl'", true);
-
-  // An odd chunk without its pad byte: shorten a video chunk by one byte
-  // and fix every size and offset, so that only the pad is missing.
-  const auto* chunk = [&] {
-    for (const auto& c : w.chunks)
-      if (c.id == "00dc") return &c;
-    return static_cast<const norv::test::WalkedChunk*>(nullptr);
-  }();
-  const std::size_t cut = chunk->headerOffset + 8 + chunk->size - 1;
-  b = good;
-  Put32(b, chunk->headerOffset + 4, chunk->size - 1);
-  for (const auto& c : w.chunks)
-    if ((c.id == "LIST" || c.id == "RIFF") && c.headerOffset < cut &&
-        cut < c.headerOffset + 8 + c.size)
-      Put32(b, c.headerOffset + 4, c.size - 1);
-  for (std::size_t e = 0; e < w.index.size(); ++e) {
-    const std::size_t header = w.moviCodeOffset + w.index[e].offset;
-    if (header > cut) Put32(b, at(e, 8), w.index[e].offset - 1);
-    if (header == chunk->headerOffset) Put32(b, at(e, 12), chunk->size - 1);
-    if (header < cut && cut < header + 8 + w.index[e].length && w.index[e].id == "rec ")
-      Put32(b, at(e, 12), w.index[e].length - 1);
-  }
-  b.erase(b.begin() + static_cast<std::ptrdiff_t>(cut));
-  expect(b, "pad", true);
-
-  // Another writer's audio header, a sample size of 1 with 4-byte blocks:
-  // the length still counts blocks.
-  b = good;
-  const std::size_t audioHeader = AudioHeader(good);
-  ASSERT_NE(audioHeader, 0u);
-  ASSERT_EQ(Le32(b, audioHeader + 44), 4u);
-  Put32(b, audioHeader + 44, 1);
-  WriteFileBytes(mutated, b);
-  EXPECT_TRUE(ProblemFields(mutated).empty()) << norv::cli::FormatReport(VerifyAvi(mutated));
-
-  // A chunk claiming two bytes more than its list holds.
-  b = good;
-  const std::size_t strf = w.Find("strf")->headerOffset;
-  Put32(b, strf + 4, Le32(b, strf + 4) + 2);
-  expect(b, "'strf' size", false);
-
-  // A suggested buffer one byte short of the largest chunk is noted.
-  b = good;
-  const std::size_t videoHeader = w.Find("strh")->headerOffset + 8;
-  Put32(b, videoHeader + 36, static_cast<std::uint32_t>(w.Find("00db")->size - 1));
-  WriteFileBytes(mutated, b);
-  auto notes = NoteFields(movie);
-  notes.insert(notes.begin(), "stream 0 suggested buffer size");
-  EXPECT_EQ(NoteFields(mutated), notes);
-
-  // An odd chunk that ends its form exactly, leaving its pad byte no room.
-  b = good;
-  b.insert(b.end(), {'J', 'U', 'N', 'K', 3, 0, 0, 0, 1, 2, 3});
-  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
-  expect(b, "pad", true);
 }
 
-// The skew, recomputed from the chunks in file order: audio seconds (bytes
-// over the format's byte rate) minus video seconds (frames over the rate).
+// How far the audio runs ahead of and behind the video along the file:
+// 0.12 s of sound, four frames (0.16 s), then the rest of the sound.
 TEST(Verify, SkewFollowsTheChunksInFileOrder) {
-  TempDir dir;
-  for (const std::string interleave : {"1", "10"}) {
-    const std::string movie = MakeMovie(dir, "m" + interleave + ".avi",
-                                        " --duration 2 --set interleaveFrames=" + interleave);
-    const Bytes b = ReadFileBytes(movie);
-    const auto w = WalkAvi(b);
-    std::size_t audioFormat = 0;
-    for (const auto& c : w.chunks)
-      if (c.id == "strf") audioFormat = c.headerOffset + 8;  // the second is the audio's
-    const double bytesPerSecond = Le32(b, audioFormat + 8);
-    double audio = 0, video = 0, lead = 0, lag = 0;
-    for (const auto& c : w.chunks) {
-      if (c.id == "00db" || c.id == "00dc") video += 1.0 / 25.0;
-      if (c.id == "01wb") audio += c.size / bytesPerSecond;
-      if (c.id == "00db" || c.id == "00dc" || c.id == "01wb") {
-        lead = std::max(lead, (audio - video) * 1000.0);
-        lag = std::max(lag, (video - audio) * 1000.0);
-      }
-    }
-    const auto r = VerifyAvi(movie);
-    ASSERT_TRUE(r.skewKnown);
-    EXPECT_NEAR(r.leadMs, lead, 0.01) << interleave;
-    EXPECT_NEAR(r.lagMs, lag, 0.01) << interleave;
-    EXPECT_GT(lead, 0.0) << "the audio starts ahead";
-  }
+  const auto r = VerifyBytes(BuildAvi(
+      {{"01wb", 21168}, {"00db", 10}, {"00db", 10}, {"00db", 10}, {"00db", 10}, {"01wb", 7056}}));
+  ASSERT_TRUE(r.sound()) << norv::cli::FormatReport(r);
+  ASSERT_TRUE(r.skewKnown);
+  EXPECT_NEAR(r.leadMs, 120.0, 0.01);
+  EXPECT_NEAR(r.lagMs, 40.0, 0.01);
 }
 
-TEST(Verify, CommandExitsAndReportsAsJson) {
+// Sound: 0; problems: 1, in text or JSON; not an AVI file, or none: 2.
+TEST(Verify, CommandExitsByWhatItFinds) {
   TempDir dir;
-  const std::string movie = MakeMovie(dir, "m.avi", " --duration 1");
+  const std::string movie = dir.File("m.avi");
+  Bytes b = BuildAvi(kMovie);
+  WriteFileBytes(movie, b);
   int status = -1;
   const std::string text = RunCommand(kNorvavi + " verify " + movie, &status);
   EXPECT_EQ(status, 0) << text;
   EXPECT_NE(text.find("\nsound\n"), std::string::npos) << text;
-  Bytes b = ReadFileBytes(movie);
   Put32(b, 4, 0);  // as an unfinished export leaves it
   WriteFileBytes(movie, b);
-  const auto j = nlohmann::json::parse(RunCommand(kNorvavi + " verify --json " + movie, &status));
+  auto j = nlohmann::json::parse(RunCommand(kNorvavi + " verify --json " + movie, &status));
   EXPECT_EQ(status, 1);
   EXPECT_FALSE(j["sound"].get<bool>());
   EXPECT_TRUE(j["riff"]["unfinished"].get<bool>());
   EXPECT_EQ(j["problems"][0]["field"], "RIFF size");
+  const std::string readme = std::string(NORV_SOURCE_DIR) + "/README.md";
+  const std::string err = RunCommand(kNorvavi + " verify " + readme + " 2>&1", &status);
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(err.find("is not an AVI file"), std::string::npos) << err;
+  j = nlohmann::json::parse(RunCommand(kNorvavi + " verify --json " + readme, &status));
+  EXPECT_EQ(status, 2);
+  EXPECT_NE(j["error"].get<std::string>().find("not an AVI"), std::string::npos);
   RunCommand(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null", &status);
   EXPECT_EQ(status, 2);
   RunCommand(kNorvavi + " verify 2>/dev/null", &status);
   EXPECT_EQ(status, 2);
+}
+
+// Other writers' files: ffmpeg's (JUNK, every frame a '00dc'), its index
+// offsets moved to count from the file's start as some writers do, and past
+// 1 GiB its OpenDML ('indx', 'ix##', an 'AVIX' form).
+TEST(Verify, FfmpegFilesAreSound) {
+  TempDir dir;
+  const std::string path = dir.File("ff.avi");
+  for (const char* input : {"testsrc2=d=2:s=64x48 -f lavfi -i sine=d=2",
+                            "color=c=blue:s=1280x720:r=25:d=16 -f lavfi -i sine=d=16"}) {
+    int status = 0;
+    RunCommand(std::string("ffmpeg -v error -y -f lavfi -i ") + input +
+                   " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + path,
+               &status);
+    ASSERT_EQ(status, 0);
+    const auto r = VerifyAvi(path);
+    const bool big = std::string(input).find("d=16") != std::string::npos;
+    // Its OpenDML main header asks for a 1 MiB buffer, less than a frame.
+    EXPECT_EQ(Findings(r), big ? std::vector<std::string>{"note avih suggested buffer size"}
+                               : std::vector<std::string>{})
+        << norv::cli::FormatReport(r);
+    EXPECT_EQ(r.openDml, big);
+    EXPECT_EQ(r.extensionForms >= 1, big);
+    EXPECT_EQ(r.streams.at(0).chunks, big ? 400u : 50u);
+    if (big) continue;
+    Bytes b = ReadFileBytes(path);
+    const auto w = WalkAvi(b);
+    const auto* idx1 = w.Find("idx1");
+    for (std::size_t e = idx1->headerOffset + 8; e < idx1->headerOffset + 8 + idx1->size; e += 16)
+      Put32(b, e + 8, Le32(b, e + 8) + w.moviCodeOffset);
+    const auto absolute = VerifyBytes(b);
+    EXPECT_TRUE(absolute.sound()) << norv::cli::FormatReport(absolute);
+    EXPECT_TRUE(absolute.indexAbsolute);
+  }
+  std::filesystem::remove(path);
 }
 
 // What the writer leaves on disk when an export stops at byte `cut`: the
@@ -368,16 +300,6 @@ Decoded Decode(const std::string& path) {
   return d;
 }
 
-// ffmpeg's own checksums of the decoded pictures, and of the decoded audio.
-std::vector<std::string> FfmpegChecksums(const std::string& path) {
-  std::istringstream lines(RunCommand("ffmpeg -v error -i " + path +
-                                      " -map 0:v -f framemd5 - -map 0:a -f md5 - | grep -v '^#' | "
-                                      "awk -F, '{print $NF}'"));
-  std::vector<std::string> sums;
-  for (std::string line; std::getline(lines, line);) sums.push_back(line);
-  return sums;
-}
-
 class CutExports : public ::testing::TestWithParam<int> {};
 
 // A hundred cuts after the headers: each repairs into a file that verify
@@ -389,11 +311,12 @@ TEST_P(CutExports, RepairKeepsEveryWholeChunkBeforeTheCut) {
       dir, "m.avi",
       " --duration 2 --set keyFrameEvery=4 --set interleaveFrames=" + std::to_string(GetParam()));
   const Bytes full = ReadFileBytes(movie);
+  const auto made = VerifyAvi(movie);
+  EXPECT_TRUE(made.sound()) << norv::cli::FormatReport(made);
+  EXPECT_GT(made.leadMs, 0.0) << "the audio starts ahead";
   const Decoded whole = Decode(movie);
   ASSERT_EQ(whole.frames.size(), 50u);
   ASSERT_EQ(whole.audio.size(), 2u * 44100 * 4);
-  const std::vector<std::string> wholeSums = FfmpegChecksums(movie);
-  ASSERT_EQ(wholeSums.size(), 51u);  // the pictures, then the audio
 
   // The top-level items of 'movi', with what each holds.
   struct Item {
@@ -435,14 +358,6 @@ TEST_P(CutExports, RepairKeepsEveryWholeChunkBeforeTheCut) {
     EXPECT_TRUE(std::equal(got.frames.begin(), got.frames.end(), whole.frames.begin()));
     ASSERT_EQ(got.audio.size(), audioBytes);
     EXPECT_EQ(got.audio, whole.audio.substr(0, audioBytes));
-    // Every tenth cut also through the ffmpeg command: the pictures match
-    // the whole movie's first ones.
-    if (n % 10 == 0) {
-      const std::vector<std::string> sums = FfmpegChecksums(fixed);
-      ASSERT_GE(sums.size(), frames);
-      EXPECT_TRUE(std::equal(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(frames),
-                             wholeSums.begin()));
-    }
   }
 }
 
@@ -452,38 +367,31 @@ INSTANTIATE_TEST_SUITE_P(Interleave, CutExports, ::testing::Values(1, 30));
 // writing nothing and leaving the input as it was.
 TEST(Repair, RefusesWhatItDoesNotUnderstand) {
   TempDir dir;
-  const std::string movie = MakeMovie(dir, "m.avi", " --duration 1 --set interleaveFrames=1");
-  const Bytes full = ReadFileBytes(movie);
+  const Bytes full = BuildAvi(kMovie);
   const auto w = WalkAvi(full);
-  const std::size_t moviAt = w.Find("LIST", "movi")->headerOffset;
-  int status = 0;
-  RunCommand(
-      "ffmpeg -v error -f lavfi -i testsrc2=d=1:s=64x48 -c:v rawvideo " + dir.File("ffmpeg.avi"),
-      &status);
-  ASSERT_EQ(status, 0);
-  Bytes ffmpegCut = CutOff(ReadFileBytes(dir.File("ffmpeg.avi")), 20000);
-  Bytes garbage = CutOff(full, moviAt + 30000);
-  std::memcpy(&garbage[moviAt + 12], "zzzz", 4);
-  // Headers the repair copies as they stand, wrong in ways verify names: the
-  // last stream list running past 'hdrl', and the main header's stream count.
-  const Bytes cut = CutOff(full, moviAt + 30000);
+  const Bytes cut = CutOff(full, w.Find("idx1")->headerOffset);
+  auto changed = [&](std::size_t at, const char* to) {
+    Bytes b = cut;
+    std::memcpy(&b[at], to, 4);
+    return b;
+  };
   Bytes overrun = cut, streams = cut;
-  const norv::test::WalkedChunk* lastStream = nullptr;
-  for (const auto& c : w.chunks)
-    if (c.id == "LIST" && c.type == "strl") lastStream = &c;
-  ASSERT_NE(lastStream, nullptr);
+  const auto lastStream = std::find_if(w.chunks.rbegin(), w.chunks.rend(),
+                                       [](const auto& c) { return c.type == "strl"; });
   Put32(overrun, lastStream->headerOffset + 4, lastStream->size + 64);
   Put32(streams, w.Find("avih")->headerOffset + 8 + 24, 3);
-
   const std::vector<std::pair<Bytes, std::string>> cases = {
       {full, "finished"},
       {Bytes(full.begin(), full.begin() + 200), "headers are cut off"},
       {ReadFileBytes(std::string(NORV_SOURCE_DIR) + "/README.md"), "not a RIFF 'AVI '"},
-      {ffmpegCut, "layout this plug-in does not write"},
-      {garbage, "unrecognised chunk 'zzzz'"},
+      // Another writer's stream name, a chunk this plug-in never writes.
+      {changed(w.Find("strf")->headerOffset, "strn"), "layout this plug-in does not write"},
+      {changed(w.moviCodeOffset + 4, "zzzz"), "unrecognised chunk 'zzzz'"},
+      // Headers the repair copies as they stand, wrong in ways verify names.
       {overrun, "would still not be sound: LIST 'strl' size"},
       {streams, "would still not be sound: avih streams"},
   };
+  int status = 0;
   const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
   for (const auto& [bytes, why] : cases) {
     WriteFileBytes(in, bytes);
@@ -524,62 +432,39 @@ TEST(Repair, InPlaceReplacesTheFileAndLeavesNothingBehind) {
 // the repaired length still counts blocks.
 TEST(Repair, MissingPadZeroedTailAndAnotherWritersAudioHeader) {
   TempDir dir;
-  // 8-bit mono at 29.97 frames a second: audio chunks of odd sizes, outside records.
-  const Bytes odd = ReadFileBytes(
-      MakeMovie(dir, "odd.avi",
-                " --duration 1 --set interleaveFrames=3 --set frameRate=29.97"
-                " --set audioFormat.1=8 --set audioFormat.2=22050 --set audioFormat.3=1"));
-  const auto w = WalkAvi(odd);
-  const int top = w.Find("LIST", "movi")->depth + 1;
-  const norv::test::WalkedChunk* oddAudio = nullptr;
-  std::size_t audioBefore = 0;  // audio bytes in the chunks before it
-  for (const auto& c : w.chunks) {
-    if (c.depth != top || c.id != "01wb") continue;
-    if (c.size % 2 == 1 && audioBefore > 0) {
-      oddAudio = &c;
-      break;
-    }
-    audioBefore += c.size;
-  }
-  ASSERT_NE(oddAudio, nullptr);
-  const std::size_t dataEnd = oddAudio->headerOffset + 8 + oddAudio->size;
+  const Bytes good = BuildAvi(kMovie);
+  const auto w = WalkAvi(good);
+  const std::size_t dataEnd = w.moviCodeOffset + w.index[3].offset + 8 + 51;  // the odd '00dc'
+  Bytes zeroed = CutOff(good, dataEnd + 1);
+  zeroed.resize(zeroed.size() + 4096, 0);
+  Bytes other = CutOff(good, w.Find("idx1")->headerOffset);  // the index never written
+  Put32(other, AudioHeader(good) + 44, 1);
   const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
-  auto repair = [&](const Bytes& bytes) {
+  Bytes padded;
+  for (const auto& [bytes, frames, audio, dropped] :
+       std::vector<std::tuple<Bytes, std::uint64_t, std::uint64_t, std::uint64_t>>{
+           {CutOff(good, dataEnd), 2, 400, 0}, {zeroed, 2, 400, 4096}, {other, 4, 1600, 0}}) {
     WriteFileBytes(in, bytes);
     std::filesystem::remove(out);
     const auto result = RepairAvi({in, out, false});
-    EXPECT_EQ(result.status, 0) << result.message;
+    ASSERT_EQ(result.status, 0) << result.message;
     EXPECT_EQ(norv::test::VerifyMovie(out), "");
-    return result;
-  };
-
-  // Cut where its pad byte would be: the chunk is whole and gets the pad back.
-  auto result = repair(CutOff(odd, dataEnd));
-  EXPECT_EQ(result.audioBytes, audioBefore + oddAudio->size);
-  Bytes fixed = ReadFileBytes(out);
-  ASSERT_GT(fixed.size(), dataEnd + 4);
-  EXPECT_EQ(fixed[dataEnd], 0);
-  EXPECT_EQ(FourCC(fixed, dataEnd + 1), "idx1");
-
-  // The same cut one byte later, then zeros: they are dropped, not read as chunks.
-  Bytes zeroed = CutOff(odd, dataEnd + 1);
-  zeroed.resize(zeroed.size() + 4096, 0);
-  result = repair(zeroed);
-  EXPECT_EQ(result.audioBytes, audioBefore + oddAudio->size);
-  EXPECT_EQ(result.bytesDropped, 4096u);
-  EXPECT_EQ(ReadFileBytes(out), fixed);
-
-  // 16-bit stereo, its 'strh' claiming a sample size of 1.
-  const Bytes stereo = ReadFileBytes(MakeMovie(dir, "stereo.avi", " --duration 1"));
-  const auto ws = WalkAvi(stereo);
-  const std::size_t audioHeader = AudioHeader(stereo);
-  ASSERT_NE(audioHeader, 0u);
-  ASSERT_EQ(Le32(stereo, audioHeader + 44), 4u);
-  Bytes other = CutOff(stereo, ws.Find("idx1")->headerOffset);  // the index never written
-  Put32(other, audioHeader + 44, 1);
-  result = repair(other);
-  ASSERT_GT(result.audioBytes, 0u);
-  EXPECT_EQ(Le32(ReadFileBytes(out), audioHeader + 32), result.audioBytes / 4);
+    EXPECT_EQ(result.videoFrames, frames);
+    EXPECT_EQ(result.audioBytes, audio);
+    EXPECT_EQ(result.bytesDropped, dropped);
+    const Bytes fixed = ReadFileBytes(out);
+    if (padded.empty()) {
+      // The chunk is whole and gets its pad back; then comes the index.
+      ASSERT_GT(fixed.size(), dataEnd + 4);
+      EXPECT_EQ(fixed[dataEnd], 0);
+      EXPECT_EQ(FourCC(fixed, dataEnd + 1), "idx1");
+      padded = fixed;
+    } else if (dropped != 0) {
+      EXPECT_EQ(fixed, padded) << "the zeros are dropped, not read as chunks";
+    } else {
+      EXPECT_EQ(Le32(fixed, AudioHeader(fixed) + 32), 400u) << "the audio length in blocks";
+    }
+  }
 }
 
 // What the repair fuzz target found (fuzz/corpus/avi_repair/finding-*): each
@@ -614,6 +499,230 @@ TEST(Repair, FuzzFindingsAreRefusedOrRepairedAsReported) {
     EXPECT_EQ(result.chunksKept, chunks) << result.message;
   }
   EXPECT_GE(findings, 3);
+}
+
+constexpr int kWidth = 64, kHeight = 48;
+
+class OpenDml : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NorvHostSetHardware(1);
+    WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
+    setup.settings.width = kWidth;
+    setup.settings.height = kHeight;
+    setup.settings.interleaveFrames = 1;
+    setup.settings.audioFormat[1] = 16;
+    setup.settings.audioFormat[2] = 22050;
+    setup.settings.audioFormat[3] = 1;
+    setup.SetSpan(0, 1600);  // 40 frames
+    OpenDmlRiffLimit() = 64 * 1024;
+  }
+  void TearDown() override { OpenDmlRiffLimit() = kOpenDmlRiffBytes; }
+
+  // An export of 40 frames stopped after `frames`: finished, or the session
+  // deleted unfinished as a crash leaves it (the buffer reaches the disk).
+  Bytes Make(std::uint32_t frames, bool finish) {
+    MovieSession* s = CreateMovieSession(&setup.request);
+    EXPECT_NE(s, nullptr);
+    if (s == nullptr) return {};
+    EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
+    audio.resize(s->audio.audioTotalBytes);
+    for (std::size_t i = 0; i < audio.size(); ++i) audio[i] = static_cast<std::uint8_t>(i / 3 + i);
+    AudioBlock block{audio.data(), static_cast<std::uint32_t>(audio.size())};
+    std::uint32_t done = 0;
+    EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      const auto f = norv::test::PatternFrame(kWidth, kHeight, i);
+      EXPECT_EQ(s->CompressAviFrame(f.data(), &done), 0);
+    }
+    s->CloseCompression();
+    if (finish) s->FinishMovie();
+    delete s;
+    return ReadFileBytes(setup.path);
+  }
+
+  // The fields of the problems verify finds in `bytes`.
+  std::vector<std::string> Problems(const Bytes& bytes) {
+    const std::string path = host.dir().File("mutated.avi");
+    WriteFileBytes(path, bytes);
+    std::vector<std::string> fields;
+    for (const auto& p : VerifyAvi(path).problems) fields.push_back(p.field);
+    return fields;
+  }
+
+  // Repairs `bytes` and checks the result with verify and ffmpeg.
+  void ExpectRepaired(const Bytes& bytes, const std::string& what) {
+    SCOPED_TRACE(what);
+    const std::string cut = host.dir().File("cut.avi"), fixed = host.dir().File("fixed.avi");
+    WriteFileBytes(cut, bytes);
+    const auto result = norv::cli::RepairAvi({cut, fixed, false});
+    ASSERT_EQ(result.status, 0) << result.message;
+    const auto report = VerifyAvi(fixed);
+    EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
+    const std::uint64_t frames = report.streams.at(0).chunks;
+    const std::uint64_t audioBytes = report.streams.at(1).bytes;
+    EXPECT_EQ(report.streams[0].length, frames);
+    EXPECT_EQ(report.streams[1].length, audioBytes / 2);
+    if (report.extensionForms == 0) {
+      EXPECT_EQ(report.totalFrames, frames) << "the main header counts the frames";
+    }
+
+    // As decoded: each picture top row first, the pattern's rows bottom first.
+    const Decoded got = Decode(fixed);
+    ASSERT_EQ(got.frames.size(), frames);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+      const auto f = norv::test::PatternFrame(kWidth, kHeight, i);
+      std::string picture;
+      for (int y = kHeight - 1; y >= 0; --y)
+        picture.append(reinterpret_cast<const char*>(f.data()) + kWidth * 3 * y, kWidth * 3);
+      EXPECT_EQ(got.frames[i], picture) << "frame " << i;
+    }
+    EXPECT_EQ(got.audio, std::string(audio.begin(), audio.begin() + static_cast<long>(audioBytes)));
+  }
+
+  norv::test::HostScope host;
+  norv::test::RecordedMessages messages;
+  norv::test::MovieSetup setup{host.dir()};
+  Bytes audio;
+};
+
+TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
+  const Bytes good = Make(40, true);
+  const auto report = VerifyAvi(setup.path);
+  EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
+  ASSERT_GE(report.extensionForms, 4);
+  norv::cli::FileReader file;
+  std::string error;
+  ASSERT_TRUE(file.Open(setup.path, &error));
+  norv::cli::VerifyReport fresh;
+  fresh.streams = report.streams;
+  const auto summary = norv::cli::CheckOpenDmlIndexes(file, fresh);
+  EXPECT_EQ(fresh.problemCount, 0u);
+  EXPECT_EQ(summary.superIndexes, 2);
+  // One per form for the video; the audio ends before the video does.
+  const auto forms = 1u + static_cast<unsigned>(report.extensionForms);
+  EXPECT_GT(summary.standardIndexes, forms);
+  EXPECT_LE(summary.standardIndexes, 2 * forms);
+  EXPECT_EQ(summary.entries, report.streams[0].chunks + report.streams[1].chunks);
+
+  // The video stream's super index: in the first 'strl', after 'strf'.
+  const std::size_t strf = 12 + 12 + 8 + 56 + 12 + 8 + 64;  // RIFF, hdrl, avih, strl, strh
+  ASSERT_EQ(FourCC(good, strf), "strf");
+  const std::size_t indx = strf + 8 + Le32(good, strf + 4);
+  ASSERT_EQ(FourCC(good, indx), "indx");
+  const std::size_t ix = Le32(good, indx + 32 + 16);  // the second form's
+  ASSERT_EQ(FourCC(good, ix), "ix00");
+  ASSERT_GE(Le32(good, ix + 12), 2u);
+  const std::size_t entry = ix + 32 + 8;  // the form's second frame
+  const struct {
+    const char* what;
+    std::size_t at;
+    std::uint64_t value;  // above 32 bits: the next word too
+    std::string field;
+  } faults[] = {
+      {"entry offset", entry, Le32(good, entry) + 2, "ix00"},
+      {"entry size", entry + 4, Le32(good, entry + 4) - 1, "ix00"},
+      {"entry count", ix + 12, Le32(good, ix + 12) - 1, "ix##"},
+      {"super entry offset", indx + 32 + 16, static_cast<std::uint32_t>(ix + 8),
+       "indx of stream 0 entry 1"},
+      {"super entry size", indx + 32 + 16 + 8, 7, "indx of stream 0 entry 1"},
+      {"super entry duration", indx + 32 + 16 + 12, 99, "indx of stream 0 entry 1"},
+      {"super entries in use", indx + 12, Le32(good, indx + 12) - 1, "ix##"},
+      {"super index kind", indx + 8, 2, "indx of stream 0"},
+      // So large that adding the header's size wraps around.
+      {"super entry offset past 4 GiB", indx + 32 + 16, ~0ull, "indx of stream 0 entry 1"},
+  };
+  for (const auto& f : faults) {
+    Bytes bad = good;
+    Put32(bad, f.at, static_cast<std::uint32_t>(f.value));
+    if (f.value >> 32 != 0) Put32(bad, f.at + 4, static_cast<std::uint32_t>(f.value >> 32));
+    const auto problems = Problems(bad);
+    EXPECT_NE(std::find(problems.begin(), problems.end(), f.field), problems.end())
+        << f.what << ": " << testing::PrintToString(problems);
+  }
+}
+
+TEST_F(OpenDml, CutExportsAreFinishedWhereverTheyStop) {
+  const Bytes whole = Make(30, false);
+  // The form in progress: the last RIFF header, with its size never set.
+  std::size_t last = 0;
+  for (std::size_t at = 0; at + 12 <= whole.size() && Le32(whole, at + 4) != 0;
+       at += 8 + Le32(whole, at + 4))
+    last = at + 8 + Le32(whole, at + 4);
+  ASSERT_GT(last, 0u);
+  ASSERT_LT(last + 24, whole.size());
+  ExpectRepaired(whole, "cut between records");
+  // Torn inside the last chunk, inside a chunk header, just after the form's opening.
+  ExpectRepaired(Bytes(whole.begin(), whole.end() - 100), "torn chunk");
+  ExpectRepaired(Bytes(whole.begin(), whole.end() - (kWidth * kHeight * 3 + 4)), "torn header");
+  ExpectRepaired(Bytes(whole.begin(), whole.begin() + static_cast<long>(last + 24)), "empty form");
+
+  // Cut before the first form closed: the room of the super indexes is still
+  // JUNK, and 'idx1' is missing too.
+  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
+  const Bytes early = Make(10, false);
+  ASSERT_EQ(Le32(early, 4), 0u);
+  ExpectRepaired(early, "cut in the first form");
+  ExpectRepaired(Bytes(early.begin(), early.end() - 100), "torn in the first form");
+
+  // A finished movie is not touched.
+  Make(3, true);
+  EXPECT_NE(norv::cli::RepairAvi({setup.path, host.dir().File("again.avi"), false}).status, 0);
+}
+
+// `norvavi make --opendml` turns the profile key on for that one movie and
+// leaves the profile saying what it said before.
+TEST(NorvaviOpenDml, TheOptionHoldsForOneMovie) {
+  TempDir dir;
+  const std::string profile = dir.File("profile.ini");
+  for (const std::string options : {" --opendml", ""}) {
+    const std::string movie = dir.File("m" + std::to_string(options.size()) + ".avi");
+    int status = -1;
+    RunCommand(kNorvavi + " make -q " + movie +
+                   " --duration 1 --set width=32 --set height=32 --profile " + profile + options,
+               &status);
+    EXPECT_EQ(status, 0);
+    const auto report = VerifyAvi(movie);
+    EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
+    EXPECT_EQ(report.openDml, !options.empty()) << "the option did not stay in the profile";
+  }
+  EXPECT_EQ(RunCommand("grep -i '^OpenDML=' " + profile), "OpenDML=0\n");
+}
+
+// ReplaceFile: the target changes only on Commit, and the copy beside it
+// goes on every way out.
+TEST(ReplaceFile, ReplacesOnCommitOnlyAndLeavesNothingBehind) {
+  TempDir dir;
+  const std::string target = dir.File("movie.avi");
+  const Bytes old = {'o', 'l', 'd'}, replaced = {'n', 'e', 'w'};
+  std::string error;
+  // Given up while open, given up once closed, committed.
+  for (int wayOut = 0; wayOut < 3; ++wayOut) {
+    WriteFileBytes(target, old);
+    {
+      norv::cli::ReplaceFile file(target);
+      ASSERT_TRUE(file.Create(0640, &error)) << error;
+      EXPECT_EQ(std::filesystem::path(file.path()).parent_path(), dir.path());
+      ASSERT_EQ(::write(file.fd(), replaced.data(), replaced.size()), 3);
+      if (wayOut >= 1) {
+        ASSERT_TRUE(file.Close(&error)) << error;
+      }
+      if (wayOut == 2) {
+        ASSERT_TRUE(file.Commit(&error)) << error;
+      }
+    }
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"movie.avi"}) << wayOut;
+    EXPECT_EQ(ReadFileBytes(target), wayOut == 2 ? replaced : old) << wayOut;
+  }
+  EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms(0640));
+
+  norv::cli::ReplaceFile open(target);
+  ASSERT_TRUE(open.Create(0600, &error));
+  EXPECT_FALSE(open.Commit(&error)) << "a copy still open is not whole";
+  norv::cli::ReplaceFile nowhere(dir.File("missing/movie.avi"));
+  EXPECT_FALSE(nowhere.Create(0600, &error));
+  EXPECT_NE(error.find("cannot create a file in"), std::string::npos) << error;
 }
 
 }  // namespace

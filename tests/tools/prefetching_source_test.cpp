@@ -154,40 +154,5 @@ TEST(PrefetchingSource, LeavingEarlyOrNeverAskingEndsTheThread) {
   EXPECT_TRUE(empty->Render(7, s.width, s.height, s.rowBytes, pixels.data()));
 }
 
-// Renders nothing (instantly) or sleeps; counts the frames rendered on
-// the caller's thread.
-class TimedSource final : public VideoSource {
- public:
-  TimedSource(std::chrono::milliseconds cost, std::atomic<int>* onCaller, std::thread::id caller)
-      : cost_(cost), onCaller_(onCaller), caller_(caller) {}
-  bool Render(std::uint32_t, int, int, std::uint32_t, std::uint8_t*) override {
-    if (cost_.count() > 0) std::this_thread::sleep_for(cost_);
-    if (std::this_thread::get_id() == caller_) ++*onCaller_;
-    return true;
-  }
-
- private:
-  std::chrono::milliseconds cost_;
-  std::atomic<int>* onCaller_;
-  std::thread::id caller_;
-};
-
-TEST(PrefetchingSource, ReadsAheadOnlyWhereRenderingCostsMoreThanCopying) {
-  const FrameSchedule s{0, 25.0f, 30, 1024, 512, 3072};  // 1.5 MB frames
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(s.rowBytes) * s.height);
-  for (const int costMs : {0, 10}) {
-    SCOPED_TRACE(costMs);
-    std::atomic<int> onCaller{0};
-    auto source =
-        PrefetchFrames(std::make_unique<TimedSource>(std::chrono::milliseconds(costMs), &onCaller,
-                                                     std::this_thread::get_id()),
-                       s);
-    for (std::uint32_t i = 0; i < s.frames; ++i)
-      ASSERT_TRUE(source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()));
-    // An instant source is handed back after the eight timed frames.
-    EXPECT_EQ(onCaller.load(), costMs == 0 ? 22 : 0);
-  }
-}
-
 }  // namespace
 }  // namespace norv::cli
