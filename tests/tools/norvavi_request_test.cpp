@@ -247,6 +247,13 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   EXPECT_EQ(status, 2);
   EXPECT_NE(err.find("temporary audio file"), std::string::npos) << err;
   EXPECT_EQ(ReadFileBytes(temporary), waveBytes);
+  // Nor is a file of that name the sound would go through, --no-check or not.
+  for (const std::string extra : {"", " --no-check"}) {
+    RunCommand(kNorvavi + " make " + dir.File("t.avi") + " --duration 0.5" + extra + " 2>&1",
+               &status);
+    EXPECT_EQ(status, 2) << extra;
+    EXPECT_EQ(ReadFileBytes(temporary), waveBytes) << extra;
+  }
   EXPECT_EQ(ReadFileBytes(dir.File("mine.avi")), (std::vector<std::uint8_t>{'t', 'e', 'x', 't'}));
 }
 

@@ -189,6 +189,17 @@ int MakeMovie(const MakeOptions& o) {
   std::unique_ptr<AudioSource> audio;
   if (withAudio && !guard.LockFolder(std::filesystem::path(o.output).parent_path().string()))
     return Stopped("interrupted while waiting; nothing was written");
+  // Under the folder's lock no other job's temporary audio file is there:
+  // one that is belongs to the user (or to a job that was killed).
+  std::error_code exists;
+  if (withAudio && !o.force && std::filesystem::exists(TemporaryAudioPath(o.output), exists)) {
+    std::fprintf(stderr,
+                 "norvavi: %s exists: the plug-in writes the movie's sound through a file of that "
+                 "name and then removes it; move it away, or add --force\nnorvavi: nothing was "
+                 "written\n",
+                 TemporaryAudioPath(o.output).c_str());
+    return 2;
+  }
   // After the folder's lock: a job waiting there has not touched its output yet.
   OutputLock outputLock;
   switch (outputLock.Take(o.output, o.force, &error)) {
