@@ -29,9 +29,9 @@ int RunDefaults(const MakeOptions& options, const std::string& presetPath);
 int RunFields(const MakeOptions& options, bool json);
 int RunCompressors(bool json);
 
-// `verify`: an AVI file checked. 0 sound, 1 problems, 2 unreadable or not
-// an AVI file at all.
-int RunVerifyCommand(const std::string& path, bool json);
+// `verify`: an AVI file checked (with `deep`, the data inside the chunks
+// too). 0 sound, 1 problems, 2 unreadable or not an AVI file at all.
+int RunVerifyCommand(const std::string& path, bool json, bool deep = false);
 
 // `repair`: prints what was done (standard output) or refused (standard
 // error); RepairResult's status. With `salvage` any writer's file is

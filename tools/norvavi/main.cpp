@@ -141,6 +141,10 @@ int main(int argc, char** argv) {
   auto* verifyCmd = app.add_subcommand("verify", "check an AVI file; exit 0 when it is sound");
   verifyCmd->add_option("FILE", verifyPath, "the AVI file")->required();
   verifyCmd->add_flag("--json", verifyJson, "report as JSON");
+  bool verifyDeep = false;
+  verifyCmd->add_flag("--deep", verifyDeep,
+                      "also decode every video chunk, check each key flag against the data and "
+                      "the audio format against the chunks");
   verifyCmd->footer("Exit status: 0 sound, 1 problems, 2 unreadable or not an AVI file.");
 
   norv::cli::RepairCommand repair;
@@ -182,7 +186,7 @@ int main(int argc, char** argv) {
   av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
 
   if (makeCmd->parsed()) return norv::cli::MakeMovie(make);
-  if (verifyCmd->parsed()) return norv::cli::RunVerifyCommand(verifyPath, verifyJson);
+  if (verifyCmd->parsed()) return norv::cli::RunVerifyCommand(verifyPath, verifyJson, verifyDeep);
   if (repairCmd->parsed()) return norv::cli::RunRepairCommand(repair);
   if (settingsCmd->parsed()) return norv::cli::RunSettingsCommand(edit, editPath, argc, argv);
   if (infoCmd->parsed()) return norv::cli::RunInfo(info, !noProject, infoJson);

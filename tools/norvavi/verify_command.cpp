@@ -6,6 +6,7 @@
 
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/riff_reader.h"
+#include "tools/norvavi/deep_check.h"
 
 namespace norv::cli {
 
@@ -24,7 +25,7 @@ bool ReadableButNotAvi(const std::string& path) {
 
 }  // namespace
 
-int RunVerifyCommand(const std::string& path, bool asJson) {
+int RunVerifyCommand(const std::string& path, bool asJson, bool deep) {
   // A file that is no AVI at all is a wrong request, not an unsound movie.
   if (ReadableButNotAvi(path)) {
     const std::string why =
@@ -36,13 +37,25 @@ int RunVerifyCommand(const std::string& path, bool asJson) {
     return 2;
   }
   const VerifyReport report = VerifyAvi(path);
-  const std::string text = asJson ? FormatReportJson(report) : FormatReport(report);
+  std::string text = asJson ? FormatReportJson(report) : FormatReport(report);
+  DeepReport inside;
+  if (deep && report.readable) {
+    inside = DeepCheck(path);
+    if (asJson) {
+      json both = json::parse(text);
+      both["deep"] = json::parse(FormatDeepJson(inside));
+      text = both.dump(2) + "\n";
+    } else {
+      text += FormatDeep(inside);
+    }
+  }
   if (!report.readable && !asJson)
     std::cerr << text;
   else
     std::cout << text;
   if (!report.readable) return 2;
-  return report.sound() ? 0 : 1;
+  const bool deepSound = !deep || (inside.opened && inside.findingCount == 0);
+  return report.sound() && deepSound ? 0 : 1;
 }
 
 }  // namespace norv::cli
