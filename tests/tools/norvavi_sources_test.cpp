@@ -63,7 +63,8 @@ std::string FlashClip() {
 // picture late), or a VFR MKV of 30, 10 and 30 fps (3 s each) with the
 // flash and beep at 4.000 s, in its 10 fps part.
 std::string FlashClipAs(const std::string& kind) {
-  if (kind == "ts") return Clip("flash-beep.ts", "-i " + FlashClip() + " -c copy");
+  if (kind == "ts" || kind == "mov")
+    return Clip("flash-beep." + kind, "-i " + FlashClip() + " -c copy");
   if (kind == "webm")
     return Clip(
         "flash-beep.webm",
@@ -455,6 +456,11 @@ INSTANTIATE_TEST_SUITE_P(
                  2000},
         // Muxers that start the picture after the file's first time stamp.
         SyncCase{"TsPushed", "--hardware 1", 4000, 40, "ts"},
+        SyncCase{"MovSpanWaveFile", "--hardware 0 --start 1500 --end 6000", 2500, 40, "mov"},
+        SyncCase{"Y4mPipeWithItsWave",
+                 "--video - --hardware 1 --start 1000 --end 5000 --audio WAV < <(ffmpeg -v "
+                 "error -i CLIP -f yuv4mpegpipe -)",
+                 3000},
         SyncCase{"TsSpanWaveFile", "--hardware 0 --start 1500 --end 6000", 2500, 40, "ts"},
         SyncCase{"WebmWaveFile", "--hardware 0", 4000, 40, "webm", 7.0},
         SyncCase{"WebmSpanPushed", "--hardware 1 --start 3100 --end 5000", 900, 40, "webm", 7.0},
