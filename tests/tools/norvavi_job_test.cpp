@@ -394,6 +394,33 @@ TEST(Norvavi, InfoPrintsTheSummaryOfTheDefaults) {
             "SubPixel OFF, Cropping OFF\nAudio ON\n16 / 44100 / Stereo\n");
   RunCommand(kNorvavi + " info --set width=abc 2>/dev/null", &status);
   EXPECT_NE(status, 0);
+  // "16 Bits" would promise 16-bit frames: a note says what is written.
+  const std::string sixteen = RunCommand(kNorvavi + " info --set colorFormat=16 2>&1", &status);
+  EXPECT_NE(sixteen.find("with 16 Bits the plug-in writes 24-bit frames"), std::string::npos)
+      << sixteen;
+}
+
+// A disk that fills up mid-movie (here: a file-size limit, writes failing
+// as on a full disk): the job says so and how to finish the file, and
+// repair does.
+TEST(Norvavi, AFullDiskLeavesAMovieThatRepairFinishes) {
+  TempDir dir;
+  const std::string out = dir.File("full.avi");
+  int status = 0;
+  const std::string said =
+      RunCommand("bash -c \"trap '' XFSZ; ulimit -f 600; exec " + kNorvavi + " make -y " + out +
+                     " --duration 8 --set width=320 --set height=240\" 2>&1",
+                 &status);
+  EXPECT_EQ(status, 1) << said;
+  EXPECT_NE(said.find("cannot write frame"), std::string::npos) << said;
+  EXPECT_NE(said.find("norvavi repair " + out + " --in-place"), std::string::npos) << said;
+  RunCommand(kNorvavi + " repair " + out + " --in-place", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+  const std::string frames = FrameCounts(out);
+  EXPECT_GT(std::atoi(frames.c_str()), 0) << frames;
+  EXPECT_EQ(frames, std::to_string(std::atoi(frames.c_str())) + "," +
+                        std::to_string(std::atoi(frames.c_str())) + "\n");
 }
 
 // A preset and the same values given one by one make the same movie, byte for byte.
