@@ -26,7 +26,6 @@ void BM_OpenDmlFrames(benchmark::State& state, std::uint64_t formBytes) {
                            "/norv-bench-odml-" + std::to_string(::getpid()) + ".avi";
   NorvHostSetProfilePath("");  // a profile in memory: the user's stays untouched
   WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
-  OpenDmlRiffLimit() = formBytes;
   AviSettings settings;
   FillDefaultSettings(&settings);
   settings.width = 640;
@@ -42,7 +41,7 @@ void BM_OpenDmlFrames(benchmark::State& state, std::uint64_t formBytes) {
   request.endTime = frames * 40;  // 25 frames per second
   std::uint32_t forms = 0;
   for (auto _ : state) {
-    MovieSession* session = CreateMovieSession(&request);
+    MovieSession* session = CreateMovieSession(&request, SessionLimits{{}, formBytes});
     if (session == nullptr) {
       state.SkipWithError("the session could not be created");
       break;
@@ -54,7 +53,6 @@ void BM_OpenDmlFrames(benchmark::State& state, std::uint64_t formBytes) {
     delete session;
   }
   std::remove(path.c_str());
-  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
   WriteProfileInt("NorvAvi", "OpenDML", 0, 0);
   state.counters["forms"] = forms;
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * frames);

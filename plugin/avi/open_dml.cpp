@@ -80,11 +80,6 @@ int Patch32(RiffFile& file, std::uint64_t at, std::uint32_t value) {
 
 }  // namespace
 
-std::uint64_t& OpenDmlRiffLimit() {
-  static std::uint64_t limit = kOpenDmlRiffBytes;
-  return limit;
-}
-
 OpenDmlLayout::OpenDmlLayout(const std::vector<StreamInfo>& streams, std::uint64_t formLimit)
     : formLimit_(formLimit), totals_(streams.size(), 0) {
   for (const StreamInfo& info : streams) streams_.push_back(Stream{info});

@@ -23,10 +23,6 @@ constexpr std::uint32_t kSuperIndexEntries = 256;
 // room for the fields that never came.
 constexpr std::uint32_t kDmlhBytes = 248;
 
-// The form boundary, adjustable so that tests reach 'AVIX' forms with movies
-// of a few megabytes.
-std::uint64_t& OpenDmlRiffLimit();
-
 class OpenDmlLayout {
  public:
   struct StreamInfo {

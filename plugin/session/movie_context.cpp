@@ -64,7 +64,7 @@ std::uint32_t MovieFrameCount(std::uint32_t startTime, std::uint32_t endTime, fl
   return static_cast<std::uint32_t>(frames);
 }
 
-MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits waits) {
+MovieSession* CreateMovieSession(const MovieRequest* request, SessionLimits limits) {
   if (request == nullptr) return nullptr;
   const AviSettings* settings = request->settings;
   if (settings == nullptr || request->version != 1) return nullptr;
@@ -88,7 +88,7 @@ MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits wa
       settings->audioAvailable != 0 && settings->audioEnabled != 0 && settings->qrvExport == 0 ? 2
                                                                                                : 1;
 
-  std::unique_ptr<MovieSession> session(new (std::nothrow) MovieSession(waits));
+  std::unique_ptr<MovieSession> session(new (std::nothrow) MovieSession(limits));
   if (session == nullptr || session->audioDataEvent == nullptr) return nullptr;
   CopyPath(session->outputPath, path);
   session->qrvExport = static_cast<std::uint32_t>(settings->qrvExport);

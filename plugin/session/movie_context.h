@@ -5,7 +5,10 @@
 
 // Validates the request (silently: null, nothing allocated), creates the
 // session and initialises it. Null when any step fails.
-MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits waits = {});
+MovieSession* CreateMovieSession(const MovieRequest* request, SessionLimits limits = {});
+inline MovieSession* CreateMovieSession(const MovieRequest* request, AudioWaitLimits waits) {
+  return CreateMovieSession(request, SessionLimits{waits});
+}
 
 // Frames a span of `endTime - startTime` ms holds at `rate`, as the export
 // counts them; also what a host must deliver.

@@ -8,7 +8,7 @@
 #include "platform/ui/message_box.h"
 #include "plugin/host/host_api.h"
 
-MovieSession::MovieSession(AudioWaitLimits waits)
+MovieSession::MovieSession(SessionLimits limits)
     : outputPath{},
       width(0),
       height(0),
@@ -29,8 +29,8 @@ MovieSession::MovieSession(AudioWaitLimits waits)
       videoFramesDone(0),
       ntsc(0),
       openDmlWanted(false),
-      aviWriter(AviWriter::kLargestFile, OpenDmlRiffLimit()),
-      audio(outputLock, audioDataEvent, videoFramesDone, waits) {
+      aviWriter(AviWriter::kLargestFile, limits.openDmlFormBytes),
+      audio(outputLock, audioDataEvent, videoFramesDone, limits.waits) {
   noInterleave = static_cast<std::uint32_t>(ReadProfileInt("KOBRA", "KOBRA_INTERLEAVE", 0, 0));
   openDmlWanted = ReadProfileInt("NorvAvi", "OpenDML", 0, 0) != 0;
   dvReverse = static_cast<std::uint32_t>(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0));

@@ -13,15 +13,23 @@
 #include "plugin/audio/audio_feed.h"
 #include "plugin/avi/avi_structs.h"
 #include "plugin/avi/avi_writer.h"
+#include "plugin/avi/open_dml.h"
 #include "plugin/host/movie_request.h"
 #include "plugin/io/locked_block.h"
 #include "plugin/io/message.h"
 #include "plugin/io/raw_file.h"
 #include "plugin/video/frame_encoder.h"
 
+// The limits a session works within: a host gets these defaults; tests and
+// benchmarks lower them to reach the edges with small movies.
+struct SessionLimits {
+  AudioWaitLimits waits;
+  std::uint64_t openDmlFormBytes = kOpenDmlRiffBytes;  // where each RIFF form is closed
+};
+
 class MovieSession {
  public:
-  explicit MovieSession(AudioWaitLimits waits = {});
+  explicit MovieSession(SessionLimits limits = {});
   ~MovieSession();
   MovieSession(const MovieSession&) = delete;
   MovieSession& operator=(const MovieSession&) = delete;

@@ -186,14 +186,12 @@ class OpenDmlMovie : public ::testing::Test {
     setup.settings.audioFormat[1] = 16;
     setup.settings.audioFormat[2] = 44100;
     setup.settings.audioFormat[3] = 2;
-    OpenDmlRiffLimit() = 256 * 1024;
   }
-  void TearDown() override { OpenDmlRiffLimit() = kOpenDmlRiffBytes; }
 
   // A session of the core with all its audio pushed; Frames() adds the
   // pictures (PatternFrame(i)), Finish() closes it.
   MovieSession* Start() {
-    MovieSession* s = CreateMovieSession(&setup.request);
+    MovieSession* s = CreateMovieSession(&setup.request, SessionLimits{{}, formBytes});
     EXPECT_NE(s, nullptr);
     if (s == nullptr || s->streamCount != 2) return s;
     EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
@@ -256,6 +254,7 @@ class OpenDmlMovie : public ::testing::Test {
   HostScope host;
   RecordedMessages messages;
   MovieSetup setup{host.dir()};
+  std::uint64_t formBytes = 256 * 1024;  // 'AVIX' forms within a few frames
   std::vector<std::uint8_t> audio;
 };
 
@@ -291,7 +290,7 @@ TEST_F(OpenDmlMovie, FormsAndIndexesAgreeWithTheChunks) {
   for (std::size_t i = 0; i < l.forms.size(); ++i) {
     const Form& f = l.forms[i];
     EXPECT_EQ(f.type, i == 0 ? "AVI " : "AVIX");
-    EXPECT_LE(f.size + 8u, OpenDmlRiffLimit()) << "form " << i;
+    EXPECT_LE(f.size + 8u, formBytes) << "form " << i;
     EXPECT_EQ(f.idx1 != 0, i == 0) << "'idx1' follows the first form's 'movi' only";
     EXPECT_GT(f.records, 0u);
     records += static_cast<std::uint32_t>(f.records);
@@ -355,7 +354,7 @@ TEST_F(OpenDmlMovie, OtherInterleavesAndCompressedFrames) {
   setup.settings.keyFrameEvery = 3;
   setup.settings.width = 640;
   setup.settings.height = 480;
-  OpenDmlRiffLimit() = 64 * 1024;
+  formBytes = 64 * 1024;
   s = Start();
   ASSERT_NE(s, nullptr);
   Frames(s, 0, 50);
@@ -441,8 +440,8 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   setup.settings.audioEnabled = 0;
   setup.settings.width = 8;
   setup.settings.height = 8;
-  OpenDmlRiffLimit() = 300;  // one frame per form
-  setup.SetSpan(0, 12000);   // 300 frames
+  formBytes = 300;          // one frame per form
+  setup.SetSpan(0, 12000);  // 300 frames
   MovieSession* s = Start();
   ASSERT_NE(s, nullptr);
   const auto results = Frames(s, 0, 300);
@@ -464,7 +463,7 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
 // The key is read at each export: 0 or absent gives the AVI 1.0 file, byte
 // for byte; a movie that stays within one form still carries the indexes.
 TEST_F(OpenDmlMovie, TheProfileKeyDecidesAtEachExport) {
-  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
+  formBytes = kOpenDmlRiffBytes;
   setup.SetSpan(0, 400);
   auto make = [&] {
     MovieSession* s = Start();

@@ -515,14 +515,12 @@ class OpenDml : public ::testing::Test {
     setup.settings.audioFormat[2] = 22050;
     setup.settings.audioFormat[3] = 1;
     setup.SetSpan(0, 1600);  // 40 frames
-    OpenDmlRiffLimit() = 64 * 1024;
   }
-  void TearDown() override { OpenDmlRiffLimit() = kOpenDmlRiffBytes; }
 
   // An export of 40 frames stopped after `frames`: finished, or the session
   // deleted unfinished as a crash leaves it (the buffer reaches the disk).
   Bytes Make(std::uint32_t frames, bool finish) {
-    MovieSession* s = CreateMovieSession(&setup.request);
+    MovieSession* s = CreateMovieSession(&setup.request, SessionLimits{{}, formBytes});
     EXPECT_NE(s, nullptr);
     if (s == nullptr) return {};
     EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
@@ -583,6 +581,7 @@ class OpenDml : public ::testing::Test {
   norv::test::HostScope host;
   norv::test::RecordedMessages messages;
   norv::test::MovieSetup setup{host.dir()};
+  std::uint64_t formBytes = 64 * 1024;  // 'AVIX' forms within a few frames
   Bytes audio;
 };
 
@@ -659,7 +658,7 @@ TEST_F(OpenDml, CutExportsAreFinishedWhereverTheyStop) {
 
   // Cut before the first form closed: the room of the super indexes is still
   // JUNK, and 'idx1' is missing too.
-  OpenDmlRiffLimit() = kOpenDmlRiffBytes;
+  formBytes = kOpenDmlRiffBytes;
   const Bytes early = Make(10, false);
   ASSERT_EQ(Le32(early, 4), 0u);
   ExpectRepaired(early, "cut in the first form");
