@@ -1,14 +1,57 @@
 // Every built-in driver's output, wrapped into an AVI file, must decode with
-// ffmpeg to as many frames as went in and to pictures close to the input
-// (identical for the lossless codecs).
+// ffmpeg to as many frames as went in, each the picture of its own call and
+// close to it (identical for the lossless codecs). The encoders run slice
+// threads: the same bytes on every run with the same count, and bytes that
+// change with it only for the codecs that cut a picture into one slice per
+// thread.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <thread>
 
+#include "platform/vfw/drivers/driver.h"
 #include "tests/platform/vfw_test_util.h"
 
 namespace norv::test {
 namespace {
+
+// Sets NORV_ENCODER_THREADS (nullptr: unset) for one scope, then puts the old value back.
+class ThreadsVariable {
+ public:
+  explicit ThreadsVariable(const char* value) {
+    if (const char* old = std::getenv(kName)) old_ = old;
+    Set(value);
+  }
+  ~ThreadsVariable() { Set(old_ ? old_->c_str() : nullptr); }
+  ThreadsVariable(const ThreadsVariable&) = delete;
+  ThreadsVariable& operator=(const ThreadsVariable&) = delete;
+
+ private:
+  static void Set(const char* value) {
+    if (value != nullptr)
+      ::setenv(kName, value, 1);
+    else
+      ::unsetenv(kName);
+  }
+  static constexpr const char* kName = "NORV_ENCODER_THREADS";
+  std::optional<std::string> old_;
+};
+
+TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const int all = cores == 0 ? 1 : std::min<int>(static_cast<int>(cores), vfw::kMaxEncoderThreads);
+  const std::pair<const char*, int> cases[] = {{nullptr, all}, {"1", 1},    {"3", 3},    {"16", 16},
+                                               {"17", all},    {"0", all},  {"-2", all}, {"", all},
+                                               {"4x", all},    {"two", all}};
+  for (const auto& [value, expected] : cases) {
+    SCOPED_TRACE(value == nullptr ? "(unset)" : value);
+    ThreadsVariable v(value);
+    EXPECT_EQ(vfw::EncoderThreads(), expected);
+  }
+}
 
 struct Case {
   const char* handler;
@@ -17,6 +60,7 @@ struct Case {
   int bits;
   double minPsnr;  // 99 means exact
   int keyEvery;
+  bool bytesFollowThreads;  // the bitstream holds one slice per thread
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -25,7 +69,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class DriverDecodes : public testing::TestWithParam<Case> {};
 
-TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
+TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
   const Case& c = GetParam();
   const DWORD handler = Fcc(c.handler);
   ICINFO info{};
@@ -44,8 +88,15 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
       dibs.push_back(ToDib(expected.back(), c.width, c.height, 24));
     }
   }
-  const Encoded e = EncodeAll(handler, in, dibs, c.keyEvery);
+  auto encode = [&](const char* threads) {
+    ThreadsVariable v(threads);
+    return EncodeAll(handler, in, dibs, c.keyEvery);
+  };
+  const Encoded e = encode("3"), again = encode("3"), one = encode("1");
   ASSERT_EQ(e.frames.size(), static_cast<std::size_t>(kFrames));
+  EXPECT_EQ(e.frames, again.frames);
+  EXPECT_EQ(e.keys, one.keys);
+  EXPECT_EQ(e.frames != one.frames, c.bytesFollowThreads);
   for (int i = 0; i < kFrames; i += c.keyEvery)
     EXPECT_TRUE(e.keys[static_cast<std::size_t>(i)]) << i;
 
@@ -55,10 +106,8 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
   const auto decoded = DecodeWithFfmpeg(file, c.width, c.height);
   ASSERT_EQ(decoded.size(), static_cast<std::size_t>(kFrames));
   double worst = 99;
-  for (int i = 0; i < kFrames; ++i)
-    worst = std::min(worst, Psnr(decoded[static_cast<std::size_t>(i)].data(),
-                                 expected[static_cast<std::size_t>(i)].data(),
-                                 expected[static_cast<std::size_t>(i)].size()));
+  for (std::size_t i = 0; i < decoded.size(); ++i)
+    worst = std::min(worst, Psnr(decoded[i].data(), expected[i].data(), expected[i].size()));
   std::printf("%s: worst PSNR %.2f dB, %zu bytes in frame 0\n", c.handler, worst,
               e.frames[0].size());
   EXPECT_GE(worst, c.minPsnr);
@@ -66,12 +115,12 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllDrivers, DriverDecodes,
-    testing::Values(Case{"MJPG", 160, 120, 24, 35, 1}, Case{"dvsd", 720, 576, 24, 38, 1},
+    testing::Values(Case{"MJPG", 160, 120, 24, 35, 1, true}, Case{"dvsd", 720, 576, 24, 38, 1},
                     Case{"dvsd", 720, 480, 24, 38, 1}, Case{"MSVC", 160, 120, 24, 27, 4},
                     Case{"cvid", 160, 120, 24, 27, 4}, Case{"MRLE", 161, 120, 8, 99, 1},
                     Case{"ZMBV", 161, 120, 8, 99, 3}, Case{"HFYU", 160, 120, 24, 99, 1},
-                    Case{"FFV1", 161, 121, 24, 99, 1}, Case{"FMP4", 160, 120, 24, 32, 4},
-                    Case{"H264", 160, 120, 24, 36, 4}),
+                    Case{"FFV1", 161, 121, 24, 99, 1}, Case{"FMP4", 160, 120, 24, 32, 4, true},
+                    Case{"H264", 160, 120, 24, 36, 4, true}),
     [](const testing::TestParamInfo<Case>& p) {
       return std::string(p.param.handler) + "_" + std::to_string(p.param.height);
     });
