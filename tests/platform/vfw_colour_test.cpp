@@ -39,7 +39,8 @@ TEST(ColourTags, BarsComeBackThroughTheTaggedMatrix) {
     if (!ICInfo(ICTYPE_VIDEO, handler, &info)) continue;
     InputFormat in = MakeInput(c.width, c.height, 24);
     const auto bars = Bars(c.width, c.height);
-    const Encoded e = EncodeAll(handler, in, {ToDib(bars, c.width, c.height, 24)}, 1, 10000);
+    const Encoded e = EncodeAll(
+        handler, in, {ToDib(bars, c.width, c.height, 24)}, [](std::size_t) { return true; }, 10000);
     ASSERT_EQ(e.frames.size(), 1u);
     TempDir dir;
     const std::string file = dir.File("bars.avi");

@@ -90,7 +90,8 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
   }
   auto encode = [&](const char* threads) {
     ThreadsVariable v(threads);
-    return EncodeAll(handler, in, dibs, c.keyEvery);
+    return EncodeAll(handler, in, dibs,
+                     [&](std::size_t i) { return i % std::size_t(c.keyEvery) == 0; });
   };
   const Encoded e = encode("3"), again = encode("3"), one = encode("1");
   ASSERT_EQ(e.frames.size(), static_cast<std::size_t>(kFrames));

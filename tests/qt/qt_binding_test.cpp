@@ -12,7 +12,6 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -73,11 +72,7 @@ Log Differences(Dialog& model) {
     auto* edit = qobject_cast<QLineEdit*>(w);
     auto* list = qobject_cast<QComboBox*>(w);
     auto* track = qobject_cast<QSlider*>(w);
-    QString text;
-    if (auto* box = qobject_cast<QGroupBox*>(w)) text = box->title();
-    if (auto* label = qobject_cast<QLabel*>(w)) text = label->text();
-    if (button != nullptr) text = button->text();
-    if (edit != nullptr) text = edit->text();
+    const QString text = w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString();
     QStringList items, shown;
     for (const norv::ui::ListItem& item : c.items) items << QString::fromStdString(item.text);
     for (int i = 0; list != nullptr && i < list->count(); ++i) shown << list->itemText(i);

@@ -162,16 +162,10 @@ void AnswerNextChooser(const std::string& path) {
         auto* chooser = static_cast<QFileDialog*>(w);
         auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        // Typed in one go: the chooser completes names key by key.
+        // Typed in one go, as the chooser completes names key by key; Return confirms.
         name->setFocus(Qt::TabFocusReason);
         name->setText(QString::fromStdString(path));
-        auto* buttons = chooser->findChild<QDialogButtonBox*>();
-        ASSERT_NE(buttons, nullptr);
-        QPushButton* confirm = buttons->button(chooser->acceptMode() == QFileDialog::AcceptOpen
-                                                   ? QDialogButtonBox::Open
-                                                   : QDialogButtonBox::Save);
-        ASSERT_NE(confirm, nullptr);
-        ClickAt(confirm, confirm->rect().center());
+        QTest::keyClick(name, Qt::Key_Return);
         if (chooser->isVisible()) {
           ADD_FAILURE() << "the chooser did not take " << path;
           chooser->reject();
