@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -18,26 +17,17 @@
 namespace norv::test {
 namespace {
 
-// Sets NORV_ENCODER_THREADS (nullptr: unset) for one scope, then puts the old value back.
-class ThreadsVariable {
- public:
-  explicit ThreadsVariable(const char* value) {
-    if (const char* old = std::getenv(kName)) old_ = old;
+// Sets NORV_ENCODER_THREADS (nullptr: unsets it) and puts the old value back at the end.
+struct ThreadsVariable {
+  explicit ThreadsVariable(const char* value) : old(std::getenv(kName)) {
+    if (old != nullptr) kept = old;
     Set(value);
   }
-  ~ThreadsVariable() { Set(old_ ? old_->c_str() : nullptr); }
-  ThreadsVariable(const ThreadsVariable&) = delete;
-  ThreadsVariable& operator=(const ThreadsVariable&) = delete;
-
- private:
-  static void Set(const char* value) {
-    if (value != nullptr)
-      ::setenv(kName, value, 1);
-    else
-      ::unsetenv(kName);
-  }
+  ~ThreadsVariable() { Set(old != nullptr ? kept.c_str() : nullptr); }
+  static void Set(const char* v) { v != nullptr ? ::setenv(kName, v, 1) : ::unsetenv(kName); }
   static constexpr const char* kName = "NORV_ENCODER_THREADS";
-  std::optional<std::string> old_;
+  const char* old;
+  std::string kept;
 };
 
 TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {

@@ -225,24 +225,21 @@ TEST(DriverCompress, MjpgSizeGrowsWithQuality) {
 
 TEST(DriverCompress, RefusesFramesBeforeBeginAndForeignInput) {
   Open c(kMjpg);
-  InputFormat in = MakeInput(160, 120, 24);
+  InputFormat in = MakeInput(160, 120, 24), other = MakeInput(320, 240, 24);
   BITMAPINFOHEADER format{};
   ASSERT_EQ(ICCompressGetFormat(c.hic, in.header(), &format), ICERR_OK);
-  std::vector<std::uint8_t> buffer(format.biSizeImage);
-  auto dib = ToDib(Gradient(160, 120, 0), 160, 120, 24);
-  DWORD flags = 0;
-  EXPECT_NE(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(), in.header(), dib.data(),
-                       nullptr, &flags, 0, 0, 5000, nullptr, nullptr),
-            0u);
+  std::vector<std::uint8_t> buffer(format.biSizeImage),
+      dib = ToDib(Gradient(160, 120, 0), 160, 120, 24);
+  auto compress = [&](InputFormat& input) {
+    DWORD flags = 0;
+    return static_cast<LONG>(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(),
+                                        input.header(), dib.data(), nullptr, &flags, 0, 0, 5000,
+                                        nullptr, nullptr));
+  };
+  EXPECT_NE(compress(in), ICERR_OK);
   ASSERT_EQ(ICCompressBegin(c.hic, in.header(), &format), ICERR_OK);
-  InputFormat other = MakeInput(320, 240, 24);
-  EXPECT_EQ(static_cast<LONG>(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(),
-                                         other.header(), dib.data(), nullptr, &flags, 0, 0, 5000,
-                                         nullptr, nullptr)),
-            ICERR_BADFORMAT);
-  EXPECT_EQ(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(), in.header(), dib.data(),
-                       nullptr, &flags, 0, 0, 5000, nullptr, nullptr),
-            0u);
+  EXPECT_EQ(compress(other), ICERR_BADFORMAT);
+  EXPECT_EQ(compress(in), ICERR_OK);
   EXPECT_EQ(ICCompressEnd(c.hic), ICERR_OK);
 }
 
@@ -256,8 +253,7 @@ TEST(DriverCompress, RleOfWorstCasePictureStaysWithinItsBound) {
   ASSERT_EQ(ICCompressGetFormat(c.hic, in.header(), out), ICERR_OK);
   EXPECT_EQ(out->biCompression, BI_RLE8);
   const auto max = static_cast<std::size_t>(ICCompressGetSize(c.hic, in.header(), out));
-  std::vector<std::uint8_t> buffer(max + 16, 0xEE);
-  std::vector<std::uint8_t> top(37 * 9);
+  std::vector<std::uint8_t> buffer(max + 16, 0xEE), top(37 * 9);
   for (std::size_t i = 0; i < top.size(); ++i)
     top[i] = static_cast<std::uint8_t>(i % 5 < 2 ? i : 200);
   auto dib = ToDib(top, 37, 9, 8);
@@ -268,7 +264,8 @@ TEST(DriverCompress, RleOfWorstCasePictureStaysWithinItsBound) {
             0u);
   EXPECT_LE(out->biSizeImage, max);
   EXPECT_EQ(flags, AVIIF_KEYFRAME);
-  for (std::size_t i = max; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xEE);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin() + std::ptrdiff_t(max), buffer.end()),
+            std::vector<std::uint8_t>(16, 0xEE));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "tests/platform/vfw_test_util.h"
 
@@ -150,15 +151,13 @@ TEST(CompressorManager, InstalledDriverFunctionsGetTheMessages) {
   EXPECT_EQ(ICCompress(hic, ICCOMPRESS_KEYFRAME, &out, outData, &in, data, &ckid, &flags, 17, 99,
                        6000, &prev, prevData),
             0u);
-  EXPECT_EQ(seen.compress.dwFlags, ICCOMPRESS_KEYFRAME);
-  EXPECT_EQ(seen.compress.lpbiOutput, &out);
-  EXPECT_EQ(seen.compress.lpInput, data);
-  EXPECT_EQ(seen.compress.lpdwFlags, &flags);
-  EXPECT_EQ(seen.compress.lFrameNum, 17);
-  EXPECT_EQ(seen.compress.dwFrameSize, 99u);
-  EXPECT_EQ(seen.compress.dwQuality, 6000u);
-  EXPECT_EQ(seen.compress.lpbiPrev, &prev);
-  EXPECT_EQ(seen.compress.lpPrev, prevData);
+  const ICCOMPRESS& got = seen.compress;
+  EXPECT_EQ(std::tie(got.dwFlags, got.lpbiOutput, got.lpOutput, got.lpbiInput, got.lpInput,
+                     got.lpckid, got.lpdwFlags, got.lFrameNum, got.dwFrameSize, got.dwQuality,
+                     got.lpbiPrev, got.lpPrev),
+            std::make_tuple(DWORD{ICCOMPRESS_KEYFRAME}, &out, static_cast<void*>(outData), &in,
+                            static_cast<void*>(data), &ckid, &flags, LONG{17}, DWORD{99},
+                            DWORD{6000}, &prev, static_cast<void*>(prevData)));
   // What the driver throws stays inside the manager.
   EXPECT_EQ(ICSendMessage(hic, ICM_ABOUT, 0, 0), ICERR_INTERNAL);
   EXPECT_EQ(ICClose(hic), ICERR_OK);
