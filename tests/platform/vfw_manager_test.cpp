@@ -77,33 +77,15 @@ TEST(CompressorManager, OpensByHandlerIgnoringCaseAndDescribesTheDriver) {
   EXPECT_EQ(ICOpen(ICTYPE_VIDEO, MakeFourCC("MJPG"), ICMODE_DECOMPRESS), nullptr);
 }
 
-TEST(CompressorManager, RefusesBadAndClosedHandles) {
-  HIC foreign = reinterpret_cast<HIC>(static_cast<std::uintptr_t>(0x1234));
-  EXPECT_EQ(ICSendMessage(foreign, ICM_GETSTATE, 0, 0), ICERR_BADHANDLE);
-  EXPECT_EQ(ICSendMessage(nullptr, ICM_GETSTATE, 0, 0), ICERR_BADHANDLE);
-  EXPECT_EQ(ICClose(foreign), ICERR_BADHANDLE);
-  ICINFO info{};
-  EXPECT_EQ(ICGetInfo(foreign, &info, sizeof info), 0);
-  HIC hic = ICOpen(ICTYPE_VIDEO, MakeFourCC("MJPG"), ICMODE_QUERY);
-  ASSERT_NE(hic, nullptr);
-  EXPECT_EQ(ICSendMessage(hic, DRV_CLOSE, 0, 0), ICERR_UNSUPPORTED);
-  EXPECT_EQ(ICClose(hic), ICERR_OK);
-  EXPECT_EQ(ICClose(hic), ICERR_BADHANDLE);
-  EXPECT_EQ(ICSendMessage(hic, ICM_GETSTATE, 0, 0), ICERR_BADHANDLE);
-  EXPECT_EQ(static_cast<LONG>(ICCompress(hic, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                         nullptr, 0, 0, 0, nullptr, nullptr)),
-            ICERR_BADHANDLE);
-}
-
-// A driver function of the test's own: counts opens and closes, passes the
-// ICCOMPRESS block's fields back, and throws on one message.
+// A driver function of the test's own: counts opens and closes, keeps the
+// ICCOMPRESS block it is given, and throws on one message.
 struct Seen {
   int opens = 0, closes = 0;
   ICCOMPRESS compress{};
   DWORD openMode = 0;
 };
 Seen seen;
-LRESULT TestProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM, LPARAM p2) {
+LRESULT TestProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {
   switch (msg) {
     case DRV_OPEN:
       ++seen.opens;
@@ -115,6 +97,7 @@ LRESULT TestProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM, LPARAM p2) {
     case ICM_COMPRESS:
       EXPECT_EQ(id, 42u);
       EXPECT_EQ(static_cast<std::size_t>(p2), sizeof(ICCOMPRESS));
+      seen.compress = *reinterpret_cast<ICCOMPRESS*>(p1);
       return ICERR_OK;
     case ICM_ABOUT:
       throw std::runtime_error("driver bug");
@@ -122,26 +105,31 @@ LRESULT TestProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM, LPARAM p2) {
       return ICERR_UNSUPPORTED;
   }
 }
-LRESULT CompressSpy(DWORD_PTR id, HDRVR d, UINT msg, LPARAM p1, LPARAM p2) {
-  if (msg == ICM_COMPRESS) seen.compress = *reinterpret_cast<ICCOMPRESS*>(p1);
-  return TestProc(id, d, msg, p1, p2);
-}
 
+// Installed at the end of the list, enumerated to its end even when long
+// (any value below 0x10000 is an index), with a description of as many
+// characters as ICINFO holds; opened by handler in any case, given the
+// messages, closed once, and removed again.
 TEST(CompressorManager, InstalledDriverFunctionsGetTheMessages) {
-  const DWORD handler = MakeFourCC("tst1");
   const auto before = Enumerate(ICTYPE_VIDEO).size();
-  char description[] = "Test driver";
-  ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, handler, reinterpret_cast<LPARAM>(&CompressSpy), description,
-                        ICINSTALL_FUNCTION));
-  EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, handler, reinterpret_cast<LPARAM>(&CompressSpy), description,
-                         ICINSTALL_DRIVER));
-  const auto all = Enumerate(ICTYPE_VIDEO);
-  ASSERT_EQ(all.size(), before + 1);
-  EXPECT_EQ(all.back().fccHandler, handler);
-  EXPECT_EQ(Narrow(all.back().szDescription), "Test driver");
+  std::string longest(127, 'd');
+  auto numbered = [](int i) {
+    return MakeFourCC("t000") + ((i / 100) << 8) + ((i / 10 % 10) << 16) +
+           (static_cast<DWORD>(i % 10) << 24);
+  };
+  for (int i = 0; i < 300; ++i)
+    ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, numbered(i), reinterpret_cast<LPARAM>(&TestProc),
+                          longest.data(), ICINSTALL_FUNCTION));
+  EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, numbered(0), reinterpret_cast<LPARAM>(&TestProc),
+                         longest.data(), ICINSTALL_DRIVER));
+  const auto many = Enumerate(ICTYPE_VIDEO);
+  ASSERT_EQ(many.size(), before + 300);
+  EXPECT_EQ(many.back().fccHandler, numbered(299));
+  EXPECT_EQ(Narrow(many.back().szDescription), longest);
 
   seen = {};
-  HIC hic = ICOpen(ICTYPE_VIDEO, MakeFourCC("TST1"), ICMODE_COMPRESS);
+  ICINFO info{};
+  HIC hic = ICOpen(ICTYPE_VIDEO, MakeFourCC("T123"), ICMODE_COMPRESS);
   ASSERT_NE(hic, nullptr);
   EXPECT_EQ(seen.opens, 1);
   EXPECT_EQ(seen.openMode, ICMODE_COMPRESS);
@@ -160,29 +148,25 @@ TEST(CompressorManager, InstalledDriverFunctionsGetTheMessages) {
                             DWORD{6000}, &prev, static_cast<void*>(prevData)));
   // What the driver throws stays inside the manager.
   EXPECT_EQ(ICSendMessage(hic, ICM_ABOUT, 0, 0), ICERR_INTERNAL);
+  EXPECT_EQ(ICSendMessage(hic, DRV_CLOSE, 0, 0), ICERR_UNSUPPORTED);  // only through ICClose
   EXPECT_EQ(ICClose(hic), ICERR_OK);
   EXPECT_EQ(seen.closes, 1);
+  // A closed handle, or one the manager never gave out, is refused.
+  HIC foreign = reinterpret_cast<HIC>(static_cast<std::uintptr_t>(0x1234));
+  for (HIC bad : {hic, foreign, HIC{}}) {
+    EXPECT_EQ(ICClose(bad), ICERR_BADHANDLE);
+    EXPECT_EQ(ICSendMessage(bad, ICM_GETSTATE, 0, 0), ICERR_BADHANDLE);
+    EXPECT_EQ(ICGetInfo(bad, &info, sizeof info), 0);
+    EXPECT_EQ(static_cast<LONG>(ICCompress(bad, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                           nullptr, 0, 0, 0, nullptr, nullptr)),
+              ICERR_BADHANDLE);
+  }
+  EXPECT_EQ(seen.closes, 1);
 
-  EXPECT_TRUE(ICRemove(ICTYPE_VIDEO, handler, 0));
-  EXPECT_FALSE(ICRemove(ICTYPE_VIDEO, handler, 0));
-  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS), nullptr);
-  EXPECT_EQ(Enumerate(ICTYPE_VIDEO).size(), before);
-
-  // Any value below 0x10000 is an index, so a long list enumerates to its
-  // end; a description of 127 characters, as many as ICINFO holds, is whole.
-  std::string longest(127, 'd');
-  auto numbered = [](int i) {
-    return MakeFourCC("t000") + ((i / 100) << 8) + ((i / 10 % 10) << 16) +
-           (static_cast<DWORD>(i % 10) << 24);
-  };
-  for (int i = 0; i < 300; ++i)
-    ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, numbered(i), reinterpret_cast<LPARAM>(&TestProc),
-                          longest.data(), ICINSTALL_FUNCTION));
-  const auto many = Enumerate(ICTYPE_VIDEO);
-  ASSERT_EQ(many.size(), before + 300);
-  EXPECT_EQ(many.back().fccHandler, numbered(299));
-  EXPECT_EQ(Narrow(many.back().szDescription), longest);
   for (int i = 0; i < 300; ++i) EXPECT_TRUE(ICRemove(ICTYPE_VIDEO, numbered(i), 0));
+  EXPECT_FALSE(ICRemove(ICTYPE_VIDEO, numbered(0), 0));
+  EXPECT_EQ(ICOpen(ICTYPE_VIDEO, numbered(123), ICMODE_COMPRESS), nullptr);
+  EXPECT_EQ(Enumerate(ICTYPE_VIDEO).size(), before);
 }
 
 TEST(CompressorManager, ConcurrentOpenAndCloseKeepHandlesApart) {
