@@ -107,75 +107,71 @@ TEST(DriverFormats, RefusesForeignInputAndOutput) {
   EXPECT_EQ(ICCompressBegin(mjpg.hic, in.header(), &out), ICERR_BADFORMAT);
 }
 
+// The configuration (through the hook) changes the state; another instance
+// given that state reports the same blob back; a blob of the wrong size, a
+// damaged version or another driver's state is refused and changes nothing.
 TEST(DriverState, RoundTripsAndRefusesForeignBlobs) {
-  Open a(kMjpg), b(kMjpg);
+  Open a(kMjpg), b(kMjpg), fmp4(MakeFourCC("FMP4"));
   ASSERT_NE(a.hic, nullptr);
   const LRESULT size = ICGetStateSize(a.hic);
   ASSERT_GT(size, 0);
   EXPECT_TRUE(ICQueryConfigure(a.hic));
-
-  // The configuration (through the hook) changes the state; another
-  // instance given that state reports the same blob back.
-  static LONG chosen;
-  chosen = 8;
   norv::vfw::SetConfigureHook(
       [](void*, HWND, DWORD handler, LONG* effort) {
         EXPECT_EQ(handler, kMjpg);
-        *effort = chosen;
+        *effort = 8;
         return true;
       },
       nullptr);
-  std::vector<std::uint8_t> before(static_cast<std::size_t>(size));
-  std::vector<std::uint8_t> after(before.size()), copy(before.size());
-  EXPECT_EQ(ICGetState(a.hic, before.data(), static_cast<DWORD>(size)), size);
+  std::vector<std::uint8_t> before(static_cast<std::size_t>(size)), after(before), copy(before);
+  auto get = [&](HIC hic, std::vector<std::uint8_t>& blob) {
+    return ICGetState(hic, blob.data(), static_cast<DWORD>(blob.size()));
+  };
+  auto set = [&](HIC hic, std::vector<std::uint8_t> blob) {
+    return ICSetState(hic, blob.data(), static_cast<DWORD>(blob.size()));
+  };
+  EXPECT_EQ(get(a.hic, before), size);
   EXPECT_EQ(ICConfigure(a.hic, nullptr), ICERR_OK);
   norv::vfw::SetConfigureHook(nullptr, nullptr);
-  EXPECT_EQ(ICGetState(a.hic, after.data(), static_cast<DWORD>(size)), size);
+  EXPECT_EQ(get(a.hic, after), size);
   EXPECT_NE(before, after);
-  EXPECT_EQ(ICSetState(b.hic, after.data(), static_cast<DWORD>(size)), size);
-  EXPECT_EQ(ICGetState(b.hic, copy.data(), static_cast<DWORD>(size)), size);
-  EXPECT_EQ(copy, after);
-
-  // Wrong size, damaged version, another driver's state: refused, unchanged.
-  std::vector<std::uint8_t> longer(after);
+  EXPECT_EQ(set(b.hic, after), size);
+  std::vector<std::uint8_t> longer(after), bad(before);
   longer.push_back(0);
-  EXPECT_LT(ICSetState(b.hic, longer.data(), static_cast<DWORD>(longer.size())), 0);
-  std::vector<std::uint8_t> bad(before);
   bad[4] ^= 0x7F;
-  EXPECT_LT(ICSetState(b.hic, bad.data(), static_cast<DWORD>(bad.size())), 0);
-  Open other(MakeFourCC("FMP4"));
-  if (other.hic != nullptr) {
-    EXPECT_LT(ICSetState(other.hic, after.data(), static_cast<DWORD>(size)), 0);
+  EXPECT_LT(set(b.hic, longer), 0);
+  EXPECT_LT(set(b.hic, bad), 0);
+  if (fmp4.hic != nullptr) {
+    EXPECT_LT(set(fmp4.hic, after), 0);
   }
-  EXPECT_EQ(ICGetState(b.hic, copy.data(), static_cast<DWORD>(size)), size);
+  EXPECT_EQ(get(b.hic, copy), size);
   EXPECT_EQ(copy, after);
-  EXPECT_LT(ICGetState(b.hic, copy.data(), static_cast<DWORD>(size - 1)), 0);
+  copy.pop_back();
+  EXPECT_LT(get(b.hic, copy), 0);
 }
 
+// MJPG is intra-only with a quality; MPEG-4 asks for key frames now and
+// then; RLE is lossless and has nothing to configure. What a driver does not
+// answer leaves the caller's value alone.
 TEST(DriverDefaults, QualityKeyRateAndConfigureFollowTheCodec) {
-  Open mjpg(kMjpg);
-  ASSERT_NE(mjpg.hic, nullptr);
-  DWORD q = ICGetDefaultQuality(mjpg.hic);
-  EXPECT_GT(q, 0u);
-  EXPECT_LE(q, 10000u);
-  DWORD rate = 77;  // intra-only: no answer, value untouched
-  EXPECT_EQ(ICSendMessage(mjpg.hic, ICM_GETDEFAULTKEYFRAMERATE, reinterpret_cast<DWORD_PTR>(&rate),
-                          sizeof rate),
-            ICERR_UNSUPPORTED);
-  EXPECT_EQ(rate, 77u);
-  Open fmp4(MakeFourCC("FMP4"));
-  if (fmp4.hic != nullptr) {
-    EXPECT_GT(ICGetDefaultKeyFrameRate(fmp4.hic), 1u);
-  }
-  Open mrle(MakeFourCC("MRLE"));
+  Open mjpg(kMjpg), fmp4(MakeFourCC("FMP4")), mrle(MakeFourCC("MRLE"));
   ASSERT_NE(mrle.hic, nullptr);
+  auto ask = [](HIC hic, UINT message) {
+    DWORD value = 77;
+    const LRESULT r =
+        ICSendMessage(hic, message, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
+    return r == ICERR_OK                           ? static_cast<long>(value)
+           : r == ICERR_UNSUPPORTED && value == 77 ? -1
+                                                   : -2;
+  };
+  const long quality = ask(mjpg.hic, ICM_GETDEFAULTQUALITY);
+  EXPECT_TRUE(quality > 0 && quality <= 10000) << quality;
+  EXPECT_EQ(ask(mjpg.hic, ICM_GETDEFAULTKEYFRAMERATE), -1);
+  if (fmp4.hic != nullptr) {
+    EXPECT_GT(ask(fmp4.hic, ICM_GETDEFAULTKEYFRAMERATE), 1);
+  }
+  EXPECT_EQ(ask(mrle.hic, ICM_GETDEFAULTQUALITY), -1);
   EXPECT_FALSE(ICQueryConfigure(mrle.hic));
-  // Lossless: no quality to answer, the value untouched.
-  DWORD quality = 77;
-  EXPECT_EQ(ICSendMessage(mrle.hic, ICM_GETDEFAULTQUALITY, reinterpret_cast<DWORD_PTR>(&quality),
-                          sizeof quality),
-            ICERR_UNSUPPORTED);
-  EXPECT_EQ(quality, 77u);
 }
 
 // 160 x 120 gradient pictures through `handler`, key frames asked where
