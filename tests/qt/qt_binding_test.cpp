@@ -132,7 +132,6 @@ class Recorder : public Dialog {
     ShowControl(kHidden, true);
   }
   void Act() {
-    SetCaption("After");
     SetText(kFrame, "New frame");
     SetText(kLabel, "New label");
     SetText(kAct, "Done");
@@ -145,9 +144,7 @@ class Recorder : public Dialog {
     Select(kList, 1);
     SetRange(kTrack, 0, 3);
     SetPosition(kTrack, 3);
-    EnableControl(kLabel, true);
     EnableControl(kCheck, false);
-    ShowControl(kHidden, false);
     ShowControl(kLabel, false);
     Recorder inner(kInnerTemplate, window());
     nestedResult = inner.DoModal();
