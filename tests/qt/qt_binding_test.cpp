@@ -205,18 +205,6 @@ TEST_F(QtBindingTest, TheWidgetsShowTheModelAndCarryEachUserActionBack) {
   EXPECT_EQ(d.log, (Log{"cancel", "ok"}));
 }
 
-// Presses the button of the next message box after noting what it shows.
-void AnswerMessage(QMessageBox::StandardButton press, std::string* shown) {
-  WhenFound(
-      "message box", [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
-      [=](QWidget* w) {
-        auto* box = static_cast<QMessageBox*>(w);
-        *shown = box->windowTitle().toStdString() + "|" + box->text().toStdString() + "|" +
-                 std::to_string(box->icon()) + "|" + std::to_string(box->standardButtons().toInt());
-        QTest::mouseClick(box->button(press), Qt::LeftButton);
-      });
-}
-
 TEST_F(QtBindingTest, MessageBoxesOfferTheButtonsAskedForAndReturnThePressedOne) {
   using Box = QMessageBox;
   const Box::StandardButtons okCancel = Box::Ok | Box::Cancel, yesNo = Box::Yes | Box::No;
@@ -228,8 +216,16 @@ TEST_F(QtBindingTest, MessageBoxesOfferTheButtonsAskedForAndReturnThePressedOne)
       {MB_YESNO | 0x30, Box::Warning, yesNo, Box::No, IDNO},
   };
   for (const auto& [type, icon, buttons, press, answer] : cases) {
-    std::string shown;
-    AnswerMessage(press, &shown);
+    std::string shown;  // what the box shows, then its button is pressed
+    WhenFound(
+        "message box", [] { return qobject_cast<Box*>(QApplication::activeModalWidget()); },
+        [&, press = press](QWidget* w) {
+          auto* box = static_cast<Box*>(w);
+          shown = box->windowTitle().toStdString() + "|" + box->text().toStdString() + "|" +
+                  std::to_string(box->icon()) + "|" +
+                  std::to_string(box->standardButtons().toInt());
+          QTest::mouseClick(box->button(press), Qt::LeftButton);
+        });
     EXPECT_EQ(MessageBoxA(nullptr, "text", "T", type), answer) << type;
     EXPECT_EQ(shown, "T|text|" + std::to_string(icon) + "|" + std::to_string(buttons.toInt()));
   }
