@@ -66,9 +66,14 @@ class LoggingDialog : public Dialog {
 };
 
 // What a user does reaches the handlers in order; what a user cannot do is
-// recorded as an error and refused.
+// recorded as an error and refused; menus, choosers and messages are
+// answered from their queues.
 TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) {
   ScriptedBinding binding;
+  binding.AnswerMenu(7);
+  binding.AnswerMenu(99);  // not in the menu: dismissed, and an error
+  binding.AnswerChooser("/tmp/x.pal");
+  binding.AnswerMessage(IDCANCEL);
   LoggingDialog dialog;
   binding.Expect(900, [](ScriptedUser& user) {
     EXPECT_TRUE(user.Type(10, "57"));
@@ -86,35 +91,7 @@ TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) 
     EXPECT_TRUE(user.Type(11, "x"));
     EXPECT_TRUE(user.TabAway());  // from 11 over the disabled box to the list
     EXPECT_EQ(user.dialog().focus(), 13);
-    EXPECT_TRUE(user.Click(Dialog::kOk));
-  });
-  EXPECT_EQ(dialog.DoModal(), Dialog::kOk);
-  // "4x" is typed up to the letter; "123" up to the limit.
-  const std::vector<std::string> expected = {"text10=5",  "text11=5!",  "text10=57", "text11=57!",
-                                             "lost10",    "ticked",     "sel=1",     "pos=9",
-                                             "text10=4",  "text11=4!",  "text10=1",  "text11=1!",
-                                             "text10=12", "text11=12!", "lost10",    "text11=x"};
-  EXPECT_EQ(dialog.log, expected);
-  EXPECT_EQ(binding.errors().size(), 4u);  // 15, "4x", 12, item 2
-  EXPECT_EQ(binding.opened(), std::vector<int>{900});
-}
 
-TEST(DialogModel, WithoutABindingTheDialogIsInitialisedAndCancelled) {
-  ASSERT_EQ(norv::ui::CurrentDialogBinding(), nullptr);
-  LoggingDialog dialog;
-  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
-  EXPECT_EQ(dialog.inits, 1);
-  EXPECT_EQ(dialog.TrackPopupMenu({}, {}, 0), 0);
-}
-
-TEST(DialogModel, MenusChoosersAndMessagesAreAnsweredFromTheirQueues) {
-  ScriptedBinding binding;
-  binding.AnswerMenu(7);
-  binding.AnswerMenu(99);  // not in the menu: dismissed, and an error
-  binding.AnswerChooser("/tmp/x.pal");
-  binding.AnswerMessage(IDCANCEL);
-  LoggingDialog dialog;
-  binding.Expect(900, [&](ScriptedUser& user) {
     norv::ui::PopupMenu menu;
     menu.Append(7, "Seven");
     menu.AppendSeparator();
@@ -131,15 +108,30 @@ TEST(DialogModel, MenusChoosersAndMessagesAreAnsweredFromTheirQueues) {
     EXPECT_EQ(inits, 1);
     EXPECT_FALSE(user.dialog().ChooseOpenFile(request));  // nothing queued: cancelled
     EXPECT_EQ(MessageBoxA(user.dialog().window(), "Hello", "", MB_OKCANCEL), IDCANCEL);
-    user.Click(Dialog::kCancel);
+    EXPECT_TRUE(user.Click(Dialog::kOk));
   });
-  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
+  EXPECT_EQ(dialog.DoModal(), Dialog::kOk);
+  // "4x" is typed up to the letter; "123" up to the limit.
+  const std::vector<std::string> expected = {"text10=5",  "text11=5!",  "text10=57", "text11=57!",
+                                             "lost10",    "ticked",     "sel=1",     "pos=9",
+                                             "text10=4",  "text11=4!",  "text10=1",  "text11=1!",
+                                             "text10=12", "text11=12!", "lost10",    "text11=x"};
+  EXPECT_EQ(dialog.log, expected);
+  EXPECT_EQ(binding.errors().size(), 5u);  // 15, "4x", 12, item 2, menu item 99
+  EXPECT_EQ(binding.opened(), std::vector<int>{900});
   ASSERT_EQ(binding.menus().size(), 2u);
   EXPECT_EQ(binding.menus()[0].at.x, 5);
   EXPECT_EQ(binding.menus()[0].flags, norv::ui::kTrackRightButton);
   EXPECT_EQ(binding.choosers().size(), 2u);
   EXPECT_EQ(binding.messages(), std::vector<std::string>{"Hello"});
-  EXPECT_EQ(binding.errors().size(), 1u);
+}
+
+TEST(DialogModel, WithoutABindingTheDialogIsInitialisedAndCancelled) {
+  ASSERT_EQ(norv::ui::CurrentDialogBinding(), nullptr);
+  LoggingDialog dialog;
+  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
+  EXPECT_EQ(dialog.inits, 1);
+  EXPECT_EQ(dialog.TrackPopupMenu({}, {}, 0), 0);
 }
 
 }  // namespace
