@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
@@ -194,3 +195,16 @@ void AnswerNextForm(const std::string& title, std::vector<std::pair<const char*,
 }
 
 }  // namespace norv::test
+
+// The Qt tests' program: one QApplication for all of them, in Qt's own style
+// so that pictures and sizes do not depend on the desktop; without a display,
+// on Qt's offscreen platform.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  return RUN_ALL_TESTS();
+}
