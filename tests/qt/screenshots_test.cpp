@@ -15,7 +15,6 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QStyleOptionButton>
-#include <cstring>
 #include <string>
 #include <tuple>
 
@@ -169,14 +168,15 @@ TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) 
   EXPECT_EQ(norv::cli::RunSettingsCommand(options, preset, argc, argv), norv::cli::kSettingsSaved);
   AviSettings saved{};
   ASSERT_EQ(LoadPresetFile(1, &saved, preset.c_str()), 1);
-  const std::int32_t cropped[4] = {1, 2, 3, 4};
-  EXPECT_EQ(std::memcmp(saved.cropRect, cropped, sizeof cropped), 0);
+  // What each dialog's OK took, in one comparison.
   EXPECT_EQ(
       (std::vector<double>{saved.frameRate, double(saved.quality), double(saved.audioFormat[2]),
                            double(saved.interleaveFrames), double(saved.dataRateChoice),
                            double(saved.dataRate), double(saved.width), double(saved.hwAccel),
-                           double(saved.hwAccelOptions[16]), double(saved.hwAccelOptions[2])}),
-      (std::vector<double>{24, 1200, 22050, 12, 8, 12, 400, 1, 77, 64}));
+                           double(saved.hwAccelOptions[16]), double(saved.hwAccelOptions[2]),
+                           double(saved.cropRect[0]), double(saved.cropRect[1]),
+                           double(saved.cropRect[2]), double(saved.cropRect[3])}),
+      (std::vector<double>{24, 1200, 22050, 12, 8, 12, 400, 1, 77, 64, 1, 2, 3, 4}));
   HostFree(&saved.compressorState);
 
   // The second run starts from the file; Cancel leaves it alone.
