@@ -1,6 +1,8 @@
 // Every built-in driver's output, wrapped into an AVI file, must decode with
 // ffmpeg to as many frames as went in, each the picture of its own call and
-// close to it (identical for the lossless codecs). The encoders run slice
+// close to it (identical for the lossless codecs). The YUV codecs convert HD
+// pictures with BT.709 and SD ones with BT.601 and say which in the stream,
+// so ffmpeg, following the tag, gives the colours back. The encoders run slice
 // threads: the same bytes on every run with the same count, and bytes that
 // change with it only for the codecs that cut a picture into one slice per
 // thread.
@@ -50,7 +52,8 @@ struct Case {
   int bits;
   double minPsnr;  // 99 means exact
   int keyEvery;
-  bool bytesFollowThreads;  // the bitstream holds one slice per thread
+  bool bytesFollowThreads = false;  // the bitstream holds one slice per thread
+  const char* space = nullptr;      // the colour matrix the stream names, and ffmpeg follows
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -94,6 +97,10 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
   TempDir dir;
   const std::string file = dir.File("out.avi");
   WriteFileBytes(file, WrapAvi(e, handler));
+  if (c.space != nullptr) {
+    EXPECT_EQ(RunCommand("ffprobe -v error -show_entries stream=color_space -of csv=p=0 " + file),
+              std::string(c.space) + "\n");
+  }
   const auto decoded = DecodeWithFfmpeg(file, c.width, c.height);
   ASSERT_EQ(decoded.size(), static_cast<std::size_t>(kFrames));
   double worst = 99;
@@ -110,8 +117,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"dvsd", 720, 480, 24, 38, 1}, Case{"MSVC", 160, 120, 24, 27, 4},
                     Case{"cvid", 160, 120, 24, 27, 4}, Case{"MRLE", 161, 120, 8, 99, 1},
                     Case{"ZMBV", 161, 120, 8, 99, 3}, Case{"HFYU", 160, 120, 24, 99, 1},
-                    Case{"FFV1", 161, 121, 24, 99, 1}, Case{"FMP4", 160, 120, 24, 32, 4, true},
-                    Case{"H264", 160, 120, 24, 36, 4, true}),
+                    Case{"FFV1", 161, 121, 24, 99, 1},
+                    Case{"FMP4", 160, 120, 24, 32, 4, true, "smpte170m"},
+                    Case{"H264", 160, 120, 24, 36, 4, true, "smpte170m"},
+                    Case{"FMP4", 1280, 720, 24, 34, 4, true, "bt709"},
+                    Case{"H264", 1280, 720, 24, 40, 4, true, "bt709"}),
     [](const testing::TestParamInfo<Case>& p) {
       return std::string(p.param.handler) + "_" + std::to_string(p.param.height);
     });
