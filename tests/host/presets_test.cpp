@@ -101,9 +101,6 @@ TEST_F(Presets, VideoRoundTripRestoresEveryFieldAndOwnsItsOwnState) {
                         HostBlockAddress(source.compressorState), 3000),
             0);
 
-  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(source.compressorState))[2999],
-            static_cast<std::uint8_t>(2999 * 31 + 5));
-
   // Without a state the record loads without a block; its old one goes back.
   source.compressorStateSize = source.compressorStateCapacity = 0;
   HostFree(&source.compressorState);
