@@ -13,6 +13,7 @@ namespace {
 
 struct Bgr {
   std::uint8_t b, g, r;
+  bool operator==(const Bgr&) const = default;
 };
 
 // A packed 24-bit bitmap, 6 x 3 (rows padded), in four flat colours.
@@ -52,28 +53,25 @@ TEST(ImageLibrary, ReducedBitmapAndPaletteAgree) {
   EXPECT_EQ(header.biSizeImage, 8u * 3u);
   EXPECT_EQ(GlobalSize(block), 40u + 1024u + 24u);
 
-  // Same colours, same order, in the table and the palette; the rest black.
+  // Same colours, same order, in the table and the palette, the rest black;
+  // four colours fit, so every pixel keeps its colour through the table.
   const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
   ASSERT_GE(count, 4u);
   ASSERT_LE(count, 256u);
   std::vector<PALETTEENTRY> entries(count);
   ASSERT_EQ(GetPaletteEntries(palette, 0, count, entries.data()), count);
-  const std::uint8_t* table = p + 40;
-  for (UINT i = 0; i < 256; ++i) {
-    const RGBQUAD want = i < count
-                             ? RGBQUAD{entries[i].peBlue, entries[i].peGreen, entries[i].peRed, 0}
-                             : RGBQUAD{0, 0, 0, 0};
-    ASSERT_EQ(0, std::memcmp(table + 4 * i, &want, 4)) << "entry " << i;
-  }
-  // Four colours fit: every pixel keeps its colour through the table.
-  for (int y = 0, k = 0; y < 3; ++y) {
-    for (int x = 0; x < 6; ++x, ++k) {
-      const std::uint8_t* q = table + 4 * p[1064 + 8 * y + x];
-      EXPECT_EQ(q[0], expected[k].b);
-      EXPECT_EQ(q[1], expected[k].g);
-      EXPECT_EQ(q[2], expected[k].r);
+  std::vector<std::uint32_t> table(256), want(256);
+  std::memcpy(table.data(), p + 40, 1024);
+  for (UINT i = 0; i < count; ++i)
+    want[i] = entries[i].peBlue | entries[i].peGreen << 8 | entries[i].peRed << 16;
+  EXPECT_EQ(table, want);
+  std::vector<Bgr> shown;
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 6; ++x) {
+      const std::uint8_t* q = p + 40 + 4 * p[1064 + 8 * y + x];
+      shown.push_back({q[0], q[1], q[2]});
     }
-  }
+  EXPECT_EQ(shown, expected);
   GlobalUnlock(block);
   EXPECT_EQ(GlobalFree(block), nullptr);
   EXPECT_TRUE(DeleteObject(palette));

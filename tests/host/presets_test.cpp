@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,7 +13,6 @@
 
 namespace {
 
-using norv::host::AudioBlock;
 using norv::host::ParseVideoPreset;
 using norv::host::VideoPreset;
 using norv::test::ReadText;
@@ -103,42 +101,23 @@ TEST_F(Presets, VideoRoundTripRestoresEveryFieldAndOwnsItsOwnState) {
                         HostBlockAddress(source.compressorState), 3000),
             0);
 
-  HostFree(&loaded.compressorState);
-  EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore - 1);
-  ASSERT_NE(HostBlockAddress(source.compressorState), nullptr);
-  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(source.compressorState))[2999],
-            static_cast<std::uint8_t>(2999 * 31 + 5));
-}
-
-TEST_F(Presets, EmptyStateLoadsAsARecordWithoutBlock) {
+  // Without a state the record loads without a block; its old one goes back.
+  source.compressorStateSize = source.compressorStateCapacity = 0;
   HostFree(&source.compressorState);
-  source.compressorStateSize = 0;
-  source.compressorStateCapacity = 0;
   ASSERT_EQ(SavePresetFile(1, &source, path.c_str()), 1);
-  AviSettings loaded = Destination();
-  const long blocks = NorvHostBlocksInUse();
   ASSERT_EQ(LoadPresetFile(1, &loaded, path.c_str()), 1);
   EXPECT_EQ(loaded.compressorState, 0u);
-  EXPECT_EQ(NorvHostBlocksInUse(), blocks - 1);
+  EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore - 2);
 }
 
-TEST_F(Presets, PaletteNameFillingTheWholeFieldRoundTrips) {
+TEST_F(Presets, FloatBitsAndANameFillingTheWholeFieldRoundTrip) {
   AviSettings s{};
   for (int i = 0; i < 259; ++i) s.paletteFile[i] = static_cast<char>(1 + i % 255);
-  VideoPreset p;
-  ASSERT_TRUE(ParseVideoPreset(norv::host::FormatVideoPreset(s, {}), &p));
-  EXPECT_EQ(std::memcmp(p.settings.paletteFile, s.paletteFile, sizeof s.paletteFile), 0);
-}
-
-TEST_F(Presets, FloatsKeepTheirExactBits) {
   for (std::uint32_t bits : {0x80000000u, 0x7FC01234u, 0x7F800000u, 0x00000001u, 0x41C80000u}) {
-    AviSettings s{};
     std::memcpy(&s.frameRate, &bits, 4);
     VideoPreset p;
     ASSERT_TRUE(ParseVideoPreset(norv::host::FormatVideoPreset(s, {}), &p)) << std::hex << bits;
-    std::uint32_t back;
-    std::memcpy(&back, &p.settings.frameRate, 4);
-    EXPECT_EQ(back, bits);
+    EXPECT_EQ(std::memcmp(&p.settings, &s, offsetof(AviSettings, compressorState)), 0);
   }
 }
 
@@ -147,7 +126,6 @@ TEST_F(Presets, MalformedVideoFilesAreRefusedAndLeaveTheDestinationUntouched) {
   const std::string good = ReadText(path);
   const std::string bits = "frameRate=29.97 (0x41EFC28F)";
 
-  ExpectRefused("", "empty file");
   ExpectRefused(Replace(good, "NorvAvi preset 1", "NorvAvi preset"), "bad header");
   ExpectRefused(Replace(good, "NorvAvi preset 1", "NorvAvi preset 2"), "unknown version");
   ExpectRefused(Replace(good, "kind=1", "kind=3"), "wrong kind");
@@ -155,8 +133,6 @@ TEST_F(Presets, MalformedVideoFilesAreRefusedAndLeaveTheDestinationUntouched) {
   ExpectRefused(Replace(good, "aspectX=", "aspectX=99999999999"), "number out of range");
   ExpectRefused(Replace(good, "qrvExport=", "qrvExport=-"), "sign only");
   ExpectRefused(Replace(good, "cropRect=", "cropRect=1 "), "too many words");
-  ExpectRefused(Replace(good, "\nend\n", "\n"), "no end line");
-  ExpectRefused(good.substr(0, good.size() / 2), "truncated");
   ExpectRefused(Replace(good, "hwAccel=", "width=1\nhwAccel="), "repeated field");
   ExpectRefused(Replace(good, "hwAccel=", "hwAcel="), "unknown field");
   ExpectRefused(Replace(good, "\nlockAspect=", "\nx"), "missing field");
@@ -189,25 +165,20 @@ TEST_F(Presets, MalformedVideoFilesAreRefusedAndLeaveTheDestinationUntouched) {
   HostFree(&d.compressorState);
 }
 
-TEST_F(Presets, EveryCutShortFileIsRefused) {
-  HostFree(&source.compressorState);
-  source.compressorStateSize = source.compressorStateCapacity = 0;
-  const std::string good = norv::host::FormatVideoPreset(source, {});
-  VideoPreset p;
-  for (std::size_t n = 0; n + 1 < good.size(); ++n)
-    EXPECT_FALSE(ParseVideoPreset(good.substr(0, n), &p)) << n;
-  EXPECT_TRUE(ParseVideoPreset(good.substr(0, good.size() - 1), &p));
-}
-
-TEST_F(Presets, HandEditedFilesMayUseCommentsCrLfAnyOrderAndPlainDecimals) {
+// The parser refuses every file cut short, and takes hand-edited ones with
+// comments, CR LF line ends, fields in any order and plain decimals.
+TEST_F(Presets, EveryCutShortFileIsRefusedAndHandEditedOnesAreRead) {
   HostFree(&source.compressorState);
   source.compressorStateSize = source.compressorStateCapacity = 0;
   std::string text = norv::host::FormatVideoPreset(source, {});
+  VideoPreset p;
+  for (std::size_t n = 0; n + 1 < text.size(); ++n)
+    EXPECT_FALSE(ParseVideoPreset(text.substr(0, n), &p)) << n;
+  EXPECT_TRUE(ParseVideoPreset(text.substr(0, text.size() - 1), &p));
   text = Replace(text, "frameRate=29.97 (0x41EFC28F)\n", "");
   text = Replace(text, "kind=1\n", "kind=1\n\n# NTSC rate\n  frameRate = 29.97\n");
   std::string crlf;
   for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  VideoPreset p;
   std::string why;
   ASSERT_TRUE(ParseVideoPreset(crlf, &p, &why)) << why;
   EXPECT_EQ(std::memcmp(&p.settings, &source, offsetof(AviSettings, compressorState)), 0);
@@ -263,35 +234,21 @@ TEST(SamplePresets, ShippedVideoPresetsAllLoad) {
     ++count;
   }
   EXPECT_GE(count, 4);
-
-  AviSettings dv{};
-  ASSERT_EQ(LoadPresetFile(1, &dv, (samples / "DV PAL.ostavi").c_str()), 1);
-  EXPECT_EQ(dv.compressorHandler, MakeFourCC("dvsd"));
-  EXPECT_EQ(dv.width, 720);
-  EXPECT_EQ(dv.height, 576);
-  EXPECT_EQ(dv.frameRate, 25.0f);
 }
 
 TEST(PresetPathAnswer, CopiedIntoTheCallersBufferOrCancelled) {
-  char path[260] = {};
-  NorvHostSetPresetPathAnswer("/tmp/x.ostavi");
-  EXPECT_EQ(AskPresetPath(1, path, ".ostavi", nullptr), 1);
-  EXPECT_STREQ(path, "/tmp/x.ostavi");
-
-  std::memset(path, 0, sizeof path);
-  NorvHostSetPresetPathAnswer(std::string(259, 'p').c_str());
-  EXPECT_EQ(AskPresetPath(0, path, ".ostavi", nullptr), 1);
-  EXPECT_EQ(std::strlen(path), 259u);
-
-  std::memset(path, 0, sizeof path);
-  NorvHostSetPresetPathAnswer(std::string(260, 'p').c_str());
-  EXPECT_EQ(AskPresetPath(0, path, ".ostavi", nullptr), 0);
-  EXPECT_EQ(path[0], '\0');
-
-  NorvHostSetPresetPathAnswer("");
-  EXPECT_EQ(AskPresetPath(1, path, ".ostwav", nullptr), 0);
-  NorvHostSetPresetPathAnswer(nullptr);
-  EXPECT_EQ(AskPresetPath(1, path, ".ostwav", nullptr), 0);
+  const std::string fits(259, 'p'), tooLong(260, 'p');
+  const std::pair<const char*, const char*> cases[] = {{"/tmp/x.ostavi", "/tmp/x.ostavi"},
+                                                       {fits.c_str(), fits.c_str()},
+                                                       {tooLong.c_str(), nullptr},
+                                                       {"", nullptr},
+                                                       {nullptr, nullptr}};
+  for (const auto& [answer, copied] : cases) {
+    char path[260] = {};
+    NorvHostSetPresetPathAnswer(answer);
+    EXPECT_EQ(AskPresetPath(1, path, ".ostavi", nullptr), copied != nullptr ? 1 : 0);
+    EXPECT_STREQ(path, copied != nullptr ? copied : "");
+  }
 }
 
 }  // namespace

@@ -65,8 +65,15 @@ class LoggingDialog : public Dialog {
   }
 };
 
-TEST(DialogModel, UserActionsReachTheHandlersInOrder) {
+// What a user does reaches the handlers in order; what a user cannot do is
+// recorded as an error and refused; menus, choosers and messages are
+// answered from their queues.
+TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) {
   ScriptedBinding binding;
+  binding.AnswerMenu(7);
+  binding.AnswerMenu(99);  // not in the menu: dismissed, and an error
+  binding.AnswerChooser("/tmp/x.pal");
+  binding.AnswerMessage(IDCANCEL);
   LoggingDialog dialog;
   binding.Expect(900, [](ScriptedUser& user) {
     EXPECT_TRUE(user.Type(10, "57"));
@@ -74,20 +81,6 @@ TEST(DialogModel, UserActionsReachTheHandlersInOrder) {
     EXPECT_TRUE(user.Select(13, 1));
     EXPECT_TRUE(user.Scroll(14, 40));  // kept within 1..9
     EXPECT_EQ(user.Position(14), 9);
-    EXPECT_TRUE(user.Click(Dialog::kOk));
-  });
-  EXPECT_EQ(dialog.DoModal(), Dialog::kOk);
-  const std::vector<std::string> expected = {"text10=5", "text11=5!", "text10=57", "text11=57!",
-                                             "lost10",   "ticked",    "sel=1",     "pos=9"};
-  EXPECT_EQ(dialog.log, expected);
-  EXPECT_TRUE(binding.errors().empty());
-  EXPECT_EQ(binding.opened(), std::vector<int>{900});
-}
-
-TEST(DialogModel, WhatAUserCannotDoIsRecordedAndRefused) {
-  ScriptedBinding binding;
-  LoggingDialog dialog;
-  binding.Expect(900, [](ScriptedUser& user) {
     EXPECT_FALSE(user.Click(15));        // hidden
     EXPECT_FALSE(user.Type(10, "4x"));   // digits only
     EXPECT_FALSE(user.Type(10, "123"));  // limit of two characters
@@ -98,27 +91,7 @@ TEST(DialogModel, WhatAUserCannotDoIsRecordedAndRefused) {
     EXPECT_TRUE(user.Type(11, "x"));
     EXPECT_TRUE(user.TabAway());  // from 11 over the disabled box to the list
     EXPECT_EQ(user.dialog().focus(), 13);
-  });
-  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);  // left open: closed as Cancel
-  EXPECT_EQ(binding.errors().size(), 5u);        // 15, "4x", 12, item 2, left open
-}
 
-TEST(DialogModel, WithoutABindingTheDialogIsInitialisedAndCancelled) {
-  ASSERT_EQ(norv::ui::CurrentDialogBinding(), nullptr);
-  LoggingDialog dialog;
-  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
-  EXPECT_EQ(dialog.inits, 1);
-  EXPECT_EQ(dialog.TrackPopupMenu({}, {}, 0), 0);
-}
-
-TEST(DialogModel, MenusChoosersAndMessagesAreAnsweredFromTheirQueues) {
-  ScriptedBinding binding;
-  binding.AnswerMenu(7);
-  binding.AnswerMenu(99);  // not in the menu: dismissed, and an error
-  binding.AnswerChooser("/tmp/x.pal");
-  binding.AnswerMessage(IDCANCEL);
-  LoggingDialog dialog;
-  binding.Expect(900, [&](ScriptedUser& user) {
     norv::ui::PopupMenu menu;
     menu.Append(7, "Seven");
     menu.AppendSeparator();
@@ -135,15 +108,30 @@ TEST(DialogModel, MenusChoosersAndMessagesAreAnsweredFromTheirQueues) {
     EXPECT_EQ(inits, 1);
     EXPECT_FALSE(user.dialog().ChooseOpenFile(request));  // nothing queued: cancelled
     EXPECT_EQ(MessageBoxA(user.dialog().window(), "Hello", "", MB_OKCANCEL), IDCANCEL);
-    user.Click(Dialog::kCancel);
+    EXPECT_TRUE(user.Click(Dialog::kOk));
   });
-  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
+  EXPECT_EQ(dialog.DoModal(), Dialog::kOk);
+  // "4x" is typed up to the letter; "123" up to the limit.
+  const std::vector<std::string> expected = {"text10=5",  "text11=5!",  "text10=57", "text11=57!",
+                                             "lost10",    "ticked",     "sel=1",     "pos=9",
+                                             "text10=4",  "text11=4!",  "text10=1",  "text11=1!",
+                                             "text10=12", "text11=12!", "lost10",    "text11=x"};
+  EXPECT_EQ(dialog.log, expected);
+  EXPECT_EQ(binding.errors().size(), 5u);  // 15, "4x", 12, item 2, menu item 99
+  EXPECT_EQ(binding.opened(), std::vector<int>{900});
   ASSERT_EQ(binding.menus().size(), 2u);
   EXPECT_EQ(binding.menus()[0].at.x, 5);
   EXPECT_EQ(binding.menus()[0].flags, norv::ui::kTrackRightButton);
   EXPECT_EQ(binding.choosers().size(), 2u);
   EXPECT_EQ(binding.messages(), std::vector<std::string>{"Hello"});
-  EXPECT_EQ(binding.errors().size(), 1u);
+}
+
+TEST(DialogModel, WithoutABindingTheDialogIsInitialisedAndCancelled) {
+  ASSERT_EQ(norv::ui::CurrentDialogBinding(), nullptr);
+  LoggingDialog dialog;
+  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
+  EXPECT_EQ(dialog.inits, 1);
+  EXPECT_EQ(dialog.TrackPopupMenu({}, {}, 0), 0);
 }
 
 }  // namespace

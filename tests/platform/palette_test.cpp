@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -57,80 +59,7 @@ std::vector<std::vector<PALETTEENTRY>> Palettes(std::mt19937& rng) {
   std::vector<PALETTEENTRY> duplicates(256, PALETTEENTRY{0, 0, 0, 0});
   for (int i = 0; i < 256; i += 2) duplicates[i] = duplicates[i + 1] = {byte(0, 255), 9, 9, 0};
   all.push_back(duplicates);
-  return all;
-}
-
-TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPalette) {
-  std::mt19937 rng(20240601);
-  std::uniform_int_distribution<int> component(0, 255);
-  for (const auto& entries : Palettes(rng)) {
-    HPALETTE palette = MakePalette(entries);
-    ASSERT_NE(palette, nullptr);
-    // Random colours (enough for the bulk call to build the grid), then
-    // colours next to each entry and halfway to the first, where ties live.
-    std::vector<std::uint8_t> pixels;
-    for (int i = 0; i < 40000; ++i)
-      for (int c = 0; c < 3; ++c) pixels.push_back(static_cast<std::uint8_t>(component(rng)));
-    for (const PALETTEENTRY& e : entries) {
-      for (int d = -17; d <= 17; ++d) {
-        pixels.push_back(static_cast<std::uint8_t>(std::clamp(e.peBlue + d, 0, 255)));
-        pixels.push_back(static_cast<std::uint8_t>(std::clamp(e.peGreen - d / 2, 0, 255)));
-        pixels.push_back(static_cast<std::uint8_t>(std::clamp(e.peRed + d / 3, 0, 255)));
-      }
-      pixels.push_back(static_cast<std::uint8_t>((e.peBlue + entries[0].peBlue) / 2));
-      pixels.push_back(static_cast<std::uint8_t>((e.peGreen + entries[0].peGreen) / 2));
-      pixels.push_back(static_cast<std::uint8_t>((e.peRed + entries[0].peRed) / 2));
-    }
-    const UINT count = static_cast<UINT>(pixels.size() / 3);
-    std::vector<BYTE> bulk(count);
-    ASSERT_TRUE(
-        NorvMapPixelsToPalette(palette, pixels.data(), count * 3, bulk.data(), count, count, 1));
-    for (UINT i = 0; i < count; ++i) {
-      const int b = pixels[3 * i], g = pixels[3 * i + 1], r = pixels[3 * i + 2];
-      const UINT expected = BruteForceNearest(entries, r, g, b);
-      ASSERT_EQ(GetNearestPaletteIndex(palette, RGB(BYTE(r), BYTE(g), BYTE(b))), expected)
-          << entries.size() << " entries, colour " << r << "," << g << "," << b;
-      ASSERT_EQ(bulk[i], static_cast<BYTE>(expected));
-    }
-    EXPECT_TRUE(DeleteObject(palette));
-  }
-}
-
-TEST(NearestPaletteIndex, BulkHonoursStridesAndBadHandles) {
-  HPALETTE palette = MakePalette({{0, 0, 0, 0}, {255, 255, 255, 0}});
-  // Two rows of two pixels, padded to 8 bytes in and 4 out.
-  const std::uint8_t pixels[16] = {250, 250, 250, 1,   1,   1,   0xEE, 0xEE,
-                                   1,   1,   1,   250, 250, 250, 0xEE, 0xEE};
-  std::uint8_t out[8];
-  std::fill(std::begin(out), std::end(out), 0x77);
-  ASSERT_TRUE(NorvMapPixelsToPalette(palette, pixels, 8, out, 4, 2, 2));
-  EXPECT_EQ((std::vector<int>(out, out + 8)),
-            (std::vector<int>{1, 0, 0x77, 0x77, 0, 1, 0x77, 0x77}));
-  DeleteObject(palette);
-
-  EXPECT_EQ(GetNearestPaletteIndex(nullptr, 0), CLR_INVALID);
-  EXPECT_FALSE(NorvMapPixelsToPalette(nullptr, pixels, 8, out, 4, 2, 2));
-  EXPECT_EQ(out[0], 0xFF);  // what CLR_INVALID cut to a byte gives
-}
-
-}  // namespace
-
-namespace {
-
-// Whole frames, as movies map them: noise (where the walk stops asking its
-// memo and goes to the grid), then flat bands (where it asks the memo
-// again), against brute force on palettes full of ties and on spread ones.
-TEST(NearestPaletteIndex, NoisyFramesMatchBruteForce) {
-  std::mt19937 rng(77);
-  auto byte = [&] { return static_cast<BYTE>(rng()); };
-  std::vector<std::vector<PALETTEENTRY>> palettes;
-  for (int n : {7, 256}) {
-    std::vector<PALETTEENTRY> spread;
-    for (int i = 0; i < n; ++i) spread.push_back({byte(), byte(), byte(), 0});
-    palettes.push_back(spread);
-  }
-  // Coarse levels 16 apart, shuffled so that tied entries come in any index
-  // order, and every entry twice.
+  // Coarse levels, shuffled so that tied entries come in any index order, and every entry twice.
   std::vector<PALETTEENTRY> levels;
   for (int r = 8; r < 256; r += 48)
     for (int g = 0; g < 256; g += 64)
@@ -138,30 +67,65 @@ TEST(NearestPaletteIndex, NoisyFramesMatchBruteForce) {
   std::shuffle(levels.begin(), levels.end(), rng);
   levels.insert(levels.end(), levels.begin(), levels.end());
   levels.resize(256);
-  palettes.push_back(levels);
+  all.push_back(levels);
+  return all;
+}
 
-  constexpr UINT kWidth = 203, kRows = 96, kStride = 612;  // padded rows
-  std::vector<std::uint8_t> pixels(kStride * kRows);
-  for (UINT y = 0; y < kRows; ++y)
-    for (UINT x = 0; x < kWidth * 3; ++x)
-      pixels[y * kStride + x] = y < 40 || y >= 80 ? byte() : static_cast<std::uint8_t>(x / 60 * 37);
-  for (const auto& entries : palettes) {
-    SCOPED_TRACE(entries.size());
+// Whole frames of padded rows, as movies map them: noise (enough for the bulk
+// call to build its grid, and where its walk stops asking its memo), flat
+// bands (where it asks the memo again), then colours next to each entry and
+// halfway to the first, where ties live. Mapped twice, as the first call may
+// still scan and the second has the grid, and one by one.
+TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPaletteAndFrame) {
+  std::mt19937 rng(20240601);
+  for (const auto& entries : Palettes(rng)) {
+    SCOPED_TRACE(std::to_string(entries.size()) + " entries");
     HPALETTE palette = MakePalette(entries);
-    std::vector<BYTE> indices(kWidth * kRows);
-    // Twice: the first call may still scan, the second has the grid.
-    for (int pass = 0; pass < 2; ++pass) {
-      ASSERT_TRUE(NorvMapPixelsToPalette(palette, pixels.data(), kStride, indices.data(), kWidth,
-                                         kWidth, kRows));
-      for (UINT y = 0; y < kRows; ++y)
-        for (UINT x = 0; x < kWidth; ++x) {
-          const std::uint8_t* p = &pixels[y * kStride + x * 3];
-          ASSERT_EQ(indices[y * kWidth + x], BruteForceNearest(entries, p[2], p[1], p[0]))
-              << "pass " << pass << " at " << x << "," << y;
-        }
+    ASSERT_NE(palette, nullptr);
+    std::vector<std::uint8_t> bgr;
+    for (int i = 0; i < 3 * 203 * 200; ++i) bgr.push_back(static_cast<std::uint8_t>(rng()));
+    for (int i = 0; i < 3 * 203 * 40; ++i)
+      bgr.push_back(static_cast<std::uint8_t>(i % 609 / 60 * 37));
+    for (const PALETTEENTRY& e : entries) {
+      for (int d = -17; d <= 17; ++d) {
+        bgr.push_back(static_cast<std::uint8_t>(std::clamp(e.peBlue + d, 0, 255)));
+        bgr.push_back(static_cast<std::uint8_t>(std::clamp(e.peGreen - d / 2, 0, 255)));
+        bgr.push_back(static_cast<std::uint8_t>(std::clamp(e.peRed + d / 3, 0, 255)));
+      }
+      bgr.push_back(static_cast<std::uint8_t>((e.peBlue + entries[0].peBlue) / 2));
+      bgr.push_back(static_cast<std::uint8_t>((e.peGreen + entries[0].peGreen) / 2));
+      bgr.push_back(static_cast<std::uint8_t>((e.peRed + entries[0].peRed) / 2));
     }
-    DeleteObject(palette);
+    constexpr UINT kWidth = 203, kStride = 612;
+    const UINT rows = static_cast<UINT>((bgr.size() / 3 + kWidth - 1) / kWidth);
+    std::vector<std::uint8_t> pixels(kStride * rows);
+    for (std::size_t i = 0; i < bgr.size() / 3; ++i)
+      std::memcpy(&pixels[i / kWidth * kStride + i % kWidth * 3], &bgr[3 * i], 3);
+    constexpr UINT kOutStride = 208;  // the rows of indices are padded too, and keep their padding
+    std::vector<BYTE> indices(kOutStride * rows, 0x77);
+    for (int pass = 0; pass < 2; ++pass) {
+      ASSERT_TRUE(NorvMapPixelsToPalette(palette, pixels.data(), kStride, indices.data(),
+                                         kOutStride, kWidth, rows));
+      for (UINT i = 0; i < kOutStride * rows; ++i) {
+        const std::uint8_t* p = &pixels[i / kOutStride * kStride + i % kOutStride * 3];
+        const UINT expected =
+            i % kOutStride < kWidth ? BruteForceNearest(entries, p[2], p[1], p[0]) : 0x77;
+        ASSERT_EQ(indices[i], expected)
+            << "pass " << pass << ", colour " << int(p[2]) << "," << int(p[1]) << "," << int(p[0]);
+        if (pass == 0 && i % kOutStride < kWidth) {
+          ASSERT_EQ(GetNearestPaletteIndex(palette, RGB(p[2], p[1], p[0])), expected);
+        }
+      }
+    }
+    EXPECT_TRUE(DeleteObject(palette));
   }
+}
+
+TEST(NearestPaletteIndex, BadHandlesAreRefused) {
+  std::uint8_t pixels[3] = {1, 2, 3}, out = 0;
+  EXPECT_EQ(GetNearestPaletteIndex(nullptr, 0), CLR_INVALID);
+  EXPECT_FALSE(NorvMapPixelsToPalette(nullptr, pixels, 3, &out, 1, 1, 1));
+  EXPECT_EQ(out, 0xFF);  // what CLR_INVALID cut to a byte gives
 }
 
 }  // namespace

@@ -1,14 +1,49 @@
 // Every built-in driver's output, wrapped into an AVI file, must decode with
-// ffmpeg to as many frames as went in and to pictures close to the input
-// (identical for the lossless codecs).
+// ffmpeg to as many frames as went in, each the picture of its own call and
+// close to it (identical for the lossless codecs). The YUV codecs convert HD
+// pictures with BT.709 and SD ones with BT.601 and say which in the stream,
+// so ffmpeg, following the tag, gives the colours back. The encoders run slice
+// threads: the same bytes on every run with the same count, and bytes that
+// change with it only for the codecs that cut a picture into one slice per
+// thread.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
 
+#include "platform/vfw/drivers/driver.h"
 #include "tests/platform/vfw_test_util.h"
 
 namespace norv::test {
 namespace {
+
+// Sets NORV_ENCODER_THREADS (nullptr: unsets it) and puts the old value back at the end.
+struct ThreadsVariable {
+  explicit ThreadsVariable(const char* value) : old(std::getenv(kName)) {
+    if (old != nullptr) kept = old;
+    Set(value);
+  }
+  ~ThreadsVariable() { Set(old != nullptr ? kept.c_str() : nullptr); }
+  static void Set(const char* v) { v != nullptr ? ::setenv(kName, v, 1) : ::unsetenv(kName); }
+  static constexpr const char* kName = "NORV_ENCODER_THREADS";
+  const char* old;
+  std::string kept;
+};
+
+TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const int all = cores == 0 ? 1 : std::min<int>(static_cast<int>(cores), vfw::kMaxEncoderThreads);
+  const std::pair<const char*, int> cases[] = {{nullptr, all}, {"1", 1},    {"3", 3},    {"16", 16},
+                                               {"17", all},    {"0", all},  {"-2", all}, {"", all},
+                                               {"4x", all},    {"two", all}};
+  for (const auto& [value, expected] : cases) {
+    SCOPED_TRACE(value == nullptr ? "(unset)" : value);
+    ThreadsVariable v(value);
+    EXPECT_EQ(vfw::EncoderThreads(), expected);
+  }
+}
 
 struct Case {
   const char* handler;
@@ -17,6 +52,8 @@ struct Case {
   int bits;
   double minPsnr;  // 99 means exact
   int keyEvery;
+  bool bytesFollowThreads = false;  // the bitstream holds one slice per thread
+  const char* space = nullptr;      // the colour matrix the stream names, and ffmpeg follows
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -25,7 +62,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 class DriverDecodes : public testing::TestWithParam<Case> {};
 
-TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
+TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
   const Case& c = GetParam();
   const DWORD handler = Fcc(c.handler);
   ICINFO info{};
@@ -44,21 +81,31 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
       dibs.push_back(ToDib(expected.back(), c.width, c.height, 24));
     }
   }
-  const Encoded e = EncodeAll(handler, in, dibs, c.keyEvery);
+  auto encode = [&](const char* threads) {
+    ThreadsVariable v(threads);
+    return EncodeAll(handler, in, dibs,
+                     [&](std::size_t i) { return i % std::size_t(c.keyEvery) == 0; });
+  };
+  const Encoded e = encode("3"), again = encode("3"), one = encode("1");
   ASSERT_EQ(e.frames.size(), static_cast<std::size_t>(kFrames));
+  EXPECT_EQ(e.frames, again.frames);
+  EXPECT_EQ(e.keys, one.keys);
+  EXPECT_EQ(e.frames != one.frames, c.bytesFollowThreads);
   for (int i = 0; i < kFrames; i += c.keyEvery)
     EXPECT_TRUE(e.keys[static_cast<std::size_t>(i)]) << i;
 
   TempDir dir;
   const std::string file = dir.File("out.avi");
   WriteFileBytes(file, WrapAvi(e, handler));
+  if (c.space != nullptr) {
+    EXPECT_EQ(RunCommand("ffprobe -v error -show_entries stream=color_space -of csv=p=0 " + file),
+              std::string(c.space) + "\n");
+  }
   const auto decoded = DecodeWithFfmpeg(file, c.width, c.height);
   ASSERT_EQ(decoded.size(), static_cast<std::size_t>(kFrames));
   double worst = 99;
-  for (int i = 0; i < kFrames; ++i)
-    worst = std::min(worst, Psnr(decoded[static_cast<std::size_t>(i)].data(),
-                                 expected[static_cast<std::size_t>(i)].data(),
-                                 expected[static_cast<std::size_t>(i)].size()));
+  for (std::size_t i = 0; i < decoded.size(); ++i)
+    worst = std::min(worst, Psnr(decoded[i].data(), expected[i].data(), expected[i].size()));
   std::printf("%s: worst PSNR %.2f dB, %zu bytes in frame 0\n", c.handler, worst,
               e.frames[0].size());
   EXPECT_GE(worst, c.minPsnr);
@@ -66,12 +113,15 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInput) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllDrivers, DriverDecodes,
-    testing::Values(Case{"MJPG", 160, 120, 24, 35, 1}, Case{"dvsd", 720, 576, 24, 38, 1},
+    testing::Values(Case{"MJPG", 160, 120, 24, 35, 1, true}, Case{"dvsd", 720, 576, 24, 38, 1},
                     Case{"dvsd", 720, 480, 24, 38, 1}, Case{"MSVC", 160, 120, 24, 27, 4},
                     Case{"cvid", 160, 120, 24, 27, 4}, Case{"MRLE", 161, 120, 8, 99, 1},
                     Case{"ZMBV", 161, 120, 8, 99, 3}, Case{"HFYU", 160, 120, 24, 99, 1},
-                    Case{"FFV1", 161, 121, 24, 99, 1}, Case{"FMP4", 160, 120, 24, 32, 4},
-                    Case{"H264", 160, 120, 24, 36, 4}),
+                    Case{"FFV1", 161, 121, 24, 99, 1},
+                    Case{"FMP4", 160, 120, 24, 32, 4, true, "smpte170m"},
+                    Case{"H264", 160, 120, 24, 36, 4, true, "smpte170m"},
+                    Case{"FMP4", 1280, 720, 24, 34, 4, true, "bt709"},
+                    Case{"H264", 1280, 720, 24, 40, 4, true, "bt709"}),
     [](const testing::TestParamInfo<Case>& p) {
       return std::string(p.param.handler) + "_" + std::to_string(p.param.height);
     });

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,15 +42,19 @@ inline InputFormat MakeInput(LONG width, LONG height, int bits) {
   InputFormat f;
   f.bytes.assign(sizeof(BITMAPINFOHEADER) + (bits == 8 ? 1024 : 0), 0);
   BITMAPINFOHEADER& h = *f.header();
-  h.biSize = sizeof(BITMAPINFOHEADER);
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<WORD>(bits);
-  h.biCompression = BI_RGB;
-  h.biSizeImage = static_cast<DWORD>(Stride(width, bits) * static_cast<std::size_t>(height));
+  const DWORD colours = bits == 8 ? 256 : 0;
+  h = {sizeof h,
+       width,
+       height,
+       1,
+       static_cast<WORD>(bits),
+       BI_RGB,
+       static_cast<DWORD>(Stride(width, bits) * static_cast<std::size_t>(height)),
+       0,
+       0,
+       colours,
+       colours};
   if (bits == 8) {
-    h.biClrUsed = h.biClrImportant = 256;
     auto* c = reinterpret_cast<RGBQUAD*>(f.bytes.data() + sizeof h);
     for (int i = 0; i < 256; ++i)  // 3-3-2 colour cube
       c[i] = {static_cast<BYTE>((i >> 6) * 85), static_cast<BYTE>(((i >> 3) & 7) * 36),
@@ -61,8 +67,7 @@ inline InputFormat MakeInput(LONG width, LONG height, int bits) {
 inline std::vector<std::uint8_t> Gradient(LONG w, LONG h, int t) {
   std::vector<std::uint8_t> px(static_cast<std::size_t>(w * h * 3));
   auto tri = [](int v) {
-    return static_cast<std::uint8_t>(std::abs((v % 512) - 256) > 255 ? 255
-                                                                     : std::abs((v % 512) - 256));
+    return static_cast<std::uint8_t>(std::min(255, std::abs(v % 512 - 256)));
   };
   for (LONG y = 0; y < h; ++y)
     for (LONG x = 0; x < w; ++x) {
@@ -96,15 +101,12 @@ inline std::vector<std::uint8_t> ToDib(const std::vector<std::uint8_t>& top, LON
   return dib;
 }
 
+// 8-bit indices through a colour table into BGR pixels.
 inline std::vector<std::uint8_t> ExpandPalette(const std::vector<std::uint8_t>& idx,
                                                const RGBQUAD* colours) {
   std::vector<std::uint8_t> out;
-  out.reserve(idx.size() * 3);
-  for (std::uint8_t i : idx) {
-    out.push_back(colours[i].rgbBlue);
-    out.push_back(colours[i].rgbGreen);
-    out.push_back(colours[i].rgbRed);
-  }
+  for (std::uint8_t i : idx)
+    out.insert(out.end(), {colours[i].rgbBlue, colours[i].rgbGreen, colours[i].rgbRed});
   return out;
 }
 
@@ -119,37 +121,37 @@ struct Encoded {
   std::vector<std::uint8_t> format;
   std::vector<std::vector<std::uint8_t>> frames;
   std::vector<bool> keys;
-  DWORD maxBytes = 0;
 };
 
-// Opens `handler`, negotiates the format and compresses every picture, a key
-// frame every `keyEvery` frames (starting with the first).
+// Opens `handler`, negotiates the format and compresses every picture,
+// asking for a key frame where `askKey` says; picture i is frame number
+// `numbers[i]` (none given: i). Stops at the first frame refused.
 inline Encoded EncodeAll(DWORD handler, InputFormat& in,
-                         const std::vector<std::vector<std::uint8_t>>& dibs, int keyEvery,
-                         DWORD quality = ICQUALITY_DEFAULT) {
+                         const std::vector<std::vector<std::uint8_t>>& dibs,
+                         const std::function<bool(std::size_t)>& askKey,
+                         DWORD quality = ICQUALITY_DEFAULT, std::vector<LONG> numbers = {}) {
   Encoded e;
   HIC hic = ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS);
   EXPECT_NE(hic, nullptr);
   if (hic == nullptr) return e;
   const LRESULT formatSize = ICCompressGetFormatSize(hic, in.header());
   EXPECT_GE(formatSize, 40);
-  e.format.assign(static_cast<std::size_t>(formatSize > 0 ? formatSize : 40), 0);
+  e.format.assign(static_cast<std::size_t>(std::max<LRESULT>(formatSize, 40)), 0);
   auto* out = reinterpret_cast<BITMAPINFOHEADER*>(e.format.data());
   EXPECT_EQ(ICCompressGetFormat(hic, in.header(), out), ICERR_OK);
-  e.maxBytes = static_cast<DWORD>(ICCompressGetSize(hic, in.header(), out));
+  const auto maxBytes = static_cast<DWORD>(ICCompressGetSize(hic, in.header(), out));
   EXPECT_EQ(ICCompressBegin(hic, in.header(), out), ICERR_OK);
-  std::vector<std::uint8_t> outHeader(e.format);
-  std::vector<std::uint8_t> buffer(e.maxBytes);
+  std::vector<std::uint8_t> outHeader(e.format), buffer(maxBytes);
+  auto* oh = reinterpret_cast<BITMAPINFOHEADER*>(outHeader.data());
   for (std::size_t i = 0; i < dibs.size(); ++i) {
-    const bool key = i % static_cast<std::size_t>(keyEvery) == 0;
     DWORD flags = 0xDEAD, ckid = 0;
-    auto* oh = reinterpret_cast<BITMAPINFOHEADER*>(outHeader.data());
-    const DWORD r = ICCompress(hic, key ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(), in.header(),
-                               const_cast<std::uint8_t*>(dibs[i].data()), &ckid, &flags,
-                               static_cast<LONG>(i), 0, quality, nullptr, nullptr);
+    const DWORD r = ICCompress(hic, askKey(i) ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(),
+                               in.header(), const_cast<std::uint8_t*>(dibs[i].data()), &ckid,
+                               &flags, numbers.empty() ? static_cast<LONG>(i) : numbers[i], 0,
+                               quality, nullptr, nullptr);
     EXPECT_EQ(r, static_cast<DWORD>(ICERR_OK)) << "frame " << i;
     if (r != ICERR_OK) break;
-    EXPECT_LE(oh->biSizeImage, e.maxBytes);
+    EXPECT_LE(oh->biSizeImage, maxBytes);
     e.frames.emplace_back(buffer.begin(), buffer.begin() + oh->biSizeImage);
     e.keys.push_back((flags & AVIIF_KEYFRAME) != 0);
   }
@@ -160,51 +162,44 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
 
 // The least an AVI reader needs: avih, one video stream, movi and idx1.
 inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
-  auto put32 = [](std::vector<std::uint8_t>& v, std::uint32_t x) {
-    for (int i = 0; i < 4; ++i) v.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+  using Bytes = std::vector<std::uint8_t>;
+  auto words = [](std::initializer_list<std::uint32_t> values) {
+    Bytes b;
+    for (std::uint32_t x : values)
+      for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+    return b;
   };
-  auto chunk = [&](const char(&id)[5], const std::vector<std::uint8_t>& body) {
-    std::vector<std::uint8_t> c;
-    put32(c, MakeFourCC(id));
-    put32(c, static_cast<std::uint32_t>(body.size()));
+  auto chunk = [&](const char(&id)[5], std::initializer_list<Bytes> parts) {
+    Bytes body;
+    for (const Bytes& part : parts) body.insert(body.end(), part.begin(), part.end());
+    Bytes c = words({MakeFourCC(id), static_cast<std::uint32_t>(body.size())});
     c.insert(c.end(), body.begin(), body.end());
     if (body.size() % 2 != 0) c.push_back(0);
     return c;
   };
-  auto list = [&](const char(&kind)[5], const char(&type)[5],
-                  const std::vector<std::uint8_t>& body) {
-    std::vector<std::uint8_t> inner;
-    put32(inner, MakeFourCC(type));
-    inner.insert(inner.end(), body.begin(), body.end());
-    return chunk(kind, inner);
-  };
   const auto* f = reinterpret_cast<const BITMAPINFOHEADER*>(e.format.data());
   const auto n = static_cast<std::uint32_t>(e.frames.size());
-  std::vector<std::uint8_t> avih, strh;
-  for (std::uint32_t v :
-       {40000u, 0u, 0u, 0x10u, n, 0u, 1u, 0u, static_cast<std::uint32_t>(f->biWidth),
-        static_cast<std::uint32_t>(f->biHeight), 0u, 0u, 0u, 0u})
-    put32(avih, v);
-  for (std::uint32_t v :
-       {MakeFourCC("vids"), handler, 0u, 0u, 0u, 1u, 25u, 0u, n, 0u, 0xFFFFFFFFu, 0u, 0u, 0u})
-    put32(strh, v);
-  std::vector<std::uint8_t> strl = chunk("strh", strh), strf = chunk("strf", e.format);
-  strl.insert(strl.end(), strf.begin(), strf.end());
-  std::vector<std::uint8_t> hdrl = chunk("avih", avih), strlList = list("LIST", "strl", strl);
-  hdrl.insert(hdrl.end(), strlList.begin(), strlList.end());
-  std::vector<std::uint8_t> movi, idx;
+  Bytes movi = words({MakeFourCC("movi")}), idx;
   for (std::uint32_t i = 0; i < n; ++i) {
-    put32(idx, MakeFourCC("00dc"));
-    put32(idx, e.keys[i] ? 0x10u : 0u);
-    put32(idx, static_cast<std::uint32_t>(movi.size() + 4));
-    put32(idx, static_cast<std::uint32_t>(e.frames[i].size()));
-    auto c = chunk("00dc", e.frames[i]);
-    movi.insert(movi.end(), c.begin(), c.end());
+    const Bytes entry = words({MakeFourCC("00dc"), e.keys[i] ? 0x10u : 0u,
+                               static_cast<std::uint32_t>(movi.size()),
+                               static_cast<std::uint32_t>(e.frames[i].size())}),
+                frame = chunk("00dc", {e.frames[i]});
+    idx.insert(idx.end(), entry.begin(), entry.end());
+    movi.insert(movi.end(), frame.begin(), frame.end());
   }
-  std::vector<std::uint8_t> body = list("LIST", "hdrl", hdrl);
-  for (const auto& part : {list("LIST", "movi", movi), chunk("idx1", idx)})
-    body.insert(body.end(), part.begin(), part.end());
-  return list("RIFF", "AVI ", body);
+  const auto w = static_cast<std::uint32_t>(f->biWidth),
+             h = static_cast<std::uint32_t>(f->biHeight);
+  return chunk(
+      "RIFF",
+      {words({MakeFourCC("AVI ")}),
+       chunk("LIST", {words({MakeFourCC("hdrl")}),
+                      chunk("avih", {words({40000, 0, 0, 0x10, n, 0, 1, 0, w, h, 0, 0, 0, 0})}),
+                      chunk("LIST", {words({MakeFourCC("strl")}),
+                                     chunk("strh", {words({MakeFourCC("vids"), handler, 0, 0, 0, 1,
+                                                           25, 0, n, 0, 0xFFFFFFFF, 0, 0, 0})}),
+                                     chunk("strf", {e.format})})}),
+       chunk("LIST", {movi}), chunk("idx1", {idx})});
 }
 
 // Decodes a file with ffmpeg into top-down BGR frames.

@@ -10,12 +10,11 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
+#include <QStyleFactory>
 #include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
@@ -28,10 +27,6 @@ namespace norv::test {
 using norv::ui::QtBinding;
 
 namespace {
-
-std::string Str(const QString& s) {
-  return s.toStdString();
-}
 
 void Poll(const std::string& what, const std::function<QWidget*()>& find,
           const std::function<void(QWidget*)>& action, QElapsedTimer started) {
@@ -55,12 +50,10 @@ struct Expected {
   DialogScripts::Script script;
 };
 std::deque<Expected> g_scripts;
-std::vector<int> g_opened;
 
 void RunNextScript(norv::ui::Dialog& dialog) {
   QDialog* window = QtBinding::WindowOf(dialog);
   const int id = dialog.dialogTemplate().id;
-  g_opened.push_back(id);
   window->activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowActive(window));
   if (g_scripts.empty() || g_scripts.front().templateId != id) {
@@ -78,8 +71,6 @@ void RunNextScript(norv::ui::Dialog& dialog) {
 
 }  // namespace
 
-QtUser::QtUser(norv::ui::Dialog& dialog) : dialog_(dialog) {}
-
 QWidget* QtUser::Widget(int id) const {
   return QtBinding::ControlWidget(dialog_, id);
 }
@@ -89,13 +80,9 @@ QDialog* QtUser::window() const {
 
 QWidget* QtUser::Usable(int id) const {
   QWidget* w = Widget(id);
-  if (dialog_.ended()) {
-    ADD_FAILURE() << "dialog " << templateId() << " is closed";
-    return nullptr;
-  }
-  if (w == nullptr || !w->isEnabled() || !w->isVisible()) {
-    ADD_FAILURE() << "dialog " << templateId() << " control " << id
-                  << (w == nullptr ? " does not exist" : " is disabled or hidden");
+  if (w == nullptr || dialog_.ended() || !w->isEnabled() || !w->isVisible()) {
+    ADD_FAILURE() << "dialog " << dialog_.dialogTemplate().id << " control " << id
+                  << " is missing, closed, disabled or hidden";
     return nullptr;
   }
   return w;
@@ -120,23 +107,14 @@ void QtUser::Type(int id, const std::string& text) {
   ASSERT_NE(edit, nullptr) << "control " << id << " is no usable edit";
   ClickAt(edit, edit->rect().center());
   QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-  if (text.empty()) {
-    QTest::keyClick(edit, Qt::Key_Backspace);
-    return;
-  }
   QTest::keyClicks(edit, QString::fromStdString(text));
 }
 
-void QtUser::TabAway() {
-  QWidget* focused = QApplication::focusWidget();
-  ASSERT_NE(focused, nullptr) << "nothing has the focus";
-  QTest::keyClick(focused, Qt::Key_Tab);
-}
-
-void QtUser::Select(int id, int index) {
+void QtUser::Select(int id, const std::string& text) {
   auto* list = qobject_cast<QComboBox*>(Usable(id));
   ASSERT_NE(list, nullptr) << "control " << id << " is no usable list";
-  ASSERT_TRUE(index >= 0 && index < list->count()) << "list " << id << " has no item " << index;
+  const int index = list->findText(QString::fromStdString(text), Qt::MatchExactly);
+  ASSERT_GE(index, 0) << "list " << id << " has no item \"" << text << "\"";
   ClickAt(list, list->rect().center());  // the list drops down
   QAbstractItemView* view = list->view();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
@@ -145,14 +123,6 @@ void QtUser::Select(int id, int index) {
   view->setCurrentIndex(view->model()->index(index, 0));
   QTest::keyClick(view, Qt::Key_Return);
   if (view->window()->isVisible()) ADD_FAILURE() << "list " << id << " stayed dropped down";
-}
-
-void QtUser::SelectText(int id, const std::string& text) {
-  auto* list = qobject_cast<QComboBox*>(Widget(id));
-  ASSERT_NE(list, nullptr);
-  const int index = list->findText(QString::fromStdString(text), Qt::MatchExactly);
-  ASSERT_GE(index, 0) << "list " << id << " has no item \"" << text << "\"";
-  Select(id, index);
 }
 
 void QtUser::Slide(int id, int position) {
@@ -164,36 +134,8 @@ void QtUser::Slide(int id, int position) {
     QTest::keyClick(track, Qt::Key_Right);
 }
 
-std::string QtUser::Caption() const {
-  return Str(window()->windowTitle());
-}
-
-std::string QtUser::Text(int id) const {
-  QWidget* w = Widget(id);
-  if (auto* edit = qobject_cast<QLineEdit*>(w)) return Str(edit->text());
-  if (auto* label = qobject_cast<QLabel*>(w)) return Str(label->text());
-  if (auto* button = qobject_cast<QAbstractButton*>(w)) return Str(button->text());
-  if (auto* box = qobject_cast<QGroupBox*>(w)) return Str(box->title());
-  return {};
-}
-
-bool QtUser::Checked(int id) const {
-  auto* button = qobject_cast<QAbstractButton*>(Widget(id));
-  return button != nullptr && button->isChecked();
-}
-std::string QtUser::SelectedText(int id) const {
-  auto* list = qobject_cast<QComboBox*>(Widget(id));
-  return list != nullptr ? Str(list->currentText()) : std::string();
-}
-std::vector<std::string> QtUser::Items(int id) const {
-  std::vector<std::string> items;
-  if (auto* list = qobject_cast<QComboBox*>(Widget(id)))
-    for (int i = 0; i < list->count(); ++i) items.push_back(Str(list->itemText(i)));
-  return items;
-}
 DialogScripts::DialogScripts() {
   g_scripts.clear();
-  g_opened.clear();
   QtBinding::SetShownHook(&RunNextScript);
 }
 
@@ -207,10 +149,6 @@ void DialogScripts::Expect(int templateId, Script script) {
   g_scripts.push_back({templateId, std::move(script)});
 }
 
-const std::vector<int>& DialogScripts::opened() const {
-  return g_opened;
-}
-
 void WhenFound(const std::string& what, std::function<QWidget*()> find,
                std::function<void(QWidget*)> action) {
   QElapsedTimer started;
@@ -218,44 +156,17 @@ void WhenFound(const std::string& what, std::function<QWidget*()> find,
   QTimer::singleShot(0, qApp, [=] { Poll(what, find, action, started); });
 }
 
-void AnswerNextMenu(const std::string& choose, std::vector<std::string>* items) {
-  WhenFound(
-      "pop-up menu", [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); },
-      [=](QWidget* w) {
-        auto* menu = static_cast<QMenu*>(w);
-        QAction* chosen = nullptr;
-        for (QAction* action : menu->actions()) {
-          if (action->isSeparator()) continue;
-          if (items != nullptr)
-            items->push_back((action->isChecked() ? "*" : "") + Str(action->text()));
-          if (Str(action->text()) == choose) chosen = action;
-        }
-        if (chosen == nullptr) {
-          menu->close();
-          return;
-        }
-        ClickAt(menu, menu->actionGeometry(chosen).center());
-      });
-}
-
-void AnswerNextChooser(const std::string& path, std::string* title) {
+void AnswerNextChooser(const std::string& path) {
   WhenFound(
       "file chooser", [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },
       [=](QWidget* w) {
         auto* chooser = static_cast<QFileDialog*>(w);
-        if (title != nullptr) *title = Str(chooser->windowTitle());
         auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_NE(name, nullptr);
-        // Typed in one go: the chooser completes names key by key.
+        // Typed in one go, as the chooser completes names key by key; Return confirms.
         name->setFocus(Qt::TabFocusReason);
         name->setText(QString::fromStdString(path));
-        auto* buttons = chooser->findChild<QDialogButtonBox*>();
-        ASSERT_NE(buttons, nullptr);
-        QPushButton* confirm = buttons->button(chooser->acceptMode() == QFileDialog::AcceptOpen
-                                                   ? QDialogButtonBox::Open
-                                                   : QDialogButtonBox::Save);
-        ASSERT_NE(confirm, nullptr);
-        ClickAt(confirm, confirm->rect().center());
+        QTest::keyClick(name, Qt::Key_Return);
         if (chooser->isVisible()) {
           ADD_FAILURE() << "the chooser did not take " << path;
           chooser->reject();
@@ -263,19 +174,37 @@ void AnswerNextChooser(const std::string& path, std::string* title) {
       });
 }
 
-void AnswerNextForm(const std::string& title, std::function<void(QDialog&)> fill) {
+void AnswerNextForm(const std::string& title, std::vector<std::pair<const char*, int>> values) {
   WhenFound(
       title,
       [=]() -> QWidget* {
         QWidget* w = QApplication::activeModalWidget();
-        return w != nullptr && Str(w->windowTitle()) == title ? w : nullptr;
+        return w != nullptr && w->windowTitle().toStdString() == title ? w : nullptr;
       },
       [=](QWidget* w) {
-        auto* dialog = static_cast<QDialog*>(w);
-        fill(*dialog);
-        QPushButton* ok = dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+        for (const auto& [name, value] : values) {
+          auto* field = w->findChild<QSpinBox*>(name);
+          ASSERT_NE(field, nullptr) << name;
+          field->setFocus(Qt::TabFocusReason);
+          QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+          QTest::keyClicks(field, QString::number(value));
+        }
+        QPushButton* ok = w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
         ClickAt(ok, ok->rect().center());
       });
 }
 
 }  // namespace norv::test
+
+// The Qt tests' program: one QApplication for all of them, in Qt's own style
+// so that pictures and sizes do not depend on the desktop; without a display,
+// on Qt's offscreen platform.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  return RUN_ALL_TESTS();
+}
