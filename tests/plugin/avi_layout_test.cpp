@@ -15,18 +15,7 @@
 
 namespace {
 
-using norv::test::AviWalk;
-using norv::test::CheckIndexAgainstChunks;
-using norv::test::HostScope;
-using norv::test::Le32;
-using norv::test::MovieSetup;
-using norv::test::PatternFrame;
-using norv::test::Plugin;
-using norv::test::ReadFileBytes;
-using norv::test::RecordedMessages;
-using norv::test::RunCommand;
-using norv::test::RunMovie;
-using norv::test::WalkAvi;
+using namespace norv::test;
 
 class AviLayoutTest : public ::testing::Test {
  protected:
@@ -44,26 +33,23 @@ class AviLayoutTest : public ::testing::Test {
   MovieSetup setup{host.dir()};
 };
 
-TEST_F(AviLayoutTest, ExtraFramesAreRefusedAndTheFileStaysSound) {
+// The span's frame count holds whatever the host sends: frames past it are
+// refused (the index has room for two entries each: a record and its
+// chunk), fewer leave the headers as announced.
+TEST_F(AviLayoutTest, TheAnnouncedFrameCountHolds) {
   setup.settings.interleaveFrames = 1;
   setup.SetSpan(0, 120);  // 3 frames announced
   std::vector<int> results;
   ASSERT_TRUE(RunMovie(setup, 10, &results));
   EXPECT_EQ(results, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 1, 1, 1}));
-  const auto b = ReadFileBytes(setup.path);
-  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
-  AviWalk w = WalkAvi(b);
-  EXPECT_EQ(w.index.size(), 6u);  // the capacity: two entries per announced frame
+  auto b = ReadFileBytes(setup.path);
+  EXPECT_EQ(WalkAvi(b).index.size(), 6u);
   EXPECT_EQ(Le32(b, 32 + 16), 3u);
-}
-
-TEST_F(AviLayoutTest, FewerFramesThanAnnouncedKeepTheAnnouncedCounts) {
   setup.SetSpan(0, 400);  // 10 announced
-  const auto b = Make(4);
+  b = Make(4);
   EXPECT_EQ(Le32(b, 32 + 16), 10u);
   EXPECT_EQ(Le32(b, 108 + 32), 10u);
-  EXPECT_EQ(WalkAvi(b).index.size(), 4u);
-  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
+  EXPECT_EQ(WalkAvi(b).index.size(), 8u);  // a record and its chunk a frame
 }
 
 // The first pixel byte of every video chunk, in file order.

@@ -14,10 +14,7 @@
 
 namespace {
 
-using norv::test::CheckIndexAgainstChunks;
-using norv::test::ReadFileBytes;
-using norv::test::RunCommand;
-using norv::test::TempDir;
+using namespace norv::test;
 
 constexpr int kFrames = 10;
 

@@ -19,48 +19,12 @@
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::RecordedMessages;
+using namespace norv::test;
 using Entry = std::vector<int>;  // blue, green, red, reserved
 
 Entry TableEntry(const std::uint8_t* dib8, int i) {
   const std::uint8_t* q = dib8 + 40 + 4 * i;
   return {q[0], q[1], q[2], q[3]};
-}
-
-// A 5 x 3 frame pair (rows padded) with one colour at the end of the top
-// row, where a walk that ignores the padding goes wrong.
-struct FixedCase {
-  std::uint32_t mode;
-  int b, g, r;
-  int index;
-  Entry entry;
-};
-
-TEST(FixedPalettes, ColoursFallIntoTheirLevels) {
-  const FixedCase cases[] = {
-      {1, 0, 0, 255, 3, {16, 16, 224, 0}},         {1, 255, 255, 255, 255, {240, 240, 224, 0}},
-      {2, 255, 255, 255, 215, {236, 236, 236, 0}}, {2, 42, 43, 128, 8, {21, 64, 107, 0}},
-      {3, 0, 221, 0, 30, {21, 203, 21, 0}},        {3, 0, 222, 0, 36, {21, 240, 21, 0}},
-      {3, 255, 255, 255, 251, {236, 240, 236, 0}},
-  };
-  for (const FixedCase& c : cases) {
-    std::vector<std::uint8_t> dib24(40 + 16 * 3), dib8(1064 + 8 * 3, 0xAB);
-    FillBitmapHeader(dib24.data(), 5, 3, 24);
-    FillBitmapHeader(dib8.data(), 5, 3, 8);
-    std::memset(dib8.data() + 40, 0, 1024);
-    dib24[40 + 32 + 12] = static_cast<std::uint8_t>(c.b);
-    dib24[40 + 32 + 13] = static_cast<std::uint8_t>(c.g);
-    dib24[40 + 32 + 14] = static_cast<std::uint8_t>(c.r);
-    ASSERT_EQ(ApplyFixedPalette(dib8.data(), dib24.data(), c.mode), 1);
-    EXPECT_EQ(dib8[1064 + 16 + 4], c.index) << "mode " << c.mode;
-    EXPECT_EQ(TableEntry(dib8.data(), c.index), c.entry) << "mode " << c.mode;
-    EXPECT_EQ(dib8[1064 + 16 + 3], 0);     // black pixel next to it
-    EXPECT_EQ(dib8[1064 + 16 + 5], 0xAB);  // padding untouched
-    if (c.mode == 3) {
-      for (int i = 252; i < 256; ++i) EXPECT_EQ(TableEntry(dib8.data(), i), Entry(4, 0));
-    }
-  }
 }
 
 // A RIFF palette file of `count` entries, entry 0 pure red.
