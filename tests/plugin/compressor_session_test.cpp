@@ -156,15 +156,16 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   EXPECT_EQ(s->video.maxFrameBytes, 120000u);
 }
 
-// The movie's rate reaches the compressor only when the host's profile asks.
+// The movie's rate reaches the compressor only when the host's profile asks,
+// in thousandths to the nearest (12345.6 here).
 TEST_F(CompressorSessionTest, RateIsToldOnlyWhenTheProfileAsks) {
-  setup.settings.frameRate = 29.97f;
+  setup.settings.frameRate = 12.3456f;
   ASSERT_NE(Start(), nullptr);
   EXPECT_EQ(driver.ratesTold(), "");
   WriteProfileInt("NorvAvi", "FramesInfo", 1, 0);
   ASSERT_NE(Start(), nullptr);
   WriteProfileInt("NorvAvi", "FramesInfo", 0, 0);
-  EXPECT_EQ(driver.ratesTold(), "29970/1000");
+  EXPECT_EQ(driver.ratesTold(), "12346/1000");
 }
 
 TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
