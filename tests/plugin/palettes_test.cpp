@@ -13,7 +13,6 @@
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
 #include "plugin/image/bitmap_header.h"
-#include "plugin/image/dib_image.h"
 #include "plugin/video/frame_encoder.h"
 #include "tests/support/test_support.h"
 
@@ -241,32 +240,6 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
     EXPECT_EQ(result, -1);
   }
   EXPECT_EQ(NorvGlobalBlocksInUse(), blocksBefore);
-}
-
-TEST(Mosaic, TilesLandAtTheirCorners) {
-  HGLOBAL mosaicSlot = nullptr, sampleSlot = nullptr;
-  DibImage mosaic(&mosaicSlot), sample(&sampleSlot);
-  ASSERT_EQ(mosaic.Create(640, 480), 0);
-  ASSERT_EQ(sample.Create(80, 60), 0);  // half a tile: a copy is scaled up
-  std::uint8_t* bits = sample.Bits();
-  for (int x = 0; x < 80; ++x) bits[sample.PixelOffset(x, 0)] = static_cast<std::uint8_t>(1 + x);
-  std::memset(bits + sample.PixelOffset(0, 1), 5, 59 * sample.RowBytes());
-  sample.Unlock();
-  for (int tile : {6, 16, -1}) EXPECT_EQ(PlaceMosaicTile(&sampleSlot, &mosaicSlot, tile), 0);
-  EXPECT_EQ(sample.Refresh(), 0);
-  EXPECT_EQ(sample.Width(), 80);
-
-  const std::uint8_t* m = mosaic.Bits();
-  EXPECT_EQ(m[mosaic.PixelOffset(320, 120)], 1);  // tile 6: third column, second row
-  EXPECT_EQ(m[mosaic.PixelOffset(479, 120)], 80);
-  int placed = 0;
-  for (std::uint32_t i = 0; i < 921600; i += 3) placed += m[i] != 0;
-  EXPECT_EQ(placed, 160 * 120);
-  mosaic.Unlock();
-  HGLOBAL emptySlot = nullptr;
-  EXPECT_EQ(PlaceMosaicTile(&emptySlot, &mosaicSlot, 0), -1);
-  mosaic.Free();
-  sample.Free();
 }
 
 }  // namespace
