@@ -14,11 +14,7 @@
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::MovieSetup;
-using norv::test::PatternFrame;
-using norv::test::ReadFileBytes;
-using norv::test::WalkAvi;
+using namespace norv::test;
 
 // The audio chunks' bytes in file order.
 std::vector<std::uint8_t> AudioInFile(const std::string& path) {

@@ -17,8 +17,7 @@ namespace {
 
 using norv::riff::MemoryStream;
 using norv::riff::RiffFile;
-using norv::test::Le32;
-using norv::test::WalkAvi;
+using namespace norv::test;
 
 // A stream in memory that fails its `failAt`-th write (from 0) and every
 // one after it.

@@ -18,18 +18,7 @@
 
 namespace {
 
-using norv::test::CheckIndexAgainstChunks;
-using norv::test::HostScope;
-using norv::test::Le32;
-using norv::test::MovieSetup;
-using norv::test::PatternFrame;
-using norv::test::ReadFileBytes;
-using norv::test::RecordedMessages;
-using norv::test::RunCommand;
-using norv::test::RunMovie;
-using norv::test::ScriptedCall;
-using norv::test::ScriptedCompressor;
-using norv::test::WalkAvi;
+using namespace norv::test;
 
 constexpr char kAdjusted[] = "Image quality adjusted to satisfy the data rate!";
 constexpr char kNoQuality[] =
@@ -57,7 +46,6 @@ class CompressorSessionTest : public ::testing::Test {
     setup.SetSpan(0, 120);  // 3 frames
   }
   SessionPtr Start() { return SessionPtr(CreateMovieSession(&setup.request)); }
-  std::vector<DWORD> TriedQualities() const { return TriedQualities(driver); }
   static std::vector<DWORD> TriedQualities(const ScriptedCompressor& d) {
     std::vector<DWORD> q;
     for (const ScriptedCall& c : d.calls()) {
@@ -77,100 +65,59 @@ class CompressorSessionTest : public ::testing::Test {
   ScriptedCompressor driver{MakeFourCC("SCRS")};
 };
 
-TEST_F(CompressorSessionTest, QualityDropsByATenthUntilATestFrameFits) {
-  // 24 KB/s = 24576: 4920 gives 29600 x 0.9 = 26640 (too much), 4428 gives 24390.
-  setup.settings.dataRate = 24;
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(TriedQualities(), (std::vector<DWORD>{7500, 6750, 6075, 5467, 4920, 4428}));
-  EXPECT_EQ(s->video.quality, 4428u);
-  EXPECT_EQ(s->video.maxFrameBytes, 1084u) << "the fitted frame, not the driver's bound";
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{kAdjusted});
-  EXPECT_EQ(setup.settings.quality, 7500) << "the user's quality stays in the settings";
-
-  // Real frames go out at the fitted quality, and the headers expect the fitted size.
-  std::uint32_t done = 0;
-  for (std::uint32_t i = 0; i < 3; ++i)
-    ASSERT_EQ(s->CompressAviFrame(PatternFrame(64, 48, i).data(), &done), 0);
-  EXPECT_EQ(driver.calls().back().quality, 4428u);
-  s.reset();
-  const auto b = ReadFileBytes(setup.path);
-  EXPECT_EQ(Le32(b, 32 + 28), 1084u);   // avih suggested buffer size
-  EXPECT_EQ(Le32(b, 108 + 36), 1084u);  // video strh suggested buffer size
-  EXPECT_EQ(Le32(b, 32 + 4), 24u * 1024);
-}
-
-TEST_F(CompressorSessionTest, TenTriesAtMostAndTheLastReductionIsKeptUntested) {
-  // 18 KB/s = 18432: 3227 gives 18990 (too much), 2904 gives 17550.
-  setup.settings.dataRate = 18;
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  const std::vector<DWORD> ten{7500, 6750, 6075, 5467, 4920, 4428, 3985, 3586, 3227, 2904};
-  EXPECT_EQ(TriedQualities(), ten);
-  EXPECT_EQ(s->video.quality, 2904u) << "the tenth try fitted";
-  EXPECT_EQ(s->video.maxFrameBytes, 780u);
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{kAdjusted});
-  s.reset();
-
-  ScriptedCompressor again(MakeFourCC("SCRN"));
-  setup.settings.compressorHandler = again.handler();
-  messages.clear();
-  setup.settings.dataRate = 17;  // 17408 < 17550: nothing fits
-  s = Start();
-  ASSERT_NE(s, nullptr) << "the movie goes on without a fitting quality";
-  EXPECT_EQ(TriedQualities(again), ten);
-  EXPECT_EQ(s->video.quality, 2613u);
-  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20) << "the driver's bound stays";
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{kNoQuality});
-  EXPECT_EQ(setup.settings.quality, 7500);
-}
-
-TEST_F(CompressorSessionTest, FitMarginsAndWhenNoTestRuns) {
-  ScriptedCompressor flat(MakeFourCC("SCRF"), [](DWORD, bool) { return DWORD{1000}; });
-  setup.settings.compressorHandler = flat.handler();
-  // 25000 bytes a second x 0.9 = 22500 fits 22 KB/s (22528) but not 21 (21504).
-  setup.settings.dataRate = 22;
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(flat.calls().size(), 1u);
-  EXPECT_EQ(s->video.quality, 7500u);
-  EXPECT_EQ(s->video.maxFrameBytes, 1000u);
-  EXPECT_TRUE(messages.texts().empty()) << "a first-try fit is silent";
-  s.reset();
-  setup.settings.dataRate = 21;
-  s = Start();
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{kNoQuality});
-  s.reset();
-
-  // No data rate: no test frame, no notice, the bound from the driver.
-  messages.clear();
-  setup.settings.compressorHandler = driver.handler();
-  setup.settings.dataRate = -1;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_TRUE(driver.calls().empty());
-  EXPECT_EQ(s->video.quality, 7500u);
-  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20);
-  EXPECT_TRUE(messages.texts().empty());
-}
-
-TEST_F(CompressorSessionTest, AFailedTestFrameIsJudgedWithTheWiderMargin) {
-  // Every try fails; the size is what the output header held: 1000 bytes,
-  // 25000 a second. With a margin of 1.1 that needs 27500: 27 KB/s (27648)
-  // fits at once, 26 (26624) never does, though 0.9 would have let it.
-  driver.FailOnFrames({0});
-  driver.SetMaxFrameBytes(1000);
-  setup.settings.dataRate = 27;
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(driver.calls().size(), 1u);
-  EXPECT_TRUE(messages.texts().empty());
-  s.reset();
-  setup.settings.dataRate = 26;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(driver.calls().size(), 11u);
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{kNoQuality});
+// The data-rate fit: test frames at falling qualities (a tenth less each
+// time, ten at most) until one fits the rate with a margin of 0.9, or 1.1
+// for a test frame that failed (its size is then the output header's).
+// The default sizes are quality / 10 + 100 bytes, twice that for key frames:
+// at 25 frames per second 7500 needs 42500 bytes a second and 4428 27100.
+TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
+  const std::vector<DWORD> six{7500, 6750, 6075, 5467, 4920, 4428};
+  std::vector<DWORD> ten = six;
+  ten.insert(ten.end(), {3985, 3586, 3227, 2904});
+  const auto flat = [](DWORD, bool) { return DWORD{1000}; };
+  struct Case {
+    const char* what;
+    ScriptedCompressor::SizeFunction size;  // null: the default sizes
+    bool failTests;                         // every test frame fails, the header says 1000
+    std::int32_t dataRate;
+    std::vector<DWORD> tried;
+    DWORD quality;           // the session's, and the real frames'
+    std::uint32_t maxFrame;  // 0: not checked
+    std::vector<std::string> messages;
+  };
+  const Case cases[] = {
+      {"24 KB/s: 4920 gives 26640, 4428 24390", nullptr, false, 24, six, 4428, 1084, {kAdjusted}},
+      {"18 KB/s: the tenth try fits", nullptr, false, 18, ten, 2904, 780, {kAdjusted}},
+      {"17 KB/s: nothing fits", nullptr, false, 17, ten, 2613, 1u << 20, {kNoQuality}},
+      {"22 KB/s fits 22500 at once, silently", flat, false, 22, {7500}, 7500, 1000, {}},
+      {"21 KB/s never fits 22500", flat, false, 21, ten, 2613, 1u << 20, {kNoQuality}},
+      {"no data rate: no test frame", nullptr, false, -1, {}, 7500, 1u << 20, {}},
+      {"27 KB/s fits 27500 of a failed test", nullptr, true, 27, {7500}, 7500, 0, {}},
+      {"26 KB/s never does, though 0.9 would", nullptr, true, 26, ten, 2613, 0, {kNoQuality}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    messages.clear();
+    ScriptedCompressor fit(MakeFourCC("SCRF"), c.size);
+    if (c.failTests) {
+      fit.FailOnFrames({0});
+      fit.SetMaxFrameBytes(1000);
+    }
+    setup.settings.compressorHandler = fit.handler();
+    setup.settings.dataRate = c.dataRate;
+    SessionPtr s = Start();
+    ASSERT_NE(s, nullptr) << "the movie goes on without a fitting quality";
+    EXPECT_EQ(TriedQualities(fit), c.tried);
+    EXPECT_EQ(s->video.quality, c.quality);
+    if (c.maxFrame != 0) {
+      EXPECT_EQ(s->video.maxFrameBytes, c.maxFrame);
+    }
+    EXPECT_EQ(messages.texts(), c.messages);
+    EXPECT_EQ(setup.settings.quality, 7500) << "the user's quality stays in the settings";
+    std::uint32_t done = 0;
+    ASSERT_EQ(s->CompressAviFrame(PatternFrame(64, 48, 1).data(), &done), 0);
+    EXPECT_EQ(fit.calls().back().quality, c.quality);
+  }
 }
 
 TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
@@ -209,15 +156,16 @@ TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
   EXPECT_EQ(s->video.maxFrameBytes, 120000u);
 }
 
-// The movie's rate reaches the compressor only when the host's profile asks.
+// The movie's rate reaches the compressor only when the host's profile asks,
+// in thousandths to the nearest (12345.6 here).
 TEST_F(CompressorSessionTest, RateIsToldOnlyWhenTheProfileAsks) {
-  setup.settings.frameRate = 29.97f;
+  setup.settings.frameRate = 12.3456f;
   ASSERT_NE(Start(), nullptr);
   EXPECT_EQ(driver.ratesTold(), "");
   WriteProfileInt("NorvAvi", "FramesInfo", 1, 0);
   ASSERT_NE(Start(), nullptr);
   WriteProfileInt("NorvAvi", "FramesInfo", 0, 0);
-  EXPECT_EQ(driver.ratesTold(), "29970/1000");
+  EXPECT_EQ(driver.ratesTold(), "12346/1000");
 }
 
 TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {

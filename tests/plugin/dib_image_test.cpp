@@ -75,31 +75,6 @@ TEST(DibImage, CreateWritesPaddedHeaderAndBlock) {
   EXPECT_EQ(slot, nullptr);
 }
 
-TEST(DibImage, RefusalsLeaveTheSlotAlone) {
-  HGLOBAL slot = nullptr;
-  DibImage image(&slot);
-  ASSERT_EQ(image.Create(4, 4), 0);
-  HGLOBAL kept = slot;
-  EXPECT_EQ(image.Create(0, 10), DibImage::kBadSize);
-  EXPECT_EQ(image.Create(10, 0), DibImage::kBadSize);
-  EXPECT_EQ(slot, kept);
-  EXPECT_EQ(image.Resize(160, 120), 0);
-  HGLOBAL resized = slot;
-  EXPECT_EQ(image.Resize(160, 120), 0);
-  EXPECT_EQ(slot, resized);  // already that size: nothing happens
-
-  DibImage loose;
-  EXPECT_EQ(loose.Create(4, 4), DibImage::kNoSlot);
-  EXPECT_EQ(loose.Assign(image), DibImage::kNoSlot);
-  HGLOBAL empty = nullptr;
-  EXPECT_EQ(DibImage().Attach(&empty), DibImage::kNoBlock);
-
-  NorvFailGlobalAllocAfter(0);
-  EXPECT_EQ(image.Create(8, 8), DibImage::kNoMemory);
-  NorvFailGlobalAllocAfter(-1);
-  EXPECT_EQ(slot, nullptr);  // Create frees before it allocates
-}
-
 TEST(DibImage, ScaleColumnsWalkTheErrorTerm) {
   EXPECT_EQ(ResizeCoordinates(4, 1, 2, 1).columns, (std::vector<int>{0, 3}));
   EXPECT_EQ(ResizeCoordinates(3, 1, 5, 1).columns, (std::vector<int>{0, 1, 1, 2, 2}));
@@ -123,39 +98,6 @@ TEST(DibImage, ScaleRowsByFloatRatio) {
   for (int y = 0; y < 240; ++y) ASSERT_EQ(twice.rows[y], y / 2);
   // A destination one pixel wide stays blank.
   EXPECT_EQ(ResizeCoordinates(5, 3, 1, 3).rows, (std::vector<int>{0, 0, 0}));
-}
-
-TEST(DibImage, AssignCopiesOrEmpties) {
-  HGLOBAL sourceSlot = MakeCoordinateImage(5, 3);
-  DibImage source(&sourceSlot);
-  HGLOBAL slot = nullptr;
-  DibImage image(&slot);
-
-  // Different size (here: none yet): a fresh block with the same bytes.
-  ASSERT_EQ(image.Assign(source), 0);
-  ASSERT_NE(slot, nullptr);
-  ASSERT_NE(slot, sourceSlot);
-  EXPECT_EQ(0, std::memcmp(GlobalLock(slot), GlobalLock(sourceSlot), 40 + 16 * 3));
-  GlobalUnlock(slot);
-  GlobalUnlock(sourceSlot);
-
-  // Same size: copied over in place, the block stays.
-  HGLOBAL kept = slot;
-  std::uint8_t* bits = source.Bits();
-  bits[source.PixelOffset(4, 2)] = 99;
-  source.Unlock();
-  ASSERT_EQ(image.Assign(source), 0);
-  EXPECT_EQ(slot, kept);
-  EXPECT_EQ(image.Bits()[image.PixelOffset(4, 2)], 99);
-  image.Unlock();
-
-  // From an empty slot: this block is freed and the slot left empty.
-  const long before = NorvGlobalBlocksInUse();
-  HGLOBAL emptySlot = nullptr;
-  EXPECT_EQ(image.Assign(DibImage(&emptySlot)), 0);
-  EXPECT_EQ(slot, nullptr);
-  EXPECT_EQ(NorvGlobalBlocksInUse(), before - 1);
-  source.Free();
 }
 
 }  // namespace

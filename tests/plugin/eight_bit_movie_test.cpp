@@ -1,13 +1,10 @@
 // Eight-bit movies end to end, read back by ffmpeg: every decoded pixel is
 // the table colour that the movie's mapping rule picks for its source pixel,
-// in each palette mode, uncompressed and through the 8-bit compressors.
+// in each palette mode (the 8-bit compressors: compressed_movies_test).
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 #include <array>
 #include <cstring>
-#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,16 +18,7 @@
 
 namespace {
 
-using norv::test::CheckIndexAgainstChunks;
-using norv::test::HostScope;
-using norv::test::Le16;
-using norv::test::Le32;
-using norv::test::MovieSetup;
-using norv::test::Plugin;
-using norv::test::ReadFileBytes;
-using norv::test::RecordedMessages;
-using norv::test::RunCommand;
-using norv::test::WalkAvi;
+using namespace norv::test;
 
 using Rgb = std::array<int, 3>;  // red, green, blue
 
@@ -92,12 +80,9 @@ std::int32_t NORV_STDCALL RenderSample(std::uint32_t, std::uint32_t, void* args)
   return 0;
 }
 
-// A RIFF "PAL " file of the given colours; `form`, `dataId` and `cut` break it.
+// A RIFF "PAL " file of the given colours.
 struct PaletteFile {
   std::vector<Rgb> colours;
-  const char* form = "PAL ";
-  const char* dataId = "data";
-  std::size_t cut = 0;
 
   std::string Write(const std::string& path) const {
     std::vector<std::uint8_t> b;
@@ -107,8 +92,7 @@ struct PaletteFile {
     const auto n = static_cast<std::uint32_t>(colours.size());
     b.insert(b.end(), {'R', 'I', 'F', 'F'});
     put32(0);
-    b.insert(b.end(), form, form + 4);
-    b.insert(b.end(), dataId, dataId + 4);
+    b.insert(b.end(), {'P', 'A', 'L', ' ', 'd', 'a', 't', 'a'});
     put32(4 + 4 * n);
     b.insert(b.end(),
              {0x00, 0x03, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
@@ -117,7 +101,6 @@ struct PaletteFile {
                          static_cast<std::uint8_t>(c[2]), 0});
     const auto formSize = static_cast<std::uint32_t>(b.size() - 8);
     std::memcpy(b.data() + 4, &formSize, 4);
-    b.resize(b.size() - cut);
     norv::test::WriteFileBytes(path, b);
     return path;
   }
@@ -209,18 +192,15 @@ std::vector<std::uint8_t> Decode(const std::string& path) {
 class EightBitMovie : public ::testing::Test {
  protected:
   // Sets up a movie of colour code `colorFormat` in a file of its own.
-  MovieSetup& Setup(int colorFormat, const char* compressor = nullptr) {
-    const std::string name = "m" + std::to_string(colorFormat) + "-" +
-                             (compressor != nullptr ? compressor : "none") + ".avi";
-    setups_.push_back(std::make_unique<MovieSetup>(host.dir(), name));
+  MovieSetup& Setup(int colorFormat) {
+    setups_.push_back(
+        std::make_unique<MovieSetup>(host.dir(), "m" + std::to_string(colorFormat) + ".avi"));
     MovieSetup& s = *setups_.back();
     s.settings.audioEnabled = 0;
     s.settings.width = kWidth;
     s.settings.height = kHeight;
     s.settings.colorFormat = colorFormat;
     s.settings.compressorHandler = 0;
-    for (int i = 0; compressor != nullptr && i < 4; ++i)
-      s.settings.compressorHandler |= static_cast<std::uint32_t>(compressor[i]) << (8 * i);
     s.settings.dataRate = -1;
     s.SetSpan(0, kFrames * 40);
     s.request.frameCallback = &RenderSample;
@@ -305,70 +285,6 @@ TEST_F(EightBitMovie, OptimumAndFilePalettesMapToTheNearestTableEntry) {
   const auto optimumTable = StrfTable(ReadFileBytes(optimum.path));
   EXPECT_GT(std::set<Rgb>(optimumTable.begin(), optimumTable.end()).size(), 200u);
   EXPECT_TRUE(messages.texts().empty());
-}
-
-TEST_F(EightBitMovie, SixteenEntryFileLimitsThePictureToItsColours) {
-  MovieSetup& s = Setup(84);
-  const std::vector<Rgb> sixteen = SpreadColours(16);
-  std::strcpy(s.settings.paletteFile,
-              PaletteFile{sixteen}.Write(host.dir().File("sixteen.pal")).c_str());
-  ASSERT_TRUE(Make(s));
-  ExpectSoundFile(s.path);
-  const std::vector<Rgb> table = StrfTable(ReadFileBytes(s.path));
-  ASSERT_EQ(table.size(), 256u);
-  EXPECT_EQ(std::vector<Rgb>(table.begin(), table.begin() + 16), sixteen);
-  EXPECT_EQ(std::vector<Rgb>(table.begin() + 16, table.end()), std::vector<Rgb>(240, Rgb{}));
-  // Black fills the rest of the table but is never picked: only the 16 count.
-  ExpectPixels(Decode(s.path), [&](const Rgb& c) { return table[BruteNearest(table, 16, c)]; });
-}
-
-TEST_F(EightBitMovie, CompressorsKeepTheEightBitFramesExactly) {
-  for (int colorFormat : {80, 83}) {
-    MovieSetup& plain = Setup(colorFormat);
-    ASSERT_TRUE(Make(plain));
-    const auto want = Decode(plain.path);
-    ASSERT_FALSE(want.empty());
-    for (const char* codec : {"MRLE", "ZMBV"}) {
-      MovieSetup& s = Setup(colorFormat, codec);
-      ASSERT_TRUE(Make(s)) << codec;
-      ExpectSoundFile(s.path);
-      const auto file = ReadFileBytes(s.path);
-      const auto walk = WalkAvi(file);  // Find points into the walk: keep it alive
-      ASSERT_NE(walk.Find("strf"), nullptr);
-      EXPECT_NE(Le32(file, walk.Find("strf")->headerOffset + 8 + 16), 0u) << codec;  // not BI_RGB
-      EXPECT_EQ(StrfTable(file), StrfTable(ReadFileBytes(plain.path))) << codec;
-      const auto got = Decode(s.path);
-      ASSERT_EQ(got.size(), want.size()) << codec;
-      EXPECT_TRUE(got == want) << codec << " on colour code " << colorFormat;
-    }
-  }
-  EXPECT_TRUE(messages.texts().empty());
-}
-
-TEST_F(EightBitMovie, BrokenPaletteFileShowsItsMessageAndMakesNoMovie) {
-  const std::vector<Rgb> colours = SpreadColours(16);
-  const std::string locked = PaletteFile{colours}.Write(host.dir().File("locked.pal"));
-  ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
-  const std::pair<std::string, const char*> cases[] = {
-      {locked, "Invalid palette file!"},
-      {host.dir().File("missing.pal"), "Invalid palette file!"},
-      {PaletteFile{colours, "ACON"}.Write(host.dir().File("acon.pal")), "Fail to find pal chunk!"},
-      {PaletteFile{colours, "PAL ", "offs"}.Write(host.dir().File("nodata.pal")),
-       "Fail to find data chunk!"},
-      {PaletteFile{colours, "PAL ", "data", 5}.Write(host.dir().File("short.pal")),
-       "Fail to read pal data!"},
-  };
-  for (const char* codec : {static_cast<const char*>(nullptr), "MRLE"}) {
-    for (const auto& [path, message] : cases) {
-      MovieSetup& s = Setup(84, codec);
-      std::strcpy(s.settings.paletteFile, path.c_str());
-      messages.clear();
-      EXPECT_EQ(Plugin().MakeMovieGetContext(&s.request), nullptr) << path;
-      EXPECT_EQ(messages.texts(), std::vector<std::string>{message}) << path;
-      EXPECT_FALSE(std::filesystem::exists(s.path)) << path;
-      std::filesystem::remove(s.path);
-    }
-  }
 }
 
 // The bulk mapping against a palette reduced from a full-size picture gives

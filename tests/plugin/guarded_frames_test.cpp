@@ -13,10 +13,7 @@
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::MovieSetup;
-using norv::test::RunCommand;
-using norv::test::RunMovie;
+using namespace norv::test;
 
 struct Size {
   int width, height;

@@ -16,18 +16,7 @@
 
 namespace {
 
-using norv::test::Hostile;
-using norv::test::HostScope;
-using norv::test::Listing;
-using norv::test::MovieSetup;
-using norv::test::PatternFrame;
-using norv::test::ReadFileBytes;
-using norv::test::RecordedMessages;
-using norv::test::RunCommand;
-using norv::test::RunMovie;
-using norv::test::ScriptedCall;
-using norv::test::ScriptedCompressor;
-using norv::test::TempDir;
+using namespace norv::test;
 
 constexpr int kWidth = 64, kHeight = 48, kFrames = 5;
 constexpr DWORD kHandler = MakeFourCC("HSTL");

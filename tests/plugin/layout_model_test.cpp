@@ -24,18 +24,7 @@ namespace {
 // Waits for pushed audio short enough that a test need not wait twenty seconds.
 constexpr AudioWaitLimits kShortWaits{200, 100};
 
-using norv::test::AviWalk;
-using norv::test::FourCC;
-using norv::test::HostScope;
-using norv::test::Le16;
-using norv::test::Le32;
-using norv::test::MovieSetup;
-using norv::test::PatternFrame;
-using norv::test::ReadFileBytes;
-using norv::test::RecordedMessages;
-using norv::test::ScriptedCompressor;
-using norv::test::WalkAvi;
-using norv::test::WriteFileBytes;
+using namespace norv::test;
 
 enum class Audio { kNone, kPushed, kWaveFile };
 enum class Video { k24, k8, kScripted };
@@ -184,7 +173,8 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
   f["avih.suggestedBufferSize"] = audio ? static_cast<std::uint32_t>(peak) : maxFrame;
   f["avih.width"] = static_cast<std::uint32_t>(c.width);
   f["avih.height"] = static_cast<std::uint32_t>(c.height);
-  f["avih.reserved"] = 0;
+  for (const char* r : {"avih.reserved0", "avih.reserved1", "avih.reserved2", "avih.reserved3"})
+    f[r] = 0;
   f["strh0.type"] = MakeFourCC("vids");
   f["strh0.handler"] = handler;
   f["strh0.flags"] = 0;
@@ -197,8 +187,10 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
   f["strh0.suggestedBufferSize"] = maxFrame;
   f["strh0.quality"] = quality;
   f["strh0.sampleSize"] = 0;
-  f["strh0.frame"] =
-      static_cast<std::uint32_t>(c.width) * 65536u + static_cast<std::uint32_t>(c.height);
+  f["strh0.left"] = f["strh0.top"] = 0;
+  f["strh0.right"] = static_cast<std::uint32_t>(c.width);
+  f["strh0.bottom"] = static_cast<std::uint32_t>(c.height);
+  f["strf0.size"] = 40;
   f["strf0.width"] = static_cast<std::uint32_t>(c.width);
   f["strf0.height"] = static_cast<std::uint32_t>(c.height);
   f["strf0.planesAndBits"] = 1u | static_cast<std::uint32_t>(bits) << 16;
@@ -216,12 +208,13 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
     f["strh1.suggestedBufferSize"] = static_cast<std::uint32_t>(perInterleave + 0.5);
     f["strh1.quality"] = 0;
     f["strh1.sampleSize"] = align;
-    f["strf1.formatTag"] = 1;
-    f["strf1.channels"] = static_cast<std::uint32_t>(c.channels);
+    for (const char* zero : {"strh1.priority", "strh1.start", "strh1.left", "strh1.top",
+                             "strh1.right", "strh1.bottom"})
+      f[zero] = 0;
+    f["strf1.tagAndChannels"] = 1u | static_cast<std::uint32_t>(c.channels) << 16;
     f["strf1.samplesPerSec"] = static_cast<std::uint32_t>(c.sampleRate);
     f["strf1.avgBytesPerSec"] = avg;
-    f["strf1.blockAlign"] = align;
-    f["strf1.bitsPerSample"] = static_cast<std::uint32_t>(c.bits);
+    f["strf1.alignAndBits"] = align | static_cast<std::uint32_t>(c.bits) << 16;
   }
 
   // The tree.
@@ -398,76 +391,39 @@ class LayoutModel : public ::testing::Test {
     const auto b = ReadFileBytes(setup.path);
     EXPECT_EQ(messages.texts(), x.messages);
 
-    // Fields, by name.
+    // Fields, by name: every word of the headers the model names.
     const AviWalk w = WalkAvi(b);
-    auto fieldsOf = [&](const norv::test::WalkedChunk* strh, const std::string& p) {
-      const std::size_t h = strh->headerOffset + 8, f = h + 64 + 8;
-      got[p + "strh.type"] = Le32(b, h);
-      got[p + "strh.handler"] = Le32(b, h + 4);
-      got[p + "strh.flags"] = Le32(b, h + 8);
-      got[p + "strh.priority"] = Le32(b, h + 12);
-      got[p + "strh.initialFrames"] = Le32(b, h + 16);
-      got[p + "strh.scale"] = Le32(b, h + 20);
-      got[p + "strh.rate"] = Le32(b, h + 24);
-      got[p + "strh.start"] = Le32(b, h + 28);
-      got[p + "strh.length"] = Le32(b, h + 32);
-      got[p + "strh.suggestedBufferSize"] = Le32(b, h + 36);
-      got[p + "strh.quality"] = Le32(b, h + 40);
-      got[p + "strh.sampleSize"] = Le32(b, h + 44);
-      return f;
+    std::vector<std::size_t> strh, strf;
+    for (const auto& ch : w.chunks) {
+      if (ch.id == "strh") strh.push_back(ch.headerOffset + 8);
+      if (ch.id == "strf") strf.push_back(ch.headerOffset + 8);
+    }
+    ASSERT_EQ(strh.size(), c.audio != Audio::kNone ? 2u : 1u);
+    auto read = [&](const std::string& prefix, std::size_t at, std::vector<const char*> names) {
+      for (const char* name : names) {
+        if (*name != '\0') got[prefix + name] = Le32(b, at);
+        at += 4;
+      }
     };
-    const std::size_t avih = 32;
-    const char* names[] = {
-        "microSecPerFrame", "maxBytesPerSec", "paddingGranularity",  "flags", "totalFrames",
-        "initialFrames",    "streams",        "suggestedBufferSize", "width", "height"};
-    for (int i = 0; i < 10; ++i) got[std::string("avih.") + names[i]] = Le32(b, avih + 4 * i);
-    got["avih.reserved"] =
-        Le32(b, avih + 40) | Le32(b, avih + 44) | Le32(b, avih + 48) | Le32(b, avih + 52);
-    std::vector<const norv::test::WalkedChunk*> strhs;
-    for (const auto& ch : w.chunks)
-      if (ch.id == "strh") strhs.push_back(&ch);
-    ASSERT_EQ(strhs.size(), c.audio != Audio::kNone ? 2u : 1u);
-    const std::size_t f0 = fieldsOf(strhs[0], "");
-    for (auto it = got.begin(); it != got.end();) {  // rename strh.* to strh0.*
-      if (it->first.rfind("strh.", 0) == 0) {
-        got["strh0." + it->first.substr(5)] = it->second;
-        it = got.erase(it);
-      } else {
-        ++it;
-      }
+    read("avih.", 32,
+         {"microSecPerFrame", "maxBytesPerSec", "paddingGranularity", "flags", "totalFrames",
+          "initialFrames", "streams", "suggestedBufferSize", "width", "height", "reserved0",
+          "reserved1", "reserved2", "reserved3"});
+    const std::vector<const char*> strhNames = {
+        "type",    "handler",    "flags", "priority", "initialFrames",
+        "scale",   "rate",       "start", "length",   "suggestedBufferSize",
+        "quality", "sampleSize", "left",  "top",      "right",
+        "bottom"};
+    read("strh0.", strh[0], strhNames);
+    read("strf0.", strf[0],
+         {"size", "width", "height", "planesAndBits", "compression", "sizeImage", "", "",
+          "coloursUsed"});
+    if (strh.size() == 2) {
+      read("strh1.", strh[1], strhNames);
+      read("strf1.", strf[1],
+           {"tagAndChannels", "samplesPerSec", "avgBytesPerSec", "alignAndBits"});
     }
-    got["strh0.frame"] = Le32(b, strhs[0]->headerOffset + 8 + 56) * 65536u +
-                         Le32(b, strhs[0]->headerOffset + 8 + 60);
-    got["strf0.width"] = Le32(b, f0 + 4);
-    got["strf0.height"] = Le32(b, f0 + 8);
-    got["strf0.planesAndBits"] = Le32(b, f0 + 12);
-    got["strf0.compression"] = Le32(b, f0 + 16);
-    got["strf0.sizeImage"] = Le32(b, f0 + 20);
-    got["strf0.coloursUsed"] = Le32(b, f0 + 32);
-    if (strhs.size() == 2) {
-      const std::size_t f1 = fieldsOf(strhs[1], "1");
-      for (auto it = got.begin(); it != got.end();) {
-        if (it->first.rfind("1strh.", 0) == 0) {
-          got["strh1." + it->first.substr(6)] = it->second;
-          it = got.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      got["strf1.formatTag"] = Le16(b, f1);
-      got["strf1.channels"] = Le16(b, f1 + 2);
-      got["strf1.samplesPerSec"] = Le32(b, f1 + 4);
-      got["strf1.avgBytesPerSec"] = Le32(b, f1 + 8);
-      got["strf1.blockAlign"] = Le16(b, f1 + 12);
-      got["strf1.bitsPerSample"] = Le16(b, f1 + 14);
-    }
-    for (const auto& [name, value] : x.fields) {
-      auto it = got.find(name);
-      if (it == got.end())
-        ADD_FAILURE() << name << " not read";
-      else
-        EXPECT_EQ(it->second, value) << name;
-    }
+    EXPECT_EQ(got, x.fields);
 
     // The chunk tree, in file order.
     std::map<const Node*, std::uint32_t> offsets;

@@ -14,10 +14,7 @@
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::MovieSetup;
-using norv::test::Plugin;
-using norv::test::RecordedMessages;
+using namespace norv::test;
 
 class MovieRequestTest : public ::testing::Test {
  protected:

@@ -13,54 +13,17 @@
 #include "platform/gdi/palette.h"
 #include "platform/memory/global_memory.h"
 #include "plugin/image/bitmap_header.h"
-#include "plugin/image/dib_image.h"
 #include "plugin/video/frame_encoder.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::RecordedMessages;
+using namespace norv::test;
 using Entry = std::vector<int>;  // blue, green, red, reserved
 
 Entry TableEntry(const std::uint8_t* dib8, int i) {
   const std::uint8_t* q = dib8 + 40 + 4 * i;
   return {q[0], q[1], q[2], q[3]};
-}
-
-// A 5 x 3 frame pair (rows padded) with one colour at the end of the top
-// row, where a walk that ignores the padding goes wrong.
-struct FixedCase {
-  std::uint32_t mode;
-  int b, g, r;
-  int index;
-  Entry entry;
-};
-
-TEST(FixedPalettes, ColoursFallIntoTheirLevels) {
-  const FixedCase cases[] = {
-      {1, 0, 0, 255, 3, {16, 16, 224, 0}},         {1, 255, 255, 255, 255, {240, 240, 224, 0}},
-      {2, 255, 255, 255, 215, {236, 236, 236, 0}}, {2, 42, 43, 128, 8, {21, 64, 107, 0}},
-      {3, 0, 221, 0, 30, {21, 203, 21, 0}},        {3, 0, 222, 0, 36, {21, 240, 21, 0}},
-      {3, 255, 255, 255, 251, {236, 240, 236, 0}},
-  };
-  for (const FixedCase& c : cases) {
-    std::vector<std::uint8_t> dib24(40 + 16 * 3), dib8(1064 + 8 * 3, 0xAB);
-    FillBitmapHeader(dib24.data(), 5, 3, 24);
-    FillBitmapHeader(dib8.data(), 5, 3, 8);
-    std::memset(dib8.data() + 40, 0, 1024);
-    dib24[40 + 32 + 12] = static_cast<std::uint8_t>(c.b);
-    dib24[40 + 32 + 13] = static_cast<std::uint8_t>(c.g);
-    dib24[40 + 32 + 14] = static_cast<std::uint8_t>(c.r);
-    ASSERT_EQ(ApplyFixedPalette(dib8.data(), dib24.data(), c.mode), 1);
-    EXPECT_EQ(dib8[1064 + 16 + 4], c.index) << "mode " << c.mode;
-    EXPECT_EQ(TableEntry(dib8.data(), c.index), c.entry) << "mode " << c.mode;
-    EXPECT_EQ(dib8[1064 + 16 + 3], 0);     // black pixel next to it
-    EXPECT_EQ(dib8[1064 + 16 + 5], 0xAB);  // padding untouched
-    if (c.mode == 3) {
-      for (int i = 252; i < 256; ++i) EXPECT_EQ(TableEntry(dib8.data(), i), Entry(4, 0));
-    }
-  }
 }
 
 // A RIFF palette file of `count` entries, entry 0 pure red.
@@ -277,32 +240,6 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
     EXPECT_EQ(result, -1);
   }
   EXPECT_EQ(NorvGlobalBlocksInUse(), blocksBefore);
-}
-
-TEST(Mosaic, TilesLandAtTheirCorners) {
-  HGLOBAL mosaicSlot = nullptr, sampleSlot = nullptr;
-  DibImage mosaic(&mosaicSlot), sample(&sampleSlot);
-  ASSERT_EQ(mosaic.Create(640, 480), 0);
-  ASSERT_EQ(sample.Create(80, 60), 0);  // half a tile: a copy is scaled up
-  std::uint8_t* bits = sample.Bits();
-  for (int x = 0; x < 80; ++x) bits[sample.PixelOffset(x, 0)] = static_cast<std::uint8_t>(1 + x);
-  std::memset(bits + sample.PixelOffset(0, 1), 5, 59 * sample.RowBytes());
-  sample.Unlock();
-  for (int tile : {6, 16, -1}) EXPECT_EQ(PlaceMosaicTile(&sampleSlot, &mosaicSlot, tile), 0);
-  EXPECT_EQ(sample.Refresh(), 0);
-  EXPECT_EQ(sample.Width(), 80);
-
-  const std::uint8_t* m = mosaic.Bits();
-  EXPECT_EQ(m[mosaic.PixelOffset(320, 120)], 1);  // tile 6: third column, second row
-  EXPECT_EQ(m[mosaic.PixelOffset(479, 120)], 80);
-  int placed = 0;
-  for (std::uint32_t i = 0; i < 921600; i += 3) placed += m[i] != 0;
-  EXPECT_EQ(placed, 160 * 120);
-  mosaic.Unlock();
-  HGLOBAL emptySlot = nullptr;
-  EXPECT_EQ(PlaceMosaicTile(&emptySlot, &mosaicSlot, 0), -1);
-  mosaic.Free();
-  sample.Free();
 }
 
 }  // namespace

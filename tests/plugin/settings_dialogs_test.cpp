@@ -23,9 +23,7 @@
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::Plugin;
-using norv::test::ScriptedCompressor;
+using namespace norv::test;
 using norv::ui::ScriptedBinding;
 using norv::ui::ScriptedUser;
 

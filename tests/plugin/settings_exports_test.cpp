@@ -11,8 +11,7 @@
 
 namespace {
 
-using norv::test::HostScope;
-using norv::test::Plugin;
+using namespace norv::test;
 
 std::vector<std::uint8_t> Bytes(const AviSettings& s) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(&s);

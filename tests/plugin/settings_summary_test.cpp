@@ -2,138 +2,141 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "hoststub/norv_host.h"
 #include "plugin/resources/narrow_text.h"
 #include "plugin/resources/resource_module.h"
-#include "plugin/resources/string_table.h"
 #include "plugin/settings/default_settings.h"
 #include "plugin/settings/settings_summary.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
-class SettingsSummary : public ::testing::Test {
- protected:
-  SettingsSummary() {
+// The default record's lines; each case below changes a few of them.
+const std::vector<std::string> kDefault = {"No Compression",
+                                           "Video ON",
+                                           "25 FPS, 160 x 120, 24 Bits",
+                                           "Frame",
+                                           "SubPixel OFF, Cropping OFF",
+                                           "Audio ON",
+                                           "16 / 44100 / Stereo"};
+std::string Lines(std::vector<std::string> lines, const std::map<int, std::string>& changed = {}) {
+  for (const auto& [at, text] : changed) lines[static_cast<std::size_t>(at)] = text;
+  std::string out;
+  for (const std::string& line : lines)
+    if (line != "-") out += (&line == &lines.front() ? "" : "\r\n") + line;
+  return out;
+}
+const std::string kDefaultLines = Lines(kDefault);
+
+// Each case: what changes in the record (and the host), whether the project
+// is passed, and the whole text expected. "-" drops a line.
+TEST(SettingsSummary, EveryLineFollowsTheRecord) {
+  struct Case {
+    const char* what;
+    std::function<void(AviSettings&, ProjectSettings&)> change;
+    bool withProject;
+    std::string text;
+  };
+  auto hardware = [](AviSettings& s, ProjectSettings& p) {
+    NorvHostSetHardware(1);
+    s.hwAccel = p.video.hwAccel = 1;
+  };
+  const std::vector<std::string> withHw = {"No Compression",
+                                           "Hardware Acceleration ON",
+                                           "Video ON",
+                                           "25 FPS, 160 x 120, 24 Bits",
+                                           "Frame",
+                                           "Audio ON",
+                                           "16 / 44100 / Stereo"};
+  const Case cases[] = {
+      {"defaults", [](AviSettings&, ProjectSettings&) {}, false, kDefaultLines},
+      {"hardware without a project", hardware, false, kDefaultLines},
+      {"hardware, same as project", hardware, true, Lines(withHw) + "\r\nSame As Project"},
+      {"hardware off, another width",
+       [&](AviSettings& s, ProjectSettings& p) {
+         hardware(s, p);
+         s.width = 320;
+         s.hwAccel = 0;
+       },
+       true,
+       Lines({"No Compression", "Hardware Acceleration OFF", "Video ON",
+              "25 FPS, 320 x 120, 24 Bits", "Frame", "SubPixel OFF, Cropping OFF", "Audio ON",
+              "16 / 44100 / Stereo", "Not Same As Project"})},
+      {"a project of another kind",
+       [](AviSettings&, ProjectSettings& p) {
+         NorvHostSetHardware(1);
+         p.kind = 2;
+       },
+       true,
+       Lines({"No Compression", "Hardware Acceleration OFF", "Video ON",
+              "25 FPS, 160 x 120, 24 Bits", "Frame", "SubPixel OFF, Cropping OFF", "Audio ON",
+              "16 / 44100 / Stereo"})},
+      {"optimum palette",
+       [](AviSettings& s, ProjectSettings&) {
+         s.frameRate = 29.97f;
+         s.colorFormat = kColorOptimum;
+       },
+       false, Lines(kDefault, {{2, "29.97 FPS, 160 x 120, 8 Bits"}})},
+      {"16 bits", [](AviSettings& s, ProjectSettings&) { s.colorFormat = kColor16; }, false,
+       Lines(kDefault, {{2, "25 FPS, 160 x 120, 16 Bits"}})},
+      {"a refused code keeps its value",
+       [](AviSettings& s, ProjectSettings&) { s.colorFormat = 85; }, false,
+       Lines(kDefault, {{2, "25 FPS, 160 x 120, 85 Bits"}})},
+      {"fields A", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 1; }, false,
+       Lines(kDefault, {{3, "Interlaced, Fld Order A"}})},
+      {"fields B", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 2; }, false,
+       Lines(kDefault, {{3, "Interlaced, Fld Order B"}})},
+      {"field 1", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 3; }, false,
+       Lines(kDefault, {{3, "Field 1"}})},
+      {"field 2", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 4; }, false,
+       Lines(kDefault, {{3, "Field 2"}})},
+      {"field 5", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 5; }, true, ""},
+      {"field -1", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = -1; }, false, ""},
+      {"cropping and sub pixel",
+       [](AviSettings& s, ProjectSettings&) {
+         s.cropRect[3] = 1;
+         s.subPixel = 1;
+       },
+       false, Lines(kDefault, {{4, "SubPixel ON, Cropping ON"}})},
+      {"audio off, mono",
+       [](AviSettings& s, ProjectSettings&) {
+         s.audioFormat[1] = 8;
+         s.audioFormat[2] = 22050;
+         s.audioFormat[3] = 1;
+         s.audioEnabled = 0;
+       },
+       false, Lines(kDefault, {{5, "Audio OFF"}, {6, "8 / 22050 / Mono"}})},
+      {"six channels", [](AviSettings& s, ProjectSettings&) { s.audioFormat[3] = 6; }, false,
+       Lines(kDefault, {{6, "16 / 44100 / 6"}})},
+      {"no audio",
+       [](AviSettings& s, ProjectSettings&) {
+         s.audioAvailable = 0;
+         s.audioEnabled = 1;
+       },
+       false, Lines(kDefault, {{5, "-"}, {6, "-"}})},
+      {"a compressor that cannot be opened",
+       [](AviSettings& s, ProjectSettings&) { s.compressorHandler = MakeFourCC("zzzz"); }, false,
+       "\r\n" + kDefaultLines.substr(kDefaultLines.find('\n') + 1)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    norv::test::HostScope host;
+    AviSettings settings;
     FillDefaultSettings(&settings);  // PAL host: 25 fps
+    ProjectSettings project;
     std::memset(&project, 0, sizeof project);
     project.kind = 1;
     FillDefaultSettings(&project.video);
     std::memcpy(project.audioFormat, settings.audioFormat, sizeof project.audioFormat);
+    c.change(settings, project);
+    EXPECT_EQ(BuildSettingsSummary(&settings, c.withProject ? &project : nullptr), c.text);
   }
-
-  norv::test::HostScope host;
-  AviSettings settings;
-  ProjectSettings project;
-};
-
-const char* const kDefaultLines =
-    "No Compression\r\n"
-    "Video ON\r\n"
-    "25 FPS, 160 x 120, 24 Bits\r\n"
-    "Frame\r\n"
-    "SubPixel OFF, Cropping OFF\r\n"
-    "Audio ON\r\n"
-    "16 / 44100 / Stereo";
-
-TEST_F(SettingsSummary, DefaultRecordWithoutProjectIsSevenLines) {
-  EXPECT_EQ(BuildSettingsSummary(&settings, nullptr), kDefaultLines);
-  // Hardware is offered only beside a project.
-  NorvHostSetHardware(1);
-  settings.hwAccel = 1;
-  EXPECT_EQ(BuildSettingsSummary(&settings, nullptr), kDefaultLines);
-}
-
-TEST_F(SettingsSummary, HardwareLineReplacesSubPixelLineAndProjectIsCompared) {
-  NorvHostSetHardware(1);
-  settings.hwAccel = 1;
-  project.video.hwAccel = 1;
-  EXPECT_EQ(BuildSettingsSummary(&settings, &project),
-            "No Compression\r\nHardware Acceleration ON\r\nVideo ON\r\n"
-            "25 FPS, 160 x 120, 24 Bits\r\nFrame\r\nAudio ON\r\n16 / 44100 / Stereo\r\n"
-            "Same As Project");
-
-  settings.width = 320;
-  settings.hwAccel = 0;
-  EXPECT_EQ(BuildSettingsSummary(&settings, &project),
-            "No Compression\r\nHardware Acceleration OFF\r\nVideo ON\r\n"
-            "25 FPS, 320 x 120, 24 Bits\r\nFrame\r\nSubPixel OFF, Cropping OFF\r\nAudio ON\r\n"
-            "16 / 44100 / Stereo\r\nNot Same As Project");
-}
-
-TEST_F(SettingsSummary, ProjectOfAnotherKindIsNotComparedButStillAllowsHardware) {
-  NorvHostSetHardware(1);
-  project.kind = 2;
-  const std::string text = BuildSettingsSummary(&settings, &project);
-  EXPECT_EQ(text.find("Same As Project"), std::string::npos);
-  EXPECT_NE(text.find("\r\nHardware Acceleration OFF\r\n"), std::string::npos);
-  EXPECT_EQ(text.substr(text.size() - 19), "16 / 44100 / Stereo");
-}
-
-TEST_F(SettingsSummary, FormatLineShowsRateSizeAndBitCount) {
-  settings.frameRate = 29.97f;
-  // Codes the export refuses (32, 85) are still summarised with their own value.
-  const std::pair<std::int32_t, const char*> codes[] = {
-      {kColorOptimum, "8"}, {kColor332, "8"}, {kColor16, "16"}, {32, "32"}, {85, "85"}};
-  for (const auto& [code, bits] : codes) {
-    settings.colorFormat = code;
-    EXPECT_NE(BuildSettingsSummary(&settings, nullptr)
-                  .find(std::string("\r\n29.97 FPS, 160 x 120, ") + bits + " Bits\r\n"),
-              std::string::npos)
-        << code;
-  }
-}
-
-TEST_F(SettingsSummary, FieldHandlingNamesAndOutOfRangeGivesEmptyText) {
-  const char* names[] = {"Frame", "Interlaced, Fld Order A", "Interlaced, Fld Order B", "Field 1",
-                         "Field 2"};
-  for (int i = 0; i < 5; ++i) {
-    settings.fieldHandling = i;
-    EXPECT_NE(
-        BuildSettingsSummary(&settings, nullptr).find(std::string("\r\n") + names[i] + "\r\n"),
-        std::string::npos)
-        << i;
-  }
-  for (int outside : {5, -1}) {
-    settings.fieldHandling = outside;
-    EXPECT_EQ(BuildSettingsSummary(&settings, &project), "") << outside;
-  }
-}
-
-TEST_F(SettingsSummary, CroppingIsActiveWhenAnyWordIsSet) {
-  settings.cropRect[3] = 1;
-  settings.subPixel = 1;
-  EXPECT_NE(BuildSettingsSummary(&settings, nullptr).find("\r\nSubPixel ON, Cropping ON\r\n"),
-            std::string::npos);
-}
-
-TEST_F(SettingsSummary, AudioLines) {
-  settings.audioFormat[1] = 8;
-  settings.audioFormat[2] = 22050;
-  settings.audioFormat[3] = 1;
-  settings.audioEnabled = 0;
-  std::string text = BuildSettingsSummary(&settings, nullptr);
-  EXPECT_EQ(text.substr(text.find("Audio")), "Audio OFF\r\n8 / 22050 / Mono");
-
-  settings.audioFormat[3] = 6;
-  text = BuildSettingsSummary(&settings, nullptr);
-  EXPECT_EQ(text.substr(text.rfind("\r\n")), "\r\n8 / 22050 / 6");
-
-  // Without audio neither line appears, whatever audioEnabled holds.
-  settings.audioAvailable = 0;
-  settings.audioEnabled = 1;
-  text = BuildSettingsSummary(&settings, nullptr);
-  EXPECT_EQ(text.find("Audio"), std::string::npos);
-  EXPECT_EQ(text.substr(text.size() - 26), "SubPixel OFF, Cropping OFF");
-}
-
-TEST_F(SettingsSummary, CompressorThatCannotBeOpenedLeavesFirstLineEmpty) {
-  settings.compressorHandler = MakeFourCC("zzzz");
-  const std::string text = BuildSettingsSummary(&settings, nullptr);
-  EXPECT_EQ(text, std::string("\r\n") + (std::strchr(kDefaultLines, '\n') + 1));
 }
 
 TEST(NarrowFromWide, LatinOneKeptOthersReplacedNeverPastCapacity) {
@@ -160,8 +163,8 @@ TEST(SettingsInfo, WritesSummaryUnderThisModuleAndRestoresTheHostsModule) {
   EXPECT_EQ(CurrentResourceModule(), hostModule);
 
   EXPECT_EQ(WriteSettingsInfo(1, text, &settings, nullptr), 1);
-  EXPECT_STREQ(text, kDefaultLines);
-  EXPECT_EQ(text[std::strlen(kDefaultLines) + 1], 'x');
+  EXPECT_EQ(std::string(text), kDefaultLines);
+  EXPECT_EQ(text[kDefaultLines.size() + 1], 'x');
   EXPECT_EQ(CurrentResourceModule(), hostModule);
 
   settings.fieldHandling = 9;
@@ -186,7 +189,7 @@ TEST(SettingsInfo, ExportOfTheLoadedModule) {
   EXPECT_EQ(getInfo(0, text, 0, &settings, nullptr), 0);
   EXPECT_EQ(text[0], 'x');
   EXPECT_EQ(getInfo(1, text, 0, &settings, nullptr), 1);
-  EXPECT_STREQ(text, kDefaultLines);
+  EXPECT_EQ(std::string(text), kDefaultLines);
   dlclose(module);
 }
 
@@ -202,16 +205,6 @@ TEST(ResourceModule, ScopeSwitchesToThisModuleAndRestoresOnUnwinding) {
   }
   EXPECT_EQ(CurrentResourceModule(), hostModule);
   SetResourceModule(nullptr);
-}
-
-TEST(StringTable, HoldsTheNumberedEntries) {
-  EXPECT_STREQ(LoadStringEntry(1), "Bits");
-  EXPECT_STREQ(LoadStringEntry(6), "Failed to load.");
-  EXPECT_STREQ(LoadStringEntry(12), "8 Bits, User Select Palette");
-  EXPECT_STREQ(LoadStringEntry(13), "No Compression");
-  EXPECT_STREQ(LoadStringEntry(30), "Browse");
-  for (int id : {0, 2, 31, -1}) EXPECT_EQ(LoadStringEntry(id), nullptr) << id;
-  for (int id = 3; id <= 30; ++id) EXPECT_NE(LoadStringEntry(id), nullptr) << id;
 }
 
 }  // namespace

@@ -59,96 +59,11 @@ ScriptedCompressor::~ScriptedCompressor() {
   Registry().erase(handler_);
 }
 
-void ScriptedCompressor::FailOnFrames(std::set<LONG> frames) {
-  std::lock_guard lock(mutex_);
-  failFrames_ = std::move(frames);
-}
-void ScriptedCompressor::SetMaxFrameBytes(DWORD bytes) {
-  std::lock_guard lock(mutex_);
-  maxFrameBytes_ = bytes;
-}
-void ScriptedCompressor::SetDefaults(DWORD quality, DWORD keyFrameRate) {
-  std::lock_guard lock(mutex_);
-  defaultQuality_ = quality;
-  defaultKeyFrameRate_ = keyFrameRate;
-}
-void ScriptedCompressor::SetOutputFormat(DWORD compression, DWORD imageSize) {
-  std::lock_guard lock(mutex_);
-  outCompression_ = compression;
-  outImageSize_ = imageSize;
-}
-void ScriptedCompressor::SetConfigurable(bool configurable) {
-  std::lock_guard lock(mutex_);
-  configurable_ = configurable;
-}
-void ScriptedCompressor::SetFlags(DWORD flags) {
-  std::lock_guard lock(mutex_);
-  flags_ = flags;
-}
-void ScriptedCompressor::RefuseOpens(DWORD mode) {
-  std::lock_guard lock(mutex_);
-  refusedMode_ = mode;
-}
-void ScriptedCompressor::FormatsOnlyWhenCompressing(WORD bits) {
-  std::lock_guard lock(mutex_);
-  formatsOnlyWhenCompressing_ = true;
-  outBits_ = bits;
-}
-void ScriptedCompressor::TakesEightBitsOnly(WORD bits) {
-  std::lock_guard lock(mutex_);
-  eightBitInput_ = true;
-  outBits_ = bits;
-}
-void ScriptedCompressor::SetSizeAnswer(LRESULT answer) {
-  std::lock_guard lock(mutex_);
-  sizeAnswered_ = true;
-  sizeAnswer_ = answer;
-}
-void ScriptedCompressor::OverstateSizes(DWORD extra) {
-  std::lock_guard lock(mutex_);
-  overstated_ = extra;
-}
-void ScriptedCompressor::CopiesInput() {
-  std::lock_guard lock(mutex_);
-  copies_ = true;
-}
-void ScriptedCompressor::Misbehave(Hostile how) {
-  std::lock_guard lock(mutex_);
-  hostile_ = how;
-}
-std::string ScriptedCompressor::ratesTold() const {
-  std::lock_guard lock(mutex_);
-  return ratesTold_;
-}
-void ScriptedCompressor::PromisesReadOnly() {
-  std::lock_guard lock(mutex_);
-  readOnly_ = true;
-}
 void ScriptedCompressor::SetState(DWORD bytes, LRESULT handOver) {
   std::lock_guard lock(mutex_);
   state_.clear();
   for (DWORD i = 0; i < bytes; ++i) state_.push_back(static_cast<std::uint8_t>(i + 1));
   stateHandOver_ = handOver;
-}
-std::vector<ScriptedCall> ScriptedCompressor::calls() const {
-  std::lock_guard lock(mutex_);
-  return calls_;
-}
-int ScriptedCompressor::begins() const {
-  std::lock_guard lock(mutex_);
-  return begins_;
-}
-int ScriptedCompressor::ends() const {
-  std::lock_guard lock(mutex_);
-  return ends_;
-}
-std::vector<std::uint8_t> ScriptedCompressor::lastStateSet() const {
-  std::lock_guard lock(mutex_);
-  return lastStateSet_;
-}
-std::vector<std::uint8_t> ScriptedCompressor::state() const {
-  std::lock_guard lock(mutex_);
-  return state_;
 }
 
 LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1, LPARAM p2) {

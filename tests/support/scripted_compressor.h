@@ -65,52 +65,84 @@ class ScriptedCompressor {
 
   DWORD handler() const { return handler_; }
   // ICM_COMPRESS fails with ICERR_ERROR for these lFrameNum values.
-  void FailOnFrames(std::set<LONG> frames);
+  void FailOnFrames(std::set<LONG> frames) { Lock()->failFrames_ = std::move(frames); }
   // The answer to ICM_COMPRESS_GET_SIZE (default 1 MiB); larger frames fail.
-  void SetMaxFrameBytes(DWORD bytes);
-  void SetDefaults(DWORD quality, DWORD keyFrameRate);
+  void SetMaxFrameBytes(DWORD bytes) { Lock()->maxFrameBytes_ = bytes; }
+  void SetDefaults(DWORD quality, DWORD keyFrameRate) {
+    auto self = Lock();
+    self->defaultQuality_ = quality;
+    self->defaultKeyFrameRate_ = keyFrameRate;
+  }
   // What ICM_COMPRESS_GET_FORMAT puts in biCompression and biSizeImage
   // (default: the handler and the ICM_COMPRESS_GET_SIZE answer).
-  void SetOutputFormat(DWORD compression, DWORD imageSize);
+  void SetOutputFormat(DWORD compression, DWORD imageSize) {
+    auto self = Lock();
+    self->outCompression_ = compression;
+    self->outImageSize_ = imageSize;
+  }
   // Whether the configure query says there is a dialog (default yes).
-  void SetConfigurable(bool configurable);
+  void SetConfigurable(bool configurable) { Lock()->configurable_ = configurable; }
   // The VIDCF_ flags it describes itself with (default quality and temporal).
-  void SetFlags(DWORD flags);
+  void SetFlags(DWORD flags) { Lock()->flags_ = flags; }
   // Opens in this ICMODE_ fail.
-  void RefuseOpens(DWORD mode);
+  void RefuseOpens(DWORD mode) { Lock()->refusedMode_ = mode; }
   // Output formats only for an instance opened last in compress mode, with
   // `bits` per pixel.
-  void FormatsOnlyWhenCompressing(WORD bits);
+  void FormatsOnlyWhenCompressing(WORD bits) {
+    auto self = Lock();
+    self->formatsOnlyWhenCompressing_ = true;
+    self->outBits_ = bits;
+  }
   // Takes 8-bit input only, answering a header and 256 colours with `bits`
   // per pixel for it.
-  void TakesEightBitsOnly(WORD bits);
+  void TakesEightBitsOnly(WORD bits) {
+    auto self = Lock();
+    self->eightBitInput_ = true;
+    self->outBits_ = bits;
+  }
   // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
-  void SetSizeAnswer(LRESULT answer);
+  void SetSizeAnswer(LRESULT answer) {
+    auto self = Lock();
+    self->sizeAnswered_ = true;
+    self->sizeAnswer_ = answer;
+  }
   // ICM_COMPRESS reports `extra` bytes more than it writes, as a driver that
   // ran past its own bound would (0: the truth).
-  void OverstateSizes(DWORD extra);
+  void OverstateSizes(DWORD extra) { Lock()->overstated_ = extra; }
   // Compresses by copying: the output is the input's pixels under a BI_RGB
   // format, and the bound is the input's image size, which every frame
   // fills exactly; ffmpeg decodes the result as it decodes raw frames.
-  void CopiesInput();
-  void Misbehave(Hostile how);
+  void CopiesInput() { Lock()->copies_ = true; }
+  void Misbehave(Hostile how) { Lock()->hostile_ = how; }
   // Answers the question whether it only reads its input, as ours do.
-  void PromisesReadOnly();
+  void PromisesReadOnly() { Lock()->readOnly_ = true; }
   // Keeps a state of `bytes` bytes (byte i is i + 1) instead of kStateSize,
   // and answers `handOver` when it copies the state out instead of its size.
   void SetState(DWORD bytes, LRESULT handOver);
 
-  std::vector<ScriptedCall> calls() const;
-  int begins() const;
-  int ends() const;
+  std::vector<ScriptedCall> calls() const { return Lock()->calls_; }
+  int begins() const { return Lock()->begins_; }
+  int ends() const { return Lock()->ends_; }
   // The last state handed over with ICM_SETSTATE, taken or not (empty if none).
-  std::vector<std::uint8_t> lastStateSet() const;
+  std::vector<std::uint8_t> lastStateSet() const { return Lock()->lastStateSet_; }
   // What ICM_GETSTATE reports; byte i is i + 1 until SETSTATE changes it.
-  std::vector<std::uint8_t> state() const;
+  std::vector<std::uint8_t> state() const { return Lock()->state_; }
   // The rate ICM_COMPRESS_FRAMES_INFO told it, as rate/scale ("" if none).
-  std::string ratesTold() const;
+  std::string ratesTold() const { return Lock()->ratesTold_; }
 
  private:
+  // The instance under its lock, for as long as the expression lasts: the
+  // export may call the driver from its own threads.
+  template <typename T>
+  struct Locked {
+    std::lock_guard<std::mutex> lock;
+    T* self;
+    T* operator->() const { return self; }
+  };
+  Locked<ScriptedCompressor> Lock() { return {std::lock_guard<std::mutex>(mutex_), this}; }
+  Locked<const ScriptedCompressor> Lock() const {
+    return {std::lock_guard<std::mutex>(mutex_), this};
+  }
   static LRESULT DriverProc(DWORD_PTR id, HDRVR driver, UINT msg, LPARAM p1, LPARAM p2);
   LRESULT Message(UINT msg, LPARAM p1, LPARAM p2);
 
