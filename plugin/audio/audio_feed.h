@@ -72,8 +72,10 @@ class AudioFeed : public AudioShape {
   int BeginAudioCapture();
   void EndAudioCapture();
   int StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDone);
+  // Every fourth sample frame of the carry and the block, into `out`; the
+  // bytes kept there, 0 when none.
   std::uint32_t ReduceSampleRate(std::uint32_t byteCount, const std::uint8_t* data,
-                                 std::uint8_t** out);
+                                 std::unique_ptr<std::uint8_t[]>* out);
   int ReadPushedAudio();
 
   AudioWaitLimits waits;

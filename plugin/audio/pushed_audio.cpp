@@ -4,7 +4,9 @@
 // guards single file operations and is never held across a wait.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "plugin/audio/audio_feed.h"
 #include "plugin/audio/audio_format.h"
@@ -29,8 +31,8 @@ void AudioFeed::EndAudioCapture() {
 }
 
 std::uint32_t AudioFeed::ReduceSampleRate(std::uint32_t byteCount, const std::uint8_t* data,
-                                          std::uint8_t** out) {
-  *out = nullptr;
+                                          std::unique_ptr<std::uint8_t[]>* out) {
+  out->reset();
   const std::size_t frame = channels * static_cast<std::uint32_t>(bitsPerSample) / 8;
   const std::size_t total = static_cast<std::size_t>(byteCount) + carryBytes;
   if (frame == 0 || total < frame || total / (4 * frame) == 0) {
@@ -38,7 +40,8 @@ std::uint32_t AudioFeed::ReduceSampleRate(std::uint32_t byteCount, const std::ui
     return 0;
   }
   const std::size_t groups = total / (4 * frame);
-  auto* buffer = new (std::nothrow) std::uint8_t[total + 40];
+  std::unique_ptr<std::uint8_t[]> owned(new (std::nothrow) std::uint8_t[total + 40]);
+  std::uint8_t* buffer = owned.get();
   if (buffer == nullptr) {
     carryBytes = 0;
     return 0;
@@ -61,7 +64,7 @@ std::uint32_t AudioFeed::ReduceSampleRate(std::uint32_t byteCount, const std::ui
   }
   for (std::size_t g = 0; g < groups; ++g)
     std::memmove(buffer + g * frame, buffer + g * 4 * frame, frame);
-  *out = buffer;
+  *out = std::move(owned);
   return static_cast<std::uint32_t>(groups * frame);
 }
 
@@ -71,20 +74,18 @@ int AudioFeed::StoreAudioBlock(const AudioBlock* block, std::uint32_t* framesDon
   if (block->byteCount == 0 || block->data == nullptr) return 1;
   const std::uint8_t* data = block->data;
   std::uint32_t count = block->byteCount;
-  std::uint8_t* reduced = nullptr;
+  std::unique_ptr<std::uint8_t[]> reduced;
   if (sampleRate < 22050) {
     count = ReduceSampleRate(block->byteCount, block->data, &reduced);
     if (count == 0 || reduced == nullptr) {
-      delete[] reduced;
       *framesDone = videoFramesDone_;
       return 0;
     }
-    data = reduced;
+    data = reduced.get();
   }
   EnterCriticalSection(&outputLock_);
   const BOOL written = tempAudioFile.Write(data, count, nullptr, nullptr);
   LeaveCriticalSection(&outputLock_);
-  delete[] reduced;
   if (!written) return 1;
   SetEvent(audioDataEvent_);
   *framesDone = videoFramesDone_;
