@@ -119,7 +119,7 @@ DWORD GenericMaxFrameBytes(const BITMAPINFOHEADER& in);
 // Slice threads each libavcodec encoder runs: NORV_ENCODER_THREADS when it
 // holds a number from 1 to kMaxEncoderThreads, else one per core. MJPEG,
 // MPEG-4 and H.264 cut each picture into one slice per thread, so their
-// bytes depend on this count; DV and FFV1 (a fixed four slices) bytes do not.
+// bytes depend on this count; DV and FFV1 bytes do not.
 constexpr int kMaxEncoderThreads = 16;
 int EncoderThreads();
 

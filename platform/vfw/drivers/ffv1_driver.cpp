@@ -1,7 +1,5 @@
 // FFV1: lossless, every frame coded on its own; effort selects the range
-// coder and the larger context model. Version 3 with a fixed four slices,
-// so the encoder's slice threads share each picture while the bytes stay
-// the same whatever the number of cores.
+// coder and the larger context model.
 #include "platform/vfw/drivers/driver.h"
 
 extern "C" {
@@ -15,8 +13,6 @@ namespace {
 void Setup(AVCodecContext* context, const DriverState& state, DWORD) {
   av_opt_set_int(context->priv_data, "coder", state.effort >= 3 ? 1 : 0, 0);
   av_opt_set_int(context->priv_data, "context", state.effort >= 6 ? 1 : 0, 0);
-  context->level = 3;
-  context->slices = 4;
 }
 
 }  // namespace
