@@ -169,7 +169,7 @@ for entry in "${cases[@]}"; do
     "$(ls "$work/new/$name.avi" 2>/dev/null | wc -l)" ]; then
     verdict="made by one side only"
   elif [ -f "$work/old/$name.avi" ] && ! cmp -s "$work/old/$name.avi" "$work/new/$name.avi"; then
-    verdict="differs: $(cmp "$work/old/$name.avi" "$work/new/$name.avi" 2>&1 | head -1)"
+    verdict="differs: $(cmp "$work/old/$name.avi" "$work/new/$name.avi" 2>&1 | head -1 || true)"
   elif ! cmp -s <(sed "s|$work/old|OUT|g" "$work/old/$name.log") \
     <(sed "s|$work/new|OUT|g" "$work/new/$name.log"); then
     verdict="messages differ"
