@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Speed against ffmpeg on the same conversions: whole processes, the same
 # inputs (made here by ffmpeg's lavfi sources), paired runs one after the
-# other so that both sides see the same load, medians reported. Then the
-# nearest-colour mapping and compressed-frame benchmarks, and the peak
-# memory of a 10-second and a 60-second `norvavi make`.
+# other so that both sides see the same load, medians reported; then every
+# shipped compressor against ffmpeg's same encoder (size and PSNR beside the
+# times), the nearest-colour mapping and compressed-frame benchmarks, and
+# the peak memory of a 10-second and a 60-second `norvavi make`.
 #
 #   scripts/bench.sh                 # build/ against ffmpeg, 5 pairs
 #   RUNS=9 scripts/bench.sh          # more pairs on a busy machine
@@ -92,6 +93,52 @@ for c in mjpg raw raw-silent; do
   printf "%-11s %8.3f %8.3f %8.3f %8.3f %10.2f %10.2f %s\n" $c "$nw" "$fw" "$nc" "$fc" \
     "$(echo "$nw $fw" | awk '{print $1 / $2}')" "$(echo "$nc $fc" | awk '{print $1 / $2}')" "$extra"
 done
+
+# Every shipped compressor against ffmpeg's own encoder of the same library,
+# at the settings the driver uses where they are known (FFV1: version 3, the
+# range coder of the default effort, every frame a key frame), else each
+# side's defaults: the size and the PSNR against the source stand beside the
+# times, so a faster but worse side shows. The 8-bit-only ones (MRLE, ZMBV)
+# are left out: ffmpeg has no same path for them.
+echo "== every compressor: 6 s of 640x360 (dvsd 720x576), no audio, medians of $runs pairs"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=640x360:r=25:d=6" -c:v rawvideo -pix_fmt bgr24 \
+  "$work/c.nut"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=720x576:r=25:d=6" -c:v rawvideo -pix_fmt bgr24 \
+  "$work/c576.nut"
+# Cinepak's encoder takes about ten seconds a second of this: one second of it.
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=640x360:r=25:d=1" -c:v rawvideo -pix_fmt bgr24 \
+  "$work/c1.nut"
+psnr() {  # output, source: the average PSNR over every frame and plane
+  ffmpeg -nostdin -v info -i "$1" -i "$2" -lavfi "[0:v]format=bgr24[a];[1:v]format=bgr24[b];[a][b]psnr" \
+    -f null - 2>&1 | sed -n 's/.*PSNR.* average:\([0-9.inf]*\).*/\1/p' | tail -1
+}
+printf "%-6s %8s %8s %6s %10s %10s %7s %7s\n" codec norv_wall ff_wall ratio norv_bytes ff_bytes \
+  norv_dB ff_dB
+while read -r handler src norvargs ffargs; do
+  [ "$norvargs" = - ] && norvargs=""
+  : >"$work/norv" && : >"$work/ff"
+  for ((i = 0; i < runs; i++)); do
+    # shellcheck disable=SC2086
+    timed "$norvavi" make -q -y "$work/n.avi" --video "$work/$src.nut" --audio none \
+      -c "$handler" --size source --rate source $norvargs >>"$work/norv"
+    # shellcheck disable=SC2086
+    timed ffmpeg -nostdin -v error -y -i "$work/$src.nut" $ffargs -an "$work/f.avi" >>"$work/ff"
+  done
+  nw=$(cut -d' ' -f1 "$work/norv" | median) fw=$(cut -d' ' -f1 "$work/ff" | median)
+  printf "%-6s %8.3f %8.3f %6.2f %10d %10d %7s %7s\n" "$handler" "$nw" "$fw" \
+    "$(echo "$nw $fw" | awk '{print $1 / $2}')" "$(stat -c %s "$work/n.avi")" \
+    "$(stat -c %s "$work/f.avi")" "$(psnr "$work/n.avi" "$work/$src.nut")" \
+    "$(psnr "$work/f.avi" "$work/$src.nut")"
+done <<'CODECS'
+MJPG c --set=quality=9333 -c:v mjpeg -q:v 3 -pix_fmt yuvj420p
+FMP4 c - -c:v mpeg4 -pix_fmt yuv420p
+H264 c - -c:v libx264 -bf 0 -pix_fmt yuv420p
+FFV1 c - -c:v ffv1 -level 3 -coder 1 -context 0 -g 1 -pix_fmt bgr0
+HFYU c - -c:v huffyuv -pix_fmt rgb24
+dvsd c576 - -c:v dvvideo -pix_fmt yuv420p
+MSVC c - -c:v msvideo1
+cvid c1 - -c:v cinepak
+CODECS
 
 echo "== peak memory of norvavi make (MJPG, 1280x720), KiB"
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=1280x720:r=30000/1001:d=60" \
