@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -214,7 +213,10 @@ void Set(AviSettings& s, const std::string& changes) {
     if (key == "quality")
       std::sscanf(v, "%d keys %d only %d", &s.quality, &s.keyFrameEvery, &s.keyFramesOnly);
     if (key == "dataRate") std::sscanf(v, "%d %d", &s.dataRateChoice, &s.dataRate);
-    if (key == "audio") std::sscanf(v, "%d %d", &s.audioAvailable, &s.audioEnabled);
+    if (key == "interleave") std::sscanf(v, "%d", &s.interleaveFrames);
+    if (key == "audio")
+      std::sscanf(v, "%d %d %u/%u/%u", &s.audioAvailable, &s.audioEnabled, &s.audioFormat[1],
+                  &s.audioFormat[2], &s.audioFormat[3]);
     if (key == "hw") std::sscanf(v, "%d", &s.hwAccel);
   }
 }
@@ -649,10 +651,7 @@ TEST_F(SettingsDialogs, VideoPresetsListTwentyOfTwentyFiveAndApplyTheAudioRule) 
                  << "dialog audio " << dialogAudio << ", preset audio " << presetAudio);
     settings.audioAvailable = dialogAudio;
     AviSettings preset = settings;
-    preset.audioAvailable = presetAudio;
-    preset.audioEnabled = 0;
-    preset.audioFormat[2] = 8000;
-    preset.interleaveFrames = 3;
+    Set(preset, "audio " + std::to_string(presetAudio) + " 0 16/8000/2; interleave 3");
     for (int i = 0; i < 25; ++i) {
       preset.width = 400 + i;
       const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
@@ -690,10 +689,7 @@ TEST_F(SettingsDialogs, VideoPresetsListTwentyOfTwentyFiveAndApplyTheAudioRule) 
 // lines (243 made even), though the preset turns the acceleration off.
 TEST_F(SettingsDialogs, VideoPresetsLoadedAreClampedWithTheLimitsInForce) {
   AviSettings preset = settings;
-  preset.width = 720;
-  preset.height = 486;
-  preset.fieldHandling = 4;
-  preset.hwAccel = 0;
+  Set(preset, "size 720x486; field 4; hw 0");
   const std::string path = host.dir().File("tall.ostavi");
   ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
   NorvHostSetPresetPathAnswer(path.c_str());
