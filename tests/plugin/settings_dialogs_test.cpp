@@ -1,17 +1,17 @@
 // The settings dialogs walked as a user would, through FileTypeLaunchSettings
-// of the loaded module and the scripted binding: normalisation, size and
-// aspect rules, hardware limits, the compressor rows, the smaller dialogs
-// and the presets.
+// of the loaded module and the scripted binding. After every step the whole
+// state of the open dialog (each control's enabled, shown, text, check,
+// selection, items, track position) is compared, as text, with the expected
+// state: the dialog's baseline and the lines the steps so far changed. The
+// record the dialog leaves is compared whole the same way.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <initializer_list>
+#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "hoststub/norv_host.h"
@@ -24,17 +24,212 @@
 namespace {
 
 using namespace norv::test;
+using norv::ui::ControlKind;
 using norv::ui::ScriptedBinding;
 using norv::ui::ScriptedUser;
+using Lines = std::vector<std::string>;
 
 const DWORD kHandlerA = MakeFourCC("SCRA");
-const DWORD kHandlerB = MakeFourCC("SCRB");
-const DWORD kHandlerC = MakeFourCC("SCRC");
+const std::string kScripted = "Scripted test compressor ";  // shown as "~"
 
-std::string CompressorName(DWORD handler) {
-  std::string name = "Scripted test compressor ";
-  for (int i = 0; i < 4; ++i) name.push_back(static_cast<char>((handler >> (8 * i)) & 0xFF));
-  return name;
+// Per dialog, its controls (0: the caption) and the lines they show when it
+// opens on the fixture's record (defaults, a project, no hardware), one line
+// per id; a line's first word names the control, "name[]" holds a list's items.
+struct Look {
+  const std::vector<int>& ids;
+  const char* lines;
+};
+// clang-format off
+const std::vector<int> kAviIds = {
+    0, kHardwareGroup, kHardwareEnable, kHardwareOptions, kFrameRateList, kFrameRateList,
+    kWidthEdit, kHeightEdit, kLockAspect, kAspectXEdit, kAspectYEdit, kCompressorList,
+    kCompressorList, kCompressionOptions, kColourList, kColourList, kPaletteButton,
+    kDataRateList, kDataRateList, kPlaybackOptions, kFieldHandlingList, kFieldHandlingList,
+    kSubPixel, kCropping, kDvReverse, kAudioGroup, kAudioEnable, kAudioSettingsButton,
+    kAudioOptionsButton, kUnusedPresetButton, kLoadPreset, kSavePreset};
+const std::vector<int> kOptionsIds = {
+    0, kQualityTrack, kQualityLabel, kKeyFrameTrack, kKeyFrameLabel, kConfigure};
+const std::vector<int> kAudioIds = {
+    0, kSampleSizeList, kSampleSizeList, kSampleRateList, kSampleRateList, kChannelsList,
+    kChannelsList, kAudioPresetButton};
+// clang-format on
+const std::vector<int> kInterleaveIds = {0, kInterleaveTrack, kInterleaveLabel};
+const std::vector<int> kDataRateIds = {0, kDataRateTrack, kDataRateLabel};
+const std::map<int, Look> kBaselines = {
+    {kAviSettingsTemplate,
+     {kAviIds,
+      "caption AVI Settings\nhwGroup off hidden\nhw off hidden [ ]\nhwOptions off hidden\n"
+      "rate 25\nrate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1\nwidth 160\nheight 120\n"
+      "lock [ ]\naspectX off 4\naspectY off 3\ncompressor No Compression\n"
+      "compressor[] No Compression\noptions off\ncolour 24 Bits\ncolour[] 8 Bits, 3-3-2 "
+      "Bits=80|8 Bits, 6-6-6 Levels=81|8 Bits, 6-7-6 Levels=82|8 Bits, Common Optimum=83|8 "
+      "Bits, User Select Palette=84|24 Bits=24\npalette off\ndataRate off Default\n"
+      "dataRate[] Default|800 KB/Sec=800|700 KB/Sec=700|600 KB/Sec=600|500 KB/Sec=500|"
+      "400 KB/Sec=400|300 KB/Sec=300|150 KB/Sec=150|Custom Option\nplayback off\nfield Frame\n"
+      "field[] Frame|Interlaced, Fld Order A|Interlaced, Fld Order B|Field 1|Field 2\n"
+      "subPixel [ ]\ncropping\ndvReverse [ ]\naudioGroup\naudio [x]\naudioSettings\n"
+      "audioOptions\nunused hidden\nload\nsave"}},
+    {kCompressionOptionsTemplate,
+     {kOptionsIds,
+      "caption Compression Options\nquality 75 0..100\nqualityLabel 75\nkeys 4 1..999\n"
+      "keysLabel 4\nconfigure"}},
+    {kAudioSettingsTemplate,
+     {kAudioIds,
+      "caption Audio Settings\nbits 16\nbits[] 8=8|16=16\nrate 44100\n"
+      "rate[] 11025=11025|22050=22050|32000=32000|44100=44100|48000=48000\n"
+      "channels Stereo, 2 Channels\nchannels[] Mono, 1 Channel=1|Stereo, 2 Channels=2\npreset"}},
+    {kAudioOptionsTemplate, {kInterleaveIds, "caption Audio Options\ntrack 30 1..999\nlabel 30"}},
+    {kPlaybackOptionsTemplate,
+     {kDataRateIds, "caption Playback Options\ntrack 1 1..8000\nlabel 1"}},
+};
+
+Lines Split(const std::string& text, const std::string& by) {
+  Lines lines;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find(by, at), text.size());
+    lines.push_back(text.substr(at, end - at));
+    at = end + by.size();
+  }
+  return lines;
+}
+
+std::string Join(const Lines& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  return text;
+}
+
+std::string Key(const std::string& line) {
+  return line.substr(0, line.find(' '));
+}
+
+// `base` with each of the "; "-separated changes replacing the line of its first word.
+Lines With(Lines base, const std::string& changes) {
+  for (const std::string& change : Split(changes, "; ")) {
+    auto at = std::find_if(base.begin(), base.end(),
+                           [&](const std::string& l) { return Key(l) == Key(change); });
+    if (at == base.end()) {
+      ADD_FAILURE() << "no line for " << change;
+    } else {
+      *at = change;
+    }
+  }
+  return base;
+}
+
+std::string Shorter(const std::string& text) {
+  return text.rfind(kScripted, 0) == 0 ? "~" + text.substr(kScripted.size()) : text;
+}
+
+// A line per row: the name, " off" when disabled, " hidden" when hidden, then
+// "[x]"/"[ ]", the text, "position lo..hi", or the selected item ("-": none);
+// "name[]": the items, "text=data" when there is data. Of the compressors only
+// the test's own are listed, sorted: the built-in ones vary with the libraries.
+Lines Shown(norv::ui::Dialog& dialog) {
+  const Look& look = kBaselines.at(dialog.dialogTemplate().id);
+  const Lines baseline = Split(look.lines, "\n");
+  Lines lines;
+  for (std::size_t n = 0; n < look.ids.size(); ++n) {
+    const int id = look.ids[n];
+    const std::string name = Key(baseline[n]);
+    const norv::ui::Control* c = dialog.Find(id);
+    if (c == nullptr) {
+      lines.push_back("caption " + dialog.caption());
+      continue;
+    }
+    std::string line = name + (c->enabled ? "" : " off") + (c->visible ? "" : " hidden");
+    if (name.back() == ']') {
+      Lines items;
+      for (const norv::ui::ListItem& i : c->items)
+        if (id != kCompressorList || items.empty() || Shorter(i.text)[0] == '~')
+          items.push_back(Shorter(i.text) + (i.data != 0 ? "=" + std::to_string(i.data) : ""));
+      if (id == kCompressorList && !items.empty()) std::sort(items.begin() + 1, items.end());
+      line = name;
+      for (std::size_t k = 0; k < items.size(); ++k) line += (k == 0 ? " " : "|") + items[k];
+    } else if (c->kind() == ControlKind::kCheckBox) {
+      line += c->checked ? " [x]" : " [ ]";
+    } else if (c->kind() == ControlKind::kEdit || c->kind() == ControlKind::kLabel) {
+      line += " " + c->text;
+    } else if (c->kind() == ControlKind::kTrackBar) {
+      line += " " + std::to_string(c->position) + " " + std::to_string(c->rangeMin) + ".." +
+              std::to_string(c->rangeMax);
+    } else if (c->kind() == ControlKind::kDropDownList) {
+      const bool none = c->selection < 0 || c->selection >= static_cast<int>(c->items.size());
+      line += " " + (none ? "-" : Shorter(c->items[static_cast<std::size_t>(c->selection)].text));
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+void Act(ScriptedUser& user, const std::string& act) {
+  const std::size_t space = act.find(' '), equals = act.find('=');
+  const std::string verb = act.substr(0, space), name = act.substr(space + 1, equals - space - 1);
+  const std::string arg = equals == std::string::npos ? "" : act.substr(equals + 1);
+  int id = name == "ok" ? kIdOk : kIdCancel;
+  const Look& look = kBaselines.at(user.templateId());
+  const Lines baseline = Split(look.lines, "\n");
+  for (std::size_t n = 0; n < look.ids.size(); ++n)
+    if (Key(baseline[n]) == name) id = look.ids[n];
+  if (verb == "tab") user.TabAway();
+  if (verb == "click") user.Click(id);
+  if (verb == "type") user.Type(id, arg);
+  if (verb == "select") user.Select(id, std::stoi(arg));
+  if (verb == "pick") user.SelectText(id, arg[0] == '~' ? kScripted + arg.substr(1) : arg);
+  if (verb == "scroll") user.Scroll(id, std::stoi(arg));
+}
+
+// The record's fields that the dialogs set, a line per group.
+Lines Record(const AviSettings& s) {
+  char fourcc[5] = {};
+  std::memcpy(fourcc, &s.compressorHandler, 4);
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "compressor %s\nrate %g\nsize %dx%d\naspect %d:%d lock %d\ncolour %d\nfield "
+                "%d\nsubPixel %d\nquality %d keys %d only %d\ndataRate %d %d\ninterleave "
+                "%d\naudio %d %d %u/%u/%u\nhw %d\nstate %u/%u",
+                s.compressorHandler == 0 ? "0" : fourcc, static_cast<double>(s.frameRate), s.width,
+                s.height, s.aspectX, s.aspectY, s.lockAspect, s.colorFormat, s.fieldHandling,
+                s.subPixel, s.quality, s.keyFrameEvery, s.keyFramesOnly, s.dataRateChoice,
+                s.dataRate, s.interleaveFrames, s.audioAvailable, s.audioEnabled, s.audioFormat[1],
+                s.audioFormat[2], s.audioFormat[3], s.hwAccel, s.compressorStateSize,
+                s.compressorStateCapacity);
+  return Split(text, "\n");
+}
+
+// Sets the record's fields from lines as Record shows them.
+void Set(AviSettings& s, const std::string& changes) {
+  for (const std::string& line : Split(changes, "; ")) {
+    const std::string key = Key(line);
+    const char* v = line.c_str() + key.size();
+    char fourcc[5] = {};
+    if (key == "compressor" && std::sscanf(v, " %4s", fourcc) == 1)
+      std::memcpy(&s.compressorHandler, fourcc, 4);
+    if (key == "rate") std::sscanf(v, "%f", &s.frameRate);
+    if (key == "size") std::sscanf(v, "%dx%d", &s.width, &s.height);
+    if (key == "aspect") std::sscanf(v, "%d:%d lock %d", &s.aspectX, &s.aspectY, &s.lockAspect);
+    if (key == "colour") std::sscanf(v, "%d", &s.colorFormat);
+    if (key == "field") std::sscanf(v, "%d", &s.fieldHandling);
+    if (key == "quality")
+      std::sscanf(v, "%d keys %d only %d", &s.quality, &s.keyFrameEvery, &s.keyFramesOnly);
+    if (key == "dataRate") std::sscanf(v, "%d %d", &s.dataRateChoice, &s.dataRate);
+    if (key == "interleave") std::sscanf(v, "%d", &s.interleaveFrames);
+    if (key == "audio")
+      std::sscanf(v, "%d %d %u/%u/%u", &s.audioAvailable, &s.audioEnabled, &s.audioFormat[1],
+                  &s.audioFormat[2], &s.audioFormat[3]);
+    if (key == "hw") std::sscanf(v, "%d", &s.hwAccel);
+  }
+}
+
+const Lines kDefaultRecord = Split(
+    "compressor 0\nrate 25\nsize 160x120\naspect 4:3 lock 0\ncolour 24\nfield 0\nsubPixel "
+    "0\nquality 7500 keys 4 only 0\ndataRate 0 -1\ninterleave 30\naudio 1 1 16/44100/2\nhw "
+    "0\nstate 0/0",
+    "\n");
+
+// What choosing a compressor that takes 24-bit frames and a data rate shows.
+std::string Chosen(const std::string& row) {
+  return "compressor " + row + "; options; colour 24 Bits; colour[] 24 Bits=24; dataRate Default";
 }
 
 std::vector<std::uint8_t> StateBytes(const AviSettings& s) {
@@ -47,6 +242,11 @@ class SettingsDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     blocksBefore_ = NorvHostBlocksInUse();
+    char folder[260] = {};
+    GetHostFolder(folder);
+    previousFolder_ = folder;
+    NorvHostSetFolder((host.dir().path().string() + "/").c_str());
+    std::filesystem::create_directory(samples_);
     ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &settings, 0), 1);
     project.kind = 1;
     ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &project.video, 0), 1);
@@ -54,683 +254,432 @@ class SettingsDialogs : public ::testing::Test {
     std::memcpy(project.audioFormat, audio, sizeof audio);
   }
   void TearDown() override {
+    NorvHostSetFolder(previousFolder_.c_str());
+    NorvHostSetPresetPathAnswer(nullptr);
+    NorvHostSetDialogs(nullptr);
     HostFree(&settings.compressorState);
     for (const std::string& e : ui.errors()) ADD_FAILURE() << e;
     EXPECT_EQ(ui.pendingScripts(), 0u);
     EXPECT_EQ(NorvHostBlocksInUse(), blocksBefore_);
   }
+  // The next dialog opens showing its baseline changed by `opens`, then runs
+  // the steps, "act: changes" separated by " / " (acts: "tab", "click ok",
+  // "type width=5", "select field=3", "pick compressor=~SCRA" (by text),
+  // "scroll track=9"); after each, while it is open, it shows what they changed.
+  void Expect(int dialog, const std::string& opens, const std::string& steps) {
+    ui.Expect(dialog, [dialog, opens, steps](ScriptedUser& user) {
+      Lines expected = With(Split(kBaselines.at(dialog).lines, "\n"), opens);
+      EXPECT_EQ(Join(Shown(user.dialog())), Join(expected)) << "as it opens";
+      for (const std::string& step : Split(steps, " / ")) {
+        const std::size_t colon = std::min(step.find(": "), step.size());
+        Act(user, step.substr(0, colon));
+        expected = With(expected, step.substr(std::min(colon + 2, step.size())));
+        if (user.IsOpen()) {
+          EXPECT_EQ(Join(Shown(user.dialog())), Join(expected)) << "after " << step;
+        }
+      }
+    });
+  }
   int Launch(bool withProject = true) {
     return Plugin().FileTypeLaunchSettings(1, &settings, withProject ? &project : nullptr, nullptr);
   }
-  // The main dialog as a user who clicks `button`, then closes it with `close`.
-  void Press(int button, int close) {
-    ui.Expect(kAviSettingsTemplate, [=](ScriptedUser& user) {
-      user.Click(button);
-      user.Click(close);
-    });
+  void ExpectRecord(const std::string& changes) {
+    EXPECT_EQ(Join(Record(settings)), Join(With(kDefaultRecord, changes)));
   }
-  // Picks `handler`'s row in the main dialog, runs `check`, closes with `close`.
-  int Choose(
-      DWORD handler, int close = kIdOk,
-      std::function<void(ScriptedUser&)> check = [](ScriptedUser&) {}) {
-    ui.Expect(kAviSettingsTemplate, [=](ScriptedUser& user) {
-      user.SelectText(kCompressorList, CompressorName(handler));
-      check(user);
-      user.Click(close);
-    });
-    return Launch();
+  // Launches the dialogs queued, expecting `returns` and the record changed so.
+  void Finish(int returns, const std::string& record, bool withProject = true) {
+    EXPECT_EQ(Launch(withProject), returns);
+    ExpectRecord(record);
   }
   void Hardware(int width, int height, int rateX100) {
     NorvHostSetHardware(1);
     NorvHostSetProject(width, height, rateX100);
     settings.hwAccel = 1;
   }
-  void GiveState(const std::vector<std::uint8_t>& bytes) {
-    settings.compressorState = HostAlloc(1000, 1);
-    settings.compressorStateCapacity = 1000;
-    settings.compressorStateSize = static_cast<std::uint32_t>(bytes.size());
-    std::memcpy(HostBlockAddress(settings.compressorState), bytes.data(), bytes.size());
-  }
 
   HostScope host;
   ScriptedBinding ui;
   AviSettings settings{};
   ProjectSettings project{};
+  const std::filesystem::path samples_ = host.dir().path() / "SAMPLES";  // listed presets
 
  private:
   long blocksBefore_ = 0;
+  std::string previousFolder_;
 };
 
-TEST_F(SettingsDialogs, CancelStillNormalisesTheHostsRecordAndOkReturnsOne) {
-  settings.frameRate = 7.0f;
-  settings.width = 5;
-  settings.height = 20000;
-  settings.fieldHandling = 9;
-  settings.aspectX = 0;
-  settings.aspectY = 150;
-  settings.lockAspect = 5;
-  settings.hwAccel = 1;  // the host has no hardware
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Caption(), "AVI Settings");
-    EXPECT_EQ(user.SelectedText(kFrameRateList), "15");
-    EXPECT_EQ(user.Text(kWidthEdit), "32");
-    EXPECT_EQ(user.SelectedText(kFieldHandlingList), "Field 2");
-    EXPECT_EQ(user.Text(kAspectXEdit), "1");
-    EXPECT_EQ(user.Text(kAspectYEdit), "99");
-    EXPECT_TRUE(user.Checked(kLockAspect));
-    EXPECT_FALSE(user.Visible(kHardwareGroup));
-    EXPECT_FALSE(user.Visible(kHardwareEnable));
-    user.Click(kIdCancel);
-  });
-  EXPECT_EQ(Launch(), 0);
-  EXPECT_EQ(settings.frameRate, 15.0f);
-  EXPECT_EQ(settings.width, 32);
-  EXPECT_EQ(settings.height, 9999);
-  EXPECT_EQ(settings.fieldHandling, 4);
-  EXPECT_EQ(settings.aspectX, 1);
-  EXPECT_EQ(settings.aspectY, 99);
-  EXPECT_EQ(settings.lockAspect, 1);
-  EXPECT_EQ(settings.hwAccel, 0);
+TEST_F(SettingsDialogs, CancelStillNormalisesTheRecordAndOkReturnsOne) {
+  Set(settings, "rate 7; size 5x20000; field 9; aspect 0:150 lock 5; hw 1");  // no hardware
+  // The locked aspect shows 32 x 99 = 3168 lines; the record keeps the clamped 9999.
+  const std::string shown =
+      "rate 15; width 32; height 3168; lock [x]; aspectX 1; aspectY 99; field Field 2";
+  Expect(kAviSettingsTemplate, shown, "click cancel");
+  Finish(0, "rate 15; size 32x9999; aspect 1:99 lock 1; field 4");
 
   // Without audio the hidden Enable box is not read back: the record's choice stays.
   settings.audioAvailable = 0;
-  settings.audioEnabled = 1;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_FALSE(user.Visible(kAudioEnable));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(/*withProject=*/false), 1);
-  EXPECT_EQ(settings.audioEnabled, 1);
-}
+  Expect(kAviSettingsTemplate,
+         shown +
+             "; audioGroup off hidden; audio off hidden [ ]; audioSettings off hidden; "
+             "audioOptions off hidden",
+         "click ok");
+  const std::string record =
+      "rate 15; size 32x3168; aspect 1:99 lock 1; field 4; audio 0 1 16/44100/2";
+  Finish(1, record, false);
 
-TEST_F(SettingsDialogs, WithoutABindingTheRecordIsNormalisedAndZeroReturned) {
-  ScriptedBinding* installed = &ui;
+  // Without a binding the record is normalised all the same and 0 returned.
   norv::ui::SetDialogBinding(nullptr);
-  settings.frameRate = 7.0f;
-  settings.width = 5;
+  Set(settings, "rate 7; size 5x3168");
   EXPECT_EQ(Launch(), 0);
   EXPECT_EQ(Plugin().FileTypeLaunchSettings(2, &settings, nullptr, nullptr), 0);
-  norv::ui::SetDialogBinding(installed);
-  EXPECT_EQ(settings.frameRate, 15.0f);
-  EXPECT_EQ(settings.width, 32);
+  norv::ui::SetDialogBinding(&ui);
+  ExpectRecord(record);
 }
 
-// With the aspect locked, typing one size edit shows the other: rounded to
-// the nearest pixel, then clamped like a typed one.
-struct LockedEdit {
-  int typed;
-  const char* text;
-  int other;
-  const char* shown;
-};
-
-void TypeLocked(ScriptedUser& user, std::initializer_list<LockedEdit> edits) {
-  for (const LockedEdit& e : edits) {
-    user.Type(e.typed, e.text);
-    EXPECT_EQ(user.Text(e.other), e.shown) << "after typing " << e.text;
-  }
-}
-
+// Typing one size edit of a locked aspect shows the other, rounded to the
+// nearest pixel (360.56, 641.78) and clamped (24 is 32); the typed edit is
+// clamped when the focus leaves, and takes four characters at most.
 TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
-  settings.lockAspect = 1;  // 4:3
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Type(kWidthEdit, "5");
-    user.TabAway();
-    EXPECT_EQ(user.Text(kWidthEdit), "32");
-    EXPECT_EQ(user.Text(kHeightEdit), "32");  // 24 before clamping
-    user.Type(kAspectXEdit, "16");
-    user.Type(kAspectYEdit, "9");
-    EXPECT_FALSE(user.Type(kWidthEdit, "72000"));  // four characters at most
-    EXPECT_EQ(user.Text(kWidthEdit), "7200");
-    TypeLocked(user, {{kWidthEdit, "641", kHeightEdit, "361"},  // 360.56
-                      {kHeightEdit, "361", kWidthEdit, "642"},  // 641.78
-                      {kHeightEdit, "9000", kWidthEdit, "9999"},
-                      {kHeightEdit, "10", kWidthEdit, "32"},
-                      {kWidthEdit, "720", kHeightEdit, "405"}});
-    user.Click(kLockAspect);  // unlocked: the aspect edits go grey
-    EXPECT_FALSE(user.Enabled(kAspectXEdit));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.width, 720);
-  EXPECT_EQ(settings.height, 405);
-  EXPECT_EQ(settings.aspectX, 16);
-  EXPECT_EQ(settings.aspectY, 9);
-  EXPECT_EQ(settings.lockAspect, 0);
+  settings.lockAspect = 1;
+  Expect(kAviSettingsTemplate, "lock [x]; aspectX 4; aspectY 3",
+         "type width=5: width 5; height 32 / tab: width 32 / type aspectX=16: aspectX 16 / "
+         "type aspectY=9: aspectY 9 / type width=72000: width 7200; height 4050 / "
+         "type width=641: width 641; height 361 / type height=361: height 361; width 642 / "
+         "type height=9000: height 9000; width 9999 / type height=10: height 10; width 32 / "
+         "type width=720: width 720; height 405 / "
+         "click lock: lock [ ]; aspectX off 16; aspectY off 9 / click ok");
+  Finish(1, "size 720x405; aspect 16:9 lock 0");
 
   // With hardware acceleration the project's size is the largest and heights are even.
   Hardware(720, 576, 2500);
   settings.lockAspect = 1;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_TRUE(user.Visible(kHardwareEnable));
-    TypeLocked(user, {{kWidthEdit, "720", kHeightEdit, "404"},
-                      {kHeightEdit, "500", kWidthEdit, "720"}});  // 889
-    user.Click(kLockAspect);
-    user.Type(kWidthEdit, "1000");
-    user.TabAway();
-    EXPECT_EQ(user.Text(kWidthEdit), "720");
-    user.Click(kIdCancel);
-  });
+  Expect(kAviSettingsTemplate,
+         "hwGroup; hw [x]; hwOptions; rate[] 25|24|15|12|10|8|6|5|4|3|2|1; width 720; height 404; "
+         "lock [x]; aspectX 16; aspectY 9; subPixel off [ ]; cropping off",
+         "type height=500: height 500; width 720 / click lock: lock [ ]; aspectX off 16; aspectY "
+         "off 9 / type width=1000: width 1000 / tab: width 720 / click cancel");
   EXPECT_EQ(Launch(), 0);
 }
 
-TEST_F(SettingsDialogs, HardwareFieldModesHalveTheHeight) {
-  for (const auto& [projectHeight, field, shown] :
-       {std::tuple{480, 3, "240"}, std::tuple{486, 4, "242"}}) {
-    Hardware(720, projectHeight, 2997);
-    settings.width = 720;
-    settings.height = projectHeight;
-    settings.fieldHandling = 0;
-    ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
-      EXPECT_EQ(user.Text(kHeightEdit), std::to_string(projectHeight));
-      user.Select(kFieldHandlingList, field);
-      EXPECT_EQ(user.Text(kHeightEdit), shown);
-      user.Click(kIdOk);
-    });
-    EXPECT_EQ(Launch(), 1);
-    EXPECT_EQ(std::to_string(settings.height), shown);
-    EXPECT_EQ(settings.fieldHandling, field);
-  }
-}
+// Under hardware acceleration rates above the project's are not offered, sub
+// pixel and cropping are off, and the field modes halve the height, made even.
+TEST_F(SettingsDialogs, HardwareLimitsRatesAndFieldModesHalveTheHeight) {
+  const std::string hardware =
+      "hwGroup; hw [x]; hwOptions; subPixel off [ ]; cropping off; width 720; rate[] "
+      "29.97|25|24|15|12|10|8|6|5|4|3|2|1; height ";
+  Hardware(720, 480, 2997);
+  Set(settings, "size 720x480");
+  Expect(kAviSettingsTemplate, hardware + "480",
+         "select field=3: field Field 1; height 240 / click ok");
+  Finish(1, "size 720x240; field 3; hw 1");
+  NorvHostSetProject(720, 486, 2997);
+  Set(settings, "size 720x486; field 0");
+  Expect(kAviSettingsTemplate, hardware + "486",
+         "select field=4: field Field 2; height 242 / click ok");
+  Finish(1, "size 720x242; field 4; hw 1");
 
-TEST_F(SettingsDialogs, HardwareKeepsRatesAtOrBelowTheProjects) {
-  Hardware(720, 576, 2500);
-  settings.frameRate = 29.97f;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    const std::vector<std::string> slower = {"25", "24", "15", "12", "10", "8",
-                                             "6",  "5",  "4",  "3",  "2",  "1"};
-    EXPECT_EQ(user.Items(kFrameRateList), slower);
-    EXPECT_EQ(user.SelectedText(kFrameRateList), "15");
-    EXPECT_FALSE(user.Enabled(kSubPixel));
-    EXPECT_FALSE(user.Enabled(kCropping));
-    user.Click(kHardwareEnable);  // off: every rate again, sub pixel and cropping back
-    EXPECT_EQ(user.Items(kFrameRateList).size(), 14u);
-    EXPECT_TRUE(user.Enabled(kSubPixel));
-    EXPECT_TRUE(user.Enabled(kCropping));
-    user.Click(kIdCancel);
-  });
-  EXPECT_EQ(Launch(), 0);
-  EXPECT_EQ(settings.frameRate, 15.0f);
-  EXPECT_EQ(settings.hwAccel, 1);  // the toggle was cancelled
+  NorvHostSetProject(720, 576, 2500);
+  Set(settings, "rate 29.97; field 0");
+  Expect(kAviSettingsTemplate, hardware + "242; rate 15; rate[] 25|24|15|12|10|8|6|5|4|3|2|1",
+         "click hw: hw [ ]; hwOptions off; rate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1; "
+         "subPixel [ ]; cropping / click cancel");
+  Finish(0, "rate 15; size 720x242; hw 1");  // the toggle was cancelled
 }
 
 TEST_F(SettingsDialogs, QrvExportLocksCompressorAndColourAndChecksFieldOrder) {
   settings.qrvExport = 1;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Caption(), "Export QRV File");
-    EXPECT_FALSE(user.Enabled(kCompressorList));
-    EXPECT_FALSE(user.Enabled(kColourList));
-    EXPECT_FALSE(user.Visible(kAudioOptionsButton));
-    EXPECT_TRUE(user.Checked(kDvReverse));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
+  Expect(kAviSettingsTemplate,
+         "caption Export QRV File; compressor off No Compression; colour off 24 Bits; "
+         "audioOptions hidden; dvReverse [x]",
+         "click ok");
+  Finish(1, "");
   EXPECT_EQ(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0), 1);
 }
 
+// OK is refused until the palette file exists, having stored the DV box.
 TEST_F(SettingsDialogs, UserPaletteNeedsAnExistingFileBeforeOkCloses) {
   const std::string palette = host.dir().File("mine.pal");
   norv::test::WriteFileBytes(palette, {'R', 'I', 'F', 'F'});
   settings.colorFormat = kColorPaletteFile;
   std::strcpy(settings.paletteFile, "/no/such/file.pal");
+  const std::string opens = "colour 8 Bits, User Select Palette; palette";
+  Expect(kAviSettingsTemplate, opens, "click dvReverse: dvReverse [x] / click ok / click cancel");
+  EXPECT_EQ(Launch(), 0);
+  EXPECT_EQ(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0), 1);
   ui.AnswerChooser(palette);
-  ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
-    EXPECT_TRUE(user.Enabled(kPaletteButton));
-    user.Click(kDvReverse);
-    user.Click(kIdOk);
-    EXPECT_TRUE(user.IsOpen());
-    EXPECT_EQ(ReadProfileInt("Last Make Movie", "DV Reverse", 0, 0), 1);
-    user.Click(kPaletteButton);
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(ui.messages(), std::vector<std::string>{"Select a valid palette file."});
+  Expect(kAviSettingsTemplate, opens + "; dvReverse [x]", "click palette / click ok");
+  Finish(1, "colour 84");
+  EXPECT_EQ(ui.messages(), Lines{"Select a valid palette file."});
   EXPECT_EQ(std::string(settings.paletteFile), palette);
   ASSERT_EQ(ui.choosers().size(), 1u);
-  EXPECT_EQ(ui.choosers()[0].title, "Select palette file");
-  EXPECT_EQ(ui.choosers()[0].filterDescription, "Palette File (pal)");
-  EXPECT_EQ(ui.choosers()[0].filterPattern, "*.pal");
-  EXPECT_EQ(ui.choosers()[0].defaultExtension, "pal");  // a typed "mine" becomes mine.pal
-  EXPECT_EQ(ui.choosers()[0].maxPath, sizeof settings.paletteFile - 1);
-  EXPECT_EQ(ui.choosers()[0].path, "/no/such/file.pal");
-  EXPECT_FALSE(ui.choosers()[0].fileMustExist);
+  const norv::ui::OpenFileRequest& asked = ui.choosers()[0];
+  EXPECT_EQ(Join({asked.title, asked.filterDescription, asked.filterPattern, asked.defaultExtension,
+                  asked.path, std::to_string(asked.maxPath), std::to_string(asked.fileMustExist)}),
+            "Select palette file\nPalette File (pal)\n*.pal\npal\n/no/such/file.pal\n259\n0\n");
+}
+
+std::string Options(int quality, int keys) {
+  const std::string q = std::to_string(quality), k = std::to_string(keys);
+  return "quality " + q + " 0..100; qualityLabel " + q + "; keys " + k + " 1..999; keysLabel " + k;
 }
 
 TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
-  ScriptedCompressor a(kHandlerA), b(kHandlerB);
+  ScriptedCompressor a(kHandlerA), b(MakeFourCC("SCRB"));
   b.SetDefaults(5000, 8);
   const std::vector<std::uint8_t> saved(ScriptedCompressor::kStateSize, 0xA5);
-  settings.compressorHandler = kHandlerA;
-  settings.quality = 6000;
-  settings.keyFrameEvery = 7;
-  GiveState(saved);
-  auto options = [this](int quality, int keyFrames, int newQuality, int newKeyFrames) {
-    ui.Expect(kCompressionOptionsTemplate, [=](ScriptedUser& user) {
-      EXPECT_EQ(user.Position(kQualityTrack), quality);
-      EXPECT_EQ(user.Text(kQualityLabel), std::to_string(quality));
-      EXPECT_EQ(user.Position(kKeyFrameTrack), keyFrames);
-      if (newQuality < 0) {
-        user.Click(kIdCancel);
-        return;
-      }
-      user.Scroll(kQualityTrack, newQuality);
-      EXPECT_EQ(user.Text(kQualityLabel), std::to_string(newQuality));
-      user.Scroll(kKeyFrameTrack, newKeyFrames);
-      user.Click(kIdOk);
-    });
-  };
-  ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
-    EXPECT_EQ(user.SelectedText(kCompressorList), CompressorName(kHandlerA));
-    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
-    options(60, 7, 33, 10);
-    user.Click(kCompressionOptions);
-    user.SelectText(kCompressorList, CompressorName(kHandlerB));
-    options(50, 8, -1, -1);
-    user.Click(kCompressionOptions);
-    user.SelectText(kCompressorList, CompressorName(kHandlerA));
-    options(33, 10, -1, -1);
-    user.Click(kCompressionOptions);
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.compressorHandler, kHandlerA);
-  EXPECT_EQ(settings.quality, 3300);
-  EXPECT_EQ(settings.keyFrameEvery, 10);
+  Set(settings, "compressor SCRA; quality 6000 keys 7 only 0");
+  settings.compressorState = HostAlloc(1000, 1);
+  settings.compressorStateCapacity = 1000;
+  settings.compressorStateSize = static_cast<std::uint32_t>(saved.size());
+  std::memcpy(HostBlockAddress(settings.compressorState), saved.data(), saved.size());
+  Expect(kAviSettingsTemplate, Chosen("~SCRA") + "; compressor[] No Compression|~SCRA|~SCRB",
+         "click options / pick compressor=~SCRB: compressor ~SCRB / click options / "
+         "pick compressor=~SCRA: compressor ~SCRA / click options / click ok");
+  Expect(kCompressionOptionsTemplate, Options(60, 7),
+         "scroll quality=33: " + Options(33, 7) + " / scroll keys=10: " + Options(33, 10) +
+             " / click ok");
+  Expect(kCompressionOptionsTemplate, Options(50, 8), "click cancel");
+  Expect(kCompressionOptionsTemplate, Options(33, 10), "click cancel");
+  Finish(1, "compressor SCRA; quality 3300 keys 10 only 0; state 24/1000");
   EXPECT_EQ(StateBytes(settings), saved);
   EXPECT_EQ(a.lastStateSet(), saved);  // the compressor started from the saved state
-  EXPECT_EQ(settings.keyFramesOnly, 0);
 }
 
 // Compression Options over a record without state: OK takes the rounded
-// quality and the state the compressor confirms, Cancel takes nothing.
+// quality and the state the compressor confirms (room for it in whole
+// thousands, to spare even at a multiple), Cancel takes nothing.
 TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelNothing) {
   constexpr DWORD kSmall = ScriptedCompressor::kStateSize;
   struct Case {
     DWORD stateSize;
     LRESULT handOver;  // what the compressor answers when it copies its state out
-    int button;
-    std::int32_t quality;
-    std::uint32_t keptSize;
-    std::uint32_t capacity;  // whole thousands with room to spare, even at a multiple
+    const char* steps;
+    const char* record;
   };
-  const Case cases[] = {
-      {kSmall, kSmall, kIdOk, 7500, kSmall, 1000},
-      {kSmall, kSmall, kIdCancel, 7550, 0, 0},
-      {1000, 1000, kIdOk, 7500, 1000, 2000},
-      {kSmall, kSmall - 12, kIdOk, 7500, 0, 1000},  // an unconfirmed state is dropped
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.stateSize << " bytes, answer " << c.handOver
-                                    << (c.button == kIdOk ? ", OK" : ", Cancel"));
+  for (const Case& c : {
+           Case{kSmall, kSmall, "click ok", "quality 7500 keys 4 only 0; state 24/1000"},
+           Case{kSmall, kSmall,
+                "scroll quality=20: quality 20 0..100; qualityLabel 20 / click "
+                "cancel",
+                "quality 7550 keys 4 only 0; state 0/0"},
+           Case{1000, 1000, "click ok", "quality 7500 keys 4 only 0; state 1000/2000"},
+           Case{kSmall, kSmall - 12, "click ok", "quality 7500 keys 4 only 0; state 0/1000"},
+       }) {
+    SCOPED_TRACE(testing::Message() << c.stateSize << " bytes, answer " << c.handOver);
     ScriptedCompressor a(kHandlerA);
     a.SetState(c.stateSize, c.handOver);
     HostFree(&settings.compressorState);
-    settings.compressorStateSize = 0;
-    settings.compressorStateCapacity = 0;
-    settings.compressorHandler = kHandlerA;
-    settings.quality = 7550;
-    Press(kCompressionOptions, kIdOk);
-    ui.Expect(kCompressionOptionsTemplate, [&](ScriptedUser& user) {
-      EXPECT_EQ(user.Position(kQualityTrack), 75);
-      EXPECT_EQ(user.Text(kQualityLabel), "75");
-      EXPECT_TRUE(user.Enabled(kConfigure));
-      if (c.button == kIdCancel) user.Scroll(kQualityTrack, 20);
-      user.Click(c.button);
-    });
-    EXPECT_EQ(Launch(), 1);
-    EXPECT_EQ(settings.quality, c.quality);
-    EXPECT_EQ(settings.compressorStateSize, c.keptSize);
-    EXPECT_EQ(settings.compressorStateCapacity, c.capacity);
+    settings.compressorStateSize = settings.compressorStateCapacity = 0;
+    Set(settings, "compressor SCRA; quality 7550 keys 4 only 0");
+    Expect(kAviSettingsTemplate, Chosen("~SCRA") + "; compressor[] No Compression|~SCRA",
+           "click options / click ok");
+    Expect(kCompressionOptionsTemplate, "", c.steps);
+    Finish(1, std::string("compressor SCRA; ") + c.record);
     const std::vector<std::uint8_t> state = a.state();
-    EXPECT_EQ(StateBytes(settings),
-              std::vector<std::uint8_t>(state.begin(), state.begin() + c.keptSize));
+    EXPECT_EQ(
+        StateBytes(settings),
+        std::vector<std::uint8_t>(state.begin(), state.begin() + settings.compressorStateSize));
   }
 }
 
+// "No Compression" offers the five palettes and 24 bits, no data rate, no
+// options. A compressor without temporal compression, and ZQKM whatever it
+// says, makes every frame a key frame, unless the record already names it.
 TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey) {
-  ScriptedCompressor c(kHandlerC);
+  ScriptedCompressor c(MakeFourCC("SCRC")), zqkm(MakeFourCC("ZQKM"));
   c.SetFlags(VIDCF_QUALITY);
   settings.colorFormat = kColor666;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    // "No Compression" offers the five palettes and 24 bits, no data rate, no options.
-    EXPECT_EQ(user.ItemData(kColourList), (std::vector<std::uint32_t>{80, 81, 82, 83, 84, 24}));
-    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 6-6-6 Levels");
-    EXPECT_FALSE(user.Enabled(kDataRateList));
-    EXPECT_FALSE(user.Enabled(kCompressionOptions));
-    user.SelectText(kCompressorList, CompressorName(kHandlerC));
-    EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
-    EXPECT_TRUE(user.Enabled(kDataRateList));
-    EXPECT_TRUE(user.Enabled(kCompressionOptions));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.compressorHandler, kHandlerC);
-  EXPECT_EQ(settings.keyFrameEvery, 1);
-  EXPECT_EQ(settings.keyFramesOnly, 1);
-  EXPECT_EQ(settings.colorFormat, 24);
-
-  // Opening on a record that already names it keeps the record's interval.
+  const std::string rows = "; compressor[] No Compression|~SCRC|~ZQKM";
+  Expect(kAviSettingsTemplate, "colour 8 Bits, 6-6-6 Levels" + rows,
+         "pick compressor=~SCRC: " + Chosen("~SCRC") + " / click ok");
+  Finish(1, "compressor SCRC; quality 7500 keys 1 only 1");
   settings.keyFrameEvery = 5;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) { user.Click(kIdOk); });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.keyFrameEvery, 5);
-
-  // ZQKM is taken as intra-only whatever flags it describes itself with.
-  ScriptedCompressor zqkm(MakeFourCC("ZQKM"));
-  settings.keyFrameEvery = 5;
-  EXPECT_EQ(Choose(MakeFourCC("ZQKM")), 1);
-  EXPECT_EQ(settings.compressorHandler, MakeFourCC("ZQKM"));
-  EXPECT_EQ(settings.keyFramesOnly, 1);
-  EXPECT_EQ(settings.keyFrameEvery, 1);
+  Expect(kAviSettingsTemplate, Chosen("~SCRC") + rows, "click ok");
+  Finish(1, "compressor SCRC; quality 7500 keys 5 only 1");
+  Expect(kAviSettingsTemplate, Chosen("~SCRC") + rows,
+         "pick compressor=~ZQKM: " + Chosen("~ZQKM") + " / click ok");
+  Finish(1, "compressor ZQKM; quality 7500 keys 1 only 1");
 }
 
+// Motion JPEG is probed opened for compressing, and listed with 24 bits when
+// it will not open so. Depths up to 27 bits have rows of their own; beyond,
+// 24 bits stands in.
 TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItWillNotOpenSo) {
-  // Replaces the built-in MJPG for this test's process.
-  ScriptedCompressor m(MakeFourCC("MJPG"));
-  m.RefuseOpens(ICMODE_COMPRESS);
-  EXPECT_EQ(Choose(MakeFourCC("MJPG"), kIdOk,
-                   [](ScriptedUser& user) {
-                     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
-                   }),
-            1);
-  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
-
-  // One that tells its formats only when opened for compressing is probed so.
-  ScriptedCompressor sixteen(MakeFourCC("MJPG"));
-  sixteen.FormatsOnlyWhenCompressing(16);
-  EXPECT_EQ(Choose(MakeFourCC("MJPG"), kIdOk,
-                   [](ScriptedUser& user) {
-                     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"16 Bits"});
-                   }),
-            1);
-  // Depths up to 27 bits have rows of their own; beyond, 24 bits stands in.
-  for (const auto& [bits, row] : {std::pair<WORD, std::uint32_t>{27, 27}, {32, 24}}) {
-    ScriptedCompressor deep(MakeFourCC("MJPG"));
-    deep.FormatsOnlyWhenCompressing(bits);
-    EXPECT_EQ(Choose(MakeFourCC("MJPG"), kIdCancel,
-                     [row = row](ScriptedUser& user) {
-                       EXPECT_EQ(user.ItemData(kColourList), std::vector<std::uint32_t>{row});
-                     }),
-              0);
+  for (const auto& [bits, colour] : {std::pair<WORD, std::string>{0, "24 Bits=24"},
+                                     {16, "16 Bits=16"},
+                                     {27, "27 Bits=27"},
+                                     {32, "24 Bits=24"}}) {
+    Set(settings, "compressor 0; colour 24");
+    ScriptedCompressor m(MakeFourCC("MJPG"));  // replaces the built-in one
+    if (bits == 0) m.RefuseOpens(ICMODE_COMPRESS);
+    if (bits != 0) m.FormatsOnlyWhenCompressing(bits);
+    const std::size_t equals = colour.find('=');
+    Expect(kAviSettingsTemplate, "compressor[] No Compression|~MJPG",
+           "pick compressor=~MJPG: " + Chosen("~MJPG") + "; colour " + colour.substr(0, equals) +
+               "; colour[] " + colour + " / click ok");
+    EXPECT_EQ(Launch(), 1);
+    settings.quality = 7500;  // whatever the compressor probed before it answered
+    settings.keyFrameEvery = 4;
+    ExpectRecord("compressor MJPG; colour " + colour.substr(equals + 1));
   }
 }
 
 // An 8-bit compressor answers the palettised probe with a 1064-byte format
-// (header and 256 colours) and offers the five 8-bit rows, no 24 bits. Newly
-// chosen, it starts from its first row, not from the colour chosen before.
+// (header and 256 colours) and offers the five 8-bit rows, no 24 bits; one
+// that answers another depth offers none of them. Newly chosen, a compressor
+// starts from its first row, not from the colour chosen before.
 TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
-  settings.colorFormat = kColor666;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 6-6-6 Levels");
-    user.SelectText(kCompressorList, "Microsoft RLE 8-bit");
-    EXPECT_EQ(user.SelectedText(kColourList), "8 Bits, 3-3-2 Bits");
-    EXPECT_EQ(user.Items(kColourList),
-              (std::vector<std::string>{"8 Bits, 3-3-2 Bits", "8 Bits, 6-6-6 Levels",
-                                        "8 Bits, 6-7-6 Levels", "8 Bits, Common Optimum",
-                                        "8 Bits, User Select Palette"}));
-    EXPECT_EQ(user.ItemData(kColourList), (std::vector<std::uint32_t>{80, 81, 82, 83, 84}));
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MRLE"));
-  EXPECT_EQ(settings.colorFormat, 80);
-
-  // One that takes 8-bit frames but answers another depth offers none of them.
   ScriptedCompressor odd(kHandlerA);
   odd.TakesEightBitsOnly(16);
-  EXPECT_EQ(Choose(kHandlerA, kIdCancel,
-                   [](ScriptedUser& user) {
-                     EXPECT_EQ(user.Items(kColourList), std::vector<std::string>{"24 Bits"});
-                   }),
-            0);
+  settings.colorFormat = kColor666;
+  const std::string rle =
+      "pick compressor=Microsoft RLE 8-bit: compressor Microsoft RLE 8-bit; options; colour 8 "
+      "Bits, 3-3-2 Bits; colour[] 8 Bits, 3-3-2 Bits=80|8 Bits, 6-6-6 Levels=81|8 Bits, 6-7-6 "
+      "Levels=82|8 Bits, Common Optimum=83|8 Bits, User Select Palette=84; dataRate off Default";
+  Expect(kAviSettingsTemplate, "compressor[] No Compression|~SCRA; colour 8 Bits, 6-6-6 Levels",
+         rle + " / pick compressor=~SCRA: " + Chosen("~SCRA") + " / " + rle + " / click ok");
+  EXPECT_EQ(Launch(), 1);
+  settings.quality = 7500;  // it does not answer: another's last answer stays
+  ExpectRecord("compressor MRLE; colour 80; quality 7500 keys 1 only 1");
 }
 
+// Re-choosing the compressor changes nothing; another starts from its own
+// defaults (msvc's key frames from the rule, quality clamped) and "Default".
 TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {
-  ScriptedCompressor a(kHandlerA), msvc(MakeFourCC("msvc")), loud(kHandlerB),
+  ScriptedCompressor a(kHandlerA), msvc(MakeFourCC("msvc")), loud(MakeFourCC("SCRB")),
       hidden(MakeFourCC("iv31"));
-  msvc.SetDefaults(7000, 9);  // its key frames come from the rule, not from it
+  msvc.SetDefaults(7000, 9);
   loud.SetDefaults(20000, 6);
-  settings.compressorHandler = kHandlerA;
-  settings.quality = 1234;
-  settings.dataRateChoice = 3;
-  settings.dataRate = 600;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.ItemData(kDataRateList),
-              (std::vector<std::uint32_t>{0, 800, 700, 600, 500, 400, 300, 150, 0}));
-    EXPECT_EQ(user.Selection(kDataRateList), 3);
-    const auto rows = user.Items(kCompressorList);
-    EXPECT_EQ(std::count(rows.begin(), rows.end(), CompressorName(MakeFourCC("iv31"))), 0);
-    user.SelectText(kCompressorList, CompressorName(kHandlerA));  // the same one: no change
-    EXPECT_EQ(user.Selection(kDataRateList), 3);
-    user.Select(kDataRateList, 7);
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.quality, 1234);
-  EXPECT_EQ(settings.dataRateChoice, 7);
-  EXPECT_EQ(settings.dataRate, 150);
-
-  // Another compressor starts from its own defaults and the Default rate.
-  EXPECT_EQ(Choose(MakeFourCC("msvc"), kIdOk,
-                   [](ScriptedUser& user) { EXPECT_EQ(user.Selection(kDataRateList), 0); }),
-            1);
-  EXPECT_EQ(settings.quality, 7000);
-  EXPECT_EQ(settings.keyFrameEvery, 4);
-  EXPECT_EQ(settings.dataRate, -1);
-  EXPECT_EQ(Choose(kHandlerB), 1);
-  EXPECT_EQ(settings.quality, 10000);
-  EXPECT_EQ(settings.keyFrameEvery, 6);
+  Set(settings, "compressor SCRA; quality 1234 keys 4 only 0; dataRate 3 600");
+  const std::string rows = "; compressor[] No Compression|~SCRA|~SCRB|~msvc";
+  Expect(kAviSettingsTemplate, Chosen("~SCRA") + rows + "; dataRate 600 KB/Sec",
+         "pick compressor=~SCRA / select dataRate=7: dataRate 150 KB/Sec / click ok");
+  Finish(1, "compressor SCRA; quality 1234 keys 4 only 0; dataRate 7 150");
+  Expect(kAviSettingsTemplate, Chosen("~SCRA") + rows + "; dataRate 150 KB/Sec",
+         "pick compressor=~msvc: " + Chosen("~msvc") + " / click ok");
+  Finish(1, "compressor msvc; quality 7000 keys 4 only 0");
+  Expect(kAviSettingsTemplate, Chosen("~msvc") + rows,
+         "pick compressor=~SCRB: " + Chosen("~SCRB") + " / click ok");
+  Finish(1, "compressor SCRB; quality 10000 keys 6 only 0");
 }
 
 TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {
   const std::uint32_t odd[14] = {99, 12, 8000, 6, 5, 6, 7};
   std::memcpy(settings.audioFormat, odd, sizeof odd);
-  Press(kAudioSettingsButton, kIdOk);
-  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.SelectedText(kSampleSizeList), "8");
-    EXPECT_EQ(user.SelectedText(kSampleRateList), "11025");
-    EXPECT_EQ(user.SelectedText(kChannelsList), "Mono, 1 Channel");
-    user.Click(kIdCancel);
-  });
+  Expect(kAviSettingsTemplate, "", "click audioSettings / click ok");
+  Expect(kAudioSettingsTemplate, "bits 8; rate 11025; channels Mono, 1 Channel", "click cancel");
   EXPECT_EQ(Launch(), 1);
   const std::uint32_t normalised[14] = {99, 8, 11025, 1, 5, 6, 7};
   EXPECT_EQ(std::memcmp(settings.audioFormat, normalised, sizeof normalised), 0);
 }
 
+// The menu stands right of the button; "Same As Project" only with a project,
+// checked when the lists show the project's audio.
 TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
   ui.AnswerMenu(kPresetSameAsProject);
-  Press(kAudioSettingsButton, kIdOk);
-  ui.Expect(kAudioSettingsTemplate, [this](ScriptedUser& user) {
-    user.Click(kAudioPresetButton);
-    EXPECT_EQ(user.SelectedText(kSampleRateList), "48000");
-    const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kAudioPresetButton);
-    EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
-    EXPECT_EQ(ui.menus().back().at.y, button.top);
-    user.Click(kAudioPresetButton);  // now equal: the entry is checked
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(std::memcmp(settings.audioFormat, project.audioFormat, sizeof project.audioFormat), 0);
-  ASSERT_EQ(ui.menus().size(), 2u);
-  const auto& first = ui.menus()[0].items;
-  ASSERT_EQ(first.size(), 3u);
-  EXPECT_EQ(first[0].text, "Load");
-  EXPECT_EQ(first[1].text, "Save");
-  EXPECT_EQ(first[2].text, "Same As Project");
-  EXPECT_FALSE(first[2].checked);
-  EXPECT_TRUE(ui.menus()[1].items[2].checked);
-
-  // Without a project there is no such entry.
-  Press(kAudioSettingsButton, kIdCancel);
-  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kAudioPresetButton);
-    user.Click(kIdCancel);
-  });
+  Expect(kAviSettingsTemplate, "", "click audioSettings / click ok");
+  Expect(kAudioSettingsTemplate, "", "click preset: rate 48000 / click preset / click ok");
+  Finish(1, "audio 1 1 16/48000/2");
+  Expect(kAviSettingsTemplate, "", "click audioSettings / click cancel");
+  Expect(kAudioSettingsTemplate, "rate 48000", "click preset / click cancel");
   EXPECT_EQ(Launch(/*withProject=*/false), 0);
-  EXPECT_EQ(ui.menus().back().items.size(), 2u);
+  norv::ui::Dialog audio(*FindDialogTemplate(kAudioSettingsTemplate));
+  const norv::ui::ScreenRect button = ui.ControlScreenRect(audio, kAudioPresetButton);
+  Lines menus;
+  for (const auto& menu : ui.menus()) {
+    menus.push_back(std::to_string(menu.at.x - button.right) + "," +
+                    std::to_string(menu.at.y - button.top) + ":");
+    for (const auto& item : menu.items)
+      menus.back() +=
+          " " + std::to_string(item.id) + " " + item.text + (item.checked ? " [x]" : "");
+  }
+  EXPECT_EQ(Join(menus),
+            "5,0: 12000 Load 12001 Save 12002 Same As Project\n"
+            "5,0: 12000 Load 12001 Save 12002 Same As Project [x]\n5,0: 12000 Load 12001 Save\n");
 }
 
-// The host's preset chooser as a host with windows shows it: it answers one
-// path and keeps how it was asked (mode 0 saves, 1 loads).
-struct PresetChooser {
-  std::string answer;
-  std::vector<std::pair<int, std::string>> asked;
-
-  PresetChooser() {
-    NorvHostDialogs dialogs{};
-    dialogs.context = this;
-    dialogs.presetPath = [](void* self, std::int32_t mode, char* path, const char* extension,
-                            HWND) -> std::int32_t {
-      auto* chooser = static_cast<PresetChooser*>(self);
-      chooser->asked.emplace_back(mode, extension);
-      std::strcpy(path, chooser->answer.c_str());
-      return 1;
-    };
-    NorvHostSetDialogs(&dialogs);
-  }
-  ~PresetChooser() { NorvHostSetDialogs(nullptr); }
-  PresetChooser(const PresetChooser&) = delete;
-  PresetChooser& operator=(const PresetChooser&) = delete;
-};
-
 // Save stores the lists as shown, Load brings them back; the host is asked
-// for a file to write, then for one to read.
+// (as a host with windows asks) for a file to write, then for one to read.
 TEST_F(SettingsDialogs, AudioPresetsSaveTheListsAndLoadThemBack) {
-  PresetChooser chooser;
-  chooser.answer = host.dir().File("voice.ostwav");
+  static Lines asked;
+  static std::string answer;
+  asked.clear();
+  answer = host.dir().File("voice.ostwav");
+  NorvHostDialogs dialogs{};
+  dialogs.presetPath = [](void*, std::int32_t mode, char* path, const char* extension, HWND) {
+    asked.push_back(std::to_string(mode) + extension);  // mode 0 saves, 1 loads
+    std::strcpy(path, answer.c_str());
+    return std::int32_t{1};
+  };
+  NorvHostSetDialogs(&dialogs);
   ui.AnswerMenu(kPresetSave);
   ui.AnswerMenu(kPresetLoad);
-  Press(kAudioSettingsButton, kIdOk);
-  ui.Expect(kAudioSettingsTemplate, [](ScriptedUser& user) {
-    user.SelectText(kSampleRateList, "22050");
-    user.Select(kChannelsList, 0);
-    user.Click(kAudioPresetButton);
-    user.SelectText(kSampleSizeList, "8");
-    user.SelectText(kSampleRateList, "48000");
-    user.Select(kChannelsList, 1);
-    user.Click(kAudioPresetButton);
-    EXPECT_EQ(user.SelectedText(kSampleSizeList), "16");
-    EXPECT_EQ(user.SelectedText(kSampleRateList), "22050");
-    EXPECT_EQ(user.SelectedText(kChannelsList), "Mono, 1 Channel");
-    user.Click(kIdOk);
-  });
+  Expect(kAviSettingsTemplate, "", "click audioSettings / click ok");
+  Expect(kAudioSettingsTemplate, "",
+         "pick rate=22050: rate 22050 / select channels=0: channels Mono, 1 Channel / click "
+         "preset / pick bits=8: bits 8 / pick rate=48000: rate 48000 / select channels=1: "
+         "channels Stereo, 2 Channels / click preset: bits 16; rate 22050; channels Mono, 1 "
+         "Channel / click ok");
   EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(chooser.asked,
-            (std::vector<std::pair<int, std::string>>{{0, ".ostwav"}, {1, ".ostwav"}}));
-  EXPECT_EQ(settings.audioFormat[1], 16u);
-  EXPECT_EQ(settings.audioFormat[2], 22050u);
-  EXPECT_EQ(settings.audioFormat[3], 1u);
+  EXPECT_EQ(asked, (Lines{"0.ostwav", "1.ostwav"}));
+  ExpectRecord("audio 1 1 16/22050/1");
   EXPECT_TRUE(ui.messages().empty());
 }
 
+// The sliders keep to their ranges: "Default" (-1) shows at the low end, the
+// top end is kept, the excess is not.
 TEST_F(SettingsDialogs, InterleaveAndCustomDataRateComeFromTheirSliders) {
   ScriptedCompressor a(kHandlerA);
   settings.compressorHandler = kHandlerA;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kAudioOptionsButton);
-    EXPECT_FALSE(user.Enabled(kPlaybackOptions));
-    user.Select(kDataRateList, 8);
-    user.Click(kPlaybackOptions);
-    user.Click(kIdOk);
-  });
-  ui.Expect(kAudioOptionsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Text(kInterleaveLabel), "30");
-    user.Scroll(kInterleaveTrack, -5);
-    EXPECT_EQ(user.Text(kInterleaveLabel), "1");
-    user.Click(kIdOk);
-  });
-  ui.Expect(kPlaybackOptionsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Text(kDataRateLabel), "1");  // -1 from "Default" shows at the low end
-    user.Scroll(kDataRateTrack, 12);
-    EXPECT_EQ(user.Text(kDataRateLabel), "12");
-    user.Scroll(kDataRateTrack, 9000);  // the top end is kept, the excess is not
-    EXPECT_EQ(user.Text(kDataRateLabel), "8000");
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.interleaveFrames, 1);
-  EXPECT_EQ(settings.dataRateChoice, 8);
-  EXPECT_EQ(settings.dataRate, 8000);
+  Expect(kAviSettingsTemplate, Chosen("~SCRA") + "; compressor[] No Compression|~SCRA",
+         "click audioOptions / select dataRate=8: dataRate Custom Option; playback / click "
+         "playback / click ok");
+  Expect(kAudioOptionsTemplate, "", "scroll track=-5: track 1 1..999; label 1 / click ok");
+  Expect(kPlaybackOptionsTemplate, "",
+         "scroll track=12: track 12 1..8000; label 12 / scroll track=9000: track 8000 1..8000; "
+         "label 8000 / click ok");
+  Finish(1, "compressor SCRA; dataRate 8 8000; interleave 1");
 }
-
-class VideoPresets : public SettingsDialogs {
- protected:
-  void SetUp() override {
-    SettingsDialogs::SetUp();
-    char folder[260] = {};
-    GetHostFolder(folder);
-    previousFolder_ = folder;
-    NorvHostSetFolder((host.dir().path().string() + "/").c_str());
-    samples_ = host.dir().path() / "SAMPLES";
-    std::filesystem::create_directory(samples_);
-  }
-  void TearDown() override {
-    NorvHostSetFolder(previousFolder_.c_str());
-    NorvHostSetPresetPathAnswer(nullptr);
-    SettingsDialogs::TearDown();
-  }
-  std::filesystem::path samples_;
-
- private:
-  std::string previousFolder_;
-};
 
 // Each listed file is a preset of its own width (pNNN is NNN + 300 pixels
 // wide), so the width shows which one was loaded. Its audio (8000 Hz, every
 // 3 frames, off) arrives only when both the dialog and the preset have audio.
-TEST_F(VideoPresets, TwentyOfTwentyFiveAreListedAndTheAudioRuleApplies) {
-  struct Case {
-    std::int32_t dialogAudio;
-    std::int32_t presetAudio;
-    int chosen;  // which listed file
-  };
-  for (const Case& c : {Case{1, 0, 4}, Case{0, 1, 19}, Case{1, 1, 12}}) {
+TEST_F(SettingsDialogs, VideoPresetsListTwentyOfTwentyFiveAndApplyTheAudioRule) {
+  for (const auto& [dialogAudio, presetAudio, chosen] :
+       {std::tuple{1, 0, 4}, std::tuple{0, 1, 19}, std::tuple{1, 1, 12}}) {
     SCOPED_TRACE(testing::Message()
-                 << "dialog audio " << c.dialogAudio << ", preset audio " << c.presetAudio);
-    settings.audioAvailable = c.dialogAudio;
-    settings.audioEnabled = 1;
-    settings.audioFormat[2] = 44100;
-    settings.interleaveFrames = 30;
+                 << "dialog audio " << dialogAudio << ", preset audio " << presetAudio);
+    settings.audioAvailable = dialogAudio;
     AviSettings preset = settings;
-    preset.audioAvailable = c.presetAudio;
-    preset.audioEnabled = 0;
-    preset.audioFormat[2] = 8000;
-    preset.interleaveFrames = 3;
+    Set(preset, "audio " + std::to_string(presetAudio) + " 0 16/8000/2; interleave 3");
     for (int i = 0; i < 25; ++i) {
-      const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
       preset.width = 400 + i;
+      const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
       ASSERT_NE(SavePresetFile(1, &preset, (samples_ / name).c_str()), 0);
     }
     ASSERT_NE(SavePresetFile(1, &preset, (samples_ / ".hidden.ostavi").c_str()), 0);
     std::filesystem::create_directories(samples_ / "folder.ostavi");
-    ui.AnswerMenu(kPresetListedFirst + c.chosen);
+    ui.AnswerMenu(kPresetListedFirst + chosen);
     int width = 0;
-    ui.Expect(kAviSettingsTemplate, [&](ScriptedUser& user) {
+    ui.Expect(kAviSettingsTemplate, [&, chosen = chosen](ScriptedUser& user) {
       user.Click(kLoadPreset);
-      ASSERT_GT(ui.menus().back().items.size(), static_cast<std::size_t>(c.chosen));
-      width = 300 + std::stoi(ui.menus().back().items[c.chosen].text.substr(1, 3));
+      ASSERT_GT(ui.menus().back().items.size(), static_cast<std::size_t>(chosen));
+      width = 300 + std::stoi(ui.menus().back().items[chosen].text.substr(1, 3));
       EXPECT_EQ(user.Text(kWidthEdit), std::to_string(width));
-      const norv::ui::ScreenRect button = user.dialog().ControlScreenRect(kLoadPreset);
-      EXPECT_EQ(ui.menus().back().at.x, button.right + 5);
+      EXPECT_EQ(ui.menus().back().at.x, user.dialog().ControlScreenRect(kLoadPreset).right + 5);
       user.Click(kIdOk);
     });
     EXPECT_EQ(Launch(), 1);
-    const auto& items = ui.menus().back().items;
-    ASSERT_EQ(items.size(), 22u);
-    for (int i = 0; i < 20; ++i) {
-      EXPECT_EQ(items[i].id, kPresetListedFirst + i);
-      EXPECT_EQ(items[i].text.substr(0, 1), "p");
-    }
-    EXPECT_TRUE(items[20].separator);
-    EXPECT_EQ(items[21].id, kPresetBrowse);
-    EXPECT_EQ(items[21].text, "Browse");
+    std::string menu;
+    for (const auto& item : ui.menus().back().items)
+      menu += item.separator ? "-|" : std::to_string(item.id) + " " + item.text.substr(0, 1) + "|";
+    EXPECT_EQ(menu,
+              "7010 p|7011 p|7012 p|7013 p|7014 p|7015 p|7016 p|7017 p|7018 p|7019 p|7020 p|7021 "
+              "p|7022 p|7023 p|7024 p|7025 p|7026 p|7027 p|7028 p|7029 p|-|7030 B|");
     EXPECT_EQ(ui.menus().back().flags, norv::ui::kTrackRightButton);
-    EXPECT_EQ(settings.width, width);
-    const bool presetsAudio = c.dialogAudio != 0 && c.presetAudio != 0;
-    EXPECT_EQ(settings.audioAvailable, c.dialogAudio);
-    EXPECT_EQ(settings.audioEnabled, presetsAudio ? 0 : 1);
-    EXPECT_EQ(settings.audioFormat[2], presetsAudio ? 8000u : 44100u);
-    EXPECT_EQ(settings.interleaveFrames, presetsAudio ? 3 : 30);
+    ExpectRecord("size " + std::to_string(width) + "x120; audio " + std::to_string(dialogAudio) +
+                 (dialogAudio + presetAudio == 2 ? " 0 16/8000/2; interleave 3"
+                                                 : " 1 16/44100/2; interleave 30"));
   }
   EXPECT_EQ(ui.menus().size(), 3u);
 }
@@ -738,54 +687,35 @@ TEST_F(VideoPresets, TwentyOfTwentyFiveAreListedAndTheAudioRuleApplies) {
 // A loaded preset is shown within the limits in force when it arrives: after
 // "Field 2" under hardware acceleration on a 486-line project that is 242
 // lines (243 made even), though the preset turns the acceleration off.
-TEST_F(VideoPresets, ALoadedPresetIsClampedWithTheLimitsInForce) {
+TEST_F(SettingsDialogs, VideoPresetsLoadedAreClampedWithTheLimitsInForce) {
   AviSettings preset = settings;
-  preset.width = 720;
-  preset.height = 486;
-  preset.fieldHandling = 4;
-  preset.hwAccel = 0;
+  Set(preset, "size 720x486; field 4; hw 0");
   const std::string path = host.dir().File("tall.ostavi");
   ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
   NorvHostSetPresetPathAnswer(path.c_str());
   Hardware(720, 486, 2997);
-  settings.width = 720;
-  settings.height = 486;
-  settings.fieldHandling = 4;
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    EXPECT_EQ(user.Text(kHeightEdit), "242");
-    user.Click(kLoadPreset);  // no listed file: the chooser answers at once
-    EXPECT_FALSE(user.Checked(kHardwareEnable));
-    EXPECT_EQ(user.Text(kHeightEdit), "242");
-    user.Click(kIdOk);
-  });
-  EXPECT_EQ(Launch(), 1);
-  EXPECT_EQ(settings.hwAccel, 0);
-  EXPECT_EQ(settings.height, 242);
+  Set(settings, "size 720x486; field 4");
+  Expect(kAviSettingsTemplate,  // no listed file: Load asks the chooser at once
+         "hwGroup; hw [x]; hwOptions; rate[] 29.97|25|24|15|12|10|8|6|5|4|3|2|1; width 720; "
+         "height 242; field Field 2; subPixel off [ ]; cropping off",
+         "click load: hw [ ]; hwOptions off; rate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1; "
+         "subPixel [ ]; cropping / click ok");
+  Finish(1, "size 720x242; field 4");
 }
 
-TEST_F(VideoPresets, AnEmptyFolderBrowsesAndSaveReadsTheControlsFirst) {
-  const std::string path = host.dir().File("chosen.ostavi");
-  NorvHostSetPresetPathAnswer(path.c_str());
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Type(kWidthEdit, "640");
-    user.Click(kSavePreset);
-    user.Type(kWidthEdit, "100");
-    user.Click(kLoadPreset);  // no listed file: the chooser answers at once
-    EXPECT_EQ(user.Text(kWidthEdit), "640");
-    user.Click(kIdCancel);
-  });
+TEST_F(SettingsDialogs, VideoPresetsOfAnEmptyFolderBrowseAndSaveReadsTheControlsFirst) {
+  NorvHostSetPresetPathAnswer(host.dir().File("chosen.ostavi").c_str());
+  Expect(kAviSettingsTemplate, "",
+         "type width=640: width 640 / click save / type width=100: width 100 / click load: width "
+         "640 / click cancel");
   EXPECT_EQ(Launch(), 0);
   EXPECT_TRUE(ui.menus().empty());
   EXPECT_TRUE(ui.messages().empty());
 
   NorvHostSetPresetPathAnswer("/no/such/folder/x.ostavi");
-  ui.Expect(kAviSettingsTemplate, [](ScriptedUser& user) {
-    user.Click(kSavePreset);
-    user.Click(kLoadPreset);
-    user.Click(kIdCancel);
-  });
+  Expect(kAviSettingsTemplate, "", "click save / click load / click cancel");
   EXPECT_EQ(Launch(), 0);
-  EXPECT_EQ(ui.messages(), (std::vector<std::string>{"Failed to save.", "Failed to load."}));
+  EXPECT_EQ(ui.messages(), (Lines{"Failed to save.", "Failed to load."}));
 }
 
 }  // namespace
