@@ -4,7 +4,10 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <sstream>
 
 #include "hoststub/norv_host.h"
 #include "platform/memory/global_memory.h"
@@ -82,91 +85,74 @@ TEST_F(MovieRequestTest, RefusalsAllocateNothing) {
   EXPECT_TRUE(messages.texts().empty());
 }
 
-TEST_F(MovieRequestTest, FrameCountRoundsTheSpanAtTheSettingsRate) {
-  setup.settings.frameRate = 25.0f;
-  setup.SetSpan(0, 10);  // 0.25 + 0.5 truncates to 0
-  EXPECT_FALSE(Accepted());
-  MovieSession* s = nullptr;
-  for (std::uint32_t start : {0u, 4000u}) {
-    setup.SetSpan(start, start + 20);
-    s = Create();
-    ASSERT_NE(s, nullptr) << start;
-    EXPECT_EQ(s->frameCount, 1u) << start;
-    delete s;
-  }
-
-  // The settings' rate counts even when frames come at the project's rate.
-  setup.settings.frameRate = 15.0f;
-  NorvHostSetProject(720, 480, 2997);
-  setup.request.sameAsProject = 1;
-  setup.SetSpan(0, 10000);
-  s = Create();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->frameCount, 150u);
-  EXPECT_EQ(s->rateMismatch, 1u);
-  EXPECT_FLOAT_EQ(s->outputFrameRate, 29.97f);
-  EXPECT_FLOAT_EQ(s->frameRate, 15.0f);
-  delete s;
-
-  for (float rate : {0.0f, -25.0f, std::numeric_limits<float>::quiet_NaN()}) {
-    setup.settings.frameRate = rate;
-    setup.request.sameAsProject = 0;
-    EXPECT_FALSE(Accepted()) << rate;
-  }
-}
-
-TEST_F(MovieRequestTest, RatesCompareAtHundredths) {
-  setup.request.sameAsProject = 1;
-  NorvHostSetProject(720, 480, 2997);
-  auto mismatch = [&](float rate) {
-    setup.settings.frameRate = rate;
-    MovieSession* s = Create();
-    EXPECT_NE(s, nullptr);
-    std::uint32_t m = s != nullptr ? s->rateMismatch : 99;
-    delete s;
-    return m;
-  };
-  EXPECT_EQ(mismatch(29.97f), 0u);
-  EXPECT_EQ(mismatch(29.97002f), 0u);
-  EXPECT_EQ(mismatch(29.98f), 1u);
-  setup.request.sameAsProject = 0;
-  EXPECT_EQ(mismatch(15.0f), 0u) << "without same-as-project the rates are never compared";
-}
-
-TEST_F(MovieRequestTest, ColourFormatsGiveDepthAndPaletteMode) {
-  struct Case {
-    int code;
-    std::uint32_t depth, mode;
-  };
-  for (Case c :
-       {Case{16, 24, 0}, Case{24, 24, 0}, Case{80, 8, 1}, Case{81, 8, 2}, Case{82, 8, 3}}) {
-    setup.settings.colorFormat = c.code;
-    MovieSession* s = Create();
-    ASSERT_NE(s, nullptr) << c.code;
-    EXPECT_EQ(s->video.bitDepth, c.depth);
-    if (c.depth == 8) {
-      EXPECT_EQ(s->video.paletteMode, c.mode);
-    }
-    EXPECT_EQ(s->video.paletteFile[0], '\0');
-    delete s;
-  }
-}
-
-TEST_F(MovieRequestTest, AudioStreamOnlyWhenAvailableEnabledAndNotRaw) {
+// What the session takes from the request, in one line per case: the
+// frame count (the span at the settings' rate, rounded), the rates and
+// whether they differ at hundredths, the depth and palette mode of the
+// colour format, and the streams; or "refused".
+TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
   NorvHostSetHardware(1);
-  auto streams = [&](int available, int enabled, int raw) {
-    setup.settings.audioAvailable = available;
-    setup.settings.audioEnabled = enabled;
-    setup.settings.qrvExport = raw;
-    MovieSession* s = Create();
-    std::uint32_t n = s != nullptr ? s->streamCount : 0;
-    delete s;
-    return n;
+  NorvHostSetProject(720, 480, 2997);
+  struct Case {
+    const char* what;
+    std::function<void(AviSettings&, MovieRequest&)> change;
+    std::string derived;
   };
-  EXPECT_EQ(streams(1, 1, 0), 2u);
-  EXPECT_EQ(streams(0, 1, 0), 1u);
-  EXPECT_EQ(streams(1, 0, 0), 1u);
-  EXPECT_EQ(streams(1, 1, 1), 1u);
+  const auto span = [](std::uint32_t from, std::uint32_t to) {
+    return [=](AviSettings&, MovieRequest& r) { r.startTime = from, r.endTime = to; };
+  };
+  const auto rate = [](float fps, std::uint32_t same) {
+    return [=](AviSettings& s, MovieRequest& r) { s.frameRate = fps, r.sameAsProject = same; };
+  };
+  const auto colour = [](int code) {
+    return [=](AviSettings& s, MovieRequest&) { s.colorFormat = code; };
+  };
+  const auto audio = [](int available, int enabled, int raw) {
+    return [=](AviSettings& s, MovieRequest&) {
+      s.audioAvailable = available, s.audioEnabled = enabled, s.qrvExport = raw;
+    };
+  };
+  const Case cases[] = {
+      {"the defaults", [](AviSettings&, MovieRequest&) {},
+       "25 frames 25/25 same, 24 bits, 2 streams"},
+      {"10 ms: 0.25 + 0.5 frames", span(0, 10), "refused"},
+      {"20 ms at the start", span(0, 20), "1 frames 25/25 same, 24 bits, 2 streams"},
+      {"20 ms later on", span(4000, 4020), "1 frames 25/25 same, 24 bits, 2 streams"},
+      {"the settings' rate counts under the project's", rate(15, 1),
+       "15 frames 15/29.97 differ, 24 bits, 2 streams"},
+      {"29.97 is the project's", rate(29.97f, 1), "30 frames 29.97/29.97 same, 24 bits, 2 streams"},
+      {"so is 29.97002, at hundredths", rate(29.97002f, 1),
+       "30 frames 29.97/29.97 same, 24 bits, 2 streams"},
+      {"29.98 is not", rate(29.98f, 1), "30 frames 29.98/29.97 differ, 24 bits, 2 streams"},
+      {"without same-as-project no comparison", rate(15, 0),
+       "15 frames 15/15 same, 24 bits, 2 streams"},
+      {"rate 0", rate(0, 0), "refused"},
+      {"rate -25", rate(-25, 0), "refused"},
+      {"rate NaN", rate(std::numeric_limits<float>::quiet_NaN(), 0), "refused"},
+      {"16 bits", colour(16), "25 frames 25/25 same, 24 bits, 2 streams"},
+      {"3-3-2", colour(80), "25 frames 25/25 same, 8 bits mode 1, 2 streams"},
+      {"6-6-6", colour(81), "25 frames 25/25 same, 8 bits mode 2, 2 streams"},
+      {"6-7-6", colour(82), "25 frames 25/25 same, 8 bits mode 3, 2 streams"},
+      {"no audio available", audio(0, 1, 0), "25 frames 25/25 same, 24 bits, 1 streams"},
+      {"audio off", audio(1, 0, 0), "25 frames 25/25 same, 24 bits, 1 streams"},
+      {"the raw stream", audio(1, 1, 1), "25 frames 25/25 same, 24 bits, 1 streams"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MovieSetup fresh{host.dir()};
+    c.change(fresh.settings, fresh.request);
+    std::unique_ptr<MovieSession> s(CreateMovieSession(&fresh.request));
+    std::string derived = "refused";
+    if (s != nullptr) {
+      std::ostringstream line;
+      line << s->frameCount << " frames " << s->frameRate << "/" << s->outputFrameRate << " "
+           << (s->rateMismatch != 0 ? "differ" : "same") << ", " << s->video.bitDepth << " bits";
+      if (s->video.bitDepth == 8) line << " mode " << s->video.paletteMode;
+      line << ", " << s->streamCount << " streams";
+      derived = line.str();
+      EXPECT_EQ(s->video.paletteFile[0], '\0');
+    }
+    EXPECT_EQ(derived, c.derived);
+  }
 }
 
 TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
