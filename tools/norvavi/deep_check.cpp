@@ -161,13 +161,18 @@ DeepReport DeepCheck(const std::string& path) {
                 !flagged});
       // Each chunk decodes on its own turn: a decoder that refuses it, or
       // reports it corrupt, names the frame.
-      const int sent = avcodec_send_packet(d.context, packet);
-      while (sent >= 0 && avcodec_receive_frame(d.context, d.frame) >= 0) {
+      // A decoder refuses a chunk when it is sent, or when its frame is
+      // asked for; "no frame yet" and "no more frames" are not refusals.
+      int status = avcodec_send_packet(d.context, packet);
+      while (status >= 0) {
+        status = avcodec_receive_frame(d.context, d.frame);
+        if (status < 0) break;
         if ((d.frame->flags & AV_FRAME_FLAG_CORRUPT) != 0 || d.frame->decode_error_flags != 0)
           Add(r, {"undecodable frame", index, n, packet->pos, "decoded with errors"});
         ++r.framesDecoded;
       }
-      if (sent < 0) Add(r, {"undecodable frame", index, n, packet->pos, "no decoder reads it"});
+      if (status < 0 && status != AVERROR(EAGAIN) && status != AVERROR_EOF)
+        Add(r, {"undecodable frame", index, n, packet->pos, "no decoder reads it"});
     }
     av_packet_unref(packet);
   }
