@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -63,12 +62,10 @@ AviStreamPlan Plan(const Movie& m) {
   plan.mainHeader.totalFrames = static_cast<std::uint32_t>(m.frames.size());
   plan.mainHeader.streams = m.audio ? 2 : 1;
   plan.videoHeader.type = kFourccVids;
-  plan.videoHeader.length = 77;
   plan.videoFormat = kVideoFormat;
   plan.videoFormatSize = sizeof kVideoFormat;
   plan.audio = m.audio;
   plan.audioHeader.type = kFourccAuds;
-  plan.audioHeader.length = 99;
   plan.audioFormat = kAudioFormat;
   plan.audioFormatSize = sizeof kAudioFormat;
   plan.audioBlockAlign = 4;

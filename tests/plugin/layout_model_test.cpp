@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <sstream>
+#include <source_location>
 
 #include "hoststub/norv_host.h"
 #include "plugin/host/host_api.h"
@@ -44,16 +44,6 @@ struct Config {
   std::uint32_t waveBlocks = 0;  // non-zero: the wave file holds only this many blocks
   int width = 21, height = 6;    // an odd width pads the rows
 };
-
-std::string Describe(const Config& c) {
-  std::ostringstream o;
-  o << c.rate << " fps, " << c.spanMs << " ms, E=" << c.interleave << ", key " << c.keyEvery
-    << ", audio " << static_cast<int>(c.audio) << " " << c.bits << "/" << c.sampleRate << "/"
-    << c.channels << ", video " << static_cast<int>(c.video) << ", data rate " << c.dataRate
-    << ", project " << c.projectRateX100 << ", noInterleave " << c.noInterleave << ", wave "
-    << c.waveBlocks << "+" << c.waveExtra;
-  return o.str();
-}
 
 // The header words in file order; "" skips a word.
 const std::vector<const char*> kAvih = {
@@ -315,8 +305,8 @@ class LayoutModel : public ::testing::Test {
     return size;
   }
 
-  void Check(const Config& c) {
-    SCOPED_TRACE(Describe(c));
+  void Check(const Config& c, std::source_location where = std::source_location::current()) {
+    SCOPED_TRACE(::testing::Message() << "the case at line " << where.line());
     messages.clear();
     MovieSetup setup(host.dir());
     AviSettings& s = setup.settings;
@@ -460,8 +450,10 @@ class LayoutModel : public ::testing::Test {
 
 TEST_F(LayoutModel, UncompressedMoviesOverRatesInterleavesAndAudio) {
   for (float rate : {25.0f, 29.97f, 15.0f})
-    for (int interleave : {1, 3, 30})
+    for (int interleave : {1, 3, 30}) {
+      SCOPED_TRACE(::testing::Message() << rate << " fps, interleave " << interleave);
       Check({.rate = rate, .interleave = interleave, .keyEvery = interleave == 3 ? 1 : 4});
+    }
   Check({.audio = Audio::kNone});
   Check({.interleave = 4, .audio = Audio::kNone});
 }
@@ -471,13 +463,16 @@ TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
     int bits, rate, channels;
   };
   for (const Format f : {Format{8, 22050, 1}, Format{16, 48000, 1}, Format{8, 32000, 2}})
-    for (Audio source : {Audio::kPushed, Audio::kWaveFile})
+    for (Audio source : {Audio::kPushed, Audio::kWaveFile}) {
+      SCOPED_TRACE(::testing::Message() << f.bits << "/" << f.rate << "/" << f.channels
+                                        << ", source " << static_cast<int>(source));
       Check({.spanMs = 1300,
              .interleave = source == Audio::kPushed ? 1 : 2,
              .audio = source,
              .bits = f.bits,
              .sampleRate = f.rate,
              .channels = f.channels});
+    }
   // A wave file whose data ends in a part block keeps all of it.
   Check({.audio = Audio::kWaveFile, .waveExtra = 3});
   Check({.interleave = 5, .audio = Audio::kWaveFile, .waveExtra = 3});
