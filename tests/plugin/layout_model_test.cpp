@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
-#include <sstream>
+#include <source_location>
 
 #include "hoststub/norv_host.h"
 #include "plugin/host/host_api.h"
@@ -45,15 +45,20 @@ struct Config {
   int width = 21, height = 6;    // an odd width pads the rows
 };
 
-std::string Describe(const Config& c) {
-  std::ostringstream o;
-  o << c.rate << " fps, " << c.spanMs << " ms, E=" << c.interleave << ", key " << c.keyEvery
-    << ", audio " << static_cast<int>(c.audio) << " " << c.bits << "/" << c.sampleRate << "/"
-    << c.channels << ", video " << static_cast<int>(c.video) << ", data rate " << c.dataRate
-    << ", project " << c.projectRateX100 << ", noInterleave " << c.noInterleave << ", wave blocks "
-    << c.waveBlocks;
-  return o.str();
-}
+// The header words in file order; "" skips a word.
+const std::vector<const char*> kAvih = {
+    "microSecPerFrame", "maxBytesPerSec", "paddingGranularity",  "flags",    "totalFrames",
+    "initialFrames",    "streams",        "suggestedBufferSize", "width",    "height",
+    "reserved0",        "reserved1",      "reserved2",           "reserved3"};
+const std::vector<const char*> kStrh = {
+    "type",    "handler",    "flags", "priority", "initialFrames",
+    "scale",   "rate",       "start", "length",   "suggestedBufferSize",
+    "quality", "sampleSize", "left",  "top",      "right",
+    "bottom"};
+const std::vector<const char*> kVideoStrf = {
+    "size", "width", "height", "planesAndBits", "compression", "sizeImage", "", "", "coloursUsed"};
+const std::vector<const char*> kAudioStrf = {"tagAndChannels", "samplesPerSec", "avgBytesPerSec",
+                                             "alignAndBits"};
 
 // ---- The model ----------------------------------------------------------
 
@@ -89,6 +94,7 @@ struct Expected {
   std::vector<IndexEntry> index;
   // The audio chunks' byte ranges of the whole audio, in file order.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> slices;
+  std::vector<std::uint32_t> pictures;  // the host frame each video chunk holds
   std::vector<std::string> messages;
 };
 
@@ -106,23 +112,19 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
   const auto n = static_cast<std::uint32_t>(static_cast<double>(c.spanMs) / 1000.0 * c.rate + 0.5);
   const float outputRate =
       c.projectRateX100 != 0 ? static_cast<float>(c.projectRateX100) / 100.0f : c.rate;
-  const std::uint32_t e = static_cast<std::uint32_t>(c.interleave);
+  const auto e = static_cast<std::uint32_t>(c.interleave);
   const bool records = e == 1 && !c.noInterleave;
   const std::uint32_t lf =
       records ? static_cast<std::uint32_t>(static_cast<double>(outputRate) * 0.75) : 0;
   const std::uint32_t lead = audio ? std::min(lf, n) : 0;
+  const auto w = static_cast<std::uint32_t>(c.width), h = static_cast<std::uint32_t>(c.height);
 
   // Video: chunk sizes, the largest frame, the format.
-  std::uint32_t quality = 7500;
-  std::uint32_t maxFrame = 0, formatSize = 40;
-  int bits = 24;
-  std::uint32_t handler = 0;
-  if (c.video == Video::k24) {
-    maxFrame = RowBytes(c.width, 24) * static_cast<std::uint32_t>(c.height);
-  } else if (c.video == Video::k8) {
-    maxFrame = RowBytes(c.width, 8) * static_cast<std::uint32_t>(c.height);
-    formatSize = 1064;
-    bits = 8;
+  std::uint32_t quality = 7500, maxFrame = 0, formatSize = 40, handler = 0;
+  std::uint32_t bits = c.video == Video::k8 ? 8 : 24;
+  if (c.video != Video::kScripted) {
+    maxFrame = RowBytes(c.width, static_cast<int>(bits)) * h;
+    formatSize = c.video == Video::k8 ? 1064 : 40;
   } else {
     handler = MakeFourCC("MDLX");
     maxFrame = 5000;
@@ -145,76 +147,45 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
   };
 
   // Audio: the whole, its block, the slice per interleave.
-  const std::uint32_t align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
+  const auto align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
   const std::uint32_t avg = align * static_cast<std::uint32_t>(c.sampleRate);
-  std::uint32_t total = 0;
+  std::uint32_t total = waveTotal;
   if (c.audio == Audio::kPushed) {
     total = static_cast<std::uint32_t>(static_cast<double>(c.spanMs) * avg / 1000.0 + 0.5);
     total -= total % align;
-  } else if (c.audio == Audio::kWaveFile) {
-    total = waveTotal;
   }
   const float perInterleave =
       static_cast<float>(total) / (static_cast<float>(n) / static_cast<float>(e));
   const float peak = static_cast<float>(maxFrame) + (audio ? perInterleave : 0.0f);
 
-  auto& f = x.fields;
-  f["avih.microSecPerFrame"] = static_cast<std::uint32_t>(1000000.0 / c.rate);
-  f["avih.maxBytesPerSec"] = c.dataRate != -1 ? static_cast<std::uint32_t>(c.dataRate) * 1024u
-                                              : static_cast<std::uint32_t>(peak * c.rate);
-  f["avih.paddingGranularity"] = 0;
+  auto put = [&](const std::string& prefix, const std::vector<const char*>& names,
+                 const std::vector<std::uint32_t>& values) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (*names[i] != '\0') x.fields[prefix + names[i]] = values[i];
+  };
+  const auto dataRate = static_cast<std::uint32_t>(c.dataRate);
+  put("avih.", kAvih,
+      {static_cast<std::uint32_t>(1000000.0 / c.rate),
+       c.dataRate != -1 ? dataRate * 1024u : static_cast<std::uint32_t>(peak * c.rate), 0,
+       audio && records ? 0x110u : 0x10u, n, lead, audio ? 2u : 1u,
+       audio ? static_cast<std::uint32_t>(peak) : maxFrame, w, h, 0, 0, 0, 0});
   // The session keeps the rate it wrote, in KiB, for what follows.
-  f["session.dataRate"] = static_cast<std::uint32_t>(
-      c.dataRate != -1 ? c.dataRate : static_cast<std::int32_t>(peak / 1024.0));
-  f["avih.flags"] = audio && records ? 0x110 : 0x10;
-  f["avih.totalFrames"] = n;
-  f["avih.initialFrames"] = lead;
-  f["avih.streams"] = audio ? 2 : 1;
-  f["avih.suggestedBufferSize"] = audio ? static_cast<std::uint32_t>(peak) : maxFrame;
-  f["avih.width"] = static_cast<std::uint32_t>(c.width);
-  f["avih.height"] = static_cast<std::uint32_t>(c.height);
-  for (const char* r : {"avih.reserved0", "avih.reserved1", "avih.reserved2", "avih.reserved3"})
-    f[r] = 0;
-  f["strh0.type"] = MakeFourCC("vids");
-  f["strh0.handler"] = handler;
-  f["strh0.flags"] = 0;
-  f["strh0.priority"] = 0;
-  f["strh0.initialFrames"] = 0;
-  f["strh0.scale"] = 1000;
-  f["strh0.rate"] = static_cast<std::uint32_t>(c.rate * 1000.0 + 0.5);
-  f["strh0.start"] = 0;
-  f["strh0.length"] = n;
-  f["strh0.suggestedBufferSize"] = maxFrame;
-  f["strh0.quality"] = quality;
-  f["strh0.sampleSize"] = 0;
-  f["strh0.left"] = f["strh0.top"] = 0;
-  f["strh0.right"] = static_cast<std::uint32_t>(c.width);
-  f["strh0.bottom"] = static_cast<std::uint32_t>(c.height);
-  f["strf0.size"] = 40;
-  f["strf0.width"] = static_cast<std::uint32_t>(c.width);
-  f["strf0.height"] = static_cast<std::uint32_t>(c.height);
-  f["strf0.planesAndBits"] = 1u | static_cast<std::uint32_t>(bits) << 16;
-  f["strf0.compression"] = handler;
-  f["strf0.sizeImage"] = c.video == Video::kScripted ? 5000 : maxFrame;
-  f["strf0.coloursUsed"] = c.video == Video::k8 ? 256 : 0;
+  x.fields["session.dataRate"] =
+      c.dataRate != -1 ? dataRate : static_cast<std::uint32_t>(peak / 1024.0);
+  put("strh0.", kStrh,
+      {MakeFourCC("vids"), handler, 0, 0, 0, 1000,
+       static_cast<std::uint32_t>(c.rate * 1000.0 + 0.5), 0, n, maxFrame, quality, 0, 0, 0, w, h});
+  put("strf0.", kVideoStrf,
+      {40, w, h, 1u | bits << 16, handler, c.video == Video::kScripted ? 5000 : maxFrame, 0, 0,
+       c.video == Video::k8 ? 256u : 0u});
   if (audio) {
-    f["strh1.type"] = MakeFourCC("auds");
-    f["strh1.handler"] = 0;
-    f["strh1.flags"] = 0;
-    f["strh1.initialFrames"] = lead;
-    f["strh1.scale"] = 1;
-    f["strh1.rate"] = static_cast<std::uint32_t>(c.sampleRate);
-    f["strh1.length"] = total / align;
-    f["strh1.suggestedBufferSize"] = static_cast<std::uint32_t>(perInterleave + 0.5);
-    f["strh1.quality"] = 0;
-    f["strh1.sampleSize"] = align;
-    for (const char* zero : {"strh1.priority", "strh1.start", "strh1.left", "strh1.top",
-                             "strh1.right", "strh1.bottom"})
-      f[zero] = 0;
-    f["strf1.tagAndChannels"] = 1u | static_cast<std::uint32_t>(c.channels) << 16;
-    f["strf1.samplesPerSec"] = static_cast<std::uint32_t>(c.sampleRate);
-    f["strf1.avgBytesPerSec"] = avg;
-    f["strf1.alignAndBits"] = align | static_cast<std::uint32_t>(c.bits) << 16;
+    put("strh1.", kStrh,
+        {MakeFourCC("auds"), 0, 0, 0, lead, 1, static_cast<std::uint32_t>(c.sampleRate), 0,
+         total / align, static_cast<std::uint32_t>(perInterleave + 0.5), 0, align, 0, 0, 0, 0});
+    put("strf1.", kAudioStrf,
+        {1u | static_cast<std::uint32_t>(c.channels) << 16,
+         static_cast<std::uint32_t>(c.sampleRate), avg,
+         align | static_cast<std::uint32_t>(c.bits) << 16});
   }
 
   // The tree.
@@ -253,6 +224,14 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
       }
     }
   };
+  // Following a faster project, a host frame is dropped when it falls on the
+  // same movie frame as the one before.
+  for (std::uint32_t i = 0, last = ~0u; x.pictures.size() < n; ++i) {
+    const auto at = static_cast<std::uint32_t>(static_cast<double>(c.rate / outputRate) *
+                                               static_cast<double>(static_cast<float>(i)));
+    if (c.projectRateX100 == 0 || at != last) x.pictures.push_back(i);
+    last = at;
+  }
   const std::uint32_t leadRecords = audio && records ? std::min(n, lf) : 0;
   for (std::uint32_t i = 1; i <= leadRecords; ++i)
     group({slice(std::min(static_cast<float>(i) / static_cast<float>(n), 1.0f))}, {0});
@@ -261,13 +240,11 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
     const bool key = c.keyEvery <= 1 || m % static_cast<std::uint32_t>(c.keyEvery) == 0;
     const Node frame{key ? "00db" : "00dc", "", frameSize(key), {}};
     const std::uint32_t flag = key ? 0x10 : 0;
-    bool withAudio = false;
+    bool withAudio = audio && m + 1 == n && e != 1;
     float progress = 1.0f;
     if (audio && n - m > lf) {
       progress = static_cast<float>(m + lf + 1) / static_cast<float>(n);
       withAudio = (m + 1) % e == 0 || (m + 1 == n && e != 1);
-    } else if (audio && m + 1 == n && e != 1) {
-      withAudio = true;
     }
     if (withAudio)
       group({frame, slice(progress)}, {flag, 0});
@@ -281,7 +258,7 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
 
 // Offsets of the model's nodes when laid out in order, from the file's start.
 void Layout(const Node& n, std::uint32_t at, int depth, std::map<const Node*, std::uint32_t>* at_,
-            std::vector<norv::test::WalkedChunk>* out) {
+            std::vector<WalkedChunk>* out) {
   (*at_)[&n] = at;
   out->push_back({n.id, n.type, at, n.size, depth});
   std::uint32_t child = at + 12;
@@ -299,28 +276,27 @@ class LayoutModel : public ::testing::Test {
 
   // A wave file beside the movie holding whole blocks for the span plus `extra`.
   std::uint32_t WriteWave(const Config& c, std::vector<std::uint8_t>* data) {
-    const std::uint32_t align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
-    std::uint32_t size = c.spanMs * align * static_cast<std::uint32_t>(c.sampleRate) / 1000;
-    if (c.waveBlocks != 0) size = c.waveBlocks * align;
+    const auto align = static_cast<std::uint32_t>(c.bits / 8 * c.channels);
+    const auto rate = static_cast<std::uint32_t>(c.sampleRate);
+    std::uint32_t size = c.waveBlocks != 0 ? c.waveBlocks * align : c.spanMs * align * rate / 1000;
     size = size - size % align + c.waveExtra;
     *data = PatternFrame(static_cast<int>(size), 1, 77);
     data->resize(size);
-    std::vector<std::uint8_t> w = {'R', 'I', 'F', 'F', 0,   0,   0,  0, 'W', 'A',
-                                   'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0,   0};
-    auto put16 = [&w](std::uint32_t v) {
-      for (int i = 0; i < 2; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    std::vector<std::uint8_t> w;
+    auto put = [&w](std::uint32_t v, int bytes) {
+      for (int i = 0; i < bytes; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
     };
-    auto put32 = [&w](std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    put16(1);
-    put16(static_cast<std::uint32_t>(c.channels));
-    put32(static_cast<std::uint32_t>(c.sampleRate));
-    put32(align * static_cast<std::uint32_t>(c.sampleRate));
-    put16(align);
-    put16(static_cast<std::uint32_t>(c.bits));
+    const char head[] = "RIFF\0\0\0\0WAVEfmt ";
+    w.assign(head, head + 16);
+    put(16, 4);
+    put(1, 2);
+    put(static_cast<std::uint32_t>(c.channels), 2);
+    put(rate, 4);
+    put(align * rate, 4);
+    put(align, 2);
+    put(static_cast<std::uint32_t>(c.bits), 2);
     w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put32(size);
+    put(size, 4);
     w.insert(w.end(), data->begin(), data->end());
     if (size & 1) w.push_back(0);
     const auto riff = static_cast<std::uint32_t>(w.size() - 8);
@@ -329,8 +305,8 @@ class LayoutModel : public ::testing::Test {
     return size;
   }
 
-  void Check(const Config& c) {
-    SCOPED_TRACE(Describe(c));
+  void Check(const Config& c, std::source_location where = std::source_location::current()) {
+    SCOPED_TRACE(::testing::Message() << "the case at line " << where.line());
     messages.clear();
     MovieSetup setup(host.dir());
     AviSettings& s = setup.settings;
@@ -360,8 +336,7 @@ class LayoutModel : public ::testing::Test {
     NorvHostSetHardware(c.audio == Audio::kWaveFile ? 0 : 1);
 
     std::vector<std::uint8_t> audio;
-    std::uint32_t waveTotal = 0;
-    if (c.audio == Audio::kWaveFile) waveTotal = WriteWave(c, &audio);
+    const std::uint32_t waveTotal = c.audio == Audio::kWaveFile ? WriteWave(c, &audio) : 0;
     const Expected x = Model(c, waveTotal);
 
     MovieSession* session = CreateMovieSession(&setup.request, kShortWaits);
@@ -369,12 +344,12 @@ class LayoutModel : public ::testing::Test {
     std::map<std::string, std::uint32_t> got;
     got["session.dataRate"] = static_cast<std::uint32_t>(session->dataRate);
     ASSERT_EQ(session->audio.BeginAudioCapture(), 0);
+    std::uint32_t done = 0;
     if (c.audio == Audio::kPushed) {
       const std::uint32_t whole = x.fields.at("strh1.length") * x.fields.at("strh1.sampleSize");
       audio = PatternFrame(static_cast<int>(whole), 1, 5);
       audio.resize(whole);
       AudioBlock b{audio.data(), whole};
-      std::uint32_t done = 0;
       ASSERT_EQ(session->StoreAudioBlock(&b, &done), 0);
     }
     // The host sends frames at the project's rate when the movie follows it.
@@ -382,7 +357,6 @@ class LayoutModel : public ::testing::Test {
     const auto inputs = static_cast<std::uint32_t>(c.spanMs / 1000.0 * inputRate + 0.5);
     for (std::uint32_t i = 0; i < inputs; ++i) {
       const auto frame = PatternFrame(c.width, c.height, i);
-      std::uint32_t done = 0;
       ASSERT_EQ(session->CompressAviFrame(frame.data(), &done), 0) << "frame " << i;
     }
     session->CloseCompression();
@@ -399,40 +373,29 @@ class LayoutModel : public ::testing::Test {
       if (ch.id == "strf") strf.push_back(ch.headerOffset + 8);
     }
     ASSERT_EQ(strh.size(), c.audio != Audio::kNone ? 2u : 1u);
-    auto read = [&](const std::string& prefix, std::size_t at, std::vector<const char*> names) {
+    auto read = [&](const std::string& prefix, std::size_t at,
+                    const std::vector<const char*>& names) {
       for (const char* name : names) {
         if (*name != '\0') got[prefix + name] = Le32(b, at);
         at += 4;
       }
     };
-    read("avih.", 32,
-         {"microSecPerFrame", "maxBytesPerSec", "paddingGranularity", "flags", "totalFrames",
-          "initialFrames", "streams", "suggestedBufferSize", "width", "height", "reserved0",
-          "reserved1", "reserved2", "reserved3"});
-    const std::vector<const char*> strhNames = {
-        "type",    "handler",    "flags", "priority", "initialFrames",
-        "scale",   "rate",       "start", "length",   "suggestedBufferSize",
-        "quality", "sampleSize", "left",  "top",      "right",
-        "bottom"};
-    read("strh0.", strh[0], strhNames);
-    read("strf0.", strf[0],
-         {"size", "width", "height", "planesAndBits", "compression", "sizeImage", "", "",
-          "coloursUsed"});
+    read("avih.", 32, kAvih);
+    read("strh0.", strh[0], kStrh);
+    read("strf0.", strf[0], kVideoStrf);
     if (strh.size() == 2) {
-      read("strh1.", strh[1], strhNames);
-      read("strf1.", strf[1],
-           {"tagAndChannels", "samplesPerSec", "avgBytesPerSec", "alignAndBits"});
+      read("strh1.", strh[1], kStrh);
+      read("strf1.", strf[1], kAudioStrf);
     }
     EXPECT_EQ(got, x.fields);
 
     // The chunk tree, in file order.
     std::map<const Node*, std::uint32_t> offsets;
-    std::vector<norv::test::WalkedChunk> model;
+    std::vector<WalkedChunk> model;
     Layout(x.riff, 0, 0, &offsets, &model);
     EXPECT_EQ(b.size(), 8u + x.riff.size);
     ASSERT_TRUE(w.sizesConsistent);
-    const std::size_t common = std::min(model.size(), w.chunks.size());
-    for (std::size_t i = 0; i < common; ++i) {
+    for (std::size_t i = 0; i < std::min(model.size(), w.chunks.size()); ++i) {
       const auto &m = model[i], &g = w.chunks[i];
       if (m.id != g.id || m.type != g.type || m.size != g.size ||
           m.headerOffset != g.headerOffset || m.depth != g.depth) {
@@ -443,12 +406,9 @@ class LayoutModel : public ::testing::Test {
       }
     }
     EXPECT_EQ(w.chunks.size(), model.size());
-    // Pad bytes are zero.
-    for (const auto& [node, at] : offsets) {
-      if ((node->size & 1) != 0 && node->id != "LIST") {
-        EXPECT_EQ(b[at + 8 + node->size], 0) << node->id << " at " << at;
-      }
-    }
+    for (const auto& [node, at] : offsets)  // pad bytes are zero
+      EXPECT_TRUE((node->size & 1) == 0 || node->id == "LIST" || b[at + 8 + node->size] == 0)
+          << node->id << " at " << at;
 
     // The index, entry by entry.
     const std::uint32_t movi = offsets.at(&x.riff.children[1]) + 8;
@@ -465,9 +425,15 @@ class LayoutModel : public ::testing::Test {
       }
     }
 
-    // Each audio chunk holds its slice of the audio.
-    std::size_t k = 0;
+    // Each video chunk holds its host frame, each audio chunk its slice.
+    std::size_t k = 0, v = 0;
     for (const auto& ch : w.chunks) {
+      if (c.video == Video::k24 && (ch.id == "00db" || ch.id == "00dc")) {
+        ASSERT_LT(v, x.pictures.size());
+        const auto picture = PatternFrame(c.width, c.height, x.pictures[v++]);
+        EXPECT_TRUE(std::equal(picture.begin(), picture.end(), b.begin() + ch.headerOffset + 8))
+            << "video chunk " << v - 1 << " is not host frame " << x.pictures[v - 1];
+      }
       if (ch.id != "01wb") continue;
       ASSERT_LT(k, x.slices.size());
       const auto [from, to] = x.slices[k++];
@@ -483,105 +449,61 @@ class LayoutModel : public ::testing::Test {
 };
 
 TEST_F(LayoutModel, UncompressedMoviesOverRatesInterleavesAndAudio) {
-  Config c;
-  for (float rate : {25.0f, 29.97f, 15.0f}) {
+  for (float rate : {25.0f, 29.97f, 15.0f})
     for (int interleave : {1, 3, 30}) {
-      c.rate = rate;
-      c.interleave = interleave;
-      c.keyEvery = interleave == 3 ? 1 : 4;
-      Check(c);
+      SCOPED_TRACE(::testing::Message() << rate << " fps, interleave " << interleave);
+      Check({.rate = rate, .interleave = interleave, .keyEvery = interleave == 3 ? 1 : 4});
     }
-  }
-  c = Config{};
-  c.audio = Audio::kNone;
-  Check(c);
-  c.interleave = 4;
-  Check(c);
+  Check({.audio = Audio::kNone});
+  Check({.interleave = 4, .audio = Audio::kNone});
 }
 
 TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
   struct Format {
     int bits, rate, channels;
   };
-  for (const Format f : {Format{8, 22050, 1}, Format{16, 48000, 1}, Format{8, 32000, 2}}) {
+  for (const Format f : {Format{8, 22050, 1}, Format{16, 48000, 1}, Format{8, 32000, 2}})
     for (Audio source : {Audio::kPushed, Audio::kWaveFile}) {
-      Config c;
-      c.bits = f.bits;
-      c.sampleRate = f.rate;
-      c.channels = f.channels;
-      c.audio = source;
-      c.spanMs = 1300;
-      c.interleave = source == Audio::kPushed ? 1 : 2;
-      Check(c);
+      SCOPED_TRACE(::testing::Message() << f.bits << "/" << f.rate << "/" << f.channels
+                                        << ", source " << static_cast<int>(source));
+      Check({.spanMs = 1300,
+             .interleave = source == Audio::kPushed ? 1 : 2,
+             .audio = source,
+             .bits = f.bits,
+             .sampleRate = f.rate,
+             .channels = f.channels});
     }
-  }
   // A wave file whose data ends in a part block keeps all of it.
-  Config odd;
-  odd.audio = Audio::kWaveFile;
-  odd.waveExtra = 3;
-  Check(odd);
-  odd.interleave = 5;
-  Check(odd);
+  Check({.audio = Audio::kWaveFile, .waveExtra = 3});
+  Check({.interleave = 5, .audio = Audio::kWaveFile, .waveExtra = 3});
   // Audio far shorter than the movie: some frames' share is less than a
   // block, and their records still carry an audio chunk, empty.
-  Config sparse;
-  sparse.audio = Audio::kWaveFile;
-  sparse.bits = 8;
-  sparse.channels = 1;
-  sparse.sampleRate = 22050;
-  sparse.waveBlocks = 10;
-  Check(sparse);
+  Check(
+      {.audio = Audio::kWaveFile, .bits = 8, .sampleRate = 22050, .channels = 1, .waveBlocks = 10});
   // A span whose audio ends in the middle of a byte: the whole rounds to the
   // nearer byte, and here that completes the last block.
-  Config half;
-  half.bits = 16;
-  half.sampleRate = 22050;
-  half.channels = 1;
-  half.spanMs = 1015;
-  Check(half);
-  // Following a project of twice the rate: half the frames are dropped, and
-  // the lead is the output rate's.
-  Config project;
-  project.rate = 15.0f;
-  project.projectRateX100 = 3000;
-  project.spanMs = 2000;
-  Check(project);
+  Check({.spanMs = 1015, .sampleRate = 22050, .channels = 1});
+  // Following a project of twice the rate: every other host frame is dropped,
+  // and the lead is the output rate's; from 29.97, one in six.
+  Check({.rate = 15.0f, .spanMs = 2000, .projectRateX100 = 3000});
+  Check({.rate = 25.0f, .spanMs = 2000, .projectRateX100 = 2997});
   // A lead of a single record (2 fps), and slices larger than the default
   // audio buffer (one a second, interleaved every six).
-  Config slow;
-  slow.rate = 2.0f;
-  Check(slow);
-  slow.rate = 1.0f;
-  slow.spanMs = 6000;
-  slow.interleave = 6;
-  slow.sampleRate = 48000;
-  Check(slow);
+  Check({.rate = 2.0f});
+  Check({.rate = 1.0f, .spanMs = 6000, .interleave = 6, .sampleRate = 48000});
   // A movie shorter than its lead: all the audio goes ahead of the frames.
-  Config shortMovie;
-  shortMovie.rate = 29.97f;
-  shortMovie.spanMs = 334;
-  Check(shortMovie);
+  Check({.rate = 29.97f, .spanMs = 334});
   // The profile switch: no records, no lead, not marked interleaved.
-  Config flat;
-  flat.noInterleave = true;
-  Check(flat);
+  Check({.noInterleave = true});
 }
 
 TEST_F(LayoutModel, EightBitAndCompressedVideo) {
-  Config c;
-  c.video = Video::k8;
-  Check(c);
-  c.video = Video::kScripted;
-  c.keyEvery = 3;
-  Check(c);
-  c.interleave = 4;
-  c.dataRate = 6;  // the fit lowers the quality three times before a test frame fits
-  Check(c);
-  c.dataRate = 7;  // once
-  Check(c);
-  c.audio = Audio::kNone;
-  c.dataRate = -1;
-  Check(c);
+  Check({.video = Video::k8});
+  Check({.keyEvery = 3, .video = Video::kScripted});
+  // The fit lowers the quality three times before a test frame fits, then once.
+  Check({.interleave = 4, .keyEvery = 3, .video = Video::kScripted, .dataRate = 6});
+  Check({.interleave = 4, .keyEvery = 3, .video = Video::kScripted, .dataRate = 7});
+  Check({.interleave = 4, .keyEvery = 3, .audio = Audio::kNone, .video = Video::kScripted});
 }
 
 }  // namespace

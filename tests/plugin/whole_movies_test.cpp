@@ -1,0 +1,351 @@
+// What only a whole movie driven through the exports shows: a movie faster
+// than its project, the field-order shift, the frames-done count; faults a
+// host can run into or cause (a full disk at every stage, memory that runs
+// out, handles it should not pass, exports out of order); and video and
+// audio on two threads at once. Nothing crashes or leaks, and the file left
+// behind is what the stage allows.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "hoststub/norv_host.h"
+#include "platform/files/files.h"
+#include "platform/memory/global_memory.h"
+#include "plugin/host/host_api.h"
+#include "plugin/session/movie_context.h"
+#include "tests/support/avi_walk.h"
+#include "tests/support/plugin_fixture.h"
+
+namespace {
+
+using namespace norv::test;
+
+// Whole video frames ffprobe decodes from a file, -1 when it cannot open it.
+int FramesFfprobeReads(const std::string& path) {
+  int status = 0;
+  const std::string out = RunCommand(
+      "ffprobe -v quiet -count_frames -select_streams v "
+      "-show_entries stream=nb_read_frames -of csv=p=0 " +
+          path,
+      &status);
+  return status == 0 && !out.empty() && out[0] != 'N' ? std::stoi(out) : -1;
+}
+
+// The first byte of every video chunk, in file order.
+std::vector<std::uint8_t> FirstBytes(const std::string& path) {
+  const auto b = ReadFileBytes(path);
+  std::vector<std::uint8_t> out;
+  for (const auto& c : WalkAvi(b).chunks)
+    if (c.id == "00db" || c.id == "00dc") out.push_back(b[c.headerOffset + 8]);
+  return out;
+}
+
+class WholeMovie : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setup.settings.audioEnabled = 0;
+    setup.settings.width = 64;
+    setup.settings.height = 48;
+    setup.settings.interleaveFrames = 1;
+    setup.SetSpan(0, 400);  // 10 frames
+  }
+  void TearDown() override {
+    NorvSetDiskBudget(-1);
+    NorvFailGlobalAllocAfter(-1);
+    NorvHostFailAllocAfter(-1);
+  }
+  // Ten frames through the exports, with `budget` bytes of disk left from
+  // before the headers or once the session exists; each frame's result.
+  std::vector<int> RunWithDisk(long long budget, bool beforeHeaders = false) {
+    if (beforeHeaders) NorvSetDiskBudget(budget);
+    void* session = Plugin().MakeMovieGetContext(&setup.request);
+    EXPECT_NE(session, nullptr);
+    NorvSetDiskBudget(budget);
+    std::vector<int> results;
+    Plugin().MakeMovieInitCompression(session, 0, 0, nullptr);
+    for (std::uint32_t i = 0; i < 10; ++i) {
+      const auto f = PatternFrame(64, 48, i);
+      std::uint32_t done = 0;
+      results.push_back(Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done));
+    }
+    Plugin().MakeMovieCloseCompression(session, 0);
+    Plugin().MakeMovieDeleteContext(&session);
+    NorvSetDiskBudget(-1);
+    return results;
+  }
+  std::string TempAudio() const { return host.dir().File("Taltemp101wav.tmp"); }
+
+  HostScope host;
+  RecordedMessages messages;
+  MovieSetup setup{host.dir()};
+};
+
+// Which host frames a slower movie keeps is the layout model's; a movie
+// faster than its project keeps every one.
+TEST_F(WholeMovie, AMovieFasterThanItsProjectKeepsEveryFrame) {
+  setup.request.sameAsProject = 1;
+  NorvHostSetProject(64, 48, 1500);
+  setup.settings.frameRate = 30.0f;
+  setup.SetSpan(0, 1000);
+  ASSERT_TRUE(RunMovie(setup, 15));
+  std::vector<std::uint8_t> want;
+  for (std::uint32_t i = 0; i < 15; ++i) want.push_back(PatternFrame(64, 48, i)[0]);
+  EXPECT_EQ(FirstBytes(setup.path), want);
+}
+
+TEST_F(WholeMovie, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
+  WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
+  setup.settings.width = 8;
+  setup.settings.height = 4;
+  setup.SetSpan(0, 40);
+  const auto frame = PatternFrame(8, 4, 0);
+  for (const int ntsc : {0, 1}) {  // in NTSC the value has no effect on the AVI path
+    NorvHostSetNtsc(ntsc);
+    ASSERT_TRUE(RunMovie(setup, 1));
+    const auto b = ReadFileBytes(setup.path);
+    const std::size_t shift = ntsc != 0 ? 0 : (8 + 2) * 3;
+    std::vector<std::uint8_t> want(shift, 0);
+    want.insert(want.end(), frame.begin(), frame.end() - static_cast<long>(shift));
+    const auto at = b.begin() + WalkAvi(b).Find("00dc")->headerOffset + 8;
+    EXPECT_EQ(std::vector<std::uint8_t>(at, at + static_cast<long>(frame.size())), want) << ntsc;
+  }
+}
+
+TEST_F(WholeMovie, VideoOnlyMovieReportsNoFramesDone) {
+  void* session = Plugin().MakeMovieGetContext(&setup.request);
+  ASSERT_NE(session, nullptr);
+  std::uint32_t limit = 0;
+  EXPECT_EQ(Plugin().MakeMovieInitCompression(session, 0, 1, &limit), 0);
+  EXPECT_EQ(limit, 0x7FFFFFFFu);
+  const auto f = PatternFrame(64, 48, 1);
+  for (int i = 0; i < 3; ++i) {
+    std::uint32_t done = 99;
+    EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done), 0);
+    EXPECT_EQ(done, 0u);
+  }
+  Plugin().MakeMovieCloseCompression(session, 0);
+  Plugin().MakeMovieDeleteContext(&session);
+}
+
+TEST_F(WholeMovie, UnwritableOutputShowsItsMessage) {
+  std::strcpy(setup.request.outputPath, host.dir().File("missing/dir/out.avi").c_str());
+  for (const auto& [raw, text] : std::vector<std::pair<int, std::string>>{
+           {0, "Fail to create new avi file!"}, {1, "Fail to create new DV file!"}}) {
+    setup.settings.qrvExport = raw;
+    messages.clear();
+    EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
+  }
+}
+
+// Frame chunks of 9216 bytes in records: 9236 bytes a frame; headers 240;
+// the index 16 bytes an entry. The file is buffered, so a disk that fills
+// up shows at the first write that reaches it.
+TEST_F(WholeMovie, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
+  // The disk is full before anything is written: every frame fails.
+  EXPECT_EQ(RunWithDisk(0, true), std::vector<int>(10, 1));
+  EXPECT_EQ(std::filesystem::file_size(setup.path), 0u);
+  // Room for the headers and two and a half frames: the two whole ones play.
+  EXPECT_EQ(RunWithDisk(240 + 9236 * 2 + 5000), (std::vector<int>{0, 0, 1, 1, 1, 1, 1, 1, 1, 1}));
+  EXPECT_GE(FramesFfprobeReads(setup.path), 2);
+  // Every frame lands but the index does not fit: the frames are all there.
+  const long long full = 240 + 12 + 9236ll * 10;
+  EXPECT_EQ(RunWithDisk(full), std::vector<int>(10, 0));
+  EXPECT_EQ(FramesFfprobeReads(setup.path), 10);
+  // With room to spare the movie is whole.
+  EXPECT_EQ(RunWithDisk(full + 20 * 16 + 100), std::vector<int>(10, 0));
+  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
+  EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST_F(WholeMovie, FullDiskForTheTemporaryAudioFailsTheAudioCalls) {
+  NorvHostSetHardware(1);
+  setup.settings.audioEnabled = 1;
+  void* session = Plugin().MakeMovieGetContext(&setup.request);
+  ASSERT_NE(session, nullptr);
+  ASSERT_EQ(Plugin().MakeMovieInitCompression(session, 0, 0, nullptr), 0);
+  std::vector<std::uint8_t> pcm(4000, 7);
+  AudioBlock block{pcm.data(), 4000};
+  std::uint32_t done = 0;
+  NorvSetDiskBudget(6000);
+  EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 0);
+  EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 1);
+  NorvSetDiskBudget(-1);
+  Plugin().MakeMovieCloseCompression(session, 0);
+  Plugin().MakeMovieDeleteContext(&session);
+  EXPECT_FALSE(std::filesystem::exists(TempAudio()));
+}
+
+TEST_F(WholeMovie, RunningOutOfMemoryGivesNoSessionAndLeaksNothing) {
+  NorvHostSetHardware(1);
+  setup.settings.audioEnabled = 1;
+  setup.settings.colorFormat = 80;
+  setup.settings.compressorStateSize = 16;
+  setup.settings.compressorStateCapacity = 1000;
+  setup.settings.compressorState = HostAlloc(1000, 1);
+  const long blocks = NorvGlobalBlocksInUse(), hostBlocks = NorvHostBlocksInUse();
+  int refused = 0;
+  for (int n = 0; n < 12; ++n) {
+    NorvFailGlobalAllocAfter(n);
+    void* session = Plugin().MakeMovieGetContext(&setup.request);
+    NorvFailGlobalAllocAfter(-1);
+    refused += session == nullptr;
+    if (session != nullptr) Plugin().MakeMovieDeleteContext(&session);
+    EXPECT_EQ(NorvGlobalBlocksInUse(), blocks) << "failing allocation " << n;
+  }
+  EXPECT_GE(refused, 4);      // the frame buffers, the formats; the index is the writer's vector
+  NorvHostFailAllocAfter(0);  // the session's copy of the compressor state
+  EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+  NorvHostFailAllocAfter(-1);
+  EXPECT_EQ(NorvHostBlocksInUse(), hostBlocks);
+  HostFree(&setup.settings.compressorState);
+}
+
+TEST_F(WholeMovie, HandlesTheHostShouldNotPassAreRefused) {
+  int notASession = 0;
+  void* foreign = &notASession;
+  std::uint32_t done = 0;
+  const auto f = PatternFrame(64, 48, 0);
+  AudioBlock block{f.data(), 16};
+  for (void* handle : {static_cast<void*>(nullptr), foreign}) {
+    EXPECT_EQ(Plugin().MakeMovieInitCompression(handle, 0, 0, nullptr), 1);
+    EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(handle, f.data(), &done), -1);
+    EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(handle, &block, &done), 1);
+    EXPECT_EQ(Plugin().MakeMovieCloseCompression(handle, 0), 0);
+    Plugin().MakeMovieDeleteContext(&handle);
+  }
+  EXPECT_EQ(notASession, 0);
+  EXPECT_EQ(foreign, static_cast<void*>(&notASession)) << "a foreign handle is left alone";
+
+  // A deleted session, passed again through a copy of the handle.
+  void* session = Plugin().MakeMovieGetContext(&setup.request);
+  ASSERT_NE(session, nullptr);
+  void* copy = session;
+  Plugin().MakeMovieDeleteContext(&session);
+  EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(copy, f.data(), &done), -1);
+  Plugin().MakeMovieDeleteContext(&copy);
+  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
+}
+
+TEST_F(WholeMovie, ExportsOutOfOrderLeaveASoundFile) {
+  NorvHostSetHardware(1);
+  setup.settings.audioEnabled = 1;
+  void* session = Plugin().MakeMovieGetContext(&setup.request);
+  ASSERT_NE(session, nullptr);
+  std::uint32_t done = 0;
+  // Frames before the capture starts: the audio they need is not there.
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    const auto f = PatternFrame(64, 48, i);
+    EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(session, f.data(), &done), 0);
+    EXPECT_EQ(done, i + 1);
+  }
+  EXPECT_EQ(Plugin().MakeMovieInitCompression(session, 0, 0, nullptr), 0);
+  EXPECT_EQ(Plugin().MakeMovieInitCompression(session, 0, 0, nullptr), 0) << "twice is harmless";
+  // The capture's start counts the frames done anew.
+  std::vector<std::uint8_t> pcm(400, 1);
+  AudioBlock block{pcm.data(), 400};
+  EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 0);
+  EXPECT_EQ(done, 0u);
+  Plugin().MakeMovieCloseCompression(session, 0);
+  EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 1)
+      << "after the capture closed";
+  Plugin().MakeMovieDeleteContext(&session);
+  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
+  EXPECT_EQ(FramesFfprobeReads(setup.path), 3);
+
+  // Deleting without closing the capture still removes the temporary file.
+  session = Plugin().MakeMovieGetContext(&setup.request);
+  ASSERT_EQ(Plugin().MakeMovieInitCompression(session, 0, 0, nullptr), 0);
+  EXPECT_TRUE(std::filesystem::exists(TempAudio()));
+  Plugin().MakeMovieDeleteContext(&session);
+  EXPECT_FALSE(std::filesystem::exists(TempAudio()));
+}
+
+// Video and audio on two threads at once, as a host may call them: random
+// block sizes and pauses, audio ahead of and behind the video. Whatever the
+// timing, the file holds every pushed byte once, in order.
+struct Round {
+  int bits, rate, channels;
+  std::uint32_t interleave;
+  int audioDelayMs;  // the audio caller starts this late (the video waits for it)
+  int videoDelayMs;  // the video caller starts this late (the audio runs ahead)
+};
+
+class AudioThreads : public ::testing::TestWithParam<Round> {};
+
+TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
+  const Round r = GetParam();
+  HostScope host;
+  NorvHostSetHardware(1);
+  MovieSetup setup(host.dir());
+  setup.settings.width = 16;
+  setup.settings.height = 8;
+  setup.settings.interleaveFrames = r.interleave;
+  setup.settings.audioFormat[1] = static_cast<std::uint32_t>(r.bits);
+  setup.settings.audioFormat[2] = static_cast<std::uint32_t>(r.rate);
+  setup.settings.audioFormat[3] = static_cast<std::uint32_t>(r.channels);
+  setup.SetSpan(0, 2000);
+
+  MovieSession* session = CreateMovieSession(&setup.request);
+  ASSERT_NE(session, nullptr);
+  ASSERT_EQ(session->audio.BeginAudioCapture(), 0);
+  const std::uint32_t total = session->audio.audioTotalBytes;
+  const auto frame = static_cast<std::size_t>(r.bits / 8 * r.channels);
+  // Below 22050 Hz the host delivers four times the samples and the plug-in
+  // keeps the first of every four.
+  const std::size_t factor = r.rate < 22050 ? 4 : 1;
+  std::vector<std::uint8_t> pushed(total * factor);
+  std::mt19937 random(static_cast<std::uint32_t>(r.rate + r.interleave + r.audioDelayMs));
+  for (auto& b : pushed) b = static_cast<std::uint8_t>(random());
+
+  std::thread audio([&] {
+    std::mt19937 rng(7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(r.audioDelayMs));
+    for (std::size_t at = 0; at < pushed.size();) {
+      const std::size_t n = std::min<std::size_t>((1 + rng() % 3000) * frame, pushed.size() - at);
+      AudioBlock block{pushed.data() + at, static_cast<std::uint32_t>(n)};
+      std::uint32_t done = 0;
+      EXPECT_EQ(session->StoreAudioBlock(&block, &done), 0);
+      at += n;
+      if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+    }
+  });
+  std::mt19937 rng(11);
+  std::this_thread::sleep_for(std::chrono::milliseconds(r.videoDelayMs));
+  for (std::uint32_t i = 0; i < session->frameCount; ++i) {
+    const auto f = PatternFrame(16, 8, i);
+    std::uint32_t done = 0;
+    EXPECT_EQ(session->CompressAviFrame(f.data(), &done), 0);
+    if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+  }
+  audio.join();
+  session->CloseCompression();
+  session->FinishMovie();
+  delete session;
+
+  std::vector<std::uint8_t> expected;
+  for (std::size_t at = 0; at + frame <= pushed.size(); at += frame * factor)
+    expected.insert(expected.end(), pushed.begin() + static_cast<long>(at),
+                    pushed.begin() + static_cast<long>(at + frame));
+  expected.resize(total);
+  EXPECT_EQ(VerifyMovie(setup.path), "");
+  const auto b = ReadFileBytes(setup.path);
+  std::vector<std::uint8_t> got;
+  for (const auto& c : WalkAvi(b).chunks)
+    if (c.id == "01wb")
+      got.insert(got.end(), b.begin() + c.headerOffset + 8,
+                 b.begin() + c.headerOffset + 8 + c.size);
+  EXPECT_TRUE(got == expected) << got.size() << " bytes of " << expected.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timings, AudioThreads,
+    ::testing::Values(Round{16, 44100, 2, 1, 0, 0}, Round{16, 44100, 2, 1, 60, 0},
+                      Round{16, 44100, 2, 1, 0, 60}, Round{8, 22050, 1, 5, 30, 0},
+                      Round{16, 11025, 1, 1, 0, 30}, Round{8, 11025, 2, 3, 40, 0}));
+
+}  // namespace
