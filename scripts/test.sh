@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks that folders include each other without circles, builds NorvAvi
+# Checks that folders include each other without circles and that the tests
+# stay within their share of the code, builds NorvAvi
 # and runs the whole test suite: the normal build first, then
 # the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then
 # the tests that run the host's two threads at once under ThreadSanitizer,
@@ -17,6 +18,10 @@ build() {  # folder, extra cmake arguments...
 # Folders form a graph without circles: no folder includes one that
 # includes it back.
 python3 scripts/folder-cycles.py
+
+# Tests stay a modest share of the code. The limit only ever comes down, as
+# the tests shrink onto the objects they check; the aim is 0.40.
+python3 scripts/test-ratio.py --max 0.49
 
 build build
 (cd build && ctest -j "$jobs" --output-on-failure)
