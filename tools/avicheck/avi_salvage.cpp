@@ -154,18 +154,29 @@ class Scanner {
       }
       if (got < 12) std::memset(h + got, 0, 12 - got);
       const Step step = Classify(at, h);
+      if (step.kind == kChunk && !ChunkStartsAt(at + step.advance)) {
+        // Nothing plausible follows: if the next chunk starts inside this
+        // one, its size was overwritten and it ends where that one begins.
+        const std::uint64_t inner = Resync(at + 8, at + step.advance);
+        if (inner < at + step.advance) {
+          Keep(at, Le32(h), static_cast<std::uint32_t>(inner - at - 8));
+          ++r_.sizesFixed;
+          at = inner;
+          continue;
+        }
+      }
       if (step.kind == kChunk) {
         Keep(at, Le32(h), Le32(h + 4));
       } else if (step.kind == kCutOff) {
         // The last chunk of a torn file, or a size that garbage overwrote.
-        const std::uint64_t next = Resync(at + 1);
+        const std::uint64_t next = Resync(at + 1, size);
         Drop(at, next - at,
              next == size ? "a chunk cut off by the end of the file"
                           : "a chunk whose size runs past the end of the file");
         at = next;
         continue;
       } else if (step.kind == kBad) {
-        const std::uint64_t next = Resync(at + 1);
+        const std::uint64_t next = Resync(at + 1, size);
         const std::uint64_t zeros = ZeroRun(at, next);
         Drop(at, zeros, "zeros");
         Drop(at + zeros, next - at - zeros, "not a chunk of this file's streams");
@@ -214,17 +225,21 @@ class Scanner {
     return kind.size() == 2;
   }
 
-  // The next place a chunk stands; the file's end when none does.
-  std::uint64_t Resync(std::uint64_t at) const {
-    std::uint8_t h[12];
-    for (; at + 8 <= f_.size(); ++at) {
-      const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(12, f_.size() - at));
-      if (!f_.ReadAt(at, h, got)) break;
-      if (got < 12) std::memset(h + got, 0, 12 - got);
-      const Kind kind = Classify(at, h).kind;
-      if (kind == kChunk || kind == kEnter || kind == kSkip) return at;
-    }
-    return f_.size();
+  // Whether a chunk, list or form of the file stands at `at` (or the file ends there).
+  bool ChunkStartsAt(std::uint64_t at) const {
+    if (at >= f_.size()) return true;
+    std::uint8_t h[12] = {};
+    const std::size_t got = static_cast<std::size_t>(std::min<std::uint64_t>(12, f_.size() - at));
+    if (got < 8 || !f_.ReadAt(at, h, got)) return false;
+    const Kind kind = Classify(at, h).kind;
+    return kind == kChunk || kind == kEnter || kind == kSkip;
+  }
+
+  // The next place before `end` where a chunk stands; `end` when none does.
+  std::uint64_t Resync(std::uint64_t at, std::uint64_t end) const {
+    for (; at + 8 <= f_.size() && at < end; ++at)
+      if (ChunkStartsAt(at)) return at;
+    return end;
   }
 
   // How many bytes from `from` (before `to`) are zeros.
@@ -334,8 +349,9 @@ bool WriteSalvaged(FileReader& in, const HeaderBlock& h, const std::vector<Entry
     const std::uint64_t whole = 8 + std::uint64_t{e.size} + (e.size & 1);
     data.assign(static_cast<std::size_t>(whole), 0);
     // The pad byte may be missing at the end of a torn file: written as 0.
-    ok = in.ReadAt(e.from, data.data(), 8 + std::size_t{e.size}) &&
-         WriteAll(fd, data.data(), data.size());
+    ok = in.ReadAt(e.from, data.data(), 8 + std::size_t{e.size});
+    PutLe32(data.data() + 4, e.size);  // the size put right, where it was overwritten
+    ok = ok && WriteAll(fd, data.data(), data.size());
     std::uint8_t ie[16];
     PutLe32(ie, e.id);
     PutLe32(ie + 4, e.flags);
@@ -451,6 +467,9 @@ std::string FormatSalvage(const SalvageReport& r) {
                   d.offset, d.why.c_str());
     text += line;
   }
+  if (r.sizesFixed != 0)
+    text += "chunk sizes put right: " + std::to_string(r.sizesFixed) +
+            " (each chunk ends where the next begins)\n";
   if (r.indexChunksSkipped != 0)
     text +=
         "old index chunks left out: " + std::to_string(r.indexChunksSkipped) + " (idx1 rebuilt)\n";
@@ -475,6 +494,7 @@ std::string FormatSalvageJson(const SalvageReport& r) {
   for (const DroppedRange& d : r.dropped)
     j["dropped"].push_back({{"offset", d.offset}, {"bytes", d.bytes}, {"why", d.why}});
   j["bytesDropped"] = r.bytesDropped;
+  j["sizesFixed"] = r.sizesFixed;
   j["indexChunksSkipped"] = r.indexChunksSkipped;
   j["unfixed"] = r.unfixed;
   return j.dump(2) + "\n";

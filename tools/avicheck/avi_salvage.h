@@ -50,6 +50,7 @@ struct SalvageReport {
   std::vector<SalvagedStream> streams;
   std::vector<DroppedRange> dropped;
   std::uint64_t bytesDropped = 0, indexChunksSkipped = 0;
+  std::uint64_t sizesFixed = 0;      // chunks whose size was overwritten, cut where the next begins
   std::vector<std::string> unfixed;  // what the salvage could not put right
 };
 
