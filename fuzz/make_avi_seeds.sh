@@ -36,6 +36,12 @@ make mrle-pal8 --set compressorHandler=MRLE --set colorFormat=80 --set keyFrameE
 ffmpeg -v error -f lavfi -i testsrc2=d=1:s=16x12:r=5 -f lavfi -i sine=d=1:r=8000 \
   -c:v rawvideo -pix_fmt bgr24 -c:a pcm_u8 "$work/ffmpeg-raw.avi"
 ffmpeg -v error -f lavfi -i testsrc2=d=1:s=16x12:r=5 -c:v mjpeg "$work/ffmpeg-mjpeg.avi"
+# GStreamer's avimux (its own header layout and padding), where it is installed.
+if command -v gst-launch-1.0 >/dev/null; then
+  gst-launch-1.0 -q videotestsrc num-buffers=5 ! video/x-raw,width=16,height=16,framerate=5/1 \
+    ! jpegenc ! avimux name=m ! filesink location="$work/gst-avimux-mjpg.avi" \
+    audiotestsrc num-buffers=5 samplesperbuffer=1600 ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! m.
+fi
 
 python3 - "$work" "$verify" "$repair" <<'PY'
 import os, struct, sys
