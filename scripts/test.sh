@@ -60,7 +60,7 @@ if [ "${NORV_SKIP_FUZZ:-0}" != 1 ]; then
     -DCMAKE_CXX_COMPILER=clang++ -DNORV_WERROR=ON -DNORV_FUZZ=ON -DNORV_BUILD_TESTS=OFF -DNORV_BUILD_BENCH=OFF \
     >/dev/null
   cmake --build build-fuzz -j "$jobs"
-  for target in wave_file palette_file preset set_field avi_verify avi_repair avi_salvage; do
+  for target in wave_file palette_file preset set_field avi_verify avi_repair avi_salvage avi_deep; do
     scratch=$(mktemp -d)
     status=0
     build-fuzz/fuzz_$target -max_total_time=15 -print_final_stats=1 "$scratch" \

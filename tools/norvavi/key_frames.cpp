@@ -39,11 +39,15 @@ std::optional<bool> KeyFrames::operator()(int stream, std::uint32_t compression,
   Parser& p = *slot;
   if (p.intraOnly) return true;
   if (p.parser == nullptr || p.context == nullptr) return std::nullopt;
+  // Parsers read ahead of the data's end: they are handed a copy followed
+  // by the zero padding libavcodec asks of its inputs.
+  padded_.assign(data, data + n);
+  padded_.resize(n + AV_INPUT_BUFFER_PADDING_SIZE, 0);
   std::uint8_t* out = nullptr;
   int outSize = 0;
   p.parser->flags |= PARSER_FLAG_COMPLETE_FRAMES;
-  av_parser_parse2(p.parser, p.context, &out, &outSize, data, static_cast<int>(n), AV_NOPTS_VALUE,
-                   AV_NOPTS_VALUE, 0);
+  av_parser_parse2(p.parser, p.context, &out, &outSize, padded_.data(), static_cast<int>(n),
+                   AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
   // Parsers that mark key frames say so; the others leave the picture type.
   if (p.parser->key_frame >= 0) return p.parser->key_frame == 1;
   return p.parser->pict_type == AV_PICTURE_TYPE_I;

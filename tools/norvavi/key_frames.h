@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct AVCodecContext;
 struct AVCodecParserContext;
@@ -31,6 +32,7 @@ class KeyFrames {
  private:
   struct Parser;
   std::map<int, std::unique_ptr<Parser>> parsers_;
+  std::vector<std::uint8_t> padded_;
 };
 
 }  // namespace norv::cli
