@@ -34,6 +34,7 @@ TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {
   struct Case {
     const char* name;
     std::function<void(Bytes&)> lie;
+    int status;
     std::string report;  // the lines about the data, in order
   };
   const auto flip = [&](std::size_t entry) {
