@@ -1,8 +1,8 @@
 // A norvavi job as a user lives with it: interrupted and still playable,
 // run twice in one folder and each movie with its own sound, the
 // command-line manners (help, progress, quiet libraries, no hanging dialog,
-// the lists to look things up in), info, presets, and the rate compressed
-// streams state.
+// the lists to look things up in), info, a full disk, and the rate
+// compressed streams state.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>

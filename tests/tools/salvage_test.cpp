@@ -98,6 +98,9 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
     if (c.needsReference) {
       EXPECT_EQ(Status(salvage + " 2>&1"), 1) << "no headers and no reference";
       EXPECT_FALSE(std::filesystem::exists(out));
+      // It never writes over its input.
+      EXPECT_EQ(Status(kNorvavi + " repair --salvage " + bad + " " + bad + " 2>&1"), 2);
+      EXPECT_EQ(Status(kNorvavi + " repair --salvage --in-place " + bad + " 2>&1"), 2);
     }
     std::string report;
     ASSERT_EQ(Status(salvage + (c.needsReference ? " --reference " + good : ""), &report), 0)
@@ -135,15 +138,6 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
         out);
     EXPECT_EQ(std::stoul(decoded), kept.size());
   }
-}
-
-TEST(Salvage, NeverWritesOverItsInput) {
-  const norv::test::TempDir dir;
-  const std::string in = dir.File("in.avi");
-  norv::test::WriteFileBytes(in, Bytes(64, 7));
-  EXPECT_EQ(Status(kNorvavi + " repair --salvage " + in + " " + in + " 2>&1"), 2);
-  EXPECT_EQ(Status(kNorvavi + " repair --salvage --in-place " + in + " 2>&1"), 2);
-  EXPECT_EQ(ReadFileBytes(in), Bytes(64, 7));
 }
 
 }  // namespace
