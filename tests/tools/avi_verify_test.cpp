@@ -511,15 +511,6 @@ class OpenDml : public ::testing::Test {
     return ReadFileBytes(setup.path);
   }
 
-  // The fields of the problems verify finds in `bytes`.
-  std::vector<std::string> Problems(const Bytes& bytes) {
-    const std::string path = host.dir().File("mutated.avi");
-    WriteFileBytes(path, bytes);
-    std::vector<std::string> fields;
-    for (const auto& p : VerifyAvi(path).problems) fields.push_back(p.field);
-    return fields;
-  }
-
   // Repairs `bytes` and checks the result with verify and ffmpeg.
   void ExpectRepaired(const Bytes& bytes, const std::string& what) {
     SCOPED_TRACE(what);
@@ -607,7 +598,7 @@ TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
     Bytes bad = good;
     Put32(bad, f.at, static_cast<std::uint32_t>(f.value));
     if (f.value >> 32 != 0) Put32(bad, f.at + 4, static_cast<std::uint32_t>(f.value >> 32));
-    const auto problems = Problems(bad);
+    const auto problems = Findings(VerifyBytes(bad));
     EXPECT_NE(std::find(problems.begin(), problems.end(), f.field), problems.end())
         << f.what << ": " << testing::PrintToString(problems);
   }
