@@ -19,6 +19,7 @@
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/avi_bytes.h"
+#include "tests/tools/norvavi_run.h"
 #include "tools/avicheck/avi_repair.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/odml_index_check.h"
@@ -32,25 +33,24 @@ using norv::cli::VerifyAvi;
 using norv::test::BuildAvi;
 using norv::test::Bytes;
 using norv::test::FourCC;
+using norv::test::kNorvavi;
 using norv::test::Le32;
 using norv::test::Listing;
 using norv::test::MoviItem;
 using norv::test::Put32;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
+using norv::test::Runs;
+using norv::test::Status;
 using norv::test::TempDir;
 using norv::test::VerifyBytes;
 using norv::test::WalkAvi;
 using norv::test::WriteFileBytes;
 
-const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
-
 // A small movie with a tone, through the plug-in as a user makes it.
 std::string MakeMovie(const TempDir& dir, const std::string& name, const std::string& sets) {
   const std::string path = dir.File(name);
-  int status = 0;
-  RunCommand(kNorvavi + " make -q " + path + " --set width=32 --set height=32" + sets, &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(Runs(kNorvavi + " make -q " + path + " --set width=32 --set height=32" + sets));
   return path;
 }
 
@@ -199,28 +199,24 @@ TEST(Verify, CommandExitsByWhatItFinds) {
   const std::string movie = dir.File("m.avi");
   Bytes b = BuildAvi(kMovie);
   WriteFileBytes(movie, b);
-  int status = -1;
-  const std::string text = RunCommand(kNorvavi + " verify " + movie, &status);
-  EXPECT_EQ(status, 0) << text;
+  std::string text, err;
+  EXPECT_EQ(Status(kNorvavi + " verify " + movie, &text), 0) << text;
   EXPECT_NE(text.find("\nsound\n"), std::string::npos) << text;
   Put32(b, 4, 0);  // as an unfinished export leaves it
   WriteFileBytes(movie, b);
-  auto j = nlohmann::json::parse(RunCommand(kNorvavi + " verify --json " + movie, &status));
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + movie, &text), 1);
+  auto j = nlohmann::json::parse(text);
   EXPECT_FALSE(j["sound"].get<bool>());
   EXPECT_TRUE(j["riff"]["unfinished"].get<bool>());
   EXPECT_EQ(j["problems"][0]["field"], "RIFF size");
   const std::string readme = std::string(NORV_SOURCE_DIR) + "/README.md";
-  const std::string err = RunCommand(kNorvavi + " verify " + readme + " 2>&1", &status);
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(Status(kNorvavi + " verify " + readme + " 2>&1", &err), 2);
   EXPECT_NE(err.find("is not an AVI file"), std::string::npos) << err;
-  j = nlohmann::json::parse(RunCommand(kNorvavi + " verify --json " + readme, &status));
-  EXPECT_EQ(status, 2);
-  EXPECT_NE(j["error"].get<std::string>().find("not an AVI"), std::string::npos);
-  RunCommand(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
-  RunCommand(kNorvavi + " verify 2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + readme, &text), 2);
+  EXPECT_NE(nlohmann::json::parse(text)["error"].get<std::string>().find("not an AVI"),
+            std::string::npos);
+  EXPECT_EQ(Status(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null"), 2);
+  EXPECT_EQ(Status(kNorvavi + " verify 2>/dev/null"), 2);
 }
 
 // Other writers' files: ffmpeg's (JUNK, every frame a '00dc'), its index
@@ -231,11 +227,8 @@ TEST(Verify, FfmpegFilesAreSound) {
   const std::string path = dir.File("ff.avi");
   for (const char* input : {"testsrc2=d=2:s=64x48 -f lavfi -i sine=d=2",
                             "color=c=blue:s=1280x720:r=25:d=16 -f lavfi -i sine=d=16"}) {
-    int status = 0;
-    RunCommand(std::string("ffmpeg -v error -y -f lavfi -i ") + input +
-                   " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + path,
-               &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(Runs(std::string("ffmpeg -v error -y -f lavfi -i ") + input +
+                     " -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le " + path));
     const auto r = VerifyAvi(path);
     const bool big = std::string(input).find("d=16") != std::string::npos;
     // Its OpenDML main header asks for a 1 MiB buffer, less than a frame.
@@ -391,39 +384,18 @@ TEST(Repair, RefusesWhatItDoesNotUnderstand) {
       {overrun, "would still not be sound: LIST 'strl' size"},
       {streams, "would still not be sound: avih streams"},
   };
-  int status = 0;
   const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
   for (const auto& [bytes, why] : cases) {
     WriteFileBytes(in, bytes);
-    const std::string err = RunCommand(kNorvavi + " repair " + in + " " + out + " 2>&1", &status);
-    EXPECT_EQ(status, 1) << why;
+    std::string err;
+    EXPECT_EQ(Status(kNorvavi + " repair " + in + " " + out + " 2>&1", &err), 1) << why;
     EXPECT_NE(err.find(why), std::string::npos) << err;
     EXPECT_NE(err.find("nothing changed"), std::string::npos) << err;
     EXPECT_EQ(ReadFileBytes(in), bytes) << why;
     EXPECT_FALSE(std::filesystem::exists(out)) << why;
   }
-  RunCommand(kNorvavi + " repair " + in + " " + in + " 2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
-  RunCommand(kNorvavi + " repair " + in + " 2>/dev/null", &status);
-  EXPECT_EQ(status, 2);
-}
-
-TEST(Repair, InPlaceReplacesTheFileAndLeavesNothingBehind) {
-  TempDir dir;
-  const std::string movie = MakeMovie(dir, "m.avi", " --duration 1 --set interleaveFrames=30");
-  const Bytes full = ReadFileBytes(movie);
-  const Bytes cut = CutOff(full, full.size() * 2 / 3);
-  WriteFileBytes(movie, cut);
-  int status = 0;
-  const std::string text = RunCommand(kNorvavi + " repair --in-place " + movie, &status);
-  EXPECT_EQ(status, 0) << text;
-  EXPECT_EQ(norv::test::VerifyMovie(movie), "");
-  const Bytes fixed = ReadFileBytes(movie);
-  // The movie data stands where it stood; the headers differ only in sizes and lengths.
-  const std::size_t moviData = WalkAvi(full).moviCodeOffset + 4;
-  const std::size_t kept = WalkAvi(fixed).Find("idx1")->headerOffset;
-  EXPECT_TRUE(std::equal(fixed.begin() + moviData, fixed.begin() + kept, full.begin() + moviData));
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  EXPECT_EQ(Status(kNorvavi + " repair " + in + " " + in + " 2>/dev/null"), 2);
+  EXPECT_EQ(Status(kNorvavi + " repair " + in + " 2>/dev/null"), 2);
 }
 
 // Torn ends the writer can leave: an odd chunk whose pad byte never landed,
@@ -539,15 +511,6 @@ class OpenDml : public ::testing::Test {
     return ReadFileBytes(setup.path);
   }
 
-  // The fields of the problems verify finds in `bytes`.
-  std::vector<std::string> Problems(const Bytes& bytes) {
-    const std::string path = host.dir().File("mutated.avi");
-    WriteFileBytes(path, bytes);
-    std::vector<std::string> fields;
-    for (const auto& p : VerifyAvi(path).problems) fields.push_back(p.field);
-    return fields;
-  }
-
   // Repairs `bytes` and checks the result with verify and ffmpeg.
   void ExpectRepaired(const Bytes& bytes, const std::string& what) {
     SCOPED_TRACE(what);
@@ -635,7 +598,7 @@ TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
     Bytes bad = good;
     Put32(bad, f.at, static_cast<std::uint32_t>(f.value));
     if (f.value >> 32 != 0) Put32(bad, f.at + 4, static_cast<std::uint32_t>(f.value >> 32));
-    const auto problems = Problems(bad);
+    const auto problems = Findings(VerifyBytes(bad));
     EXPECT_NE(std::find(problems.begin(), problems.end(), f.field), problems.end())
         << f.what << ": " << testing::PrintToString(problems);
   }
@@ -676,11 +639,9 @@ TEST(NorvaviOpenDml, TheOptionHoldsForOneMovie) {
   const std::string profile = dir.File("profile.ini");
   for (const std::string options : {" --opendml", ""}) {
     const std::string movie = dir.File("m" + std::to_string(options.size()) + ".avi");
-    int status = -1;
-    RunCommand(kNorvavi + " make -q " + movie +
-                   " --duration 1 --set width=32 --set height=32 --profile " + profile + options,
-               &status);
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(Runs(kNorvavi + " make -q " + movie +
+                     " --duration 1 --set width=32 --set height=32 --profile " + profile +
+                     options));
     const auto report = VerifyAvi(movie);
     EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
     EXPECT_EQ(report.openDml, !options.empty()) << "the option did not stay in the profile";

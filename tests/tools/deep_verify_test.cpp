@@ -9,25 +9,24 @@
 
 #include "tests/support/avi_walk.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/norvavi_run.h"
 
 namespace {
 
+using norv::test::kNorvavi;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
+using norv::test::Runs;
+using norv::test::Status;
 using Bytes = std::vector<std::uint8_t>;
-
-const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
 
 TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {
   const norv::test::TempDir dir;
   const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi");
-  int status = 0;
-  RunCommand(
-      "ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -t 2 -c:v mpeg4 -g 10 "
-      "-bf 0 " +
-          good,
-      &status);
-  ASSERT_EQ(status, 0);
+  ASSERT_TRUE(
+      Runs("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -t 2 -c:v mpeg4 -g 10 "
+           "-bf 0 " +
+           good));
   const Bytes original = ReadFileBytes(good);
   const norv::test::AviWalk walk = norv::test::WalkAvi(original);
   const std::size_t indexAt = walk.Find("idx1")->headerOffset + 8;
@@ -63,8 +62,8 @@ TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {
     Bytes file = original;
     c.lie(file);
     norv::test::WriteFileBytes(bad, file);
-    const std::string out = RunCommand(kNorvavi + " verify --deep " + bad, &status);
-    EXPECT_EQ(status, c.status) << out;
+    std::string out;
+    EXPECT_EQ(Status(kNorvavi + " verify --deep " + bad, &out), c.status) << out;
     EXPECT_NE(out.find(c.report), std::string::npos) << out;
   }
 }

@@ -18,6 +18,7 @@
 #include "platform/win32_types.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/norvavi_run.h"
 #include "tools/norvavi/host/request_check.h"
 #include "tools/norvavi/host/settings_fields.h"
 
@@ -26,13 +27,14 @@ namespace {
 using norv::cli::CheckSettings;
 using norv::cli::EstimateAviSize;
 using norv::cli::SetSettingsField;
+using norv::test::kNorvavi;
 using norv::test::Listing;
 using norv::test::ReadFileBytes;
 using norv::test::RunCommand;
+using norv::test::Runs;
+using norv::test::Status;
 using norv::test::TempDir;
 using norv::test::WriteFileBytes;
-
-const std::string kNorvavi = std::string(NORV_BUILD_DIR) + "/norvavi";
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;
@@ -41,24 +43,6 @@ std::string Joined(const std::vector<std::string>& lines) {
 }
 
 // The --set parser.
-TEST(SetField, TakesEveryKindOfValue) {
-  AviSettings s{};
-  std::string error;
-  for (const char* set : {"compressorHandler=MJPG", "frameRate=29.97", "dataRate=-1",
-                          "audioFormat.2=22050", "hwAccelOptions.16=3", "paletteFile=/tmp/a b.pal"})
-    ASSERT_TRUE(SetSettingsField(&s, set, &error)) << set << ": " << error;
-  EXPECT_EQ(s.compressorHandler, MakeFourCC("MJPG"));
-  EXPECT_EQ(s.frameRate, 29.97f);
-  EXPECT_EQ(s.dataRate, -1);
-  EXPECT_EQ(s.audioFormat[2], 22050u);
-  EXPECT_EQ(s.hwAccelOptions[16], 3);
-  EXPECT_STREQ(s.paletteFile, "/tmp/a b.pal");
-  ASSERT_TRUE(SetSettingsField(&s, "compressorHandler=0", &error));
-  ASSERT_TRUE(SetSettingsField(&s, "paletteFile=", &error));
-  EXPECT_EQ(s.compressorHandler, 0u);
-  EXPECT_EQ(s.paletteFile[0], '\0');
-}
-
 TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
   AviSettings s{};
   s.width = 77;
@@ -161,12 +145,9 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
 // user's is overwritten, whatever name it goes by.
 TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   TempDir dir;
-  int status = 0;
   const std::string clip = dir.File("clip.avi"), wave = dir.File("movie.wav");
-  RunCommand(kNorvavi + " make -q " + clip + " --duration 0.5", &status);
-  ASSERT_EQ(status, 0);
-  RunCommand("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave, &status);
-  ASSERT_EQ(status, 0);
+  ASSERT_TRUE(Runs(kNorvavi + " make -q " + clip + " --duration 0.5"));
+  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
   std::filesystem::create_hard_link(clip, dir.File("link.avi"));
   WriteFileBytes(dir.File("mine.avi"), {'t', 'e', 'x', 't'});
   WriteFileBytes(dir.File("junk.bin"), std::vector<std::uint8_t>(4000, 0x5a));
@@ -241,8 +222,8 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
     std::vector<std::string> commands = {"make " + dir.File(c.out)};
     if (c.settings) commands.insert(commands.end(), {"info", "defaults " + dir.File("p.ostavi")});
     for (const std::string& command : commands) {
-      const std::string err =
-          RunCommand(kNorvavi + " " + command + " " + c.args + " 2>&1", &status);
+      std::string err;
+      const int status = Status(kNorvavi + " " + command + " " + c.args + " 2>&1", &err);
       // Each part of what is said, in order.
       std::string said = std::to_string(status) + " ";
       std::size_t at = 0;
@@ -261,16 +242,16 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   // An input in the plug-in's temporary audio file would be overwritten.
   const std::string temporary = dir.File("Taltemp101wav.tmp");
   std::filesystem::copy_file(wave, temporary);
-  const std::string err = RunCommand(
-      kNorvavi + " make " + dir.File("t.avi") + " --audio " + temporary + " 2>&1", &status);
-  EXPECT_EQ(status, 2);
+  std::string err;
+  EXPECT_EQ(
+      Status(kNorvavi + " make " + dir.File("t.avi") + " --audio " + temporary + " 2>&1", &err), 2);
   EXPECT_NE(err.find("temporary audio file"), std::string::npos) << err;
   EXPECT_EQ(ReadFileBytes(temporary), waveBytes);
   // Nor is a file of that name the sound would go through, --no-check or not.
   for (const std::string extra : {"", " --no-check"}) {
-    RunCommand(kNorvavi + " make " + dir.File("t.avi") + " --duration 0.5" + extra + " 2>&1",
-               &status);
-    EXPECT_EQ(status, 2) << extra;
+    EXPECT_EQ(Status(kNorvavi + " make " + dir.File("t.avi") + " --duration 0.5" + extra + " 2>&1"),
+              2)
+        << extra;
     EXPECT_EQ(ReadFileBytes(temporary), waveBytes) << extra;
   }
   EXPECT_EQ(ReadFileBytes(dir.File("mine.avi")), (std::vector<std::uint8_t>{'t', 'e', 'x', 't'}));
@@ -294,10 +275,8 @@ TEST(Refusals, SizeEstimateBoundsTheFileAndCountsTheFramesThatFit) {
       {"--set width=640 --set height=480 --audio none", 640 * 480 * 3, 0},
   };
   for (const Case& c : cases) {
-    int status = 0;
     const std::string out = dir.File("s.avi");
-    RunCommand(kNorvavi + " make -q -y " + out + " --duration 2 " + c.sets, &status);
-    ASSERT_EQ(status, 0) << c.sets;
+    ASSERT_TRUE(Runs(kNorvavi + " make -q -y " + out + " --duration 2 " + c.sets)) << c.sets;
     const auto actual = static_cast<std::uint64_t>(std::filesystem::file_size(out));
     const auto e = EstimateAviSize(50, c.frameBytes, true, 2 * c.audioBytesPerSecond);
     EXPECT_GE(e.bytes, actual) << c.sets;
@@ -325,19 +304,15 @@ TEST(Refusals, SizeEstimateBoundsTheFileAndCountsTheFramesThatFit) {
 // lets go; the user's own OUT.wav given as the sound is read in place and kept.
 TEST(UserFiles, ReplacedOnlyWhenAskedAndOneJobAtATime) {
   TempDir dir;
-  int status = 0;
   const std::string out = dir.File("movie.avi"), wave = dir.File("movie.wav");
   const std::string make = kNorvavi + " make -q -y " + out + " --duration 0.5 --hardware 0 ";
   WriteFileBytes(wave, {'m', 'i', 'n', 'e'});
-  RunCommand(make + "--force", &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(Runs(make + "--force"));
   EXPECT_EQ(norv::test::VerifyMovie(out), "");
   EXPECT_FALSE(std::filesystem::exists(wave));
-  RunCommand("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave, &status);
-  ASSERT_EQ(status, 0);
+  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
   const auto tone = ReadFileBytes(wave);
-  RunCommand(make + "--audio " + wave, &status);
-  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(Runs(make + "--audio " + wave));
   EXPECT_EQ(ReadFileBytes(wave), tone);
 
   // Another job holds the output: this one waits, then writes.
@@ -345,19 +320,12 @@ TEST(UserFiles, ReplacedOnlyWhenAskedAndOneJobAtATime) {
   const int fd = ::open(out.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   const std::string waiting = dir.File("err.txt");
-  const int child = ::fork();
-  if (child == 0) {
-    const std::string line = "exec " + make + "--audio none 2>" + waiting;
-    ::execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  for (int i = 0; i < 100 && norv::test::ReadText(waiting).find("writing") == std::string::npos;
-       ++i)
-    ::usleep(50000);
+  norv::test::Background job(make + "--audio none", waiting);
+  ASSERT_TRUE(norv::test::WaitFor(
+      [&] { return norv::test::ReadText(waiting).find("writing") != std::string::npos; }));
   EXPECT_EQ(ReadFileBytes(out), first);
   ::close(fd);
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(job.Wait(), 0);
   EXPECT_NE(norv::test::ReadText(waiting).find("another norvavi job is writing " + out),
             std::string::npos);
   EXPECT_EQ(norv::test::VerifyMovie(out), "");
@@ -366,19 +334,18 @@ TEST(UserFiles, ReplacedOnlyWhenAskedAndOneJobAtATime) {
 // Whatever happens, only the movie is left: no temporary audio file, no OUT.wav.
 TEST(UserFiles, NoTemporaryIsLeftOnAnyWayOut) {
   TempDir dir;
-  int status = 0;
   for (const char* hardware : {"0", "1"}) {
-    RunCommand(
-        kNorvavi + " make -q -y " + dir.File("a.AVI") + " --duration 0.5 --hardware " + hardware,
-        &status);
-    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(Runs(kNorvavi + " make -q -y " + dir.File("a.AVI") + " --duration 0.5 --hardware " +
+                     hardware));
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.AVI"}) << hardware;
     // The plug-in fails after the wave file was written: not a palette file.
-    const std::string err = RunCommand(
-        kNorvavi + " make -q " + dir.File("b.avi") + " --duration 0.5 --set colorFormat=84 " +
-            "--set paletteFile=" + dir.File("a.AVI") + " --hardware " + hardware + " 2>&1",
-        &status);
-    EXPECT_EQ(status, 1) << err;
+    std::string err;
+    EXPECT_EQ(Status(kNorvavi + " make -q " + dir.File("b.avi") +
+                         " --duration 0.5 --set colorFormat=84 --set paletteFile=" +
+                         dir.File("a.AVI") + " --hardware " + hardware + " 2>&1",
+                     &err),
+              1)
+        << err;
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.AVI"}) << hardware << err;
   }
 }
