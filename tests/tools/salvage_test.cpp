@@ -75,6 +75,21 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
        },
        false,
        {"zeros", "not a chunk of this file's streams", "a chunk cut off by the end of the file"}},
+      {"mpeg4 with a chunk's size overwritten (the chunk is kept whole, with its size put right)",
+       "-c:v mpeg4 -g 5 -bf 0",
+       [](Bytes& b) {
+         const norv::test::AviWalk walk = WalkAvi(b);
+         std::size_t seen = 0;
+         for (const auto& e : walk.index)
+           if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10) {
+             const std::size_t at = walk.moviCodeOffset + e.offset + 4;
+             const std::uint32_t wrong = e.length * 3 + 101;
+             for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(wrong >> (8 * i));
+             break;
+           }
+       },
+       false,
+       {}},
       {"mjpeg whose headers are gone",
        "-c:v mjpeg -q:v 3",
        [](Bytes& b) { Zero(b, 0, 6000); },
