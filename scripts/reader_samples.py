@@ -56,16 +56,21 @@ def rewrite(src, dst, fault):
         if fault == 'rec':
             struct.pack_into('<I', out, rec + 4, len(out) - rec - 8)
         k += n
-    struct.pack_into('<I', out, movi + 4, len(out) - movi - 8)
+    gap = 2**31 + 1000 if fault == 'big' else 0  # a RIFF size past 2 GiB, kept sparse
+    if gap:
+        out += b'JUNK' + struct.pack('<I', gap)
+    struct.pack_into('<I', out, movi + 4, len(out) + gap - movi - 8)
     if fault == 'absolute':
         for e in range(0, len(idx), 16):
             struct.pack_into('<I', idx, e + 8, struct.unpack_from('<I', idx, e + 8)[0] + movi + 8)
-    if fault == 'junkafter':
-        out += b'JUNK\x04\0\0\0\0\0\0\0'
+    tail = b'JUNK\x04\0\0\0\0\0\0\0' if fault == 'junkafter' else b''
     if fault != 'noindex':
-        out += b'idx1' + struct.pack('<I', len(idx)) + idx
-    struct.pack_into('<I', out, 4, len(out) - 8)
-    open(dst, 'wb').write(out)
+        tail += b'idx1' + struct.pack('<I', len(idx)) + idx
+    struct.pack_into('<I', out, 4, len(out) + gap + len(tail) - 8)
+    with open(dst, 'wb') as f:
+        f.write(out)
+        f.seek(gap, 1)
+        f.write(tail)
 
 
 rewrite(sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else '')

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Makes the samples behind `norvavi verify --target` and runs the real
+# readers on them: per rule, what each reader does with the bad sample and
+# with the corrected one, and what `norvavi verify --target strict` says.
+# Not part of the test command. Needs ffmpeg and python3, plus any of:
+# python3-opencv (system python), gstreamer1.0-tools + -plugins-good,
+# vlc-bin + vlc-plugin-base, mplayer. A reader that is missing prints "-".
+# Usage: scripts/try-readers.sh [BUILD_DIR] (default: build)
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+norvavi=$(cd "${1:-$here/../build}" && pwd)/norvavi
+W=$(mktemp -d /tmp/try-readers.XXXXXX)
+chmod 755 "$W"
+trap 'rm -rf "$W"' EXIT
+cvpython=${CV_PYTHON:-/usr/bin/python3}
+
+ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -t 2 -c:v mjpeg -q:v 5 "$W/v.avi"
+tone=(-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:v mjpeg -q:v 5 -c:a pcm_s16le)
+ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 "${tone[@]}" -map 0:v -map 1:a "$W/va.avi"
+ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 "${tone[@]}" -map 1:a -map 0:v "$W/av.avi"
+
+# Each prints the video frames the reader delivered, or what went wrong.
+opencv() {
+  "$cvpython" - "$1" <<'P' 2>/dev/null || echo -
+import cv2, sys
+c = cv2.VideoCapture(sys.argv[1], cv2.CAP_OPENCV_MJPEG)
+n = 0
+try:
+    while c.isOpened() and c.read()[0]:
+        n += 1
+    print(n if c.isOpened() else 'refused')
+except cv2.error:
+    print('error after %d' % n)
+P
+}
+ffmpeg_() {
+  ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$1" 2>/dev/null || echo refused
+}
+gst() {
+  command -v gst-launch-1.0 >/dev/null || { echo -; return; }
+  timeout 300 gst-launch-1.0 filesrc location="$1" ! decodebin name=d d. ! queue ! videoconvert \
+    ! fakesink silent=false -v 2>&1 | grep -c 'last-message = chain'
+}
+gstpush() {  # from a pipe: no seeking, so no idx1
+  command -v gst-launch-1.0 >/dev/null || { echo -; return; }
+  [ "$(stat -c %s "$1")" -gt 100000000 ] && { echo skipped; return; }
+  timeout 300 gst-launch-1.0 fdsrc fd=0 ! decodebin name=d d. ! queue ! videoconvert \
+    ! fakesink silent=false -v <"$1" 2>&1 | grep -c 'last-message = chain'
+}
+vlc() {  # remuxed to Matroska, counted there (the muxer drops the last frame)
+  command -v cvlc >/dev/null || { echo -; return; }
+  mkdir -p "$W/vlc" && chmod 777 "$W/vlc" && rm -f "$W/vlc/v.mkv"
+  local run=()
+  [ "$(id -u)" = 0 ] && run=(runuser -u nobody -- env HOME="$W/vlc")
+  timeout 300 "${run[@]}" cvlc -q --play-and-exit -A dummy "$1" \
+    --sout "#std{access=file,mux=mkv,dst=$W/vlc/v.mkv}" >/dev/null 2>&1
+  ffmpeg_ "$W/vlc/v.mkv"
+}
+mplayer_() {
+  command -v mplayer >/dev/null || { echo -; return; }
+  rm -f "$W/m.md5"
+  timeout 300 mplayer -really-quiet -vo md5sum:outfile="$W/m.md5" -ao null "$1" >/dev/null 2>&1
+  if [ -f "$W/m.md5" ]; then wc -l <"$W/m.md5"; else echo refused; fi
+}
+
+try() {  # RULE FAULT SOURCE: one sample, every reader
+  local f="$W/$3-$2.avi"
+  python3 "$here/reader_samples.py" "$W/$3.avi" "$f" "$2"
+  local said
+  said=$("$norvavi" verify --json --target strict "$f" |
+    python3 -c 'import json,sys; print(",".join(x["rule"] for x in json.load(sys.stdin)["targets"]["findings"]) or "none")')
+  printf '%-18s %-10s %-3s opencv=%-14s ffmpeg=%-3s gst=%-3s gst-push=%-7s vlc=%-3s mplayer=%-3s verify: %s\n' \
+    "$1" "${2:-corrected}" "$3" "$(opencv "$f")" "$(ffmpeg_ "$f")" "$(gst "$f")" "$(gstpush "$f")" \
+    "$(vlc "$f")" "$(mplayer_ "$f")" "$said"
+  rm -f "$f"
+}
+
+echo "video frames delivered (50 in every sample; refused: the file did not open)"
+try opencv-mjpg-only handler v
+try opencv-mjpg-only '' v
+try opencv-video-last '' va
+try opencv-video-last '' av
+try opencv-00dc-only db v
+try opencv-needs-idx1 noindex v
+try opencv-needs-idx1 noflag v
+try opencv-idx1-base absolute v
+try opencv-layout junk2 v
+try opencv-layout junkafter v
+for fault in absolute db nobuffer audiofirst rec noindex big; do try '(no rule)' $fault va; done
