@@ -64,19 +64,21 @@ mplayer_() {
   if [ -f "$W/m.md5" ]; then wc -l <"$W/m.md5"; else echo refused; fi
 }
 
-try() {  # RULE FAULT SOURCE: one sample, every reader
-  local f="$W/$3-$2.avi"
-  python3 "$here/reader_samples.py" "$W/$3.avi" "$f" "$2"
-  local said
+run() {  # RULE LABEL FILE: one sample, every reader
+  local f=$3 said
   said=$("$norvavi" verify --json --target strict "$f" |
     python3 -c 'import json,sys; print(",".join(x["rule"] for x in json.load(sys.stdin)["targets"]["findings"]) or "none")')
-  printf '%-18s %-10s %-3s opencv=%-14s ffmpeg=%-3s gst=%-3s gst-push=%-7s vlc=%-3s mplayer=%-3s verify: %s\n' \
-    "$1" "${2:-as-made}" "$3" "$(opencv "$f")" "$(ffmpeg_ "$f")" "$(gst "$f")" "$(gstpush "$f")" \
+  printf '%-22s %-10s %-5s opencv=%-14s ffmpeg=%-3s gst=%-3s gst-push=%-7s vlc=%-3s mplayer=%-3s verify: %s\n' \
+    "$1" "$2" "$(basename "$f" .avi | cut -d- -f1)" "$(opencv "$f")" "$(ffmpeg_ "$f")" "$(gst "$f")" "$(gstpush "$f")" \
     "$(vlc "$f")" "$(mplayer_ "$f")" "$said"
   rm -f "$f"
 }
+try() {  # RULE FAULT SOURCE: the source rewritten with one fault
+  python3 "$here/reader_samples.py" "$W/$3.avi" "$W/$3-$2.avi" "$2"
+  run "$1" "${2:-as-made}" "$W/$3-$2.avi"
+}
 
-echo "video frames delivered (50 in every sample; refused: the file did not open;"
+echo "video frames delivered (50 in every small sample; refused: the file did not open;"
 echo "VLC's count is of its Matroska remux, which loses the last frame on every file)"
 try opencv-mjpg-only handler v
 try opencv-mjpg-only '' v
@@ -88,5 +90,13 @@ try opencv-needs-idx1 noflag v
 try opencv-idx1-base absolute v
 try opencv-layout junk2 v
 try opencv-layout junkafter v
+# 81 times a second of noise: 2025 frames, the last 424 in an 'AVIX' form;
+# 41 times: one AVI 1.0 form.
+ffmpeg -v error -f lavfi -i "nullsrc=s=1280x720:r=25,geq=lum='random(1)*255':cb=128:cr=128" \
+  -frames:v 25 -c:v mjpeg -q:v 1 "$W/noise.avi"
+ffmpeg -v error -stream_loop 80 -i "$W/noise.avi" -c copy "$W/odml-avix.avi"
+run opencv-first-form-only avix "$W/odml-avix.avi"
+ffmpeg -v error -stream_loop 40 -i "$W/noise.avi" -c copy "$W/avi10-one-form.avi"
+run opencv-first-form-only one-form "$W/avi10-one-form.avi"
 # Audio listed first, so that OpenCV's reader takes the file at all.
 for fault in '' absolute db nobuffer audiofirst rec noindex big; do try '(tried)' "$fault" av; done

@@ -45,6 +45,15 @@ std::string NotDc(const VerifyReport& r) {
          std::to_string(s.chunksInFirstForm) + " video chunks are named otherwise";
 }
 
+std::string FirstFormOnly(const VerifyReport& r) {
+  const std::int64_t n = MjpegVideo(r);
+  if (n < 0) return "";
+  const VerifiedStream& s = r.streams[static_cast<std::size_t>(n)];
+  if (s.chunks == s.chunksInFirstForm) return "";
+  return std::to_string(s.chunks - s.chunksInFirstForm) + " of this file's " +
+         std::to_string(s.chunks) + " frames are in 'AVIX' forms";
+}
+
 std::string NoIndex(const VerifyReport& r) {
   if (!r.hasIndex) return "this file has no idx1";
   if ((r.flags & kMainHasIndex) == 0) {
@@ -96,6 +105,11 @@ const std::vector<ReaderRule>& ReaderRules() {
        {"opencv"},
        "OpenCV's own AVI reader reads only '##dc' video chunks and skips the others ('##db')",
        NotDc},
+      {"opencv-first-form-only",
+       {"opencv"},
+       "OpenCV's own AVI reader reads only the first RIFF form's frames (those idx1 lists) and "
+       "drops the rest of an OpenDML file",
+       FirstFormOnly},
       {"opencv-needs-idx1",
        {"opencv"},
        "OpenCV's own AVI reader finds frames only through an idx1 the main header announces "
