@@ -137,7 +137,9 @@ bool ParseReaders(const std::vector<std::string>& names, std::vector<std::string
       const std::size_t comma = std::min(list.find(',', at), list.size());
       const std::string name = list.substr(at, comma - at);
       at = comma + 1;
-      if (name == "strict") {
+      if (name.empty()) {
+        continue;
+      } else if (name == "strict") {
         readers->insert(readers->end(), known.begin(), known.end());
       } else if (std::find(known.begin(), known.end(), name) != known.end()) {
         readers->push_back(name);

@@ -1,5 +1,6 @@
 #include "tools/norvavi/commands.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -27,8 +28,15 @@ bool ReadableButNotAvi(const std::string& path) {
 // The reader rules that apply, appended to the report `text`.
 void AddTargets(const VerifyReport& report, const std::vector<std::string>& readers, bool asJson,
                 const std::vector<ReaderFinding>& found, std::string* text) {
-  std::string names;
-  for (const std::string& r : readers) names += (names.empty() ? "" : ",") + r;
+  std::string names, ruleless;
+  for (const std::string& r : readers) {
+    names += (names.empty() ? "" : ",") + r;
+    const auto& rules = ReaderRules();
+    if (std::none_of(rules.begin(), rules.end(), [&](const ReaderRule& rule) {
+          return std::find(rule.readers.begin(), rule.readers.end(), r) != rule.readers.end();
+        }))
+      ruleless += " " + r;
+  }
   if (asJson) {
     json all = json::parse(*text);
     json list = json::array();
@@ -43,6 +51,7 @@ void AddTargets(const VerifyReport& report, const std::vector<std::string>& read
   *text += found.empty()
                ? "targets " + names + ": none of their known problems found\n"
                : "targets " + names + ": " + std::to_string(found.size()) + " reader problem(s)\n";
+  if (!ruleless.empty()) *text += "no reader rule is known yet for:" + ruleless + "\n";
 }
 
 }  // namespace
