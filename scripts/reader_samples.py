@@ -31,8 +31,10 @@ def rewrite(src, dst, fault):
                 struct.pack_into('<I', hdrl, b + 8 + 36, 0)
             if j == b'strh' and fault == 'handler' and hdrl[b + 8:b + 12] == b'vids':
                 hdrl[b + 12:b + 16] = b'\0\0\0\0'  # the codec stays named in 'strf'
-    if fault == 'db':
-        items = [(i[:2] + b'db' if i[2:] == b'dc' else i, p) for i, p in items]
+    if fault in ('db', 'somedb'):  # every video chunk, or every fourth
+        dc = [k for k, (i, _) in enumerate(items) if i[2:] == b'dc']
+        for k in dc[3::4] if fault == 'somedb' else dc:
+            items[k] = (items[k][0][:2] + b'db', items[k][1])
     if fault == 'audiofirst':  # two audio chunks ahead of the first frame
         a = [k for k, (i, _) in enumerate(items) if i[2:] == b'wb'][:2]
         items = [items[k] for k in a] + [x for k, x in enumerate(items) if k not in a]

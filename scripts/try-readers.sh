@@ -85,6 +85,7 @@ try opencv-mjpg-only '' v
 try opencv-video-last '' va
 try opencv-video-last '' av
 try opencv-00dc-only db v
+try opencv-00dc-only somedb v
 try opencv-needs-idx1 noindex v
 try opencv-needs-idx1 noflag v
 try opencv-idx1-base absolute v

@@ -31,7 +31,7 @@ const std::string kJunk("JUNK\4\0\0\0\0\0\0\0", 12);
 // takes it; `fault` plants one thing a reader mishandles.
 Bytes Sample(const std::string& fault) {
   const std::string id = fault == "db" ? "00db" : "00dc";
-  Bytes b = norv::test::BuildAvi({{id, 100}, {id, 101}, {id, 102}});
+  Bytes b = norv::test::BuildAvi({{id, 100}, {fault == "somedb" ? "00db" : id, 101}, {id, 102}});
   if (fault != "handler") std::memcpy(&b[112], "MJPG", 4);  // the video 'strh' handler
   if (fault != "last") {  // the audio stream list made filler, the main header counting one
     std::memcpy(&b[212], "JUNK", 4);
@@ -60,6 +60,7 @@ TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
   } cases[] = {
       {"", "strict", ""},
       {"db", "opencv", "opencv-00dc-only"},
+      {"somedb", "opencv", "opencv-00dc-only"},
       {"db", "ffmpeg,gstreamer", ""},
       {"absolute", "opencv", "opencv-idx1-base"},
       {"noindex", "strict", "opencv-needs-idx1"},
