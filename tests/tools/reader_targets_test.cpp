@@ -46,7 +46,8 @@ Bytes Sample(const std::string& fault) {
       Put32(b, e + 8, norv::test::Le32(b, e + 8) + static_cast<std::uint32_t>(movi));
   }
   if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
-  if (fault == "avix") {  // one more frame in an OpenDML extension form
+  if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
+  if (fault == "avix") {                            // one more frame in an OpenDML extension form
     Insert(b, b.size(),
            std::string("RIFF\x20\0\0\0AVIXLIST\x14\0\0\0movi00dc\4\0\0\0\0\0\0\0", 40));
     Put32(b, 4, static_cast<std::uint32_t>(b.size() - 48));
@@ -63,19 +64,21 @@ TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
       {"somedb", "opencv", "opencv-00dc-only"},
       {"db", "ffmpeg,gstreamer", ""},
       {"absolute", "opencv", "opencv-idx1-base"},
-      {"noindex", "strict", "opencv-needs-idx1"},
+      {"noindex", "strict", "opencv-needs-idx1 avifile-needs-idx1"},
+      {"riff2g", "avifile,vlc", "avifile-riff-past-2gib"},
       {"noflag", "opencv", "opencv-needs-idx1"},
       {"handler", "opencv", "opencv-mjpg-only"},
       {"last", "opencv", "opencv-video-last"},
       {"junk2", "opencv", "opencv-layout"},
       {"junkafter", "opencv", "opencv-layout"},
-      {"avix", "opencv", "opencv-first-form-only"},
+      {"avix", "strict", "opencv-first-form-only avifile-avix"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault + " for " + c.readers);
     const norv::cli::VerifyReport report = norv::test::VerifyBytes(Sample(c.fault));
-    // Sound but for the fault (no idx1, or lengths that miss the extension form's frame).
-    EXPECT_EQ(report.sound(), c.fault != "noindex" && c.fault != "avix");
+    // Sound but for the fault (no idx1, lengths that miss the extension form's
+    // frame, a form past the file's end).
+    EXPECT_EQ(report.sound(), c.fault != "noindex" && c.fault != "avix" && c.fault != "riff2g");
     std::vector<std::string> readers;
     std::string error;
     ASSERT_TRUE(norv::cli::ParseReaders({c.readers}, &readers, &error)) << error;

@@ -82,6 +82,22 @@ std::string Layout(const VerifyReport& r) {
   return r.layout.size() > 8 ? has + " ..." : has;
 }
 
+std::string NoIndexAtAll(const VerifyReport& r) {
+  return r.hasIndex || r.openDml ? "" : "this file has no idx1";
+}
+
+std::string RiffPast2GiB(const VerifyReport& r) {
+  return r.riffSize < 0x80000000u
+             ? ""
+             : "this file's 'AVI ' form states " + std::to_string(r.riffSize) + " bytes";
+}
+
+std::string ExtensionForms(const VerifyReport& r) {
+  return r.extensionForms == 0
+             ? ""
+             : "this file has " + std::to_string(r.extensionForms) + " 'AVIX' form(s)";
+}
+
 }  // namespace
 
 const std::vector<std::string>& KnownReaders() {
@@ -125,6 +141,19 @@ const std::vector<ReaderRule>& ReaderRules() {
        "OpenCV's own AVI reader refuses a file other than 'hdrl', an optional 'INFO' list, at most "
        "one 'JUNK', 'movi', and idx1 right after it",
        Layout},
+      {"avifile-needs-idx1",
+       {"avifile"},
+       "The AVIFile stack (as Wine implements it) aborts reading an AVI 1.0 file without idx1",
+       NoIndexAtAll},
+      {"avifile-riff-past-2gib",
+       {"avifile"},
+       "The AVIFile stack (as Wine implements it) hangs on an 'AVI ' form of 2 GiB or more",
+       RiffPast2GiB},
+      {"avifile-avix",
+       {"avifile"},
+       "The AVIFile stack (as Wine implements it) aborts reading an OpenDML file that goes on in "
+       "'AVIX' forms",
+       ExtensionForms},
   };
   return rules;
 }
