@@ -4,7 +4,10 @@
 # with the corrected one, and what `norvavi verify --target strict` says.
 # Not part of the test command. Needs ffmpeg and python3, plus any of:
 # python3-opencv (system python), gstreamer1.0-tools + -plugins-good,
-# vlc-bin + vlc-plugin-base, mplayer. A reader that is missing prints "-".
+# vlc-bin + vlc-plugin-base, mplayer, wine64 + g++-mingw-w64-x86-64 (for
+# the AVIFile stack). A reader that is missing prints "-". Takes about 8
+# minutes, most of it AVIFile on the 2 GiB sparse file (killed after 60 s)
+# and the OpenDML one (1.3 GB, made and removed here).
 # Usage: scripts/try-readers.sh [BUILD_DIR] (default: build)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
