@@ -171,6 +171,7 @@ class Verifier {
              std::uint64_t end, Context context, bool firstForm) {
     const bool isList = id == kList;
     const std::string name = isList ? "LIST " + FourCCText(type) : FourCCText(id);
+    if (context == Context::kForm && firstForm) r_.layout.push_back(FourCCText(isList ? type : id));
     if (isList) {
       Context inner = Context::kOther;
       if (context == Context::kForm && type == FourCCValue("hdrl")) {
@@ -289,7 +290,10 @@ class Verifier {
       items_.push_back({at, id, size, false});
       const std::string kind = ChunkKind(id);
       if (kind == "db") keysAsDb_.insert(stream);
-      if (kind == "dc") deltasAsDc_.insert(stream);
+      if (kind == "dc") {
+        deltasAsDc_.insert(stream);
+        ++s.dcChunksInFirstForm;
+      }
     }
     TrackSkew();
   }

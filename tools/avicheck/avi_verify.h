@@ -31,6 +31,7 @@ struct VerifiedStream {
   std::uint32_t blockAlign = 0, bytesPerSecond = 0;  // from an audio 'strf'
   std::uint64_t chunks = 0, bytes = 0, largest = 0;
   std::uint64_t chunksInFirstForm = 0, bytesInFirstForm = 0;
+  std::uint64_t dcChunksInFirstForm = 0;  // named '##dc'
 };
 
 struct VerifyReport {
@@ -41,8 +42,11 @@ struct VerifyReport {
 
   std::uint32_t riffSize = 0;  // of the 'AVI ' form
   int extensionForms = 0;      // 'AVIX' forms after it (OpenDML)
-  bool openDml = false;        // 'odml' list or 'indx' chunks
-  bool unfinished = false;     // 'movi' left at a declared size of 0
+  // The first form's items in file order: list types and chunk ids, quoted
+  // ("'hdrl'", "'JUNK'", "'movi'", "'idx1'").
+  std::vector<std::string> layout;
+  bool openDml = false;     // 'odml' list or 'indx' chunks
+  bool unfinished = false;  // 'movi' left at a declared size of 0
 
   std::uint32_t totalFrames = 0, streamCount = 0, mainSuggestedBuffer = 0, flags = 0;
   std::vector<VerifiedStream> streams;

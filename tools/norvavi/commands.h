@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "tools/avicheck/avi_repair.h"
 #include "tools/norvavi/make_options.h"
@@ -30,8 +31,11 @@ int RunFields(const MakeOptions& options, bool json);
 int RunCompressors(bool json);
 
 // `verify`: an AVI file checked (with `deep`, the data inside the chunks
-// too). 0 sound, 1 problems, 2 unreadable or not an AVI file at all.
-int RunVerifyCommand(const std::string& path, bool json, bool deep = false);
+// too; with `targets`, READER names or comma lists, against what those
+// readers are known to mishandle). 0 sound and no reader rule applies,
+// 1 problems, 2 unreadable, not an AVI file at all, or an unknown reader.
+int RunVerifyCommand(const std::string& path, bool json, bool deep = false,
+                     const std::vector<std::string>& targets = {});
 
 // `repair`: prints what was done (standard output) or refused (standard
 // error); RepairResult's status. With `salvage` any writer's file is

@@ -145,7 +145,15 @@ int main(int argc, char** argv) {
   verifyCmd->add_flag("--deep", verifyDeep,
                       "also decode every video chunk, check each key flag against the data and "
                       "the audio format against the chunks");
-  verifyCmd->footer("Exit status: 0 sound, 1 problems, 2 unreadable or not an AVI file.");
+  std::vector<std::string> verifyTargets;
+  verifyCmd
+      ->add_option("--target", verifyTargets,
+                   "also check what READER is known to mishandle: ffmpeg, gstreamer, vlc, "
+                   "mplayer, opencv, avifile, or strict for all (repeat or comma list)")
+      ->option_text("READER");
+  verifyCmd->footer(
+      "Exit status: 0 sound (and no rule of a --target reader applies), 1 problems, 2 unreadable, "
+      "not an AVI file or an unknown reader.");
 
   norv::cli::RepairCommand repair;
   auto* repairCmd = app.add_subcommand(
@@ -186,7 +194,8 @@ int main(int argc, char** argv) {
   av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
 
   if (makeCmd->parsed()) return norv::cli::MakeMovie(make);
-  if (verifyCmd->parsed()) return norv::cli::RunVerifyCommand(verifyPath, verifyJson, verifyDeep);
+  if (verifyCmd->parsed())
+    return norv::cli::RunVerifyCommand(verifyPath, verifyJson, verifyDeep, verifyTargets);
   if (repairCmd->parsed()) return norv::cli::RunRepairCommand(repair);
   if (settingsCmd->parsed()) return norv::cli::RunSettingsCommand(edit, editPath, argc, argv);
   if (infoCmd->parsed()) return norv::cli::RunInfo(info, !noProject, infoJson);
