@@ -65,7 +65,8 @@ std::string NoIndex(const VerifyReport& r) {
 }
 
 std::string AbsoluteIndex(const VerifyReport& r) {
-  return r.hasIndex && r.indexAbsolute ? "this file's count from the start of the file" : "";
+  return r.hasIndex && r.indexAbsolute ? "this file's idx1 offsets count from the start of the file"
+                                       : "";
 }
 
 std::string Layout(const VerifyReport& r) {
