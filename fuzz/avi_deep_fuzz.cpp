@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "fuzz/avi_fuzz.h"
+#include "fuzz/fuzz_file.h"
 #include "tools/avicheck/avi_salvage.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/norvavi/deep_check.h"
@@ -39,11 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path& folder = Folder();
   fs::create_directories(folder);
   const std::string in = folder / "in.avi", out = folder / "out.avi";
-  {
-    std::FILE* f = std::fopen(in.c_str(), "wb");
-    AVI_FUZZ_CHECK(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0,
-                   "cannot write %s", in.c_str());
-  }
+  AVI_FUZZ_CHECK(WriteFuzzFile(in, data, size), "cannot write %s", in.c_str());
   const norv::cli::DeepReport deep = norv::cli::DeepCheck(in);
   AVI_FUZZ_CHECK(deep.opened || !deep.error.empty(), "not opened, and no reason given");
   AVI_FUZZ_CHECK(deep.findings.size() <= deep.findingCount + deep.noteCount, "%s",

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "fuzz/avi_fuzz.h"
+#include "fuzz/fuzz_file.h"
 #include "tools/avicheck/avi_salvage.h"
 #include "tools/avicheck/avi_verify.h"
 
@@ -31,11 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fs::path& folder = Folder();
   fs::create_directories(folder);
   const std::string in = folder / "in.avi", out = folder / "out.avi";
-  {
-    std::FILE* f = std::fopen(in.c_str(), "wb");
-    AVI_FUZZ_CHECK(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0,
-                   "cannot write %s", in.c_str());
-  }
+  AVI_FUZZ_CHECK(WriteFuzzFile(in, data, size), "cannot write %s", in.c_str());
   const std::vector<std::uint8_t> input(data, data + size);
   const norv::cli::SalvageReport r = norv::cli::SalvageAvi({in, out, ""}, FirstByte);
   AVI_FUZZ_CHECK(ReadWholeFile(in) == input, "the input changed: %s", r.message.c_str());
