@@ -81,30 +81,15 @@ std::int32_t NORV_STDCALL RenderSample(std::uint32_t, std::uint32_t, void* args)
 }
 
 // A RIFF "PAL " file of the given colours.
-struct PaletteFile {
-  std::vector<Rgb> colours;
-
-  std::string Write(const std::string& path) const {
-    std::vector<std::uint8_t> b;
-    auto put32 = [&](std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    const auto n = static_cast<std::uint32_t>(colours.size());
-    b.insert(b.end(), {'R', 'I', 'F', 'F'});
-    put32(0);
-    b.insert(b.end(), {'P', 'A', 'L', ' ', 'd', 'a', 't', 'a'});
-    put32(4 + 4 * n);
-    b.insert(b.end(),
-             {0x00, 0x03, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
-    for (const Rgb& c : colours)
-      b.insert(b.end(), {static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
-                         static_cast<std::uint8_t>(c[2]), 0});
-    const auto formSize = static_cast<std::uint32_t>(b.size() - 8);
-    std::memcpy(b.data() + 4, &formSize, 4);
-    norv::test::WriteFileBytes(path, b);
-    return path;
-  }
-};
+std::string WritePalette(const std::string& path, const std::vector<Rgb>& colours) {
+  std::vector<std::uint8_t> data = {0x00, 0x03};
+  PutLe(data, static_cast<std::uint32_t>(colours.size()), 2);
+  for (const Rgb& c : colours)
+    data.insert(data.end(), {static_cast<std::uint8_t>(c[0]), static_cast<std::uint8_t>(c[1]),
+                             static_cast<std::uint8_t>(c[2]), 0});
+  WriteFileBytes(path, RiffBytes("PAL ", {{"data", data}}));
+  return path;
+}
 
 std::vector<Rgb> SpreadColours(int count) {
   std::vector<Rgb> colours;
@@ -249,8 +234,7 @@ class EightBitMovie : public ::testing::Test {
 };
 
 void ExpectSoundFile(const std::string& path) {
-  const auto file = ReadFileBytes(path);
-  EXPECT_EQ(CheckIndexAgainstChunks(file), "");
+  EXPECT_EQ(VerifyMovie(path), "");
   EXPECT_EQ(RunCommand("ffprobe -v warning " + path + " 2>&1"), "");
 }
 
@@ -268,7 +252,7 @@ TEST_F(EightBitMovie, FixedPalettesMapEachComponentIntoItsBucket) {
 TEST_F(EightBitMovie, OptimumAndFilePalettesMapToTheNearestTableEntry) {
   MovieSetup& optimum = Setup(83);
   MovieSetup& file = Setup(84);
-  const std::string pal = PaletteFile{SpreadColours(256)}.Write(host.dir().File("spread.pal"));
+  const std::string pal = WritePalette(host.dir().File("spread.pal"), SpreadColours(256));
   std::strcpy(file.settings.paletteFile, pal.c_str());
   for (MovieSetup* s : {&optimum, &file}) {
     ASSERT_TRUE(Make(*s));

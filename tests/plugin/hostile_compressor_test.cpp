@@ -89,8 +89,8 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
     TempDir out;
     RecordedMessages messages;
     ScriptedCompressor driver(kHandler);
-    driver.CopiesInput();
-    driver.Misbehave(c.how);
+    driver.Edit()->copies = true;
+    driver.Edit()->hostile = c.how;
     HostileMovie movie(out);
     std::vector<int> results;
     const bool made = RunMovie(movie.setup, kFrames, &results);
@@ -118,8 +118,8 @@ TEST(HostileCompressor, OnlyACompressorThatPromisesToReadIsLentTheHostsFrame) {
     HostScope host;
     TempDir out;
     ScriptedCompressor driver(kHandler);
-    driver.CopiesInput();
-    if (promise) driver.PromisesReadOnly();
+    driver.Edit()->copies = true;
+    if (promise) driver.Edit()->readOnly = true;
     HostileMovie movie(out);
     ASSERT_TRUE(RunMovie(movie.setup, kFrames));
     const std::vector<ScriptedCall> calls = driver.calls();
@@ -137,7 +137,7 @@ TEST(HostileCompressor, RawStreamCompressesTheTwentyFourBitFrameWhateverTheColou
   HostScope host;
   TempDir out;
   ScriptedCompressor driver(kHandler);
-  driver.CopiesInput();
+  driver.Edit()->copies = true;
   HostileMovie movie(out);
   movie.setup.settings.qrvExport = 1;
   movie.setup.settings.colorFormat = 80;

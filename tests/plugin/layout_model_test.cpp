@@ -282,26 +282,9 @@ class LayoutModel : public ::testing::Test {
     size = size - size % align + c.waveExtra;
     *data = PatternFrame(static_cast<int>(size), 1, 77);
     data->resize(size);
-    std::vector<std::uint8_t> w;
-    auto put = [&w](std::uint32_t v, int bytes) {
-      for (int i = 0; i < bytes; ++i) w.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    const char head[] = "RIFF\0\0\0\0WAVEfmt ";
-    w.assign(head, head + 16);
-    put(16, 4);
-    put(1, 2);
-    put(static_cast<std::uint32_t>(c.channels), 2);
-    put(rate, 4);
-    put(align * rate, 4);
-    put(align, 2);
-    put(static_cast<std::uint32_t>(c.bits), 2);
-    w.insert(w.end(), {'d', 'a', 't', 'a'});
-    put(size, 4);
-    w.insert(w.end(), data->begin(), data->end());
-    if (size & 1) w.push_back(0);
-    const auto riff = static_cast<std::uint32_t>(w.size() - 8);
-    std::memcpy(w.data() + 4, &riff, 4);
-    WriteFileBytes(host.dir().File("out.wav"), w);
+    WriteFileBytes(host.dir().File("out.wav"),
+                   RiffBytes("WAVE", {{"fmt ", WaveFormatData(c.channels, c.sampleRate, c.bits)},
+                                      {"data", *data}}));
     return size;
   }
 
@@ -324,7 +307,7 @@ class LayoutModel : public ::testing::Test {
     std::unique_ptr<ScriptedCompressor> scripted;
     if (c.video == Video::kScripted) {
       scripted = std::make_unique<ScriptedCompressor>(MakeFourCC("MDLX"), &ScriptedSize);
-      scripted->SetMaxFrameBytes(5000);
+      scripted->Edit()->maxFrameBytes = 5000;
       s.compressorHandler = MakeFourCC("MDLX");
     }
     setup.SetSpan(1000, 1000 + c.spanMs);

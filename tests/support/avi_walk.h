@@ -31,8 +31,4 @@ struct AviWalk {
 
 AviWalk WalkAvi(const std::vector<std::uint8_t>& bytes);
 
-// Checks that every idx1 entry names a chunk at its offset with its length,
-// and that every chunk inside 'movi' is indexed; the first problem, or "".
-std::string CheckIndexAgainstChunks(const std::vector<std::uint8_t>& bytes);
-
 }  // namespace norv::test
