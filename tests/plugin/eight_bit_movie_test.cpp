@@ -165,15 +165,6 @@ Rgb FixedColour(int mode, const Rgb& c) {
   return {l.red[c[0] / l.bucket[0]], l.green[c[1] / l.bucket[1]], l.blue[c[2] / l.bucket[2]]};
 }
 
-// Decoded frames, top-down rgb24.
-std::vector<std::uint8_t> Decode(const std::string& path) {
-  int status = 0;
-  const std::string out =
-      RunCommand("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt rgb24 -", &status);
-  EXPECT_EQ(status, 0);
-  return {out.begin(), out.end()};
-}
-
 class EightBitMovie : public ::testing::Test {
  protected:
   // Sets up a movie of colour code `colorFormat` in a file of its own.
@@ -244,7 +235,8 @@ TEST_F(EightBitMovie, FixedPalettesMapEachComponentIntoItsBucket) {
     ASSERT_TRUE(Make(s));
     ExpectSoundFile(s.path);
     EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), FixedTable(mode)) << "mode " << mode;
-    ExpectPixels(Decode(s.path), [mode](const Rgb& c) { return FixedColour(mode, c); });
+    ExpectPixels(FfmpegDecode(s.path, "-f rawvideo -pix_fmt rgb24"),
+                 [mode](const Rgb& c) { return FixedColour(mode, c); });
   }
   EXPECT_TRUE(messages.texts().empty());
 }
@@ -259,7 +251,7 @@ TEST_F(EightBitMovie, OptimumAndFilePalettesMapToTheNearestTableEntry) {
     ExpectSoundFile(s->path);
     const std::vector<Rgb> table = StrfTable(ReadFileBytes(s->path));
     ASSERT_EQ(table.size(), 256u);
-    ExpectPixels(Decode(s->path),
+    ExpectPixels(FfmpegDecode(s->path, "-f rawvideo -pix_fmt rgb24"),
                  [&table](const Rgb& c) { return table[BruteNearest(table, 256, c)]; });
   }
   // The file's colours in its order (entry 40 repeats entry 7).

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -117,6 +118,14 @@ std::string VerifyMovieBytes(const std::vector<std::uint8_t>& bytes) {
   TempDir dir;
   WriteFileBytes(dir.File("movie.avi"), bytes);
   return VerifyMovie(dir.File("movie.avi"));
+}
+
+std::vector<std::uint8_t> FfmpegDecode(const std::string& path, const std::string& output) {
+  int status = -1;
+  const std::string out = RunCommand("ffmpeg -v error -i " + path + " " + output + " -", &status);
+  if (status != 0) ADD_FAILURE() << "ffmpeg cannot decode " << path;
+  return status == 0 ? std::vector<std::uint8_t>(out.begin(), out.end())
+                     : std::vector<std::uint8_t>{};
 }
 
 int FfprobeFrames(const std::string& path, const std::string& options) {

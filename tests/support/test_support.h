@@ -60,6 +60,9 @@ std::string RunCommand(const std::string& command, int* status = nullptr);
 std::string VerifyMovie(const std::string& path);
 // The same for a movie in memory (written to a scratch file first).
 std::string VerifyMovieBytes(const std::vector<std::uint8_t>& bytes);
+// What ffmpeg decodes from a file: `output` names the stream and format, e.g.
+// "-map 0:a -f s16le"; empty (with a failure) when ffmpeg fails.
+std::vector<std::uint8_t> FfmpegDecode(const std::string& path, const std::string& output);
 // The video frames ffprobe decodes from a file (`options` go before the
 // input, e.g. "-f dv"); -1 when it cannot read it.
 int FfprobeFrames(const std::string& path, const std::string& options = "");
