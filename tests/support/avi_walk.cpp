@@ -31,6 +31,13 @@ void Walk(const std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t en
 
 }  // namespace
 
+std::ostream& operator<<(std::ostream& out, const WalkedChunk& c) {
+  return out << c.id << " " << c.type << " " << c.size << "@" << c.headerOffset << " " << c.depth;
+}
+std::ostream& operator<<(std::ostream& out, const WalkedIndexEntry& e) {
+  return out << e.id << " " << e.flags << " " << e.offset << " " << e.length;
+}
+
 const WalkedChunk* AviWalk::Find(const std::string& id, const std::string& type) const {
   for (const WalkedChunk& c : chunks)
     if (c.id == id && (type.empty() || c.type == type)) return &c;
