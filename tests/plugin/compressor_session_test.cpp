@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,42 +121,36 @@ TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
   }
 }
 
-TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
-  // A DV output format names its fixed frame size; the driver's bound is ignored.
-  driver.Edit()->outCompression = MakeFourCC("dvsd");
-  driver.Edit()->outImageSize = 120000;
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
-  s.reset();
-  // The bound does not matter there, even when the driver cannot give one;
-  // any other output without a bound is refused.
-  driver.Edit()->sizeAnswer = ICERR_UNSUPPORTED;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
-  s.reset();
-  driver.Edit()->outCompression = MakeFourCC("SCRS");
-  driver.Edit()->outImageSize = 120000;
-  EXPECT_EQ(Start(), nullptr);
-  driver.Edit()->sizeAnswer = 1 << 20;
-  s = Start();
-  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20);
-  s.reset();
-  driver.Edit()->sizeAnswer = 0x80000000;  // a frame bound no buffer is made for
-  EXPECT_EQ(Start(), nullptr);
-
-  setup.settings.compressorHandler = MakeFourCC("dvsd");
-  setup.settings.width = 720;
-  setup.settings.height = 576;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 144000u);
-  s.reset();
-  setup.settings.height = 480;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
+// The frame bound the session works with: a DV output's fixed frame size,
+// whatever the driver answers, else the driver's bound; 0: refused.
+TEST_F(CompressorSessionTest, TheFrameBoundIsTheDriversOrADvFrame) {
+  const DWORD dv = MakeFourCC("dvsd"), scripted = driver.handler();
+  struct Case {
+    DWORD output;                       // what the driver's format names
+    std::optional<LRESULT> sizeAnswer;  // none: the driver's bound, 1 MiB
+    DWORD handler;
+    int width, height;
+    std::uint32_t bound;
+  };
+  for (const Case& c : {
+           Case{dv, std::nullopt, scripted, 64, 48, 120000},
+           Case{dv, ICERR_UNSUPPORTED, scripted, 64, 48, 120000},
+           Case{scripted, ICERR_UNSUPPORTED, scripted, 64, 48, 0},
+           Case{scripted, 1 << 20, scripted, 64, 48, 1u << 20},
+           Case{scripted, 0x80000000, scripted, 64, 48, 0},  // no buffer is made for it
+           Case{0, std::nullopt, dv, 720, 576, 144000},      // the built-in DV compressor
+           Case{0, std::nullopt, dv, 720, 480, 120000},
+       }) {
+    SCOPED_TRACE(::testing::Message() << c.output << " " << c.height);
+    driver.Edit()->outCompression = c.output;
+    driver.Edit()->outImageSize = 120000;
+    driver.Edit()->sizeAnswer = c.sizeAnswer;
+    setup.settings.compressorHandler = c.handler;
+    setup.settings.width = c.width;
+    setup.settings.height = c.height;
+    SessionPtr s = Start();
+    EXPECT_EQ(s == nullptr ? 0 : s->video.maxFrameBytes, c.bound);
+  }
 }
 
 // The movie's rate reaches the compressor only when the host's profile asks,
