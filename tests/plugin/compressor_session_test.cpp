@@ -295,13 +295,6 @@ TEST_F(CompressorSessionTest, AFrameOverTheDriversOwnBoundIsACompressorFailure) 
   }
 }
 
-// FNV-1a over bytes, as the scripted driver hashes what it is given.
-std::uint64_t Fnv(const std::uint8_t* p, std::size_t n) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
 TEST_F(CompressorSessionTest, RawStreamKeysDeltasShiftsAndGoesOnAfterFailures) {
   setup.settings.qrvExport = 1;
   setup.settings.keyFrameEvery = 3;
@@ -317,7 +310,7 @@ TEST_F(CompressorSessionTest, RawStreamKeysDeltasShiftsAndGoesOnAfterFailures) {
     // Field order reversed: the picture moves one line forward, the last line black.
     std::vector<std::uint8_t> moved(frame.size(), 0);
     std::copy(frame.begin() + 64 * 3, frame.end(), moved.begin());
-    shifted.push_back(Fnv(moved.data(), moved.size()));
+    shifted.push_back(Fnv1a(moved.data(), moved.size()));
     if (i == 3) NorvSetDiskBudget(0);
     std::uint32_t done = 0;
     results.push_back(s->WriteRawFrame(frame.data(), &done));

@@ -7,6 +7,12 @@
 #include <thread>
 
 namespace norv::test {
+std::uint64_t Fnv1a(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
 namespace {
 
 // Driver functions get no context of their own: the instance is found by the
@@ -17,20 +23,14 @@ std::map<DWORD, ScriptedCompressor*>& Registry() {
   return registry;
 }
 
-// FNV-1a over the pixels of a packed bitmap; what a call was given.
+// The hash of the pixels of a packed bitmap; what a call was given.
 std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits, bool* allZero) {
   const std::size_t row =
       ((static_cast<std::size_t>(format->biWidth) * format->biBitCount + 31) / 32) * 4;
   const auto* p = static_cast<const std::uint8_t*>(bits);
   const std::size_t n = row * static_cast<std::size_t>(format->biHeight);
-  std::uint64_t h = 14695981039346656037ull;
-  bool zero = true;
-  for (std::size_t i = 0; i < n; ++i) {
-    h = (h ^ p[i]) * 1099511628211ull;
-    zero = zero && p[i] == 0;
-  }
-  if (allZero != nullptr) *allZero = zero;
-  return h;
+  if (allZero != nullptr) *allZero = std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
+  return Fnv1a(p, n);
 }
 
 bool Accepted(const BITMAPINFOHEADER* in, WORD bits) {

@@ -30,6 +30,9 @@ struct ScriptedCall {
   std::uintptr_t inputEnd = 0;  // the address just past the input's pixels
 };
 
+// FNV-1a over bytes, as the driver hashes the pixels it is given.
+std::uint64_t Fnv1a(const std::uint8_t* p, std::size_t n);
+
 // Ways a driver misbehaves, one at a time, for the hostile-compressor tests.
 enum class Hostile {
   kNone,
