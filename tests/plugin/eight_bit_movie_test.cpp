@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/gdi/palette.h"
 #include "plugin/host/host_api.h"
 #include "plugin/image/bitmap_header.h"
-#include "plugin/video/palettes.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 
@@ -245,39 +243,6 @@ TEST_F(EightBitMovie, OptimumAndFilePalettesMapToTheNearestTableEntry) {
   const auto optimumTable = StrfTable(ReadFileBytes(optimum.path));
   EXPECT_GT(std::set<Rgb>(optimumTable.begin(), optimumTable.end()).size(), 200u);
   EXPECT_TRUE(messages.texts().empty());
-}
-
-// The bulk mapping against a palette reduced from a full-size picture gives
-// the very indices a search of all 256 entries gives.
-TEST(NearestMapping, OptimumPaletteIndicesEqualAFullSearch) {
-  constexpr int w = 640, h = 480;
-  std::vector<std::uint8_t> dib24(40 + DibRowBytes(w, 24) * h), dib8(1064 + DibRowBytes(w, 8) * h);
-  FillBitmapHeader(dib24.data(), w, h, 24);
-  FillBitmapHeader(dib8.data(), w, h, 8);
-  const auto bits = SourceFrame(w, h, 5);
-  std::memcpy(dib24.data() + 40, bits.data(), bits.size());
-  const std::int32_t image = ImageFromDib(dib24.data());
-  ASSERT_GE(image, 0);
-  ASSERT_EQ(ReduceColors(image, 8, 0, 256), 0);
-  HPALETTE palette = ImagePalette(image);
-  ReleaseImage(image);
-  ASSERT_NE(palette, nullptr);
-  const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
-  std::vector<PALETTEENTRY> entries(count);
-  GetPaletteEntries(palette, 0, count, entries.data());
-  std::vector<Rgb> table;
-  for (const PALETTEENTRY& e : entries) table.push_back({e.peRed, e.peGreen, e.peBlue});
-  EXPECT_EQ(count, 256u);
-
-  MapFrameNearest(dib8.data(), dib24.data(), palette);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const std::uint8_t* p = dib24.data() + 40 + DibRowBytes(w, 24) * y + 3 * x;
-      const std::size_t want = BruteNearest(table, count, {p[2], p[1], p[0]});
-      ASSERT_EQ(dib8[1064 + DibRowBytes(w, 8) * y + x], want) << x << "," << y;
-    }
-  }
-  DeleteObject(palette);
 }
 
 }  // namespace

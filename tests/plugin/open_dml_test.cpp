@@ -210,21 +210,6 @@ class OpenDmlMovie : public ::testing::Test {
   std::vector<std::uint8_t> audio;
 };
 
-// The boundary rule on its own: a record joins the form when the form, with
-// the record and the indexes still to come, stays within the boundary.
-TEST(OpenDmlBoundary, CountsTheIndexesStillToCome) {
-  OpenDmlLayout l({{MakeFourCC("00db"), 0}, {MakeFourCC("01wb"), 4}}, 10000);
-  l.SetFirstForm(0, 1000);
-  EXPECT_FALSE(l.FormWouldOverflow(5000, 1 << 20, 64)) << "a form holding nothing takes anything";
-  l.AddChunk(0, 2000, 100, true);
-  l.AddChunk(0, 2108, 100, false);
-  l.AddChunk(1, 2216, 40, true);
-  // To come: 'ix00' with room for 3 entries (56 bytes), 'ix01' for 2 (48).
-  EXPECT_FALSE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64, 64));
-  EXPECT_TRUE(l.FormWouldOverflow(5000, 10000 - 5000 - 104 - 64 + 1, 64));
-  EXPECT_FALSE(l.InExtension());
-}
-
 // The whole layout of a movie of many forms against a walk of its chunks.
 TEST_F(OpenDmlMovie, FormsAndIndexesAgreeWithTheChunks) {
   setup.SetSpan(0, 2400);  // 60 frames of 57600 bytes, 2.4 s of audio
