@@ -7,8 +7,8 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 #include "hoststub/norv_host.h"
@@ -29,16 +29,9 @@ int RecordedMessages::Sink(void* self, const char* text, const char*, unsigned) 
 }
 
 TempDir::TempDir() {
-  std::random_device rd;
-  auto base = std::filesystem::temp_directory_path();
-  for (int i = 0; i < 100; ++i) {
-    auto p = base / ("norv-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    if (std::filesystem::create_directory(p)) {
-      path_ = p;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a scratch folder");
+  std::string name = (std::filesystem::temp_directory_path() / "norv-test-XXXXXX").string();
+  if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot create a scratch folder");
+  path_ = name;
 }
 
 TempDir::~TempDir() {
