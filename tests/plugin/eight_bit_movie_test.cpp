@@ -105,11 +105,7 @@ std::vector<Rgb> StrfTable(const std::vector<std::uint8_t>& file) {
   const auto* strf = walk.Find("strf");
   EXPECT_NE(strf, nullptr);
   if (strf == nullptr) return {};
-  EXPECT_EQ(strf->size, 1064u);
-  const std::size_t at = strf->headerOffset + 8;
-  EXPECT_EQ(Le32(file, at), 40u);
-  EXPECT_EQ(Le16(file, at + 14), 8u);  // bits per pixel
-  EXPECT_EQ(Le32(file, at + 32), 256u);
+  const std::size_t at = strf->headerOffset + 8;  // the header's fields: layout_model_test
   std::vector<Rgb> table;
   for (std::size_t i = 0; i < 256; ++i) {
     const std::size_t q = at + 40 + 4 * i;
