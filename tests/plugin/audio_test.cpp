@@ -79,14 +79,6 @@ class AudioMovie : public ::testing::Test {
   HostScope host;
   RecordedMessages messages;
   MovieSetup setup{host.dir()};
-  // Where the audio chunks, in order, first differ from `want` ("" if nowhere).
-  std::string AudioDiffers(const std::vector<std::uint8_t>& want) const {
-    const auto [a, b] =
-        std::mismatch(audioInFile.begin(), audioInFile.end(), want.begin(), want.end());
-    if (a == audioInFile.end() && b == want.end()) return "";
-    return "at byte " + std::to_string(a - audioInFile.begin()) + " of " +
-           std::to_string(audioInFile.size()) + ", expected " + std::to_string(want.size());
-  }
   std::vector<std::uint8_t> audioInFile;  // the last movie's audio chunks, in order
 };
 
@@ -103,7 +95,7 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   EXPECT_EQ(Make(5, Ramp(1000)), (std::vector<std::uint32_t>{1000, 16640, 4410}));
   std::vector<std::uint8_t> want(pushed.begin(), pushed.begin() + 1000);
   want.resize(22050, 0x80);  // 8-bit silence
-  EXPECT_EQ(AudioDiffers(want), "");
+  EXPECT_TRUE(audioInFile == want) << audioInFile.size() << " bytes of audio";
   // A part block that arrived is not taken into a slice.
   SetAudio(16, 22050, 1);
   EXPECT_EQ(Make(5, pushed).front(), 1000u);
@@ -232,26 +224,22 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
               (std::vector<std::string>{first, "Error reading wave file format!"}));
   };
   const std::string wave = host.dir().File("out.wav");
+  const auto format = WaveFormatData(2, 44100, 16);
   expect("Fail to open wave file!");
-  WriteFileBytes(wave, {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '});
+  WriteFileBytes(wave, RiffBytes("AVI ", {}));
   expect("Fail to find wave chunk!");
-  WriteFileBytes(
-      wave, {'R', 'I', 'F', 'F', 12, 0, 0, 0, 'W', 'A', 'V', 'E', 'd', 'a', 't', 'a', 0, 0, 0, 0});
+  WriteFileBytes(wave, RiffBytes("WAVE", {{"data", {}}}));
   expect("Fail to find wave header chunk!");
-  std::vector<std::uint8_t> header = {'R', 'I', 'F', 'F', 24, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                      'f', 'm', 't', ' ', 16, 0, 0, 0, 1,   0,   2,   0};
-  WriteFileBytes(wave, header);
+  auto cut = RiffBytes("WAVE", {{"fmt ", format}});
+  cut.resize(24);
+  WriteFileBytes(wave, cut);
   expect("Fail to read wave header!");
-  header = {'R', 'I', 'F', 'F', 28, 0, 0,    0,    'W', 'A', 'V',  'E',  'f', 'm', 't', ' ', 16, 0,
-            0,   0,   1,   0,   2,  0, 0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,   0,   16, 0};
-  WriteFileBytes(wave, header);
+  WriteFileBytes(wave, RiffBytes("WAVE", {{"fmt ", format}}));
   expect("Fail to find wave data chunk!");
 
   // A format whose block is 0 bytes cannot be sliced: refused with the closing message only.
-  std::vector<std::uint8_t> wav = {'R', 'I', 'F',  'F',  44, 0, 0, 0, 'W', 'A', 'V', 'E',  'f',
-                                   'm', 't', ' ',  16,   0,  0, 0, 1, 0,   2,   0,   0x44, 0xAC,
-                                   0,   0,   0x10, 0xB1, 2,  0, 0, 0, 16,  0,   'd', 'a',  't',
-                                   'a', 8,   0,    0,    0,  1, 2, 3, 4,   5,   6,   7,    8};
+  auto wav = RiffBytes(
+      "WAVE", {{"fmt ", WaveFormatData(2, 44100, 16, 0)}, {"data", {1, 2, 3, 4, 5, 6, 7, 8}}});
   WriteFileBytes(wave, wav);
   messages.clear();
   EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
@@ -286,11 +274,10 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
 
   // Another writer's file: an odd 'fmt ' (one extra byte) and an odd chunk
   // before the data, each followed by its pad byte.
-  const std::vector<std::uint8_t> other = {
-      'R', 'I', 'F', 'F', 58,   0, 0,   0,    'W',  'A', 'V', 'E',  'f',  'm', 't', ' ', 19,
-      0,   0,   0,   1,   0,    2, 0,   0x44, 0xAC, 0,   0,   0x10, 0xB1, 2,   0,   4,   0,
-      16,  0,   1,   0,   0xEE, 0, 'J', 'U',  'N',  'K', 3,   0,    0,    0,   9,   9,   9,
-      0,   'd', 'a', 't', 'a',  6, 0,   0,    0,    1,   2,   3,    4,    5,   6};
+  auto odd = format;
+  odd.insert(odd.end(), {1, 0, 0xEE});
+  const auto other =
+      RiffBytes("WAVE", {{"fmt ", odd}, {"JUNK", {9, 9, 9}}, {"data", {1, 2, 3, 4, 5, 6}}});
   WriteFileBytes(wave, other);
   s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ AviStreamPlan Plan(const Movie& m) {
   plan.mainHeader.totalFrames = static_cast<std::uint32_t>(m.frames.size());
   plan.mainHeader.streams = m.audio ? 2 : 1;
   plan.videoHeader.type = kFourccVids;
+  plan.videoHeader.scale = plan.audioHeader.scale = 1;
+  plan.videoHeader.rate = plan.audioHeader.rate = 25;
   plan.videoFormat = kVideoFormat;
   plan.videoFormatSize = sizeof kVideoFormat;
   plan.audio = m.audio;
@@ -72,6 +75,17 @@ AviStreamPlan Plan(const Movie& m) {
   plan.records = m.records;
   plan.indexCapacity = m.capacity;
   return plan;
+}
+
+// What norvavi verify finds wrong with the file, but for the streams'
+// lengths, which the writer leaves to its caller.
+std::string Problems(const std::vector<std::uint8_t>& bytes) {
+  std::istringstream report(VerifyMovieBytes(bytes));
+  std::string problems;
+  for (std::string line; std::getline(report, line);)
+    if (line.starts_with("problem:") && line.find(" length ") == std::string::npos)
+      problems += line + "\n";
+  return problems;
 }
 
 // Writes the movie; the status of every call, the headers' first.
@@ -121,7 +135,7 @@ TEST(AviWriter, ChunksPastTheIndexCapacityAreRefused) {
   using S = AviStatus;
   EXPECT_EQ(results, (std::vector<S>{S::kOk, S::kOk, S::kOk, S::kOk, S::kIndexFull, S::kOk}));
   EXPECT_EQ(WalkAvi(bytes).index.size(), 3u);
-  EXPECT_EQ(norv::test::CheckIndexAgainstChunks(bytes), "");
+  EXPECT_EQ(Problems(bytes), "");
 
   m.records = true;
   bytes = WriteInMemory(m, &results);
@@ -158,7 +172,7 @@ TEST(AviWriter, TheFileLimitHoldsToTheByte) {
       if (kept > 0) {
         EXPECT_EQ(bytes.size(), recordEnds[kept - 1] + 8 + 16 * 2 * kept);
       }
-      EXPECT_EQ(norv::test::CheckIndexAgainstChunks(bytes), "");
+      EXPECT_EQ(Problems(bytes), "");
     }
   }
 }

@@ -9,7 +9,6 @@
 #include <limits>
 #include <string>
 
-#include "tests/support/avi_walk.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -45,13 +44,6 @@ class CompressedMovies : public ::testing::Test {
                    " --set height=" + std::to_string(height) + " " + sets + " " + timing + " 2>&1",
                &status);
     return status;
-  }
-  static int DecodedFrames(const std::string& path, const std::string& demuxer = "") {
-    const std::string n = RunCommand(
-        "ffprobe -v error " + demuxer +
-        " -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
-        path + " 2>/dev/null");
-    return n.empty() ? -1 : std::stoi(n);
   }
   // Average PSNR over all frames, both sides in BGR, each after its own filters.
   static double Psnr(const std::string& a, const std::string& b, const std::string& filterA = "",
@@ -97,8 +89,8 @@ TEST_F(CompressedMovies, LossyCodecsStayAboveTheirFloors) {
     ASSERT_EQ(
         Make(out, source, c.width, c.height, std::string("--set compressorHandler=") + c.handler),
         0);
-    EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
-    EXPECT_EQ(DecodedFrames(out), kFrames);
+    EXPECT_EQ(VerifyMovie(out), "");
+    EXPECT_EQ(FfprobeFrames(out), kFrames);
     const double psnr = Psnr(out, source);
     EXPECT_GE(psnr, c.floor);
     RecordProperty(std::string("psnr_") + c.handler, std::to_string(psnr));
@@ -126,7 +118,7 @@ TEST_F(CompressedMovies, LosslessCodecsGiveBackTheirReferenceFrames) {
     ASSERT_EQ(Make(out, source, 320, 240,
                    sets + (*handler ? std::string(" --set compressorHandler=") + handler : "")),
               0);
-    EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(out)), "");
+    EXPECT_EQ(VerifyMovie(out), "");
     EXPECT_EQ(FrameHashes(out), expected);
     EXPECT_EQ(*colour ? "" : RunCommand("ffprobe -v warning " + out + " 2>&1"), "");
   }
@@ -143,7 +135,7 @@ TEST_F(CompressedMovies, RawDvStreamIsBareFramesMovedUpFourLinesInNtsc) {
   ASSERT_GE(bytes.size(), 4u);
   EXPECT_NE(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
   EXPECT_EQ(bytes.size(), 120000u * kFrames) << "525-line DV frames, back to back";
-  EXPECT_EQ(DecodedFrames(out, "-f dv"), kFrames);
+  EXPECT_EQ(FfprobeFrames(out, "-f dv"), kFrames);
   // The picture comes four lines higher (the bottom four turn black). 4:1:1
   // DV of this source reaches 27.5 dB when nothing is moved; unmoved it
   // would be under 20.

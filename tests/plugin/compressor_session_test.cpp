@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,8 +101,8 @@ TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
     messages.clear();
     ScriptedCompressor fit(MakeFourCC("SCRF"), c.size);
     if (c.failTests) {
-      fit.FailOnFrames({0});
-      fit.SetMaxFrameBytes(1000);
+      fit.Edit()->failFrames = {0};
+      fit.Edit()->maxFrameBytes = 1000;
     }
     setup.settings.compressorHandler = fit.handler();
     setup.settings.dataRate = c.dataRate;
@@ -120,40 +121,36 @@ TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
   }
 }
 
-TEST_F(CompressorSessionTest, DvOutputExpectsItsOwnFrameSize) {
-  // A DV output format names its fixed frame size; the driver's bound is ignored.
-  driver.SetOutputFormat(MakeFourCC("dvsd"), 120000);
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
-  s.reset();
-  // The bound does not matter there, even when the driver cannot give one;
-  // any other output without a bound is refused.
-  driver.SetSizeAnswer(ICERR_UNSUPPORTED);
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
-  s.reset();
-  driver.SetOutputFormat(MakeFourCC("SCRS"), 120000);
-  EXPECT_EQ(Start(), nullptr);
-  driver.SetSizeAnswer(1 << 20);
-  s = Start();
-  EXPECT_EQ(s->video.maxFrameBytes, 1u << 20);
-  s.reset();
-  driver.SetSizeAnswer(0x80000000);  // a frame bound no buffer is made for
-  EXPECT_EQ(Start(), nullptr);
-
-  setup.settings.compressorHandler = MakeFourCC("dvsd");
-  setup.settings.width = 720;
-  setup.settings.height = 576;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 144000u);
-  s.reset();
-  setup.settings.height = 480;
-  s = Start();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->video.maxFrameBytes, 120000u);
+// The frame bound the session works with: a DV output's fixed frame size,
+// whatever the driver answers, else the driver's bound; 0: refused.
+TEST_F(CompressorSessionTest, TheFrameBoundIsTheDriversOrADvFrame) {
+  const DWORD dv = MakeFourCC("dvsd"), scripted = driver.handler();
+  struct Case {
+    DWORD output;                       // what the driver's format names
+    std::optional<LRESULT> sizeAnswer;  // none: the driver's bound, 1 MiB
+    DWORD handler;
+    int width, height;
+    std::uint32_t bound;
+  };
+  for (const Case& c : {
+           Case{dv, std::nullopt, scripted, 64, 48, 120000},
+           Case{dv, ICERR_UNSUPPORTED, scripted, 64, 48, 120000},
+           Case{scripted, ICERR_UNSUPPORTED, scripted, 64, 48, 0},
+           Case{scripted, 1 << 20, scripted, 64, 48, 1u << 20},
+           Case{scripted, 0x80000000, scripted, 64, 48, 0},  // no buffer is made for it
+           Case{0, std::nullopt, dv, 720, 576, 144000},      // the built-in DV compressor
+           Case{0, std::nullopt, dv, 720, 480, 120000},
+       }) {
+    SCOPED_TRACE(::testing::Message() << c.output << " " << c.height);
+    driver.Edit()->outCompression = c.output;
+    driver.Edit()->outImageSize = 120000;
+    driver.Edit()->sizeAnswer = c.sizeAnswer;
+    setup.settings.compressorHandler = c.handler;
+    setup.settings.width = c.width;
+    setup.settings.height = c.height;
+    SessionPtr s = Start();
+    EXPECT_EQ(s == nullptr ? 0 : s->video.maxFrameBytes, c.bound);
+  }
 }
 
 // The movie's rate reaches the compressor only when the host's profile asks,
@@ -194,7 +191,7 @@ TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
   ASSERT_NE(Start(), nullptr);
   EXPECT_TRUE(fresh.lastStateSet().empty());
 
-  fresh.SetConfigurable(false);
+  fresh.Edit()->configurable = false;
   withState(ScriptedCompressor::kStateSize);
   ASSERT_NE(Start(), nullptr);
   EXPECT_TRUE(fresh.lastStateSet().empty()) << "no configuration dialog, no state";
@@ -206,7 +203,8 @@ TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
 // described as 8-bit with its own size.
 TEST_F(CompressorSessionTest, EightBitMoviesDescribeThePreviousFrameAsEightBit) {
   ScriptedCompressor eight(MakeFourCC("8bit"));
-  eight.TakesEightBitsOnly(8);
+  eight.Edit()->eightBitInput = true;
+  eight.Edit()->outBits = 8;
   setup.settings.compressorHandler = eight.handler();
   setup.settings.colorFormat = 81;
   setup.settings.keyFrameEvery = 2;
@@ -226,7 +224,7 @@ TEST_F(CompressorSessionTest, EightBitMoviesDescribeThePreviousFrameAsEightBit) 
 TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedFrame) {
   setup.settings.keyFrameEvery = 4;
   setup.SetSpan(0, 320);  // 8 frames
-  driver.FailOnFrames({3});
+  driver.Edit()->failFrames = {3};
   std::vector<int> results;
   ASSERT_TRUE(RunMovie(setup, 8, &results));
   EXPECT_EQ(results, (std::vector<int>{0, 0, -1, 0, 0, 0, 0, 0}));
@@ -248,19 +246,12 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
   EXPECT_EQ(calls[5].prevHash, calls[4].inputHash);
 
   // Frame 3 left nothing in the file; the chunk kinds follow the count.
-  const auto b = ReadFileBytes(setup.path);
-  EXPECT_EQ(CheckIndexAgainstChunks(b), "");
-  const auto walk = WalkAvi(b);
-  std::vector<std::string> ids;
-  std::vector<std::uint32_t> lengths;
-  for (const auto& e : walk.index) {
-    ids.push_back(e.id);
-    lengths.push_back(e.length);
-    EXPECT_EQ(e.flags, e.id == "00db" ? 0x10u : 0u);
-  }
-  EXPECT_EQ(ids,
-            (std::vector<std::string>{"00dc", "00dc", "00db", "00dc", "00dc", "00dc", "00db"}));
-  EXPECT_EQ(lengths, (std::vector<std::uint32_t>{850, 850, 1700, 850, 850, 850, 1700}));
+  std::vector<std::string> index;  // id, flags, length
+  for (const auto& e : WalkAvi(ReadFileBytes(setup.path)).index)
+    index.push_back(e.id + " " + std::to_string(e.flags) + " " + std::to_string(e.length));
+  EXPECT_EQ(index,
+            (std::vector<std::string>{"00dc 0 850", "00dc 0 850", "00db 16 1700", "00dc 0 850",
+                                      "00dc 0 850", "00dc 0 850", "00db 16 1700"}));
   int status = -1;
   RunCommand("ffprobe -v quiet -show_streams " + setup.path + " >/dev/null 2>&1", &status);
   EXPECT_EQ(status, 0);
@@ -271,7 +262,7 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
 // alike, and nothing of it reaches the file.
 TEST_F(CompressorSessionTest, AFrameOverTheDriversOwnBoundIsACompressorFailure) {
   setup.settings.keyFrameEvery = 1;  // every frame 1700 bytes
-  driver.SetMaxFrameBytes(2000);
+  driver.Edit()->maxFrameBytes = 2000;
   for (int raw : {0, 1}) {
     SCOPED_TRACE(raw != 0 ? "raw stream" : "movie");
     setup.settings.qrvExport = raw;
@@ -279,13 +270,13 @@ TEST_F(CompressorSessionTest, AFrameOverTheDriversOwnBoundIsACompressorFailure) 
     ASSERT_NE(s, nullptr);
     std::vector<int> results;
     for (std::uint32_t i = 0; i < 3; ++i) {
-      driver.OverstateSizes(i == 1 ? 301 : 0);
+      driver.Edit()->overstated = i == 1 ? 301 : 0;
       const auto frame = PatternFrame(64, 48, i);
       std::uint32_t done = 0;
       results.push_back(raw != 0 ? s->WriteRawFrame(frame.data(), &done)
                                  : s->CompressAviFrame(frame.data(), &done));
     }
-    driver.OverstateSizes(0);
+    driver.Edit()->overstated = 0;
     s.reset();
     EXPECT_EQ(results, (std::vector<int>{0, -1, 0}));
     const auto b = ReadFileBytes(setup.path);
@@ -299,19 +290,12 @@ TEST_F(CompressorSessionTest, AFrameOverTheDriversOwnBoundIsACompressorFailure) 
   }
 }
 
-// FNV-1a over bytes, as the scripted driver hashes what it is given.
-std::uint64_t Fnv(const std::uint8_t* p, std::size_t n) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  return h;
-}
-
 TEST_F(CompressorSessionTest, RawStreamKeysDeltasShiftsAndGoesOnAfterFailures) {
   setup.settings.qrvExport = 1;
   setup.settings.keyFrameEvery = 3;
   setup.SetSpan(0, 240);  // 6 frames
   WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
-  driver.FailOnFrames({2});
+  driver.Edit()->failFrames = {2};
   SessionPtr s = Start();
   ASSERT_NE(s, nullptr);
   std::vector<int> results;
@@ -321,7 +305,7 @@ TEST_F(CompressorSessionTest, RawStreamKeysDeltasShiftsAndGoesOnAfterFailures) {
     // Field order reversed: the picture moves one line forward, the last line black.
     std::vector<std::uint8_t> moved(frame.size(), 0);
     std::copy(frame.begin() + 64 * 3, frame.end(), moved.begin());
-    shifted.push_back(Fnv(moved.data(), moved.size()));
+    shifted.push_back(Fnv1a(moved.data(), moved.size()));
     if (i == 3) NorvSetDiskBudget(0);
     std::uint32_t done = 0;
     results.push_back(s->WriteRawFrame(frame.data(), &done));

@@ -63,13 +63,10 @@ TEST(DibImage, CreateWritesPaddedHeaderAndBlock) {
   EXPECT_EQ(image.RowBytes(), 484u);
   EXPECT_EQ(GlobalSize(slot), 524u);
   const BITMAPINFOHEADER h = HeaderOf(slot);
-  EXPECT_EQ(h.biSize, 40u);
-  EXPECT_EQ(h.biWidth, 161);
-  EXPECT_EQ(h.biHeight, 1);
-  EXPECT_EQ(h.biBitCount, 24);
-  EXPECT_EQ(h.biSizeImage, 484u);
-  EXPECT_EQ(h.biXPelsPerMeter, 3780);
-  EXPECT_EQ(h.biYPelsPerMeter, 3780);
+  EXPECT_EQ(
+      (std::vector<long>{h.biSize, h.biWidth, h.biHeight, h.biPlanes, h.biBitCount, h.biCompression,
+                         h.biSizeImage, h.biXPelsPerMeter, h.biYPelsPerMeter, h.biClrUsed}),
+      (std::vector<long>{40, 161, 1, 1, 24, BI_RGB, 484, 3780, 3780, 0}));
   EXPECT_EQ(image.PixelOffset(2, 1), 484u + 6u);
   image.Free();
   EXPECT_EQ(slot, nullptr);

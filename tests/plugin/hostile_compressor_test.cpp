@@ -41,20 +41,6 @@ struct HostileMovie {
   MovieSetup setup;
 };
 
-// The frames ffmpeg decodes from `path`, bottom-up as the host gave them.
-std::vector<std::vector<std::uint8_t>> DecodedFrames(const std::string& path) {
-  int status = -1;
-  const std::string raw =
-      RunCommand("ffmpeg -v error -i " + path + " -f rawvideo -pix_fmt bgr24 -vf vflip -", &status);
-  EXPECT_EQ(status, 0) << "ffmpeg cannot decode " << path;
-  const std::size_t size = kWidth * kHeight * 3;
-  std::vector<std::vector<std::uint8_t>> frames;
-  for (std::size_t at = 0; at + size <= raw.size(); at += size)
-    frames.emplace_back(raw.begin() + static_cast<std::ptrdiff_t>(at),
-                        raw.begin() + static_cast<std::ptrdiff_t>(at + size));
-  return frames;
-}
-
 TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
   const std::vector<int> written(kFrames, 0), refusedFrames(kFrames, -1);
   const std::vector<int> refused;  // no session at all
@@ -89,8 +75,8 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
     TempDir out;
     RecordedMessages messages;
     ScriptedCompressor driver(kHandler);
-    driver.CopiesInput();
-    driver.Misbehave(c.how);
+    driver.Edit()->copies = true;
+    driver.Edit()->hostile = c.how;
     HostileMovie movie(out);
     std::vector<int> results;
     const bool made = RunMovie(movie.setup, kFrames, &results);
@@ -102,11 +88,14 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
     }
     ASSERT_TRUE(made);
     EXPECT_EQ(results, c.results);
-    std::vector<std::vector<std::uint8_t>> expected;
-    for (int i = 0; i < kFrames; ++i)
+    // The frames compressed, as ffmpeg decodes them (flipped to bottom-up, as the host gave them).
+    std::vector<std::uint8_t> expected;
+    for (int i = 0; i < kFrames; ++i) {
+      const auto f = PatternFrame(kWidth, kHeight, static_cast<std::uint32_t>(i));
       if (results[static_cast<std::size_t>(i)] == 0)
-        expected.push_back(PatternFrame(kWidth, kHeight, static_cast<std::uint32_t>(i)));
-    EXPECT_TRUE(DecodedFrames(movie.setup.path) == expected);
+        expected.insert(expected.end(), f.begin(), f.end());
+    }
+    EXPECT_TRUE(FfmpegDecode(movie.setup.path, "-f rawvideo -pix_fmt bgr24 -vf vflip") == expected);
   }
 }
 
@@ -118,8 +107,8 @@ TEST(HostileCompressor, OnlyACompressorThatPromisesToReadIsLentTheHostsFrame) {
     HostScope host;
     TempDir out;
     ScriptedCompressor driver(kHandler);
-    driver.CopiesInput();
-    if (promise) driver.PromisesReadOnly();
+    driver.Edit()->copies = true;
+    if (promise) driver.Edit()->readOnly = true;
     HostileMovie movie(out);
     ASSERT_TRUE(RunMovie(movie.setup, kFrames));
     const std::vector<ScriptedCall> calls = driver.calls();
@@ -137,7 +126,7 @@ TEST(HostileCompressor, RawStreamCompressesTheTwentyFourBitFrameWhateverTheColou
   HostScope host;
   TempDir out;
   ScriptedCompressor driver(kHandler);
-  driver.CopiesInput();
+  driver.Edit()->copies = true;
   HostileMovie movie(out);
   movie.setup.settings.qrvExport = 1;
   movie.setup.settings.colorFormat = 80;

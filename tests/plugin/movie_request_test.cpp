@@ -185,19 +185,4 @@ TEST_F(MovieRequestTest, DeleteContextActsOnceAndIgnoresNull) {
   EXPECT_TRUE(std::filesystem::exists(setup.path));
 }
 
-TEST_F(MovieRequestTest, CompressorStateIsCopiedIntoTheSession) {
-  const long base = NorvHostBlocksInUse();
-  setup.settings.compressorStateSize = 10;
-  setup.settings.compressorStateCapacity = 1000;
-  setup.settings.compressorState = HostAlloc(1000, 1);
-  std::memset(HostBlockAddress(setup.settings.compressorState), 7, 10);
-  MovieSession* s = Create();
-  ASSERT_NE(s, nullptr);
-  EXPECT_NE(s->video.compressorState, setup.settings.compressorState);
-  EXPECT_EQ(static_cast<std::uint8_t*>(HostBlockAddress(s->video.compressorState))[9], 7);
-  delete s;
-  HostFree(&setup.settings.compressorState);
-  EXPECT_EQ(NorvHostBlocksInUse(), base);
-}
-
 }  // namespace

@@ -36,28 +36,17 @@ struct PalFile {
   std::uint16_t version = 0x300;
 
   std::string Write(const std::string& path) const {
-    std::vector<std::uint8_t> b;
-    auto put32 = [&](std::uint32_t v) {
-      for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
-    };
-    const int n = declared >= 0 ? declared : count;
-    put32(MakeFourCC("RIFF"));
-    put32(0);
-    b.insert(b.end(), form, form + 4);
-    put32(MakeFourCC("offs"));  // skipped on the way to the data, with its pad byte
-    put32(3);
-    b.insert(b.end(), {1, 2, 3, 0});
-    b.insert(b.end(), dataId, dataId + 4);
-    put32(static_cast<std::uint32_t>(4 + 4 * count));
-    b.insert(b.end(), {static_cast<std::uint8_t>(version), static_cast<std::uint8_t>(version >> 8),
-                       static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8)});
+    std::vector<std::uint8_t> data;
+    PutLe(data, version, 2);
+    PutLe(data, static_cast<std::uint32_t>(declared >= 0 ? declared : count), 2);
     for (int i = 0; i < count; ++i)
-      b.insert(b.end(), {static_cast<std::uint8_t>(i == 0 ? 255 : i),
-                         static_cast<std::uint8_t>(3 * i), static_cast<std::uint8_t>(7 * i), 0x04});
-    const auto formSize = static_cast<std::uint32_t>(b.size() - 8);
-    std::memcpy(b.data() + 4, &formSize, 4);
+      data.insert(data.end(),
+                  {static_cast<std::uint8_t>(i == 0 ? 255 : i), static_cast<std::uint8_t>(3 * i),
+                   static_cast<std::uint8_t>(7 * i), 0x04});
+    // 'offs' is skipped on the way to the data, with its pad byte.
+    auto b = RiffBytes(form, {{"offs", {1, 2, 3}}, {dataId, data}});
     b.resize(b.size() - cut);
-    norv::test::WriteFileBytes(path, b);
+    WriteFileBytes(path, b);
     return path;
   }
 };

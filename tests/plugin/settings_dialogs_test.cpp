@@ -425,7 +425,8 @@ std::string Options(int quality, int keys) {
 
 TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
   ScriptedCompressor a(kHandlerA), b(MakeFourCC("SCRB"));
-  b.SetDefaults(5000, 8);
+  b.Edit()->defaultQuality = 5000;
+  b.Edit()->defaultKeyFrameRate = 8;
   const std::vector<std::uint8_t> saved(ScriptedCompressor::kStateSize, 0xA5);
   Set(settings, "compressor SCRA; quality 6000 keys 7 only 0");
   settings.compressorState = HostAlloc(1000, 1);
@@ -487,7 +488,7 @@ TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelN
 // says, makes every frame a key frame, unless the record already names it.
 TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey) {
   ScriptedCompressor c(MakeFourCC("SCRC")), zqkm(MakeFourCC("ZQKM"));
-  c.SetFlags(VIDCF_QUALITY);
+  c.Edit()->flags = VIDCF_QUALITY;
   settings.colorFormat = kColor666;
   const std::string rows = "; compressor[] No Compression|~SCRC|~ZQKM";
   Expect(kAviSettingsTemplate, "colour 8 Bits, 6-6-6 Levels" + rows,
@@ -511,8 +512,9 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
                                      {32, "24 Bits=24"}}) {
     Set(settings, "compressor 0; colour 24");
     ScriptedCompressor m(MakeFourCC("MJPG"));  // replaces the built-in one
-    if (bits == 0) m.RefuseOpens(ICMODE_COMPRESS);
-    if (bits != 0) m.FormatsOnlyWhenCompressing(bits);
+    if (bits == 0) m.Edit()->refusedMode = ICMODE_COMPRESS;
+    m.Edit()->formatsOnlyWhenCompressing = bits != 0;
+    m.Edit()->outBits = bits;
     const std::size_t equals = colour.find('=');
     Expect(kAviSettingsTemplate, "compressor[] No Compression|~MJPG",
            "pick compressor=~MJPG: " + Chosen("~MJPG") + "; colour " + colour.substr(0, equals) +
@@ -530,7 +532,8 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
 // starts from its first row, not from the colour chosen before.
 TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
   ScriptedCompressor odd(kHandlerA);
-  odd.TakesEightBitsOnly(16);
+  odd.Edit()->eightBitInput = true;
+  odd.Edit()->outBits = 16;
   settings.colorFormat = kColor666;
   const std::string rle =
       "pick compressor=Microsoft RLE 8-bit: compressor Microsoft RLE 8-bit; options; colour 8 "
@@ -548,8 +551,10 @@ TEST_F(SettingsDialogs, EightBitCompressorOffersTheEightBitRowsOnly) {
 TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirRates) {
   ScriptedCompressor a(kHandlerA), msvc(MakeFourCC("msvc")), loud(MakeFourCC("SCRB")),
       hidden(MakeFourCC("iv31"));
-  msvc.SetDefaults(7000, 9);
-  loud.SetDefaults(20000, 6);
+  msvc.Edit()->defaultQuality = 7000;
+  msvc.Edit()->defaultKeyFrameRate = 9;
+  loud.Edit()->defaultQuality = 20000;
+  loud.Edit()->defaultKeyFrameRate = 6;
   Set(settings, "compressor SCRA; quality 1234 keys 4 only 0; dataRate 3 600");
   const std::string rows = "; compressor[] No Compression|~SCRA|~SCRB|~msvc";
   Expect(kAviSettingsTemplate, Chosen("~SCRA") + rows + "; dataRate 600 KB/Sec",

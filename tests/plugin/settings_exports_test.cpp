@@ -190,15 +190,4 @@ TEST(SettingsCopy, EveryCopyOwnsItsOwnBlockAndOldBlocksAreReturned) {
   EXPECT_EQ(NorvHostBlocksInUse(), base);
 }
 
-TEST(ProjectAudio, ComparesAndCopiesAllFourteenWords) {
-  ProjectSettings project{};
-  for (std::uint32_t i = 0; i < 14; ++i) project.audioFormat[i] = i * 3 + 1;
-  std::uint32_t block[14] = {};
-  EXPECT_FALSE(AudioMatchesProject(block, &project));
-  CopyProjectAudio(block, &project);
-  EXPECT_TRUE(AudioMatchesProject(block, &project));
-  block[13] ^= 1;
-  EXPECT_FALSE(AudioMatchesProject(block, &project));
-}
-
 }  // namespace

@@ -1,4 +1,3 @@
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -171,26 +170,6 @@ TEST(SettingsInfo, WritesSummaryUnderThisModuleAndRestoresTheHostsModule) {
   EXPECT_EQ(WriteSettingsInfo(1, text, &settings, nullptr), 1);
   EXPECT_STREQ(text, "");
   SetResourceModule(nullptr);
-}
-
-// The export as the host reaches it: kind refusal touches nothing.
-TEST(SettingsInfo, ExportOfTheLoadedModule) {
-  norv::test::HostScope host;
-  void* module = dlopen(NORV_BUILD_DIR "/NorvAvi.so", RTLD_NOW | RTLD_LOCAL);
-  ASSERT_NE(module, nullptr) << dlerror();
-  using Export = std::int32_t (*)(std::uint32_t, char*, std::uint32_t, const AviSettings*,
-                                  const ProjectSettings*);
-  auto getInfo = reinterpret_cast<Export>(dlsym(module, "FileTypeGetSettingsInfo"));
-  ASSERT_NE(getInfo, nullptr);
-  AviSettings settings;
-  FillDefaultSettings(&settings);
-  char text[1024];
-  std::memset(text, 'x', sizeof text);
-  EXPECT_EQ(getInfo(0, text, 0, &settings, nullptr), 0);
-  EXPECT_EQ(text[0], 'x');
-  EXPECT_EQ(getInfo(1, text, 0, &settings, nullptr), 1);
-  EXPECT_EQ(std::string(text), kDefaultLines);
-  dlclose(module);
 }
 
 TEST(ResourceModule, ScopeSwitchesToThisModuleAndRestoresOnUnwinding) {

@@ -24,17 +24,6 @@ namespace {
 
 using namespace norv::test;
 
-// Whole video frames ffprobe decodes from a file, -1 when it cannot open it.
-int FramesFfprobeReads(const std::string& path) {
-  int status = 0;
-  const std::string out = RunCommand(
-      "ffprobe -v quiet -count_frames -select_streams v "
-      "-show_entries stream=nb_read_frames -of csv=p=0 " +
-          path,
-      &status);
-  return status == 0 && !out.empty() && out[0] != 'N' ? std::stoi(out) : -1;
-}
-
 // The first byte of every video chunk, in file order.
 std::vector<std::uint8_t> FirstBytes(const std::string& path) {
   const auto b = ReadFileBytes(path);
@@ -151,14 +140,14 @@ TEST_F(WholeMovie, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
   EXPECT_EQ(std::filesystem::file_size(setup.path), 0u);
   // Room for the headers and two and a half frames: the two whole ones play.
   EXPECT_EQ(RunWithDisk(240 + 9236 * 2 + 5000), (std::vector<int>{0, 0, 1, 1, 1, 1, 1, 1, 1, 1}));
-  EXPECT_GE(FramesFfprobeReads(setup.path), 2);
+  EXPECT_GE(FfprobeFrames(setup.path), 2);
   // Every frame lands but the index does not fit: the frames are all there.
   const long long full = 240 + 12 + 9236ll * 10;
   EXPECT_EQ(RunWithDisk(full), std::vector<int>(10, 0));
-  EXPECT_EQ(FramesFfprobeReads(setup.path), 10);
+  EXPECT_EQ(FfprobeFrames(setup.path), 10);
   // With room to spare the movie is whole.
   EXPECT_EQ(RunWithDisk(full + 20 * 16 + 100), std::vector<int>(10, 0));
-  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
+  EXPECT_EQ(VerifyMovie(setup.path), "");
   EXPECT_TRUE(messages.texts().empty());
 }
 
@@ -228,7 +217,7 @@ TEST_F(WholeMovie, HandlesTheHostShouldNotPassAreRefused) {
   Plugin().MakeMovieDeleteContext(&session);
   EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(copy, f.data(), &done), -1);
   Plugin().MakeMovieDeleteContext(&copy);
-  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
+  EXPECT_EQ(VerifyMovie(setup.path), "");
 }
 
 TEST_F(WholeMovie, ExportsOutOfOrderLeaveASoundFile) {
@@ -254,8 +243,8 @@ TEST_F(WholeMovie, ExportsOutOfOrderLeaveASoundFile) {
   EXPECT_EQ(Plugin().MakeMovieCompressAudioFrame(session, &block, &done), 1)
       << "after the capture closed";
   Plugin().MakeMovieDeleteContext(&session);
-  EXPECT_EQ(CheckIndexAgainstChunks(ReadFileBytes(setup.path)), "");
-  EXPECT_EQ(FramesFfprobeReads(setup.path), 3);
+  EXPECT_EQ(VerifyMovie(setup.path), "");
+  EXPECT_EQ(FfprobeFrames(setup.path), 3);
 
   // Deleting without closing the capture still removes the temporary file.
   session = Plugin().MakeMovieGetContext(&setup.request);

@@ -31,6 +31,13 @@ void Walk(const std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t en
 
 }  // namespace
 
+std::ostream& operator<<(std::ostream& out, const WalkedChunk& c) {
+  return out << c.id << " " << c.type << " " << c.size << "@" << c.headerOffset << " " << c.depth;
+}
+std::ostream& operator<<(std::ostream& out, const WalkedIndexEntry& e) {
+  return out << e.id << " " << e.flags << " " << e.offset << " " << e.length;
+}
+
 const WalkedChunk* AviWalk::Find(const std::string& id, const std::string& type) const {
   for (const WalkedChunk& c : chunks)
     if (c.id == id && (type.empty() || c.type == type)) return &c;
@@ -41,36 +48,6 @@ AviWalk WalkAvi(const std::vector<std::uint8_t>& bytes) {
   AviWalk w;
   Walk(bytes, 0, bytes.size(), 0, &w);
   return w;
-}
-
-std::string CheckIndexAgainstChunks(const std::vector<std::uint8_t>& bytes) {
-  AviWalk w = WalkAvi(bytes);
-  if (!w.sizesConsistent) return "a chunk size runs past its parent";
-  if (w.moviCodeOffset == 0) return "no LIST 'movi'";
-  std::size_t next = 0;
-  int moviDepth = -1;
-  for (const WalkedChunk& c : w.chunks) {
-    if (c.type == "movi") {
-      moviDepth = c.depth;
-      continue;
-    }
-    if (moviDepth < 0 || c.depth <= moviDepth) continue;
-    if (next >= w.index.size())
-      return "chunk at " + std::to_string(c.headerOffset) + " not indexed";
-    const WalkedIndexEntry& e = w.index[next++];
-    const std::string id = c.id == "LIST" ? c.type : c.id;
-    if (e.id != id)
-      return "entry " + std::to_string(next - 1) + " names " + e.id + ", file has " + id;
-    if (e.offset + w.moviCodeOffset != c.headerOffset)
-      return "entry " + std::to_string(next - 1) + " offset mismatch";
-    if (e.length != c.size) return "entry " + std::to_string(next - 1) + " length mismatch";
-    const bool key = e.id == "00db";
-    if (((e.flags & 0x10) != 0) != key) return "entry " + std::to_string(next - 1) + " key flag";
-    if (((e.flags & 0x01) != 0) != (c.id == "LIST"))
-      return "entry " + std::to_string(next - 1) + " list flag";
-  }
-  if (next != w.index.size()) return "index holds entries past the chunks";
-  return "";
 }
 
 }  // namespace norv::test

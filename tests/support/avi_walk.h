@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,12 +15,18 @@ struct WalkedChunk {
   std::uint32_t headerOffset = 0;
   std::uint32_t size = 0;
   int depth = 0;
+  bool operator==(const WalkedChunk&) const = default;
 };
 
 struct WalkedIndexEntry {
   std::string id;
   std::uint32_t flags, offset, length;
+  bool operator==(const WalkedIndexEntry&) const = default;
 };
+
+// For test failures: "id type size@offset depth", "id flags offset length".
+std::ostream& operator<<(std::ostream& out, const WalkedChunk& c);
+std::ostream& operator<<(std::ostream& out, const WalkedIndexEntry& e);
 
 struct AviWalk {
   std::vector<WalkedChunk> chunks;
@@ -30,9 +37,5 @@ struct AviWalk {
 };
 
 AviWalk WalkAvi(const std::vector<std::uint8_t>& bytes);
-
-// Checks that every idx1 entry names a chunk at its offset with its length,
-// and that every chunk inside 'movi' is indexed; the first problem, or "".
-std::string CheckIndexAgainstChunks(const std::vector<std::uint8_t>& bytes);
 
 }  // namespace norv::test

@@ -82,7 +82,8 @@ std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed
   return f;
 }
 
-bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results) {
+bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results,
+              const FrameSource& frame) {
   const auto& p = Plugin();
   void* session = p.MakeMovieGetContext(&setup.request);
   if (session == nullptr) return false;
@@ -91,12 +92,13 @@ bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results
   for (std::uint32_t i = 0; i < frames; ++i) {
     // The host's frame ends at a page boundary and is the host's: nothing
     // may read past it or write into it.
-    const auto bytes = PatternFrame(setup.settings.width, setup.settings.height, i);
-    const GuardedFrame frame(bytes);
+    const auto bytes =
+        frame ? frame(i) : PatternFrame(setup.settings.width, setup.settings.height, i);
+    const GuardedFrame guarded(bytes);
     std::uint32_t done = 0;
-    int r = p.MakeMovieCompressVideoFrame(session, frame.data(), &done);
+    int r = p.MakeMovieCompressVideoFrame(session, guarded.data(), &done);
     if (results != nullptr) results->push_back(r);
-    if (!frame.Holds(bytes)) ADD_FAILURE() << "frame " << i << " was written to";
+    if (!guarded.Holds(bytes)) ADD_FAILURE() << "frame " << i << " was written to";
   }
   p.MakeMovieCloseCompression(session, 0);
   p.MakeMovieDeleteContext(&session);

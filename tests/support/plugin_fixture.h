@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,13 @@ struct MovieSetup {
 std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed);
 
 // Runs a whole movie through the exports: GetContext, InitCompression,
-// `frames` video frames (PatternFrame(i), each ending at a page boundary
-// and checked unchanged after its call), CloseCompression, DeleteContext.
-// Returns false when the plug-in refused the movie; `results` receives each
-// frame call's result.
-bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results = nullptr);
+// `frames` video frames (frame(i), by default PatternFrame(i), each ending
+// at a page boundary and checked unchanged after its call),
+// CloseCompression, DeleteContext; an AVI file left must pass norvavi
+// verify. Returns false when the plug-in refused the movie; `results`
+// receives each frame call's result.
+using FrameSource = std::function<std::vector<std::uint8_t>(std::uint32_t)>;
+bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results = nullptr,
+              const FrameSource& frame = nullptr);
 
 }  // namespace norv::test

@@ -7,6 +7,12 @@
 #include <thread>
 
 namespace norv::test {
+std::uint64_t Fnv1a(const std::uint8_t* p, std::size_t n) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
 namespace {
 
 // Driver functions get no context of their own: the instance is found by the
@@ -17,20 +23,14 @@ std::map<DWORD, ScriptedCompressor*>& Registry() {
   return registry;
 }
 
-// FNV-1a over the pixels of a packed bitmap; what a call was given.
+// The hash of the pixels of a packed bitmap; what a call was given.
 std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits, bool* allZero) {
   const std::size_t row =
       ((static_cast<std::size_t>(format->biWidth) * format->biBitCount + 31) / 32) * 4;
   const auto* p = static_cast<const std::uint8_t*>(bits);
   const std::size_t n = row * static_cast<std::size_t>(format->biHeight);
-  std::uint64_t h = 14695981039346656037ull;
-  bool zero = true;
-  for (std::size_t i = 0; i < n; ++i) {
-    h = (h ^ p[i]) * 1099511628211ull;
-    zero = zero && p[i] == 0;
-  }
-  if (allZero != nullptr) *allZero = zero;
-  return h;
+  if (allZero != nullptr) *allZero = std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
+  return Fnv1a(p, n);
 }
 
 bool Accepted(const BITMAPINFOHEADER* in, WORD bits) {
@@ -74,7 +74,7 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
     auto it = Registry().find(open->fccHandler);
     if (it == Registry().end()) return 0;
     std::lock_guard instanceLock(it->second->mutex_);
-    if (open->dwFlags == it->second->refusedMode_) return 0;
+    if (open->dwFlags == it->second->script_.refusedMode) return 0;
     it->second->lastOpenMode_ = open->dwFlags;
     return reinterpret_cast<LRESULT>(it->second);
   }
@@ -82,15 +82,16 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
   if (msg == DRV_CLOSE) {
     auto* self = reinterpret_cast<ScriptedCompressor*>(id);
     std::lock_guard lock(self->mutex_);
-    return self->hostile_ == Hostile::kFailClose ? 0 : 1;
+    return self->script_.hostile == Hostile::kFailClose ? 0 : 1;
   }
   return reinterpret_cast<ScriptedCompressor*>(id)->Message(msg, p1, p2);
 }
 
 LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
   std::lock_guard lock(mutex_);
+  const Script& script = script_;
   const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
-  const WORD inBits = eightBitInput_ ? 8 : 24;
+  const WORD inBits = script.eightBitInput ? 8 : 24;
   const auto imageSize = [](const BITMAPINFOHEADER* f) {
     return static_cast<DWORD>(((static_cast<std::size_t>(f->biWidth) * f->biBitCount + 31) / 32) *
                               4 * static_cast<std::size_t>(f->biHeight));
@@ -99,7 +100,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       {Hostile::kFailQuery, ICM_COMPRESS_QUERY}, {Hostile::kFailSize, ICM_COMPRESS_GET_SIZE},
       {Hostile::kFailBegin, ICM_COMPRESS_BEGIN}, {Hostile::kFailEnd, ICM_COMPRESS_END},
       {Hostile::kFailGetState, ICM_GETSTATE},    {Hostile::kFailSetState, ICM_SETSTATE}};
-  if (auto it = failures.find(hostile_); it != failures.end() && it->second == msg)
+  if (auto it = failures.find(script.hostile); it != failures.end() && it->second == msg)
     return ICERR_ERROR;
   switch (msg) {
     case ICM_GETINFO: {
@@ -109,7 +110,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       out.dwSize = sizeof out;
       out.fccType = ICTYPE_VIDEO;
       out.fccHandler = handler_;
-      out.dwFlags = flags_;
+      out.dwFlags = script.flags;
       const char16_t name[] = u"Scripted";
       std::copy(std::begin(name), std::end(name), out.szName);
       // Told apart by their handler, as a user tells them apart by name.
@@ -124,7 +125,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
     }
     case ICM_CONFIGURE:
       if (p1 == -1 && (static_cast<DWORD>(p2) & ICMF_CONFIGURE_QUERY) != 0)
-        return configurable_ ? ICERR_OK : ICERR_UNSUPPORTED;
+        return script.configurable ? ICERR_OK : ICERR_UNSUPPORTED;
       return ICERR_OK;
     case ICM_GETSTATE:
       if (p1 == 0) return static_cast<LRESULT>(state_.size());
@@ -141,11 +142,11 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       return static_cast<LRESULT>(state_.size());
     case ICM_GETDEFAULTQUALITY:
       if (p1 == 0) return ICERR_BADPARAM;
-      *reinterpret_cast<DWORD*>(p1) = defaultQuality_;
+      *reinterpret_cast<DWORD*>(p1) = script.defaultQuality;
       return ICERR_OK;
     case ICM_GETDEFAULTKEYFRAMERATE:
       if (p1 == 0) return ICERR_BADPARAM;
-      *reinterpret_cast<DWORD*>(p1) = defaultKeyFrameRate_;
+      *reinterpret_cast<DWORD*>(p1) = script.defaultKeyFrameRate;
       return ICERR_OK;
     case ICM_COMPRESS_FRAMES_INFO: {
       const auto* info = reinterpret_cast<const ICCOMPRESSFRAMES*>(p1);
@@ -154,35 +155,38 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       return ICERR_OK;
     }
     case ICM_NORV_INPUT_READ_ONLY:
-      return readOnly_ ? kInputReadOnlyAnswer : ICERR_UNSUPPORTED;
+      return script.readOnly ? kInputReadOnlyAnswer : ICERR_UNSUPPORTED;
     case ICM_COMPRESS_QUERY:
       return Accepted(in, inBits) ? ICERR_OK : ICERR_BADFORMAT;
     case ICM_COMPRESS_GET_FORMAT: {
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
-      if (formatsOnlyWhenCompressing_ && lastOpenMode_ != ICMODE_COMPRESS) return ICERR_BADFORMAT;
-      const std::size_t colours = eightBitInput_ ? 256 * sizeof(RGBQUAD) : 0;
+      if (script.formatsOnlyWhenCompressing && lastOpenMode_ != ICMODE_COMPRESS)
+        return ICERR_BADFORMAT;
+      const std::size_t colours = script.eightBitInput ? 256 * sizeof(RGBQUAD) : 0;
       if (p2 == 0) {
-        if (hostile_ == Hostile::kFailFormatSize) return ICERR_ERROR;
-        if (hostile_ == Hostile::kFormatSizeZero) return 0;
-        if (hostile_ == Hostile::kFormatBelowHeader) return 20;
+        if (script.hostile == Hostile::kFailFormatSize) return ICERR_ERROR;
+        if (script.hostile == Hostile::kFormatSizeZero) return 0;
+        if (script.hostile == Hostile::kFormatBelowHeader) return 20;
         return static_cast<LRESULT>(sizeof(BITMAPINFOHEADER) + colours);
       }
       BITMAPINFOHEADER out = *in;
-      out.biSize = hostile_ == Hostile::kFormatPastSize ? 2 * sizeof out : sizeof out;
-      out.biCompression = copies_ ? BI_RGB : outCompression_ != 0 ? outCompression_ : handler_;
-      out.biSizeImage = copies_              ? imageSize(in)
-                        : outImageSize_ != 0 ? outImageSize_
-                                             : maxFrameBytes_;
-      if (outBits_ != 0) out.biBitCount = outBits_;
+      out.biSize = script.hostile == Hostile::kFormatPastSize ? 2 * sizeof out : sizeof out;
+      out.biCompression = script.copies                ? BI_RGB
+                          : script.outCompression != 0 ? script.outCompression
+                                                       : handler_;
+      out.biSizeImage = script.copies              ? imageSize(in)
+                        : script.outImageSize != 0 ? script.outImageSize
+                                                   : script.maxFrameBytes;
+      if (script.outBits != 0) out.biBitCount = script.outBits;
       std::memcpy(reinterpret_cast<void*>(p2), &out, sizeof out);
       std::memset(reinterpret_cast<std::uint8_t*>(p2) + sizeof out, 0, colours);
       // A failure after the format was written: only the answer tells.
-      return hostile_ == Hostile::kFailFormat ? ICERR_ERROR : ICERR_OK;
+      return script.hostile == Hostile::kFailFormat ? ICERR_ERROR : ICERR_OK;
     }
     case ICM_COMPRESS_GET_SIZE:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
-      if (copies_) return static_cast<LRESULT>(imageSize(in));
-      return sizeAnswered_ ? sizeAnswer_ : static_cast<LRESULT>(maxFrameBytes_);
+      if (script.copies) return static_cast<LRESULT>(imageSize(in));
+      return script.sizeAnswer.value_or(static_cast<LRESULT>(script.maxFrameBytes));
     case ICM_COMPRESS_BEGIN:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
       ++begins_;
@@ -206,27 +210,29 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
         call.prevImageSize = ic->lpbiPrev->biSizeImage;
       }
       calls_.push_back(call);
-      if (failFrames_.count(ic->lFrameNum) != 0) return ICERR_ERROR;
-      if ((hostile_ == Hostile::kFailFirstFrame && ic->lFrameNum == 1) ||
-          (hostile_ == Hostile::kFailLaterFrame && ic->lFrameNum == 3))
+      if (script.failFrames.count(ic->lFrameNum) != 0) return ICERR_ERROR;
+      if ((script.hostile == Hostile::kFailFirstFrame && ic->lFrameNum == 1) ||
+          (script.hostile == Hostile::kFailLaterFrame && ic->lFrameNum == 3))
         return ICERR_ERROR;
-      if (hostile_ == Hostile::kSlow) std::this_thread::sleep_for(std::chrono::milliseconds(150));
-      if (copies_ && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
+      if (script.hostile == Hostile::kSlow)
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+      if (script.copies && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
           ic->lpOutput != nullptr && ic->lpbiOutput != nullptr) {
         const DWORD bytes = imageSize(ic->lpbiInput);
         std::memcpy(ic->lpOutput, ic->lpInput, bytes);
         ic->lpbiOutput->biSizeImage = bytes;
-        if (hostile_ == Hostile::kSizeBeyondBuffer) ic->lpbiOutput->biSizeImage = bytes + 4096;
-        if (hostile_ == Hostile::kWritesPastOutput)
+        if (script.hostile == Hostile::kSizeBeyondBuffer)
+          ic->lpbiOutput->biSizeImage = bytes + 4096;
+        if (script.hostile == Hostile::kWritesPastOutput)
           static_cast<std::uint8_t*>(ic->lpOutput)[bytes] = 0x5A;
-        if (hostile_ == Hostile::kWritesInput) std::memset(ic->lpInput, 0x33, bytes);
+        if (script.hostile == Hostile::kWritesInput) std::memset(ic->lpInput, 0x33, bytes);
         if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
         return ICERR_OK;
       }
       const DWORD size = size_(ic->dwQuality, key);
-      if (size > maxFrameBytes_) return ICERR_BADSIZE;
+      if (size > script.maxFrameBytes) return ICERR_BADSIZE;
       if (ic->lpOutput != nullptr) std::memset(ic->lpOutput, key ? 0x4B : 0x44, size);
-      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = size + overstated_;
+      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = size + script.overstated;
       if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
       return ICERR_OK;
     }

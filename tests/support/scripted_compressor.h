@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct ScriptedCall {
   WORD inputBits = 0;           // the input's header: bits per pixel
   std::uintptr_t inputEnd = 0;  // the address just past the input's pixels
 };
+
+// FNV-1a over bytes, as the driver hashes the pixels it is given.
+std::uint64_t Fnv1a(const std::uint8_t* p, std::size_t n);
 
 // Ways a driver misbehaves, one at a time, for the hostile-compressor tests.
 enum class Hostile {
@@ -57,6 +61,34 @@ class ScriptedCompressor {
   using SizeFunction = std::function<DWORD(DWORD quality, bool key)>;
   static constexpr DWORD kStateSize = 24;
 
+  // How the driver behaves; tests change it through Edit().
+  struct Script {
+    std::set<LONG> failFrames;  // ICM_COMPRESS fails with ICERR_ERROR for these lFrameNum values
+    DWORD maxFrameBytes = 1 << 20;  // the answer to ICM_COMPRESS_GET_SIZE; larger frames fail
+    DWORD defaultQuality = 7500, defaultKeyFrameRate = 4;
+    // What ICM_COMPRESS_GET_FORMAT puts in biCompression and biSizeImage
+    // (0: the handler and the ICM_COMPRESS_GET_SIZE answer).
+    DWORD outCompression = 0, outImageSize = 0;
+    bool configurable = true;                      // the configure query says there is a dialog
+    DWORD flags = VIDCF_QUALITY | VIDCF_TEMPORAL;  // the VIDCF_ flags it describes itself with
+    DWORD refusedMode = ~0u;                       // opens in this ICMODE_ fail
+    // Output formats only for an instance opened last in compress mode.
+    bool formatsOnlyWhenCompressing = false;
+    // Takes 8-bit input only, answering a header and 256 colours for it.
+    bool eightBitInput = false;
+    WORD outBits = 0;                   // the output format's bits per pixel (0: the input's)
+    std::optional<LRESULT> sizeAnswer;  // what ICM_COMPRESS_GET_SIZE answers instead of the bound
+    // ICM_COMPRESS reports this many bytes more than it writes, as a driver
+    // that ran past its own bound would.
+    DWORD overstated = 0;
+    // Compresses by copying: the output is the input's pixels under a BI_RGB
+    // format, and the bound is the input's image size, which every frame
+    // fills exactly; ffmpeg decodes the result as it decodes raw frames.
+    bool copies = false;
+    bool readOnly = false;  // says it only reads its input, as ours do
+    Hostile hostile = Hostile::kNone;
+  };
+
   // The default size function gives quality / 10 + 100 bytes, double for key frames.
   explicit ScriptedCompressor(DWORD handler, SizeFunction size = nullptr);
   ~ScriptedCompressor();
@@ -64,58 +96,9 @@ class ScriptedCompressor {
   ScriptedCompressor& operator=(const ScriptedCompressor&) = delete;
 
   DWORD handler() const { return handler_; }
-  // ICM_COMPRESS fails with ICERR_ERROR for these lFrameNum values.
-  void FailOnFrames(std::set<LONG> frames) { Lock()->failFrames_ = std::move(frames); }
-  // The answer to ICM_COMPRESS_GET_SIZE (default 1 MiB); larger frames fail.
-  void SetMaxFrameBytes(DWORD bytes) { Lock()->maxFrameBytes_ = bytes; }
-  void SetDefaults(DWORD quality, DWORD keyFrameRate) {
-    auto self = Lock();
-    self->defaultQuality_ = quality;
-    self->defaultKeyFrameRate_ = keyFrameRate;
-  }
-  // What ICM_COMPRESS_GET_FORMAT puts in biCompression and biSizeImage
-  // (default: the handler and the ICM_COMPRESS_GET_SIZE answer).
-  void SetOutputFormat(DWORD compression, DWORD imageSize) {
-    auto self = Lock();
-    self->outCompression_ = compression;
-    self->outImageSize_ = imageSize;
-  }
-  // Whether the configure query says there is a dialog (default yes).
-  void SetConfigurable(bool configurable) { Lock()->configurable_ = configurable; }
-  // The VIDCF_ flags it describes itself with (default quality and temporal).
-  void SetFlags(DWORD flags) { Lock()->flags_ = flags; }
-  // Opens in this ICMODE_ fail.
-  void RefuseOpens(DWORD mode) { Lock()->refusedMode_ = mode; }
-  // Output formats only for an instance opened last in compress mode, with
-  // `bits` per pixel.
-  void FormatsOnlyWhenCompressing(WORD bits) {
-    auto self = Lock();
-    self->formatsOnlyWhenCompressing_ = true;
-    self->outBits_ = bits;
-  }
-  // Takes 8-bit input only, answering a header and 256 colours with `bits`
-  // per pixel for it.
-  void TakesEightBitsOnly(WORD bits) {
-    auto self = Lock();
-    self->eightBitInput_ = true;
-    self->outBits_ = bits;
-  }
-  // What ICM_COMPRESS_GET_SIZE answers instead of the frame bound.
-  void SetSizeAnswer(LRESULT answer) {
-    auto self = Lock();
-    self->sizeAnswered_ = true;
-    self->sizeAnswer_ = answer;
-  }
-  // ICM_COMPRESS reports `extra` bytes more than it writes, as a driver that
-  // ran past its own bound would (0: the truth).
-  void OverstateSizes(DWORD extra) { Lock()->overstated_ = extra; }
-  // Compresses by copying: the output is the input's pixels under a BI_RGB
-  // format, and the bound is the input's image size, which every frame
-  // fills exactly; ffmpeg decodes the result as it decodes raw frames.
-  void CopiesInput() { Lock()->copies_ = true; }
-  void Misbehave(Hostile how) { Lock()->hostile_ = how; }
-  // Answers the question whether it only reads its input, as ours do.
-  void PromisesReadOnly() { Lock()->readOnly_ = true; }
+  // The script under the driver's lock, for as long as the expression lasts:
+  // the export may call the driver from its own threads.
+  auto Edit() { return Locked<Script>{std::lock_guard<std::mutex>(mutex_), &script_}; }
   // Keeps a state of `bytes` bytes (byte i is i + 1) instead of kStateSize,
   // and answers `handOver` when it copies the state out instead of its size.
   void SetState(DWORD bytes, LRESULT handOver);
@@ -131,15 +114,12 @@ class ScriptedCompressor {
   std::string ratesTold() const { return Lock()->ratesTold_; }
 
  private:
-  // The instance under its lock, for as long as the expression lasts: the
-  // export may call the driver from its own threads.
   template <typename T>
   struct Locked {
     std::lock_guard<std::mutex> lock;
     T* self;
     T* operator->() const { return self; }
   };
-  Locked<ScriptedCompressor> Lock() { return {std::lock_guard<std::mutex>(mutex_), this}; }
   Locked<const ScriptedCompressor> Lock() const {
     return {std::lock_guard<std::mutex>(mutex_), this};
   }
@@ -149,25 +129,8 @@ class ScriptedCompressor {
   DWORD handler_;
   SizeFunction size_;
   mutable std::mutex mutex_;
-  std::set<LONG> failFrames_;
-  DWORD maxFrameBytes_ = 1 << 20;
-  DWORD defaultQuality_ = 7500;
-  DWORD defaultKeyFrameRate_ = 4;
-  DWORD outCompression_ = 0;
-  DWORD outImageSize_ = 0;
-  bool configurable_ = true;
-  DWORD flags_ = VIDCF_QUALITY | VIDCF_TEMPORAL;
-  DWORD refusedMode_ = ~0u;
+  Script script_;
   DWORD lastOpenMode_ = 0;
-  bool formatsOnlyWhenCompressing_ = false;
-  WORD outBits_ = 0;
-  bool eightBitInput_ = false;
-  bool sizeAnswered_ = false;
-  LRESULT sizeAnswer_ = 0;
-  DWORD overstated_ = 0;
-  bool copies_ = false;
-  bool readOnly_ = false;
-  Hostile hostile_ = Hostile::kNone;
   std::string ratesTold_;
   std::vector<ScriptedCall> calls_;
   int begins_ = 0, ends_ = 0;

@@ -1,12 +1,14 @@
 #include "tests/support/test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <random>
 #include <stdexcept>
 
 #include "hoststub/norv_host.h"
@@ -27,16 +29,9 @@ int RecordedMessages::Sink(void* self, const char* text, const char*, unsigned) 
 }
 
 TempDir::TempDir() {
-  std::random_device rd;
-  auto base = std::filesystem::temp_directory_path();
-  for (int i = 0; i < 100; ++i) {
-    auto p = base / ("norv-test-" + std::to_string(::getpid()) + "-" + std::to_string(rd()));
-    if (std::filesystem::create_directory(p)) {
-      path_ = p;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a scratch folder");
+  std::string name = (std::filesystem::temp_directory_path() / "norv-test-XXXXXX").string();
+  if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("cannot create a scratch folder");
+  path_ = name;
 }
 
 TempDir::~TempDir() {
@@ -110,6 +105,63 @@ std::string VerifyMovie(const std::string& path) {
   const std::string report =
       RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi verify '" + path + "' 2>&1", &status);
   return status == 0 ? "" : report + "(exit " + std::to_string(status) + ")";
+}
+
+std::string VerifyMovieBytes(const std::vector<std::uint8_t>& bytes) {
+  TempDir dir;
+  WriteFileBytes(dir.File("movie.avi"), bytes);
+  return VerifyMovie(dir.File("movie.avi"));
+}
+
+std::vector<std::uint8_t> FfmpegDecode(const std::string& path, const std::string& output) {
+  int status = -1;
+  const std::string out = RunCommand("ffmpeg -v error -i " + path + " " + output + " -", &status);
+  if (status != 0) ADD_FAILURE() << "ffmpeg cannot decode " << path;
+  return status == 0 ? std::vector<std::uint8_t>(out.begin(), out.end())
+                     : std::vector<std::uint8_t>{};
+}
+
+int FfprobeFrames(const std::string& path, const std::string& options) {
+  int status = 0;
+  const std::string out =
+      RunCommand("ffprobe -v quiet " + options +
+                     " -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
+                     "-of csv=p=0 " +
+                     path,
+                 &status);
+  return status == 0 && !out.empty() && std::isdigit(static_cast<unsigned char>(out[0]))
+             ? std::stoi(out)
+             : -1;
+}
+
+void PutLe(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
+  for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::vector<std::uint8_t> RiffBytes(const std::string& form, const RiffChunks& chunks) {
+  std::vector<std::uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
+  b.insert(b.end(), form.begin(), form.end());
+  for (const auto& [id, data] : chunks) {
+    b.insert(b.end(), id.begin(), id.end());
+    PutLe(b, static_cast<std::uint32_t>(data.size()));
+    b.insert(b.end(), data.begin(), data.end());
+    if (data.size() % 2 != 0) b.push_back(0);
+  }
+  const auto size = static_cast<std::uint32_t>(b.size() - 8);
+  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  return b;
+}
+
+std::vector<std::uint8_t> WaveFormatData(int channels, int rate, int bits, int block) {
+  if (block < 0) block = channels * bits / 8;
+  std::vector<std::uint8_t> f;
+  PutLe(f, 1, 2);
+  PutLe(f, static_cast<std::uint32_t>(channels), 2);
+  PutLe(f, static_cast<std::uint32_t>(rate));
+  PutLe(f, static_cast<std::uint32_t>(rate * channels * bits / 8));
+  PutLe(f, static_cast<std::uint32_t>(block), 2);
+  PutLe(f, static_cast<std::uint32_t>(bits), 2);
+  return f;
 }
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {

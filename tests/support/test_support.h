@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace norv::test {
@@ -57,6 +58,21 @@ std::string RunCommand(const std::string& command, int* status = nullptr);
 
 // Runs `norvavi verify` on a movie: empty when the file is sound, else the report.
 std::string VerifyMovie(const std::string& path);
+// The same for a movie in memory (written to a scratch file first).
+std::string VerifyMovieBytes(const std::vector<std::uint8_t>& bytes);
+// What ffmpeg decodes from a file: `output` names the stream and format, e.g.
+// "-map 0:a -f s16le"; empty (with a failure) when ffmpeg fails.
+std::vector<std::uint8_t> FfmpegDecode(const std::string& path, const std::string& output);
+// The video frames ffprobe decodes from a file (`options` go before the
+// input, e.g. "-f dv"); -1 when it cannot read it.
+int FfprobeFrames(const std::string& path, const std::string& options = "");
+
+// A RIFF file of form `form` holding `chunks` (id, data), each padded to even.
+using RiffChunks = std::vector<std::pair<std::string, std::vector<std::uint8_t>>>;
+std::vector<std::uint8_t> RiffBytes(const std::string& form, const RiffChunks& chunks);
+// The data of a PCM 'fmt ' chunk; its block is channels * bits / 8 unless given.
+std::vector<std::uint8_t> WaveFormatData(int channels, int rate, int bits, int block = -1);
+void PutLe(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size = 4);
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::uint16_t Le16(const std::vector<std::uint8_t>& bytes, std::size_t at);
