@@ -48,9 +48,9 @@ Bytes Sample(const std::string& fault) {
   if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
   if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
   if (fault == "avix") {                            // one more frame in an OpenDML extension form
-    Insert(b, b.size(),
-           std::string("RIFF\x20\0\0\0AVIXLIST\x14\0\0\0movi00dc\4\0\0\0\0\0\0\0", 40));
-    Put32(b, 4, static_cast<std::uint32_t>(b.size() - 48));
+    const std::string form("RIFF\x1c\0\0\0AVIXLIST\x10\0\0\0movi00dc\4\0\0\0\0\0\0\0", 36);
+    Insert(b, b.size(), form);
+    Put32(b, 4, static_cast<std::uint32_t>(b.size() - form.size() - 8));
   }
   return b;
 }
