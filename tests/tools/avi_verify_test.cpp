@@ -21,6 +21,7 @@
 #include "tests/tools/avi_bytes.h"
 #include "tests/tools/norvavi_run.h"
 #include "tools/avicheck/avi_repair.h"
+#include "tools/avicheck/avi_salvage.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/odml_index_check.h"
 #include "tools/avicheck/replace_file.h"
@@ -576,6 +577,10 @@ TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
   ASSERT_EQ(FourCC(good, ix), "ix00");
   ASSERT_GE(Le32(good, ix + 12), 2u);
   const std::size_t entry = ix + 32 + 8;  // the form's second frame
+  std::size_t whole = 0;                  // and its first whole picture, '00db'
+  for (std::size_t e = ix + 32; e < ix + 32 + 8 * Le32(good, ix + 12) && whole == 0; e += 8)
+    if (FourCC(good, Le32(good, ix + 20) + Le32(good, e) - 8) == "00db") whole = e;
+  ASSERT_NE(whole, 0u);
   const struct {
     const char* what;
     std::size_t at;
@@ -584,6 +589,8 @@ TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
   } faults[] = {
       {"entry offset", entry, Le32(good, entry) + 2, "ix00"},
       {"entry size", entry + 4, Le32(good, entry + 4) - 1, "ix00"},
+      {"entry key bit", entry + 4, Le32(good, entry + 4) ^ 0x80000000u, "ix00"},
+      {"entry key bit of a whole picture", whole + 4, Le32(good, whole + 4) | 0x80000000u, "ix00"},
       {"entry count", ix + 12, Le32(good, ix + 12) - 1, "ix##"},
       {"super entry offset", indx + 32 + 16, static_cast<std::uint32_t>(ix + 8),
        "indx of stream 0 entry 1"},
@@ -630,6 +637,68 @@ TEST_F(OpenDml, CutExportsAreFinishedWhereverTheyStop) {
   // A finished movie is not touched.
   Make(3, true);
   EXPECT_NE(norv::cli::RepairAvi({setup.path, host.dir().File("again.avi"), false}).status, 0);
+}
+
+// A damaged OpenDML file salvaged into OpenDML again: forms, standard and
+// super indexes rebuilt for what was kept, every kept picture one of the
+// export's in its order, and the key flags as the plug-in named its chunks.
+TEST_F(OpenDml, SalvageWritesFormsAndIndexesForWhatWasKept) {
+  Bytes damaged = Make(40, true);
+  // Garbage over two frames and more, from a video chunk's header on.
+  const char* id = "00d";
+  const auto garbage = std::search(damaged.begin() + static_cast<long>(damaged.size() / 3),
+                                   damaged.end(), id, id + 3);
+  std::fill_n(garbage, 20000, 0xA7);
+  damaged.resize(damaged.size() * 9 / 10);
+  const std::string in = host.dir().File("damaged.avi"), out = host.dir().File("salvaged.avi");
+  WriteFileBytes(in, damaged);
+  for (const std::uint64_t form : {formBytes, kOpenDmlRiffBytes}) {
+    SCOPED_TRACE(form);
+    std::filesystem::remove(out);
+    const auto salvaged = norv::cli::SalvageAvi({in, out, "", form}, nullptr);
+    ASSERT_EQ(salvaged.status, 0) << salvaged.message;
+    const auto report = VerifyAvi(out);
+    EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
+    EXPECT_EQ(report.extensionForms > 3, form == formBytes);
+    EXPECT_EQ(report.totalFrames, report.streams[0].chunksInFirstForm);
+    norv::cli::FileReader file;
+    std::string error;
+    ASSERT_TRUE(file.Open(out, &error));
+    norv::cli::VerifyReport fresh;
+    fresh.streams = report.streams;
+    const auto summary = norv::cli::CheckOpenDmlIndexes(file, fresh);
+    EXPECT_EQ(summary.superIndexes, 2);
+    EXPECT_EQ(summary.entries, report.streams[0].chunks + report.streams[1].chunks);
+
+    const Decoded got = Decode(out);
+    ASSERT_GT(got.frames.size(), 20u);
+    ASSERT_LT(got.frames.size(), 38u);
+    std::uint32_t next = 0, keys = 0;
+    for (const std::string& picture : got.frames) {
+      for (; next < 40; ++next) {
+        const auto f = norv::test::PatternFrame(kWidth, kHeight, next);
+        std::string want;
+        for (int y = kHeight - 1; y >= 0; --y)
+          want.append(reinterpret_cast<const char*>(f.data()) + kWidth * 3 * y, kWidth * 3);
+        if (want == picture) break;
+      }
+      ASSERT_LT(next, 40u) << "a picture the export did not hold";
+      keys += ++next % 4 == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(salvaged.streams[0].keyFrames, keys);
+  }
+
+  // A form per chunk, 257 of them: more than the super indexes have room
+  // for, so the copy is AVI 1.0 in one form.
+  setup.SetSpan(0, 257 * 40);
+  WriteFileBytes(in, Make(257, true));
+  std::filesystem::remove(out);
+  const auto salvaged = norv::cli::SalvageAvi({in, out, "", 1}, nullptr);
+  ASSERT_EQ(salvaged.status, 0) << salvaged.message;
+  const auto report = VerifyAvi(out);
+  EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
+  EXPECT_EQ(report.extensionForms, 0);
+  EXPECT_EQ(report.streams[0].chunks, 257u);
 }
 
 // `norvavi make --opendml` turns the profile key on for that one movie and

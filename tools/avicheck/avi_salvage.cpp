@@ -3,22 +3,24 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
-#include "tools/avicheck/repair_steps.h"
 #include "tools/avicheck/riff_reader.h"
+#include "tools/avicheck/salvage_writer.h"
 
 namespace norv::cli {
 
 namespace {
 
+using salvage::Entry;
+using salvage::HeaderBlock;
+using salvage::HeaderStream;
+
 constexpr std::uint32_t kKeyFrame = 0x10;
-constexpr std::uint32_t kHasIndex = 0x10;
 // No stream chunk of a real file comes near this; a size above it is garbage.
 constexpr std::uint32_t kLargestChunk = 256u << 20;
 
@@ -36,22 +38,6 @@ std::string Code(std::uint32_t id) {
 bool IsStandardIndex(std::uint32_t id) {
   return (id & 0xFFFF) == (Id("ix00") & 0xFFFF);
 }
-
-// A stream of the headers: where its fields are in the header block.
-struct HeaderStream {
-  std::string type;
-  std::uint32_t compression = 0;  // video: biCompression of 'strf'
-  std::uint32_t sampleSize = 0, blockAlign = 0;
-  std::size_t strh = 0;  // offset of the 'strh' data in the block
-};
-
-// Everything between 'AVI ' and LIST 'movi', copied from the file that has it.
-struct HeaderBlock {
-  std::vector<std::uint8_t> bytes;
-  std::size_t avih = 0, dmlh = 0;  // data offsets in `bytes`; 0: none
-  std::vector<HeaderStream> streams;
-  std::uint64_t moviData = 0;  // where the source's 'movi' chunks start; 0: no 'movi'
-};
 
 class HeaderReader {
  public:
@@ -124,17 +110,11 @@ class HeaderReader {
     } else if (id == Id("strf") && s.type == "auds" && n >= 14) {
       s.blockAlign = Le16(d + 12);
     } else if (id == Id("indx")) {
-      // The new file has no OpenDML indexes for it to point at.
-      PutLe32(b_.bytes.data() + data - 8, Id("JUNK"));
+      s.indx = data - 8;  // filled again, or made JUNK, by the writer
     }
   }
 
   HeaderBlock& b_;
-};
-
-struct Entry {
-  std::uint64_t from = 0;  // the chunk's header in the input
-  std::uint32_t id = 0, size = 0, flags = 0;
 };
 
 class Scanner {
@@ -299,78 +279,24 @@ class Scanner {
   std::vector<std::uint8_t> data_;
 };
 
-// The header block with the counts and sizes of what was kept.
-void PatchHeaders(HeaderBlock& h, const std::vector<Entry>& entries, const SalvageReport& r) {
-  std::vector<std::uint32_t> largest(h.streams.size(), 0);
-  std::uint32_t largestAll = 0;
-  for (const Entry& e : entries) {
-    auto& l = largest[static_cast<std::size_t>(StreamOfChunk(e.id))];
-    l = std::max(l, e.size);
-    largestAll = std::max(largestAll, e.size);
+// '##db' holds a whole picture. A writer that names its key frames '##db'
+// and the others '##dc' has said which is which, and readers that go by the
+// names agree with it: there the flags follow the names, not the judge
+// (which may find a picture the writer chose not to call a key frame).
+void FlagsFromNames(std::vector<Entry>& entries, SalvageReport& r) {
+  std::vector<int> kinds(r.streams.size(), 0);  // bit 0: '##db' seen, bit 1: '##dc'
+  for (const Entry& e : entries)
+    kinds[static_cast<std::size_t>(StreamOfChunk(e.id))] |= ChunkKind(e.id) == "db" ? 1 : 2;
+  for (Entry& e : entries) {
+    const auto s = static_cast<std::size_t>(StreamOfChunk(e.id));
+    SalvagedStream& stream = r.streams[s];
+    const bool whole = ChunkKind(e.id) == "db", named = kinds[s] == 3;
+    if (stream.type != "vids" || (!whole && !named)) continue;  // the judge's word stands
+    const std::uint32_t flags = whole ? kKeyFrame : 0;
+    if (flags != e.flags) whole ? ++stream.keyFrames : --stream.keyFrames;
+    e.flags = flags;
+    if (named) stream.keysJudged = true;
   }
-  std::uint32_t frames = 0;
-  bool video = false;
-  for (std::size_t i = 0; i < h.streams.size(); ++i) {
-    const HeaderStream& hs = h.streams[i];
-    const SalvagedStream& s = r.streams[i];
-    if (hs.strh == 0) continue;
-    std::uint64_t length = s.chunks;
-    if (hs.type == "auds" && hs.sampleSize != 0)
-      length = s.bytes / (hs.blockAlign != 0 ? hs.blockAlign : hs.sampleSize);
-    if (hs.type == "vids" && !video) frames = static_cast<std::uint32_t>(s.chunks), video = true;
-    PutLe32(h.bytes.data() + hs.strh + 32, static_cast<std::uint32_t>(length));
-    PutLe32(h.bytes.data() + hs.strh + 36, largest[i]);
-  }
-  std::uint8_t* avih = h.bytes.data() + h.avih;
-  PutLe32(avih + 12, Le32(avih + 12) | kHasIndex);
-  PutLe32(avih + 16, frames);
-  PutLe32(avih + 28, largestAll);
-  if (h.dmlh != 0) PutLe32(h.bytes.data() + h.dmlh, frames);
-}
-
-bool WriteSalvaged(FileReader& in, const HeaderBlock& h, const std::vector<Entry>& entries,
-                   const std::string& target, mode_t mode, std::string* error) {
-  ReplaceFile out(target);
-  if (!out.Create(mode, error)) return false;
-  const int fd = out.fd();
-  std::uint8_t head[12];
-  PutLe32(head, kRiff);
-  PutLe32(head + 4, 0);
-  PutLe32(head + 8, Id("AVI "));
-  bool ok = WriteAll(fd, head, 12) && WriteAll(fd, h.bytes.data(), h.bytes.size());
-  const std::uint64_t moviAt = 12 + h.bytes.size();
-  PutLe32(head, kList);
-  PutLe32(head + 8, Id("movi"));
-  ok = ok && WriteAll(fd, head, 12);
-  std::vector<std::uint8_t> index, data;
-  std::uint64_t at = moviAt + 12;
-  for (const Entry& e : entries) {
-    if (!ok) break;
-    const std::uint64_t whole = 8 + std::uint64_t{e.size} + (e.size & 1);
-    data.assign(static_cast<std::size_t>(whole), 0);
-    // The pad byte may be missing at the end of a torn file: written as 0.
-    ok = in.ReadAt(e.from, data.data(), 8 + std::size_t{e.size});
-    PutLe32(data.data() + 4, e.size);  // the size put right, where it was overwritten
-    ok = ok && WriteAll(fd, data.data(), data.size());
-    std::uint8_t ie[16];
-    PutLe32(ie, e.id);
-    PutLe32(ie + 4, e.flags);
-    PutLe32(ie + 8, static_cast<std::uint32_t>(at - (moviAt + 8)));
-    PutLe32(ie + 12, e.size);
-    index.insert(index.end(), ie, ie + 16);
-    at += whole;
-  }
-  PutLe32(head, Id("idx1"));
-  PutLe32(head + 4, static_cast<std::uint32_t>(index.size()));
-  ok = ok && WriteAll(fd, head, 8) && WriteAll(fd, index.data(), index.size());
-  const std::uint64_t total = at + 8 + index.size();
-  ok = ok && Patch32(fd, 4, static_cast<std::uint32_t>(total - 8)) &&
-       Patch32(fd, moviAt + 4, static_cast<std::uint32_t>(at - moviAt - 8));
-  if (!ok) {
-    *error = "writing " + target + " failed: " + std::strerror(errno);
-    return false;
-  }
-  return PutInPlace(out, error);
 }
 
 }  // namespace
@@ -418,21 +344,13 @@ SalvageReport SalvageAvi(const SalvageOptions& options, const KeyFrameJudge& jud
     if (headers.streams[i].type == "vids" && headers.streams[i].compression != 0)
       r.streams[i].compression = Code(headers.streams[i].compression);
   }
-  const std::vector<Entry> entries =
+  std::vector<Entry> entries =
       Scanner(in, headers, judge, r).Run(headers.moviData != 0 ? headers.moviData : 0);
+  FlagsFromNames(entries, r);
   if (entries.empty()) {
     r.message = "not salvaged, nothing written: no whole chunk of the file's streams was found";
     return r;
   }
-  std::uint64_t total = 12 + headers.bytes.size() + 12 + 8 + 16 * entries.size();
-  for (const Entry& e : entries) total += 8 + std::uint64_t{e.size} + (e.size & 1);
-  if (total - 8 > 0xFFFFFFFFu) {
-    r.message =
-        "not salvaged, nothing written: what was found passes 4 GiB, more than an AVI "
-        "1.0 file holds";
-    return r;
-  }
-  PatchHeaders(headers, entries, r);
   for (std::size_t i = 0; i < r.streams.size(); ++i)
     if (!r.streams[i].keysJudged)
       r.unfixed.push_back("stream " + std::to_string(i) + ": the key frames of '" +
@@ -440,7 +358,9 @@ SalvageReport SalvageAvi(const SalvageOptions& options, const KeyFrameJudge& jud
                           "' cannot be told from the data; every frame is marked a key frame");
   struct stat st {};
   ::fstat(in.fd(), &st);
-  if (!WriteSalvaged(in, headers, entries, options.output, st.st_mode, &r.message)) return r;
+  if (!salvage::Write(in, headers, entries, options.output, st.st_mode, options.formBytes,
+                      &r.message))
+    return r;
   r.status = 0;
   r.message = "salvaged " + options.output + " from " + options.input;
   return r;

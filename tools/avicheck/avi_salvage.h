@@ -3,10 +3,11 @@
 // garbage or runs of zeros in the middle, a file whose headers were never
 // written). It walks what is there, resynchronises on the next chunk that
 // names a stream of the file and fits in it, keeps every whole chunk, and
-// writes a new AVI 1.0 file: the writer's own lists before 'movi' (INFO,
-// JUNK, odml, vprp) as they are, a flat 'movi', and an 'idx1' whose key
-// flags come from the data itself. Sizes, lengths, the frame count and the
-// buffer sizes are set to what was kept. It never writes to its input.
+// writes a new file: the writer's own lists before 'movi' (INFO, JUNK,
+// odml, vprp) as they are, a flat 'movi', and an 'idx1' whose key flags
+// come from the data itself; an OpenDML source gets OpenDML forms and
+// indexes too. Sizes, lengths, the frame count and the buffer sizes are set
+// to what was kept. It never writes to its input.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,9 @@ struct SalvageOptions {
   std::string input;
   std::string output;
   std::string reference;  // headers from this file when the input has none
+  // Where an OpenDML copy closes a RIFF form and begins the next: readers
+  // and tools expect forms of at most 1 GiB.
+  std::uint64_t formBytes = 1ull << 30;
 };
 
 struct SalvagedStream {

@@ -14,6 +14,7 @@ constexpr std::uint32_t kIndexHeaderBytes = 24;  // after the chunk header, both
 constexpr std::uint8_t kIndexOfIndexes = 0x00;
 constexpr std::uint8_t kIndexOfChunks = 0x01;
 constexpr int kMaxDepth = 8;
+constexpr std::uint32_t kDeltaFrame = 0x80000000u;  // in a standard index entry's size
 
 std::uint64_t Le64(const std::uint8_t* p) {
   return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
@@ -85,6 +86,7 @@ class IndexChecker {
         superIndexes_.back() = at;
       } else if (inMovie && StreamOfChunk(id) >= 0) {
         chunks_[at + 8] = {id, size};
+        names_[StreamOfChunk(id)] |= ChunkKind(id) == "db" ? 1 : ChunkKind(id) == "dc" ? 2 : 0;
       }
       if (size > end - at - 8) return;  // the checker's own walk reports such sizes
       at += 8 + static_cast<std::uint64_t>(size) + (size & 1);
@@ -168,7 +170,7 @@ class IndexChecker {
     for (std::uint32_t i = 0; i < inUse; ++i) {
       const std::uint8_t* e = entries.data() + 8 * static_cast<std::size_t>(i);
       const std::uint64_t dataOffset = base + Le32(e);
-      const std::uint32_t length = Le32(e + 4) & 0x7FFFFFFF;
+      const std::uint32_t length = Le32(e + 4) & ~kDeltaFrame;
       ++summary_.entries;
       auto it = chunks_.find(dataOffset);
       if (it == chunks_.end() || StreamOfChunk(it->second.id) != stream) {
@@ -183,6 +185,15 @@ class IndexChecker {
                     Text("; the chunk holds %" PRIu64, it->second.size));
       if (it->second.indexed)
         Problem(want, at + 32 + 8ull * i, Text("entry %" PRIu64 " names a chunk twice", i));
+      // As in 'idx1': '##db' is a whole picture, and where a stream names its
+      // key frames '##db' and the others '##dc', a '##dc' is not a key frame.
+      const bool delta = (Le32(e + 4) & kDeltaFrame) != 0;
+      const std::string kind = ChunkKind(it->second.id);
+      if ((kind == "db" && delta) || (kind == "dc" && !delta && names_[stream] == 3))
+        Problem(want, at + 32 + 8ull * i,
+                Text("entry %" PRIu64 " marks ", i) + FourCCText(it->second.id) +
+                    (delta ? " (a whole picture) a delta frame"
+                           : " a key frame, where the stream names its key frames '##db'"));
       it->second.indexed = true;
       ticks += blockAlign == 0 ? 1 : length / blockAlign;
     }
@@ -197,6 +208,7 @@ class IndexChecker {
   std::vector<std::uint64_t> superIndexes_;  // per stream list: its 'indx', or 0
   std::vector<bool> covered_;                // streams with a super index
   std::map<std::uint64_t, Chunk> chunks_;    // by data offset
+  std::map<int, int> names_;                 // per stream: 1 '##db' seen, 2 '##dc', 3 both
 };
 
 }  // namespace
