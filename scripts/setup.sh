@@ -10,7 +10,7 @@ packages=(
   libyuv-dev
   libimagequant-dev libcli11-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev fonts-dejavu-core
-  ffmpeg mediainfo
+  ffmpeg mediainfo gstreamer1.0-tools gstreamer1.0-plugins-good
   g++-mingw-w64-i686
 )
 missing=()

@@ -1,6 +1,7 @@
-// norvavi repair --salvage on files another writer made (ffmpeg: INFO and
-// JUNK before 'movi'), damaged the ways files are found: cut short, zeros
-// and garbage in the middle, headers gone. Each salvage must leave its input
+// norvavi repair --salvage on files other writers made (ffmpeg: INFO and
+// JUNK before 'movi'; GStreamer's avimux: MJPEG as '00db', the audio header
+// last), damaged the ways files are found: cut short, zeros and garbage in
+// the middle, the index or the headers gone. Each salvage must leave its input
 // as it was, pass verify, keep only chunks the original holds (in order),
 // flag key frames as the original writer did, and decode with ffmpeg.
 #include <gtest/gtest.h>
@@ -23,13 +24,21 @@ using norv::test::Status;
 using norv::test::WalkAvi;
 using Bytes = std::vector<std::uint8_t>;
 
+// Where an idx1 entry's chunk is: avimux counts from the file's start,
+// other writers from the 'movi' code.
+template <typename Entry>
+std::size_t ChunkOf(const Bytes& file, const norv::test::AviWalk& walk, const Entry& e) {
+  const std::size_t at = walk.moviCodeOffset + e.offset;
+  return at + 4 <= file.size() && norv::test::FourCC(file, at) == e.id ? at : e.offset;
+}
+
 // Each video chunk's bytes with its key flag, in index order.
 std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
   const norv::test::AviWalk walk = WalkAvi(file);
   std::vector<std::pair<Bytes, bool>> out;
   for (const auto& e : walk.index) {
     if (e.id != "00dc" && e.id != "00db") continue;
-    const std::size_t at = walk.moviCodeOffset + e.offset + 8;
+    const std::size_t at = ChunkOf(file, walk, e) + 8;
     out.emplace_back(Bytes(file.begin() + static_cast<long>(at),
                            file.begin() + static_cast<long>(at + e.length)),
                      (e.flags & 0x10) != 0);
@@ -39,36 +48,47 @@ std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
 
 struct Damage {
   const char* name;
-  const char* codec;  // ffmpeg's video options
+  std::string make;  // writes the original to OUT
   std::function<void(Bytes&)> harm;
   bool needsReference;
   std::vector<std::string> dropped;  // the reasons reported, in order
 };
 
-// Zeros over n bytes from the first indexed chunk at or past `from` of the
-// file (0: the file's start), as a lost run of sectors leaves them.
-void Zero(Bytes& b, double from, std::size_t n) {
+// 3 s of a test picture and a tone, by ffmpeg with these video options.
+std::string Ffmpeg(const std::string& video) {
+  return "ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+         "sine=f=440:r=22050 -t 3 " +
+         video + " -c:a pcm_s16le OUT";
+}
+
+// The first indexed chunk at or past `from` of the file (0: the file's start).
+long ChunkAt(const Bytes& b, double from) {
   std::size_t at = 0;
   if (from > 0) {
     const norv::test::AviWalk walk = WalkAvi(b);
     for (const auto& e : walk.index) {
-      at = walk.moviCodeOffset + e.offset;
+      at = ChunkOf(b, walk, e);
       if (static_cast<double>(at) >= static_cast<double>(b.size()) * from) break;
     }
   }
-  std::fill_n(b.begin() + static_cast<long>(at), n, 0);
+  return static_cast<long>(at);
+}
+
+// Zeros over n bytes from a chunk, as a lost run of sectors leaves them.
+void Zero(Bytes& b, double from, std::size_t n) {
+  std::fill_n(b.begin() + ChunkAt(b, from), n, 0);
 }
 
 TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
   const norv::test::TempDir dir;
   const std::vector<Damage> cases = {
       {"mjpeg cut at 60%",
-       "-c:v mjpeg -q:v 3",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
        [](Bytes& b) { b.resize(b.size() * 6 / 10); },
        false,
        {"a chunk cut off by the end of the file"}},
       {"mpeg4 with zeros in the middle, cut",
-       "-c:v mpeg4 -g 5 -bf 0",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
        [](Bytes& b) {
          Zero(b, 0.3, 3000);
          b.resize(b.size() * 9 / 10);
@@ -76,7 +96,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
        false,
        {"zeros", "not a chunk of this file's streams", "a chunk cut off by the end of the file"}},
       {"mpeg4 with a chunk's size overwritten (the chunk is kept whole, with its size put right)",
-       "-c:v mpeg4 -g 5 -bf 0",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
        [](Bytes& b) {
          const norv::test::AviWalk walk = WalkAvi(b);
          std::size_t seen = 0;
@@ -91,20 +111,41 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
        false,
        {}},
       {"mjpeg whose headers are gone",
-       "-c:v mjpeg -q:v 3",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
        [](Bytes& b) { Zero(b, 0, 6000); },
        true,
        {"zeros"}},
+      {"h264 cut at 73%",
+       Ffmpeg("-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"),
+       [](Bytes& b) { b.resize(b.size() * 73 / 100); },
+       false,
+       {"a chunk cut off by the end of the file"}},
+      {"uncompressed with zeros in the middle",
+       Ffmpeg("-c:v rawvideo -pix_fmt bgr24"),
+       [](Bytes& b) { Zero(b, 0.5, 150000); },
+       false,
+       {"zeros", "not a chunk of this file's streams"}},
+      {"avimux mjpeg with garbage between two chunks and no idx1",
+       "gst-launch-1.0 -q videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
+       "framerate=25/1 ! jpegenc ! avimux name=m ! filesink location=OUT audiotestsrc "
+       "num-buffers=66 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! m.",
+       [](Bytes& b) {
+         const long at = ChunkAt(b, 0.4);
+         b.resize(static_cast<std::size_t>(WalkAvi(b).Find("idx1")->headerOffset));
+         Bytes garbage(7001);
+         for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = (i * 37 + 11) % 251;
+         b.insert(b.begin() + at, garbage.begin(), garbage.end());
+       },
+       false,
+       {"not a chunk of this file's streams"}},
   };
   for (const Damage& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi"),
                       out = dir.File("out.avi");
     std::filesystem::remove(out);
-    ASSERT_TRUE(
-        Runs("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
-             "sine=f=440:r=22050 -t 3 " +
-             std::string(c.codec) + " -c:a pcm_s16le " + good));
+    const std::size_t out_at = c.make.find("OUT");
+    ASSERT_TRUE(Runs(c.make.substr(0, out_at) + good + c.make.substr(out_at + 3)));
     Bytes damaged = ReadFileBytes(good);
     c.harm(damaged);
     norv::test::WriteFileBytes(bad, damaged);
