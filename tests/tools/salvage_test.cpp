@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "tests/support/avi_walk.h"
@@ -163,13 +164,27 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
         << report;
     EXPECT_EQ(ReadFileBytes(bad), damaged) << "the input was touched";
     EXPECT_EQ(norv::test::VerifyMovie(out), "");
+    // Kept runs and dropped ranges tile the input without overlapping; the
+    // runs count every chunk kept.
+    const auto json = nlohmann::json::parse(report);
     std::vector<std::string> whys;
-    for (std::size_t at = report.find("\"why\": \""); at != std::string::npos;
-         at = report.find("\"why\": \"", at + 1)) {
-      const std::size_t from = at + 8;
-      whys.push_back(report.substr(from, report.find('"', from) - from));
+    std::map<std::uint64_t, std::uint64_t> ranges;  // offset -> end
+    std::uint64_t frames = 0, blocks = 0;
+    for (const auto& d : json["dropped"]) {
+      whys.push_back(d["why"]);
+      ranges[d["offset"]] = d["offset"].get<std::uint64_t>() + d["bytes"].get<std::uint64_t>();
     }
+    for (const auto& k : json["kept"]) {
+      ranges[k["offset"]] = k["offset"].get<std::uint64_t>() + k["bytes"].get<std::uint64_t>();
+      frames += k["frames"].get<std::uint64_t>();
+      blocks += k["audioBlocks"].get<std::uint64_t>();
+    }
+    EXPECT_EQ(ranges.size(), json["dropped"].size() + json["kept"].size());
+    for (auto it = ranges.begin(); std::next(it) != ranges.end(); ++it)
+      EXPECT_LE(it->second, std::next(it)->first) << "ranges overlap at " << it->first;
     EXPECT_EQ(whys, c.dropped) << report;
+    EXPECT_EQ(frames, json["streams"][0]["chunks"]);
+    EXPECT_EQ(blocks * 2, json["streams"][1]["bytes"]) << "16-bit mono: 2 bytes a block";
 
     // Every kept frame is one of the original's, in its order, flagged as
     // the original writer flagged it.

@@ -248,6 +248,12 @@ class Scanner {
     ++s.chunks;
     s.bytes += size;
     entries_.push_back({at, id, size, flags});
+    if (r_.kept.empty() || broken_) r_.kept.push_back({at, 0, 0, 0});
+    broken_ = false;
+    KeptRun& run = r_.kept.back();
+    run.bytes = at + 8 + size + (size & 1) - run.offset;
+    run.frames += hs.type == "vids" ? 1 : 0;
+    if (hs.type == "auds") run.audioBlocks += hs.blockAlign != 0 ? size / hs.blockAlign : 1;
   }
 
   std::uint32_t KeyFlag(std::size_t stream, std::uint32_t compression, std::uint64_t at,
@@ -262,6 +268,7 @@ class Scanner {
 
   void Drop(std::uint64_t at, std::uint64_t bytes, const char* why) {
     if (bytes == 0) return;
+    broken_ = true;
     r_.bytesDropped += bytes;
     if (!r_.dropped.empty() && r_.dropped.back().why == why &&
         r_.dropped.back().offset + r_.dropped.back().bytes == at) {
@@ -277,6 +284,7 @@ class Scanner {
   SalvageReport& r_;
   std::vector<Entry> entries_;
   std::vector<std::uint8_t> data_;
+  bool broken_ = false;  // a range was dropped since the last chunk kept
 };
 
 // '##db' holds a whole picture. A writer that names its key frames '##db'
@@ -382,9 +390,20 @@ std::string FormatSalvage(const SalvageReport& r) {
               (s.keysJudged ? " key frames (from the data)" : " marked key");
     text += " kept\n";
   }
-  for (const DroppedRange& d : r.dropped) {
-    std::snprintf(line, sizeof line, "dropped %" PRIu64 " bytes at %" PRIu64 ": %s\n", d.bytes,
-                  d.offset, d.why.c_str());
+  // Kept runs and dropped ranges in the order they stand in the input.
+  std::size_t k = 0;
+  for (std::size_t d = 0; d <= r.dropped.size(); ++d) {
+    const std::uint64_t before = d < r.dropped.size() ? r.dropped[d].offset : UINT64_MAX;
+    for (; k < r.kept.size() && r.kept[k].offset < before; ++k) {
+      std::snprintf(line, sizeof line,
+                    "kept %" PRIu64 " bytes at %" PRIu64 ": %" PRIu64 " frames, %" PRIu64
+                    " audio blocks\n",
+                    r.kept[k].bytes, r.kept[k].offset, r.kept[k].frames, r.kept[k].audioBlocks);
+      text += line;
+    }
+    if (d == r.dropped.size()) break;
+    std::snprintf(line, sizeof line, "dropped %" PRIu64 " bytes at %" PRIu64 ": %s\n",
+                  r.dropped[d].bytes, r.dropped[d].offset, r.dropped[d].why.c_str());
     text += line;
   }
   if (r.sizesFixed != 0)
@@ -410,6 +429,12 @@ std::string FormatSalvageJson(const SalvageReport& r) {
                             {"bytes", s.bytes},
                             {"keyFrames", s.keyFrames},
                             {"keysFromData", s.keysJudged}});
+  j["kept"] = nlohmann::ordered_json::array();
+  for (const KeptRun& k : r.kept)
+    j["kept"].push_back({{"offset", k.offset},
+                         {"bytes", k.bytes},
+                         {"frames", k.frames},
+                         {"audioBlocks", k.audioBlocks}});
   j["dropped"] = nlohmann::ordered_json::array();
   for (const DroppedRange& d : r.dropped)
     j["dropped"].push_back({{"offset", d.offset}, {"bytes", d.bytes}, {"why", d.why}});

@@ -47,11 +47,19 @@ struct DroppedRange {
   std::string why;
 };
 
+// A run of kept chunks of the input, between two dropped ranges.
+struct KeptRun {
+  std::uint64_t offset = 0, bytes = 0;  // from the first chunk's header to the last one's end
+  std::uint64_t frames = 0;             // video chunks
+  std::uint64_t audioBlocks = 0;        // audio blocks (chunks where the format has none)
+};
+
 struct SalvageReport {
   int status = 0;  // 0 salvaged, 1 refused or failed, 2 usage or unreadable input
   std::string message;
   bool headersFromReference = false;
   std::vector<SalvagedStream> streams;
+  std::vector<KeptRun> kept;
   std::vector<DroppedRange> dropped;
   std::uint64_t bytesDropped = 0, indexChunksSkipped = 0;
   std::uint64_t sizesFixed = 0;      // chunks whose size was overwritten, cut where the next begins
