@@ -1,5 +1,7 @@
-// FFV1: lossless, every frame coded on its own; effort selects the range
-// coder and the larger context model.
+// FFV1: lossless, every frame coded on its own. Up to the default effort it
+// codes as libavcodec does by default (Golomb-Rice: on most pictures as small
+// as the range coder and far faster); more effort selects the range coder,
+// then the larger context model.
 #include "platform/vfw/drivers/driver.h"
 
 extern "C" {
@@ -11,8 +13,8 @@ namespace norv::vfw {
 namespace {
 
 void Setup(AVCodecContext* context, const DriverState& state, DWORD) {
-  av_opt_set_int(context->priv_data, "coder", state.effort >= 3 ? 1 : 0, 0);
-  av_opt_set_int(context->priv_data, "context", state.effort >= 6 ? 1 : 0, 0);
+  av_opt_set_int(context->priv_data, "coder", state.effort > kDefaultEffort ? 1 : 0, 0);
+  av_opt_set_int(context->priv_data, "context", state.effort >= 8 ? 1 : 0, 0);
 }
 
 }  // namespace
