@@ -1,7 +1,6 @@
 // FFV1: lossless, every frame coded on its own. Up to the default effort it
-// codes as libavcodec does by default (Golomb-Rice: on most pictures as small
-// as the range coder and far faster); more effort selects the range coder,
-// then the larger context model.
+// codes as libavcodec does by default (Golomb-Rice, far faster than the range
+// coder); more effort selects the range coder, then the larger context model.
 #include "platform/vfw/drivers/driver.h"
 
 extern "C" {
