@@ -18,6 +18,7 @@ extern "C" {
 }
 
 #include <libyuv/convert.h>
+#include <libyuv/planar_functions.h>
 
 namespace norv::vfw {
 namespace {
@@ -138,7 +139,8 @@ class LibavEncoder final : public FrameEncoder {
     if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
     const bool bt709 = UsesBt709(profile_, input_);
     direct_ = input_.biBitCount == 24 && !bt709 ? DirectFor(context_->pix_fmt) : nullptr;
-    if (input_.biBitCount == 24 && direct_ == nullptr && scaler_ == nullptr) {
+    swap_ = input_.biBitCount == 24 && context_->pix_fmt == AV_PIX_FMT_RGB24;
+    if (input_.biBitCount == 24 && direct_ == nullptr && !swap_ && scaler_ == nullptr) {
       scaler_.reset(OpenScaler(input_.biWidth, input_.biHeight, context_->pix_fmt, bt709));
       if (scaler_ == nullptr) return false;
       picture_.reset(av_frame_alloc());
@@ -192,6 +194,12 @@ class LibavEncoder final : public FrameEncoder {
       return true;
     }
     const int stride = static_cast<int>(RowBytes(width, 24));
+    if (swap_) {
+      // BGR to RGB is a swap of the outer bytes, the same either way round:
+      // libyuv's RAW-to-RGB24 does it (a negative height reads bottom-up).
+      return libyuv::RAWToRGB24(picture.bits, stride, frame_->data[0], frame_->linesize[0], width,
+                                -height) == 0;
+    }
     if (direct_ != nullptr) {
       // A negative height reads the rows bottom-up.
       return direct_(picture.bits, stride, frame_->data[0], frame_->linesize[0], frame_->data[1],
@@ -259,6 +267,7 @@ class LibavEncoder final : public FrameEncoder {
   std::unique_ptr<AVFrame, FrameFree> frame_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
   DirectConverter direct_ = nullptr;
+  bool swap_ = false;  // 24-bit in, RGB24 out: no scaler
   std::unique_ptr<SwsContext, ScalerFree> scaler_;
   std::unique_ptr<AVFrame, FrameFree> picture_;  // the caller's picture, lent per frame
   std::vector<std::uint8_t> padded_;             // its copy, for scalerReadsPastInput
