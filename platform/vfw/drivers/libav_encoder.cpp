@@ -196,9 +196,10 @@ class LibavEncoder final : public FrameEncoder {
     const int stride = static_cast<int>(RowBytes(width, 24));
     if (swap_) {
       // BGR to RGB is a swap of the outer bytes, the same either way round:
-      // libyuv's RAW-to-RGB24 does it (a negative height reads bottom-up).
-      return libyuv::RAWToRGB24(picture.bits, stride, frame_->data[0], frame_->linesize[0], width,
-                                -height) == 0;
+      // libyuv's RAW-to-RGB24 does it, reading the rows bottom-up.
+      const std::uint8_t* top = picture.bits + static_cast<std::ptrdiff_t>(height - 1) * stride;
+      return libyuv::RAWToRGB24(top, -stride, frame_->data[0], frame_->linesize[0], width,
+                                height) == 0;
     }
     if (direct_ != nullptr) {
       // A negative height reads the rows bottom-up.
