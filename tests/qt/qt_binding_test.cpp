@@ -28,8 +28,7 @@
 
 namespace {
 
-using norv::test::QtUser;
-using norv::test::WhenFound;
+using namespace norv::test;
 using norv::ui::ControlKind;
 using norv::ui::Dialog;
 using norv::ui::Notification;

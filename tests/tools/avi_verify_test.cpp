@@ -31,22 +31,7 @@ namespace {
 
 using norv::cli::RepairAvi;
 using norv::cli::VerifyAvi;
-using norv::test::BuildAvi;
-using norv::test::Bytes;
-using norv::test::FourCC;
-using norv::test::kNorvavi;
-using norv::test::Le32;
-using norv::test::Listing;
-using norv::test::MoviItem;
-using norv::test::Put32;
-using norv::test::ReadFileBytes;
-using norv::test::RunCommand;
-using norv::test::Runs;
-using norv::test::Status;
-using norv::test::TempDir;
-using norv::test::VerifyBytes;
-using norv::test::WalkAvi;
-using norv::test::WriteFileBytes;
+using namespace norv::test;
 
 // A small movie with a tone, through the plug-in as a user makes it.
 std::string MakeMovie(const TempDir& dir, const std::string& name, const std::string& sets) {

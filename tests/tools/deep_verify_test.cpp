@@ -13,11 +13,7 @@
 
 namespace {
 
-using norv::test::kNorvavi;
-using norv::test::ReadFileBytes;
-using norv::test::RunCommand;
-using norv::test::Runs;
-using norv::test::Status;
+using namespace norv::test;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {

@@ -24,17 +24,7 @@
 
 namespace {
 
-using norv::test::Background;
-using norv::test::kNorvavi;
-using norv::test::Listing;
-using norv::test::ReadFileBytes;
-using norv::test::ReadText;
-using norv::test::RunCommand;
-using norv::test::Runs;
-using norv::test::Status;
-using norv::test::TempDir;
-using norv::test::WaitFor;
-using norv::test::WriteFileBytes;
+using namespace norv::test;
 
 // The frames the headers announce and the frames ffprobe reads, "N,N".
 std::string FrameCounts(const std::string& path) {

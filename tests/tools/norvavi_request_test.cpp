@@ -27,14 +27,7 @@ namespace {
 using norv::cli::CheckSettings;
 using norv::cli::EstimateAviSize;
 using norv::cli::SetSettingsField;
-using norv::test::kNorvavi;
-using norv::test::Listing;
-using norv::test::ReadFileBytes;
-using norv::test::RunCommand;
-using norv::test::Runs;
-using norv::test::Status;
-using norv::test::TempDir;
-using norv::test::WriteFileBytes;
+using namespace norv::test;
 
 std::string Joined(const std::vector<std::string>& lines) {
   std::string text;

@@ -28,12 +28,7 @@ namespace {
 using norv::cli::DisplaySize;
 using norv::cli::NearestRecordFormat;
 using norv::cli::RotationOf;
-using norv::test::kNorvavi;
-using norv::test::Listing;
-using norv::test::RunCommand;
-using norv::test::Runs;
-using norv::test::Status;
-using norv::test::TempDir;
+using namespace norv::test;
 
 // A clip made once per build folder (ffmpeg's encoders are deterministic),
 // written under a private name first so parallel tests never read half of one.

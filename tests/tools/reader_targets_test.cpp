@@ -13,8 +13,7 @@
 
 namespace {
 
-using norv::test::Bytes;
-using norv::test::Put32;
+using namespace norv::test;
 
 std::size_t At(const Bytes& b, const char* fourcc) {
   return static_cast<std::size_t>(std::search(b.begin(), b.end(), fourcc, fourcc + 4) - b.begin());

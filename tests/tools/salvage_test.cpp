@@ -17,12 +17,7 @@
 
 namespace {
 
-using norv::test::kNorvavi;
-using norv::test::ReadFileBytes;
-using norv::test::RunCommand;
-using norv::test::Runs;
-using norv::test::Status;
-using norv::test::WalkAvi;
+using namespace norv::test;
 using Bytes = std::vector<std::uint8_t>;
 
 // Where an idx1 entry's chunk is: avimux counts from the file's start,
