@@ -6,9 +6,11 @@
 // flag key frames as the original writer did, and decode with ffmpeg.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 
 #include "tests/support/avi_walk.h"
@@ -48,6 +50,7 @@ struct Damage {
   std::function<void(Bytes&)> harm;
   bool needsReference;
   std::vector<std::string> dropped;  // the reasons reported, in order
+  bool repeats = false;              // a run of the original's chunks stands twice
 };
 
 // 3 s of a test picture and a tone, by ffmpeg with these video options.
@@ -111,6 +114,24 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
        [](Bytes& b) { Zero(b, 0, 6000); },
        true,
        {"zeros"}},
+      {"mjpeg with its RIFF and 'movi' sizes wrong",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) {
+         const auto movi = static_cast<std::size_t>(WalkAvi(b).moviCodeOffset - 4);
+         for (const std::size_t at : {std::size_t{4}, movi})
+           for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(0x35 + i);
+       },
+       false,
+       {}},
+      {"mpeg4 with a run of its chunks written twice",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         const Bytes run(b.begin() + ChunkAt(b, 0.3), b.begin() + ChunkAt(b, 0.4));
+         b.insert(b.begin() + ChunkAt(b, 0.4), run.begin(), run.end());
+       },
+       false,
+       {},
+       true},
       {"h264 cut at 73%",
        Ffmpeg("-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"),
        [](Bytes& b) { b.resize(b.size() * 73 / 100); },
@@ -191,13 +212,26 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
     const norv::test::AviWalk walk = WalkAvi(salvaged);
     EXPECT_EQ(norv::test::Le32(salvaged, walk.Find("avih")->headerOffset + 8 + 16), kept.size());
     EXPECT_EQ(norv::test::Le32(salvaged, walk.Find("strh")->headerOffset + 8 + 32), kept.size());
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < kept.size(); ++i) {
-      while (next < original.size() && original[next].first != kept[i].first) ++next;
-      ASSERT_LT(next, original.size()) << "frame " << i << " is not the original's";
-      EXPECT_EQ(kept[i].second, original[next].second) << "key flag of frame " << i;
-      ++next;
+    std::set<std::size_t> found;
+    int restarts = 0;
+    for (std::size_t i = 0, next = 0; i < kept.size(); ++i) {
+      const auto same = [&](const auto& o) { return o.first == kept[i].first; };
+      auto at = std::find_if(original.begin() + static_cast<long>(next), original.end(), same);
+      if (at == original.end() && ++restarts == 1)
+        at = std::find_if(original.begin(), original.end(), same);
+      ASSERT_NE(at, original.end()) << "frame " << i << " is not the original's, in its order";
+      EXPECT_EQ(kept[i].second, at->second) << "key flag of frame " << i;
+      next = static_cast<std::size_t>(at - original.begin()) + 1;
+      found.insert(next - 1);
     }
+    EXPECT_EQ(restarts, c.repeats ? 1 : 0);
+    // Every video chunk still whole in the damaged file is kept.
+    std::size_t whole = 0;
+    for (const auto& o : original)
+      whole += std::search(damaged.begin(), damaged.end(),
+                           std::boyer_moore_horspool_searcher(o.first.begin(), o.first.end())) !=
+               damaged.end();
+    EXPECT_EQ(found.size(), whole);
     const std::string decoded = RunCommand(
         "ffprobe -v error -count_frames -select_streams v -show_entries "
         "stream=nb_read_frames -of csv=p=0 " +
