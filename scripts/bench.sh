@@ -29,6 +29,9 @@ echo "== inputs (ffmpeg lavfi)"
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=1280x720:r=30000/1001:d=10" \
   -f lavfi -i "sine=f=440:sample_rate=44100:d=10" -ac 2 -c:v libx264 -pix_fmt yuv420p \
   -c:a aac -shortest "$work/hd.mp4"
+ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=1920x1080:r=25:d=6" \
+  -f lavfi -i "sine=f=440:sample_rate=48000:d=6" -ac 2 -c:v libx264 -pix_fmt yuv420p \
+  -c:a aac -shortest "$work/fhd.mp4"
 ffmpeg -nostdin -v error -f lavfi -i "testsrc2=s=640x480:r=25:d=8" -c:v rawvideo \
   -pix_fmt bgr24 "$work/sd.nut"
 ffmpeg -nostdin -v error -f lavfi -i "sine=f=440:sample_rate=44100:d=8" -ac 2 "$work/sd.wav"
@@ -50,6 +53,8 @@ norv_args() {
   case $1 in
     mjpg) echo "--video $work/hd.mp4 --audio $work/hd.mp4 --duration 10 --set width=1280" \
       "--set height=720 --set frameRate=29.97 --set compressorHandler=MJPG --set quality=9333" ;;
+    mjpg1080) echo "--video $work/fhd.mp4 --audio $work/fhd.mp4 --duration 6 --set width=1920" \
+      "--set height=1080 --set frameRate=25 --set compressorHandler=MJPG --set quality=9333" ;;
     ffv1) echo "--video $work/hd.mp4 --audio $work/hd.mp4 --duration 10 --set width=1280" \
       "--set height=720 --set frameRate=29.97 --set compressorHandler=FFV1" ;;
     raw) echo "--video $work/sd.nut --audio $work/sd.wav --duration 8 --set width=640" \
@@ -61,6 +66,7 @@ norv_args() {
 ffmpeg_args() {
   case $1 in
     mjpg) echo "-i $work/hd.mp4 -c:v mjpeg -q:v 3 -c:a pcm_s16le" ;;
+    mjpg1080) echo "-i $work/fhd.mp4 -c:v mjpeg -q:v 3 -c:a pcm_s16le" ;;
     ffv1) echo "-i $work/hd.mp4 -c:v ffv1 -pix_fmt bgr0 -c:a pcm_s16le" ;;
     raw) echo "-i $work/sd.nut -i $work/sd.wav -c:v rawvideo -c:a pcm_s16le" ;;
     raw-silent) echo "-i $work/sd.nut -c:v rawvideo -an" ;;
@@ -70,7 +76,7 @@ ffmpeg_args() {
 echo "== conversions: medians of $runs paired runs, seconds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
 printf "%-11s %8s %8s %8s %8s %10s %10s %s\n" conversion norv_wall ff_wall norv_cpu ff_cpu \
   wall_ratio cpu_ratio "${baseline:+baseline_wall baseline_cpu}"
-for c in mjpg ffv1 raw raw-silent; do
+for c in mjpg mjpg1080 ffv1 raw raw-silent; do
   : >"$work/norv" && : >"$work/ff" && : >"$work/base"
   # shellcheck disable=SC2046 # the argument lists are split on purpose
   for ((i = 0; i < runs; i++)); do
