@@ -15,7 +15,9 @@
 
 #include "tests/support/avi_walk.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/avi_bytes.h"
 #include "tests/tools/norvavi_run.h"
+#include "tools/avicheck/avi_salvage.h"
 
 namespace {
 
@@ -238,6 +240,23 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
         out);
     EXPECT_EQ(std::stoul(decoded), kept.size());
   }
+}
+
+// Stream lists count where readers take them, inside 'hdrl': a stray one
+// beside it is copied as it stands but names no stream.
+TEST(Salvage, StreamListsCountInsideHdrlOnly) {
+  Bytes b = BuildAvi({{"00db", 9216}, {"01wb", 1764}, {"00db", 9216}});
+  const std::size_t strl = 88, hdrlEnd = 20 + Le32(b, 16);
+  ASSERT_EQ(FourCC(b, strl + 8), "strl");
+  const Bytes stray(b.begin() + strl, b.begin() + static_cast<long>(strl + 8 + Le32(b, strl + 4)));
+  b.insert(b.begin() + static_cast<long>(hdrlEnd), stray.begin(), stray.end());
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+  const TempDir dir;
+  WriteFileBytes(dir.File("in.avi"), b);
+  const auto r = norv::cli::SalvageAvi({dir.File("in.avi"), dir.File("out.avi")}, nullptr);
+  ASSERT_EQ(r.status, 0) << r.message;
+  EXPECT_EQ(r.streams.size(), 2u);
+  EXPECT_EQ(VerifyMovie(dir.File("out.avi")), "");
 }
 
 }  // namespace

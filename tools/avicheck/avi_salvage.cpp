@@ -75,8 +75,10 @@ class HeaderReader {
     return false;
   }
 
-  // The chunks in [at, end) of the block; `depth` 1 is inside 'hdrl'.
-  void Walk(std::size_t at, std::size_t end, int depth) {
+  // The chunks in [at, end) of the block, inside a list of type `parent`
+  // (0: the form itself). Only what readers take counts: 'hdrl' in the
+  // form; 'avih', the stream lists and 'odml' in 'hdrl'; 'dmlh' in 'odml'.
+  void Walk(std::size_t at, std::size_t end, std::uint32_t parent) {
     while (at + 8 <= end) {
       const std::uint8_t* h = b_.bytes.data() + at;
       const std::uint32_t id = Le32(h), n = Le32(h + 4);
@@ -84,14 +86,15 @@ class HeaderReader {
       if (n > end - data) break;
       if (id == kList && n >= 4) {
         const std::uint32_t type = Le32(h + 8);
-        if (type == Id("strl")) b_.streams.emplace_back();
-        if (type == Id("hdrl") || type == Id("strl") || type == Id("odml"))
-          Walk(data + 4, data + n, depth + 1);
-      } else if (id == Id("avih") && n >= 56) {
+        const bool taken = (parent == 0 && type == Id("hdrl")) ||
+                           (parent == Id("hdrl") && (type == Id("strl") || type == Id("odml")));
+        if (taken && type == Id("strl")) b_.streams.emplace_back();
+        if (taken) Walk(data + 4, data + n, type);
+      } else if (parent == Id("hdrl") && id == Id("avih") && n >= 56) {
         b_.avih = data;
-      } else if (id == Id("dmlh") && n >= 4) {
+      } else if (parent == Id("odml") && id == Id("dmlh") && n >= 4) {
         b_.dmlh = data;
-      } else if (!b_.streams.empty() && depth >= 2) {
+      } else if (parent == Id("strl")) {
         Stream(id, data, n);
       }
       at = data + n + (n & 1);
