@@ -269,7 +269,9 @@ void PatchHeaders(HeaderBlock& h, const std::vector<Entry>& entries, const Form&
 
 bool Write(FileReader& in, HeaderBlock& h, const std::vector<Entry>& entries,
            const std::string& target, mode_t mode, std::uint64_t formBytes, std::string* error) {
-  std::vector<Form> forms = PlanForms(h, entries, formBytes);
+  // A form's offsets are 32 bits: whatever the caller asks, forms stay
+  // well inside that (a chunk may still pass the limit by its own size).
+  std::vector<Form> forms = PlanForms(h, entries, std::min(formBytes, std::uint64_t{1} << 31));
   const bool openDml = FitsOpenDml(h, entries, forms);
   if (!openDml) {
     forms = {{0, entries.size()}};
