@@ -157,9 +157,9 @@ class Recorder : public Dialog {
 
 class QtBindingTest : public ::testing::Test {
  protected:
-  norv::test::HostScope host;
+  HostScope host;
   QtBinding binding;
-  norv::test::DialogScripts ui;
+  DialogScripts ui;
 };
 
 TEST_F(QtBindingTest, TheWidgetsShowTheModelAndCarryEachUserActionBack) {
@@ -290,11 +290,11 @@ TEST_F(QtBindingTest, TheFileChooserTakesTheRequestAndReturnsTheChosenPath) {
   EXPECT_EQ(request.path, host.dir().File("start.pal"));
 
   request.fileMustExist = false;
-  norv::test::AnswerNextChooser(host.dir().File("new"));
+  AnswerNextChooser(host.dir().File("new"));
   EXPECT_TRUE(binding.ChooseOpenFile(owner, request));
   EXPECT_EQ(request.path, host.dir().File("new.pal"));  // the default extension added
   request.maxPath = request.path.size() - 1;            // too long for the caller's buffer
-  norv::test::AnswerNextChooser(request.path);
+  AnswerNextChooser(request.path);
   EXPECT_FALSE(binding.ChooseOpenFile(owner, request));
 }
 

@@ -406,7 +406,7 @@ TEST(Repair, MissingPadZeroedTailAndAnotherWritersAudioHeader) {
     std::filesystem::remove(out);
     const auto result = RepairAvi({in, out, false});
     ASSERT_EQ(result.status, 0) << result.message;
-    EXPECT_EQ(norv::test::VerifyMovie(out), "");
+    EXPECT_EQ(VerifyMovie(out), "");
     EXPECT_EQ(result.videoFrames, frames);
     EXPECT_EQ(result.audioBytes, audio);
     EXPECT_EQ(result.bytesDropped, dropped);
@@ -488,7 +488,7 @@ class OpenDml : public ::testing::Test {
     std::uint32_t done = 0;
     EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
     for (std::uint32_t i = 0; i < frames; ++i) {
-      const auto f = norv::test::PatternFrame(kWidth, kHeight, i);
+      const auto f = PatternFrame(kWidth, kHeight, i);
       EXPECT_EQ(s->CompressAviFrame(f.data(), &done), 0);
     }
     s->CloseCompression();
@@ -518,7 +518,7 @@ class OpenDml : public ::testing::Test {
     const Decoded got = Decode(fixed);
     ASSERT_EQ(got.frames.size(), frames);
     for (std::uint32_t i = 0; i < frames; ++i) {
-      const auto f = norv::test::PatternFrame(kWidth, kHeight, i);
+      const auto f = PatternFrame(kWidth, kHeight, i);
       std::string picture;
       for (int y = kHeight - 1; y >= 0; --y)
         picture.append(reinterpret_cast<const char*>(f.data()) + kWidth * 3 * y, kWidth * 3);
@@ -527,9 +527,9 @@ class OpenDml : public ::testing::Test {
     EXPECT_EQ(got.audio, std::string(audio.begin(), audio.begin() + static_cast<long>(audioBytes)));
   }
 
-  norv::test::HostScope host;
-  norv::test::RecordedMessages messages;
-  norv::test::MovieSetup setup{host.dir()};
+  HostScope host;
+  RecordedMessages messages;
+  MovieSetup setup{host.dir()};
   std::uint64_t formBytes = 64 * 1024;  // 'AVIX' forms within a few frames
   Bytes audio;
 };
@@ -661,7 +661,7 @@ TEST_F(OpenDml, SalvageWritesFormsAndIndexesForWhatWasKept) {
     std::uint32_t next = 0, keys = 0;
     for (const std::string& picture : got.frames) {
       for (; next < 40; ++next) {
-        const auto f = norv::test::PatternFrame(kWidth, kHeight, next);
+        const auto f = PatternFrame(kWidth, kHeight, next);
         std::string want;
         for (int y = kHeight - 1; y >= 0; --y)
           want.append(reinterpret_cast<const char*>(f.data()) + kWidth * 3 * y, kWidth * 3);

@@ -17,14 +17,14 @@ using namespace norv::test;
 using Bytes = std::vector<std::uint8_t>;
 
 TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {
-  const norv::test::TempDir dir;
+  const TempDir dir;
   const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi");
   ASSERT_TRUE(
       Runs("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -t 2 -c:v mpeg4 -g 10 "
            "-bf 0 " +
            good));
   const Bytes original = ReadFileBytes(good);
-  const norv::test::AviWalk walk = norv::test::WalkAvi(original);
+  const AviWalk walk = WalkAvi(original);
   const std::size_t indexAt = walk.Find("idx1")->headerOffset + 8;
 
   struct Case {
@@ -57,7 +57,7 @@ TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {
     SCOPED_TRACE(c.name);
     Bytes file = original;
     c.lie(file);
-    norv::test::WriteFileBytes(bad, file);
+    WriteFileBytes(bad, file);
     std::string out;
     EXPECT_EQ(Status(kNorvavi + " verify --deep " + bad, &out), c.status) << out;
     EXPECT_NE(out.find(c.report), std::string::npos) << out;

@@ -76,7 +76,7 @@ TEST(Interrupt, FinishesAPlayableMovieAndSaysHowManyFrames) {
     EXPECT_TRUE(frames > 10 && frames < 15000) << frames;
     // The headers tell the length the file has, not the one asked for.
     EXPECT_EQ(FrameCounts(out), std::to_string(frames) + "," + std::to_string(frames) + "\n");
-    EXPECT_EQ(norv::test::VerifyMovie(out), "") << hardware;
+    EXPECT_EQ(VerifyMovie(out), "") << hardware;
     // The sound runs with the picture, up to the last interleave period.
     const double seconds = frames / 25.0;
     const double sound = static_cast<double>(DecodeAudio(out).size()) / 44100.0;
@@ -138,7 +138,7 @@ TEST(FolderLock, AJobWithSoundWaitsForTheOneBeforeIt) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("sound.avi")));
   ::close(fd);
   EXPECT_EQ(job.Wait(), 0);
-  EXPECT_EQ(norv::test::VerifyMovie(dir.File("sound.avi")), "");
+  EXPECT_EQ(VerifyMovie(dir.File("sound.avi")), "");
   EXPECT_NE(ReadText(dir.File("err.txt")).find("another norvavi job is making a movie with sound"),
             std::string::npos);
 }
@@ -342,7 +342,7 @@ TEST(Norvavi, AFullDiskLeavesAMovieThatRepairFinishes) {
   EXPECT_NE(said.find("norvavi repair " + out + " --in-place"), std::string::npos) << said;
   EXPECT_TRUE(Runs(kNorvavi + " repair " + out + " --in-place"));
   EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"full.avi"}) << "the copy is gone";
-  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+  EXPECT_EQ(VerifyMovie(out), "");
   const std::string frames = FrameCounts(out);
   EXPECT_GT(std::atoi(frames.c_str()), 0) << frames;
   EXPECT_EQ(frames, std::to_string(std::atoi(frames.c_str())) + "," +

@@ -56,7 +56,7 @@ TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
 // The refusals of the default settings with `name=value` set.
 std::vector<std::string> RefusalsWith(const std::string& name, const std::string& value) {
   AviSettings s{};
-  norv::test::Plugin().FileTypeDefaultSettings(1, &s, 0);
+  Plugin().FileTypeDefaultSettings(1, &s, 0);
   std::string error;
   if (!norv::cli::SetSettingsField(&s, name + "=" + value, &error)) return {"not set: " + error};
   return CheckSettings(s).refusals;
@@ -301,7 +301,7 @@ TEST(UserFiles, ReplacedOnlyWhenAskedAndOneJobAtATime) {
   const std::string make = kNorvavi + " make -q -y " + out + " --duration 0.5 --hardware 0 ";
   WriteFileBytes(wave, {'m', 'i', 'n', 'e'});
   EXPECT_TRUE(Runs(make + "--force"));
-  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+  EXPECT_EQ(VerifyMovie(out), "");
   EXPECT_FALSE(std::filesystem::exists(wave));
   ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
   const auto tone = ReadFileBytes(wave);
@@ -313,15 +313,13 @@ TEST(UserFiles, ReplacedOnlyWhenAskedAndOneJobAtATime) {
   const int fd = ::open(out.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   const std::string waiting = dir.File("err.txt");
-  norv::test::Background job(make + "--audio none", waiting);
-  ASSERT_TRUE(norv::test::WaitFor(
-      [&] { return norv::test::ReadText(waiting).find("writing") != std::string::npos; }));
+  Background job(make + "--audio none", waiting);
+  ASSERT_TRUE(WaitFor([&] { return ReadText(waiting).find("writing") != std::string::npos; }));
   EXPECT_EQ(ReadFileBytes(out), first);
   ::close(fd);
   EXPECT_EQ(job.Wait(), 0);
-  EXPECT_NE(norv::test::ReadText(waiting).find("another norvavi job is writing " + out),
-            std::string::npos);
-  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+  EXPECT_NE(ReadText(waiting).find("another norvavi job is writing " + out), std::string::npos);
+  EXPECT_EQ(VerifyMovie(out), "");
 }
 
 // Whatever happens, only the movie is left: no temporary audio file, no OUT.wav.

@@ -261,7 +261,7 @@ TEST(NorvaviSources, MovieIsTheSourceAsTheOptionsAsk) {
               c.expected)
         << c.args;
     if (status == 0) {
-      EXPECT_EQ(norv::test::VerifyMovie(out), "") << c.args;
+      EXPECT_EQ(VerifyMovie(out), "") << c.args;
     }
   }
   tmp != nullptr ? ::setenv("TMPDIR", tmpBefore.c_str(), 1) : ::unsetenv("TMPDIR");
@@ -412,7 +412,7 @@ TEST_P(AvSync, FlashAndBeepStayTogether) {
   EXPECT_GE(o.flashMs, c.eventMs - 1.0);
   EXPECT_LT(o.flashMs, c.eventMs + c.frameMs - 1.0);
   EXPECT_LT(std::abs(o.beepMs - o.flashMs), c.frameMs - 1.0 + c.beepSlackMs);
-  EXPECT_EQ(norv::test::VerifyMovie(out), "");
+  EXPECT_EQ(VerifyMovie(out), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

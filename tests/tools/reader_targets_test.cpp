@@ -30,7 +30,7 @@ const std::string kJunk("JUNK\4\0\0\0\0\0\0\0", 12);
 // takes it; `fault` plants one thing a reader mishandles.
 Bytes Sample(const std::string& fault) {
   const std::string id = fault == "db" ? "00db" : "00dc";
-  Bytes b = norv::test::BuildAvi({{id, 100}, {fault == "somedb" ? "00db" : id, 101}, {id, 102}});
+  Bytes b = BuildAvi({{id, 100}, {fault == "somedb" ? "00db" : id, 101}, {id, 102}});
   if (fault != "handler") std::memcpy(&b[112], "MJPG", 4);  // the video 'strh' handler
   if (fault != "last") {  // the audio stream list made filler, the main header counting one
     std::memcpy(&b[212], "JUNK", 4);
@@ -42,7 +42,7 @@ Bytes Sample(const std::string& fault) {
   if (fault == "absolute") {
     const std::size_t index = At(b, "idx1"), movi = At(b, "movi");
     for (std::size_t e = index + 8; e < b.size(); e += 16)
-      Put32(b, e + 8, norv::test::Le32(b, e + 8) + static_cast<std::uint32_t>(movi));
+      Put32(b, e + 8, Le32(b, e + 8) + static_cast<std::uint32_t>(movi));
   }
   if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
   if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
@@ -74,7 +74,7 @@ TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault + " for " + c.readers);
-    const norv::cli::VerifyReport report = norv::test::VerifyBytes(Sample(c.fault));
+    const norv::cli::VerifyReport report = VerifyBytes(Sample(c.fault));
     // Sound but for the fault (no idx1, lengths that miss the extension form's
     // frame, a form past the file's end).
     EXPECT_EQ(report.sound(), c.fault != "noindex" && c.fault != "avix" && c.fault != "riff2g");
@@ -91,21 +91,21 @@ TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
 // The command: findings in the JSON, exit 1 for a rule, 0 for none, 2 for
 // a reader nobody knows.
 TEST(ReaderTargets, CommandReportsAndExits) {
-  const norv::test::TempDir dir;
+  const TempDir dir;
   const std::string bad = dir.File("bad.avi"), good = dir.File("good.avi");
-  norv::test::WriteFileBytes(bad, Sample("db"));
-  norv::test::WriteFileBytes(good, Sample(""));
+  WriteFileBytes(bad, Sample("db"));
+  WriteFileBytes(good, Sample(""));
   const std::string verify = std::string(NORV_BUILD_DIR) + "/norvavi verify ";
   int status = 0;
   const auto j = nlohmann::json::parse(
-      norv::test::RunCommand(verify + "--json --target vlc --target opencv " + bad, &status));
+      RunCommand(verify + "--json --target vlc --target opencv " + bad, &status));
   EXPECT_EQ(status, 1);
   EXPECT_EQ(j["targets"]["readers"], nlohmann::json({"opencv", "vlc"}));
   EXPECT_EQ(j["targets"]["findings"][0]["rule"], "opencv-00dc-only");
   EXPECT_EQ(j["targets"]["findings"].size(), 1u);
-  norv::test::RunCommand(verify + "--target strict " + good, &status);
+  RunCommand(verify + "--target strict " + good, &status);
   EXPECT_EQ(status, 0);
-  norv::test::RunCommand(verify + "--target opencv,quicktime " + good + " 2>/dev/null", &status);
+  RunCommand(verify + "--target opencv,quicktime " + good + " 2>/dev/null", &status);
   EXPECT_EQ(status, 2);
 }
 

@@ -27,14 +27,14 @@ using Bytes = std::vector<std::uint8_t>;
 // Where an idx1 entry's chunk is: avimux counts from the file's start,
 // other writers from the 'movi' code.
 template <typename Entry>
-std::size_t ChunkOf(const Bytes& file, const norv::test::AviWalk& walk, const Entry& e) {
+std::size_t ChunkOf(const Bytes& file, const AviWalk& walk, const Entry& e) {
   const std::size_t at = walk.moviCodeOffset + e.offset;
-  return at + 4 <= file.size() && norv::test::FourCC(file, at) == e.id ? at : e.offset;
+  return at + 4 <= file.size() && FourCC(file, at) == e.id ? at : e.offset;
 }
 
 // Each video chunk's bytes with its key flag, in index order.
 std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
-  const norv::test::AviWalk walk = WalkAvi(file);
+  const AviWalk walk = WalkAvi(file);
   std::vector<std::pair<Bytes, bool>> out;
   for (const auto& e : walk.index) {
     if (e.id != "00dc" && e.id != "00db") continue;
@@ -66,7 +66,7 @@ std::string Ffmpeg(const std::string& video) {
 long ChunkAt(const Bytes& b, double from) {
   std::size_t at = 0;
   if (from > 0) {
-    const norv::test::AviWalk walk = WalkAvi(b);
+    const AviWalk walk = WalkAvi(b);
     for (const auto& e : walk.index) {
       at = ChunkOf(b, walk, e);
       if (static_cast<double>(at) >= static_cast<double>(b.size()) * from) break;
@@ -81,7 +81,7 @@ void Zero(Bytes& b, double from, std::size_t n) {
 }
 
 TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
-  const norv::test::TempDir dir;
+  const TempDir dir;
   const std::vector<Damage> cases = {
       {"mjpeg cut at 60%",
        Ffmpeg("-c:v mjpeg -q:v 3"),
@@ -99,7 +99,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
       {"mpeg4 with a chunk's size overwritten (the chunk is kept whole, with its size put right)",
        Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
        [](Bytes& b) {
-         const norv::test::AviWalk walk = WalkAvi(b);
+         const AviWalk walk = WalkAvi(b);
          std::size_t seen = 0;
          for (const auto& e : walk.index)
            if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10) {
@@ -167,7 +167,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
     ASSERT_TRUE(Runs(c.make.substr(0, out_at) + good + c.make.substr(out_at + 3)));
     Bytes damaged = ReadFileBytes(good);
     c.harm(damaged);
-    norv::test::WriteFileBytes(bad, damaged);
+    WriteFileBytes(bad, damaged);
 
     const std::string salvage = kNorvavi + " repair --salvage " + bad + " " + out + " --json";
     if (c.needsReference) {
@@ -181,7 +181,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
     ASSERT_EQ(Status(salvage + (c.needsReference ? " --reference " + good : ""), &report), 0)
         << report;
     EXPECT_EQ(ReadFileBytes(bad), damaged) << "the input was touched";
-    EXPECT_EQ(norv::test::VerifyMovie(out), "");
+    EXPECT_EQ(VerifyMovie(out), "");
     // Kept runs and dropped ranges tile the input without overlapping; the
     // runs count every chunk kept.
     const auto json = nlohmann::json::parse(report);
@@ -211,9 +211,9 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
     const auto kept = VideoChunks(salvaged);
     ASSERT_GT(kept.size(), original.size() / 2);
     // The headers tell the kept length: players take the duration from them.
-    const norv::test::AviWalk walk = WalkAvi(salvaged);
-    EXPECT_EQ(norv::test::Le32(salvaged, walk.Find("avih")->headerOffset + 8 + 16), kept.size());
-    EXPECT_EQ(norv::test::Le32(salvaged, walk.Find("strh")->headerOffset + 8 + 32), kept.size());
+    const AviWalk walk = WalkAvi(salvaged);
+    EXPECT_EQ(Le32(salvaged, walk.Find("avih")->headerOffset + 8 + 16), kept.size());
+    EXPECT_EQ(Le32(salvaged, walk.Find("strh")->headerOffset + 8 + 32), kept.size());
     std::set<std::size_t> found;
     int restarts = 0;
     for (std::size_t i = 0, next = 0; i < kept.size(); ++i) {
