@@ -92,6 +92,22 @@ DirectConverter DirectFor(AVPixelFormat to) {
   }
 }
 
+// BGR to the packed RGB formats, exact byte moves: RGB (HFYU, cvid) swaps
+// the outer bytes, the same either way round, so libyuv's RAW-to-RGB24 does
+// it; BGR0 (FFV1) is libyuv's ARGB, whose fourth byte the codec ignores.
+// Null for every other format.
+using PackedConverter = int (*)(const std::uint8_t*, int, std::uint8_t*, int, int, int);
+PackedConverter PackedFor(AVPixelFormat to) {
+  switch (to) {
+    case AV_PIX_FMT_RGB24:
+      return &libyuv::RAWToRGB24;
+    case AV_PIX_FMT_BGR0:
+      return &libyuv::RGB24ToARGB;
+    default:
+      return nullptr;
+  }
+}
+
 // Bottom-up BGR to any other format the codec takes, on as many slice
 // threads as the encoder: the slices are cut on output lines, so the pixels
 // do not depend on their count.
@@ -139,8 +155,8 @@ class LibavEncoder final : public FrameEncoder {
     if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
     const bool bt709 = UsesBt709(profile_, input_);
     direct_ = input_.biBitCount == 24 && !bt709 ? DirectFor(context_->pix_fmt) : nullptr;
-    swap_ = input_.biBitCount == 24 && context_->pix_fmt == AV_PIX_FMT_RGB24;
-    if (input_.biBitCount == 24 && direct_ == nullptr && !swap_ && scaler_ == nullptr) {
+    packed_ = input_.biBitCount == 24 ? PackedFor(context_->pix_fmt) : nullptr;
+    if (input_.biBitCount == 24 && direct_ == nullptr && packed_ == nullptr && scaler_ == nullptr) {
       scaler_.reset(OpenScaler(input_.biWidth, input_.biHeight, context_->pix_fmt, bt709));
       if (scaler_ == nullptr) return false;
       picture_.reset(av_frame_alloc());
@@ -194,12 +210,10 @@ class LibavEncoder final : public FrameEncoder {
       return true;
     }
     const int stride = static_cast<int>(RowBytes(width, 24));
-    if (swap_) {
-      // BGR to RGB is a swap of the outer bytes, the same either way round:
-      // libyuv's RAW-to-RGB24 does it, reading the rows bottom-up.
+    if (packed_ != nullptr) {
+      // Read bottom-up: from the top row with a negative stride.
       const std::uint8_t* top = picture.bits + static_cast<std::ptrdiff_t>(height - 1) * stride;
-      return libyuv::RAWToRGB24(top, -stride, frame_->data[0], frame_->linesize[0], width,
-                                height) == 0;
+      return packed_(top, -stride, frame_->data[0], frame_->linesize[0], width, height) == 0;
     }
     if (direct_ != nullptr) {
       // A negative height reads the rows bottom-up.
@@ -268,7 +282,7 @@ class LibavEncoder final : public FrameEncoder {
   std::unique_ptr<AVFrame, FrameFree> frame_;
   std::unique_ptr<AVPacket, PacketFree> packet_;
   DirectConverter direct_ = nullptr;
-  bool swap_ = false;  // 24-bit in, RGB24 out: no scaler
+  PackedConverter packed_ = nullptr;
   std::unique_ptr<SwsContext, ScalerFree> scaler_;
   std::unique_ptr<AVFrame, FrameFree> picture_;  // the caller's picture, lent per frame
   std::vector<std::uint8_t> padded_;             // its copy, for scalerReadsPastInput
