@@ -20,9 +20,6 @@ namespace norv::cli {
 
 namespace {
 
-constexpr std::uint32_t kKeyFrame = 0x10;
-constexpr std::uint32_t kListEntry = 0x01;
-
 std::string At(std::uint64_t offset) {
   return " at " + std::to_string(offset);
 }
@@ -161,7 +158,7 @@ class Planner {
     s.bytes += size;
     ++p_.chunks;
     // The writer names key frames '##db' and the others '##dc'.
-    AddEntry(id, ChunkKind(id) == "db" ? kKeyFrame : 0, at, size);
+    AddEntry(id, ChunkKind(id) == "db" ? kIndexKeyFrame : 0, at, size);
   }
 
   void Scan(std::uint64_t at, std::uint64_t limit) {
@@ -202,7 +199,7 @@ class Planner {
 
   // A record whose size fits the file must hold whole chunks exactly.
   void ScanRecord(std::uint64_t at, std::uint64_t end) {
-    AddEntry(FourCCValue("rec "), kListEntry, at, static_cast<std::uint32_t>(end - at - 8));
+    AddEntry(FourCCValue("rec "), kIndexList, at, static_cast<std::uint32_t>(end - at - 8));
     ++p_.records;
     std::uint8_t h[8];
     std::uint64_t p = at + 12;

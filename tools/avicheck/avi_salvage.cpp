@@ -20,7 +20,6 @@ using salvage::Entry;
 using salvage::HeaderBlock;
 using salvage::HeaderStream;
 
-constexpr std::uint32_t kKeyFrame = 0x10;
 // No stream chunk of a real file comes near this; a size above it is garbage.
 constexpr std::uint32_t kLargestChunk = 256u << 20;
 
@@ -243,7 +242,7 @@ class Scanner {
     const auto stream = static_cast<std::size_t>(StreamOfChunk(id));
     const HeaderStream& hs = h_.streams[stream];
     SalvagedStream& s = r_.streams[stream];
-    std::uint32_t flags = kKeyFrame;
+    std::uint32_t flags = kIndexKeyFrame;
     if (hs.type == "vids") {
       flags = size == 0 ? 0 : KeyFlag(stream, hs.compression, at + 8, size, s);
       if (flags != 0) ++s.keyFrames;
@@ -266,7 +265,7 @@ class Scanner {
     if (f_.ReadAt(at, data_.data(), size) && judge_)
       key = judge_(static_cast<int>(stream), compression, data_.data(), size);
     if (!key) s.keysJudged = false;
-    return key.value_or(true) ? kKeyFrame : 0;
+    return key.value_or(true) ? kIndexKeyFrame : 0;
   }
 
   void Drop(std::uint64_t at, std::uint64_t bytes, const char* why) {
@@ -303,7 +302,7 @@ void FlagsFromNames(std::vector<Entry>& entries, SalvageReport& r) {
     SalvagedStream& stream = r.streams[s];
     const bool whole = ChunkKind(e.id) == "db", named = kinds[s] == 3;
     if (stream.type != "vids" || (!whole && !named)) continue;  // the judge's word stands
-    const std::uint32_t flags = whole ? kKeyFrame : 0;
+    const std::uint32_t flags = whole ? kIndexKeyFrame : 0;
     if (flags != e.flags) whole ? ++stream.keyFrames : --stream.keyFrames;
     e.flags = flags;
     if (named) stream.keysJudged = true;

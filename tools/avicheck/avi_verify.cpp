@@ -15,9 +15,6 @@ namespace norv::cli {
 namespace {
 
 constexpr std::size_t kKeptProblems = 50;
-constexpr std::uint32_t kIndexKeyFrame = 0x10;
-constexpr std::uint32_t kIndexList = 0x01;
-constexpr std::uint32_t kMainHasIndex = 0x10;
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {

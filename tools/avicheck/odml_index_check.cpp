@@ -10,11 +10,7 @@ namespace norv::cli {
 namespace {
 
 constexpr std::size_t kKeptProblems = 50;
-constexpr std::uint32_t kIndexHeaderBytes = 24;  // after the chunk header, both kinds
-constexpr std::uint8_t kIndexOfIndexes = 0x00;
-constexpr std::uint8_t kIndexOfChunks = 0x01;
 constexpr int kMaxDepth = 8;
-constexpr std::uint32_t kDeltaFrame = 0x80000000u;  // in a standard index entry's size
 
 std::uint64_t Le64(const std::uint8_t* p) {
   return Le32(p) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
@@ -170,7 +166,7 @@ class IndexChecker {
     for (std::uint32_t i = 0; i < inUse; ++i) {
       const std::uint8_t* e = entries.data() + 8 * static_cast<std::size_t>(i);
       const std::uint64_t dataOffset = base + Le32(e);
-      const std::uint32_t length = Le32(e + 4) & ~kDeltaFrame;
+      const std::uint32_t length = Le32(e + 4) & ~kIndexDeltaFrame;
       ++summary_.entries;
       auto it = chunks_.find(dataOffset);
       if (it == chunks_.end() || StreamOfChunk(it->second.id) != stream) {
@@ -187,7 +183,7 @@ class IndexChecker {
         Problem(want, at + 32 + 8ull * i, Text("entry %" PRIu64 " names a chunk twice", i));
       // As in 'idx1': '##db' is a whole picture, and where a stream names its
       // key frames '##db' and the others '##dc', a '##dc' is not a key frame.
-      const bool delta = (Le32(e + 4) & kDeltaFrame) != 0;
+      const bool delta = (Le32(e + 4) & kIndexDeltaFrame) != 0;
       const std::string kind = ChunkKind(it->second.id);
       if ((kind == "db" && delta) || (kind == "dc" && !delta && names_[stream] == 3))
         Problem(want, at + 32 + 8ull * i,

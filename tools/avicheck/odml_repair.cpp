@@ -17,10 +17,6 @@ namespace norv::cli {
 
 namespace {
 
-constexpr std::uint32_t kDeltaFrame = 0x80000000u;
-constexpr std::uint32_t kKeyFrame = 0x10;  // 'idx1' flags
-constexpr std::uint32_t kListEntry = 0x01;
-
 struct Form {
   std::uint64_t at;
   std::uint32_t size;
@@ -114,10 +110,10 @@ bool TakeChunk(FileReader& in, Plan& p, std::uint64_t at, std::uint64_t end) {
   if (at + 8 + size + (size & 1) > end) return false;
   Stream& s = p.streams[static_cast<std::size_t>(stream)];
   const bool key = s.blockAlign != 0 || ChunkKind(id) == "db";
-  s.entries.push_back({at + 8, key ? size : size | kDeltaFrame});
+  s.entries.push_back({at + 8, key ? size : size | kIndexDeltaFrame});
   s.bytes += size;
   ++p.chunks;
-  if (p.firstForm) AddLegacyEntry(p, id, ChunkKind(id) == "db" ? kKeyFrame : 0, at, size);
+  if (p.firstForm) AddLegacyEntry(p, id, ChunkKind(id) == "db" ? kIndexKeyFrame : 0, at, size);
   return true;
 }
 
@@ -140,7 +136,7 @@ void PlanCutForm(FileReader& in, Plan& p) {
       // A record whose size was never set was cut inside.
       if (size < 4 || recordEnd > end) break;
       const std::size_t before = p.chunks, legacyBefore = p.idx1.size();
-      if (p.firstForm) AddLegacyEntry(p, FourCCValue("rec "), kListEntry, at, size);
+      if (p.firstForm) AddLegacyEntry(p, FourCCValue("rec "), kIndexList, at, size);
       std::vector<std::size_t> counts;
       for (const Stream& s : p.streams) counts.push_back(s.entries.size());
       std::uint64_t c = at + 12;
@@ -223,7 +219,8 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
       for (std::uint32_t i = 0; i < count; ++i) {
         PutLe32(&ix[32 + 8 * i], static_cast<std::uint32_t>(st.entries[i].dataOffset - p.last.at));
         PutLe32(&ix[36 + 8 * i], st.entries[i].size);
-        formTicks += st.blockAlign == 0 ? 1 : (st.entries[i].size & ~kDeltaFrame) / st.blockAlign;
+        formTicks +=
+            st.blockAlign == 0 ? 1 : (st.entries[i].size & ~kIndexDeltaFrame) / st.blockAlign;
       }
       if (!WriteAll(fd, ix.data(), ix.size())) return *error = "writing failed", false;
       std::uint8_t e[16];

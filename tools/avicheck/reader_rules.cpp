@@ -4,11 +4,11 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "tools/avicheck/riff_reader.h"
+
 namespace norv::cli {
 
 namespace {
-
-constexpr std::uint32_t kMainHasIndex = 0x10;
 
 // OpenCV takes the first 'vids' stream whose handler is 'MJPG' and nothing else.
 std::int64_t MjpegVideo(const VerifyReport& r) {

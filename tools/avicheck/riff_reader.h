@@ -58,4 +58,14 @@ std::string ChunkKind(std::uint32_t id);
 constexpr std::uint32_t kRiff = 0x46464952;  // 'RIFF'
 constexpr std::uint32_t kList = 0x5453494C;  // 'LIST'
 
+// The format's flags: in 'avih', in idx1 entries, in OpenDML standard index
+// entries (a bit of the size); and the layout both OpenDML index kinds share.
+constexpr std::uint32_t kMainHasIndex = 0x10;
+constexpr std::uint32_t kIndexKeyFrame = 0x10;
+constexpr std::uint32_t kIndexList = 0x01;  // the entry names a list ('rec ')
+constexpr std::uint32_t kIndexDeltaFrame = 0x80000000u;
+constexpr std::uint32_t kIndexHeaderBytes = 24;  // after the chunk header
+constexpr std::uint8_t kIndexOfIndexes = 0x00;   // a super index ('indx')
+constexpr std::uint8_t kIndexOfChunks = 0x01;    // a standard index ('ix##')
+
 }  // namespace norv::cli

@@ -11,13 +11,6 @@ namespace norv::cli::salvage {
 
 namespace {
 
-constexpr std::uint32_t kKeyFrame = 0x10;           // 'idx1' flags
-constexpr std::uint32_t kHasIndex = 0x10;           // 'avih' flags
-constexpr std::uint32_t kDeltaFrame = 0x80000000u;  // standard index sizes
-constexpr std::uint32_t kIndexHeaderBytes = 24;     // after the chunk header, both kinds
-constexpr std::uint8_t kIndexOfIndexes = 0x00;
-constexpr std::uint8_t kIndexOfChunks = 0x01;
-
 std::uint32_t Id(const char (&code)[5]) {
   return FourCCValue(code);
 }
@@ -167,7 +160,7 @@ void WriteForm(Output& o, const HeaderBlock& h, const std::vector<Entry>& entrie
     }
     // Standard index entries count from their form's start.
     U32(ix[s], static_cast<std::uint32_t>(o.at() + 8 - formAt));
-    U32(ix[s], e.size | ((e.flags & kKeyFrame) != 0 ? 0 : kDeltaFrame));
+    U32(ix[s], e.size | ((e.flags & kIndexKeyFrame) != 0 ? 0 : kIndexDeltaFrame));
     ticks[s] += Ticks(h.streams[s], e.size);
     if (chunkIds[s] == 0) chunkIds[s] = e.id;
     o.Copy(e);
@@ -257,7 +250,7 @@ void PatchHeaders(HeaderBlock& h, const std::vector<Entry>& entries, const Form&
     PutLe32(h.bytes.data() + hs.strh + 36, largest[s]);
   }
   std::uint8_t* avih = h.bytes.data() + h.avih;
-  PutLe32(avih + 12, Le32(avih + 12) | kHasIndex);
+  PutLe32(avih + 12, Le32(avih + 12) | kMainHasIndex);
   // An OpenDML file's main header counts the first form, which AVI 1.0
   // readers see; 'dmlh' counts them all.
   PutLe32(avih + 16, static_cast<std::uint32_t>(openDml ? firstFormFrames : frames));
