@@ -207,46 +207,39 @@ TEST(NorvaviSources, MovieIsTheSourceAsTheOptionsAsk) {
       "--video - < <(ffmpeg -v error -f lavfi -i testsrc2=size=128x96:rate=12:duration=2 ";
   const std::string said = "the source 320x180 at 30 fps";
   const struct {
-    std::string args, says, expected;  // expected: exit status, Shape, what is said
+    std::string args, expected;  // the exit status, Shape, then what is said
   } cases[] = {
-      {"--video " + clip, "(45 frames,", "0 384x288@2997/100 45 rawvideo 22050/1 (45 frames,"},
+      {"--video " + clip, "0 384x288@2997/100 45 rawvideo 22050/1 (45 frames,"},
       {"--video " + clip + " --set width=320 --set height=240 --set frameRate=15 --audio tone",
-       "(23 frames,", "0 320x240@15/1 23 rawvideo 44100/2 (23 frames,"},
-      {"--video " + clip + " --audio none", "(45 frames,",
-       "0 384x288@2997/100 45 rawvideo silent (45 frames,"},
-      {"--video " + silent, "(24 frames,", "0 320x240@24/1 24 rawvideo silent (24 frames,"},
-      {"--duration 0.4", "(10 frames,", "0 160x120@25/1 10 rawvideo 44100/2 (10 frames,"},
-      {project + "--audio none", "(30 frames,",
-       "0 320x180@2997/100 30 rawvideo silent (30 frames,"},
-      {project + "--audio none --set frameRate=10", "(10 frames,",
+       "0 320x240@15/1 23 rawvideo 44100/2 (23 frames,"},
+      {"--video " + clip + " --audio none", "0 384x288@2997/100 45 rawvideo silent (45 frames,"},
+      {"--video " + silent, "0 320x240@24/1 24 rawvideo silent (24 frames,"},
+      {"--duration 0.4", "0 160x120@25/1 10 rawvideo 44100/2 (10 frames,"},
+      {project + "--audio none", "0 320x180@2997/100 30 rawvideo silent (30 frames,"},
+      {project + "--audio none --set frameRate=10",
        "0 320x180@10/1 10 rawvideo silent (10 frames,"},
       // One side of the size keeps the source's shape.
-      {"--video " + wide + " --set width=160", said, "0 160x90@30/1 30 rawvideo silent " + said},
-      {"--video " + wide + " --set height=90", said, "0 160x90@30/1 30 rawvideo silent " + said},
-      {"--video " + wide + " --size 200x100 --rate 15 -c H264", said,
+      {"--video " + wide + " --set width=160", "0 160x90@30/1 30 rawvideo silent " + said},
+      {"--video " + wide + " --set height=90", "0 160x90@30/1 30 rawvideo silent " + said},
+      {"--video " + wide + " --size 200x100 --rate 15 -c H264",
        "0 200x100@15/1 15 h264 silent " + said},
-      {"--video " + wide + " --audio none --preset " + preset, said,
+      {"--video " + wide + " --audio none --preset " + preset,
        "0 160x120@25/1 25 mjpeg silent " + said},
       {"--video " + wide + " --audio none --preset " + preset + " --size source --rate source",
-       "(30 frames,", "0 320x180@30/1 30 mjpeg silent (30 frames,"},
-      {"--video " + FlashClipAs("vfr"), "(270 frames,",
-       "0 160x120@30/1 270 rawvideo 48000/1 (270 frames,"},
-      {"--video " + dir.File("cut.mp4"), "the file is cut short",
+       "0 320x180@30/1 30 mjpeg silent (30 frames,"},
+      {"--video " + FlashClipAs("vfr"), "0 160x120@30/1 270 rawvideo 48000/1 (270 frames,"},
+      {"--video " + dir.File("cut.mp4"),
        "3 160x120@25/1 " + decodable + " rawvideo 44100/1 the file is cut short"},
-      {"--video " + full + " --duration 20", "ends at 8.00 s",
-       "3 160x120@25/1 200 rawvideo 44100/1 ends at 8.00 s"},
-      {"--video " + full + " --start 6000 --end 9000", "ends at 8.00 s",
+      {"--video " + full + " --duration 20", "3 160x120@25/1 200 rawvideo 44100/1 ends at 8.00 s"},
+      {"--video " + full + " --start 6000 --end 9000",
        "3 160x120@25/1 50 rawvideo 44100/1 ends at 8.00 s"},
-      {"--video " + full + " --start 60000 --end 63000", "is past the end",
-       "2 none is past the end"},
-      {"--video " + dir.File("damaged.ts"), "decode error",
-       "3 160x120@25/1 100 rawvideo silent decode error"},
-      {stdinClip + "-f yuv4mpegpipe -)", "(24 frames,",
-       "0 128x96@12/1 24 rawvideo silent (24 frames,"},
+      {"--video " + full + " --start 60000 --end 63000", "2 none is past the end"},
+      {"--video " + dir.File("damaged.ts"), "3 160x120@25/1 100 rawvideo silent decode error"},
+      {stdinClip + "-f yuv4mpegpipe -)", "0 128x96@12/1 24 rawvideo silent (24 frames,"},
       // NUT's file end time stops short of the last frame's end.
       {stdinClip + "-f lavfi -i sine=duration=2 -c:v rawvideo -c:a pcm_s16le -f nut -)",
-       "(24 frames,", "0 128x96@12/1 24 rawvideo 44100/1 (24 frames,"},
-      {"--video - < /dev/null", "", "1 none "},
+       "0 128x96@12/1 24 rawvideo 44100/1 (24 frames,"},
+      {"--video - < /dev/null", "1 none "},
   };
   const std::string out = dir.File("m.avi");
   const char* tmp = std::getenv("TMPDIR");
@@ -256,10 +249,9 @@ TEST(NorvaviSources, MovieIsTheSourceAsTheOptionsAsk) {
     std::filesystem::remove(out);
     std::string err;
     const int status = Make(out + " " + c.args, &err);
-    EXPECT_EQ(std::to_string(status) + " " + Shape(out) + " " +
-                  (err.find(c.says) != std::string::npos ? c.says : err),
-              c.expected)
-        << c.args;
+    const std::string shape = std::to_string(status) + " " + Shape(out) + " ";
+    const std::string says = c.expected.substr(std::min(shape.size(), c.expected.size()));
+    EXPECT_EQ(shape + (err.find(says) != std::string::npos ? says : err), c.expected) << c.args;
     if (status == 0) {
       EXPECT_EQ(VerifyMovie(out), "") << c.args;
     }

@@ -103,9 +103,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
          std::size_t seen = 0;
          for (const auto& e : walk.index)
            if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10) {
-             const std::size_t at = walk.moviCodeOffset + e.offset + 4;
-             const std::uint32_t wrong = e.length * 3 + 101;
-             for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(wrong >> (8 * i));
+             Put32(b, walk.moviCodeOffset + e.offset + 4, e.length * 3 + 101);
              break;
            }
        },
@@ -119,9 +117,8 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
       {"mjpeg with its RIFF and 'movi' sizes wrong",
        Ffmpeg("-c:v mjpeg -q:v 3"),
        [](Bytes& b) {
-         const auto movi = static_cast<std::size_t>(WalkAvi(b).moviCodeOffset - 4);
-         for (const std::size_t at : {std::size_t{4}, movi})
-           for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(0x35 + i);
+         Put32(b, WalkAvi(b).moviCodeOffset - 4, 0x38373635);
+         Put32(b, 4, 0x38373635);
        },
        false,
        {}},
