@@ -1,15 +1,19 @@
 // norvavi verify and repair: verify's rules on files built byte by byte,
 // other writers' files, exports of the plug-in cut off at random points
-// (AVI 1.0 and OpenDML) repaired and decoded, and the file replacement
-// the repair writes through.
+// (AVI 1.0 and OpenDML) repaired and decoded, salvage of damaged files, the
+// reader rules and the deep check, and the file replacement the repair
+// writes through.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 
 #include "hoststub/norv_host.h"
 #include "plugin/avi/open_dml.h"
@@ -18,12 +22,12 @@
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
-#include "tests/tools/avi_bytes.h"
 #include "tests/tools/norvavi_run.h"
 #include "tools/avicheck/avi_repair.h"
 #include "tools/avicheck/avi_salvage.h"
 #include "tools/avicheck/avi_verify.h"
 #include "tools/avicheck/odml_index_check.h"
+#include "tools/avicheck/reader_rules.h"
 #include "tools/avicheck/replace_file.h"
 #include "tools/norvavi/sources/media_decoder.h"
 
@@ -32,6 +36,99 @@ namespace {
 using norv::cli::RepairAvi;
 using norv::cli::VerifyAvi;
 using namespace norv::test;
+using Bytes = std::vector<std::uint8_t>;
+
+// A small AVI 1.0 file built byte by byte, for the checks that need no real
+// movie: a 25 fps video stream and a 44.1 kHz 16-bit stereo PCM stream, the
+// 'movi' items given in order, every size, length and idx1 entry filled in
+// as a careful writer would.
+void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// A data chunk of `size` bytes, or with id "rec " a record holding the
+// next `size` items.
+struct MoviItem {
+  std::string id;
+  std::uint32_t size;
+};
+
+// `pad`: odd chunks get their pad byte.
+Bytes BuildAvi(const std::vector<MoviItem>& movi, bool pad = true) {
+  Bytes b;
+  auto u32 = [&](std::uint32_t v) { b.resize(b.size() + 4), Put32(b, b.size() - 4, v); };
+  auto id = [&](const std::string& s) { b.insert(b.end(), s.begin(), s.end()); };
+  std::vector<std::size_t> open;  // size fields of the lists not yet closed
+  auto list = [&](const std::string& kind, const std::string& type) {
+    id(kind), open.push_back(b.size()), u32(0), id(type);
+  };
+  auto close = [&] {
+    Put32(b, open.back(), static_cast<std::uint32_t>(b.size() - open.back() - 4));
+    open.pop_back();
+  };
+  std::uint32_t frames = 0, audio = 0, largestFrame = 0;
+  for (const MoviItem& item : movi) {
+    const bool video = item.id.rfind("00", 0) == 0;
+    frames += video;
+    if (video) largestFrame = std::max(largestFrame, item.size);
+    if (item.id == "01wb") audio += item.size;
+  }
+  auto chunk = [&](const std::string& name, std::vector<std::uint32_t> words) {
+    id(name), u32(static_cast<std::uint32_t>(words.size() * 4));
+    for (std::uint32_t w : words) u32(w);
+  };
+  list("RIFF", "AVI ");
+  list("LIST", "hdrl");
+  chunk("avih", {40000, 0, 0, 0x10, frames, 0, 2, 0, 64, 48, 0, 0, 0, 0});
+  list("LIST", "strl");
+  chunk("strh", {0x73646976, 0, 0, 0, 0, 1, 25, 0, frames, largestFrame, 0, 0, 0, 0});
+  chunk("strf", {40, 64, 48, 0x180001, 0, 64 * 48 * 3, 0, 0, 0, 0});
+  close();
+  list("LIST", "strl");
+  chunk("strh", {0x73647561, 0, 0, 0, 0, 1, 44100, 0, audio / 4, 0, 0, 4, 0, 0});
+  chunk("strf", {0x20001, 44100, 176400, 0x100004});
+  close();
+  close();
+  list("LIST", "movi");
+  const std::size_t moviCode = b.size() - 4;
+  Bytes index;
+  auto entry = [&](const std::string& name, std::uint32_t flags, std::size_t at,
+                   std::uint32_t size) {
+    index.insert(index.end(), name.begin(), name.end());
+    for (std::uint32_t v : {flags, static_cast<std::uint32_t>(at - moviCode), size})
+      index.resize(index.size() + 4), Put32(index, index.size() - 4, v);
+  };
+  std::uint32_t left = 0;  // items still to go in the open record
+  std::size_t record = 0;  // its idx1 entry
+  for (const MoviItem& item : movi) {
+    const std::size_t at = b.size();
+    if (item.id == "rec ") {
+      list("LIST", "rec ");
+      record = index.size();
+      entry("rec ", 0x01, at, 0);
+      left = item.size;
+      continue;
+    }
+    id(item.id), u32(item.size);
+    b.resize(b.size() + item.size + (pad ? item.size % 2 : 0));
+    entry(item.id, item.id.substr(2) == "dc" ? 0 : 0x10, at, item.size);
+    if (left > 0 && --left == 0) {
+      Put32(index, record + 12, static_cast<std::uint32_t>(b.size() - open.back() - 4));
+      close();
+    }
+  }
+  close();
+  id("idx1"), u32(static_cast<std::uint32_t>(index.size()));
+  b.insert(b.end(), index.begin(), index.end());
+  close();
+  return b;
+}
+
+norv::cli::VerifyReport VerifyBytes(const Bytes& b) {
+  const TempDir dir;
+  WriteFileBytes(dir.File("built.avi"), b);
+  return norv::cli::VerifyAvi(dir.File("built.avi"));
+}
 
 // Where the audio stream's 'strh' data starts; 0 when there is none.
 std::size_t AudioHeader(const Bytes& b) {
@@ -550,12 +647,8 @@ TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
   EXPECT_GT(summary.standardIndexes, forms);
   EXPECT_LE(summary.standardIndexes, 2 * forms);
 
-  // The video stream's super index: in the first 'strl', after 'strf'.
-  const std::size_t strf = 12 + 12 + 8 + 56 + 12 + 8 + 64;  // RIFF, hdrl, avih, strl, strh
-  ASSERT_EQ(FourCC(good, strf), "strf");
-  const std::size_t indx = strf + 8 + Le32(good, strf + 4);
-  ASSERT_EQ(FourCC(good, indx), "indx");
-  const std::size_t ix = Le32(good, indx + 32 + 16);  // the second form's
+  const std::size_t indx = WalkAvi(good).Find("indx")->headerOffset;  // the video stream's
+  const std::size_t ix = Le32(good, indx + 32 + 16);                  // the second form's
   ASSERT_EQ(FourCC(good, ix), "ix00");
   ASSERT_GE(Le32(good, ix + 12), 2u);
   const std::size_t entry = ix + 32 + 8;  // the form's second frame
@@ -721,6 +814,391 @@ TEST(ReplaceFile, ReplacesOnCommitOnlyAndLeavesNothingBehind) {
   norv::cli::ReplaceFile nowhere(dir.File("missing/movie.avi"));
   EXPECT_FALSE(nowhere.Create(0600, &error));
   EXPECT_NE(error.find("cannot create a file in"), std::string::npos) << error;
+}
+
+// norvavi repair --salvage on files other writers made (ffmpeg: INFO and
+// JUNK before 'movi'; GStreamer's avimux: MJPEG as '00db', the audio header
+// last), damaged the ways files are found: cut short, zeros and garbage in
+// the middle, the index or the headers gone. Each salvage must leave its input
+// as it was, pass verify, keep only chunks the original holds (in order),
+// flag key frames as the original writer did, and decode with ffmpeg.
+
+// Where an idx1 entry's chunk is: avimux counts from the file's start,
+// other writers from the 'movi' code.
+template <typename Entry>
+std::size_t ChunkOf(const Bytes& file, const AviWalk& walk, const Entry& e) {
+  const std::size_t at = walk.moviCodeOffset + e.offset;
+  return at + 4 <= file.size() && FourCC(file, at) == e.id ? at : e.offset;
+}
+
+// Each video chunk's bytes with its key flag, in index order.
+std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
+  const AviWalk walk = WalkAvi(file);
+  std::vector<std::pair<Bytes, bool>> out;
+  for (const auto& e : walk.index) {
+    if (e.id != "00dc" && e.id != "00db") continue;
+    const std::size_t at = ChunkOf(file, walk, e) + 8;
+    out.emplace_back(Bytes(file.begin() + static_cast<long>(at),
+                           file.begin() + static_cast<long>(at + e.length)),
+                     (e.flags & 0x10) != 0);
+  }
+  return out;
+}
+
+struct Damage {
+  const char* name;
+  std::string make;  // writes the original to OUT
+  std::function<void(Bytes&)> harm;
+  bool needsReference;
+  std::vector<std::string> dropped;  // the reasons reported, in order
+  bool repeats = false;              // a run of the original's chunks stands twice
+};
+
+// 3 s of a test picture and a tone, by ffmpeg with these video options.
+std::string Ffmpeg(const std::string& video) {
+  return "ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+         "sine=f=440:r=22050 -t 3 " +
+         video + " -c:a pcm_s16le OUT";
+}
+
+// The first indexed chunk at or past `from` of the file (0: the file's start).
+long ChunkAt(const Bytes& b, double from) {
+  std::size_t at = 0;
+  if (from > 0) {
+    const AviWalk walk = WalkAvi(b);
+    for (const auto& e : walk.index) {
+      at = ChunkOf(b, walk, e);
+      if (static_cast<double>(at) >= static_cast<double>(b.size()) * from) break;
+    }
+  }
+  return static_cast<long>(at);
+}
+
+// Zeros over n bytes from a chunk, as a lost run of sectors leaves them.
+void Zero(Bytes& b, double from, std::size_t n) {
+  std::fill_n(b.begin() + ChunkAt(b, from), n, 0);
+}
+
+TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
+  const TempDir dir;
+  const std::vector<Damage> cases = {
+      {"mjpeg cut at 60%",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) { b.resize(b.size() * 6 / 10); },
+       false,
+       {"a chunk cut off by the end of the file"}},
+      {"mpeg4 with zeros in the middle, cut",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         Zero(b, 0.3, 3000);
+         b.resize(b.size() * 9 / 10);
+       },
+       false,
+       {"zeros", "not a chunk of this file's streams", "a chunk cut off by the end of the file"}},
+      {"mpeg4 with a chunk's size overwritten (the chunk is kept whole, with its size put right)",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         const AviWalk walk = WalkAvi(b);
+         std::size_t seen = 0;
+         for (const auto& e : walk.index)
+           if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10) {
+             Put32(b, walk.moviCodeOffset + e.offset + 4, e.length * 3 + 101);
+             break;
+           }
+       },
+       false,
+       {}},
+      {"mjpeg whose headers are gone",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) { Zero(b, 0, 6000); },
+       true,
+       {"zeros"}},
+      {"mjpeg with its RIFF and 'movi' sizes wrong",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) {
+         Put32(b, WalkAvi(b).moviCodeOffset - 4, 0x38373635);
+         Put32(b, 4, 0x38373635);
+       },
+       false,
+       {}},
+      {"mpeg4 with a run of its chunks written twice",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         const Bytes run(b.begin() + ChunkAt(b, 0.3), b.begin() + ChunkAt(b, 0.4));
+         b.insert(b.begin() + ChunkAt(b, 0.4), run.begin(), run.end());
+       },
+       false,
+       {},
+       true},
+      {"h264 cut at 73%",
+       Ffmpeg("-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"),
+       [](Bytes& b) { b.resize(b.size() * 73 / 100); },
+       false,
+       {"a chunk cut off by the end of the file"}},
+      {"uncompressed with zeros in the middle",
+       Ffmpeg("-c:v rawvideo -pix_fmt bgr24"),
+       [](Bytes& b) { Zero(b, 0.5, 150000); },
+       false,
+       {"zeros", "not a chunk of this file's streams"}},
+      {"avimux mjpeg with garbage between two chunks and no idx1",
+       "gst-launch-1.0 -q videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
+       "framerate=25/1 ! jpegenc ! avimux name=m ! filesink location=OUT audiotestsrc "
+       "num-buffers=66 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! m.",
+       [](Bytes& b) {
+         const long at = ChunkAt(b, 0.4);
+         b.resize(static_cast<std::size_t>(WalkAvi(b).Find("idx1")->headerOffset));
+         Bytes garbage(7001);
+         for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = (i * 37 + 11) % 251;
+         b.insert(b.begin() + at, garbage.begin(), garbage.end());
+       },
+       false,
+       {"not a chunk of this file's streams"}},
+  };
+  for (const Damage& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi"),
+                      out = dir.File("out.avi");
+    std::filesystem::remove(out);
+    const std::size_t out_at = c.make.find("OUT");
+    ASSERT_TRUE(Runs(c.make.substr(0, out_at) + good + c.make.substr(out_at + 3)));
+    Bytes damaged = ReadFileBytes(good);
+    c.harm(damaged);
+    WriteFileBytes(bad, damaged);
+
+    const std::string salvage = kNorvavi + " repair --salvage " + bad + " " + out + " --json";
+    if (c.needsReference) {
+      EXPECT_EQ(Status(salvage + " 2>&1"), 1) << "no headers and no reference";
+      EXPECT_FALSE(std::filesystem::exists(out));
+      // It never writes over its input.
+      EXPECT_EQ(Status(kNorvavi + " repair --salvage " + bad + " " + bad + " 2>&1"), 2);
+      EXPECT_EQ(Status(kNorvavi + " repair --salvage --in-place " + bad + " 2>&1"), 2);
+    }
+    std::string report;
+    ASSERT_EQ(Status(salvage + (c.needsReference ? " --reference " + good : ""), &report), 0)
+        << report;
+    EXPECT_EQ(ReadFileBytes(bad), damaged) << "the input was touched";
+    EXPECT_EQ(VerifyMovie(out), "");
+    // Kept runs and dropped ranges tile the input without overlapping; the
+    // runs count every chunk kept.
+    const auto json = nlohmann::json::parse(report);
+    std::vector<std::string> whys;
+    std::map<std::uint64_t, std::uint64_t> ranges;  // offset -> end
+    std::uint64_t frames = 0, blocks = 0;
+    for (const auto& d : json["dropped"]) {
+      whys.push_back(d["why"]);
+      ranges[d["offset"]] = d["offset"].get<std::uint64_t>() + d["bytes"].get<std::uint64_t>();
+    }
+    for (const auto& k : json["kept"]) {
+      ranges[k["offset"]] = k["offset"].get<std::uint64_t>() + k["bytes"].get<std::uint64_t>();
+      frames += k["frames"].get<std::uint64_t>();
+      blocks += k["audioBlocks"].get<std::uint64_t>();
+    }
+    EXPECT_EQ(ranges.size(), json["dropped"].size() + json["kept"].size());
+    for (auto it = ranges.begin(); std::next(it) != ranges.end(); ++it)
+      EXPECT_LE(it->second, std::next(it)->first) << "ranges overlap at " << it->first;
+    EXPECT_EQ(whys, c.dropped) << report;
+    EXPECT_EQ(frames, json["streams"][0]["chunks"]);
+    EXPECT_EQ(blocks * 2, json["streams"][1]["bytes"]) << "16-bit mono: 2 bytes a block";
+
+    // Every kept frame is one of the original's, in its order, flagged as
+    // the original writer flagged it.
+    const auto original = VideoChunks(ReadFileBytes(good));
+    const Bytes salvaged = ReadFileBytes(out);
+    const auto kept = VideoChunks(salvaged);
+    ASSERT_GT(kept.size(), original.size() / 2);
+    // The headers tell the kept length: players take the duration from them.
+    const AviWalk walk = WalkAvi(salvaged);
+    EXPECT_EQ(Le32(salvaged, walk.Find("avih")->headerOffset + 8 + 16), kept.size());
+    EXPECT_EQ(Le32(salvaged, walk.Find("strh")->headerOffset + 8 + 32), kept.size());
+    std::set<std::size_t> found;
+    int restarts = 0;
+    for (std::size_t i = 0, next = 0; i < kept.size(); ++i) {
+      const auto same = [&](const auto& o) { return o.first == kept[i].first; };
+      auto at = std::find_if(original.begin() + static_cast<long>(next), original.end(), same);
+      if (at == original.end() && ++restarts == 1)
+        at = std::find_if(original.begin(), original.end(), same);
+      ASSERT_NE(at, original.end()) << "frame " << i << " is not the original's, in its order";
+      EXPECT_EQ(kept[i].second, at->second) << "key flag of frame " << i;
+      next = static_cast<std::size_t>(at - original.begin()) + 1;
+      found.insert(next - 1);
+    }
+    EXPECT_EQ(restarts, c.repeats ? 1 : 0);
+    // Every video chunk still whole in the damaged file is kept.
+    std::size_t whole = 0;
+    for (const auto& o : original)
+      whole += std::search(damaged.begin(), damaged.end(),
+                           std::boyer_moore_horspool_searcher(o.first.begin(), o.first.end())) !=
+               damaged.end();
+    EXPECT_EQ(found.size(), whole);
+    const std::string decoded = RunCommand(
+        "ffprobe -v error -count_frames -select_streams v -show_entries "
+        "stream=nb_read_frames -of csv=p=0 " +
+        out);
+    EXPECT_EQ(std::stoul(decoded), kept.size());
+  }
+}
+
+// Stream lists count where readers take them, inside 'hdrl': a stray one
+// beside it is copied as it stands but names no stream.
+TEST(Salvage, StreamListsCountInsideHdrlOnly) {
+  Bytes b = BuildAvi({{"00db", 9216}, {"01wb", 1764}, {"00db", 9216}});
+  const std::size_t strl = 88, hdrlEnd = 20 + Le32(b, 16);
+  ASSERT_EQ(FourCC(b, strl + 8), "strl");
+  const Bytes stray(b.begin() + strl, b.begin() + static_cast<long>(strl + 8 + Le32(b, strl + 4)));
+  b.insert(b.begin() + static_cast<long>(hdrlEnd), stray.begin(), stray.end());
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+  const TempDir dir;
+  WriteFileBytes(dir.File("in.avi"), b);
+  const auto r = norv::cli::SalvageAvi({dir.File("in.avi"), dir.File("out.avi")}, nullptr);
+  ASSERT_EQ(r.status, 0) << r.message;
+  EXPECT_EQ(r.streams.size(), 2u);
+  EXPECT_EQ(VerifyMovie(dir.File("out.avi")), "");
+}
+
+// norvavi verify --target: each reader rule on a file built byte by byte
+// with one fault that the reader was seen to fail on (scripts/try-readers.sh
+// plants the same faults in ffmpeg-made files and runs the readers), and the
+// corrected file, which no rule may flag.
+std::size_t At(const Bytes& b, const char* fourcc) {
+  return static_cast<std::size_t>(std::search(b.begin(), b.end(), fourcc, fourcc + 4) - b.begin());
+}
+
+void Insert(Bytes& b, std::size_t at, const std::string& bytes) {
+  b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+}
+
+const std::string kJunk("JUNK\4\0\0\0\0\0\0\0", 12);
+
+// Motion JPEG video alone, one 'JUNK' before 'movi', as OpenCV's reader
+// takes it; `fault` plants one thing a reader mishandles.
+Bytes Sample(const std::string& fault) {
+  const std::string id = fault == "db" ? "00db" : "00dc";
+  Bytes b = BuildAvi({{id, 100}, {fault == "somedb" ? "00db" : id, 101}, {id, 102}});
+  if (fault != "handler") std::memcpy(&b[112], "MJPG", 4);  // the video 'strh' handler
+  if (fault != "last") {  // the audio stream list made filler, the main header counting one
+    std::memcpy(&b[212], "JUNK", 4);
+    Put32(b, 56, 1);
+  }
+  if (fault == "noflag") Put32(b, 44, 0);
+  if (fault == "noindex") std::memcpy(&b[At(b, "idx1")], "JUNK", 4);
+  Insert(b, At(b, "movi") - 8, fault == "junk2" ? kJunk + kJunk : kJunk);
+  if (fault == "absolute") {
+    const std::size_t index = At(b, "idx1"), movi = At(b, "movi");
+    for (std::size_t e = index + 8; e < b.size(); e += 16)
+      Put32(b, e + 8, Le32(b, e + 8) + static_cast<std::uint32_t>(movi));
+  }
+  if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
+  if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
+  if (fault == "avix") {                            // one more frame in an OpenDML extension form
+    const std::string form("RIFF\x1c\0\0\0AVIXLIST\x10\0\0\0movi00dc\4\0\0\0\0\0\0\0", 36);
+    Insert(b, b.size(), form);
+    Put32(b, 4, static_cast<std::uint32_t>(b.size() - form.size() - 8));
+  }
+  return b;
+}
+
+TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
+  const struct {
+    std::string fault, readers, rule;  // rule "": none applies
+  } cases[] = {
+      {"", "strict", ""},
+      {"db", "opencv", "opencv-00dc-only"},
+      {"somedb", "opencv", "opencv-00dc-only"},
+      {"db", "ffmpeg,gstreamer", ""},
+      {"absolute", "opencv", "opencv-idx1-base"},
+      {"noindex", "strict", "opencv-needs-idx1 avifile-needs-idx1"},
+      {"riff2g", "avifile,vlc", "avifile-riff-past-2gib"},
+      {"noflag", "opencv", "opencv-needs-idx1"},
+      {"handler", "opencv", "opencv-mjpg-only"},
+      {"last", "opencv", "opencv-video-last"},
+      {"junk2", "opencv", "opencv-layout"},
+      {"junkafter", "opencv", "opencv-layout"},
+      {"avix", "strict", "opencv-first-form-only avifile-avix"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault + " for " + c.readers);
+    const norv::cli::VerifyReport report = VerifyBytes(Sample(c.fault));
+    // Sound but for the fault (no idx1, lengths that miss the extension form's
+    // frame, a form past the file's end).
+    EXPECT_EQ(report.sound(), c.fault != "noindex" && c.fault != "avix" && c.fault != "riff2g");
+    std::vector<std::string> readers;
+    std::string error;
+    ASSERT_TRUE(norv::cli::ParseReaders({c.readers}, &readers, &error)) << error;
+    std::string rules;
+    for (const auto& f : norv::cli::CheckReaders(report, readers))
+      rules += (rules.empty() ? "" : " ") + f.rule;
+    EXPECT_EQ(rules, c.rule);
+  }
+}
+
+// The command: findings in the JSON, exit 1 for a rule, 0 for none, 2 for
+// a reader nobody knows.
+TEST(ReaderTargets, CommandReportsAndExits) {
+  const TempDir dir;
+  const std::string bad = dir.File("bad.avi"), good = dir.File("good.avi");
+  WriteFileBytes(bad, Sample("db"));
+  WriteFileBytes(good, Sample(""));
+  std::string text;
+  EXPECT_EQ(Status(kNorvavi + " verify --json --target vlc --target opencv " + bad, &text), 1);
+  const auto j = nlohmann::json::parse(text);
+  EXPECT_EQ(j["targets"]["readers"], nlohmann::json({"opencv", "vlc"}));
+  EXPECT_EQ(j["targets"]["findings"][0]["rule"], "opencv-00dc-only");
+  EXPECT_EQ(j["targets"]["findings"].size(), 1u);
+  EXPECT_EQ(Status(kNorvavi + " verify --target strict " + good), 0);
+  EXPECT_EQ(Status(kNorvavi + " verify --target opencv,quicktime " + good + " 2>/dev/null"), 2);
+}
+
+// norvavi verify --deep on a file ffmpeg wrote, sound and then with its
+// index and stream format made to lie: each lie is found where it is, and
+// only a delta frame flagged as a key frame (or data no decoder reads)
+// makes the file unsound.
+TEST(DeepVerify, FindsKeyFlagsAndFormatsThatContradictTheData) {
+  const TempDir dir;
+  const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi");
+  ASSERT_TRUE(
+      Runs("ffmpeg -v error -f lavfi -i testsrc=size=160x120:rate=25 -t 2 -c:v mpeg4 -g 10 "
+           "-bf 0 " +
+           good));
+  const Bytes original = ReadFileBytes(good);
+  const AviWalk walk = WalkAvi(original);
+  const std::size_t indexAt = walk.Find("idx1")->headerOffset + 8;
+
+  struct Case {
+    const char* name;
+    std::function<void(Bytes&)> lie;
+    int status;
+    std::string report;  // the lines about the data, in order
+  };
+  const auto flip = [&](std::size_t entry) {
+    return [=](Bytes& b) { b[indexAt + 16 * entry + 4] ^= 0x10; };
+  };
+  const std::vector<Case> cases = {
+      {"sound", [](Bytes&) {}, 0, "deep: the data agrees with the headers and the index"},
+      {"a delta frame flagged key", flip(3), 1,
+       "key flag: stream 0 chunk 3 (at " +
+           std::to_string(walk.moviCodeOffset + walk.index[3].offset + 8) +
+           "): indexed as a key frame, but the data is a delta frame"},
+      {"a key frame not flagged", flip(10), 0,
+       "note: key flag: stream 0 chunk 10 (at " +
+           std::to_string(walk.moviCodeOffset + walk.index[10].offset + 8) +
+           "): a key frame in the data, not flagged as one in the index"},
+      {"MJPG named over MPEG-4 data",
+       [&](Bytes& b) {
+         const std::size_t strf = walk.Find("strf")->headerOffset + 8;
+         std::copy_n("MJPG", 4, b.begin() + static_cast<long>(strf + 16));
+       },
+       1, "deep: 50 problems"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes file = original;
+    c.lie(file);
+    WriteFileBytes(bad, file);
+    std::string out;
+    EXPECT_EQ(Status(kNorvavi + " verify --deep " + bad, &out), c.status) << out;
+    EXPECT_NE(out.find(c.report), std::string::npos) << out;
+  }
 }
 
 }  // namespace

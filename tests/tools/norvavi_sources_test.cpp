@@ -11,23 +11,32 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "tests/support/test_support.h"
 #include "tests/tools/norvavi_run.h"
+#include "tools/norvavi/sources/prefetching_source.h"
 #include "tools/norvavi/sources/source_defaults.h"
 
 namespace {
 
 using norv::cli::DisplaySize;
+using norv::cli::FrameSchedule;
 using norv::cli::NearestRecordFormat;
+using norv::cli::PrefetchFrames;
+using norv::cli::ReadAhead;
 using norv::cli::RotationOf;
+using norv::cli::VideoSource;
 using namespace norv::test;
 
 // A clip made once per build folder (ffmpeg's encoders are deterministic),
@@ -443,11 +452,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "--video - --hardware 1 --start 1000 --end 5000 --audio WAV < <(ffmpeg -v "
                  "error -i CLIP -f yuv4mpegpipe -)",
                  3000},
-        SyncCase{"TsSpanWaveFile", "--hardware 0 --start 1500 --end 6000", 2500, 40, "ts"},
         SyncCase{"WebmWaveFile", "--hardware 0", 4000, 40, "webm", 7.0},
         SyncCase{"WebmSpanPushed", "--hardware 1 --start 3100 --end 5000", 900, 40, "webm", 7.0},
         // VFR frames held and repeated at the movie's fixed rate (the source's 30).
-        SyncCase{"VfrWaveFile", "--hardware 0", 4000, 1000.0 / 30, "vfr"},
         SyncCase{"VfrSpanPushed", "--hardware 1 --start 2500 --end 8500", 1500, 1000.0 / 30,
                  "vfr"}),
     [](const testing::TestParamInfo<SyncCase>& p) { return std::string(p.param.name); });
@@ -461,6 +468,149 @@ TEST(NorvaviSources, ToneKeepsTheSpansTimeLine) {
     ASSERT_EQ(Make("-q " + out + " --start 1300 --end 2500 --hardware " + hardware), 0);
     EXPECT_NEAR(FirstLoudMs(out, 25000), 700.0, 0.01) << hardware;  // to the sample
   }
+}
+
+// The read-ahead source: the same pictures as the source it wraps, in the
+// same order, rendered on another thread, never more than its depth ahead,
+// and a clean way out when the caller leaves the schedule or stops early.
+
+// What the wrapped source saw; outlives it.
+struct Calls {
+  std::mutex mutex;
+  std::vector<std::uint32_t> times;
+  std::vector<std::thread::id> threads;
+  std::atomic<std::uint32_t> rendered{0};
+};
+
+// Paints every byte from the time and its position, and records the calls.
+class RecordingSource final : public VideoSource {
+ public:
+  explicit RecordingSource(Calls* calls, std::uint32_t failAtMs = ~0u)
+      : calls_(calls), failAtMs_(failAtMs) {}
+
+  bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
+              std::uint8_t* pixels) override {
+    {
+      std::lock_guard lock(calls_->mutex);
+      calls_->times.push_back(timeMs);
+      calls_->threads.push_back(std::this_thread::get_id());
+    }
+    Paint(timeMs, width, height, rowBytes, pixels);
+    ++calls_->rendered;
+    return timeMs != failAtMs_;
+  }
+
+  static void Paint(std::uint32_t timeMs, int, int height, std::uint32_t rowBytes,
+                    std::uint8_t* pixels) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(rowBytes) * height; ++i)
+      pixels[i] = static_cast<std::uint8_t>(i * 7 + timeMs * 13 + i / rowBytes);
+  }
+
+ private:
+  Calls* calls_;
+  std::uint32_t failAtMs_;
+};
+
+FrameSchedule Schedule(std::uint32_t frames) {
+  // 29.97 frames per second from 1000 ms: steps of 33 and 34 ms.
+  return {1000, 29.97f, frames, 13, 5, 40};
+}
+
+TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
+  const FrameSchedule s = Schedule(40);
+  Calls calls, *inner = &calls;
+  auto recording = std::make_unique<RecordingSource>(inner);
+  constexpr std::size_t kDepth = 3;
+  auto source = PrefetchFrames(std::move(recording), s, kDepth, ReadAhead::kAlways);
+  std::vector<std::uint8_t> got(s.rowBytes * s.height), expected(got.size());
+  std::uint32_t mostAhead = 0;
+  // Lets the worker run as far ahead of frame i as it may, then a little longer.
+  auto runAhead = [&](std::uint32_t i) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
+           std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  for (std::uint32_t i = 0; i < s.frames; ++i) {
+    const std::uint32_t t = static_cast<std::uint32_t>(1000 + i * 1000.0 / 29.97f);
+    EXPECT_EQ(s.TimeOf(i), t);
+    if (i % 7 == 3) runAhead(i);
+    mostAhead = std::max(mostAhead, inner->rendered.load() - i);
+    RecordingSource::Paint(t, s.width, s.height, s.rowBytes, expected.data());
+    // Most frames are lent; the wait above starts from a released slot.
+    if (i % 7 == 2 || i % 7 == 3) {
+      ASSERT_TRUE(source->Render(t, s.width, s.height, s.rowBytes, got.data()));
+      ASSERT_EQ(got, expected) << "frame " << i;
+      continue;
+    }
+    const std::uint8_t* lent = source->Frame(t, s.width, s.height, s.rowBytes, got.data());
+    ASSERT_NE(lent, nullptr);
+    EXPECT_NE(lent, got.data()) << "copied, not lent";
+    if (i % 7 == 5) runAhead(i);  // it fills every other slot meanwhile, and leaves this one
+    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), lent)) << "frame " << i;
+  }
+  source.reset();
+  ASSERT_EQ(inner->times.size(), s.frames);
+  for (std::uint32_t i = 0; i < s.frames; ++i) {
+    EXPECT_EQ(inner->times[i], s.TimeOf(i));
+    EXPECT_NE(inner->threads[i], std::this_thread::get_id());
+  }
+  EXPECT_EQ(mostAhead, kDepth);
+}
+
+TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThrough) {
+  const FrameSchedule s = Schedule(30);
+  std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
+  for (const bool lend : {false, true}) {
+    Calls calls, *inner = &calls;
+    auto failing = std::make_unique<RecordingSource>(inner, s.TimeOf(5));
+    auto source = PrefetchFrames(std::move(failing), s, 3, ReadAhead::kAlways);
+    auto take = [&](std::uint32_t i) {
+      return lend ? source->Frame(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()) !=
+                        nullptr
+                  : source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data());
+    };
+    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(take(i)) << lend;
+    EXPECT_FALSE(take(5)) << lend;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room to go on, were it to
+    source.reset();
+    EXPECT_EQ(inner->times.size(), 6u) << lend;  // nothing rendered past the failure
+  }
+  {
+    Calls calls, *inner = &calls;
+    auto recording = std::make_unique<RecordingSource>(inner);
+    auto source = PrefetchFrames(std::move(recording), s, 3, ReadAhead::kAlways);
+    ASSERT_NE(source->Frame(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()), nullptr);
+    // A time the schedule does not hold: rendered as asked, on this thread,
+    // into the caller's buffer.
+    ASSERT_EQ(source->Frame(12345, s.width, s.height, s.rowBytes, pixels.data()), pixels.data());
+    std::vector<std::uint8_t> expected(pixels.size());
+    RecordingSource::Paint(12345, s.width, s.height, s.rowBytes, expected.data());
+    EXPECT_EQ(pixels, expected);
+    ASSERT_TRUE(source->Render(s.TimeOf(1), s.width, s.height, s.rowBytes, pixels.data()));
+    EXPECT_EQ(inner->threads.back(), std::this_thread::get_id());
+    EXPECT_EQ(inner->times.back(), s.TimeOf(1));
+  }
+}
+
+TEST(PrefetchingSource, LeavingEarlyOrNeverAskingEndsTheThread) {
+  const FrameSchedule s = Schedule(1000);
+  std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
+  Calls calls, *inner = &calls;
+  auto recording = std::make_unique<RecordingSource>(inner);
+  auto source = PrefetchFrames(std::move(recording), s, 2, ReadAhead::kAlways);
+  ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  source.reset();  // joins; a worker left waiting would hang here
+  EXPECT_LE(inner->times.size(), 3u);
+
+  Calls more;
+  EXPECT_NE(PrefetchFrames(std::make_unique<RecordingSource>(&more), s), nullptr);
+  EXPECT_EQ(PrefetchFrames(nullptr, s), nullptr);
+  // No frames to read ahead: the source answers directly.
+  auto empty = PrefetchFrames(std::make_unique<RecordingSource>(&more), Schedule(0));
+  EXPECT_TRUE(empty->Render(7, s.width, s.height, s.rowBytes, pixels.data()));
 }
 
 }  // namespace
