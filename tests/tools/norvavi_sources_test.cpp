@@ -83,7 +83,8 @@ std::string FlashClipAs(const std::string& kind) {
   return FlashClip();
 }
 
-// ffprobe's view of the first stream `stream` selects: every key=value it prints.
+// ffprobe's view of the first stream `stream` selects: every key=value it
+// prints ("" for a key it does not).
 std::map<std::string, std::string> Probe(const std::string& path, const std::string& stream) {
   std::map<std::string, std::string> fields;
   std::istringstream lines(RunCommand("ffprobe -v error -select_streams " + stream +
@@ -95,11 +96,6 @@ std::map<std::string, std::string> Probe(const std::string& path, const std::str
     if (eq != std::string::npos) fields.emplace(line.substr(0, eq), line.substr(eq + 1));
   }
   return fields;
-}
-
-std::string Field(const std::map<std::string, std::string>& fields, const std::string& key) {
-  const auto it = fields.find(key);
-  return it == fields.end() ? "" : it->second;
 }
 
 double Rate(const std::string& fraction) {
@@ -165,10 +161,10 @@ TEST(SourceGeometry, SoundTakesTheNearestFormatTheSettingsHold) {
 // and its sound's rate, channels and coding; "none" without a movie.
 std::string Shape(const std::string& path) {
   if (!std::filesystem::exists(path)) return "none";
-  const auto v = Probe(path, "v:0"), a = Probe(path, "a:0");
-  return Field(v, "width") + "x" + Field(v, "height") + "@" + Field(v, "r_frame_rate") + " " +
-         Field(v, "nb_read_packets") + " " + Field(v, "codec_name") + " " +
-         (a.empty() ? "silent" : Field(a, "sample_rate") + "/" + Field(a, "channels"));
+  auto v = Probe(path, "v:0"), a = Probe(path, "a:0");
+  return v["width"] + "x" + v["height"] + "@" + v["r_frame_rate"] + " " + v["nb_read_packets"] +
+         " " + v["codec_name"] + " " +
+         (a.empty() ? "silent" : a["sample_rate"] + "/" + a["channels"]);
 }
 
 // The movie is what a player shows of the source, every frame of it, with
@@ -333,9 +329,9 @@ TEST(NorvaviSources, PicturesArriveAsFfmpegShowsThem) {
     std::string err;
     ASSERT_EQ(Make("-y " + out + " --video " + c.clip + " --audio none", &err), 0) << err;
     EXPECT_EQ(err.find("deprecated pixel format"), std::string::npos) << err;
-    const auto v = Probe(out, "v:0");
-    EXPECT_EQ(Field(v, "width") + "x" + Field(v, "height") + " " + Field(v, "nb_read_packets"),
-              c.size + " " + Field(Probe(c.clip, "v:0"), "nb_read_packets"));
+    auto v = Probe(out, "v:0");
+    EXPECT_EQ(v["width"] + "x" + v["height"] + " " + v["nb_read_packets"],
+              c.size + " " + Probe(c.clip, "v:0")["nb_read_packets"]);
     EXPECT_GE(Psnr(c.clip, out), c.psnr);
   }
 }
@@ -344,7 +340,7 @@ TEST(NorvaviSources, PicturesArriveAsFfmpegShowsThem) {
 // first loud sample plays minus when the first bright frame shows.
 // When the movie's sound, mixed to one channel, first passes `level`; NAN if never.
 double FirstLoudMs(const std::string& movie, int level) {
-  const int rate = std::stoi("0" + Field(Probe(movie, "a:0"), "sample_rate"));
+  const int rate = std::stoi("0" + Probe(movie, "a:0")["sample_rate"]);
   const std::string pcm = RunCommand("ffmpeg -v error -i " + movie + " -map 0:a -ac 1 -f s16le -");
   for (std::size_t i = 0; rate > 0 && i + 1 < pcm.size(); i += 2) {
     std::int16_t s;
@@ -360,7 +356,7 @@ struct Onsets {
 
 Onsets Measure(const std::string& movie) {
   Onsets o;
-  const double rate = Rate(Field(Probe(movie, "v:0"), "r_frame_rate"));
+  const double rate = Rate(Probe(movie, "v:0")["r_frame_rate"]);
   const std::string gray =
       RunCommand("ffmpeg -v error -i " + movie +
                  " -map 0:v -vf scale=4:4,format=gray -fps_mode passthrough -f rawvideo -");
