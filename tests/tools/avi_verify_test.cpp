@@ -269,32 +269,6 @@ TEST(Verify, SkewFollowsTheChunksInFileOrder) {
   EXPECT_NEAR(r.lagMs, 40.0, 0.01);
 }
 
-// Sound: 0; problems: 1, in text or JSON; not an AVI file, or none: 2.
-TEST(Verify, CommandExitsByWhatItFinds) {
-  TempDir dir;
-  const std::string movie = dir.File("m.avi");
-  Bytes b = BuildAvi(kMovie);
-  WriteFileBytes(movie, b);
-  std::string text, err;
-  EXPECT_EQ(Status(kNorvavi + " verify " + movie, &text), 0) << text;
-  EXPECT_NE(text.find("\nsound\n"), std::string::npos) << text;
-  Put32(b, 4, 0);  // as an unfinished export leaves it
-  WriteFileBytes(movie, b);
-  EXPECT_EQ(Status(kNorvavi + " verify --json " + movie, &text), 1);
-  auto j = nlohmann::json::parse(text);
-  EXPECT_FALSE(j["sound"].get<bool>());
-  EXPECT_TRUE(j["riff"]["unfinished"].get<bool>());
-  EXPECT_EQ(j["problems"][0]["field"], "RIFF size");
-  const std::string readme = std::string(NORV_SOURCE_DIR) + "/README.md";
-  EXPECT_EQ(Status(kNorvavi + " verify " + readme + " 2>&1", &err), 2);
-  EXPECT_NE(err.find("is not an AVI file"), std::string::npos) << err;
-  EXPECT_EQ(Status(kNorvavi + " verify --json " + readme, &text), 2);
-  EXPECT_NE(nlohmann::json::parse(text)["error"].get<std::string>().find("not an AVI"),
-            std::string::npos);
-  EXPECT_EQ(Status(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null"), 2);
-  EXPECT_EQ(Status(kNorvavi + " verify 2>/dev/null"), 2);
-}
-
 // Other writers' files: ffmpeg's (JUNK, every frame a '00dc'), and past
 // 1 GiB its OpenDML ('indx', 'ix##', an 'AVIX' form).
 TEST(Verify, FfmpegFilesAreSound) {
@@ -1132,21 +1106,40 @@ TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
   }
 }
 
-// The command: findings in the JSON, exit 1 for a rule, 0 for none, 2 for
-// a reader nobody knows.
-TEST(ReaderTargets, CommandReportsAndExits) {
-  const TempDir dir;
-  const std::string bad = dir.File("bad.avi"), good = dir.File("good.avi");
-  WriteFileBytes(bad, Sample("db"));
-  WriteFileBytes(good, Sample(""));
-  std::string text;
-  EXPECT_EQ(Status(kNorvavi + " verify --json --target vlc --target opencv " + bad, &text), 1);
-  const auto j = nlohmann::json::parse(text);
+// Sound: 0; problems, or a rule of the target readers: 1, in text or JSON;
+// not an AVI file, none, or a reader nobody knows: 2.
+TEST(Verify, CommandExitsByWhatItFinds) {
+  TempDir dir;
+  const std::string movie = dir.File("m.avi");
+  Bytes b = BuildAvi(kMovie);
+  WriteFileBytes(movie, b);
+  std::string text, err;
+  EXPECT_EQ(Status(kNorvavi + " verify " + movie, &text), 0) << text;
+  EXPECT_NE(text.find("\nsound\n"), std::string::npos) << text;
+  Put32(b, 4, 0);  // as an unfinished export leaves it
+  WriteFileBytes(movie, b);
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + movie, &text), 1);
+  auto j = nlohmann::json::parse(text);
+  EXPECT_FALSE(j["sound"].get<bool>());
+  EXPECT_TRUE(j["riff"]["unfinished"].get<bool>());
+  EXPECT_EQ(j["problems"][0]["field"], "RIFF size");
+  WriteFileBytes(movie, Sample(""));
+  EXPECT_EQ(Status(kNorvavi + " verify --target strict " + movie), 0);
+  EXPECT_EQ(Status(kNorvavi + " verify --target opencv,quicktime " + movie + " 2>/dev/null"), 2);
+  WriteFileBytes(movie, Sample("db"));
+  EXPECT_EQ(Status(kNorvavi + " verify --json --target vlc --target opencv " + movie, &text), 1);
+  j = nlohmann::json::parse(text);
   EXPECT_EQ(j["targets"]["readers"], nlohmann::json({"opencv", "vlc"}));
   EXPECT_EQ(j["targets"]["findings"][0]["rule"], "opencv-00dc-only");
   EXPECT_EQ(j["targets"]["findings"].size(), 1u);
-  EXPECT_EQ(Status(kNorvavi + " verify --target strict " + good), 0);
-  EXPECT_EQ(Status(kNorvavi + " verify --target opencv,quicktime " + good + " 2>/dev/null"), 2);
+  const std::string readme = std::string(NORV_SOURCE_DIR) + "/README.md";
+  EXPECT_EQ(Status(kNorvavi + " verify " + readme + " 2>&1", &err), 2);
+  EXPECT_NE(err.find("is not an AVI file"), std::string::npos) << err;
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + readme, &text), 2);
+  EXPECT_NE(nlohmann::json::parse(text)["error"].get<std::string>().find("not an AVI"),
+            std::string::npos);
+  EXPECT_EQ(Status(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null"), 2);
+  EXPECT_EQ(Status(kNorvavi + " verify 2>/dev/null"), 2);
 }
 
 // norvavi verify --deep on a file ffmpeg wrote, sound and then with its
