@@ -555,7 +555,9 @@ TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
   EXPECT_EQ(mostAhead, kDepth);
 }
 
-TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThrough) {
+// A failure stops the reading at that frame, a time off the schedule goes
+// straight through, and a caller that leaves early is not kept waiting.
+TEST(PrefetchingSource, FailureOffScheduleCallsAndLeavingEarlyStopTheReading) {
   const FrameSchedule s = Schedule(30);
   std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
   for (const bool lend : {false, true}) {
@@ -588,21 +590,16 @@ TEST(PrefetchingSource, FailureStopsAtThatFrameAndOffScheduleCallsGoStraightThro
     EXPECT_EQ(inner->threads.back(), std::this_thread::get_id());
     EXPECT_EQ(inner->times.back(), s.TimeOf(1));
   }
-}
-
-TEST(PrefetchingSource, LeavingEarlyOrNeverAskingEndsTheThread) {
-  const FrameSchedule s = Schedule(1000);
-  std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
-  Calls calls, *inner = &calls;
-  auto recording = std::make_unique<RecordingSource>(inner);
-  auto source = PrefetchFrames(std::move(recording), s, 2, ReadAhead::kAlways);
-  ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  source.reset();  // joins; a worker left waiting would hang here
-  EXPECT_LE(inner->times.size(), 3u);
-
+  {
+    Calls calls, *inner = &calls;
+    auto source =
+        PrefetchFrames(std::make_unique<RecordingSource>(inner), s, 2, ReadAhead::kAlways);
+    ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    source.reset();  // joins; a worker left waiting would hang here
+    EXPECT_LE(inner->times.size(), 3u);
+  }
   Calls more;
-  EXPECT_NE(PrefetchFrames(std::make_unique<RecordingSource>(&more), s), nullptr);
   EXPECT_EQ(PrefetchFrames(nullptr, s), nullptr);
   // No frames to read ahead: the source answers directly.
   auto empty = PrefetchFrames(std::make_unique<RecordingSource>(&more), Schedule(0));
