@@ -793,14 +793,14 @@ TEST(ReplaceFile, ReplacesOnCommitOnlyAndLeavesNothingBehind) {
 // norvavi repair --salvage on files other writers made (ffmpeg: INFO and
 // JUNK before 'movi'; GStreamer's avimux: MJPEG as '00db', the audio header
 // last), damaged the ways files are found: cut short, zeros and garbage in
-// the middle, the index or the headers gone. Each salvage must leave its input
-// as it was, pass verify, keep only chunks the original holds (in order),
-// flag key frames as the original writer did, and decode with ffmpeg.
+// the middle (zeros as a lost run of sectors leaves them), the index or the
+// headers gone. Each salvage must leave its input as it was, pass verify,
+// keep only chunks the original holds (in order), flag key frames as the
+// original writer did, and decode with ffmpeg.
 
 // Where an idx1 entry's chunk is: avimux counts from the file's start,
 // other writers from the 'movi' code.
-template <typename Entry>
-std::size_t ChunkOf(const Bytes& file, const AviWalk& walk, const Entry& e) {
+std::size_t ChunkOf(const Bytes& file, const AviWalk& walk, const WalkedIndexEntry& e) {
   const std::size_t at = walk.moviCodeOffset + e.offset;
   return at + 4 <= file.size() && FourCC(file, at) == e.id ? at : e.offset;
 }
@@ -848,11 +848,6 @@ long ChunkAt(const Bytes& b, double from) {
   return static_cast<long>(at);
 }
 
-// Zeros over n bytes from a chunk, as a lost run of sectors leaves them.
-void Zero(Bytes& b, double from, std::size_t n) {
-  std::fill_n(b.begin() + ChunkAt(b, from), n, 0);
-}
-
 TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
   const TempDir dir;
   const std::vector<Damage> cases = {
@@ -864,7 +859,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
       {"mpeg4 with zeros in the middle, cut",
        Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
        [](Bytes& b) {
-         Zero(b, 0.3, 3000);
+         std::fill_n(b.begin() + ChunkAt(b, 0.3), 3000, 0);
          b.resize(b.size() * 9 / 10);
        },
        false,
@@ -884,7 +879,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
        {}},
       {"mjpeg whose headers are gone",
        Ffmpeg("-c:v mjpeg -q:v 3"),
-       [](Bytes& b) { Zero(b, 0, 6000); },
+       [](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, 0), 6000, 0); },
        true,
        {"zeros"}},
       {"mjpeg with its RIFF and 'movi' sizes wrong",
@@ -911,7 +906,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
        {"a chunk cut off by the end of the file"}},
       {"uncompressed with zeros in the middle",
        Ffmpeg("-c:v rawvideo -pix_fmt bgr24"),
-       [](Bytes& b) { Zero(b, 0.5, 150000); },
+       [](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, 0.5), 150000, 0); },
        false,
        {"zeros", "not a chunk of this file's streams"}},
       {"avimux mjpeg with garbage between two chunks and no idx1",
