@@ -125,8 +125,8 @@ TEST(SourceGeometry, ShownSizeFollowsSampleAspectAndRotation) {
   for (const Case& c : cases) {
     int w = 0, h = 0;
     DisplaySize(c.w, c.h, c.sarNum, c.sarDen, c.rotation, &w, &h);
-    EXPECT_EQ(w, c.wantW) << c.w << "x" << c.h << " " << c.sarNum << ":" << c.sarDen;
-    EXPECT_EQ(h, c.wantH) << c.w << "x" << c.h << " turned " << c.rotation;
+    EXPECT_EQ(std::pair(w, h), std::pair(c.wantW, c.wantH))
+        << c.w << "x" << c.h << " " << c.sarNum << ":" << c.sarDen << " turned " << c.rotation;
   }
   // A matrix made to turn the picture clockwise by a turns it by a, to the
   // nearest quarter.
@@ -151,9 +151,9 @@ TEST(SourceGeometry, SoundTakesTheNearestFormatTheSettingsHold) {
   };
   for (const Case& c : cases) {
     const norv::cli::PcmFormat f = NearestRecordFormat(c.rate, c.channels, c.eightBit);
-    EXPECT_EQ(f.sampleRate, c.wantRate) << c.rate;
-    EXPECT_EQ(f.channels, c.wantChannels) << c.channels;
-    EXPECT_EQ(f.bitsPerSample, c.wantBits) << c.eightBit;
+    EXPECT_EQ(std::tuple(f.sampleRate, f.channels, f.bitsPerSample),
+              std::tuple(c.wantRate, c.wantChannels, c.wantBits))
+        << c.rate << " Hz, " << c.channels << " channels, 8-bit " << c.eightBit;
   }
 }
 
