@@ -1,12 +1,8 @@
-// A norvavi job as a user lives with it: interrupted and still playable,
-// run twice in one folder and each movie with its own sound track, the
-// command-line manners (help, progress, quiet libraries, no hanging dialog,
-// the lists to look things up in), info, a full disk, and the rate
-// compressed streams state.
-//
-// What norvavi takes and refuses before writing anything, and what it says:
-// the --set parser, the settings' ranges, the compressor's depths and sizes,
-// the request, the 4 GiB limit and the files of the user's it must not touch.
+// A norvavi job as a user lives with it: interrupted and still playable, two
+// in one folder each with its own sound, the command-line manners and lists,
+// info, a full disk, the rate compressed streams state; and what it refuses
+// before writing anything (the --set parser, the settings' ranges, the
+// compressors' depths and sizes, the 4 GiB limit, the user's own files).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
