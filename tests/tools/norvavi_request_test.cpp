@@ -1,0 +1,337 @@
+// What norvavi takes and refuses before writing anything, and what it says:
+// the --set parser, the settings' ranges, the compressor's depths and sizes,
+// the request, the 4 GiB limit and the files of the user's it must not touch.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/win32_types.h"
+#include "tests/support/plugin_fixture.h"
+#include "tests/support/test_support.h"
+#include "tests/tools/norvavi_run.h"
+#include "tools/norvavi/host/request_check.h"
+#include "tools/norvavi/host/settings_fields.h"
+
+namespace {
+
+using norv::cli::CheckSettings;
+using norv::cli::EstimateAviSize;
+using norv::cli::SetSettingsField;
+using namespace norv::test;
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  return text;
+}
+
+// The --set parser.
+TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
+  AviSettings s{};
+  s.width = 77;
+  const AviSettings before = s;
+  std::string error;
+  for (const char* bad :
+       {"width", "width=", "width=12x", "width=99999999999", "nosuch=1", "audioFormat=1",
+        "audioFormat.14=1", "width.0=1", "frameRate=abc", "frameRate=inf", "compressorHandler=ABC",
+        "compressorState=5", "compressorStateSize=4", "audioFormat.-1=2", "reserved60=-1"}) {
+    error.clear();
+    EXPECT_FALSE(SetSettingsField(&s, bad, &error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+    EXPECT_EQ(0, std::memcmp(&s, &before, sizeof s)) << bad;
+  }
+  EXPECT_FALSE(SetSettingsField(&s, "paletteFile=" + std::string(260, 'x'), &error));
+}
+
+// The refusals of the default settings with `name=value` set.
+std::vector<std::string> RefusalsWith(const std::string& name, const std::string& value) {
+  AviSettings s{};
+  Plugin().FileTypeDefaultSettings(1, &s, 0);
+  std::string error;
+  if (!norv::cli::SetSettingsField(&s, name + "=" + value, &error)) return {"not set: " + error};
+  return CheckSettings(s).refusals;
+}
+
+// "16, 24 or 80 to 84" as spans; false when the text is not numbers and
+// spans of numbers only.
+bool Spans(const std::string& text, std::vector<std::pair<long long, long long>>* spans) {
+  static const std::regex span(R"((-?\d+)(?: to (-?\d+))?(, | or |$))");
+  auto at = text.begin();
+  for (std::smatch m; at != text.end() && std::regex_search(at, text.end(), m, span,
+                                                            std::regex_constants::match_continuous);
+       at = m[0].second)
+    spans->emplace_back(std::stoll(m[1]), std::stoll(m[m[2].matched ? 2 : 1]));
+  return at == text.end() && !spans->empty();
+}
+
+// `fields` lists every name --set takes with the default info shows, and
+// its values ("32 to 9999", "16, 24 or 80 to 84"): every listed value and
+// both ends of a span are taken, one step past an end is refused with the
+// field's name and what it takes.
+TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
+  const auto fields = nlohmann::json::parse(RunCommand(kNorvavi + " fields --json"));
+  const auto info = nlohmann::json::parse(RunCommand(kNorvavi + " info --json"));
+  EXPECT_EQ(fields.size(), info["settings"].size()) << "every name --set takes, and no other";
+  int checked = 0;
+  std::string sets;
+  for (const auto& f : fields) {
+    const std::string name = f["name"], allowed = f["allowed"];
+    // Listed with the default info shows.
+    const auto& shown = info["settings"].at(name);
+    if (shown.is_string())
+      EXPECT_EQ(f["default"], shown) << name;
+    else
+      EXPECT_EQ(std::stod(f["default"].get<std::string>()), shown.get<double>()) << name;
+    sets += " --set " + name + "=" + f["default"].get<std::string>();
+    std::vector<std::pair<long long, long long>> spans;
+    if (!Spans(allowed, &spans)) continue;
+    ++checked;
+    auto inside = [&](long long v) {
+      return std::any_of(spans.begin(), spans.end(),
+                         [&](const auto& s) { return s.first <= v && v <= s.second; });
+    };
+    for (const auto& [low, high] : spans) {
+      for (long long v : {low, high}) {
+        // Taken as far as the range goes (a palette mode still wants its file).
+        EXPECT_EQ(Joined(RefusalsWith(name, std::to_string(v))).find("it takes"), std::string::npos)
+            << name << "=" << v;
+      }
+      for (long long v : {low - 1, high + 1}) {
+        if (inside(v)) continue;
+        const auto refusals = RefusalsWith(name, std::to_string(v));
+        if (!refusals.empty() && refusals[0].rfind("not set", 0) == 0) continue;  // out of type
+        EXPECT_EQ(Joined(refusals),
+                  name + "=" + std::to_string(v) + " is out of range: it takes " + allowed + "\n");
+      }
+    }
+  }
+  EXPECT_GE(checked, 15);
+  // Every name set to its default is taken and changes nothing.
+  EXPECT_EQ(nlohmann::json::parse(RunCommand(kNorvavi + " info --json" + sets)), info);
+  for (const char* rate : {"0", "-25", "1000000"})
+    EXPECT_EQ(RefusalsWith("frameRate", rate).size(), 1u) << rate;
+  // Not in the dialog's list, but the export writes any rate.
+  EXPECT_EQ(Joined(RefusalsWith("frameRate", "23.976")), "");
+}
+
+// Each bad request is refused before anything is written, by a reason of
+// its own and an exit status (2 for the request, 1 for an input that cannot
+// be read); info and defaults refuse the same settings; nothing of the
+// user's is overwritten, whatever name it goes by.
+TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
+  TempDir dir;
+  const std::string clip = dir.File("clip.avi"), wave = dir.File("movie.wav");
+  ASSERT_TRUE(Runs(kNorvavi + " make -q " + clip + " --duration 0.5"));
+  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
+  std::filesystem::create_hard_link(clip, dir.File("link.avi"));
+  WriteFileBytes(dir.File("mine.avi"), {'t', 'e', 'x', 't'});
+  WriteFileBytes(dir.File("junk.bin"), std::vector<std::uint8_t>(4000, 0x5a));
+  std::filesystem::create_directory(dir.File("ro"));
+  std::filesystem::permissions(
+      dir.File("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  struct Case {
+    std::string out, args, expected;  // expected: the exit status and what is said
+    bool settings = false;            // info and defaults refuse it too
+  };
+  std::vector<Case> cases = {
+      {"m.avi", "--set width=0", "2 width=0 is out of range: it takes 32 to 9999", true},
+      {"m.avi", "--set compressorHandler=XVID",
+       "2 compressorHandler=XVID: no such compressor is installed", true},
+      {"m.avi", "--set compressorHandler=MRLE",
+       "2 compressorHandler=MRLE does not take 24-bit frames (colorFormat=24); it takes 8-bit "
+       "frames: colorFormat 80 to 84",
+       true},
+      {"m.avi", "--set compressorHandler=dvsd --set width=320 --set height=240",
+       "2 compressorHandler=dvsd does not take 24-bit frames (colorFormat=24) of 320x240; of the "
+       "usual sizes it takes 720x480 and 720x576",
+       true},
+      {"m.avi", "--set audioFormat.2=7",
+       "2 audioFormat.2=7 is out of range: it takes 11025, 22050, 32000, 44100 or 48000", true},
+      {"m.avi", "--set colorFormat=32",
+       "2 colorFormat=32 is out of range: it takes 16, 24 or 80 to 84", true},
+      {"m.avi", "--set colorFormat=84", "2 colorFormat=84 takes its palette from paletteFile",
+       true},
+      {"m.avi", "--set colorFormat=84 --set paletteFile=" + dir.File("none.pal"),
+       "2 paletteFile=" + dir.File("none.pal") + ": no such file", true},
+      {"m.avi", "--set qrvExport=1",
+       "2 qrvExport=1 writes compressed frames back to back and needs a compressor", true},
+      {"m.avi", "--start 2000 --end 1000",
+       "2 the span from 2000 ms to 1000 ms is empty or reversed"},
+      {"m.avi", "--start 1000 --end 1010",
+       "2 the span of 10 ms holds no frame at 25 frames per second: it needs at least 20 ms"},
+      // --no-check hands such requests to the plug-in, which answers for itself.
+      {"m.avi", "--no-check --set compressorHandler=MRLE", "1 the plug-in refused the movie"},
+      {"m.avi", "--no-check --start 1000 --end 1010", "1 the plug-in refused the movie"},
+      // 9999x9999 at 24 bits: 299,970,000 bytes a frame; 14 fit below 4 GiB.
+      {"m.avi", "--duration 1 --set width=9999 --set height=9999",
+       "2 more than the 4 GiB an AVI 1.0 file can hold: 14 of the 25 frames fit (the first "
+       "0.56 s); add --opendml"},
+      {"m.avi", "--video " + dir.File("none.mp4"), "1 no such file: " + dir.File("none.mp4")},
+      {"m.avi", "--video " + dir.path().string(), "1 " + dir.path().string() + " is a folder"},
+      {"m.avi", "--video - < " + dir.File("junk.bin"), "1 standard input is not a media file"},
+      {"m.avi", "--start -500 --end 100",
+       "2 --start and --end are milliseconds from the source's start, 0 or more"},
+      {"m.avi", "--duration 0", "2 --duration must be more than 0 seconds"},
+      {"m.avi", "--duration -3", "2 --duration must be more than 0 seconds"},
+      {"m.mov", "", "2 must end in .avi"},
+      {"m.avi.bak", "", "2 must end in .avi"},
+      {"m", "", "2 must end in .avi"},
+      {"none/m.avi", "", "2 folder " + dir.File("none") + " does not exist"},
+      // Root writes anywhere: the read-only folder only speaks to others.
+      {"ro/m.avi", "",
+       ::geteuid() == 0 ? "" : "2 the folder " + dir.File("ro") + " is not writable"},
+      {"mine.avi", "--duration 0.5", "2 " + dir.File("mine.avi") + " exists"},
+      // With --hardware 0 the sound goes through OUT.wav.
+      {"movie.avi", "--hardware 0 --duration 0.5", "2 " + wave + " exists; --force"},
+      {"movie.avi", "--hardware 0 --duration 0.5 --force --video " + wave,
+       "2 the input " + wave + " is " + wave},
+  };
+  for (const std::string out : {"clip.avi", "sub/../clip.avi", "link.avi"})
+    for (const char* as : {"--video ", "--audio "})
+      cases.push_back({out, as + clip, "2 is the input " + clip});
+  std::filesystem::create_directory(dir.File("sub"));
+  const auto before = Listing(dir.path());
+  const auto clipBytes = ReadFileBytes(clip), waveBytes = ReadFileBytes(wave);
+  for (const auto& c : cases) {
+    if (c.expected.empty()) continue;
+    std::vector<std::string> commands = {"make " + dir.File(c.out)};
+    if (c.settings) commands.insert(commands.end(), {"info", "defaults " + dir.File("p.ostavi")});
+    for (const std::string& command : commands) {
+      std::string err;
+      const int status = Status(kNorvavi + " " + command + " " + c.args + " 2>&1", &err);
+      // Each part of what is said, in order.
+      std::string said = std::to_string(status) + " ";
+      std::size_t at = 0;
+      for (std::size_t from = 2, to = 0; from < c.expected.size(); from = to + 2) {
+        to = std::min(c.expected.find("; ", from), c.expected.size());
+        at = err.find(c.expected.substr(from, to - from), at);
+        said += at == std::string::npos ? err : c.expected.substr(from, to - from);
+        if (to < c.expected.size()) said += "; ";
+      }
+      EXPECT_EQ(said, c.expected) << command << " " << c.args;
+      EXPECT_EQ(Listing(dir.path()), before) << command << " " << c.args;
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(clip), clipBytes);
+  EXPECT_EQ(ReadFileBytes(wave), waveBytes);
+  // An input in the plug-in's temporary audio file would be overwritten.
+  const std::string temporary = dir.File("Taltemp101wav.tmp");
+  std::filesystem::copy_file(wave, temporary);
+  std::string err;
+  EXPECT_EQ(
+      Status(kNorvavi + " make " + dir.File("t.avi") + " --audio " + temporary + " 2>&1", &err), 2);
+  EXPECT_NE(err.find("temporary audio file"), std::string::npos) << err;
+  EXPECT_EQ(ReadFileBytes(temporary), waveBytes);
+  // Nor is a file of that name the sound would go through, --no-check or not.
+  for (const std::string extra : {"", " --no-check"}) {
+    EXPECT_EQ(Status(kNorvavi + " make " + dir.File("t.avi") + " --duration 0.5" + extra + " 2>&1"),
+              2)
+        << extra;
+    EXPECT_EQ(ReadFileBytes(temporary), waveBytes) << extra;
+  }
+  EXPECT_EQ(ReadFileBytes(dir.File("mine.avi")), (std::vector<std::uint8_t>{'t', 'e', 'x', 't'}));
+}
+
+// The estimate is an upper bound of what the plug-in writes, close to it,
+// and the frames it says fit are exactly those that keep it within 32 bits.
+TEST(Refusals, SizeEstimateBoundsTheFileAndCountsTheFramesThatFit) {
+  TempDir dir;
+  struct Case {
+    std::string sets;
+    std::uint64_t frameBytes;  // one frame, as stored
+    std::uint64_t audioBytesPerSecond;
+  };
+  const Case cases[] = {
+      {"--set width=320 --set height=240", 320 * 240 * 3, 44100 * 4},
+      {"--set width=322 --set height=241 --set interleaveFrames=1", 968 * 241, 44100 * 4},
+      {"--set width=160 --set height=120 --set colorFormat=80 --set audioFormat.2=11025 "
+       "--set audioFormat.1=8 --set audioFormat.3=1",
+       160 * 120, 11025},
+      {"--set width=640 --set height=480 --audio none", 640 * 480 * 3, 0},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File("s.avi");
+    ASSERT_TRUE(Runs(kNorvavi + " make -q -y " + out + " --duration 2 " + c.sets)) << c.sets;
+    const auto actual = static_cast<std::uint64_t>(std::filesystem::file_size(out));
+    const auto e = EstimateAviSize(50, c.frameBytes, true, 2 * c.audioBytesPerSecond);
+    EXPECT_GE(e.bytes, actual) << c.sets;
+    EXPECT_LE(e.bytes, actual + actual / 50 + 16384) << c.sets;
+    EXPECT_EQ(e.framesThatFit, 50u);
+  }
+  for (std::uint64_t frameBytes : {299970000ull, 921600ull, 1ull << 20}) {
+    const std::uint64_t audio = 176400ull * 1000;
+    const std::uint32_t frames = 100000;
+    const auto e = EstimateAviSize(frames, frameBytes, true, audio);
+    ASSERT_LT(e.framesThatFit, frames);
+    // The frames that fit, with their share of the audio, stay within 32 bits; one more does not.
+    const std::uint64_t perFrameAudio = audio / frames;
+    const auto fits = [&](std::uint64_t n) {
+      return EstimateAviSize(static_cast<std::uint32_t>(n), frameBytes, true, perFrameAudio * n)
+                 .bytes <= 0xFFFFFFFFull;
+    };
+    EXPECT_TRUE(fits(e.framesThatFit)) << frameBytes;
+    EXPECT_FALSE(fits(e.framesThatFit + 1)) << frameBytes;
+  }
+}
+
+// What the user asks to have replaced is: OUT.wav with --force (ours then,
+// and gone with the job), an existing output with -y once the job writing it
+// lets go; the user's own OUT.wav given as the sound is read in place and kept.
+TEST(UserFiles, ReplacedOnlyWhenAskedAndOneJobAtATime) {
+  TempDir dir;
+  const std::string out = dir.File("movie.avi"), wave = dir.File("movie.wav");
+  const std::string make = kNorvavi + " make -q -y " + out + " --duration 0.5 --hardware 0 ";
+  WriteFileBytes(wave, {'m', 'i', 'n', 'e'});
+  EXPECT_TRUE(Runs(make + "--force"));
+  EXPECT_EQ(VerifyMovie(out), "");
+  EXPECT_FALSE(std::filesystem::exists(wave));
+  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
+  const auto tone = ReadFileBytes(wave);
+  EXPECT_TRUE(Runs(make + "--audio " + wave));
+  EXPECT_EQ(ReadFileBytes(wave), tone);
+
+  // Another job holds the output: this one waits, then writes.
+  const auto first = ReadFileBytes(out);
+  const int fd = ::open(out.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  const std::string waiting = dir.File("err.txt");
+  Background job(make + "--audio none", waiting);
+  ASSERT_TRUE(WaitFor([&] { return ReadText(waiting).find("writing") != std::string::npos; }));
+  EXPECT_EQ(ReadFileBytes(out), first);
+  ::close(fd);
+  EXPECT_EQ(job.Wait(), 0);
+  EXPECT_NE(ReadText(waiting).find("another norvavi job is writing " + out), std::string::npos);
+  EXPECT_EQ(VerifyMovie(out), "");
+}
+
+// Whatever happens, only the movie is left: no temporary audio file, no OUT.wav.
+TEST(UserFiles, NoTemporaryIsLeftOnAnyWayOut) {
+  TempDir dir;
+  for (const char* hardware : {"0", "1"}) {
+    EXPECT_TRUE(Runs(kNorvavi + " make -q -y " + dir.File("a.AVI") + " --duration 0.5 --hardware " +
+                     hardware));
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.AVI"}) << hardware;
+    // The plug-in fails after the wave file was written: not a palette file.
+    std::string err;
+    EXPECT_EQ(Status(kNorvavi + " make -q " + dir.File("b.avi") +
+                         " --duration 0.5 --set colorFormat=84 --set paletteFile=" +
+                         dir.File("a.AVI") + " --hardware " + hardware + " 2>&1",
+                     &err),
+              1)
+        << err;
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.AVI"}) << hardware << err;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+// norvavi verify --target: each reader rule on a file built byte by byte
+// with one fault that the reader was seen to fail on (scripts/try-readers.sh
+// plants the same faults in ffmpeg-made files and runs the readers), and the
+// corrected file, which no rule may flag.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#include "tests/tools/avi_bytes.h"
+#include "tests/tools/norvavi_run.h"
+#include "tools/avicheck/reader_rules.h"
+
+namespace {
+
+using namespace norv::test;
+
+std::size_t At(const Bytes& b, const char* fourcc) {
+  return static_cast<std::size_t>(std::search(b.begin(), b.end(), fourcc, fourcc + 4) - b.begin());
+}
+
+void Insert(Bytes& b, std::size_t at, const std::string& bytes) {
+  b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+}
+
+const std::string kJunk("JUNK\4\0\0\0\0\0\0\0", 12);
+
+// Motion JPEG video alone, one 'JUNK' before 'movi', as OpenCV's reader
+// takes it; `fault` plants one thing a reader mishandles.
+Bytes Sample(const std::string& fault) {
+  const std::string id = fault == "db" ? "00db" : "00dc";
+  Bytes b = BuildAvi({{id, 100}, {fault == "somedb" ? "00db" : id, 101}, {id, 102}});
+  if (fault != "handler") std::memcpy(&b[112], "MJPG", 4);  // the video 'strh' handler
+  if (fault != "last") {  // the audio stream list made filler, the main header counting one
+    std::memcpy(&b[212], "JUNK", 4);
+    Put32(b, 56, 1);
+  }
+  if (fault == "noflag") Put32(b, 44, 0);
+  if (fault == "noindex") std::memcpy(&b[At(b, "idx1")], "JUNK", 4);
+  Insert(b, At(b, "movi") - 8, fault == "junk2" ? kJunk + kJunk : kJunk);
+  if (fault == "absolute") {
+    const std::size_t index = At(b, "idx1"), movi = At(b, "movi");
+    for (std::size_t e = index + 8; e < b.size(); e += 16)
+      Put32(b, e + 8, Le32(b, e + 8) + static_cast<std::uint32_t>(movi));
+  }
+  if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
+  if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
+  if (fault == "avix") {                            // one more frame in an OpenDML extension form
+    const std::string form("RIFF\x1c\0\0\0AVIXLIST\x10\0\0\0movi00dc\4\0\0\0\0\0\0\0", 36);
+    Insert(b, b.size(), form);
+    Put32(b, 4, static_cast<std::uint32_t>(b.size() - form.size() - 8));
+  }
+  return b;
+}
+
+TEST(ReaderTargets, EachRuleFlagsItsSampleAlone) {
+  const struct {
+    std::string fault, readers, rule;  // rule "": none applies
+  } cases[] = {
+      {"", "strict", ""},
+      {"db", "opencv", "opencv-00dc-only"},
+      {"somedb", "opencv", "opencv-00dc-only"},
+      {"db", "ffmpeg,gstreamer", ""},
+      {"absolute", "opencv", "opencv-idx1-base"},
+      {"noindex", "strict", "opencv-needs-idx1 avifile-needs-idx1"},
+      {"riff2g", "avifile,vlc", "avifile-riff-past-2gib"},
+      {"noflag", "opencv", "opencv-needs-idx1"},
+      {"handler", "opencv", "opencv-mjpg-only"},
+      {"last", "opencv", "opencv-video-last"},
+      {"junk2", "opencv", "opencv-layout"},
+      {"junkafter", "opencv", "opencv-layout"},
+      {"avix", "strict", "opencv-first-form-only avifile-avix"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault + " for " + c.readers);
+    const norv::cli::VerifyReport report = VerifyBytes(Sample(c.fault));
+    // Sound but for the fault (no idx1, lengths that miss the extension form's
+    // frame, a form past the file's end).
+    EXPECT_EQ(report.sound(), c.fault != "noindex" && c.fault != "avix" && c.fault != "riff2g");
+    std::vector<std::string> readers;
+    std::string error;
+    ASSERT_TRUE(norv::cli::ParseReaders({c.readers}, &readers, &error)) << error;
+    std::string rules;
+    for (const auto& f : norv::cli::CheckReaders(report, readers))
+      rules += (rules.empty() ? "" : " ") + f.rule;
+    EXPECT_EQ(rules, c.rule);
+  }
+}
+
+// Sound: 0; problems, or a rule of the target readers: 1, in text or JSON;
+// not an AVI file, none, or a reader nobody knows: 2.
+TEST(Verify, CommandExitsByWhatItFinds) {
+  TempDir dir;
+  const std::string movie = dir.File("m.avi");
+  Bytes b = BuildAvi(kMovie);
+  WriteFileBytes(movie, b);
+  std::string text, err;
+  EXPECT_EQ(Status(kNorvavi + " verify " + movie, &text), 0) << text;
+  EXPECT_NE(text.find("\nsound\n"), std::string::npos) << text;
+  Put32(b, 4, 0);  // as an unfinished export leaves it
+  WriteFileBytes(movie, b);
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + movie, &text), 1);
+  auto j = nlohmann::json::parse(text);
+  EXPECT_FALSE(j["sound"].get<bool>());
+  EXPECT_TRUE(j["riff"]["unfinished"].get<bool>());
+  EXPECT_EQ(j["problems"][0]["field"], "RIFF size");
+  WriteFileBytes(movie, Sample(""));
+  EXPECT_EQ(Status(kNorvavi + " verify --target strict " + movie), 0);
+  EXPECT_EQ(Status(kNorvavi + " verify --target opencv,quicktime " + movie + " 2>/dev/null"), 2);
+  WriteFileBytes(movie, Sample("db"));
+  EXPECT_EQ(Status(kNorvavi + " verify --json --target vlc --target opencv " + movie, &text), 1);
+  j = nlohmann::json::parse(text);
+  EXPECT_EQ(j["targets"]["readers"], nlohmann::json({"opencv", "vlc"}));
+  EXPECT_EQ(j["targets"]["findings"][0]["rule"], "opencv-00dc-only");
+  EXPECT_EQ(j["targets"]["findings"].size(), 1u);
+  const std::string readme = std::string(NORV_SOURCE_DIR) + "/README.md";
+  EXPECT_EQ(Status(kNorvavi + " verify " + readme + " 2>&1", &err), 2);
+  EXPECT_NE(err.find("is not an AVI file"), std::string::npos) << err;
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + readme, &text), 2);
+  EXPECT_NE(nlohmann::json::parse(text)["error"].get<std::string>().find("not an AVI"),
+            std::string::npos);
+  EXPECT_EQ(Status(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null"), 2);
+  EXPECT_EQ(Status(kNorvavi + " verify 2>/dev/null"), 2);
+}
+
+}  // namespace
