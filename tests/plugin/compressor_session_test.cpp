@@ -69,8 +69,6 @@ class CompressorSessionTest : public ::testing::Test {
 // The data-rate fit: test frames at falling qualities (a tenth less each
 // time, ten at most) until one fits the rate with a margin of 0.9, or 1.1
 // for a test frame that failed (its size is then the output header's).
-// The default sizes are quality / 10 + 100 bytes, twice that for key frames:
-// at 25 frames per second 7500 needs 42500 bytes a second and 4428 27100.
 TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
   const std::vector<DWORD> six{7500, 6750, 6075, 5467, 4920, 4428};
   std::vector<DWORD> ten = six;
@@ -252,9 +250,6 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
   EXPECT_EQ(index,
             (std::vector<std::string>{"00dc 0 850", "00dc 0 850", "00db 16 1700", "00dc 0 850",
                                       "00dc 0 850", "00dc 0 850", "00db 16 1700"}));
-  int status = -1;
-  RunCommand("ffprobe -v quiet -show_streams " + setup.path + " >/dev/null 2>&1", &status);
-  EXPECT_EQ(status, 0);
 }
 
 // A driver that says it wrote more than the bound it gave: the frame is a
