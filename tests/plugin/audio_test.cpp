@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "hoststub/norv_host.h"
 #include "plugin/host/host_api.h"
@@ -217,73 +218,61 @@ TEST_F(AudioMovie, WaveFileBesideTheMovieIsMappedAndSliced) {
 
 TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   NorvHostSetHardware(0);
-  auto expect = [&](const std::string& first) {
-    messages.clear();
-    EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
-    EXPECT_EQ(messages.texts(),
-              (std::vector<std::string>{first, "Error reading wave file format!"}));
-  };
   const std::string wave = host.dir().File("out.wav");
   const auto format = WaveFormatData(2, 44100, 16);
-  expect("Fail to open wave file!");
-  WriteFileBytes(wave, RiffBytes("AVI ", {}));
-  expect("Fail to find wave chunk!");
-  WriteFileBytes(wave, RiffBytes("WAVE", {{"data", {}}}));
-  expect("Fail to find wave header chunk!");
   auto cut = RiffBytes("WAVE", {{"fmt ", format}});
   cut.resize(24);
-  WriteFileBytes(wave, cut);
-  expect("Fail to read wave header!");
-  WriteFileBytes(wave, RiffBytes("WAVE", {{"fmt ", format}}));
-  expect("Fail to find wave data chunk!");
-
-  // A format whose block is 0 bytes cannot be sliced: refused with the closing message only.
-  auto wav = RiffBytes(
-      "WAVE", {{"fmt ", WaveFormatData(2, 44100, 16, 0)}, {"data", {1, 2, 3, 4, 5, 6, 7, 8}}});
-  WriteFileBytes(wave, wav);
-  messages.clear();
-  EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
-  EXPECT_EQ(messages.texts(), std::vector<std::string>{"Error reading wave file format!"});
-
-  // A data chunk that claims more than the file holds is read as far as it goes.
-  wav[32] = 4;                                     // block alignment 4 again
-  wav[40] = 0x40, wav[41] = 0x42, wav[42] = 0x0F;  // claims 1000000 bytes
-  WriteFileBytes(wave, wav);
-  messages.clear();
-  MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->audio.audioTotalBytes, 8u);
-  EXPECT_TRUE(messages.texts().empty());
-  delete s;
-
-  // The whole data chunk counts, a part block at its end included.
-  wav[40] = 7, wav[41] = 0, wav[42] = 0;
-  WriteFileBytes(wave, wav);
-  s = CreateMovieSession(&setup.request, kShortWaits);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->audio.audioTotalBytes, 7u);
-  delete s;  // the headers reach the disk
-  {
-    const auto avi = ReadFileBytes(setup.path);
-    // The movie is unfinished: find the second 'strh' by its bytes.
-    const std::string text(avi.begin(), avi.end());
-    const std::size_t audioHeader = text.find("strh", text.find("strh") + 4);
-    ASSERT_NE(audioHeader, std::string::npos);
-    EXPECT_EQ(norv::test::Le32(avi, audioHeader + 8 + 32), 1u);  // its length in blocks
+  // The failure's own message, then the closing one; a format whose block is
+  // 0 bytes cannot be sliced and has the closing message only.
+  const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> broken = {
+      {{}, "Fail to open wave file!"},  // no file at all
+      {RiffBytes("AVI ", {}), "Fail to find wave chunk!"},
+      {RiffBytes("WAVE", {{"data", {}}}), "Fail to find wave header chunk!"},
+      {cut, "Fail to read wave header!"},
+      {RiffBytes("WAVE", {{"fmt ", format}}), "Fail to find wave data chunk!"},
+      {RiffBytes("WAVE", {{"fmt ", WaveFormatData(2, 44100, 16, 0)}, {"data", {1, 2, 3, 4}}}), ""},
+  };
+  for (const auto& [bytes, first] : broken) {
+    SCOPED_TRACE(first);
+    if (!bytes.empty()) WriteFileBytes(wave, bytes);
+    messages.clear();
+    EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
+    std::vector<std::string> want{"Error reading wave file format!"};
+    if (!first.empty()) want.insert(want.begin(), first);
+    EXPECT_EQ(messages.texts(), want);
   }
 
-  // Another writer's file: an odd 'fmt ' (one extra byte) and an odd chunk
-  // before the data, each followed by its pad byte.
-  auto odd = format;
+  // Files that are read: a data chunk that claims more than the file holds
+  // goes as far as the file; a part block at its end counts; another
+  // writer's odd 'fmt ' (one extra byte) and odd chunk before the data are
+  // each followed by their pad byte.
+  const auto wav = RiffBytes("WAVE", {{"fmt ", format}, {"data", {1, 2, 3, 4, 5, 6, 7, 8}}});
+  auto claims = wav, part = wav, odd = format;
+  claims[40] = 0x40, claims[41] = 0x42, claims[42] = 0x0F;  // 1000000 bytes
+  part[40] = 7;
   odd.insert(odd.end(), {1, 0, 0xEE});
   const auto other =
       RiffBytes("WAVE", {{"fmt ", odd}, {"JUNK", {9, 9, 9}}, {"data", {1, 2, 3, 4, 5, 6}}});
-  WriteFileBytes(wave, other);
-  s = CreateMovieSession(&setup.request, kShortWaits);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(s->audio.waveDataOffset, other.size() - 6);
-  EXPECT_EQ(s->audio.audioTotalBytes, 6u);
-  delete s;
+  const std::tuple<std::vector<std::uint8_t>, std::uint32_t, std::size_t> read[] = {
+      {claims, 8, 44}, {part, 7, 44}, {other, 6, other.size() - 6}};
+  for (const auto& [bytes, total, offset] : read) {
+    SCOPED_TRACE(total);
+    WriteFileBytes(wave, bytes);
+    messages.clear();
+    MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->audio.audioTotalBytes, total);
+    EXPECT_EQ(s->audio.waveDataOffset, offset);
+    EXPECT_TRUE(messages.texts().empty());
+    delete s;  // the headers reach the disk
+    // The movie is unfinished: find the audio 'strh' by its bytes; its
+    // length counts whole blocks.
+    const auto avi = ReadFileBytes(setup.path);
+    const std::string text(avi.begin(), avi.end());
+    const std::size_t audioHeader = text.find("strh", text.find("strh") + 4);
+    ASSERT_NE(audioHeader, std::string::npos);
+    EXPECT_EQ(Le32(avi, audioHeader + 8 + 32), total / 4);
+  }
 }
 
 }  // namespace
