@@ -1,6 +1,9 @@
 // FFV1: lossless, every frame coded on its own. Up to the default effort it
 // codes as libavcodec does by default (Golomb-Rice, far faster than the range
 // coder); more effort selects the range coder, then the larger context model.
+// Version 3 at every size (libavcodec picks it by itself only above SD):
+// slices the encoder's threads share, their count following the picture
+// size alone, so the bytes still do not depend on the cores.
 #include "platform/vfw/drivers/driver.h"
 
 extern "C" {
@@ -12,6 +15,7 @@ namespace norv::vfw {
 namespace {
 
 void Setup(AVCodecContext* context, const DriverState& state, DWORD) {
+  context->level = 3;
   av_opt_set_int(context->priv_data, "coder", state.effort > kDefaultEffort ? 1 : 0, 0);
   av_opt_set_int(context->priv_data, "context", state.effort >= 8 ? 1 : 0, 0);
 }
