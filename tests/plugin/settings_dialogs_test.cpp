@@ -197,30 +197,6 @@ Lines Record(const AviSettings& s) {
   return Split(text, "\n");
 }
 
-// Sets the record's fields from lines as Record shows them.
-void Set(AviSettings& s, const std::string& changes) {
-  for (const std::string& line : Split(changes, "; ")) {
-    const std::string key = Key(line);
-    const char* v = line.c_str() + key.size();
-    char fourcc[5] = {};
-    if (key == "compressor" && std::sscanf(v, " %4s", fourcc) == 1)
-      std::memcpy(&s.compressorHandler, fourcc, 4);
-    if (key == "rate") std::sscanf(v, "%f", &s.frameRate);
-    if (key == "size") std::sscanf(v, "%dx%d", &s.width, &s.height);
-    if (key == "aspect") std::sscanf(v, "%d:%d lock %d", &s.aspectX, &s.aspectY, &s.lockAspect);
-    if (key == "colour") std::sscanf(v, "%d", &s.colorFormat);
-    if (key == "field") std::sscanf(v, "%d", &s.fieldHandling);
-    if (key == "quality")
-      std::sscanf(v, "%d keys %d only %d", &s.quality, &s.keyFrameEvery, &s.keyFramesOnly);
-    if (key == "dataRate") std::sscanf(v, "%d %d", &s.dataRateChoice, &s.dataRate);
-    if (key == "interleave") std::sscanf(v, "%d", &s.interleaveFrames);
-    if (key == "audio")
-      std::sscanf(v, "%d %d %u/%u/%u", &s.audioAvailable, &s.audioEnabled, &s.audioFormat[1],
-                  &s.audioFormat[2], &s.audioFormat[3]);
-    if (key == "hw") std::sscanf(v, "%d", &s.hwAccel);
-  }
-}
-
 const Lines kDefaultRecord = Split(
     "compressor 0\nrate 25\nsize 160x120\naspect 4:3 lock 0\ncolour 24\nfield 0\nsubPixel "
     "0\nquality 7500 keys 4 only 0\ndataRate 0 -1\ninterleave 30\naudio 1 1 16/44100/2\nhw "
@@ -309,7 +285,7 @@ class SettingsDialogs : public ::testing::Test {
 };
 
 TEST_F(SettingsDialogs, CancelStillNormalisesTheRecordAndOkReturnsOne) {
-  Set(settings, "rate 7; size 5x20000; field 9; aspect 0:150 lock 5; hw 1");  // no hardware
+  SetFields(settings, "rate 7; size 5x20000; field 9; aspect 0:150 lock 5; hw 1");  // no hardware
   // The locked aspect shows 32 x 99 = 3168 lines; the record keeps the clamped 9999.
   const std::string shown =
       "rate 15; width 32; height 3168; lock [x]; aspectX 1; aspectY 99; field Field 2";
@@ -329,7 +305,7 @@ TEST_F(SettingsDialogs, CancelStillNormalisesTheRecordAndOkReturnsOne) {
 
   // Without a binding the record is normalised all the same and 0 returned.
   norv::ui::SetDialogBinding(nullptr);
-  Set(settings, "rate 7; size 5x3168");
+  SetFields(settings, "rate 7; size 5x3168");
   EXPECT_EQ(Launch(), 0);
   EXPECT_EQ(Plugin().FileTypeLaunchSettings(2, &settings, nullptr, nullptr), 0);
   norv::ui::SetDialogBinding(&ui);
@@ -368,18 +344,18 @@ TEST_F(SettingsDialogs, HardwareLimitsRatesAndFieldModesHalveTheHeight) {
       "hwGroup; hw [x]; hwOptions; subPixel off [ ]; cropping off; width 720; rate[] "
       "29.97|25|24|15|12|10|8|6|5|4|3|2|1; height ";
   Hardware(720, 480, 2997);
-  Set(settings, "size 720x480");
+  SetFields(settings, "size 720x480");
   Expect(kAviSettingsTemplate, hardware + "480",
          "select field=3: field Field 1; height 240 / click ok");
   Finish(1, "size 720x240; field 3; hw 1");
   NorvHostSetProject(720, 486, 2997);
-  Set(settings, "size 720x486; field 0");
+  SetFields(settings, "size 720x486; field 0");
   Expect(kAviSettingsTemplate, hardware + "486",
          "select field=4: field Field 2; height 242 / click ok");
   Finish(1, "size 720x242; field 4; hw 1");
 
   NorvHostSetProject(720, 576, 2500);
-  Set(settings, "rate 29.97; field 0");
+  SetFields(settings, "rate 29.97; field 0");
   Expect(kAviSettingsTemplate, hardware + "242; rate 15; rate[] 25|24|15|12|10|8|6|5|4|3|2|1",
          "click hw: hw [ ]; hwOptions off; rate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1; "
          "subPixel [ ]; cropping / click cancel");
@@ -428,7 +404,7 @@ TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
   b.Edit()->defaultQuality = 5000;
   b.Edit()->defaultKeyFrameRate = 8;
   const std::vector<std::uint8_t> saved(ScriptedCompressor::kStateSize, 0xA5);
-  Set(settings, "compressor SCRA; quality 6000 keys 7 only 0");
+  SetFields(settings, "compressor SCRA; quality 6000 keys 7 only 0");
   settings.compressorState = HostAlloc(1000, 1);
   settings.compressorStateCapacity = 1000;
   settings.compressorStateSize = static_cast<std::uint32_t>(saved.size());
@@ -471,7 +447,7 @@ TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelN
     a.SetState(c.stateSize, c.handOver);
     HostFree(&settings.compressorState);
     settings.compressorStateSize = settings.compressorStateCapacity = 0;
-    Set(settings, "compressor SCRA; quality 7550 keys 4 only 0");
+    SetFields(settings, "compressor SCRA; quality 7550 keys 4 only 0");
     Expect(kAviSettingsTemplate, Chosen("~SCRA") + "; compressor[] No Compression|~SCRA",
            "click options / click ok");
     Expect(kCompressionOptionsTemplate, "", c.steps);
@@ -510,7 +486,7 @@ TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItW
                                      {16, "16 Bits=16"},
                                      {27, "27 Bits=27"},
                                      {32, "24 Bits=24"}}) {
-    Set(settings, "compressor 0; colour 24");
+    SetFields(settings, "compressor 0; colour 24");
     ScriptedCompressor m(MakeFourCC("MJPG"));  // replaces the built-in one
     if (bits == 0) m.Edit()->refusedMode = ICMODE_COMPRESS;
     m.Edit()->formatsOnlyWhenCompressing = bits != 0;
@@ -555,7 +531,7 @@ TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirR
   msvc.Edit()->defaultKeyFrameRate = 9;
   loud.Edit()->defaultQuality = 20000;
   loud.Edit()->defaultKeyFrameRate = 6;
-  Set(settings, "compressor SCRA; quality 1234 keys 4 only 0; dataRate 3 600");
+  SetFields(settings, "compressor SCRA; quality 1234 keys 4 only 0; dataRate 3 600");
   const std::string rows = "; compressor[] No Compression|~SCRA|~SCRB|~msvc";
   Expect(kAviSettingsTemplate, Chosen("~SCRA") + rows + "; dataRate 600 KB/Sec",
          "pick compressor=~SCRA / select dataRate=7: dataRate 150 KB/Sec / click ok");
@@ -656,7 +632,7 @@ TEST_F(SettingsDialogs, VideoPresetsListTwentyOfTwentyFiveAndApplyTheAudioRule) 
                  << "dialog audio " << dialogAudio << ", preset audio " << presetAudio);
     settings.audioAvailable = dialogAudio;
     AviSettings preset = settings;
-    Set(preset, "audio " + std::to_string(presetAudio) + " 0 16/8000/2; interleave 3");
+    SetFields(preset, "audio " + std::to_string(presetAudio) + " 0 16/8000/2; interleave 3");
     for (int i = 0; i < 25; ++i) {
       preset.width = 400 + i;
       const std::string name = "p" + std::to_string(100 + i) + ".ostavi";
@@ -694,12 +670,12 @@ TEST_F(SettingsDialogs, VideoPresetsListTwentyOfTwentyFiveAndApplyTheAudioRule) 
 // lines (243 made even), though the preset turns the acceleration off.
 TEST_F(SettingsDialogs, VideoPresetsLoadedAreClampedWithTheLimitsInForce) {
   AviSettings preset = settings;
-  Set(preset, "size 720x486; field 4; hw 0");
+  SetFields(preset, "size 720x486; field 4; hw 0");
   const std::string path = host.dir().File("tall.ostavi");
   ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
   NorvHostSetPresetPathAnswer(path.c_str());
   Hardware(720, 486, 2997);
-  Set(settings, "size 720x486; field 4");
+  SetFields(settings, "size 720x486; field 4");
   Expect(kAviSettingsTemplate,  // no listed file: Load asks the chooser at once
          "hwGroup; hw [x]; hwOptions; rate[] 29.97|25|24|15|12|10|8|6|5|4|3|2|1; width 720; "
          "height 242; field Field 2; subPixel off [ ]; cropping off",
