@@ -32,56 +32,46 @@ using Lines = std::vector<std::string>;
 const DWORD kHandlerA = MakeFourCC("SCRA");
 const std::string kScripted = "Scripted test compressor ";  // shown as "~"
 
-// Per dialog, its controls (0: the caption) and the lines they show when it
-// opens on the fixture's record (defaults, a project, no hardware), one line
-// per id; a line's first word names the control, "name[]" holds a list's items.
-struct Look {
-  const std::vector<int>& ids;
-  const char* lines;
-};
-// clang-format off
-const std::vector<int> kAviIds = {
-    0, kHardwareGroup, kHardwareEnable, kHardwareOptions, kFrameRateList, kFrameRateList,
-    kWidthEdit, kHeightEdit, kLockAspect, kAspectXEdit, kAspectYEdit, kCompressorList,
-    kCompressorList, kCompressionOptions, kColourList, kColourList, kPaletteButton,
-    kDataRateList, kDataRateList, kPlaybackOptions, kFieldHandlingList, kFieldHandlingList,
-    kSubPixel, kCropping, kDvReverse, kAudioGroup, kAudioEnable, kAudioSettingsButton,
-    kAudioOptionsButton, kUnusedPresetButton, kLoadPreset, kSavePreset};
-const std::vector<int> kOptionsIds = {
-    0, kQualityTrack, kQualityLabel, kKeyFrameTrack, kKeyFrameLabel, kConfigure};
-const std::vector<int> kAudioIds = {
-    0, kSampleSizeList, kSampleSizeList, kSampleRateList, kSampleRateList, kChannelsList,
-    kChannelsList, kAudioPresetButton};
-// clang-format on
-const std::vector<int> kInterleaveIds = {0, kInterleaveTrack, kInterleaveLabel};
-const std::vector<int> kDataRateIds = {0, kDataRateTrack, kDataRateLabel};
-const std::map<int, Look> kBaselines = {
+// Per dialog, the lines it shows when it opens on the fixture's record
+// (defaults, a project, no hardware): the caption, then a line per control
+// with an id in the template's order; a line's first word names the control,
+// a list has a second line, "name[]", with its items.
+const std::map<int, const char*> kBaselines = {
     {kAviSettingsTemplate,
-     {kAviIds,
-      "caption AVI Settings\nhwGroup off hidden\nhw off hidden [ ]\nhwOptions off hidden\n"
-      "rate 25\nrate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1\nwidth 160\nheight 120\n"
-      "lock [ ]\naspectX off 4\naspectY off 3\ncompressor No Compression\n"
-      "compressor[] No Compression\noptions off\ncolour 24 Bits\ncolour[] 8 Bits, 3-3-2 "
-      "Bits=80|8 Bits, 6-6-6 Levels=81|8 Bits, 6-7-6 Levels=82|8 Bits, Common Optimum=83|8 "
-      "Bits, User Select Palette=84|24 Bits=24\npalette off\ndataRate off Default\n"
-      "dataRate[] Default|800 KB/Sec=800|700 KB/Sec=700|600 KB/Sec=600|500 KB/Sec=500|"
-      "400 KB/Sec=400|300 KB/Sec=300|150 KB/Sec=150|Custom Option\nplayback off\nfield Frame\n"
-      "field[] Frame|Interlaced, Fld Order A|Interlaced, Fld Order B|Field 1|Field 2\n"
-      "subPixel [ ]\ncropping\ndvReverse [ ]\naudioGroup\naudio [x]\naudioSettings\n"
-      "audioOptions\nunused hidden\nload\nsave"}},
+     "caption AVI Settings\nhwGroup off hidden\nhw off hidden [ ]\nhwOptions off hidden\n"
+     "rate 25\nrate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1\nwidth 160\nheight 120\n"
+     "lock [ ]\naspectX off 4\naspectY off 3\ncompressor No Compression\n"
+     "compressor[] No Compression\noptions off\ncolour 24 Bits\ncolour[] 8 Bits, 3-3-2 "
+     "Bits=80|8 Bits, 6-6-6 Levels=81|8 Bits, 6-7-6 Levels=82|8 Bits, Common Optimum=83|8 "
+     "Bits, User Select Palette=84|24 Bits=24\npalette off\ndataRate off Default\n"
+     "dataRate[] Default|800 KB/Sec=800|700 KB/Sec=700|600 KB/Sec=600|500 KB/Sec=500|"
+     "400 KB/Sec=400|300 KB/Sec=300|150 KB/Sec=150|Custom Option\nplayback off\nfield Frame\n"
+     "field[] Frame|Interlaced, Fld Order A|Interlaced, Fld Order B|Field 1|Field 2\n"
+     "subPixel [ ]\ncropping\ndvReverse [ ]\naudioGroup\naudio [x]\naudioSettings\n"
+     "audioOptions\nunused hidden\nload\nsave"},
     {kCompressionOptionsTemplate,
-     {kOptionsIds,
-      "caption Compression Options\nquality 75 0..100\nqualityLabel 75\nkeys 4 1..999\n"
-      "keysLabel 4\nconfigure"}},
+     "caption Compression Options\nquality 75 0..100\nqualityLabel 75\nkeys 4 1..999\n"
+     "keysLabel 4\nconfigure"},
     {kAudioSettingsTemplate,
-     {kAudioIds,
-      "caption Audio Settings\nbits 16\nbits[] 8=8|16=16\nrate 44100\n"
-      "rate[] 11025=11025|22050=22050|32000=32000|44100=44100|48000=48000\n"
-      "channels Stereo, 2 Channels\nchannels[] Mono, 1 Channel=1|Stereo, 2 Channels=2\npreset"}},
-    {kAudioOptionsTemplate, {kInterleaveIds, "caption Audio Options\ntrack 30 1..999\nlabel 30"}},
-    {kPlaybackOptionsTemplate,
-     {kDataRateIds, "caption Playback Options\ntrack 1 1..8000\nlabel 1"}},
+     "caption Audio Settings\nbitsLabel Sample Size:\nbits 16\nbits[] 8=8|16=16\n"
+     "rateLabel Sampling Rate:\nrate 44100\n"
+     "rate[] 11025=11025|22050=22050|32000=32000|44100=44100|48000=48000\n"
+     "channelsLabel Channels:\nchannels Stereo, 2 Channels\n"
+     "channels[] Mono, 1 Channel=1|Stereo, 2 Channels=2\npreset"},
+    {kAudioOptionsTemplate, "caption Audio Options\ntrack 30 1..999\nlabel 30"},
+    {kPlaybackOptionsTemplate, "caption Playback Options\ntrack 1 1..8000\nlabel 1"},
 };
+
+// The control behind each of a dialog's lines (0: the caption).
+std::vector<int> LineIds(int dialog) {
+  std::vector<int> ids = {0};
+  for (const norv::ui::ControlTemplate& c : FindDialogTemplate(dialog)->controls) {
+    if (c.id == norv::ui::kNoId || c.id == kIdOk || c.id == kIdCancel) continue;
+    ids.push_back(c.id);
+    if (c.kind == ControlKind::kDropDownList) ids.push_back(c.id);
+  }
+  return ids;
+}
 
 Lines Split(const std::string& text, const std::string& by) {
   Lines lines;
@@ -126,11 +116,11 @@ std::string Shorter(const std::string& text) {
 // "name[]": the items, "text=data" when there is data. Of the compressors only
 // the test's own are listed, sorted: the built-in ones vary with the libraries.
 Lines Shown(norv::ui::Dialog& dialog) {
-  const Look& look = kBaselines.at(dialog.dialogTemplate().id);
-  const Lines baseline = Split(look.lines, "\n");
+  const std::vector<int> ids = LineIds(dialog.dialogTemplate().id);
+  const Lines baseline = Split(kBaselines.at(dialog.dialogTemplate().id), "\n");
   Lines lines;
-  for (std::size_t n = 0; n < look.ids.size(); ++n) {
-    const int id = look.ids[n];
+  for (std::size_t n = 0; n < ids.size(); ++n) {
+    const int id = ids[n];
     const std::string name = Key(baseline[n]);
     const norv::ui::Control* c = dialog.Find(id);
     if (c == nullptr) {
@@ -167,10 +157,10 @@ void Act(ScriptedUser& user, const std::string& act) {
   const std::string verb = act.substr(0, space), name = act.substr(space + 1, equals - space - 1);
   const std::string arg = equals == std::string::npos ? "" : act.substr(equals + 1);
   int id = name == "ok" ? kIdOk : kIdCancel;
-  const Look& look = kBaselines.at(user.templateId());
-  const Lines baseline = Split(look.lines, "\n");
-  for (std::size_t n = 0; n < look.ids.size(); ++n)
-    if (Key(baseline[n]) == name) id = look.ids[n];
+  const std::vector<int> ids = LineIds(user.templateId());
+  const Lines baseline = Split(kBaselines.at(user.templateId()), "\n");
+  for (std::size_t n = 0; n < ids.size(); ++n)
+    if (Key(baseline[n]) == name) id = ids[n];
   if (verb == "tab") user.TabAway();
   if (verb == "click") user.Click(id);
   if (verb == "type") user.Type(id, arg);
@@ -244,7 +234,7 @@ class SettingsDialogs : public ::testing::Test {
   // "scroll track=9"); after each, while it is open, it shows what they changed.
   void Expect(int dialog, const std::string& opens, const std::string& steps) {
     ui.Expect(dialog, [dialog, opens, steps](ScriptedUser& user) {
-      Lines expected = With(Split(kBaselines.at(dialog).lines, "\n"), opens);
+      Lines expected = With(Split(kBaselines.at(dialog), "\n"), opens);
       EXPECT_EQ(Join(Shown(user.dialog())), Join(expected)) << "as it opens";
       for (const std::string& step : Split(steps, " / ")) {
         const std::size_t colon = std::min(step.find(": "), step.size());
