@@ -62,17 +62,6 @@ const std::map<int, const char*> kBaselines = {
     {kPlaybackOptionsTemplate, "caption Playback Options\ntrack 1 1..8000\nlabel 1"},
 };
 
-// The control behind each of a dialog's lines (0: the caption).
-std::vector<int> LineIds(int dialog) {
-  std::vector<int> ids = {0};
-  for (const norv::ui::ControlTemplate& c : FindDialogTemplate(dialog)->controls) {
-    if (c.id == norv::ui::kNoId || c.id == kIdOk || c.id == kIdCancel) continue;
-    ids.push_back(c.id);
-    if (c.kind == ControlKind::kDropDownList) ids.push_back(c.id);
-  }
-  return ids;
-}
-
 Lines Split(const std::string& text, const std::string& by) {
   Lines lines;
   for (std::size_t at = 0; at < text.size();) {
@@ -107,6 +96,19 @@ Lines With(Lines base, const std::string& changes) {
   return base;
 }
 
+// Each of a dialog's lines: its name and its control (0: the caption).
+std::vector<std::pair<std::string, int>> Rows(int dialog) {
+  const Lines baseline = Split(kBaselines.at(dialog), "\n");
+  std::vector<std::pair<std::string, int>> rows = {{"caption", 0}};
+  for (const norv::ui::ControlTemplate& c : FindDialogTemplate(dialog)->controls) {
+    if (c.id == norv::ui::kNoId || c.id == kIdOk || c.id == kIdCancel) continue;
+    rows.emplace_back(Key(baseline.at(rows.size())), c.id);
+    if (c.kind == ControlKind::kDropDownList)
+      rows.emplace_back(Key(baseline.at(rows.size())), c.id);
+  }
+  return rows;
+}
+
 std::string Shorter(const std::string& text) {
   return text.rfind(kScripted, 0) == 0 ? "~" + text.substr(kScripted.size()) : text;
 }
@@ -116,12 +118,8 @@ std::string Shorter(const std::string& text) {
 // "name[]": the items, "text=data" when there is data. Of the compressors only
 // the test's own are listed, sorted: the built-in ones vary with the libraries.
 Lines Shown(norv::ui::Dialog& dialog) {
-  const std::vector<int> ids = LineIds(dialog.dialogTemplate().id);
-  const Lines baseline = Split(kBaselines.at(dialog.dialogTemplate().id), "\n");
   Lines lines;
-  for (std::size_t n = 0; n < ids.size(); ++n) {
-    const int id = ids[n];
-    const std::string name = Key(baseline[n]);
+  for (const auto& [name, id] : Rows(dialog.dialogTemplate().id)) {
     const norv::ui::Control* c = dialog.Find(id);
     if (c == nullptr) {
       lines.push_back("caption " + dialog.caption());
@@ -157,10 +155,8 @@ void Act(ScriptedUser& user, const std::string& act) {
   const std::string verb = act.substr(0, space), name = act.substr(space + 1, equals - space - 1);
   const std::string arg = equals == std::string::npos ? "" : act.substr(equals + 1);
   int id = name == "ok" ? kIdOk : kIdCancel;
-  const std::vector<int> ids = LineIds(user.templateId());
-  const Lines baseline = Split(kBaselines.at(user.templateId()), "\n");
-  for (std::size_t n = 0; n < ids.size(); ++n)
-    if (Key(baseline[n]) == name) id = ids[n];
+  for (const auto& [row, control] : Rows(user.templateId()))
+    if (row == name) id = control;
   if (verb == "tab") user.TabAway();
   if (verb == "click") user.Click(id);
   if (verb == "type") user.Type(id, arg);
