@@ -89,8 +89,7 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
   };
   const auto named = [&](const char* name) {
     return [path = host.dir().File(name)](AviSettings&, MovieRequest& r) {
-      std::memset(r.outputPath, 0, sizeof r.outputPath);
-      std::memcpy(r.outputPath, path.c_str(), path.size());
+      std::strncpy(r.outputPath, path.c_str(), sizeof r.outputPath - 1);
     };
   };
   const auto audio = [](int available, int enabled, int raw) {
@@ -98,11 +97,11 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
       s.audioAvailable = available, s.audioEnabled = enabled, s.qrvExport = raw;
     };
   };
+  const std::string plain = "25 frames 25/25 same, 24 bits, 2 streams";
   const Case cases[] = {
-      {"the defaults", [](AviSettings&, MovieRequest&) {},
-       "25 frames 25/25 same, 24 bits, 2 streams"},
-      {"upper case", named("B.AVI"), "25 frames 25/25 same, 24 bits, 2 streams"},
-      {"the last dot counts", named("c.d.Avi"), "25 frames 25/25 same, 24 bits, 2 streams"},
+      {"the defaults", [](AviSettings&, MovieRequest&) {}, plain},
+      {"upper case", named("B.AVI"), plain},
+      {"the last dot counts", named("c.d.Avi"), plain},
       {"a.avi.bak", named("a.avi.bak"), "refused"},
       {"a.av", named("a.av"), "refused"},
       {"noext", named("noext"), "refused"},
@@ -121,7 +120,7 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
       {"rate 0", rate(0, 0), "refused"},
       {"rate -25", rate(-25, 0), "refused"},
       {"rate NaN", rate(std::numeric_limits<float>::quiet_NaN(), 0), "refused"},
-      {"16 bits", colour(16), "25 frames 25/25 same, 24 bits, 2 streams"},
+      {"16 bits", colour(16), plain},
       {"3-3-2", colour(80), "25 frames 25/25 same, 8 bits mode 1, 2 streams"},
       {"6-6-6", colour(81), "25 frames 25/25 same, 8 bits mode 2, 2 streams"},
       {"6-7-6", colour(82), "25 frames 25/25 same, 8 bits mode 3, 2 streams"},

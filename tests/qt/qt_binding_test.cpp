@@ -262,12 +262,8 @@ TEST_F(QtBindingTest, APopUpMenuShowsItsItemsWhereAskedAndReturnsTheChosenComman
 
 TEST_F(QtBindingTest, TheFileChooserTakesTheRequestAndReturnsTheChosenPath) {
   Recorder owner;
-  norv::ui::OpenFileRequest request;
-  request.title = "Pick";
-  request.filterDescription = "Palettes";
-  request.filterPattern = "*.pal";
-  request.defaultExtension = "pal";
-  request.path = host.dir().File("start.pal");
+  norv::ui::OpenFileRequest request{"Pick", "Palettes", "*.pal", "pal",
+                                    host.dir().File("start.pal")};
   request.fileMustExist = true;
   QFileDialog* seen = nullptr;
   request.onInit = [&](HWND frame, HWND self) {
