@@ -2,8 +2,7 @@
 // kind the templates use: a user's action on each widget reaches the model
 // as its notification with the control's new state, the model's state shows
 // on every widget, and message boxes, menus, the file chooser and nested
-// dialogs work as the model asks. Placement is the screenshots' business,
-// the dialogs' own rules the scripted tests'.
+// dialogs work as the model asks.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
