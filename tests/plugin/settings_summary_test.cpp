@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,15 +20,11 @@ namespace {
 // changed, "-" dropping one; lines 1 (hardware) and 8 (project) only show
 // when set.
 std::string Summary(const std::map<std::size_t, std::string>& changed = {}) {
-  std::vector<std::string> lines = {"No Compression",
-                                    "-",
-                                    "Video ON",
-                                    "25 FPS, 160 x 120, 24 Bits",
-                                    "Frame",
-                                    "SubPixel OFF, Cropping OFF",
-                                    "Audio ON",
-                                    "16 / 44100 / Stereo",
-                                    "-"};
+  std::vector<std::string> lines;
+  std::istringstream in(
+      "No Compression|-|Video ON|25 FPS, 160 x 120, 24 Bits|Frame|SubPixel OFF, Cropping OFF|"
+      "Audio ON|16 / 44100 / Stereo|-");
+  for (std::string line; std::getline(in, line, '|');) lines.push_back(line);
   for (const auto& [at, text] : changed) lines[at] = text;
   std::string out;
   for (const std::string& line : lines)
