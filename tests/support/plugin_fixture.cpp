@@ -95,6 +95,7 @@ void SetFields(AviSettings& s, const std::string& changes) {
       std::sscanf(v, "%d %d %u/%u/%u", &s.audioAvailable, &s.audioEnabled, &s.audioFormat[1],
                   &s.audioFormat[2], &s.audioFormat[3]);
     if (key == "hw") std::sscanf(v, "%d", &s.hwAccel);
+    if (key == "state") std::sscanf(v, "%u/%u", &s.compressorStateSize, &s.compressorStateCapacity);
   }
 }
 
