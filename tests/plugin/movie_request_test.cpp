@@ -25,11 +25,6 @@ class MovieRequestTest : public ::testing::Test {
   void SetUp() override { setup.settings.audioEnabled = 0; }
   // A session made by the plug-in's core, so its fields can be read.
   MovieSession* Create() { return CreateMovieSession(&setup.request); }
-  bool Accepted() {
-    MovieSession* s = Create();
-    delete s;
-    return s != nullptr;
-  }
 
   HostScope host;
   RecordedMessages messages;
