@@ -105,11 +105,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
       if (info == nullptr) return sizeof(ICINFO);
-      ICINFO out{};
-      out.dwSize = sizeof out;
-      out.fccType = ICTYPE_VIDEO;
-      out.fccHandler = handler_;
-      out.dwFlags = script.flags;
+      ICINFO out{sizeof(ICINFO), ICTYPE_VIDEO, handler_, script.flags};
       const char16_t name[] = u"Scripted";
       std::copy(std::begin(name), std::end(name), out.szName);
       // Told apart by their handler, as a user tells them apart by name.
