@@ -69,20 +69,12 @@ class SameAsProject : public ::testing::Test {
   void SetUp() override {
     NorvHostSetHardware(1);
     Plugin().FileTypeDefaultSettings(1, &settings, 0);
-    std::memset(&project, 0, sizeof project);
     project.kind = 1;
     Plugin().FileTypeDefaultSettings(1, &project.video, 0);
-    project.video.width = 720;
-    project.video.height = 576;
-    project.video.frameRate = 29.97f;
-    project.video.compressorHandler = MakeFourCC("MJPG");
-    project.video.interleaveFrames = 1;
-    project.video.hwAccel = 0;
+    SetFields(project.video, "size 720x576; rate 29.97; compressor MJPG; interleave 1; hw 0");
     project.video.hwAccelOptions[0] = 99;
-    project.audioFormat[0] = 7;
-    project.audioFormat[1] = 8;
-    project.audioFormat[2] = 22050;
-    project.audioFormat[3] = 1;
+    const std::uint32_t audio[14] = {7, 8, 22050, 1};
+    std::memcpy(project.audioFormat, audio, sizeof audio);
   }
   void TearDown() override {
     HostFree(&settings.compressorState);
@@ -93,22 +85,17 @@ class SameAsProject : public ::testing::Test {
   ProjectSettings project{};
 };
 
+// The project's record, but this one's interleave, audio switches and
+// hardware settings; another kind is refused, the record left alone.
 TEST_F(SameAsProject, TakesTheProjectButKeepsInterleaveAudioSwitchesAndHardware) {
-  settings.interleaveFrames = 12;
-  settings.audioEnabled = 0;
-  settings.hwAccel = 1;
+  SetFields(settings, "interleave 12; audio 0 0 16/44100/2; hw 1");
   settings.hwAccelOptions[5] = 42;
+  AviSettings expected = project.video;
+  SetFields(expected, "interleave 12; audio 0 0 8/22050/1; hw 1");
+  std::memcpy(expected.hwAccelOptions, settings.hwAccelOptions, sizeof expected.hwAccelOptions);
+  expected.audioFormat[0] = 7;
   ASSERT_EQ(Plugin().FileTypeMakeSameAsPrj(1, &settings, &project), 1);
-  EXPECT_EQ(settings.interleaveFrames, 12);
-  EXPECT_EQ(settings.audioEnabled, 0);
-  EXPECT_EQ(settings.hwAccel, 1);
-  EXPECT_EQ(settings.hwAccelOptions[5], 42);
-  EXPECT_EQ(settings.hwAccelOptions[0], 0);
-  EXPECT_EQ(settings.width, 720);
-  EXPECT_EQ(settings.height, 576);
-  EXPECT_EQ(settings.frameRate, 29.97f);
-  EXPECT_EQ(settings.compressorHandler, MakeFourCC("MJPG"));
-  EXPECT_EQ(0, std::memcmp(settings.audioFormat, project.audioFormat, sizeof project.audioFormat));
+  EXPECT_EQ(Bytes(settings), Bytes(expected));
   EXPECT_TRUE(MatchesProject(&settings, &project));
 
   AviSettings untouched = settings;
@@ -121,13 +108,9 @@ TEST_F(SameAsProject, MatchIgnoresOnlyCapacityAddressRawModeAndReservedWords) {
   ASSERT_TRUE(MatchesProject(&settings, &project));
 
   auto differs = [&](auto change) {
-    AviSettings copy;
-    std::memset(&copy, 0, sizeof copy);
-    CopyFileTypeSettings(&copy, &settings);
+    AviSettings copy = settings;  // no state block to share
     change(copy);
-    bool match = MatchesProject(&copy, &project);
-    HostFree(&copy.compressorState);
-    return !match;
+    return !MatchesProject(&copy, &project);
   };
   EXPECT_FALSE(differs([](AviSettings& s) { s.qrvExport = 1; }));
   EXPECT_FALSE(differs([](AviSettings& s) { s.compressorStateCapacity = 4000; }));

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,129 +12,70 @@
 #include "plugin/resources/resource_module.h"
 #include "plugin/settings/default_settings.h"
 #include "plugin/settings/settings_summary.h"
-#include "tests/support/test_support.h"
+#include "tests/support/plugin_fixture.h"
 
 namespace {
 
-// The default record's lines; each case below changes a few of them.
-const std::vector<std::string> kDefault = {"No Compression",
-                                           "Video ON",
-                                           "25 FPS, 160 x 120, 24 Bits",
-                                           "Frame",
-                                           "SubPixel OFF, Cropping OFF",
-                                           "Audio ON",
-                                           "16 / 44100 / Stereo"};
-std::string Lines(std::vector<std::string> lines, const std::map<int, std::string>& changed = {}) {
-  for (const auto& [at, text] : changed) lines[static_cast<std::size_t>(at)] = text;
+// The summary: the default record's lines with those at the given places
+// changed, "-" dropping one; lines 1 (hardware) and 8 (project) only show
+// when set.
+std::string Summary(const std::map<std::size_t, std::string>& changed = {}) {
+  std::vector<std::string> lines;
+  std::istringstream in(
+      "No Compression|-|Video ON|25 FPS, 160 x 120, 24 Bits|Frame|SubPixel OFF, Cropping OFF|"
+      "Audio ON|16 / 44100 / Stereo|-");
+  for (std::string line; std::getline(in, line, '|');) lines.push_back(line);
+  for (const auto& [at, text] : changed) lines[at] = text;
   std::string out;
   for (const std::string& line : lines)
     if (line != "-") out += (&line == &lines.front() ? "" : "\r\n") + line;
   return out;
 }
-const std::string kDefaultLines = Lines(kDefault);
 
-// Each case: what changes in the record (and the host), whether the project
-// is passed, and the whole text expected. "-" drops a line.
 TEST(SettingsSummary, EveryLineFollowsTheRecord) {
   struct Case {
-    const char* what;
-    std::function<void(AviSettings&, ProjectSettings&)> change;
-    bool withProject;
+    const char* changes;  // to the default record
+    int hardware;         // the host's, before the defaults are taken
+    std::uint32_t kind;   // the project's; 0: no project passed
     std::string text;
   };
-  auto hardware = [](AviSettings& s, ProjectSettings& p) {
-    NorvHostSetHardware(1);
-    s.hwAccel = p.video.hwAccel = 1;
-  };
-  const std::vector<std::string> withHw = {"No Compression",
-                                           "Hardware Acceleration ON",
-                                           "Video ON",
-                                           "25 FPS, 160 x 120, 24 Bits",
-                                           "Frame",
-                                           "Audio ON",
-                                           "16 / 44100 / Stereo"};
   const Case cases[] = {
-      {"defaults", [](AviSettings&, ProjectSettings&) {}, false, kDefaultLines},
-      {"hardware without a project", hardware, false, kDefaultLines},
-      {"hardware, same as project", hardware, true, Lines(withHw) + "\r\nSame As Project"},
-      {"hardware off, another width",
-       [&](AviSettings& s, ProjectSettings& p) {
-         hardware(s, p);
-         s.width = 320;
-         s.hwAccel = 0;
-       },
-       true,
-       Lines({"No Compression", "Hardware Acceleration OFF", "Video ON",
-              "25 FPS, 320 x 120, 24 Bits", "Frame", "SubPixel OFF, Cropping OFF", "Audio ON",
-              "16 / 44100 / Stereo", "Not Same As Project"})},
-      {"a project of another kind",
-       [](AviSettings&, ProjectSettings& p) {
-         NorvHostSetHardware(1);
-         p.kind = 2;
-       },
-       true,
-       Lines({"No Compression", "Hardware Acceleration OFF", "Video ON",
-              "25 FPS, 160 x 120, 24 Bits", "Frame", "SubPixel OFF, Cropping OFF", "Audio ON",
-              "16 / 44100 / Stereo"})},
-      {"optimum palette",
-       [](AviSettings& s, ProjectSettings&) {
-         s.frameRate = 29.97f;
-         s.colorFormat = kColorOptimum;
-       },
-       false, Lines(kDefault, {{2, "29.97 FPS, 160 x 120, 8 Bits"}})},
-      {"16 bits", [](AviSettings& s, ProjectSettings&) { s.colorFormat = kColor16; }, false,
-       Lines(kDefault, {{2, "25 FPS, 160 x 120, 16 Bits"}})},
-      {"a refused code keeps its value",
-       [](AviSettings& s, ProjectSettings&) { s.colorFormat = 85; }, false,
-       Lines(kDefault, {{2, "25 FPS, 160 x 120, 85 Bits"}})},
-      {"fields A", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 1; }, false,
-       Lines(kDefault, {{3, "Interlaced, Fld Order A"}})},
-      {"fields B", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 2; }, false,
-       Lines(kDefault, {{3, "Interlaced, Fld Order B"}})},
-      {"field 1", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 3; }, false,
-       Lines(kDefault, {{3, "Field 1"}})},
-      {"field 2", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 4; }, false,
-       Lines(kDefault, {{3, "Field 2"}})},
-      {"field 5", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = 5; }, true, ""},
-      {"field -1", [](AviSettings& s, ProjectSettings&) { s.fieldHandling = -1; }, false, ""},
-      {"cropping and sub pixel",
-       [](AviSettings& s, ProjectSettings&) {
-         s.cropRect[3] = 1;
-         s.subPixel = 1;
-       },
-       false, Lines(kDefault, {{4, "SubPixel ON, Cropping ON"}})},
-      {"audio off, mono",
-       [](AviSettings& s, ProjectSettings&) {
-         s.audioFormat[1] = 8;
-         s.audioFormat[2] = 22050;
-         s.audioFormat[3] = 1;
-         s.audioEnabled = 0;
-       },
-       false, Lines(kDefault, {{5, "Audio OFF"}, {6, "8 / 22050 / Mono"}})},
-      {"six channels", [](AviSettings& s, ProjectSettings&) { s.audioFormat[3] = 6; }, false,
-       Lines(kDefault, {{6, "16 / 44100 / 6"}})},
-      {"no audio",
-       [](AviSettings& s, ProjectSettings&) {
-         s.audioAvailable = 0;
-         s.audioEnabled = 1;
-       },
-       false, Lines(kDefault, {{5, "-"}, {6, "-"}})},
-      {"a compressor that cannot be opened",
-       [](AviSettings& s, ProjectSettings&) { s.compressorHandler = MakeFourCC("zzzz"); }, false,
-       "\r\n" + kDefaultLines.substr(kDefaultLines.find('\n') + 1)},
+      {"", 0, 0, Summary()},
+      {"", 1, 0, Summary()},
+      {"", 1, 1, Summary({{1, "Hardware Acceleration ON"}, {5, "-"}, {8, "Same As Project"}})},
+      {"size 320x120; hw 0", 1, 1,
+       Summary({{1, "Hardware Acceleration OFF"},
+                {3, "25 FPS, 320 x 120, 24 Bits"},
+                {8, "Not Same As Project"}})},
+      {"hw 0", 1, 2, Summary({{1, "Hardware Acceleration OFF"}})},
+      {"rate 29.97; colour 83", 0, 0, Summary({{3, "29.97 FPS, 160 x 120, 8 Bits"}})},
+      {"colour 16", 0, 0, Summary({{3, "25 FPS, 160 x 120, 16 Bits"}})},
+      {"colour 85", 0, 0, Summary({{3, "25 FPS, 160 x 120, 85 Bits"}})},
+      {"field 1", 0, 0, Summary({{4, "Interlaced, Fld Order A"}})},
+      {"field 2", 0, 0, Summary({{4, "Interlaced, Fld Order B"}})},
+      {"field 3", 0, 0, Summary({{4, "Field 1"}})},
+      {"field 4", 0, 0, Summary({{4, "Field 2"}})},
+      {"field 5", 0, 1, ""},
+      {"field -1", 0, 0, ""},
+      {"subPixel 1; crop 1", 0, 0, Summary({{5, "SubPixel ON, Cropping ON"}})},
+      {"audio 1 0 8/22050/1", 0, 0, Summary({{6, "Audio OFF"}, {7, "8 / 22050 / Mono"}})},
+      {"audio 1 1 16/44100/6", 0, 0, Summary({{7, "16 / 44100 / 6"}})},
+      {"audio 0 1 16/44100/2", 0, 0, Summary({{6, "-"}, {7, "-"}})},
+      {"compressor zzzz", 0, 0, Summary({{0, ""}})},  // it cannot be opened
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    norv::test::HostScope host;
+    SCOPED_TRACE(testing::Message()
+                 << c.changes << ", hardware " << c.hardware << ", kind " << c.kind);
+    norv::test::HostScope host;  // PAL: 25 fps
+    NorvHostSetHardware(c.hardware);
     AviSettings settings;
-    FillDefaultSettings(&settings);  // PAL host: 25 fps
-    ProjectSettings project;
-    std::memset(&project, 0, sizeof project);
-    project.kind = 1;
+    FillDefaultSettings(&settings);
+    ProjectSettings project{};
+    project.kind = c.kind;
     FillDefaultSettings(&project.video);
     std::memcpy(project.audioFormat, settings.audioFormat, sizeof project.audioFormat);
-    c.change(settings, project);
-    EXPECT_EQ(BuildSettingsSummary(&settings, c.withProject ? &project : nullptr), c.text);
+    norv::test::SetFields(settings, c.changes);
+    EXPECT_EQ(BuildSettingsSummary(&settings, c.kind != 0 ? &project : nullptr), c.text);
   }
 }
 
@@ -162,8 +103,8 @@ TEST(SettingsInfo, WritesSummaryUnderThisModuleAndRestoresTheHostsModule) {
   EXPECT_EQ(CurrentResourceModule(), hostModule);
 
   EXPECT_EQ(WriteSettingsInfo(1, text, &settings, nullptr), 1);
-  EXPECT_EQ(std::string(text), kDefaultLines);
-  EXPECT_EQ(text[kDefaultLines.size() + 1], 'x');
+  EXPECT_EQ(std::string(text), Summary());
+  EXPECT_EQ(text[Summary().size() + 1], 'x');
   EXPECT_EQ(CurrentResourceModule(), hostModule);
 
   settings.fieldHandling = 9;

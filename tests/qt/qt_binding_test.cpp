@@ -2,8 +2,7 @@
 // kind the templates use: a user's action on each widget reaches the model
 // as its notification with the control's new state, the model's state shows
 // on every widget, and message boxes, menus, the file chooser and nested
-// dialogs work as the model asks. Placement is the screenshots' business,
-// the dialogs' own rules the scripted tests'.
+// dialogs work as the model asks.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -262,12 +261,8 @@ TEST_F(QtBindingTest, APopUpMenuShowsItsItemsWhereAskedAndReturnsTheChosenComman
 
 TEST_F(QtBindingTest, TheFileChooserTakesTheRequestAndReturnsTheChosenPath) {
   Recorder owner;
-  norv::ui::OpenFileRequest request;
-  request.title = "Pick";
-  request.filterDescription = "Palettes";
-  request.filterPattern = "*.pal";
-  request.defaultExtension = "pal";
-  request.path = host.dir().File("start.pal");
+  norv::ui::OpenFileRequest request{"Pick", "Palettes", "*.pal", "pal",
+                                    host.dir().File("start.pal")};
   request.fileMustExist = true;
   QFileDialog* seen = nullptr;
   request.onInit = [&](HWND frame, HWND self) {

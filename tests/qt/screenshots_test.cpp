@@ -2,9 +2,7 @@
 // with QTest: every control of the template at its converted place (also
 // where the model reports it on the screen), inside the window, its text
 // fitting, none over another; a picture of each (NORV_SCREENSHOT_DIR, else
-// the working folder's "screenshots"). How each control kind is carried is
-// qt_binding_test's business, the rules behind the controls the scripted
-// tests'.
+// the working folder's "screenshots").
 #include <gtest/gtest.h>
 
 #include <QCheckBox>

@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -67,6 +68,35 @@ MovieSetup::MovieSetup(const TempDir& dir, const std::string& name) : path(dir.F
   request.version = 1;
   request.settings = &settings;
   SetSpan(0, 1000);
+}
+
+void SetFields(AviSettings& s, const std::string& changes) {
+  for (std::size_t at = 0; at < changes.size();) {
+    const std::size_t end = std::min(changes.find("; ", at), changes.size());
+    const std::string line = changes.substr(at, end - at);
+    at = end + 2;
+    const std::string key = line.substr(0, line.find(' '));
+    const char* v = line.c_str() + key.size();
+    char fourcc[5] = {};
+    if (key == "compressor" && std::sscanf(v, " %4s", fourcc) == 1)
+      std::memcpy(&s.compressorHandler, fourcc, 4);
+    if (key == "rate") std::sscanf(v, "%f", &s.frameRate);
+    if (key == "size") std::sscanf(v, "%dx%d", &s.width, &s.height);
+    if (key == "aspect") std::sscanf(v, "%d:%d lock %d", &s.aspectX, &s.aspectY, &s.lockAspect);
+    if (key == "colour") std::sscanf(v, "%d", &s.colorFormat);
+    if (key == "field") std::sscanf(v, "%d", &s.fieldHandling);
+    if (key == "subPixel") std::sscanf(v, "%d", &s.subPixel);
+    if (key == "crop") std::sscanf(v, "%d", &s.cropRect[3]);
+    if (key == "quality")
+      std::sscanf(v, "%d keys %d only %d", &s.quality, &s.keyFrameEvery, &s.keyFramesOnly);
+    if (key == "dataRate") std::sscanf(v, "%d %d", &s.dataRateChoice, &s.dataRate);
+    if (key == "interleave") std::sscanf(v, "%d", &s.interleaveFrames);
+    if (key == "audio")
+      std::sscanf(v, "%d %d %u/%u/%u", &s.audioAvailable, &s.audioEnabled, &s.audioFormat[1],
+                  &s.audioFormat[2], &s.audioFormat[3]);
+    if (key == "hw") std::sscanf(v, "%d", &s.hwAccel);
+    if (key == "state") std::sscanf(v, "%u/%u", &s.compressorStateSize, &s.compressorStateCapacity);
+  }
 }
 
 std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed) {

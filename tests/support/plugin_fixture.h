@@ -28,6 +28,14 @@ struct MovieSetup {
   }
 };
 
+// Sets a record's fields from "; "-separated lines, each a field's name and
+// values: "compressor SCRA", "rate 25", "size 160x120", "aspect 4:3 lock 0",
+// "colour 24", "field 0", "subPixel 1", "crop 1" (the rectangle's last
+// word), "quality 7500 keys 4 only 0", "dataRate 0 -1", "interleave 30",
+// "audio 1 1 16/44100/2" (available, enabled, bits/rate/channels), "hw 1",
+// "state 24/1000" (the compressor state's size and capacity).
+void SetFields(AviSettings& s, const std::string& changes);
+
 // A bottom-up 24-bit frame whose every byte is derived from `seed`, so
 // frames can be told apart after the round trip.
 std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed);

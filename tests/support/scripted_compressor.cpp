@@ -23,12 +23,15 @@ std::map<DWORD, ScriptedCompressor*>& Registry() {
   return registry;
 }
 
+DWORD ImageBytes(const BITMAPINFOHEADER* f) {
+  return static_cast<DWORD>(((static_cast<std::size_t>(f->biWidth) * f->biBitCount + 31) / 32) * 4 *
+                            static_cast<std::size_t>(f->biHeight));
+}
+
 // The hash of the pixels of a packed bitmap; what a call was given.
 std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits, bool* allZero) {
-  const std::size_t row =
-      ((static_cast<std::size_t>(format->biWidth) * format->biBitCount + 31) / 32) * 4;
   const auto* p = static_cast<const std::uint8_t*>(bits);
-  const std::size_t n = row * static_cast<std::size_t>(format->biHeight);
+  const std::size_t n = ImageBytes(format);
   if (allZero != nullptr) *allZero = std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
   return Fnv1a(p, n);
 }
@@ -43,7 +46,7 @@ bool Accepted(const BITMAPINFOHEADER* in, WORD bits) {
 ScriptedCompressor::ScriptedCompressor(DWORD handler, SizeFunction size)
     : handler_(handler), size_(std::move(size)) {
   if (!size_) size_ = [](DWORD quality, bool key) { return (quality / 10 + 100) * (key ? 2 : 1); };
-  for (DWORD i = 0; i < kStateSize; ++i) state_.push_back(static_cast<std::uint8_t>(i + 1));
+  SetState(kStateSize, kStateSize);
   {
     std::lock_guard lock(registryMutex);
     Registry()[handler] = this;
@@ -92,10 +95,6 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
   const Script& script = script_;
   const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(p1);
   const WORD inBits = script.eightBitInput ? 8 : 24;
-  const auto imageSize = [](const BITMAPINFOHEADER* f) {
-    return static_cast<DWORD>(((static_cast<std::size_t>(f->biWidth) * f->biBitCount + 31) / 32) *
-                              4 * static_cast<std::size_t>(f->biHeight));
-  };
   const std::map<Hostile, UINT> failures = {
       {Hostile::kFailQuery, ICM_COMPRESS_QUERY}, {Hostile::kFailSize, ICM_COMPRESS_GET_SIZE},
       {Hostile::kFailBegin, ICM_COMPRESS_BEGIN}, {Hostile::kFailEnd, ICM_COMPRESS_END},
@@ -106,11 +105,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
       if (info == nullptr) return sizeof(ICINFO);
-      ICINFO out{};
-      out.dwSize = sizeof out;
-      out.fccType = ICTYPE_VIDEO;
-      out.fccHandler = handler_;
-      out.dwFlags = script.flags;
+      ICINFO out{sizeof(ICINFO), ICTYPE_VIDEO, handler_, script.flags};
       const char16_t name[] = u"Scripted";
       std::copy(std::begin(name), std::end(name), out.szName);
       // Told apart by their handler, as a user tells them apart by name.
@@ -174,7 +169,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       out.biCompression = script.copies                ? BI_RGB
                           : script.outCompression != 0 ? script.outCompression
                                                        : handler_;
-      out.biSizeImage = script.copies              ? imageSize(in)
+      out.biSizeImage = script.copies              ? ImageBytes(in)
                         : script.outImageSize != 0 ? script.outImageSize
                                                    : script.maxFrameBytes;
       if (script.outBits != 0) out.biBitCount = script.outBits;
@@ -185,7 +180,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
     }
     case ICM_COMPRESS_GET_SIZE:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
-      if (script.copies) return static_cast<LRESULT>(imageSize(in));
+      if (script.copies) return static_cast<LRESULT>(ImageBytes(in));
       return script.sizeAnswer.value_or(static_cast<LRESULT>(script.maxFrameBytes));
     case ICM_COMPRESS_BEGIN:
       if (!Accepted(in, inBits)) return ICERR_BADFORMAT;
@@ -202,7 +197,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       if (ic->lpbiInput != nullptr && ic->lpInput != nullptr) {
         call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput, nullptr);
         call.inputBits = ic->lpbiInput->biBitCount;
-        call.inputEnd = reinterpret_cast<std::uintptr_t>(ic->lpInput) + imageSize(ic->lpbiInput);
+        call.inputEnd = reinterpret_cast<std::uintptr_t>(ic->lpInput) + ImageBytes(ic->lpbiInput);
       }
       if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr) {
         call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev, &call.prevAllZero);
@@ -218,7 +213,7 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
       if (script.copies && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
           ic->lpOutput != nullptr && ic->lpbiOutput != nullptr) {
-        const DWORD bytes = imageSize(ic->lpbiInput);
+        const DWORD bytes = ImageBytes(ic->lpbiInput);
         std::memcpy(ic->lpOutput, ic->lpInput, bytes);
         ic->lpbiOutput->biSizeImage = bytes;
         if (script.hostile == Hostile::kSizeBeyondBuffer)

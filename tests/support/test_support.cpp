@@ -170,10 +170,6 @@ std::uint32_t Le32(const std::vector<std::uint8_t>& b, std::size_t at) {
          (static_cast<std::uint32_t>(b.at(at + 3)) << 24);
 }
 
-std::uint16_t Le16(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return static_cast<std::uint16_t>(b.at(at) | (b.at(at + 1) << 8));
-}
-
 std::string FourCC(const std::vector<std::uint8_t>& b, std::size_t at) {
   return std::string(reinterpret_cast<const char*>(&b.at(at)), 4);
 }

@@ -75,7 +75,6 @@ std::vector<std::uint8_t> WaveFormatData(int channels, int rate, int bits, int b
 void PutLe(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size = 4);
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
-std::uint16_t Le16(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::string FourCC(const std::vector<std::uint8_t>& bytes, std::size_t at);
 
 }  // namespace norv::test
