@@ -108,6 +108,9 @@ void WriteProfileInt(const char* section, const char* key, std::int32_t value, s
   for (std::size_t i = 0; i < lines.size(); ++i) {
     Line& l = lines[i];
     if (!l.key.empty() && SameKey(l.section, section) && SameKey(l.key, key)) {
+      // A value written again as it stands leaves the file alone: replacing
+      // it costs a rename that the file system may make wait for the disk.
+      if (l.text == text) return;
       l.text = text;
       Store(s->profilePath, lines);
       return;
