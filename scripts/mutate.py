@@ -20,7 +20,11 @@ that is stopped goes on where it left off (--fresh starts over).
 With --record each mutant runs the whole selection (no stop at the first
 failure) and its log keeps every test that failed; the summary then lists,
 per test, the mutants it catches and those it alone catches, so a test that
-catches nothing alone is visible.
+catches nothing alone is visible. With a map of the lines each test runs
+(scripts/test-coverage.py), --covering MAP runs per mutant only the tests
+that run its lines, which brings the whole list to about an hour:
+
+    scripts/mutate.py --record --covering coverage-map.json --label who
 
 List format: blocks separated by blank lines, one 'key: value' per line:
     file: plugin/audio/wave_file.cpp
@@ -196,9 +200,34 @@ class Work:
         self.dirty = set(targets or [])
         return status
 
-    def ctest(self, include=None, exclude=None):
+    def covering(self, lines):
+        """The numbers of the selected tests that run any of `lines` (file,
+        line) by the --covering map; None when the map does not know them
+        all, so every selected test runs."""
+        if not self.args.covering or not lines:
+            return None
+        if not hasattr(self, "cover_map"):
+            with open(self.args.covering, encoding="utf-8") as f:
+                self.cover_map = json.load(f)
+            out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
+                                 text=True).stdout
+            self.numbers = {m.group(2).strip(): int(m.group(1))
+                            for m in re.finditer(r"Test +#(\d+): (.+)", out)}
+        # Lines the map does not know (a brace, a continued statement, a
+        # header) add nothing; a mutant none of whose lines it knows runs all.
+        known = [self.cover_map["lines"][f"{f}:{n}"] for f, n in lines
+                 if f"{f}:{n}" in self.cover_map["lines"]]
+        if not known:
+            return None
+        names = set().union(*known)
+        selected = set(self.all_tests())
+        return sorted(self.numbers[n] for n in names if n in self.numbers and n in selected)
+
+    def ctest(self, include=None, exclude=None, numbers=None):
         cmd = ["nice", "ctest", "--test-dir", self.build, "-j", str(self.args.jobs),
                "--timeout", str(self.args.timeout)]
+        if numbers:
+            cmd += ["-I", "0,0,0," + ",".join(map(str, numbers))]
         if not self.args.record:
             cmd.append("--stop-on-failure")
         if include:
@@ -212,9 +241,14 @@ class Work:
                              extra) if p]
         return "|".join(f"({p})" for p in parts) or None
 
-    def test(self, hint):
+    def test(self, hint, lines=None):
         """0 when every selected test passes, else the failing run's status."""
         if self.args.record:
+            numbers = self.covering(lines)
+            if numbers is not None:
+                if not numbers:
+                    return 0
+                return self.ctest(exclude=self.exclude(), numbers=numbers)
             return self.ctest(self.args.include, self.exclude())
         if hint:
             status = self.ctest(self.combine(hint), self.exclude())
@@ -238,7 +272,7 @@ class Work:
         """The tests a run selects (-R, -E and the default exclusion applied)."""
         out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
                              text=True).stdout
-        names = [m.group(1) for m in re.finditer(r"Test +#\d+: (\S+)", out)]
+        names = [m.group(1).strip() for m in re.finditer(r"Test +#\d+: (.+)", out)]
         include, exclude = self.args.include, self.exclude()
         return [t for t in names if (not include or re.search(include, t)) and
                 not (exclude and re.search(exclude, t))]
@@ -269,6 +303,15 @@ def apply(path, m):
     if nth == 1 and text.find(m["old"], at + 1) >= 0 and "nth" not in m:
         return None, "ambiguous"
     return text, text[:at] + m["new"] + text[at + len(m["old"]):]
+
+
+def changed_lines(text, m):
+    """(file, line) of each line the mutant's old text spans."""
+    nth, at = int(m.get("nth", "1")), -1
+    for _ in range(nth):
+        at = text.find(m["old"], at + 1)
+    first = text.count("\n", 0, at) + 1
+    return [(m["file"], n) for n in range(first, first + m["old"].count("\n") + 1)]
 
 
 def folder(m):
@@ -352,6 +395,9 @@ def main():
     p.add_argument("--summary", action="store_true", help="print the scores so far and stop")
     p.add_argument("--record", action="store_true",
                    help="run every selected test for each mutant and keep the ones that fail")
+    p.add_argument("--covering", metavar="MAP",
+                   help="with --record: run per mutant only the tests that run its lines (a JSON "
+                        "map from scripts/test-coverage.sh)")
     p.add_argument("--prepare", action="store_true",
                    help="only bring the scratch copy and its build up to date")
     p.add_argument("--check", action="store_true",
@@ -425,7 +471,8 @@ def main():
                 if work.compile(targets_of(m["file"])) != 0:
                     result = "no build"
                 else:
-                    result = "caught" if work.test(m.get("hint")) != 0 else "survived"
+                    result = "caught" if work.test(m.get("hint"), changed_lines(original, m)) != 0 \
+                        else "survived"
                     if args.record:
                         failed = work.failed_tests() if result == "caught" else []
             finally:
