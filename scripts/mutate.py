@@ -430,7 +430,12 @@ def main():
             if original is None:
                 bad += 1
                 print(f"{m['list']}:{m['_line']}: {mutated or 'not found'}: {m['old']!r}")
-        print(f"{len(mutants)} mutants, {bad} not applicable")
+        ids = [m["id"] for m in mutants]
+        for m in mutants:
+            if ids.count(m["id"]) > 1:
+                bad += 1
+                print(f"{m['list']}:{m['_line']}: planted twice: {m['id']}")
+        print(f"{len(mutants)} mutants, {bad} not applicable or twice")
         return 1 if bad else 0
 
     if args.prepare:

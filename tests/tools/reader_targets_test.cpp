@@ -118,7 +118,10 @@ TEST(Verify, CommandExitsByWhatItFinds) {
   const std::string readme = std::string(NORV_SOURCE_DIR) + "/README.md";
   EXPECT_EQ(Status(kNorvavi + " verify " + readme + " 2>&1", &err), 2);
   EXPECT_NE(err.find("is not an AVI file"), std::string::npos) << err;
-  EXPECT_EQ(Status(kNorvavi + " verify --json " + readme, &text), 2);
+  // A RIFF file of another form is no AVI either.
+  const std::string wave = dir.File("a.wav");
+  WriteFileBytes(wave, RiffBytes("WAVE", {{"fmt ", WaveFormatData(1, 8000, 16)}}));
+  EXPECT_EQ(Status(kNorvavi + " verify --json " + wave, &text), 2);
   EXPECT_NE(nlohmann::json::parse(text)["error"].get<std::string>().find("not an AVI"),
             std::string::npos);
   EXPECT_EQ(Status(kNorvavi + " verify " + dir.File("none.avi") + " 2>/dev/null"), 2);
