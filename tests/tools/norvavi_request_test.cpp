@@ -126,8 +126,11 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
   EXPECT_GE(checked, 15);
   // Every name set to its default is taken and changes nothing.
   EXPECT_EQ(nlohmann::json::parse(RunCommand(kNorvavi + " info --json" + sets)), info);
-  for (const char* rate : {"0", "-25", "1000000"})
-    EXPECT_EQ(RefusalsWith("frameRate", rate).size(), 1u) << rate;
+  for (const auto& [name, value] : {std::pair{"frameRate", "0"},
+                                    {"frameRate", "-25"},
+                                    {"frameRate", "1000000"},
+                                    {"keyFrameEvery", "0"}})
+    EXPECT_EQ(RefusalsWith(name, value).size(), 1u) << name << "=" << value;
   // Not in the dialog's list, but the export writes any rate.
   EXPECT_EQ(Joined(RefusalsWith("frameRate", "23.976")), "");
 }
