@@ -207,8 +207,8 @@ class Work:
 
     def covering(self, lines):
         """The numbers of the selected tests that run any of `lines` (file,
-        line) by the --covering map; None when the map does not know them
-        all, so every selected test runs."""
+        line) by the --covering map; None without a map or when it knows
+        none of the lines, so every selected test runs."""
         if not self.args.covering or not lines:
             return None
         if not hasattr(self, "cover_map"):
@@ -407,7 +407,7 @@ def main():
                    help="run every selected test for each mutant and keep the ones that fail")
     p.add_argument("--covering", metavar="MAP",
                    help="with --record: run per mutant only the tests that run its lines (a JSON "
-                        "map from scripts/test-coverage.sh)")
+                        "map from scripts/test-coverage.py)")
     p.add_argument("--prepare", action="store_true",
                    help="only bring the scratch copy and its build up to date")
     p.add_argument("--check", action="store_true",
