@@ -216,8 +216,10 @@ class Work:
                 self.cover_map = json.load(f)
             out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
                                  text=True).stdout
+            selected = set(self.all_tests())
             self.numbers = {m.group(2).strip(): int(m.group(1))
-                            for m in re.finditer(r"Test +#(\d+): (.+)", out)}
+                            for m in re.finditer(r"Test +#(\d+): (.+)", out)
+                            if m.group(2).strip() in selected}
         # Lines the map does not know (a brace, a continued statement, a
         # header) add nothing; a mutant none of whose lines it knows runs all.
         known = [self.cover_map["lines"][f"{f}:{n}"] for f, n in lines
@@ -225,8 +227,7 @@ class Work:
         if not known:
             return None
         names = set().union(*known)
-        selected = set(self.all_tests())
-        return sorted(self.numbers[n] for n in names if n in self.numbers and n in selected)
+        return sorted(self.numbers[n] for n in names if n in self.numbers)
 
     def ctest(self, include=None, exclude=None, numbers=None):
         cmd = ["nice", "ctest", "--test-dir", self.build, "-j", str(self.args.jobs),

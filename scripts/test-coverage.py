@@ -21,27 +21,32 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PRODUCT = ("plugin", "platform", "hoststub", "tools")
 
 
-def gcov_lines(build, counted_only):
-    """(file:line) of product code in the counters now on disk."""
+def gcov_lines(build):
+    """(file:line) of product code in the counters now on disk: those run,
+    and all with code (a program writes its counters whether its code ran
+    or not)."""
     gcda = subprocess.run(["find", *[os.path.join(build, p) for p in PRODUCT], "-name", "*.gcda"],
                           capture_output=True, text=True).stdout.split()
     if not gcda:
-        return set()
+        return set(), set()
     out = subprocess.run(["gcov", "-t", "-j", *gcda], capture_output=True, text=True,
                          cwd=build).stdout
-    lines, decoder, at = set(), json.JSONDecoder(), 0
+    run, code, decoder, at = set(), set(), json.JSONDecoder(), 0
     while True:
         while at < len(out) and out[at].isspace():
             at += 1
         if at >= len(out):
-            return lines
+            return run, code
         report, at = decoder.raw_decode(out, at)
         for f in report.get("files", []):
             name = os.path.relpath(f["file"], ROOT)
             if name.split("/")[0] not in PRODUCT:
                 continue
-            lines.update(f"{name}:{line['line_number']}" for line in f["lines"]
-                         if line["count"] > 0 or not counted_only)
+            for line in f["lines"]:
+                key = f"{name}:{line['line_number']}"
+                code.add(key)
+                if line["count"] > 0:
+                    run.add(key)
 
 
 def clear(build):
@@ -67,7 +72,7 @@ def main():
     # By number, not name: the names hold regex characters.
     tests = [(m.group(1), m.group(2).strip())
              for m in re.finditer(r"^ *Test +#(\d+): (.+)$", listing, re.M)]
-    covered = {}
+    covered, code = {}, set()
     for n, (number, name) in enumerate(tests, 1):
         clear(args.build)
         status = subprocess.run(["ctest", "--test-dir", args.build, "-I", f"{number},{number}"],
@@ -75,15 +80,12 @@ def main():
         if status != 0:
             print(f"  {name} failed: its lines are left out", file=sys.stderr)
             continue
-        for line in gcov_lines(args.build, True):
+        run, seen = gcov_lines(args.build)
+        code |= seen
+        for line in run:
             covered.setdefault(line, []).append(name)
         print(f"[{n}/{len(tests)}] {name}", flush=True)
-    # Every line with code, run or not: a program's counters are written
-    # whether or not its code ran, so one run of each program is enough.
-    clear(args.build)
-    subprocess.run(["ctest", "--test-dir", args.build, "-E", args.exclude, "-j2"],
-                   stdin=subprocess.DEVNULL, capture_output=True)
-    for line in gcov_lines(args.build, False):
+    for line in code:
         covered.setdefault(line, [])
     with open(args.out, "w", encoding="utf-8") as f:
         json.dump({"lines": covered}, f)
