@@ -576,10 +576,30 @@ TEST_F(OpenDml, CutExportsAreFinishedWhereverTheyStop) {
   ASSERT_EQ(Le32(early, 4), 0u);
   ExpectRepaired(early, "cut in the first form");
   ExpectRepaired(Bytes(early.begin(), early.end() - 100), "torn in the first form");
+  // Headers it would write past, or could not walk: refused before it writes.
+  auto find = [&](const char* id, int nth) {
+    auto at = early.begin() - 4;
+    while (nth-- > 0) at = std::search(at + 4, early.end(), id, id + 4);
+    return static_cast<std::size_t>(at - early.begin());
+  };
+  Bytes overrun = early, unreadable = early;
+  Put32(overrun, find("JUNK", 2) + 4, 8192);  // the audio room, past its stream list
+  Put32(unreadable, find("strf", 1), 0);
+  for (const auto& [bytes, why] : {std::pair{overrun, "a header chunk (at 4456) is unreadable"},
+                                   {unreadable, "a header chunk (at 172) is unreadable"}}) {
+    WriteFileBytes(host.dir().File("in.avi"), bytes);
+    const auto refused = norv::cli::RepairAvi({host.dir().File("in.avi"), "", true});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.message.find(std::string("nothing changed: ") + why), std::string::npos)
+        << refused.message;
+    EXPECT_EQ(ReadFileBytes(host.dir().File("in.avi")), bytes);
+  }
 
   // A finished movie is not touched.
   Make(3, true);
-  EXPECT_NE(norv::cli::RepairAvi({setup.path, host.dir().File("again.avi"), false}).status, 0);
+  const auto again = norv::cli::RepairAvi({setup.path, host.dir().File("again.avi"), false});
+  EXPECT_NE(again.message.find("nothing changed: the file is finished"), std::string::npos)
+      << again.message;
 }
 
 // A damaged OpenDML file salvaged into OpenDML again: forms, standard and

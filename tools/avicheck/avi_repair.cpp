@@ -283,6 +283,8 @@ RepairResult RepairAvi(const RepairOptions& options) {
   Plan plan;
   try {
     if (IsCutOpenDml(in)) return RepairOpenDml(in, target);
+    if (IsFinishedOpenDml(in))
+      Refuse("the file is finished: every RIFF form has its size (norvavi verify checks it)");
     Planner(in, plan).Run();
     const std::uint64_t total = plan.keptEnd + (plan.addPad ? 1 : 0) + 8 + plan.index.size();
     if (total - 8 > 0xffffffffu) Refuse("the finished file would pass 4 GiB");

@@ -38,7 +38,8 @@ std::vector<Form> Forms(FileReader& in) {
 
 struct Stream {
   std::uint64_t strhAt = 0, indxAt = 0;
-  std::uint32_t blockAlign = 0;  // 0 for video
+  std::uint32_t indexSize = 0, indexUsed = 0;  // the super index's chunk size and entries in use
+  std::uint32_t blockAlign = 0;                // 0 for video
   struct Entry {
     std::uint64_t dataOffset;
     std::uint32_t size;
@@ -51,6 +52,7 @@ struct Plan {
   std::vector<Stream> streams;
   std::uint64_t dmlhAt = 0, avihAt = 0;
   std::uint64_t moviAt = 0;        // the cut form's LIST 'movi' header
+  std::uint64_t brokenAt = 0;      // a header chunk unreadable or past its list
   bool firstForm = false;          // cut before the first form closed: 'idx1' to write too
   std::vector<std::uint8_t> idx1;  // its 16-byte entries, as the plug-in writes them
   Form last{};
@@ -58,33 +60,49 @@ struct Plan {
   std::uint64_t chunks = 0, records = 0;
 };
 
+// Where a header chunk stands: the plug-in's layout, as a reader walks it.
+enum class In { kForm, kHeaders, kStream, kOpenDml };
+
 // The stream lists of the first form: where each 'strh' and 'indx' stand.
-void ReadHeaders(FileReader& in, std::uint64_t at, std::uint64_t end, Plan& p, int depth) {
-  while (depth < 4 && at + 8 <= end) {
+// Only chunks where the plug-in puts them count, and only when they hold the
+// fields the repair sets, so that it never writes into another chunk.
+void ReadHeaders(FileReader& in, std::uint64_t at, std::uint64_t end, Plan& p,
+                 In where = In::kForm) {
+  while (at + 8 <= end) {
     std::uint8_t h[24];
     if (!in.ReadAt(at, h, 8)) return;
     const std::uint32_t id = Le32(h), size = Le32(h + 4);
-    if (id == kList && in.ReadAt(at + 8, h + 8, 4)) {
-      const std::uint32_t type = Le32(h + 8);
-      if (type == FourCCValue("movi")) {
-        p.moviAt = at;
-        return;
-      }
-      if (type == FourCCValue("strl")) p.streams.emplace_back();
-      ReadHeaders(in, at + 12, std::min<std::uint64_t>(at + 8 + size, end), p, depth + 1);
-    } else if (!p.streams.empty() && id == FourCCValue("strh")) {
-      p.streams.back().strhAt = at;
-    } else if (!p.streams.empty() && id == FourCCValue("strf") && in.ReadAt(at + 8, h + 8, 14)) {
-      std::uint8_t t[4];
-      if (in.ReadAt(p.streams.back().strhAt + 8, t, 4) && Le32(t) == FourCCValue("auds"))
-        p.streams.back().blockAlign = Le16(h + 8 + 12);
-    } else if (!p.streams.empty() && (id == FourCCValue("indx") || id == FourCCValue("JUNK"))) {
-      // The super index, or its room while the first form is open.
-      p.streams.back().indxAt = at;
-    } else if (id == FourCCValue("avih")) {
+    // Headers a reader cannot walk are not this plug-in's to finish.
+    if (!LooksLikeChunkId(id) || at + 8 + size > end) {
+      p.brokenAt = at;
+      return;
+    }
+    // A list still open (the 'movi' of a cut first form) keeps its size 0.
+    const std::uint32_t type = id == kList && in.ReadAt(at + 8, h + 8, 4) ? Le32(h + 8) : 0;
+    Stream* stream = where == In::kStream ? &p.streams.back() : nullptr;
+    if (where == In::kForm && type == FourCCValue("movi")) {
+      p.moviAt = at;
+      return;
+    } else if (where == In::kForm && type == FourCCValue("hdrl")) {
+      ReadHeaders(in, at + 12, at + 8 + size, p, In::kHeaders);
+    } else if (where == In::kHeaders && type == FourCCValue("strl")) {
+      p.streams.emplace_back();
+      ReadHeaders(in, at + 12, at + 8 + size, p, In::kStream);
+    } else if (where == In::kHeaders && type == FourCCValue("odml")) {
+      ReadHeaders(in, at + 12, at + 8 + size, p, In::kOpenDml);
+    } else if (where == In::kHeaders && id == FourCCValue("avih") && size >= 40) {
       p.avihAt = at;
-    } else if (id == FourCCValue("dmlh")) {
+    } else if (where == In::kOpenDml && id == FourCCValue("dmlh") && size >= 4) {
       p.dmlhAt = at + 8;
+    } else if (stream != nullptr && id == FourCCValue("strh") && size >= 48) {
+      stream->strhAt = at;
+    } else if (stream != nullptr && id == FourCCValue("strf") && stream->strhAt != 0 &&
+               size >= 14 && in.ReadAt(at + 8, h + 8, 14)) {
+      std::uint8_t t[4];
+      if (in.ReadAt(stream->strhAt + 8, t, 4) && Le32(t) == FourCCValue("auds"))
+        stream->blockAlign = Le16(h + 8 + 12);
+    } else if (stream != nullptr && (id == FourCCValue("indx") || id == FourCCValue("JUNK"))) {
+      stream->indxAt = at;  // the super index, or its room while the first form is open
     }
     at += 8 + static_cast<std::uint64_t>(size) + (size & 1);
   }
@@ -109,6 +127,7 @@ bool TakeChunk(FileReader& in, Plan& p, std::uint64_t at, std::uint64_t end) {
   if (stream < 0 || static_cast<std::size_t>(stream) >= p.streams.size()) return false;
   if (at + 8 + size + (size & 1) > end) return false;
   Stream& s = p.streams[static_cast<std::size_t>(stream)];
+  if (s.blockAlign != 0 && size % s.blockAlign != 0) return false;  // sound comes in whole blocks
   const bool key = s.blockAlign != 0 || ChunkKind(id) == "db";
   s.entries.push_back({at + 8, key ? size : size | kIndexDeltaFrame});
   s.bytes += size;
@@ -137,8 +156,8 @@ void PlanCutForm(FileReader& in, Plan& p) {
       if (size < 4 || recordEnd > end) break;
       const std::size_t before = p.chunks, legacyBefore = p.idx1.size();
       if (p.firstForm) AddLegacyEntry(p, FourCCValue("rec "), kIndexList, at, size);
-      std::vector<std::size_t> counts;
-      for (const Stream& s : p.streams) counts.push_back(s.entries.size());
+      std::vector<std::pair<std::size_t, std::uint64_t>> counts;  // entries and bytes
+      for (const Stream& s : p.streams) counts.emplace_back(s.entries.size(), s.bytes);
       std::uint64_t c = at + 12;
       bool whole = true;
       while (whole && c < recordEnd) {
@@ -147,7 +166,10 @@ void PlanCutForm(FileReader& in, Plan& p) {
         if (whole) c += 8 + static_cast<std::uint64_t>(Le32(ch + 4)) + (Le32(ch + 4) & 1);
       }
       if (!whole || c != recordEnd) {  // not ours, or torn: undo and stop
-        for (std::size_t i = 0; i < p.streams.size(); ++i) p.streams[i].entries.resize(counts[i]);
+        for (std::size_t i = 0; i < p.streams.size(); ++i) {
+          p.streams[i].entries.resize(counts[i].first);
+          p.streams[i].bytes = counts[i].second;
+        }
         p.chunks = before;
         p.idx1.resize(legacyBefore);
         break;
@@ -184,12 +206,8 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
   std::uint64_t frames = 0;
   for (std::size_t s = 0; s < p.streams.size(); ++s) {
     const Stream& st = p.streams[s];
-    // The super index as it stands, and room for one more entry.
-    std::uint8_t h[32];
-    if (!in.ReadAt(st.indxAt, h, sizeof h)) return *error = "cannot read 'indx'", false;
-    const std::uint32_t cb = Le32(h + 4), used = Le32(h + 12);
-    if (cb < 24 || (cb - 24) / 16 <= used) return *error = "the super index is full", false;
-    // Its header, whole: the room of a form never closed is still JUNK.
+    const std::uint32_t cb = st.indexSize, used = st.indexUsed;
+    // The super index's header, whole: the room of a form never closed is still JUNK.
     std::uint8_t head[24] = {};
     PutLe32(head, FourCCValue("indx"));
     PutLe32(head + 4, cb);
@@ -215,13 +233,11 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
       PutLe32(&ix[12], count);
       PutLe32(&ix[16], Le32(head + 16));
       Put64(ix, 20, p.last.at);
-      std::uint64_t formTicks = 0;
       for (std::uint32_t i = 0; i < count; ++i) {
         PutLe32(&ix[32 + 8 * i], static_cast<std::uint32_t>(st.entries[i].dataOffset - p.last.at));
         PutLe32(&ix[36 + 8 * i], st.entries[i].size);
-        formTicks +=
-            st.blockAlign == 0 ? 1 : (st.entries[i].size & ~kIndexDeltaFrame) / st.blockAlign;
       }
+      const std::uint64_t formTicks = st.blockAlign == 0 ? count : st.bytes / st.blockAlign;
       if (!WriteAll(fd, ix.data(), ix.size())) return *error = "writing failed", false;
       std::uint8_t e[16];
       PutLe32(e, static_cast<std::uint32_t>(at));
@@ -263,11 +279,19 @@ bool IsCutOpenDml(FileReader& in) {
   const std::vector<Form> forms = Forms(in);
   if (forms.size() == 1 && forms[0].size == 0 && forms[0].type == FourCCValue("AVI ")) {
     Plan p;  // cut in the first form: OpenDML when its headers say so
-    ReadHeaders(in, 12, in.size(), p, 0);
+    ReadHeaders(in, 12, in.size(), p);
     return p.dmlhAt != 0 && p.moviAt != 0;
   }
   return forms.size() >= 2 && forms.front().size != 0 && forms.back().size == 0 &&
          forms.back().type == FourCCValue("AVIX");
+}
+
+bool IsFinishedOpenDml(FileReader& in) {
+  const std::vector<Form> forms = Forms(in);
+  if (forms.empty() || forms.back().size == 0) return false;
+  Plan p;
+  ReadHeaders(in, 12, 8 + std::uint64_t{forms.front().size}, p);
+  return p.dmlhAt != 0 && p.moviAt != 0 && p.brokenAt == 0;
 }
 
 RepairResult RepairOpenDml(FileReader& in, const std::string& target) {
@@ -277,11 +301,35 @@ RepairResult RepairOpenDml(FileReader& in, const std::string& target) {
   const std::vector<Form> forms = Forms(in);
   p.last = forms.back();
   p.firstForm = forms.size() == 1;
-  ReadHeaders(in, 12, p.firstForm ? in.size() : 8 + forms.front().size, p, 0);
+  ReadHeaders(in, 12, p.firstForm ? in.size() : 8 + forms.front().size, p);
+  if (p.brokenAt != 0)
+    Refuse("a header chunk (at " + std::to_string(p.brokenAt) +
+           ") is unreadable or runs past its list");
   if (p.streams.empty() || p.dmlhAt == 0 || p.avihAt == 0 || p.moviAt == 0)
     Refuse("no stream lists, 'avih', 'dmlh' or 'movi'");
-  for (const Stream& s : p.streams)
-    if (s.strhAt == 0 || s.indxAt == 0) Refuse("a stream list without 'strh' or 'indx'");
+  // Each chunk lies within its list, so every field set below stands before 'movi'.
+  for (Stream& s : p.streams) {
+    std::uint8_t h[16];
+    if (s.strhAt == 0 || s.indxAt == 0 || !in.ReadAt(s.indxAt, h, sizeof h))
+      Refuse("a stream list without 'strh' or 'indx'");
+    // The frame counts come from the first stream: the plug-in's video, then
+    // its sound in whole blocks, one sample each.
+    std::uint8_t strh[48];
+    const bool first = &s == &p.streams.front();
+    if (!in.ReadAt(s.strhAt + 8, strh, sizeof strh) ||
+        Le32(strh) != FourCCValue(first ? "vids" : "auds") ||
+        (!first && (s.blockAlign == 0 || Le32(strh + 44) != s.blockAlign)))
+      Refuse("streams other than video and then sound (at " + std::to_string(s.strhAt) + ")");
+    // The room of a form never closed holds no entries, whatever its bytes say.
+    const bool room = Le32(h) == FourCCValue("JUNK");
+    if (room != p.firstForm)
+      Refuse("a super index room that does not fit the forms (at " + std::to_string(s.indxAt) +
+             ")");
+    s.indexSize = Le32(h + 4);
+    s.indexUsed = room ? 0 : Le32(h + 12);
+    if (s.indexSize < 24 || (s.indexSize - 24) / 16 <= s.indexUsed)
+      Refuse("a super index is full (at " + std::to_string(s.indxAt) + ")");
+  }
   PlanCutForm(in, p);
   struct stat st {};
   ::fstat(in.fd(), &st);
@@ -299,14 +347,14 @@ RepairResult RepairOpenDml(FileReader& in, const std::string& target) {
     if (s.blockAlign != 0) result.audioBytes += s.bytes;
   result.bytesDropped = in.size() - p.keptEnd;
   char text[400];
-  std::snprintf(text, sizeof text,
-                "repaired %s: the last 'AVIX' form keeps %" PRIu64 " chunks (%" PRIu64
-                " video frames, %" PRIu64 " audio bytes) in %" PRIu64 " records, %" PRIu64
-                " bytes of a torn end dropped, %" PRIu64
-                " standard index(es) written and the super indexes, 'dmlh' and stream lengths "
-                "set to what the file holds",
-                target.c_str(), result.chunksKept, result.videoFrames, result.audioBytes,
-                result.recordsKept, result.bytesDropped, indexes);
+  std::snprintf(
+      text, sizeof text,
+      "repaired %s: the %s keeps %" PRIu64 " chunks (%" PRIu64 " video frames, %" PRIu64
+      " audio bytes) in %" PRIu64 " records, %" PRIu64 " bytes of a torn end dropped, %" PRIu64
+      " standard index(es) written and the super indexes, 'dmlh' and stream lengths "
+      "set to what the file holds",
+      target.c_str(), p.firstForm ? "first form" : "last 'AVIX' form", result.chunksKept,
+      result.videoFrames, result.audioBytes, result.recordsKept, result.bytesDropped, indexes);
   result.message = text;
   return result;
 }

@@ -12,9 +12,12 @@
 
 namespace norv::cli {
 
-// An OpenDML file whose first form is whole and whose last 'AVIX' form was
-// never closed: the kind RepairOpenDml finishes.
+// An OpenDML file cut in its first form, or whose first form is whole and
+// whose last 'AVIX' form was never closed: the kind RepairOpenDml finishes.
 bool IsCutOpenDml(FileReader& in);
+
+// An OpenDML file whose forms were all closed: nothing for a repair to do.
+bool IsFinishedOpenDml(FileReader& in);
 
 // Writes the finished file to `target` (beside it first, then renamed).
 // Throws Refusal for a file it will not touch.
