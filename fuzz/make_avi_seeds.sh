@@ -17,8 +17,8 @@ verify=fuzz/corpus/avi_verify
 repair=fuzz/corpus/avi_repair
 mkdir -p "$verify" "$repair"
 
-small="--set width=16 --set height=12 --set frameRate=5 --duration 1 --set audioFormat.1=8 \
-  --set audioFormat.2=8000 --set audioFormat.3=1"
+small="--set width=32 --set height=32 --set frameRate=5 --duration 1 --set audioFormat.1=8 \
+  --set audioFormat.2=11025 --set audioFormat.3=1"
 make() {  # name, settings...
   local name=$1; shift
   # shellcheck disable=SC2086
@@ -32,6 +32,7 @@ make pal8-interleave5 --set colorFormat=83 --set interleaveFrames=5
 make mjpg-odd-chunks --set compressorHandler=MJPG --set interleaveFrames=2
 make fmp4-deltas-records --set compressorHandler=FMP4 --set keyFrameEvery=3 --set interleaveFrames=1
 make mrle-pal8 --set compressorHandler=MRLE --set colorFormat=80 --set keyFrameEvery=2 --audio none
+make opendml-records --set interleaveFrames=1 --opendml
 
 ffmpeg -v error -f lavfi -i testsrc2=d=1:s=16x12:r=5 -f lavfi -i sine=d=1:r=8000 \
   -c:v rawvideo -pix_fmt bgr24 -c:a pcm_u8 "$work/ffmpeg-raw.avi"
@@ -77,6 +78,14 @@ for name, b in movies.items():
     save(verify, name, b)
     if name.startswith("ffmpeg"):
         save(repair, name + "-cut", cut_off(b, len(b) * 2 // 3))
+        continue
+    if name.startswith("opendml"):
+        # Cut in the first form: the super indexes' room is still JUNK.
+        c = bytearray(b)
+        for at, cid, size in walk(b, 0, len(b), []):
+            if cid == b"indx":
+                c[at:at + 8 + size] = b"JUNK" + struct.pack("<I", size) + bytes(size)
+        save(repair, name + "-cut", cut_off(bytes(c), len(b) * 2 // 3))
         continue
     chunks = walk(b, 0, len(b), [])
     movi = next(at for at, cid, _ in chunks if b[at + 8:at + 12] == b"movi")
