@@ -489,8 +489,13 @@ class OpenDml : public ::testing::Test {
     if (report.extensionForms == 0) {
       EXPECT_EQ(report.totalFrames, frames) << "the main header counts the frames";
     }
+    ExpectDecodes(fixed, frames, audioBytes);
+  }
 
-    const Decoded got = Decode(fixed);
+  // What ffmpeg's libraries decode: the first `frames` pictures and
+  // `audioBytes` of the sound that went in.
+  void ExpectDecodes(const std::string& path, std::uint64_t frames, std::uint64_t audioBytes) {
+    const Decoded got = Decode(path);
     ASSERT_EQ(got.frames.size(), frames);
     for (std::uint32_t i = 0; i < frames; ++i)
       EXPECT_EQ(got.frames[i], Upright(i)) << "frame " << i;
@@ -509,6 +514,7 @@ TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
   const auto report = VerifyAvi(setup.path);
   EXPECT_TRUE(report.sound()) << norv::cli::FormatReport(report);
   ASSERT_GE(report.extensionForms, 4);
+  ExpectDecodes(setup.path, 40, audio.size());
   const auto summary = IndexesOf(setup.path, report);
   // One per form for the video; the audio ends before the video does.
   const auto forms = 1u + static_cast<unsigned>(report.extensionForms);
