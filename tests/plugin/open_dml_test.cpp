@@ -21,8 +21,7 @@ using namespace norv::test;
 
 // What a walk of the file finds, form by form.
 struct Form {
-  std::string type;
-  std::uint32_t size = 0, videoChunks = 0;
+  std::uint32_t videoChunks = 0;
 };
 struct Layout {
   std::vector<Form> forms;
@@ -38,7 +37,7 @@ Layout Walk(const std::vector<std::uint8_t>& b) {
   int moviDepth = -1;  // while inside a 'movi' list, its depth
   for (const WalkedChunk& c : w.chunks) {
     if (c.depth == 0) {
-      l.forms.push_back({c.type, c.size});
+      l.forms.emplace_back();
       continue;
     }
     Form& form = l.forms.back();
