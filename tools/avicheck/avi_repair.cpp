@@ -282,8 +282,9 @@ RepairResult RepairAvi(const RepairOptions& options) {
   }
   Plan plan;
   try {
-    if (IsCutOpenDml(in)) return RepairOpenDml(in, target);
-    if (IsFinishedOpenDml(in))
+    const OpenDmlFile openDml = ClassifyOpenDml(in);
+    if (openDml == OpenDmlFile::kCut) return RepairOpenDml(in, target);
+    if (openDml == OpenDmlFile::kFinished)
       Refuse("the file is finished: every RIFF form has its size (norvavi verify checks it)");
     Planner(in, plan).Run();
     const std::uint64_t total = plan.keptEnd + (plan.addPad ? 1 : 0) + 8 + plan.index.size();

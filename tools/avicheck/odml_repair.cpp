@@ -275,23 +275,21 @@ bool WriteFinished(FileReader& in, const Plan& p, int fd, std::uint64_t* indexes
 
 }  // namespace
 
-bool IsCutOpenDml(FileReader& in) {
+OpenDmlFile ClassifyOpenDml(FileReader& in) {
   const std::vector<Form> forms = Forms(in);
-  if (forms.size() == 1 && forms[0].size == 0 && forms[0].type == FourCCValue("AVI ")) {
-    Plan p;  // cut in the first form: OpenDML when its headers say so
-    ReadHeaders(in, 12, in.size(), p);
-    return p.dmlhAt != 0 && p.moviAt != 0;
-  }
-  return forms.size() >= 2 && forms.front().size != 0 && forms.back().size == 0 &&
-         forms.back().type == FourCCValue("AVIX");
-}
-
-bool IsFinishedOpenDml(FileReader& in) {
-  const std::vector<Form> forms = Forms(in);
-  if (forms.empty() || forms.back().size == 0) return false;
+  if (forms.empty()) return OpenDmlFile::kOther;
+  if (forms.size() >= 2 && forms.front().size != 0 && forms.back().size == 0 &&
+      forms.back().type == FourCCValue("AVIX"))
+    return OpenDmlFile::kCut;
+  // Otherwise the headers say whether it is OpenDML at all.
+  const bool open = forms.back().size == 0;
+  if (open && (forms.size() != 1 || forms.front().type != FourCCValue("AVI ")))
+    return OpenDmlFile::kOther;
   Plan p;
-  ReadHeaders(in, 12, 8 + std::uint64_t{forms.front().size}, p);
-  return p.dmlhAt != 0 && p.moviAt != 0 && p.brokenAt == 0;
+  ReadHeaders(in, 12, open ? in.size() : 8 + std::uint64_t{forms.front().size}, p);
+  if (p.dmlhAt == 0 || p.moviAt == 0) return OpenDmlFile::kOther;
+  if (open) return OpenDmlFile::kCut;  // cut in the first form
+  return p.brokenAt == 0 ? OpenDmlFile::kFinished : OpenDmlFile::kOther;
 }
 
 RepairResult RepairOpenDml(FileReader& in, const std::string& target) {

@@ -12,12 +12,11 @@
 
 namespace norv::cli {
 
-// An OpenDML file cut in its first form, or whose first form is whole and
-// whose last 'AVIX' form was never closed: the kind RepairOpenDml finishes.
-bool IsCutOpenDml(FileReader& in);
-
-// An OpenDML file whose forms were all closed: nothing for a repair to do.
-bool IsFinishedOpenDml(FileReader& in);
+// What a file is to the OpenDML repair: not OpenDML; cut in its first form,
+// or with its first form whole and its last 'AVIX' form never closed (the
+// kind RepairOpenDml finishes); or with every form closed (nothing to do).
+enum class OpenDmlFile { kOther, kCut, kFinished };
+OpenDmlFile ClassifyOpenDml(FileReader& in);
 
 // Writes the finished file to `target` (beside it first, then renamed).
 // Throws Refusal for a file it will not touch.
