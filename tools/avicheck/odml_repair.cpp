@@ -39,6 +39,7 @@ std::vector<Form> Forms(FileReader& in) {
 struct Stream {
   std::uint64_t strhAt = 0, indxAt = 0;
   std::uint32_t indexSize = 0, indexUsed = 0;  // the super index's chunk size and entries in use
+  std::uint32_t type = 0, sampleSize = 0;      // from 'strh'
   std::uint32_t blockAlign = 0;                // 0 for video
   struct Entry {
     std::uint64_t dataOffset;
@@ -96,11 +97,13 @@ void ReadHeaders(FileReader& in, std::uint64_t at, std::uint64_t end, Plan& p,
       p.dmlhAt = at + 8;
     } else if (stream != nullptr && id == FourCCValue("strh") && size >= 48) {
       stream->strhAt = at;
-    } else if (stream != nullptr && id == FourCCValue("strf") && stream->strhAt != 0 &&
-               size >= 14 && in.ReadAt(at + 8, h + 8, 14)) {
-      std::uint8_t t[4];
-      if (in.ReadAt(stream->strhAt + 8, t, 4) && Le32(t) == FourCCValue("auds"))
-        stream->blockAlign = Le16(h + 8 + 12);
+      std::uint8_t strh[48];
+      const bool read = in.ReadAt(at + 8, strh, sizeof strh);
+      stream->type = read ? Le32(strh) : 0;
+      stream->sampleSize = read ? Le32(strh + 44) : 0;
+    } else if (stream != nullptr && id == FourCCValue("strf") &&
+               stream->type == FourCCValue("auds") && size >= 14 && in.ReadAt(at + 8, h + 8, 14)) {
+      stream->blockAlign = Le16(h + 8 + 12);
     } else if (stream != nullptr && (id == FourCCValue("indx") || id == FourCCValue("JUNK"))) {
       stream->indxAt = at;  // the super index, or its room while the first form is open
     }
@@ -312,11 +315,9 @@ RepairResult RepairOpenDml(FileReader& in, const std::string& target) {
       Refuse("a stream list without 'strh' or 'indx'");
     // The frame counts come from the first stream: the plug-in's video, then
     // its sound in whole blocks, one sample each.
-    std::uint8_t strh[48];
     const bool first = &s == &p.streams.front();
-    if (!in.ReadAt(s.strhAt + 8, strh, sizeof strh) ||
-        Le32(strh) != FourCCValue(first ? "vids" : "auds") ||
-        (!first && (s.blockAlign == 0 || Le32(strh + 44) != s.blockAlign)))
+    if (s.type != FourCCValue(first ? "vids" : "auds") ||
+        (!first && (s.blockAlign == 0 || s.sampleSize != s.blockAlign)))
       Refuse("streams other than video and then sound (at " + std::to_string(s.strhAt) + ")");
     // The room of a form never closed holds no entries, whatever its bytes say.
     const bool room = Le32(h) == FourCCValue("JUNK");
