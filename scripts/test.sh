@@ -63,11 +63,19 @@ if [ "${NORV_SKIP_FUZZ:-0}" != 1 ]; then
   for target in wave_file palette_file preset set_field avi_verify avi_repair avi_salvage avi_deep; do
     scratch=$(mktemp -d)
     status=0
-    build-fuzz/fuzz_$target -max_total_time=15 -print_final_stats=1 "$scratch" \
-      fuzz/corpus/$target >"$scratch.log" 2>&1 || status=$?
+    build-fuzz/fuzz_$target -max_total_time=15 -print_final_stats=1 \
+      -artifact_prefix="$scratch/found-" "$scratch" fuzz/corpus/$target >"$scratch.log" 2>&1 ||
+      status=$?
     echo "fuzz_$target: $(grep -h 'stat::number_of_executed_units' "$scratch.log")"
     if [ "$status" != 0 ]; then
       tail -40 "$scratch.log"
+      # The input dies with the machine that found it: print it, so that
+      # `base64 -d` gives it back for a replay.
+      for found in "$scratch"/found-*; do
+        [ -f "$found" ] || continue
+        echo "$(basename "$found") ($(stat -c %s "$found") bytes), base64:"
+        head -c 65536 "$found" | base64 -w 100
+      done
       echo "fuzz_$target found a problem"
       exit 1
     fi
