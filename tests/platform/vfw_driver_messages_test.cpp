@@ -94,12 +94,32 @@ TEST(DriverFormats, EachCodecTakesTheSizesAndDepthsItCanEncode) {
   }
 }
 
-// The configuration (through the hook) changes the state; another instance
-// given that state reports the same blob back; a blob of the wrong size, a
-// damaged version or another driver's state is refused and changes nothing.
-TEST(DriverState, RoundTripsAndRefusesForeignBlobs) {
-  Open a(kMjpg), b(kMjpg), fmp4(MakeFourCC("FMP4"));
-  ASSERT_NE(a.hic, nullptr);
+// MJPG is intra-only with a quality; MPEG-4 asks for key frames now and
+// then; RLE is lossless and has nothing to configure. What a driver does not
+// answer leaves the caller's value alone. MJPG's configuration (through the
+// hook) changes its state; another instance given that state reports the
+// same blob back; a blob of the wrong size, a damaged version or another
+// driver's state is refused and changes nothing.
+TEST(DriverState, DefaultsFollowTheCodecAndTheConfiguredStateRoundTrips) {
+  Open a(kMjpg), b(kMjpg), fmp4(MakeFourCC("FMP4")), mrle(MakeFourCC("MRLE"));
+  ASSERT_NE(mrle.hic, nullptr);
+  auto ask = [](HIC hic, UINT message) {
+    DWORD value = 77;
+    const LRESULT r =
+        ICSendMessage(hic, message, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
+    return r == ICERR_OK                           ? static_cast<long>(value)
+           : r == ICERR_UNSUPPORTED && value == 77 ? -1
+                                                   : -2;
+  };
+  const long quality = ask(a.hic, ICM_GETDEFAULTQUALITY);
+  EXPECT_TRUE(quality > 0 && quality <= 10000) << quality;
+  EXPECT_EQ(ask(a.hic, ICM_GETDEFAULTKEYFRAMERATE), -1);
+  if (fmp4.hic != nullptr) {
+    EXPECT_GT(ask(fmp4.hic, ICM_GETDEFAULTKEYFRAMERATE), 1);
+  }
+  EXPECT_EQ(ask(mrle.hic, ICM_GETDEFAULTQUALITY), -1);
+  EXPECT_FALSE(ICQueryConfigure(mrle.hic));
+
   const LRESULT size = ICGetStateSize(a.hic);
   ASSERT_GT(size, 0);
   EXPECT_TRUE(ICQueryConfigure(a.hic));
@@ -135,30 +155,6 @@ TEST(DriverState, RoundTripsAndRefusesForeignBlobs) {
   EXPECT_EQ(copy, after);
   copy.pop_back();
   EXPECT_LT(get(b.hic, copy), 0);
-}
-
-// MJPG is intra-only with a quality; MPEG-4 asks for key frames now and
-// then; RLE is lossless and has nothing to configure. What a driver does not
-// answer leaves the caller's value alone.
-TEST(DriverDefaults, QualityKeyRateAndConfigureFollowTheCodec) {
-  Open mjpg(kMjpg), fmp4(MakeFourCC("FMP4")), mrle(MakeFourCC("MRLE"));
-  ASSERT_NE(mrle.hic, nullptr);
-  auto ask = [](HIC hic, UINT message) {
-    DWORD value = 77;
-    const LRESULT r =
-        ICSendMessage(hic, message, reinterpret_cast<DWORD_PTR>(&value), sizeof value);
-    return r == ICERR_OK                           ? static_cast<long>(value)
-           : r == ICERR_UNSUPPORTED && value == 77 ? -1
-                                                   : -2;
-  };
-  const long quality = ask(mjpg.hic, ICM_GETDEFAULTQUALITY);
-  EXPECT_TRUE(quality > 0 && quality <= 10000) << quality;
-  EXPECT_EQ(ask(mjpg.hic, ICM_GETDEFAULTKEYFRAMERATE), -1);
-  if (fmp4.hic != nullptr) {
-    EXPECT_GT(ask(fmp4.hic, ICM_GETDEFAULTKEYFRAMERATE), 1);
-  }
-  EXPECT_EQ(ask(mrle.hic, ICM_GETDEFAULTQUALITY), -1);
-  EXPECT_FALSE(ICQueryConfigure(mrle.hic));
 }
 
 // 160 x 120 gradient pictures through `handler`, key frames asked where
@@ -206,29 +202,11 @@ TEST(DriverCompress, MjpgSizeGrowsWithQuality) {
   }
 }
 
-TEST(DriverCompress, RefusesFramesBeforeBeginAndForeignInput) {
-  Open c(kMjpg);
-  InputFormat in = MakeInput(160, 120, 24), other = MakeInput(320, 240, 24);
-  BITMAPINFOHEADER format{};
-  ASSERT_EQ(ICCompressGetFormat(c.hic, in.header(), &format), ICERR_OK);
-  std::vector<std::uint8_t> buffer(format.biSizeImage),
-      dib = ToDib(Gradient(160, 120, 0), 160, 120, 24);
-  auto compress = [&](InputFormat& input) {
-    DWORD flags = 0;
-    return static_cast<LONG>(ICCompress(c.hic, ICCOMPRESS_KEYFRAME, &format, buffer.data(),
-                                        input.header(), dib.data(), nullptr, &flags, 0, 0, 5000,
-                                        nullptr, nullptr));
-  };
-  EXPECT_NE(compress(in), ICERR_OK);
-  ASSERT_EQ(ICCompressBegin(c.hic, in.header(), &format), ICERR_OK);
-  EXPECT_EQ(compress(other), ICERR_BADFORMAT);
-  EXPECT_EQ(compress(in), ICERR_OK);
-  EXPECT_EQ(ICCompressEnd(c.hic), ICERR_OK);
-}
-
-TEST(DriverCompress, RleOfWorstCasePictureStaysWithinItsBound) {
-  // Alternating lone pixels and short runs: the most bytes per pixel.
-  InputFormat in = MakeInput(37, 9, 8);
+// Frames are refused before Begin and in another format than begun with.
+// RLE's worst picture, alternating lone pixels and short runs (the most
+// bytes per pixel), stays within the bound the driver gave.
+TEST(DriverCompress, RefusesStrayFramesAndRleStaysWithinItsBound) {
+  InputFormat in = MakeInput(37, 9, 8), other = MakeInput(38, 9, 8);
   Open c(MakeFourCC("MRLE"));
   ASSERT_NE(c.hic, nullptr);
   std::vector<std::uint8_t> format(1064);
@@ -240,15 +218,21 @@ TEST(DriverCompress, RleOfWorstCasePictureStaysWithinItsBound) {
   for (std::size_t i = 0; i < top.size(); ++i)
     top[i] = static_cast<std::uint8_t>(i % 5 < 2 ? i : 200);
   auto dib = ToDib(top, 37, 9, 8);
-  ASSERT_EQ(ICCompressBegin(c.hic, in.header(), out), ICERR_OK);
   DWORD flags = 0;
-  ASSERT_EQ(ICCompress(c.hic, 0, out, buffer.data(), in.header(), dib.data(), nullptr, &flags, 0, 0,
-                       ICQUALITY_DEFAULT, nullptr, nullptr),
-            0u);
+  auto compress = [&](InputFormat& input) {
+    return static_cast<LONG>(ICCompress(c.hic, 0, out, buffer.data(), input.header(), dib.data(),
+                                        nullptr, &flags, 0, 0, ICQUALITY_DEFAULT, nullptr,
+                                        nullptr));
+  };
+  EXPECT_NE(compress(in), ICERR_OK);
+  ASSERT_EQ(ICCompressBegin(c.hic, in.header(), out), ICERR_OK);
+  EXPECT_EQ(compress(other), ICERR_BADFORMAT);
+  ASSERT_EQ(compress(in), ICERR_OK);
   EXPECT_LE(out->biSizeImage, max);
   EXPECT_EQ(flags, AVIIF_KEYFRAME);
   EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin() + std::ptrdiff_t(max), buffer.end()),
             std::vector<std::uint8_t>(16, 0xEE));
+  EXPECT_EQ(ICCompressEnd(c.hic), ICERR_OK);
 }
 
 }  // namespace
