@@ -169,20 +169,14 @@ Encoded Gradients(const char* handler, const std::vector<bool>& asked, std::vect
       Fcc(handler), in, dibs, [&](std::size_t i) { return asked[i]; }, quality, numbers);
 }
 
-// Key frames come where asked and only there; and the first frame, a frame
-// after a probe (a data-rate test, numbered 0) and a frame that does not
-// follow the last one are key frames, asked or not. A host numbers from 1.
-TEST(DriverCompress, KeyFramesComeWhereAskedAndWhereTheCodecMustStartAfresh) {
-  const std::vector<bool> asked{true, false, false, true, false, true, true, false}, no(4, false);
-  const std::vector<LONG> first8{1, 2, 3, 4, 5, 6, 7, 8};
+// Besides where asked (see DriverDecodes), the first frame, a frame after a
+// probe (a data-rate test, numbered 0) and a frame that does not follow the
+// last one are key frames. A host numbers from 1.
+TEST(DriverCompress, KeyFramesComeWhereTheCodecMustStartAfresh) {
   const std::tuple<const char*, std::vector<bool>, std::vector<LONG>, std::vector<bool>> cases[] = {
-      {"FMP4", asked, first8, asked},
-      {"H264", asked, first8, asked},
-      {"MSVC", asked, first8, asked},
-      {"cvid", asked, first8, asked},
       {"FMP4", {false, false}, {1, 2}, {true, false}},
       {"H264", {true, false, false}, {0, 1, 2}, {true, true, false}},
-      {"FMP4", no, {1, 2, 4, 5}, {true, false, true, false}}};
+      {"FMP4", std::vector<bool>(4, false), {1, 2, 4, 5}, {true, false, true, false}}};
   for (const auto& [handler, ask, numbers, keys] : cases) {
     ICINFO info{};
     if (!ICInfo(ICTYPE_VIDEO, Fcc(handler), &info)) continue;  // not in this libavcodec

@@ -120,7 +120,7 @@ struct Encoded {
 
 // Opens `handler`, negotiates the format and compresses every picture,
 // asking for a key frame where `askKey` says; picture i is frame number
-// `numbers[i]` (none given: i). Stops at the first frame refused.
+// `numbers[i]` (none given: i + 1, as a host numbers them). Stops at the first frame refused.
 inline Encoded EncodeAll(DWORD handler, InputFormat& in,
                          const std::vector<std::vector<std::uint8_t>>& dibs,
                          const std::function<bool(std::size_t)>& askKey,
@@ -142,7 +142,7 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
     DWORD flags = 0xDEAD, ckid = 0;
     const DWORD r = ICCompress(hic, askKey(i) ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(),
                                in.header(), const_cast<std::uint8_t*>(dibs[i].data()), &ckid,
-                               &flags, numbers.empty() ? static_cast<LONG>(i) : numbers[i], 0,
+                               &flags, numbers.empty() ? static_cast<LONG>(i + 1) : numbers[i], 0,
                                quality, nullptr, nullptr);
     EXPECT_EQ(r, static_cast<DWORD>(ICERR_OK)) << "frame " << i;
     if (r != ICERR_OK) break;
