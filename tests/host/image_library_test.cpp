@@ -16,28 +16,21 @@ struct Bgr {
   bool operator==(const Bgr&) const = default;
 };
 
-// A packed 24-bit bitmap, 6 x 3 (rows padded), in four flat colours.
-std::vector<std::uint8_t> FourColourDib(std::vector<Bgr>* colourOfPixel) {
-  const Bgr colours[4] = {{0, 0, 255}, {0, 200, 0}, {180, 20, 20}, {255, 255, 255}};
-  std::vector<std::uint8_t> dib(40 + DibRowBytes(6, 24) * 3);
-  FillBitmapHeader(dib.data(), 6, 3, 24);
-  for (int y = 0; y < 3; ++y) {
-    for (int x = 0; x < 6; ++x) {
-      const Bgr c = colours[(x / 2 + y) % 4];
-      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, &c, 3);
-      colourOfPixel->push_back(c);
-    }
-  }
-  return dib;
-}
-
 // What a reduced image hands out agrees and outlives it; before the
 // reduction nothing is handed out, after the release nothing is done, and
 // ids are not reused.
 TEST(ImageLibrary, ReducedBitmapAndPaletteAgreeAndBadInputIsRefused) {
   const long blocksBefore = NorvGlobalBlocksInUse();
+  // A packed 24-bit bitmap, 6 x 3 (rows padded), in four flat colours.
+  const Bgr colours[4] = {{0, 0, 255}, {0, 200, 0}, {180, 20, 20}, {255, 255, 255}};
   std::vector<Bgr> expected;
-  std::vector<std::uint8_t> dib = FourColourDib(&expected);
+  std::vector<std::uint8_t> dib(40 + DibRowBytes(6, 24) * 3);
+  FillBitmapHeader(dib.data(), 6, 3, 24);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 6; ++x) {
+      expected.push_back(colours[(x / 2 + y) % 4]);
+      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, &expected.back(), 3);
+    }
   const std::int32_t id = ImageFromDib(dib.data());
   ASSERT_GE(id, 0);
   EXPECT_EQ(ImagePalette(id), nullptr);
@@ -56,17 +49,16 @@ TEST(ImageLibrary, ReducedBitmapAndPaletteAgreeAndBadInputIsRefused) {
   EXPECT_NE(ReleaseImage(id), 0);
 
   const auto* p = static_cast<const std::uint8_t*>(GlobalLock(block));
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, p, sizeof header);
-  EXPECT_EQ(
-      std::make_tuple(header.biWidth, header.biBitCount, header.biSizeImage, GlobalSize(block)),
-      std::make_tuple(LONG{6}, WORD{8}, DWORD{8 * 3}, SIZE_T{40 + 1024 + 8 * 3}));
-
   // Same colours, same order, in the table and the palette, the rest black;
   // four colours fit, so every pixel keeps its colour through the table.
   const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
   ASSERT_GE(count, 4u);
   ASSERT_LE(count, 256u);
+  BITMAPINFOHEADER header, headerWanted{40, 6, 3, 1, 8, BI_RGB, 8 * 3, 0, 0, count, 0};
+  std::memcpy(&header, p, sizeof header);
+  EXPECT_EQ(std::memcmp(&header, &headerWanted, sizeof header), 0);
+  EXPECT_EQ(std::make_tuple(w, h, n, GlobalSize(block)),
+            std::make_tuple(6u, 3u, count, SIZE_T{40 + 1024 + 8 * 3}));
   std::vector<PALETTEENTRY> entries(count);
   ASSERT_EQ(GetPaletteEntries(palette, 0, count, entries.data()), count);
   std::vector<std::uint32_t> table(256), want(256);
