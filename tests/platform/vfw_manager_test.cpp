@@ -41,6 +41,9 @@ TEST(CompressorManager, EnumeratesTheBuiltInsAndOpensThemByHandlerInAnyCase) {
     std::string swapped = name;  // every letter's case turned over
     for (char& c : swapped)
       c = static_cast<char>(std::islower(c) ? std::toupper(c) : std::tolower(c));
+    ICINFO byHandler{};
+    EXPECT_TRUE(ICInfo(ICTYPE_VIDEO, Fcc(swapped), &byHandler));
+    EXPECT_EQ(byHandler.fccHandler, info.fccHandler) << swapped;
     HIC hic = ICOpen(MakeFourCC("VIDC"), Fcc(swapped), ICMODE_QUERY);
     ASSERT_NE(hic, nullptr) << swapped;
     ICINFO got{}, part{};
