@@ -200,7 +200,7 @@ TEST(DriverCompress, MjpgSizeGrowsWithQuality) {
 // RLE's worst picture, alternating lone pixels and short runs (the most
 // bytes per pixel), stays within the bound the driver gave.
 TEST(DriverCompress, RefusesStrayFramesAndRleStaysWithinItsBound) {
-  InputFormat in = MakeInput(37, 9, 8), other = MakeInput(38, 9, 8);
+  InputFormat in = MakeInput(37, 9, 8), other = MakeInput(38, 10, 8);
   Open c(MakeFourCC("MRLE"));
   ASSERT_NE(c.hic, nullptr);
   std::vector<std::uint8_t> format(1064);
