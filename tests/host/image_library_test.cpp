@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
+#include <tuple>
 #include <vector>
 
 #include "platform/gdi/palette.h"
@@ -16,48 +16,49 @@ struct Bgr {
   bool operator==(const Bgr&) const = default;
 };
 
-// A packed 24-bit bitmap, 6 x 3 (rows padded), in four flat colours.
-std::vector<std::uint8_t> FourColourDib(std::vector<Bgr>* colourOfPixel) {
+// What a reduced image hands out agrees and outlives it; before the
+// reduction nothing is handed out, after the release nothing is done, and
+// ids are not reused.
+TEST(ImageLibrary, ReducedBitmapAndPaletteAgreeAndBadInputIsRefused) {
+  const long blocksBefore = NorvGlobalBlocksInUse();
+  // A packed 24-bit bitmap, 6 x 3 (rows padded), in four flat colours.
   const Bgr colours[4] = {{0, 0, 255}, {0, 200, 0}, {180, 20, 20}, {255, 255, 255}};
+  std::vector<Bgr> expected;
   std::vector<std::uint8_t> dib(40 + DibRowBytes(6, 24) * 3);
   FillBitmapHeader(dib.data(), 6, 3, 24);
-  for (int y = 0; y < 3; ++y) {
+  for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 6; ++x) {
-      const Bgr c = colours[(x / 2 + y) % 4];
-      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, &c, 3);
-      colourOfPixel->push_back(c);
+      expected.push_back(colours[(x / 2 + y) % 4]);
+      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, &expected.back(), 3);
     }
-  }
-  return dib;
-}
-
-TEST(ImageLibrary, ReducedBitmapAndPaletteAgree) {
-  const long blocksBefore = NorvGlobalBlocksInUse();
-  std::vector<Bgr> expected;
-  const std::vector<std::uint8_t> dib = FourColourDib(&expected);
   const std::int32_t id = ImageFromDib(dib.data());
   ASSERT_GE(id, 0);
+  EXPECT_EQ(ImagePalette(id), nullptr);
+  EXPECT_EQ(ImageToDib(id, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_NE(ReduceColors(id, 4, 0, 16), 0);
   EXPECT_EQ(ReduceColors(id, 8, 0, 256), 0);
   HPALETTE palette = ImagePalette(id);
   ASSERT_NE(palette, nullptr);
   std::uint32_t w = 0, h = 0, n = 0;
   HGLOBAL block = ImageToDib(id, &w, &h, &n);
   ASSERT_NE(block, nullptr);
-  EXPECT_EQ(ReleaseImage(id), 0);  // what was handed out outlives the image
+  EXPECT_EQ(ReleaseImage(id), 0);
+  EXPECT_NE(ReduceColors(id, 8, 0, 256), 0);
+  EXPECT_EQ(ImagePalette(id), nullptr);
+  EXPECT_EQ(ImageToDib(id, nullptr, nullptr, nullptr), nullptr);
+  EXPECT_NE(ReleaseImage(id), 0);
 
   const auto* p = static_cast<const std::uint8_t*>(GlobalLock(block));
-  BITMAPINFOHEADER header;
-  std::memcpy(&header, p, sizeof header);
-  EXPECT_EQ(header.biWidth, 6);
-  EXPECT_EQ(header.biBitCount, 8);
-  EXPECT_EQ(header.biSizeImage, 8u * 3u);
-  EXPECT_EQ(GlobalSize(block), 40u + 1024u + 24u);
-
   // Same colours, same order, in the table and the palette, the rest black;
   // four colours fit, so every pixel keeps its colour through the table.
   const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
   ASSERT_GE(count, 4u);
   ASSERT_LE(count, 256u);
+  BITMAPINFOHEADER header, headerWanted{40, 6, 3, 1, 8, BI_RGB, 8 * 3, 0, 0, count, 0};
+  std::memcpy(&header, p, sizeof header);
+  EXPECT_EQ(std::memcmp(&header, &headerWanted, sizeof header), 0);
+  EXPECT_EQ(std::make_tuple(w, h, n, GlobalSize(block)),
+            std::make_tuple(6u, 3u, count, SIZE_T{40 + 1024 + 8 * 3}));
   std::vector<PALETTEENTRY> entries(count);
   ASSERT_EQ(GetPaletteEntries(palette, 0, count, entries.data()), count);
   std::vector<std::uint32_t> table(256), want(256);
@@ -76,25 +77,9 @@ TEST(ImageLibrary, ReducedBitmapAndPaletteAgree) {
   EXPECT_EQ(GlobalFree(block), nullptr);
   EXPECT_TRUE(DeleteObject(palette));
   EXPECT_EQ(NorvGlobalBlocksInUse(), blocksBefore);
-}
-
-TEST(ImageLibrary, RefusesBadInputAndReleasedIds) {
-  std::vector<Bgr> unused;
-  std::vector<std::uint8_t> dib = FourColourDib(&unused);
-  const std::int32_t id = ImageFromDib(dib.data());
-  ASSERT_GE(id, 0);
-  // Not reduced yet: nothing to hand out.
-  EXPECT_EQ(ImagePalette(id), nullptr);
-  EXPECT_EQ(ImageToDib(id, nullptr, nullptr, nullptr), nullptr);
-  EXPECT_NE(ReduceColors(id, 4, 0, 16), 0);
-  EXPECT_EQ(ReleaseImage(id), 0);
-
-  EXPECT_NE(ReduceColors(id, 8, 0, 256), 0);
-  EXPECT_EQ(ImagePalette(id), nullptr);
-  EXPECT_EQ(ImageToDib(id, nullptr, nullptr, nullptr), nullptr);
-  EXPECT_NE(ReleaseImage(id), 0);
-  EXPECT_NE(ImageFromDib(dib.data()), id);  // ids are not reused
-
+  const std::int32_t next = ImageFromDib(dib.data());
+  EXPECT_NE(next, id);
+  EXPECT_EQ(ReleaseImage(next), 0);
   FillBitmapHeader(dib.data(), 6, 3, 8);
   EXPECT_LT(ImageFromDib(dib.data()), 0);
 }

@@ -67,8 +67,14 @@ class LoggingDialog : public Dialog {
 
 // What a user does reaches the handlers in order; what a user cannot do is
 // recorded as an error and refused; menus, choosers and messages are
-// answered from their queues.
+// answered from their queues. Without a binding a dialog is initialised and
+// cancelled.
 TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) {
+  ASSERT_EQ(norv::ui::CurrentDialogBinding(), nullptr);
+  LoggingDialog unbound;
+  EXPECT_EQ(unbound.DoModal(), Dialog::kCancel);
+  EXPECT_EQ(unbound.inits, 1);
+  EXPECT_EQ(unbound.TrackPopupMenu({}, {}, 0), 0);
   ScriptedBinding binding;
   binding.AnswerMenu(7);
   binding.AnswerMenu(99);  // not in the menu: dismissed, and an error
@@ -124,14 +130,6 @@ TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) 
   EXPECT_EQ(binding.menus()[0].flags, norv::ui::kTrackRightButton);
   EXPECT_EQ(binding.choosers().size(), 2u);
   EXPECT_EQ(binding.messages(), std::vector<std::string>{"Hello"});
-}
-
-TEST(DialogModel, WithoutABindingTheDialogIsInitialisedAndCancelled) {
-  ASSERT_EQ(norv::ui::CurrentDialogBinding(), nullptr);
-  LoggingDialog dialog;
-  EXPECT_EQ(dialog.DoModal(), Dialog::kCancel);
-  EXPECT_EQ(dialog.inits, 1);
-  EXPECT_EQ(dialog.TrackPopupMenu({}, {}, 0), 0);
 }
 
 }  // namespace

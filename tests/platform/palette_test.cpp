@@ -75,7 +75,7 @@ std::vector<std::vector<PALETTEENTRY>> Palettes(std::mt19937& rng) {
 // call to build its grid, and where its walk stops asking its memo), flat
 // bands (where it asks the memo again), then colours next to each entry and
 // halfway to the first, where ties live. Mapped twice, as the first call may
-// still scan and the second has the grid, and one by one.
+// still scan and the second has the grid, and one by one. No palette: refused.
 TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPaletteAndFrame) {
   std::mt19937 rng(20240601);
   for (const auto& entries : Palettes(rng)) {
@@ -119,9 +119,6 @@ TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPaletteAndFrame) {
     }
     EXPECT_TRUE(DeleteObject(palette));
   }
-}
-
-TEST(NearestPaletteIndex, BadHandlesAreRefused) {
   std::uint8_t pixels[3] = {1, 2, 3}, out = 0;
   EXPECT_EQ(GetNearestPaletteIndex(nullptr, 0), CLR_INVALID);
   EXPECT_FALSE(NorvMapPixelsToPalette(nullptr, pixels, 3, &out, 1, 1, 1));

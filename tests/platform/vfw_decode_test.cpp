@@ -80,18 +80,18 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
       dibs.push_back(ToDib(expected.back(), c.width, c.height, 24));
     }
   }
+  std::vector<bool> asked;  // the key frames, and the only ones
+  for (int t = 0; t < kFrames; ++t) asked.push_back(t % c.keyEvery == 0);
   auto encode = [&](const char* threads) {
     ThreadsVariable v(threads);
-    return EncodeAll(handler, in, dibs,
-                     [&](std::size_t i) { return i % std::size_t(c.keyEvery) == 0; });
+    return EncodeAll(handler, in, dibs, [&](std::size_t i) { return asked[i]; });
   };
   const Encoded e = encode("3"), again = encode("3"), one = encode("1");
   ASSERT_EQ(e.frames.size(), static_cast<std::size_t>(kFrames));
   EXPECT_EQ(e.frames, again.frames);
-  EXPECT_EQ(e.keys, one.keys);
+  EXPECT_EQ(e.keys, asked);
+  EXPECT_EQ(one.keys, asked);
   EXPECT_EQ(e.frames != one.frames, c.bytesFollowThreads);
-  for (int i = 0; i < kFrames; i += c.keyEvery)
-    EXPECT_TRUE(e.keys[static_cast<std::size_t>(i)]) << i;
 
   TempDir dir;
   const std::string file = dir.File("out.avi");

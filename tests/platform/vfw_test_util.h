@@ -42,18 +42,13 @@ inline InputFormat MakeInput(LONG width, LONG height, int bits) {
   InputFormat f;
   f.bytes.assign(sizeof(BITMAPINFOHEADER) + (bits == 8 ? 1024 : 0), 0);
   BITMAPINFOHEADER& h = *f.header();
-  const DWORD colours = bits == 8 ? 256 : 0;
-  h = {sizeof h,
-       width,
-       height,
-       1,
-       static_cast<WORD>(bits),
-       BI_RGB,
-       static_cast<DWORD>(Stride(width, bits) * static_cast<std::size_t>(height)),
-       0,
-       0,
-       colours,
-       colours};
+  h.biSize = sizeof h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biPlanes = 1;
+  h.biBitCount = static_cast<WORD>(bits);
+  h.biSizeImage = static_cast<DWORD>(Stride(width, bits) * static_cast<std::size_t>(height));
+  h.biClrUsed = h.biClrImportant = bits == 8 ? 256 : 0;
   if (bits == 8) {
     auto* c = reinterpret_cast<RGBQUAD*>(f.bytes.data() + sizeof h);
     for (int i = 0; i < 256; ++i)  // 3-3-2 colour cube
@@ -125,7 +120,7 @@ struct Encoded {
 
 // Opens `handler`, negotiates the format and compresses every picture,
 // asking for a key frame where `askKey` says; picture i is frame number
-// `numbers[i]` (none given: i). Stops at the first frame refused.
+// `numbers[i]` (none given: i + 1, as a host numbers them). Stops at the first frame refused.
 inline Encoded EncodeAll(DWORD handler, InputFormat& in,
                          const std::vector<std::vector<std::uint8_t>>& dibs,
                          const std::function<bool(std::size_t)>& askKey,
@@ -147,7 +142,7 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
     DWORD flags = 0xDEAD, ckid = 0;
     const DWORD r = ICCompress(hic, askKey(i) ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(),
                                in.header(), const_cast<std::uint8_t*>(dibs[i].data()), &ckid,
-                               &flags, numbers.empty() ? static_cast<LONG>(i) : numbers[i], 0,
+                               &flags, numbers.empty() ? static_cast<LONG>(i + 1) : numbers[i], 0,
                                quality, nullptr, nullptr);
     EXPECT_EQ(r, static_cast<DWORD>(ICERR_OK)) << "frame " << i;
     if (r != ICERR_OK) break;
@@ -165,57 +160,45 @@ inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
   using Bytes = std::vector<std::uint8_t>;
   auto words = [](std::initializer_list<std::uint32_t> values) {
     Bytes b;
-    for (std::uint32_t x : values)
-      for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(x >> (8 * i)));
+    for (std::uint32_t x : values) PutLe(b, x);
     return b;
   };
-  auto chunk = [&](const char(&id)[5], std::initializer_list<Bytes> parts) {
-    Bytes body;
-    for (const Bytes& part : parts) body.insert(body.end(), part.begin(), part.end());
-    Bytes c = words({MakeFourCC(id), static_cast<std::uint32_t>(body.size())});
-    c.insert(c.end(), body.begin(), body.end());
-    if (body.size() % 2 != 0) c.push_back(0);
-    return c;
+  auto list = [](const char* type, const RiffChunks& chunks) {  // a LIST's type and chunks
+    const Bytes riff = RiffBytes(type, chunks);
+    return Bytes(riff.begin() + 8, riff.end());
   };
   const auto* f = reinterpret_cast<const BITMAPINFOHEADER*>(e.format.data());
   const auto n = static_cast<std::uint32_t>(e.frames.size());
-  Bytes movi = words({MakeFourCC("movi")}), idx;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    const Bytes entry = words({MakeFourCC("00dc"), e.keys[i] ? 0x10u : 0u,
-                               static_cast<std::uint32_t>(movi.size()),
-                               static_cast<std::uint32_t>(e.frames[i].size())}),
-                frame = chunk("00dc", {e.frames[i]});
+  RiffChunks movi;
+  Bytes idx;
+  for (std::uint32_t i = 0, at = 4; i < n; ++i) {
+    const auto size = static_cast<std::uint32_t>(e.frames[i].size());
+    const Bytes entry = words({MakeFourCC("00dc"), e.keys[i] ? 0x10u : 0u, at, size});
     idx.insert(idx.end(), entry.begin(), entry.end());
-    movi.insert(movi.end(), frame.begin(), frame.end());
+    movi.push_back({"00dc", e.frames[i]});
+    at += 8 + size + size % 2;
   }
   const auto w = static_cast<std::uint32_t>(f->biWidth),
              h = static_cast<std::uint32_t>(f->biHeight);
-  return chunk(
-      "RIFF",
-      {words({MakeFourCC("AVI ")}),
-       chunk("LIST", {words({MakeFourCC("hdrl")}),
-                      chunk("avih", {words({40000, 0, 0, 0x10, n, 0, 1, 0, w, h, 0, 0, 0, 0})}),
-                      chunk("LIST", {words({MakeFourCC("strl")}),
-                                     chunk("strh", {words({MakeFourCC("vids"), handler, 0, 0, 0, 1,
-                                                           25, 0, n, 0, 0xFFFFFFFF, 0, 0, 0})}),
-                                     chunk("strf", {e.format})})}),
-       chunk("LIST", {movi}), chunk("idx1", {idx})});
+  const Bytes strl = list(
+      "strl",
+      {{"strh", words({MakeFourCC("vids"), handler, 0, 0, 0, 1, 25, 0, n, 0, 0xFFFFFFFF, 0, 0, 0})},
+       {"strf", e.format}});
+  return RiffBytes(
+      "AVI ",
+      {{"LIST", list("hdrl", {{"avih", words({40000, 0, 0, 0x10, n, 0, 1, 0, w, h, 0, 0, 0, 0})},
+                              {"LIST", strl}})},
+       {"LIST", list("movi", movi)},
+       {"idx1", idx}});
 }
 
 // Decodes a file with ffmpeg into top-down BGR frames.
 inline std::vector<std::vector<std::uint8_t>> DecodeWithFfmpeg(const std::string& file, LONG w,
                                                                LONG h) {
-  const std::string raw = file + ".bgr";
-  int status = -1;
-  RunCommand("ffmpeg -nostdin -v error -y -i '" + file +
-                 "' -fps_mode passthrough -f rawvideo -pix_fmt bgr24 '" + raw + "'",
-             &status);
-  EXPECT_EQ(status, 0) << "ffmpeg could not decode " << file;
-  std::vector<std::vector<std::uint8_t>> frames;
-  if (status != 0) return frames;
-  const auto bytes = ReadFileBytes(raw);
+  const auto bytes = FfmpegDecode(file, "-fps_mode passthrough -f rawvideo -pix_fmt bgr24");
   const std::size_t size = static_cast<std::size_t>(w * h * 3);
   EXPECT_EQ(bytes.size() % size, 0u);
+  std::vector<std::vector<std::uint8_t>> frames;
   for (std::size_t at = 0; at + size <= bytes.size(); at += size)
     frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                         bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
