@@ -36,8 +36,7 @@ std::string FrameCounts(const std::string& path) {
 
 // The audio as ffmpeg decodes it, first channel, 16-bit.
 std::vector<std::int16_t> DecodeAudio(const std::string& path) {
-  const std::string raw = RunCommand("ffmpeg -v error -i " + path +
-                                     " -map 0:a -ac 1 -ar 44100 -f s16le -acodec pcm_s16le -");
+  const auto raw = FfmpegDecode(path, "-map 0:a -ac 1 -ar 44100 -f s16le -acodec pcm_s16le");
   std::vector<std::int16_t> samples(raw.size() / 2);
   std::memcpy(samples.data(), raw.data(), samples.size() * 2);
   return samples;
@@ -113,8 +112,11 @@ TEST(Interrupt, SecondSignalStopsAtOnceAndRemovesTheTemporaries) {
 }
 
 // A job with sound waits while another holds the folder; one without
-// sound never touches the shared file and does not wait.
-TEST(FolderLock, AJobWithSoundWaitsForTheOneBeforeIt) {
+// sound never touches the shared file and does not wait. Two jobs started
+// together in one folder, each with its own track of one clip
+// (--audio-track): each movie carries its own tone from start to end; a
+// track the clip lacks is named.
+TEST(FolderLock, AJobWithSoundWaitsAndTwoTogetherKeepTheirOwnTracks) {
   TempDir dir;
   const int fd = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
@@ -132,13 +134,7 @@ TEST(FolderLock, AJobWithSoundWaitsForTheOneBeforeIt) {
   EXPECT_EQ(VerifyMovie(dir.File("sound.avi")), "");
   EXPECT_NE(ReadText(dir.File("err.txt")).find("another norvavi job is making a movie with sound"),
             std::string::npos);
-}
 
-// Two jobs started together in one folder, each with its own track of one
-// clip (--audio-track): each movie carries its own tone from start to end;
-// a track the clip lacks is named.
-TEST(FolderLock, TwoJobsInOneFolderKeepTheirOwnTracks) {
-  TempDir dir;
   const std::string clip = dir.File("two.mkv");
   ASSERT_TRUE(
       Runs("ffmpeg -v error -f lavfi -i testsrc2=d=3:s=320x240 -f lavfi -i sine=f=300:d=3 -f "
@@ -166,9 +162,13 @@ TEST(FolderLock, TwoJobsInOneFolderKeepTheirOwnTracks) {
   EXPECT_NE(err.find("has no audio track 3"), std::string::npos) << err;
 }
 
-TEST(Manners, HelpWithoutACommandAndProgressOnlyOnATerminal) {
+// Without a command, the help; make's leads to the compressors. Piped, the
+// progress line stays away and the closing line comes; the libraries' own
+// chatter (here about a clip cut off inside a frame) only with -v; and with
+// Qt's offscreen platform, where the dialog could never be answered, the
+// settings command says so instead of waiting for ever.
+TEST(Manners, EachWordOnlyWhereItHelps) {
   TempDir dir;
-  // Without a command, the help; make's leads to the compressors.
   std::string help;
   EXPECT_EQ(
       Status("cd " + dir.path().string() + " && " + kNorvavi + " && " + kNorvavi + " make --help",
@@ -180,12 +180,10 @@ TEST(Manners, HelpWithoutACommandAndProgressOnlyOnATerminal) {
   EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{});
   EXPECT_EQ(RunCommand(kNorvavi + " --version").substr(0, 14), "norvavi 0.1.0 ");
 
-  // Piped, the progress line stays away; the closing line comes.
   const std::string err =
       RunCommand(kNorvavi + " make " + dir.File("m.avi") + " --duration 1 2>&1 >/dev/null");
   EXPECT_EQ(err.find('\r'), std::string::npos) << err;
   EXPECT_NE(err.find("wrote " + dir.File("m.avi") + " (25 frames"), std::string::npos) << err;
-
   using norv::cli::Progress;
   EXPECT_EQ(Progress::Line(50, 200, 10.0),
             "[#######                       ]  25% 50/200  0:10 elapsed, 0:30 left");
@@ -193,12 +191,7 @@ TEST(Manners, HelpWithoutACommandAndProgressOnlyOnATerminal) {
   // A narrow terminal: without the bar, then cut, never wrapping.
   EXPECT_EQ(Progress::Line(50, 200, 10.0, 40), "25% 50/200  0:10 elapsed, 0:30 left");
   EXPECT_EQ(Progress::Line(50, 200, 10.0, 12), "25% 50/200 ");
-}
 
-// The libraries' own chatter (here the demuxer's and decoder's complaints
-// about a clip cut off inside a frame) only with -v.
-TEST(Manners, LibraryChatterOnlyWhenVerbose) {
-  TempDir dir;
   int status = 0;
   ASSERT_TRUE(
       Runs("ffmpeg -v error -f lavfi -i testsrc=d=2:s=160x120 -c:v mjpeg -pix_fmt yuvj420p " +
@@ -213,21 +206,24 @@ TEST(Manners, LibraryChatterOnlyWhenVerbose) {
   EXPECT_EQ(RunCommand(kNorvavi + make, &status).find("corrupt"), std::string::npos);
   EXPECT_EQ(status, 3);
   EXPECT_NE(RunCommand(kNorvavi + " -v" + make, &status).find("corrupt"), std::string::npos);
+
+  EXPECT_EQ(Status("QT_QPA_PLATFORM=offscreen timeout 60 " + kNorvavi + " settings 2>&1", &help), 1)
+      << help;
+  EXPECT_NE(help.find("\"offscreen\" platform shows no windows"), std::string::npos) << help;
 }
 
-// With Qt's offscreen platform the dialog could never be answered: the
-// command says so instead of waiting for ever.
-TEST(Manners, SettingsDialogRefusesAPlatformWithoutWindows) {
-  std::string err;
-  EXPECT_EQ(Status("QT_QPA_PLATFORM=offscreen timeout 60 " + kNorvavi + " settings 2>&1", &err), 1)
-      << err;
-  EXPECT_NE(err.find("\"offscreen\" platform shows no windows"), std::string::npos) << err;
-}
-
-// What `compressors` says each one takes is what making a movie finds:
-// the depths and sizes it lists are made (and decode), the others refused.
+// What `compressors` says each one takes is what making a movie of a
+// 29.97 fps clip finds: the depths and sizes it lists are made, the others
+// refused. Every movie states the clip's rate (compressors whose streams
+// state one state the movie's), and a re-encode that follows it keeps every
+// frame.
 TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
   TempDir dir;
+  const std::string source = dir.File("src.avi");
+  ASSERT_TRUE(
+      Runs("ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=30000/1001 -frames:v 12 "
+           "-c:v rawvideo -pix_fmt bgr24 " +
+           source));
   std::string text;
   ASSERT_EQ(Status(kNorvavi + " compressors --json", &text), 0);
   const auto list = nlohmann::json::parse(text);
@@ -241,27 +237,42 @@ TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
     const std::string size =
         c["anySize"].get<bool>() ? "160x120" : c["sizes"][0].get<std::string>();
     const std::string w = size.substr(0, size.find('x')), h = size.substr(size.find('x') + 1);
-    const std::string out = dir.File(handler + ".avi");
-    const std::string base = kNorvavi + " make -q " + out + " --duration 0.4 --audio none " +
-                             "--set compressorHandler=" + handler + " --set width=" + w +
-                             " --set height=" + h;
+    const std::string out = dir.File(handler + ".avi"), copy = dir.File(handler + ".mp4");
+    const std::string base = kNorvavi + " make -q -y " + out + " --video " + source +
+                             " --audio none --set compressorHandler=" + handler +
+                             " --set width=" + w + " --set height=" + h;
     for (const auto& [bits, colour] : {std::pair{24, "24"}, std::pair{8, "80"}}) {
-      EXPECT_EQ(Status(base + " --set colorFormat=" + colour + " 2>/dev/null"), takes(bits) ? 0 : 2)
-          << handler << " " << bits;
-      if (takes(bits)) {
-        EXPECT_EQ(FrameCounts(out), "10,10\n") << handler << " " << bits;
-      }
+      SCOPED_TRACE(handler + " " + colour);
+      EXPECT_EQ(Status(base + " --set colorFormat=" + colour + " 2>/dev/null"),
+                takes(bits) ? 0 : 2);
+      if (!takes(bits)) continue;
+      EXPECT_EQ(FrameCounts(out), "12,12\n");
+      const std::string rate = RunCommand(
+          "ffprobe -v error -select_streams v -show_entries stream=r_frame_rate -of csv=p=0 " +
+          out);
+      EXPECT_TRUE(rate == "30000/1001\n" || rate == "2997/100\n") << rate;
+      RunCommand("ffmpeg -v error -y -i " + out + " " + copy);
+      EXPECT_EQ(FrameCounts(copy), "12,12\n");
     }
     sawEightBitOnly = sawEightBitOnly || (takes(8) && !takes(24));
   }
   EXPECT_TRUE(sawEightBitOnly);
 }
 
-// Naming a compressor with --set chooses it as the dialog would: one that
-// makes key frames only keys every frame, unless --set or a preset that
-// already names it says otherwise; a compressor with delta frames keeps the
-// record's interval.
-TEST(Lookups, ChoosingAKeyFrameOnlyCompressorKeysEveryFrame) {
+// info's summary of the defaults, and a note where "16 Bits" would promise
+// 16-bit frames. Naming a compressor with --set chooses it as the dialog
+// would: one that makes key frames only keys every frame, unless --set or a
+// preset that already names it says otherwise; a compressor with delta
+// frames keeps the record's interval.
+TEST(Lookups, InfoShowsWhatTheOptionsChoose) {
+  std::string text;
+  EXPECT_EQ(Status(kNorvavi + " info --no-project --hardware 0 --ntsc 0", &text), 0);
+  EXPECT_EQ(text,
+            "No Compression\nVideo ON\n25 FPS, 160 x 120, 24 Bits\nFrame\n"
+            "SubPixel OFF, Cropping OFF\nAudio ON\n16 / 44100 / Stereo\n");
+  text = RunCommand(kNorvavi + " info --set colorFormat=16 2>&1");
+  EXPECT_NE(text.find("with 16 Bits the plug-in writes 24-bit frames"), std::string::npos) << text;
+
   TempDir dir;
   const std::string preset = dir.File("mjpg.ost");
   ASSERT_TRUE(Runs(kNorvavi + " defaults " + preset +
@@ -276,22 +287,9 @@ TEST(Lookups, ChoosingAKeyFrameOnlyCompressorKeysEveryFrame) {
       {"--preset " + preset + " --set quality=5000", 5},
   };
   for (const auto& [args, every] : cases) {
-    std::string out;
-    ASSERT_EQ(Status(kNorvavi + " info --json " + args, &out), 0) << args;
-    EXPECT_EQ(nlohmann::json::parse(out)["settings"]["keyFrameEvery"], every) << args;
+    ASSERT_EQ(Status(kNorvavi + " info --json " + args, &text), 0) << args;
+    EXPECT_EQ(nlohmann::json::parse(text)["settings"]["keyFrameEvery"], every) << args;
   }
-}
-
-TEST(Norvavi, InfoPrintsTheSummaryOfTheDefaults) {
-  std::string text;
-  EXPECT_EQ(Status(kNorvavi + " info --no-project --hardware 0 --ntsc 0", &text), 0);
-  EXPECT_EQ(text,
-            "No Compression\nVideo ON\n25 FPS, 160 x 120, 24 Bits\nFrame\n"
-            "SubPixel OFF, Cropping OFF\nAudio ON\n16 / 44100 / Stereo\n");
-  // "16 Bits" would promise 16-bit frames: a note says what is written.
-  const std::string sixteen = RunCommand(kNorvavi + " info --set colorFormat=16 2>&1");
-  EXPECT_NE(sixteen.find("with 16 Bits the plug-in writes 24-bit frames"), std::string::npos)
-      << sixteen;
 }
 
 // A disk that fills up mid-movie (here: a file-size limit, writes failing
@@ -314,31 +312,6 @@ TEST(Norvavi, AFullDiskLeavesAMovieThatRepairFinishes) {
   const std::string frames = std::to_string(std::atoi(FrameCounts(out).c_str()));
   EXPECT_GT(std::stoi(frames), 0);
   EXPECT_EQ(FrameCounts(out), frames + "," + frames + "\n");
-}
-
-// Compressors whose streams state a rate state the movie's: ffprobe reads
-// it back, and a re-encode that follows it keeps every frame.
-TEST(Norvavi, CompressedStreamsStateTheMoviesRate) {
-  TempDir dir;
-  const std::string source = dir.File("src.avi");
-  RunCommand(
-      "ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=30000/1001 -t 2 "
-      "-c:v rawvideo -pix_fmt bgr24 " +
-      source);
-  for (const char* codec : {"FMP4", "H264"}) {
-    const std::string movie = dir.File(std::string(codec) + ".avi");
-    ASSERT_TRUE(Runs(kNorvavi + " make -q " + movie + " --video " + source + " --audio none -c " +
-                     codec + " 2>&1"))
-        << codec;
-    EXPECT_EQ(RunCommand("ffprobe -v error -select_streams v -show_entries stream=r_frame_rate "
-                         "-of csv=p=0 " +
-                         movie),
-              "30000/1001\n")
-        << codec;
-    const std::string copy = dir.File(std::string(codec) + ".mp4");
-    RunCommand("ffmpeg -v error -i " + movie + " " + copy);
-    EXPECT_EQ(FrameCounts(copy), "60,60\n") << codec;
-  }
 }
 
 }  // namespace
