@@ -225,11 +225,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
                            std::boyer_moore_horspool_searcher(o.first.begin(), o.first.end())) !=
                damaged.end();
     EXPECT_EQ(found.size(), whole);
-    const std::string decoded = RunCommand(
-        "ffprobe -v error -count_frames -select_streams v -show_entries "
-        "stream=nb_read_frames -of csv=p=0 " +
-        out);
-    EXPECT_EQ(std::stoul(decoded), kept.size());
+    EXPECT_EQ(FfprobeFrames(out), static_cast<int>(kept.size()));
   }
 }
 
