@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/parseutils.h>
 }
 
 #include <algorithm>
@@ -96,12 +97,6 @@ std::map<std::string, std::string> Probe(const std::string& path, const std::str
     if (eq != std::string::npos) fields.emplace(line.substr(0, eq), line.substr(eq + 1));
   }
   return fields;
-}
-
-double Rate(const std::string& fraction) {
-  const auto slash = fraction.find('/');
-  if (slash == std::string::npos) return 0;
-  return std::stod(fraction.substr(0, slash)) / std::stod(fraction.substr(slash + 1));
 }
 
 // Runs norvavi under bash (the arguments may redirect); its exit status, its
@@ -336,8 +331,6 @@ TEST(NorvaviSources, PicturesArriveAsFfmpegShowsThem) {
   }
 }
 
-// Flash against beep in a written movie: `offsetMs` is when the sound's
-// first loud sample plays minus when the first bright frame shows.
 // When the movie's sound, mixed to one channel, first passes `level`; NAN if never.
 double FirstLoudMs(const std::string& movie, int level) {
   const int rate = std::stoi("0" + Probe(movie, "a:0")["sample_rate"]);
@@ -350,26 +343,19 @@ double FirstLoudMs(const std::string& movie, int level) {
   return NAN;
 }
 
-struct Onsets {
-  double flashMs = NAN, beepMs = NAN;
-};
-
-Onsets Measure(const std::string& movie) {
-  Onsets o;
-  const double rate = Rate(Probe(movie, "v:0")["r_frame_rate"]);
+// When the movie first shows a bright frame; NAN if never.
+double FirstFlashMs(const std::string& movie) {
+  AVRational rate{0, 1};
+  av_parse_ratio(&rate, Probe(movie, "v:0")["r_frame_rate"].c_str(), 1000000, 0, nullptr);
   const std::string gray =
       RunCommand("ffmpeg -v error -i " + movie +
                  " -map 0:v -vf scale=4:4,format=gray -fps_mode passthrough -f rawvideo -");
   for (std::size_t f = 0; f * 16 + 16 <= gray.size(); ++f) {
     int sum = 0;
     for (std::size_t i = 0; i < 16; ++i) sum += static_cast<unsigned char>(gray[f * 16 + i]);
-    if (sum > 16 * 128) {
-      o.flashMs = static_cast<double>(f) * 1000.0 / rate;
-      break;
-    }
+    if (sum > 16 * 128) return static_cast<double>(f) * 1000.0 / av_q2d(rate);
   }
-  o.beepMs = FirstLoudMs(movie, 8000);
-  return o;
+  return NAN;
 }
 
 struct SyncCase {
@@ -380,10 +366,6 @@ struct SyncCase {
   std::string clip = "mp4";
   double beepSlackMs = 1.0;  // WebM's millisecond time stamps put the sound up to 7 ms early
 };
-
-void PrintTo(const SyncCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class AvSync : public testing::TestWithParam<SyncCase> {};
 
@@ -398,17 +380,17 @@ TEST_P(AvSync, FlashAndBeepStayTogether) {
     args.replace(args.find("WAV"), 3, Clip("flash-beep.wav", "-i " + clip + " -vn"));
   std::string err;
   ASSERT_EQ(Make("-q " + out + " " + args, &err), 0) << err;
-  const Onsets o = Measure(out);
-  ASSERT_FALSE(std::isnan(o.flashMs));
-  ASSERT_FALSE(std::isnan(o.beepMs));
+  const double flashMs = FirstFlashMs(out), beepMs = FirstLoudMs(out, 8000);
+  ASSERT_FALSE(std::isnan(flashMs));
+  ASSERT_FALSE(std::isnan(beepMs));
   // The sound lands where the span puts it, to the sample (the beep starts
   // with a sine's zero crossing, so allow its first loud sample's delay).
-  EXPECT_NEAR(o.beepMs, c.eventMs, c.beepSlackMs);
+  EXPECT_NEAR(beepMs, c.eventMs, c.beepSlackMs);
   // The picture lands on the first frame whose instant falls in the
   // flash: at or after it, never a whole frame late.
-  EXPECT_GE(o.flashMs, c.eventMs - 1.0);
-  EXPECT_LT(o.flashMs, c.eventMs + c.frameMs - 1.0);
-  EXPECT_LT(std::abs(o.beepMs - o.flashMs), c.frameMs - 1.0 + c.beepSlackMs);
+  EXPECT_GE(flashMs, c.eventMs - 1.0);
+  EXPECT_LT(flashMs, c.eventMs + c.frameMs - 1.0);
+  EXPECT_LT(std::abs(beepMs - flashMs), c.frameMs - 1.0 + c.beepSlackMs);
   EXPECT_EQ(VerifyMovie(out), "");
 }
 
