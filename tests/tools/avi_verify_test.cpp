@@ -672,21 +672,18 @@ TEST(ReplaceFile, ReplacesOnCommitOnlyAndLeavesNothingBehind) {
   std::string error;
   // Given up while open, given up once closed, committed.
   for (int wayOut = 0; wayOut < 3; ++wayOut) {
+    SCOPED_TRACE(wayOut);
     WriteFileBytes(target, old);
     {
       norv::cli::ReplaceFile file(target);
       ASSERT_TRUE(file.Create(0640, &error)) << error;
       EXPECT_EQ(std::filesystem::path(file.path()).parent_path(), dir.path());
       ASSERT_EQ(::write(file.fd(), replaced.data(), replaced.size()), 3);
-      if (wayOut >= 1) {
-        ASSERT_TRUE(file.Close(&error)) << error;
-      }
-      if (wayOut == 2) {
-        ASSERT_TRUE(file.Commit(&error)) << error;
-      }
+      EXPECT_TRUE(wayOut < 1 || file.Close(&error)) << error;
+      EXPECT_TRUE(wayOut < 2 || file.Commit(&error)) << error;
     }
-    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"movie.avi"}) << wayOut;
-    EXPECT_EQ(ReadFileBytes(target), wayOut == 2 ? replaced : old) << wayOut;
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"movie.avi"});
+    EXPECT_EQ(ReadFileBytes(target), wayOut == 2 ? replaced : old);
   }
   EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
             std::filesystem::perms(0640));
