@@ -108,7 +108,9 @@ int Make(const std::string& args, std::string* err = nullptr) {
   return Status("bash -c " + quoted + "' 2>&1", err);
 }
 
-TEST(SourceGeometry, ShownSizeFollowsSampleAspectAndRotation) {
+// The shown size follows the sample aspect and the rotation; the sound
+// takes the nearest format the settings hold.
+TEST(SourceGeometry, ShownSizeAndSoundFormatFollowTheSource) {
   struct Case {
     int w, h, sarNum, sarDen, rotation, wantW, wantH;
   } cases[] = {
@@ -131,20 +133,18 @@ TEST(SourceGeometry, ShownSizeFollowsSampleAspectAndRotation) {
     av_display_rotation_set(m, angle);
     EXPECT_EQ(RotationOf(m), cw) << angle;
   }
-}
-
-TEST(SourceGeometry, SoundTakesTheNearestFormatTheSettingsHold) {
-  struct Case {
+  // The sound takes the nearest format the settings hold.
+  struct Sound {
     int rate, channels;
     bool eightBit;
     int wantRate, wantChannels, wantBits;
-  } cases[] = {
+  } sounds[] = {
       {48000, 2, false, 48000, 2, 16}, {44100, 1, false, 44100, 1, 16},
       {8000, 1, true, 11025, 1, 8},    {16000, 2, false, 22050, 2, 16},
       {22050, 6, false, 22050, 2, 16}, {96000, 2, false, 48000, 2, 16},
       {32000, 1, false, 32000, 1, 16}, {44101, 2, false, 48000, 2, 16},
   };
-  for (const Case& c : cases) {
+  for (const Sound& c : sounds) {
     const norv::cli::PcmFormat f = NearestRecordFormat(c.rate, c.channels, c.eightBit);
     EXPECT_EQ(std::tuple(f.sampleRate, f.channels, f.bitsPerSample),
               std::tuple(c.wantRate, c.wantChannels, c.wantBits))
