@@ -1,15 +1,17 @@
-// norvavi verify and repair: verify's rules on files built byte by byte,
-// other writers' files, exports of the plug-in cut off at random points
-// (AVI 1.0 and OpenDML) repaired and decoded, and the file replacement
-// the repair writes through.
+// norvavi verify, repair and salvage: verify's rules on files built byte by
+// byte, other writers' files, exports of the plug-in cut off at random points
+// (AVI 1.0 and OpenDML) repaired and decoded, damaged files salvaged, and the
+// file replacement the repair writes through.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <set>
 
 #include "hoststub/norv_host.h"
 #include "plugin/avi/open_dml.h"
@@ -32,7 +34,6 @@ namespace {
 using norv::cli::RepairAvi;
 using norv::cli::VerifyAvi;
 using namespace norv::test;
-using Bytes = std::vector<std::uint8_t>;
 
 std::size_t AudioHeader(const Bytes& b) {
   for (const auto& c : WalkAvi(b).chunks)
@@ -293,109 +294,87 @@ TEST_P(CutExports, RepairKeepsEveryWholeChunkBeforeTheCut) {
 INSTANTIATE_TEST_SUITE_P(Interleave, CutExports, ::testing::Values(1, 30));
 
 // Repair never makes a file worse: what it does not understand it refuses,
-// writing nothing and leaving the input as it was.
-TEST(Repair, RefusesWhatItDoesNotUnderstand) {
+// writing nothing and leaving the input as it was. The torn ends the writer
+// can leave it finishes: an odd chunk whose pad byte never landed, a tail of
+// zeros (space the file system gave but nothing filled), and with another
+// writer's audio header, whose sample size is not its block size, the length
+// still counts blocks. What the repair fuzz target found
+// (fuzz/corpus/avi_repair/finding-*) is refused or repaired as reported.
+TEST(Repair, FinishesTornEndsAndRefusesWhatItDoesNotUnderstand) {
   TempDir dir;
-  const Bytes full = BuildAvi(kMovie);
-  const auto w = WalkAvi(full);
-  const Bytes cut = CutOff(full, w.Find("idx1")->headerOffset);
+  const Bytes good = BuildAvi(kMovie);
+  const auto w = WalkAvi(good);
+  const Bytes cut = CutOff(good, w.Find("idx1")->headerOffset);  // the index never written
   auto changed = [&](std::size_t at, const char* to) {
     Bytes b = cut;
     std::memcpy(&b[at], to, 4);
     return b;
   };
-  Bytes overrun = cut, streams = cut;
+  Bytes overrun = cut, streams = cut, other = cut, otherFixed = good;
   const auto lastStream = std::find_if(w.chunks.rbegin(), w.chunks.rend(),
                                        [](const auto& c) { return c.type == "strl"; });
   Put32(overrun, lastStream->headerOffset + 4, lastStream->size + 64);
   Put32(streams, w.Find("avih")->headerOffset + 8 + 24, 3);
-  const std::vector<std::pair<Bytes, std::string>> cases = {
-      {full, "finished"},
-      {Bytes(full.begin(), full.begin() + 200), "headers are cut off"},
-      {ReadFileBytes(std::string(NORV_SOURCE_DIR) + "/README.md"), "not a RIFF 'AVI '"},
-      // Another writer's stream name, a chunk this plug-in never writes.
-      {changed(w.Find("strf")->headerOffset, "strn"), "layout this plug-in does not write"},
-      {changed(w.moviCodeOffset + 4, "zzzz"), "unrecognised chunk 'zzzz'"},
-      // Headers the repair copies as they stand, wrong in ways verify names.
-      {overrun, "would still not be sound: LIST 'strl' size"},
-      {streams, "would still not be sound: avih streams"},
-  };
-  const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
-  for (const auto& [bytes, why] : cases) {
-    WriteFileBytes(in, bytes);
-    std::string err;
-    EXPECT_EQ(Status(kNorvavi + " repair " + in + " " + out + " 2>&1", &err), 1) << why;
-    EXPECT_NE(err.find(why), std::string::npos) << err;
-    EXPECT_NE(err.find("nothing changed"), std::string::npos) << err;
-    EXPECT_EQ(ReadFileBytes(in), bytes) << why;
-    EXPECT_FALSE(std::filesystem::exists(out)) << why;
-  }
-  EXPECT_EQ(Status(kNorvavi + " repair " + in + " " + in + " 2>/dev/null"), 2);
-  EXPECT_EQ(Status(kNorvavi + " repair " + in + " 2>/dev/null"), 2);
-}
-
-// Torn ends the writer can leave: an odd chunk whose pad byte never landed,
-// and a tail of zeros (space the file system gave but nothing filled). And a
-// header from another writer, whose audio sample size is not its block size:
-// the repaired length still counts blocks.
-TEST(Repair, MissingPadZeroedTailAndAnotherWritersAudioHeader) {
-  TempDir dir;
-  const Bytes good = BuildAvi(kMovie);
-  const auto w = WalkAvi(good);
+  Put32(other, AudioHeader(good) + 44, 1);
+  Put32(otherFixed, AudioHeader(good) + 44, 1);
   const std::size_t dataEnd = w.moviCodeOffset + w.index[3].offset + 8 + 51;  // the odd '00dc'
   Bytes zeroed = CutOff(good, dataEnd + 1);
   zeroed.resize(zeroed.size() + 4096, 0);
-  Bytes other = CutOff(good, w.Find("idx1")->headerOffset);  // the index never written
-  Put32(other, AudioHeader(good) + 44, 1);
-  const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
-  Bytes padded;
-  for (const auto& [bytes, frames, audio, dropped] :
-       std::vector<std::tuple<Bytes, std::uint64_t, std::uint64_t, std::uint64_t>>{
-           {CutOff(good, dataEnd), 2, 400, 0}, {zeroed, 2, 400, 4096}, {other, 4, 1600, 0}}) {
-    WriteFileBytes(in, bytes);
-    std::filesystem::remove(out);
-    const auto result = RepairAvi({in, out, false});
-    ASSERT_EQ(result.status, 0) << result.message;
-    EXPECT_EQ(VerifyMovie(out), "");
-    EXPECT_EQ(result.videoFrames, frames);
-    EXPECT_EQ(result.audioBytes, audio);
-    EXPECT_EQ(result.bytesDropped, dropped);
-    const Bytes fixed = ReadFileBytes(out);
-    if (padded.empty()) {
-      // The chunk is whole and gets its pad back; then comes the index.
-      ASSERT_GT(fixed.size(), dataEnd + 4);
-      EXPECT_EQ(fixed[dataEnd], 0);
-      EXPECT_EQ(FourCC(fixed, dataEnd + 1), "idx1");
-      padded = fixed;
-    } else if (dropped != 0) {
-      EXPECT_EQ(fixed, padded) << "the zeros are dropped, not read as chunks";
-    } else {
-      EXPECT_EQ(Le32(fixed, AudioHeader(fixed) + 32), 400u) << "the audio length in blocks";
-    }
-  }
-}
-
-// What the repair fuzz target found (fuzz/corpus/avi_repair/finding-*): each
-// file is refused and left as it was, or repaired into a file that verify
-// calls sound and whose main header announces the frames the repair reports.
-TEST(Repair, FuzzFindingsAreRefusedOrRepairedAsReported) {
-  TempDir dir;
-  const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
-  int findings = 0;
+  // What a whole file would hold, indexed as the repair indexes: only whole
+  // pictures flagged as key frames.
+  auto asRepaired = [](Bytes b) {
+    const auto walk = WalkAvi(b);
+    const std::size_t index = walk.Find("idx1")->headerOffset + 8;
+    for (std::size_t e = 0; e < walk.index.size(); ++e)
+      if (walk.index[e].id == "01wb") Put32(b, index + 16 * e + 4, 0);
+    return b;
+  };
+  // The chunks kept, their pad restored, then the index.
+  const Bytes padded = asRepaired(BuildAvi({kMovie.begin(), kMovie.begin() + 4}));
+  struct Case {
+    std::string what;
+    Bytes bytes;
+    std::string refused;  // why; "" when repaired into `fixed`; "?" either way
+    Bytes fixed;
+    std::uint64_t dropped = 0;
+  };
+  std::vector<Case> cases = {
+      {"finished", good, "finished"},
+      {"cut in the headers", Bytes(good.begin(), good.begin() + 200), "headers are cut off"},
+      {"not an AVI", ReadFileBytes(std::string(NORV_SOURCE_DIR) + "/README.md"),
+       "not a RIFF 'AVI '"},
+      // Another writer's stream name, a chunk this plug-in never writes.
+      {"stream name", changed(w.Find("strf")->headerOffset, "strn"),
+       "layout this plug-in does not write"},
+      {"unknown chunk", changed(w.moviCodeOffset + 4, "zzzz"), "unrecognised chunk 'zzzz'"},
+      // Headers the repair copies as they stand, wrong in ways verify names.
+      {"strl overrun", overrun, "would still not be sound: LIST 'strl' size"},
+      {"a stream too many", streams, "would still not be sound: avih streams"},
+      {"pad never landed", CutOff(good, dataEnd), "", padded},
+      {"zeroed tail", zeroed, "", padded, 4096},
+      {"another writer's audio header", other, "", asRepaired(otherFixed)},
+  };
   for (const auto& entry : std::filesystem::directory_iterator(std::string(NORV_SOURCE_DIR) +
-                                                               "/fuzz/corpus/avi_repair")) {
-    const std::string name = entry.path().filename().string();
-    if (name.rfind("finding-", 0) != 0) continue;
-    ++findings;
-    SCOPED_TRACE(name);
-    const Bytes bytes = ReadFileBytes(entry.path().string());
-    WriteFileBytes(in, bytes);
+                                                               "/fuzz/corpus/avi_repair"))
+    if (entry.path().filename().string().rfind("finding-", 0) == 0)
+      cases.push_back(
+          {entry.path().filename().string(), ReadFileBytes(entry.path().string()), "?"});
+  ASSERT_GE(cases.size(), 13u) << "the fuzz findings";
+  const std::string in = dir.File("in.avi"), out = dir.File("out.avi");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(in, c.bytes);
     std::filesystem::remove(out);
     const auto result = RepairAvi({in, out, false});
-    EXPECT_EQ(ReadFileBytes(in), bytes);
+    EXPECT_EQ(ReadFileBytes(in), c.bytes);
+    if (c.refused != "?") {
+      EXPECT_EQ(result.status != 0, !c.refused.empty()) << result.message;
+    }
     if (result.status != 0) {
       EXPECT_EQ(result.status, 1);
       EXPECT_NE(result.message.find("nothing changed"), std::string::npos) << result.message;
+      EXPECT_NE(result.message.find(c.refused == "?" ? "" : c.refused), std::string::npos)
+          << result.message;
       EXPECT_FALSE(std::filesystem::exists(out));
       continue;
     }
@@ -405,8 +384,19 @@ TEST(Repair, FuzzFindingsAreRefusedOrRepairedAsReported) {
     std::uint64_t chunks = 0;
     for (const auto& s : report.streams) chunks += s.chunks;
     EXPECT_EQ(result.chunksKept, chunks) << result.message;
+    if (!c.fixed.empty()) {
+      EXPECT_EQ(ReadFileBytes(out), c.fixed);
+      EXPECT_EQ(result.bytesDropped, c.dropped);
+      EXPECT_EQ(result.audioBytes, report.streams.at(1).bytes);
+    }
   }
-  EXPECT_GE(findings, 3);
+  // The command refuses as the library does, and never writes over its input.
+  WriteFileBytes(in, good);
+  std::string err;
+  EXPECT_EQ(Status(kNorvavi + " repair " + in + " " + out + " 2>&1", &err), 1);
+  EXPECT_NE(err.find("nothing changed: the file is finished"), std::string::npos) << err;
+  EXPECT_EQ(Status(kNorvavi + " repair " + in + " " + in + " 2>/dev/null"), 2);
+  EXPECT_EQ(Status(kNorvavi + " repair " + in + " 2>/dev/null"), 2);
 }
 
 constexpr int kWidth = 64, kHeight = 48;
@@ -591,8 +581,10 @@ TEST_F(OpenDml, CutExportsAreFinishedWhereverTheyStop) {
   Bytes overrun = early, unreadable = early;
   Put32(overrun, find("JUNK", 2) + 4, 8192);  // the audio room, past its stream list
   Put32(unreadable, find("strf", 1), 0);
+  // And a finished movie is not touched.
   for (const auto& [bytes, why] : {std::pair{overrun, "a header chunk (at 4456) is unreadable"},
-                                   {unreadable, "a header chunk (at 172) is unreadable"}}) {
+                                   {unreadable, "a header chunk (at 172) is unreadable"},
+                                   {Make(3, true), "the file is finished"}}) {
     WriteFileBytes(host.dir().File("in.avi"), bytes);
     const auto refused = norv::cli::RepairAvi({host.dir().File("in.avi"), "", true});
     EXPECT_EQ(refused.status, 1);
@@ -600,12 +592,6 @@ TEST_F(OpenDml, CutExportsAreFinishedWhereverTheyStop) {
         << refused.message;
     EXPECT_EQ(ReadFileBytes(host.dir().File("in.avi")), bytes);
   }
-
-  // A finished movie is not touched.
-  Make(3, true);
-  const auto again = norv::cli::RepairAvi({setup.path, host.dir().File("again.avi"), false});
-  EXPECT_NE(again.message.find("nothing changed: the file is finished"), std::string::npos)
-      << again.message;
 }
 
 // A damaged OpenDML file salvaged into OpenDML again: forms, standard and
@@ -683,21 +669,18 @@ TEST(ReplaceFile, ReplacesOnCommitOnlyAndLeavesNothingBehind) {
   std::string error;
   // Given up while open, given up once closed, committed.
   for (int wayOut = 0; wayOut < 3; ++wayOut) {
+    SCOPED_TRACE(wayOut);
     WriteFileBytes(target, old);
     {
       norv::cli::ReplaceFile file(target);
       ASSERT_TRUE(file.Create(0640, &error)) << error;
       EXPECT_EQ(std::filesystem::path(file.path()).parent_path(), dir.path());
       ASSERT_EQ(::write(file.fd(), replaced.data(), replaced.size()), 3);
-      if (wayOut >= 1) {
-        ASSERT_TRUE(file.Close(&error)) << error;
-      }
-      if (wayOut == 2) {
-        ASSERT_TRUE(file.Commit(&error)) << error;
-      }
+      EXPECT_TRUE(wayOut < 1 || file.Close(&error)) << error;
+      EXPECT_TRUE(wayOut < 2 || file.Commit(&error)) << error;
     }
-    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"movie.avi"}) << wayOut;
-    EXPECT_EQ(ReadFileBytes(target), wayOut == 2 ? replaced : old) << wayOut;
+    EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"movie.avi"});
+    EXPECT_EQ(ReadFileBytes(target), wayOut == 2 ? replaced : old);
   }
   EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
             std::filesystem::perms(0640));
@@ -708,6 +691,235 @@ TEST(ReplaceFile, ReplacesOnCommitOnlyAndLeavesNothingBehind) {
   norv::cli::ReplaceFile nowhere(dir.File("missing/movie.avi"));
   EXPECT_FALSE(nowhere.Create(0600, &error));
   EXPECT_NE(error.find("cannot create a file in"), std::string::npos) << error;
+}
+
+// Where an idx1 entry's chunk is: avimux counts from the file's start,
+// other writers from the 'movi' code.
+std::size_t ChunkOf(const Bytes& file, const AviWalk& walk, const WalkedIndexEntry& e) {
+  const std::size_t at = walk.moviCodeOffset + e.offset;
+  return at + 4 <= file.size() && FourCC(file, at) == e.id ? at : e.offset;
+}
+
+// Each video chunk's bytes with its key flag, in index order.
+std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
+  const AviWalk walk = WalkAvi(file);
+  std::vector<std::pair<Bytes, bool>> out;
+  for (const auto& e : walk.index) {
+    if (e.id != "00dc" && e.id != "00db") continue;
+    const std::size_t at = ChunkOf(file, walk, e) + 8;
+    out.emplace_back(Bytes(file.begin() + static_cast<long>(at),
+                           file.begin() + static_cast<long>(at + e.length)),
+                     (e.flags & 0x10) != 0);
+  }
+  return out;
+}
+
+struct Damage {
+  const char* name;
+  std::string make;  // writes the original to OUT
+  std::function<void(Bytes&)> harm;
+  bool needsReference;
+  std::vector<std::string> dropped;  // the reasons reported, in order
+  bool repeats = false;              // a run of the original's chunks stands twice
+};
+
+// 3 s of a test picture and a tone, by ffmpeg with these video options.
+std::string Ffmpeg(const std::string& video) {
+  return "ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i "
+         "sine=f=440:r=22050 -t 3 " +
+         video + " -c:a pcm_s16le OUT";
+}
+
+// The first indexed chunk at or past `from` of the file (0: the file's start).
+long ChunkAt(const Bytes& b, double from) {
+  std::size_t at = 0;
+  if (from > 0) {
+    const AviWalk walk = WalkAvi(b);
+    for (const auto& e : walk.index) {
+      at = ChunkOf(b, walk, e);
+      if (static_cast<double>(at) >= static_cast<double>(b.size()) * from) break;
+    }
+  }
+  return static_cast<long>(at);
+}
+
+// repair --salvage on files other writers made (ffmpeg: INFO and
+// JUNK before 'movi'; GStreamer's avimux: MJPEG as '00db', the audio header
+// last), damaged the ways files are found: cut short, zeros and garbage in
+// the middle (zeros as a lost run of sectors leaves them), the index or the
+// headers gone. Each salvage must leave its input as it was, pass verify,
+// keep only chunks the original holds (in order), flag key frames as the
+// original writer did, and decode with ffmpeg.
+TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
+  const TempDir dir;
+  const std::vector<Damage> cases = {
+      {"mjpeg cut at 60%",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) { b.resize(b.size() * 6 / 10); },
+       false,
+       {"a chunk cut off by the end of the file"}},
+      {"mpeg4 with zeros in the middle, cut",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         std::fill_n(b.begin() + ChunkAt(b, 0.3), 3000, 0);
+         b.resize(b.size() * 9 / 10);
+       },
+       false,
+       {"zeros", "not a chunk of this file's streams", "a chunk cut off by the end of the file"}},
+      {"mpeg4 with a chunk's size overwritten (the chunk is kept whole, with its size put right)",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         const AviWalk walk = WalkAvi(b);
+         std::size_t seen = 0;
+         for (const auto& e : walk.index)
+           if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10) {
+             Put32(b, walk.moviCodeOffset + e.offset + 4, e.length * 3 + 101);
+             break;
+           }
+       },
+       false,
+       {}},
+      {"mjpeg whose headers are gone",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, 0), 6000, 0); },
+       true,
+       {"zeros"}},
+      {"mjpeg with its RIFF and 'movi' sizes wrong",
+       Ffmpeg("-c:v mjpeg -q:v 3"),
+       [](Bytes& b) {
+         Put32(b, WalkAvi(b).moviCodeOffset - 4, 0x38373635);
+         Put32(b, 4, 0x38373635);
+       },
+       false,
+       {}},
+      {"mpeg4 with a run of its chunks written twice",
+       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
+       [](Bytes& b) {
+         const Bytes run(b.begin() + ChunkAt(b, 0.3), b.begin() + ChunkAt(b, 0.4));
+         b.insert(b.begin() + ChunkAt(b, 0.4), run.begin(), run.end());
+       },
+       false,
+       {},
+       true},
+      {"h264 cut at 73%",
+       Ffmpeg("-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"),
+       [](Bytes& b) { b.resize(b.size() * 73 / 100); },
+       false,
+       {"a chunk cut off by the end of the file"}},
+      {"uncompressed with zeros in the middle",
+       Ffmpeg("-c:v rawvideo -pix_fmt bgr24"),
+       [](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, 0.5), 150000, 0); },
+       false,
+       {"zeros", "not a chunk of this file's streams"}},
+      {"avimux mjpeg with garbage between two chunks and no idx1",
+       "gst-launch-1.0 -q videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
+       "framerate=25/1 ! jpegenc ! avimux name=m ! filesink location=OUT audiotestsrc "
+       "num-buffers=66 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! m.",
+       [](Bytes& b) {
+         const long at = ChunkAt(b, 0.4);
+         b.resize(static_cast<std::size_t>(WalkAvi(b).Find("idx1")->headerOffset));
+         Bytes garbage(7001);
+         for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = (i * 37 + 11) % 251;
+         b.insert(b.begin() + at, garbage.begin(), garbage.end());
+       },
+       false,
+       {"not a chunk of this file's streams"}},
+  };
+  for (const Damage& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string good = dir.File("good.avi"), bad = dir.File("bad.avi"),
+                      out = dir.File("out.avi");
+    std::filesystem::remove(out);
+    const std::size_t out_at = c.make.find("OUT");
+    ASSERT_TRUE(Runs(c.make.substr(0, out_at) + good + c.make.substr(out_at + 3)));
+    Bytes damaged = ReadFileBytes(good);
+    c.harm(damaged);
+    WriteFileBytes(bad, damaged);
+
+    const std::string salvage = kNorvavi + " repair --salvage " + bad + " " + out + " --json";
+    if (c.needsReference) {
+      EXPECT_EQ(Status(salvage + " 2>&1"), 1) << "no headers and no reference";
+      EXPECT_FALSE(std::filesystem::exists(out));
+      // It never writes over its input.
+      EXPECT_EQ(Status(kNorvavi + " repair --salvage " + bad + " " + bad + " 2>&1"), 2);
+      EXPECT_EQ(Status(kNorvavi + " repair --salvage --in-place " + bad + " 2>&1"), 2);
+    }
+    std::string report;
+    ASSERT_EQ(Status(salvage + (c.needsReference ? " --reference " + good : ""), &report), 0)
+        << report;
+    EXPECT_EQ(ReadFileBytes(bad), damaged) << "the input was touched";
+    EXPECT_EQ(VerifyMovie(out), "");
+    // Kept runs and dropped ranges tile the input without overlapping; the
+    // runs count every chunk kept.
+    const auto json = nlohmann::json::parse(report);
+    std::vector<std::string> whys;
+    std::map<std::uint64_t, std::uint64_t> ranges;  // offset -> end
+    std::uint64_t frames = 0, blocks = 0;
+    for (const auto& d : json["dropped"]) {
+      whys.push_back(d["why"]);
+      ranges[d["offset"]] = d["offset"].get<std::uint64_t>() + d["bytes"].get<std::uint64_t>();
+    }
+    for (const auto& k : json["kept"]) {
+      ranges[k["offset"]] = k["offset"].get<std::uint64_t>() + k["bytes"].get<std::uint64_t>();
+      frames += k["frames"].get<std::uint64_t>();
+      blocks += k["audioBlocks"].get<std::uint64_t>();
+    }
+    EXPECT_EQ(ranges.size(), json["dropped"].size() + json["kept"].size());
+    for (auto it = ranges.begin(); std::next(it) != ranges.end(); ++it)
+      EXPECT_LE(it->second, std::next(it)->first) << "ranges overlap at " << it->first;
+    EXPECT_EQ(whys, c.dropped) << report;
+    EXPECT_EQ(frames, json["streams"][0]["chunks"]);
+    EXPECT_EQ(blocks * 2, json["streams"][1]["bytes"]) << "16-bit mono: 2 bytes a block";
+
+    // Every kept frame is one of the original's, in its order, flagged as
+    // the original writer flagged it.
+    const auto original = VideoChunks(ReadFileBytes(good));
+    const Bytes salvaged = ReadFileBytes(out);
+    const auto kept = VideoChunks(salvaged);
+    ASSERT_GT(kept.size(), original.size() / 2);
+    // The headers tell the kept length: players take the duration from them.
+    const AviWalk walk = WalkAvi(salvaged);
+    EXPECT_EQ(Le32(salvaged, walk.Find("avih")->headerOffset + 8 + 16), kept.size());
+    EXPECT_EQ(Le32(salvaged, walk.Find("strh")->headerOffset + 8 + 32), kept.size());
+    std::set<std::size_t> found;
+    int restarts = 0;
+    for (std::size_t i = 0, next = 0; i < kept.size(); ++i) {
+      const auto same = [&](const auto& o) { return o.first == kept[i].first; };
+      auto at = std::find_if(original.begin() + static_cast<long>(next), original.end(), same);
+      if (at == original.end() && ++restarts == 1)
+        at = std::find_if(original.begin(), original.end(), same);
+      ASSERT_NE(at, original.end()) << "frame " << i << " is not the original's, in its order";
+      EXPECT_EQ(kept[i].second, at->second) << "key flag of frame " << i;
+      next = static_cast<std::size_t>(at - original.begin()) + 1;
+      found.insert(next - 1);
+    }
+    EXPECT_EQ(restarts, c.repeats ? 1 : 0);
+    // Every video chunk still whole in the damaged file is kept.
+    std::size_t whole = 0;
+    for (const auto& o : original)
+      whole += std::search(damaged.begin(), damaged.end(),
+                           std::boyer_moore_horspool_searcher(o.first.begin(), o.first.end())) !=
+               damaged.end();
+    EXPECT_EQ(found.size(), whole);
+    EXPECT_EQ(FfprobeFrames(out), static_cast<int>(kept.size()));
+  }
+}
+
+// Stream lists count where readers take them, inside 'hdrl': a stray one
+// beside it is copied as it stands but names no stream.
+TEST(Salvage, StreamListsCountInsideHdrlOnly) {
+  Bytes b = BuildAvi({{"00db", 9216}, {"01wb", 1764}, {"00db", 9216}});
+  const std::size_t strl = 88, hdrlEnd = 20 + Le32(b, 16);
+  ASSERT_EQ(FourCC(b, strl + 8), "strl");
+  const Bytes stray(b.begin() + strl, b.begin() + static_cast<long>(strl + 8 + Le32(b, strl + 4)));
+  b.insert(b.begin() + static_cast<long>(hdrlEnd), stray.begin(), stray.end());
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+  const TempDir dir;
+  WriteFileBytes(dir.File("in.avi"), b);
+  const auto r = norv::cli::SalvageAvi({dir.File("in.avi"), dir.File("out.avi")}, nullptr);
+  ASSERT_EQ(r.status, 0) << r.message;
+  EXPECT_EQ(r.streams.size(), 2u);
+  EXPECT_EQ(VerifyMovie(dir.File("out.avi")), "");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/parseutils.h>
 }
 
 #include <algorithm>
@@ -98,12 +99,6 @@ std::map<std::string, std::string> Probe(const std::string& path, const std::str
   return fields;
 }
 
-double Rate(const std::string& fraction) {
-  const auto slash = fraction.find('/');
-  if (slash == std::string::npos) return 0;
-  return std::stod(fraction.substr(0, slash)) / std::stod(fraction.substr(slash + 1));
-}
-
 // Runs norvavi under bash (the arguments may redirect); its exit status, its
 // messages in `err`.
 int Make(const std::string& args, std::string* err = nullptr) {
@@ -113,7 +108,9 @@ int Make(const std::string& args, std::string* err = nullptr) {
   return Status("bash -c " + quoted + "' 2>&1", err);
 }
 
-TEST(SourceGeometry, ShownSizeFollowsSampleAspectAndRotation) {
+// The shown size follows the sample aspect and the rotation; the sound
+// takes the nearest format the settings hold.
+TEST(SourceGeometry, ShownSizeAndSoundFormatFollowTheSource) {
   struct Case {
     int w, h, sarNum, sarDen, rotation, wantW, wantH;
   } cases[] = {
@@ -136,20 +133,18 @@ TEST(SourceGeometry, ShownSizeFollowsSampleAspectAndRotation) {
     av_display_rotation_set(m, angle);
     EXPECT_EQ(RotationOf(m), cw) << angle;
   }
-}
-
-TEST(SourceGeometry, SoundTakesTheNearestFormatTheSettingsHold) {
-  struct Case {
+  // The sound takes the nearest format the settings hold.
+  struct Sound {
     int rate, channels;
     bool eightBit;
     int wantRate, wantChannels, wantBits;
-  } cases[] = {
+  } sounds[] = {
       {48000, 2, false, 48000, 2, 16}, {44100, 1, false, 44100, 1, 16},
       {8000, 1, true, 11025, 1, 8},    {16000, 2, false, 22050, 2, 16},
       {22050, 6, false, 22050, 2, 16}, {96000, 2, false, 48000, 2, 16},
       {32000, 1, false, 32000, 1, 16}, {44101, 2, false, 48000, 2, 16},
   };
-  for (const Case& c : cases) {
+  for (const Sound& c : sounds) {
     const norv::cli::PcmFormat f = NearestRecordFormat(c.rate, c.channels, c.eightBit);
     EXPECT_EQ(std::tuple(f.sampleRate, f.channels, f.bitsPerSample),
               std::tuple(c.wantRate, c.wantChannels, c.wantBits))
@@ -336,8 +331,6 @@ TEST(NorvaviSources, PicturesArriveAsFfmpegShowsThem) {
   }
 }
 
-// Flash against beep in a written movie: `offsetMs` is when the sound's
-// first loud sample plays minus when the first bright frame shows.
 // When the movie's sound, mixed to one channel, first passes `level`; NAN if never.
 double FirstLoudMs(const std::string& movie, int level) {
   const int rate = std::stoi("0" + Probe(movie, "a:0")["sample_rate"]);
@@ -350,26 +343,19 @@ double FirstLoudMs(const std::string& movie, int level) {
   return NAN;
 }
 
-struct Onsets {
-  double flashMs = NAN, beepMs = NAN;
-};
-
-Onsets Measure(const std::string& movie) {
-  Onsets o;
-  const double rate = Rate(Probe(movie, "v:0")["r_frame_rate"]);
+// When the movie first shows a bright frame; NAN if never.
+double FirstFlashMs(const std::string& movie) {
+  AVRational rate{0, 1};
+  av_parse_ratio(&rate, Probe(movie, "v:0")["r_frame_rate"].c_str(), 1000000, 0, nullptr);
   const std::string gray =
       RunCommand("ffmpeg -v error -i " + movie +
                  " -map 0:v -vf scale=4:4,format=gray -fps_mode passthrough -f rawvideo -");
   for (std::size_t f = 0; f * 16 + 16 <= gray.size(); ++f) {
     int sum = 0;
     for (std::size_t i = 0; i < 16; ++i) sum += static_cast<unsigned char>(gray[f * 16 + i]);
-    if (sum > 16 * 128) {
-      o.flashMs = static_cast<double>(f) * 1000.0 / rate;
-      break;
-    }
+    if (sum > 16 * 128) return static_cast<double>(f) * 1000.0 / av_q2d(rate);
   }
-  o.beepMs = FirstLoudMs(movie, 8000);
-  return o;
+  return NAN;
 }
 
 struct SyncCase {
@@ -380,10 +366,6 @@ struct SyncCase {
   std::string clip = "mp4";
   double beepSlackMs = 1.0;  // WebM's millisecond time stamps put the sound up to 7 ms early
 };
-
-void PrintTo(const SyncCase& c, std::ostream* os) {
-  *os << c.name;
-}
 
 class AvSync : public testing::TestWithParam<SyncCase> {};
 
@@ -398,17 +380,17 @@ TEST_P(AvSync, FlashAndBeepStayTogether) {
     args.replace(args.find("WAV"), 3, Clip("flash-beep.wav", "-i " + clip + " -vn"));
   std::string err;
   ASSERT_EQ(Make("-q " + out + " " + args, &err), 0) << err;
-  const Onsets o = Measure(out);
-  ASSERT_FALSE(std::isnan(o.flashMs));
-  ASSERT_FALSE(std::isnan(o.beepMs));
+  const double flashMs = FirstFlashMs(out), beepMs = FirstLoudMs(out, 8000);
+  ASSERT_FALSE(std::isnan(flashMs));
+  ASSERT_FALSE(std::isnan(beepMs));
   // The sound lands where the span puts it, to the sample (the beep starts
   // with a sine's zero crossing, so allow its first loud sample's delay).
-  EXPECT_NEAR(o.beepMs, c.eventMs, c.beepSlackMs);
+  EXPECT_NEAR(beepMs, c.eventMs, c.beepSlackMs);
   // The picture lands on the first frame whose instant falls in the
   // flash: at or after it, never a whole frame late.
-  EXPECT_GE(o.flashMs, c.eventMs - 1.0);
-  EXPECT_LT(o.flashMs, c.eventMs + c.frameMs - 1.0);
-  EXPECT_LT(std::abs(o.beepMs - o.flashMs), c.frameMs - 1.0 + c.beepSlackMs);
+  EXPECT_GE(flashMs, c.eventMs - 1.0);
+  EXPECT_LT(flashMs, c.eventMs + c.frameMs - 1.0);
+  EXPECT_LT(std::abs(beepMs - flashMs), c.frameMs - 1.0 + c.beepSlackMs);
   EXPECT_EQ(VerifyMovie(out), "");
 }
 
@@ -466,10 +448,6 @@ TEST(NorvaviSources, ToneKeepsTheSpansTimeLine) {
   }
 }
 
-// The read-ahead source: the same pictures as the source it wraps, in the
-// same order, rendered on another thread, never more than its depth ahead,
-// and a clean way out when the caller leaves the schedule or stops early.
-
 // What the wrapped source saw; outlives it.
 struct Calls {
   std::mutex mutex;
@@ -512,81 +490,72 @@ FrameSchedule Schedule(std::uint32_t frames) {
   return {1000, 29.97f, frames, 13, 5, 40};
 }
 
-TEST(PrefetchingSource, SamePicturesInOrderFromAnotherThreadWithinItsDepth) {
+// The read-ahead source, lending its frames or copying them: the same
+// pictures as the source it wraps, in the same order, rendered on another
+// thread, never more than its depth ahead; a failure stops the reading at
+// that frame, a time off the schedule is rendered as asked on the caller's
+// thread, and a caller that leaves early is not kept waiting.
+TEST(PrefetchingSource, ReadsAheadWithinItsDepthAndStopsWhereTheCallerDoes) {
   const FrameSchedule s = Schedule(40);
-  Calls calls, *inner = &calls;
-  auto recording = std::make_unique<RecordingSource>(inner);
-  constexpr std::size_t kDepth = 3;
-  auto source = PrefetchFrames(std::move(recording), s, kDepth, ReadAhead::kAlways);
+  constexpr std::uint32_t kDepth = 3;
   std::vector<std::uint8_t> got(s.rowBytes * s.height), expected(got.size());
-  std::uint32_t mostAhead = 0;
-  // Lets the worker run as far ahead of frame i as it may, then a little longer.
-  auto runAhead = [&](std::uint32_t i) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (inner->rendered < std::min<std::uint32_t>(i + kDepth, s.frames) &&
-           std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  };
-  for (std::uint32_t i = 0; i < s.frames; ++i) {
-    const std::uint32_t t = static_cast<std::uint32_t>(1000 + i * 1000.0 / 29.97f);
-    EXPECT_EQ(s.TimeOf(i), t);
-    if (i % 7 == 3) runAhead(i);
-    mostAhead = std::max(mostAhead, inner->rendered.load() - i);
+  auto painted = [&](std::uint32_t t) -> const std::vector<std::uint8_t>& {
     RecordingSource::Paint(t, s.width, s.height, s.rowBytes, expected.data());
-    // Most frames are lent; the wait above starts from a released slot.
-    if (i % 7 == 2 || i % 7 == 3) {
-      ASSERT_TRUE(source->Render(t, s.width, s.height, s.rowBytes, got.data()));
-      ASSERT_EQ(got, expected) << "frame " << i;
-      continue;
-    }
-    const std::uint8_t* lent = source->Frame(t, s.width, s.height, s.rowBytes, got.data());
-    ASSERT_NE(lent, nullptr);
-    EXPECT_NE(lent, got.data()) << "copied, not lent";
-    if (i % 7 == 5) runAhead(i);  // it fills every other slot meanwhile, and leaves this one
-    ASSERT_TRUE(std::equal(expected.begin(), expected.end(), lent)) << "frame " << i;
-  }
-  source.reset();
-  ASSERT_EQ(inner->times.size(), s.frames);
-  for (std::uint32_t i = 0; i < s.frames; ++i) {
-    EXPECT_EQ(inner->times[i], s.TimeOf(i));
-    EXPECT_NE(inner->threads[i], std::this_thread::get_id());
-  }
-  EXPECT_EQ(mostAhead, kDepth);
-}
-
-// A failure stops the reading at that frame, a time off the schedule goes
-// straight through, and a caller that leaves early is not kept waiting.
-TEST(PrefetchingSource, FailureOffScheduleCallsAndLeavingEarlyStopTheReading) {
-  const FrameSchedule s = Schedule(30);
-  std::vector<std::uint8_t> pixels(s.rowBytes * s.height);
-  for (const bool lend : {false, true}) {
+    return expected;
+  };
+  for (const std::uint32_t failing : {30u, 33u}) {  // a frame copied, or lent
+    SCOPED_TRACE(failing);
     Calls calls, *inner = &calls;
-    auto failing = std::make_unique<RecordingSource>(inner, s.TimeOf(5));
-    auto source = PrefetchFrames(std::move(failing), s, 3, ReadAhead::kAlways);
-    auto take = [&](std::uint32_t i) {
-      return lend ? source->Frame(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data()) !=
-                        nullptr
-                  : source->Render(s.TimeOf(i), s.width, s.height, s.rowBytes, pixels.data());
+    auto source = PrefetchFrames(std::make_unique<RecordingSource>(inner, s.TimeOf(failing)), s,
+                                 kDepth, ReadAhead::kAlways);
+    std::uint32_t mostAhead = 0;
+    // Lets the worker run as far ahead of frame i as it may, then a little longer.
+    auto runAhead = [&](std::uint32_t i) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (inner->rendered < std::min(i + kDepth, failing + 1) &&
+             std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     };
-    for (std::uint32_t i = 0; i < 5; ++i) EXPECT_TRUE(take(i)) << lend;
-    EXPECT_FALSE(take(5)) << lend;
+    for (std::uint32_t i = 0; i <= failing; ++i) {
+      const std::uint32_t t = static_cast<std::uint32_t>(1000 + i * 1000.0 / 29.97f);
+      EXPECT_EQ(s.TimeOf(i), t);
+      if (i % 7 == 3) runAhead(i);
+      mostAhead = std::max(mostAhead, inner->rendered.load() - i);
+      const auto& want = painted(t);
+      // Most frames are lent; the wait above starts from a released slot.
+      if (i % 7 == 2 || i % 7 == 3) {
+        ASSERT_EQ(source->Render(t, s.width, s.height, s.rowBytes, got.data()), i != failing);
+        if (i != failing) {
+          ASSERT_EQ(got, want) << "frame " << i;
+        }
+        continue;
+      }
+      const std::uint8_t* lent = source->Frame(t, s.width, s.height, s.rowBytes, got.data());
+      ASSERT_EQ(lent == nullptr, i == failing) << "frame " << i;
+      if (lent == nullptr) break;
+      EXPECT_NE(lent, got.data()) << "copied, not lent";
+      if (i % 7 == 5) runAhead(i);  // it fills every other slot meanwhile, and leaves this one
+      ASSERT_TRUE(std::equal(want.begin(), want.end(), lent)) << "frame " << i;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room to go on, were it to
     source.reset();
-    EXPECT_EQ(inner->times.size(), 6u) << lend;  // nothing rendered past the failure
+    ASSERT_EQ(inner->times.size(), failing + 1) << "nothing rendered past the failure";
+    for (std::uint32_t i = 0; i <= failing; ++i) {
+      EXPECT_EQ(inner->times[i], s.TimeOf(i));
+      EXPECT_NE(inner->threads[i], std::this_thread::get_id());
+    }
+    EXPECT_EQ(mostAhead, kDepth);
   }
   {
     Calls calls, *inner = &calls;
-    auto recording = std::make_unique<RecordingSource>(inner);
-    auto source = PrefetchFrames(std::move(recording), s, 3, ReadAhead::kAlways);
-    ASSERT_NE(source->Frame(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()), nullptr);
-    // A time the schedule does not hold: rendered as asked, on this thread,
-    // into the caller's buffer.
-    ASSERT_EQ(source->Frame(12345, s.width, s.height, s.rowBytes, pixels.data()), pixels.data());
-    std::vector<std::uint8_t> expected(pixels.size());
-    RecordingSource::Paint(12345, s.width, s.height, s.rowBytes, expected.data());
-    EXPECT_EQ(pixels, expected);
-    ASSERT_TRUE(source->Render(s.TimeOf(1), s.width, s.height, s.rowBytes, pixels.data()));
+    auto source =
+        PrefetchFrames(std::make_unique<RecordingSource>(inner), s, 3, ReadAhead::kAlways);
+    ASSERT_NE(source->Frame(s.TimeOf(0), s.width, s.height, s.rowBytes, got.data()), nullptr);
+    // A time the schedule does not hold, and the reading from there on.
+    ASSERT_EQ(source->Frame(12345, s.width, s.height, s.rowBytes, got.data()), got.data());
+    EXPECT_EQ(got, painted(12345));
+    ASSERT_TRUE(source->Render(s.TimeOf(1), s.width, s.height, s.rowBytes, got.data()));
     EXPECT_EQ(inner->threads.back(), std::this_thread::get_id());
     EXPECT_EQ(inner->times.back(), s.TimeOf(1));
   }
@@ -594,7 +563,7 @@ TEST(PrefetchingSource, FailureOffScheduleCallsAndLeavingEarlyStopTheReading) {
     Calls calls, *inner = &calls;
     auto source =
         PrefetchFrames(std::make_unique<RecordingSource>(inner), s, 2, ReadAhead::kAlways);
-    ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, pixels.data()));
+    ASSERT_TRUE(source->Render(s.TimeOf(0), s.width, s.height, s.rowBytes, got.data()));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     source.reset();  // joins; a worker left waiting would hang here
     EXPECT_LE(inner->times.size(), 3u);
@@ -603,7 +572,7 @@ TEST(PrefetchingSource, FailureOffScheduleCallsAndLeavingEarlyStopTheReading) {
   EXPECT_EQ(PrefetchFrames(nullptr, s), nullptr);
   // No frames to read ahead: the source answers directly.
   auto empty = PrefetchFrames(std::make_unique<RecordingSource>(&more), Schedule(0));
-  EXPECT_TRUE(empty->Render(7, s.width, s.height, s.rowBytes, pixels.data()));
+  EXPECT_TRUE(empty->Render(7, s.width, s.height, s.rowBytes, got.data()));
 }
 
 }  // namespace
