@@ -17,7 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -74,14 +74,22 @@ std::vector<std::string> RefusalsWith(const std::string& name, const std::string
 
 // "16, 24 or 80 to 84" as spans; false when the text is not numbers and
 // spans of numbers only.
-bool Spans(const std::string& text, std::vector<std::pair<long long, long long>>* spans) {
-  const std::string span = "(-?[0-9]+)(?: to (-?[0-9]+))?";
-  if (!std::regex_match(text, std::regex(span + "(?:(?:, | or )" + span + ")*"))) return false;
-  const std::regex one(span);
-  for (auto m = std::sregex_iterator(text.begin(), text.end(), one); m != std::sregex_iterator();
-       ++m)
-    spans->emplace_back(std::stoll((*m)[1]), std::stoll((*m)[(*m)[2].matched ? 2 : 1]));
-  return true;
+bool Spans(std::string text, std::vector<std::pair<long long, long long>>* spans) {
+  for (const std::string sep : {", ", " or "})
+    for (std::size_t at; (at = text.find(sep)) != std::string::npos;)
+      text.replace(at, sep.size(), ";");
+  std::istringstream parts(text);
+  for (std::string part; std::getline(parts, part, ';');) {
+    std::istringstream words(part);
+    long long low = 0, high = 0;
+    std::string to, rest;
+    if (!(words >> low)) return false;
+    high = low;
+    if (words >> to && (to != "to" || !(words >> high))) return false;
+    if (words >> rest) return false;
+    spans->emplace_back(low, high);
+  }
+  return !spans->empty();
 }
 
 // `fields` lists every name --set takes with the default info shows, and
