@@ -175,7 +175,8 @@ TEST_F(WholeMovie, HandlesTheHostShouldNotPassAreRefused) {
   EXPECT_EQ(foreign, static_cast<void*>(&notASession)) << "a foreign handle is left alone";
 
   // A video-only session asks for no audio and reports no frames done; once
-  // deleted, it is passed again through a copy of the handle.
+  // deleted (which clears the variable, so a second delete does nothing), it
+  // is passed again through a copy of the handle.
   void* session = Plugin().MakeMovieGetContext(&setup.request);
   ASSERT_NE(session, nullptr);
   std::uint32_t limit = 0;
@@ -189,6 +190,9 @@ TEST_F(WholeMovie, HandlesTheHostShouldNotPassAreRefused) {
   Plugin().MakeMovieCloseCompression(session, 0);
   void* copy = session;
   Plugin().MakeMovieDeleteContext(&session);
+  EXPECT_EQ(session, nullptr);
+  Plugin().MakeMovieDeleteContext(&session);
+  Plugin().MakeMovieDeleteContext(nullptr);
   EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(copy, f.data(), &done), -1);
   Plugin().MakeMovieDeleteContext(&copy);
   EXPECT_EQ(VerifyMovie(setup.path), "");
