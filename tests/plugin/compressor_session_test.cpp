@@ -36,14 +36,9 @@ using SessionPtr = std::unique_ptr<MovieSession, SessionDelete>;
 class CompressorSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto& s = setup.settings;
-    s.audioEnabled = 0;
-    s.width = 64;
-    s.height = 48;
-    s.frameRate = 25.0f;
-    s.compressorHandler = driver.handler();
-    s.quality = 7500;
-    s.dataRate = -1;
+    SetFields(setup.settings,
+              "compressor SCRS; size 64x48; rate 25; quality 7500 keys 4 only 0; "
+              "dataRate 0 -1; audio 1 0 16/44100/2");
     setup.SetSpan(0, 120);  // 3 frames
   }
   SessionPtr Start() { return SessionPtr(CreateMovieSession(&setup.request)); }

@@ -34,10 +34,7 @@ std::vector<std::uint8_t> FirstBytes(const std::string& path) {
 class WholeMovie : public ::testing::Test {
  protected:
   void SetUp() override {
-    setup.settings.audioEnabled = 0;
-    setup.settings.width = 64;
-    setup.settings.height = 48;
-    setup.settings.interleaveFrames = 1;
+    SetFields(setup.settings, "size 64x48; interleave 1; audio 1 0 16/44100/2");
     setup.SetSpan(0, 400);  // 10 frames
   }
   void TearDown() override {
@@ -86,8 +83,7 @@ TEST_F(WholeMovie, AMovieFasterThanItsProjectKeepsEveryFrame) {
 
 TEST_F(WholeMovie, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
   WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
-  setup.settings.width = 8;
-  setup.settings.height = 4;
+  SetFields(setup.settings, "size 8x4");
   setup.SetSpan(0, 40);
   const auto frame = PatternFrame(8, 4, 0);
   for (const int ntsc : {0, 1}) {  // in NTSC the value has no effect on the AVI path
@@ -256,12 +252,9 @@ TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
   HostScope host;
   NorvHostSetHardware(1);
   MovieSetup setup(host.dir());
-  setup.settings.width = 16;
-  setup.settings.height = 8;
-  setup.settings.interleaveFrames = r.interleave;
-  setup.settings.audioFormat[1] = static_cast<std::uint32_t>(r.bits);
-  setup.settings.audioFormat[2] = static_cast<std::uint32_t>(r.rate);
-  setup.settings.audioFormat[3] = static_cast<std::uint32_t>(r.channels);
+  SetFields(setup.settings, "size 16x8; interleave " + std::to_string(r.interleave) +
+                                "; audio 1 1 " + std::to_string(r.bits) + "/" +
+                                std::to_string(r.rate) + "/" + std::to_string(r.channels));
   setup.SetSpan(0, 2000);
 
   MovieSession* session = CreateMovieSession(&setup.request);
