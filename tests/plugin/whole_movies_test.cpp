@@ -98,21 +98,10 @@ TEST_F(WholeMovie, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
   }
 }
 
-TEST_F(WholeMovie, UnwritableOutputShowsItsMessage) {
-  std::strcpy(setup.request.outputPath, host.dir().File("missing/dir/out.avi").c_str());
-  for (const auto& [raw, text] : std::vector<std::pair<int, std::string>>{
-           {0, "Fail to create new avi file!"}, {1, "Fail to create new DV file!"}}) {
-    setup.settings.qrvExport = raw;
-    messages.clear();
-    EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
-    EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
-  }
-}
-
 // Frame chunks of 9216 bytes in records: 9236 bytes a frame; headers 240;
 // the index 16 bytes an entry. The file is buffered, so a disk that fills
 // up shows at the first write that reaches it.
-TEST_F(WholeMovie, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
+TEST_F(WholeMovie, FullDiskAtEachStageAndUnwritableOutputAreReported) {
   // The disk is full before anything is written: every frame fails.
   EXPECT_EQ(RunWithDisk(0, true), std::vector<int>(10, 1));
   EXPECT_EQ(std::filesystem::file_size(setup.path), 0u);
@@ -127,6 +116,16 @@ TEST_F(WholeMovie, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
   EXPECT_EQ(RunWithDisk(full + 20 * 16 + 100), std::vector<int>(10, 0));
   EXPECT_EQ(VerifyMovie(setup.path), "");
   EXPECT_TRUE(messages.texts().empty());
+
+  // An output that cannot be made at all is refused, with its message.
+  std::strcpy(setup.request.outputPath, host.dir().File("missing/dir/out.avi").c_str());
+  for (const auto& [raw, text] : std::vector<std::pair<int, std::string>>{
+           {0, "Fail to create new avi file!"}, {1, "Fail to create new DV file!"}}) {
+    setup.settings.qrvExport = raw;
+    messages.clear();
+    EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
+  }
 }
 
 TEST_F(WholeMovie, RunningOutOfMemoryGivesNoSessionAndLeaksNothing) {
