@@ -36,14 +36,9 @@ using SessionPtr = std::unique_ptr<MovieSession, SessionDelete>;
 class CompressorSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto& s = setup.settings;
-    s.audioEnabled = 0;
-    s.width = 64;
-    s.height = 48;
-    s.frameRate = 25.0f;
-    s.compressorHandler = driver.handler();
-    s.quality = 7500;
-    s.dataRate = -1;
+    SetFields(setup.settings,
+              "compressor SCRS; size 64x48; rate 25; quality 7500 keys 4 only 0; "
+              "dataRate 0 -1; audio 1 0 16/44100/2");
     setup.SetSpan(0, 120);  // 3 frames
   }
   SessionPtr Start() { return SessionPtr(CreateMovieSession(&setup.request)); }
@@ -151,19 +146,10 @@ TEST_F(CompressorSessionTest, TheFrameBoundIsTheDriversOrADvFrame) {
   }
 }
 
-// The movie's rate reaches the compressor only when the host's profile asks,
-// in thousandths to the nearest (12345.6 here).
-TEST_F(CompressorSessionTest, RateIsToldOnlyWhenTheProfileAsks) {
-  setup.settings.frameRate = 12.3456f;
-  ASSERT_NE(Start(), nullptr);
-  EXPECT_EQ(driver.ratesTold(), "");
-  WriteProfileInt("NorvAvi", "FramesInfo", 1, 0);
-  ASSERT_NE(Start(), nullptr);
-  WriteProfileInt("NorvAvi", "FramesInfo", 0, 0);
-  EXPECT_EQ(driver.ratesTold(), "12346/1000");
-}
-
-TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
+// The saved state is restored only when it fits; the movie's rate reaches
+// the compressor only when the host's profile asks, in thousandths to the
+// nearest (12345.6 here).
+TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFitsAndTheRateToldWhenAsked) {
   auto withState = [&](std::uint32_t size) {
     HostFree(&setup.settings.compressorState);
     setup.settings.compressorState = HostAlloc(size, 1);
@@ -173,9 +159,15 @@ TEST_F(CompressorSessionTest, SavedStateIsRestoredOnlyWhenItFits) {
     setup.settings.compressorStateCapacity = size;
     return std::vector<std::uint8_t>(p, p + size);
   };
+  setup.settings.frameRate = 12.3456f;
   const auto saved = withState(ScriptedCompressor::kStateSize);
   ASSERT_NE(Start(), nullptr);
   EXPECT_EQ(driver.lastStateSet(), saved);
+  EXPECT_EQ(driver.ratesTold(), "");
+  WriteProfileInt("NorvAvi", "FramesInfo", 1, 0);
+  ASSERT_NE(Start(), nullptr);
+  WriteProfileInt("NorvAvi", "FramesInfo", 0, 0);
+  EXPECT_EQ(driver.ratesTold(), "12346/1000");
 
   ScriptedCompressor fresh(MakeFourCC("SCRT"));
   setup.settings.compressorHandler = fresh.handler();

@@ -72,8 +72,9 @@ TEST(DibImage, CreateWritesPaddedHeaderAndBlock) {
   EXPECT_EQ(slot, nullptr);
 }
 
-TEST(DibImage, ScaleColumnsWalkTheErrorTerm) {
-  // The closed form: first and last columns meet, ties round up.
+// Columns by the closed form of the error term (first and last columns
+// meet, ties round up); rows by the ratio of the heights.
+TEST(DibImage, ScaleColumnsWalkTheErrorTermAndRowsByFloatRatio) {
   for (int sw : {2, 3, 4, 5, 8, 160, 200, 640}) {
     for (int dw : {2, 3, 5, 7, 160, 161}) {
       const Picked p = ResizeCoordinates(sw, 1, dw, 1);
@@ -83,9 +84,6 @@ TEST(DibImage, ScaleColumnsWalkTheErrorTerm) {
       }
     }
   }
-}
-
-TEST(DibImage, ScaleRowsByFloatRatio) {
   const Picked half = ResizeCoordinates(2, 120, 2, 60);
   const Picked twice = ResizeCoordinates(2, 120, 2, 240);
   for (int y = 0; y < 60; ++y) ASSERT_EQ(half.rows[y], 2 * y);

@@ -170,8 +170,6 @@ class EightBitMovie : public ::testing::Test {
     s.settings.width = kWidth;
     s.settings.height = kHeight;
     s.settings.colorFormat = colorFormat;
-    s.settings.compressorHandler = 0;
-    s.settings.dataRate = -1;
     s.SetSpan(0, kFrames * 40);
     s.request.frameCallback = &RenderSample;
     return s;

@@ -83,7 +83,6 @@ TEST(GuardedFrames, NothingReadsPastTheHostsFrameNorWritesIntoIt) {
           s.colorFormat = colorFormat;
           s.compressorHandler = handler;
           s.keyFrameEvery = 3;
-          s.dataRate = -1;
           s.qrvExport = mode == 2 ? 1 : 0;
           setup.SetSpan(0, 160);  // 4 frames
           std::vector<int> results;

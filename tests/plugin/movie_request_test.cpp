@@ -23,8 +23,6 @@ class MovieRequestTest : public ::testing::Test {
  protected:
   // Video only, unless a test says otherwise: audio would need a source.
   void SetUp() override { setup.settings.audioEnabled = 0; }
-  // A session made by the plug-in's core, so its fields can be read.
-  MovieSession* Create() { return CreateMovieSession(&setup.request); }
 
   HostScope host;
   RecordedMessages messages;
@@ -142,35 +140,6 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
     EXPECT_EQ(std::filesystem::exists(fresh.request.outputPath), s != nullptr);
   }
   EXPECT_TRUE(messages.texts().empty()) << "refusals are silent";
-}
-
-TEST_F(MovieRequestTest, TemporaryAudioFileSitsBesideTheOutput) {
-  MovieSession* s = Create();
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(std::string(s->audio.tempAudioPath), host.dir().File("Taltemp101wav.tmp"));
-  EXPECT_EQ(std::string(s->audio.waveFilePath), host.dir().File("out.wav"));
-  delete s;
-
-  // No folder in the output path: the file goes to the current folder.
-  const auto cwd = std::filesystem::current_path();
-  std::filesystem::current_path(host.dir().path());
-  std::memset(setup.request.outputPath, 0, sizeof setup.request.outputPath);
-  std::strcpy(setup.request.outputPath, "bare.avi");
-  s = Create();
-  std::filesystem::current_path(cwd);
-  ASSERT_NE(s, nullptr);
-  EXPECT_STREQ(s->audio.tempAudioPath, "Taltemp101wav.tmp");
-  delete s;
-}
-
-TEST_F(MovieRequestTest, DeleteContextActsOnceAndIgnoresNull) {
-  void* session = Plugin().MakeMovieGetContext(&setup.request);
-  ASSERT_NE(session, nullptr);
-  Plugin().MakeMovieDeleteContext(&session);
-  EXPECT_EQ(session, nullptr);
-  Plugin().MakeMovieDeleteContext(&session);  // the variable is null now: nothing happens
-  Plugin().MakeMovieDeleteContext(nullptr);
-  EXPECT_TRUE(std::filesystem::exists(setup.path));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 
 #include "hoststub/norv_host.h"
 #include "platform/files/files.h"
@@ -19,39 +18,25 @@ namespace {
 
 using namespace norv::test;
 
-// What a walk of the file finds, form by form.
-struct Form {
-  std::uint32_t videoChunks = 0;
-};
-struct Layout {
-  std::vector<Form> forms;
-  std::vector<std::string> firstData;  // the first form's '##xx' chunks: id and bytes
-  std::map<std::string, std::vector<std::size_t>> at;  // 'indx', 'strh', 'dmlh': data offsets
-  bool whole = false;                                  // no chunk runs past its parent
+// What a walk of the file finds: each form's count of video chunks, and the
+// first form's data chunks ('##xx': id and bytes).
+struct Forms {
+  std::vector<std::uint32_t> videoChunks;
+  std::vector<std::string> firstData;
 };
 
-Layout Walk(const std::vector<std::uint8_t>& b) {
-  Layout l;
-  const AviWalk w = WalkAvi(b);
-  l.whole = w.sizesConsistent;
+Forms Walk(const AviWalk& w, const std::vector<std::uint8_t>& b) {
+  Forms l;
   int moviDepth = -1;  // while inside a 'movi' list, its depth
   for (const WalkedChunk& c : w.chunks) {
-    if (c.depth == 0) {
-      l.forms.emplace_back();
-      continue;
-    }
-    Form& form = l.forms.back();
+    if (c.depth == 0) l.videoChunks.push_back(0);
     if (c.depth <= moviDepth) moviDepth = -1;
-    if (c.id == "LIST") {
-      if (c.type == "movi") moviDepth = c.depth;
-    } else if (moviDepth >= 0 && c.id.substr(0, 2) != "ix") {
-      form.videoChunks += c.id != "01wb";
-      if (l.forms.size() == 1) {
-        const auto data = b.begin() + static_cast<long>(c.headerOffset + 8);
-        l.firstData.push_back(c.id + std::string(data, data + c.size));
-      }
-    } else {
-      l.at[c.id].push_back(c.headerOffset + 8);
+    if (c.type == "movi") moviDepth = c.depth;
+    if (moviDepth < 0 || c.depth <= moviDepth || c.id == "LIST" || c.id.starts_with("ix")) continue;
+    l.videoChunks.back() += c.id != "01wb";
+    if (l.videoChunks.size() == 1) {
+      const auto data = b.begin() + static_cast<long>(c.headerOffset + 8);
+      l.firstData.push_back(c.id + std::string(data, data + c.size));
     }
   }
   return l;
@@ -73,12 +58,7 @@ class OpenDmlMovie : public ::testing::Test {
   void SetUp() override {
     NorvHostSetHardware(1);
     WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
-    setup.settings.width = 160;
-    setup.settings.height = 120;
-    setup.settings.interleaveFrames = 1;
-    setup.settings.audioFormat[1] = 16;
-    setup.settings.audioFormat[2] = 44100;
-    setup.settings.audioFormat[3] = 2;
+    SetFields(setup.settings, "size 160x120; interleave 1; audio 1 1 16/44100/2");
   }
   void TearDown() override { NorvSetDiskBudget(-1); }
 
@@ -137,21 +117,20 @@ TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
   const auto b = ReadFileBytes(setup.path);
   EXPECT_LE(b.size(), kDisk);
   const std::vector<std::uint8_t> closed(b.begin(), b.begin() + static_cast<long>(ClosedEnd(b)));
-  const Layout l = Walk(closed);
-  ASSERT_TRUE(l.whole);
-  ASSERT_GE(l.forms.size(), 2u);
+  const AviWalk w = WalkAvi(closed);
+  ASSERT_TRUE(w.sizesConsistent);
+  const Forms forms = Walk(w, closed);
+  ASSERT_GE(forms.videoChunks.size(), 2u);
   EXPECT_EQ(VerifyMovieBytes(closed), "");
   std::uint32_t frames = 0;
-  for (const Form& f : l.forms) frames += f.videoChunks;
+  for (std::uint32_t n : forms.videoChunks) frames += n;
   EXPECT_GE(FfprobeFrames(setup.path), static_cast<int>(frames));
 }
 
 // The super index has room for so many forms; past them the movie stops
 // whole, once with the message of the AVI 1.0 limit.
 TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
-  setup.settings.audioEnabled = 0;
-  setup.settings.width = 8;
-  setup.settings.height = 8;
+  SetFields(setup.settings, "size 8x8; audio 1 0 16/44100/2");
   formBytes = 300;          // one frame per form
   setup.SetSpan(0, 12000);  // 300 frames
   MovieSession* s = Start();
@@ -164,7 +143,8 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   ASSERT_EQ(messages.texts().size(), 1u);
   EXPECT_EQ(messages.texts()[0],
             "The movie has reached the largest size of an AVI file; the rest is not written.");
-  EXPECT_EQ(Walk(ReadFileBytes(setup.path)).forms.size(), kSuperIndexEntries);
+  const auto b = ReadFileBytes(setup.path);
+  EXPECT_EQ(Walk(WalkAvi(b), b).videoChunks.size(), kSuperIndexEntries);
   EXPECT_EQ(VerifyMovie(setup.path), "");
   EXPECT_EQ(FfprobeFrames(setup.path), static_cast<int>(kSuperIndexEntries));
 }
@@ -187,14 +167,17 @@ TEST_F(OpenDmlMovie, TheProfileKeyDecidesAtEachExport) {
   NorvHostSetHardware(1);
   const auto absent = make();
   EXPECT_EQ(off, absent);
-  const Layout plain = Walk(off);
-  EXPECT_EQ(plain.at.count("indx") + plain.at.count("JUNK") + plain.at.count("dmlh"), 0u);
-  const Layout l = Walk(on);
-  ASSERT_EQ(l.forms.size(), 1u);
+  const AviWalk plain = WalkAvi(off);
+  EXPECT_EQ(plain.Find("indx"), nullptr);
+  EXPECT_EQ(plain.Find("JUNK"), nullptr);
+  EXPECT_EQ(plain.Find("dmlh"), nullptr);
+  const AviWalk w = WalkAvi(on);
+  ASSERT_NE(w.Find("indx"), nullptr);
+  EXPECT_EQ(Walk(w, on).videoChunks.size(), 1u);
   EXPECT_EQ(VerifyMovieBytes(on), "");
   EXPECT_EQ(Le32(on, 32 + 16), 10u);
   // The movie data is the same: the same chunks, in the same order.
-  EXPECT_EQ(l.firstData, plain.firstData);
+  EXPECT_EQ(Walk(w, on).firstData, Walk(plain, off).firstData);
 }
 
 }  // namespace

@@ -309,26 +309,6 @@ TEST_F(SettingsDialogs, SizeEditsClampOnLeavingAndFollowTheAspectLock) {
   EXPECT_EQ(Launch(), 0);
 }
 
-// Under hardware acceleration rates above the project's are not offered, sub
-// pixel and cropping are off, and the field modes halve the height, made even.
-TEST_F(SettingsDialogs, HardwareLimitsRatesAndFieldModesHalveTheHeight) {
-  const std::string hardware =
-      "hwGroup; hw [x]; hwOptions; subPixel off [ ]; cropping off; width 720; rate[] "
-      "29.97|25|24|15|12|10|8|6|5|4|3|2|1; height ";
-  Hardware(720, 480, 2997);
-  SetFields(settings, "size 720x480");
-  Expect(kAviSettingsTemplate, hardware + "480",
-         "select field=3: field Field 1; height 240 / click ok");
-  Finish(1, "size 720x240; field 3; hw 1");
-
-  NorvHostSetProject(720, 576, 2500);
-  SetFields(settings, "rate 29.97; field 0");
-  Expect(kAviSettingsTemplate, hardware + "240; rate 15; rate[] 25|24|15|12|10|8|6|5|4|3|2|1",
-         "click hw: hw [ ]; hwOptions off; rate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1; "
-         "subPixel [ ]; cropping / click cancel");
-  Finish(0, "rate 15; size 720x240; hw 1");  // the toggle was cancelled
-}
-
 TEST_F(SettingsDialogs, QrvExportLocksCompressorAndColourAndChecksFieldOrder) {
   defaults_.qrvExport = settings.qrvExport = 1;
   Expect(kAviSettingsTemplate,

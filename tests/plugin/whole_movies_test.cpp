@@ -34,10 +34,7 @@ std::vector<std::uint8_t> FirstBytes(const std::string& path) {
 class WholeMovie : public ::testing::Test {
  protected:
   void SetUp() override {
-    setup.settings.audioEnabled = 0;
-    setup.settings.width = 64;
-    setup.settings.height = 48;
-    setup.settings.interleaveFrames = 1;
+    SetFields(setup.settings, "size 64x48; interleave 1; audio 1 0 16/44100/2");
     setup.SetSpan(0, 400);  // 10 frames
   }
   void TearDown() override {
@@ -86,8 +83,7 @@ TEST_F(WholeMovie, AMovieFasterThanItsProjectKeepsEveryFrame) {
 
 TEST_F(WholeMovie, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
   WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
-  setup.settings.width = 8;
-  setup.settings.height = 4;
+  SetFields(setup.settings, "size 8x4");
   setup.SetSpan(0, 40);
   const auto frame = PatternFrame(8, 4, 0);
   for (const int ntsc : {0, 1}) {  // in NTSC the value has no effect on the AVI path
@@ -102,21 +98,10 @@ TEST_F(WholeMovie, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
   }
 }
 
-TEST_F(WholeMovie, UnwritableOutputShowsItsMessage) {
-  std::strcpy(setup.request.outputPath, host.dir().File("missing/dir/out.avi").c_str());
-  for (const auto& [raw, text] : std::vector<std::pair<int, std::string>>{
-           {0, "Fail to create new avi file!"}, {1, "Fail to create new DV file!"}}) {
-    setup.settings.qrvExport = raw;
-    messages.clear();
-    EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
-    EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
-  }
-}
-
 // Frame chunks of 9216 bytes in records: 9236 bytes a frame; headers 240;
 // the index 16 bytes an entry. The file is buffered, so a disk that fills
 // up shows at the first write that reaches it.
-TEST_F(WholeMovie, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
+TEST_F(WholeMovie, FullDiskAtEachStageAndUnwritableOutputAreReported) {
   // The disk is full before anything is written: every frame fails.
   EXPECT_EQ(RunWithDisk(0, true), std::vector<int>(10, 1));
   EXPECT_EQ(std::filesystem::file_size(setup.path), 0u);
@@ -131,6 +116,16 @@ TEST_F(WholeMovie, FullDiskAtEachStageReportsTheFramesThatDidNotLand) {
   EXPECT_EQ(RunWithDisk(full + 20 * 16 + 100), std::vector<int>(10, 0));
   EXPECT_EQ(VerifyMovie(setup.path), "");
   EXPECT_TRUE(messages.texts().empty());
+
+  // An output that cannot be made at all is refused, with its message.
+  std::strcpy(setup.request.outputPath, host.dir().File("missing/dir/out.avi").c_str());
+  for (const auto& [raw, text] : std::vector<std::pair<int, std::string>>{
+           {0, "Fail to create new avi file!"}, {1, "Fail to create new DV file!"}}) {
+    setup.settings.qrvExport = raw;
+    messages.clear();
+    EXPECT_EQ(Plugin().MakeMovieGetContext(&setup.request), nullptr);
+    EXPECT_EQ(messages.texts(), std::vector<std::string>{text});
+  }
 }
 
 TEST_F(WholeMovie, RunningOutOfMemoryGivesNoSessionAndLeaksNothing) {
@@ -175,7 +170,8 @@ TEST_F(WholeMovie, HandlesTheHostShouldNotPassAreRefused) {
   EXPECT_EQ(foreign, static_cast<void*>(&notASession)) << "a foreign handle is left alone";
 
   // A video-only session asks for no audio and reports no frames done; once
-  // deleted, it is passed again through a copy of the handle.
+  // deleted (which clears the variable, so a second delete does nothing), it
+  // is passed again through a copy of the handle.
   void* session = Plugin().MakeMovieGetContext(&setup.request);
   ASSERT_NE(session, nullptr);
   std::uint32_t limit = 0;
@@ -189,6 +185,9 @@ TEST_F(WholeMovie, HandlesTheHostShouldNotPassAreRefused) {
   Plugin().MakeMovieCloseCompression(session, 0);
   void* copy = session;
   Plugin().MakeMovieDeleteContext(&session);
+  EXPECT_EQ(session, nullptr);
+  Plugin().MakeMovieDeleteContext(&session);
+  Plugin().MakeMovieDeleteContext(nullptr);
   EXPECT_EQ(Plugin().MakeMovieCompressVideoFrame(copy, f.data(), &done), -1);
   Plugin().MakeMovieDeleteContext(&copy);
   EXPECT_EQ(VerifyMovie(setup.path), "");
@@ -252,12 +251,9 @@ TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
   HostScope host;
   NorvHostSetHardware(1);
   MovieSetup setup(host.dir());
-  setup.settings.width = 16;
-  setup.settings.height = 8;
-  setup.settings.interleaveFrames = r.interleave;
-  setup.settings.audioFormat[1] = static_cast<std::uint32_t>(r.bits);
-  setup.settings.audioFormat[2] = static_cast<std::uint32_t>(r.rate);
-  setup.settings.audioFormat[3] = static_cast<std::uint32_t>(r.channels);
+  SetFields(setup.settings, "size 16x8; interleave " + std::to_string(r.interleave) +
+                                "; audio 1 1 " + std::to_string(r.bits) + "/" +
+                                std::to_string(r.rate) + "/" + std::to_string(r.channels));
   setup.SetSpan(0, 2000);
 
   MovieSession* session = CreateMovieSession(&setup.request);
