@@ -36,6 +36,7 @@ struct ScalerFree {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
 using ContextPtr = std::unique_ptr<AVCodecContext, ContextFree>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
 
 // HD pictures are converted with BT.709, as players take untagged HD.
 bool UsesBt709(const CodecProfile& profile, const BITMAPINFOHEADER& input) {
@@ -146,13 +147,8 @@ class LibavEncoder final : public FrameEncoder {
   bool Open() {
     context_ = OpenContext(profile_, input_, state_, rate_, profile_.defaultQuality);
     if (context_ == nullptr) return false;
-    frame_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
-    if (frame_ == nullptr || packet_ == nullptr) return false;
-    frame_->width = context_->width;
-    frame_->height = context_->height;
-    frame_->format = context_->pix_fmt;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) return false;
+    if (packet_ == nullptr || NewFrame() == nullptr) return false;
     const bool bt709 = UsesBt709(profile_, input_);
     direct_ = input_.biBitCount == 24 && !bt709 ? DirectFor(context_->pix_fmt) : nullptr;
     packed_ = input_.biBitCount == 24 ? PackedFor(context_->pix_fmt) : nullptr;
@@ -185,14 +181,35 @@ class LibavEncoder final : public FrameEncoder {
  private:
   bool Restart() {
     context_.reset();
-    frame_.reset();
+    frames_.clear();
     packet_.reset();
     started_ = false;
     return Open();
   }
 
+  AVFrame* NewFrame() {
+    FramePtr frame(av_frame_alloc());
+    if (frame == nullptr) return nullptr;
+    frame->width = context_->width;
+    frame->height = context_->height;
+    frame->format = context_->pix_fmt;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return nullptr;
+    return frames_.emplace_back(std::move(frame)).get();
+  }
+
+  // Some codecs keep a reference to the last picture until the next one
+  // comes. Its frame is left alone and another of a few is filled instead:
+  // making it writable would copy the whole stale picture first.
   bool Convert(const Picture& picture) {
-    if (av_frame_make_writable(frame_.get()) < 0) return false;
+    const auto free = std::find_if(frames_.begin(), frames_.end(), [](const FramePtr& frame) {
+      return av_frame_is_writable(frame.get()) != 0;
+    });
+    frame_ = free != frames_.end() ? free->get() : nullptr;
+    if (frame_ == nullptr && frames_.size() < kMaxFrames) frame_ = NewFrame();
+    if (frame_ == nullptr) {
+      frame_ = frames_.front().get();
+      if (av_frame_make_writable(frame_) < 0) return false;
+    }
     const LONG width = input_.biWidth;
     const LONG height = input_.biHeight;
     if (input_.biBitCount == 8) {
@@ -241,7 +258,7 @@ class LibavEncoder final : public FrameEncoder {
     in->width = width;
     in->height = height;
     in->format = AV_PIX_FMT_BGR24;
-    const int converted = sws_scale_frame(scaler_.get(), frame_.get(), in);
+    const int converted = sws_scale_frame(scaler_.get(), frame_, in);
     av_frame_unref(in);
     return converted >= 0;
   }
@@ -252,10 +269,9 @@ class LibavEncoder final : public FrameEncoder {
     frame_->pts = pts_++;
     frame_->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
     frame_->quality = 0;
-    if (profile_.applyQuality != nullptr)
-      profile_.applyQuality(context_.get(), frame_.get(), quality);
+    if (profile_.applyQuality != nullptr) profile_.applyQuality(context_.get(), frame_, quality);
     started_ = true;
-    if (avcodec_send_frame(context_.get(), frame_.get()) < 0) return ICERR_INTERNAL;
+    if (avcodec_send_frame(context_.get(), frame_) < 0) return ICERR_INTERNAL;
     // A codec that holds the frame back would break one-in, one-out.
     if (avcodec_receive_packet(context_.get(), packet_.get()) < 0) return ICERR_INTERNAL;
     const std::size_t size = static_cast<std::size_t>(packet_->size);
@@ -279,13 +295,15 @@ class LibavEncoder final : public FrameEncoder {
   DriverState state_;
   FrameRate rate_;
   ContextPtr context_;
-  std::unique_ptr<AVFrame, FrameFree> frame_;
+  static constexpr std::size_t kMaxFrames = 4;
+  std::vector<FramePtr> frames_;
+  AVFrame* frame_ = nullptr;  // the one being filled and sent, in frames_
   std::unique_ptr<AVPacket, PacketFree> packet_;
   DirectConverter direct_ = nullptr;
   PackedConverter packed_ = nullptr;
   std::unique_ptr<SwsContext, ScalerFree> scaler_;
-  std::unique_ptr<AVFrame, FrameFree> picture_;  // the caller's picture, lent per frame
-  std::vector<std::uint8_t> padded_;             // its copy, for scalerReadsPastInput
+  FramePtr picture_;                  // the caller's picture, lent per frame
+  std::vector<std::uint8_t> padded_;  // its copy, for scalerReadsPastInput
   std::int64_t pts_ = 0;
   bool started_ = false;
   bool needKey_ = false;
