@@ -179,7 +179,7 @@ int MakeMovie(const MakeOptions& o) {
   DecodeErrors decodeErrors;
   std::unique_ptr<VideoSource> video = OpenVideo(sources, &error, &decodeErrors);
   if (!video) return Fail(error);
-  std::unique_ptr<VideoSource> paletteVideo = OpenVideo(sources, &error);
+  const std::unique_ptr<VideoSource> paletteVideo = OpenVideoWhenAsked(sources);
   OfferPaletteSource(&request, paletteVideo.get());
 
   const bool withAudio = MovieHasAudio(settings);

@@ -16,6 +16,27 @@ bool Named(bool ok, const std::string& name, const std::string& path, std::strin
   return false;
 }
 
+// Opened on its first frame: only some colour formats ask for frames of
+// their own, and opening a file decodes the start of it.
+class VideoOpenedWhenAsked final : public VideoSource {
+ public:
+  explicit VideoOpenedWhenAsked(const MovieSources& sources) : sources_(sources) {}
+  bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
+              std::uint8_t* pixels) override {
+    if (!opened_) {
+      opened_ = true;
+      std::string error;
+      source_ = OpenVideo(sources_, &error);
+    }
+    return source_ != nullptr && source_->Render(timeMs, width, height, rowBytes, pixels);
+  }
+
+ private:
+  const MovieSources& sources_;
+  bool opened_ = false;
+  std::unique_ptr<VideoSource> source_;
+};
+
 }  // namespace
 
 bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, std::string* error) {
@@ -53,6 +74,10 @@ std::unique_ptr<VideoSource> OpenVideo(const MovieSources& s, std::string* error
                                        DecodeErrors* errors) {
   if (s.videoPath.empty()) return MakePatternSource();
   return OpenVideoFile(s.videoPath, error, errors);
+}
+
+std::unique_ptr<VideoSource> OpenVideoWhenAsked(const MovieSources& s) {
+  return std::make_unique<VideoOpenedWhenAsked>(s);
 }
 
 std::unique_ptr<AudioSource> OpenAudio(const MovieSources& s, const PcmFormat& format,

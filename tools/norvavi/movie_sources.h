@@ -31,6 +31,9 @@ bool ResolveSources(const MakeOptions& options, StdinSpool* spool, MovieSources*
 // Decode errors are counted in `errors` when given.
 std::unique_ptr<VideoSource> OpenVideo(const MovieSources& sources, std::string* error,
                                        DecodeErrors* errors = nullptr);
+// The same, opened when its first frame is asked for (rendering fails if it
+// cannot be opened then). `sources` must outlive it.
+std::unique_ptr<VideoSource> OpenVideoWhenAsked(const MovieSources& sources);
 // The sound from `startMs` on, in `format`.
 std::unique_ptr<AudioSource> OpenAudio(const MovieSources& sources, const PcmFormat& format,
                                        std::uint32_t startMs, std::string* error,
