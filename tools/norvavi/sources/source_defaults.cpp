@@ -40,16 +40,16 @@ void ReadAudio(AVFormatContext* format, SourceFacts* facts) {
                           p->format == AV_SAMPLE_FMT_U8 || p->format == AV_SAMPLE_FMT_U8P);
 }
 
-// A seek this far before the announced end finds the last frames.
-constexpr std::int64_t kTailUs = 10 * AV_TIME_BASE;
-
 // The end of the stream's last frame in milliseconds on the clock starting
 // at `originUs`, from the packets read on from where the file now is; NaN
 // when none of the stream's packets is read. A packet without a duration
 // lasts as long as the gap before it (VFR), else one frame at `rate`.
-double LastFrameEndMs(AVFormatContext* format, int index, std::int64_t originUs, AVRational rate) {
+// `packets` counts the stream's packets read.
+double LastFrameEndMs(AVFormatContext* format, int index, std::int64_t originUs, AVRational rate,
+                      int* packets) {
   const AVStream* s = format->streams[index];
   std::int64_t last = AV_NOPTS_VALUE, before = AV_NOPTS_VALUE, lastDuration = 0;
+  *packets = 0;
   AVPacket* packet = av_packet_alloc();
   if (packet == nullptr) return NAN;
   while (av_read_frame(format, packet) >= 0) {
@@ -57,6 +57,7 @@ double LastFrameEndMs(AVFormatContext* format, int index, std::int64_t originUs,
     // A packet cut off by the file's end is no whole frame.
     if (packet->stream_index == index && ts != AV_NOPTS_VALUE &&
         (packet->flags & AV_PKT_FLAG_CORRUPT) == 0) {
+      ++*packets;
       if (last == AV_NOPTS_VALUE || ts > last) {
         before = last;
         last = ts;
@@ -77,18 +78,28 @@ double LastFrameEndMs(AVFormatContext* format, int index, std::int64_t originUs,
   return static_cast<double>(last) * tb - static_cast<double>(originUs) / 1000.0 + durationMs;
 }
 
+// Seeks this far before the announced end find the last frames. The short
+// tail first: a raw file's last ten seconds may be all of it, hundreds of
+// megabytes. It counts when it holds two of the stream's packets or more
+// (the last one and the gap before it); else the long one.
+constexpr std::int64_t kTailsUs[] = {1 * AV_TIME_BASE, 10 * AV_TIME_BASE};
+
 // The real span: the tail's packets after a seek near the announced end,
 // else every packet from the start.
 double MeasureSpanMs(AVFormatContext* format, int index, std::int64_t originUs, AVRational rate) {
-  if (format->duration > 0 &&
-      av_seek_frame(format, -1, originUs + format->duration - kTailUs, AVSEEK_FLAG_BACKWARD) >= 0) {
-    const double end = LastFrameEndMs(format, index, originUs, rate);
-    if (!std::isnan(end)) return end;
+  int packets = 0;
+  for (const std::int64_t tailUs : kTailsUs) {
+    if (format->duration <= 0) break;
+    if (av_seek_frame(format, -1, originUs + format->duration - tailUs, AVSEEK_FLAG_BACKWARD) < 0)
+      continue;
+    const double end = LastFrameEndMs(format, index, originUs, rate, &packets);
+    if (!std::isnan(end) && (packets >= 2 || tailUs == kTailsUs[std::size(kTailsUs) - 1]))
+      return end;
   }
   if (avformat_seek_file(format, -1, INT64_MIN, 0, INT64_MAX, 0) < 0 &&
       av_seek_frame(format, index, 0, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_BYTE) < 0)
     return 0;
-  const double end = LastFrameEndMs(format, index, originUs, rate);
+  const double end = LastFrameEndMs(format, index, originUs, rate, &packets);
   return std::isnan(end) ? 0 : end;
 }
 
