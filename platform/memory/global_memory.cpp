@@ -36,10 +36,12 @@ Block* FromHandle(HGLOBAL h) {
 
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   if (ShouldFail() || bytes > (SIZE_T{1} << 40)) return nullptr;
-  void* raw = std::malloc(sizeof(Block) + (bytes == 0 ? 1 : bytes));
+  // calloc, not malloc and memset: a large block comes as fresh pages,
+  // zero already, that cost nothing until they are written.
+  const std::size_t total = sizeof(Block) + (bytes == 0 ? 1 : bytes);
+  void* raw = (flags & GMEM_ZEROINIT) != 0 ? std::calloc(total, 1) : std::malloc(total);
   if (raw == nullptr) return nullptr;
   auto* b = new (raw) Block{kMagic, bytes, {0}};
-  if (flags & GMEM_ZEROINIT) std::memset(static_cast<void*>(b + 1), 0, bytes);
   ++g_inUse;
   return b;
 }

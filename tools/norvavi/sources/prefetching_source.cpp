@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -14,6 +15,10 @@
 namespace norv::cli {
 
 namespace {
+
+struct FreeBytes {
+  void operator()(std::uint8_t* p) const { std::free(p); }
+};
 
 class PrefetchingSource final : public VideoSource {
  public:
@@ -34,7 +39,12 @@ class PrefetchingSource final : public VideoSource {
         static_cast<std::size_t>(schedule_.rowBytes) * static_cast<std::size_t>(schedule_.height);
     try {
       ring_.resize(depth_);
-      for (Slot& slot : ring_) slot.pixels.resize(bytes);
+      for (Slot& slot : ring_) {
+        // Zeroed by calloc: fresh pages cost nothing until the worker writes them.
+        slot.pixels.reset(static_cast<std::uint8_t*>(std::calloc(bytes, 1)));
+        if (slot.pixels == nullptr) throw std::bad_alloc();
+      }
+      bytes_ = bytes;
       worker_ = std::thread([this] { Work(); });
     } catch (const std::bad_alloc&) {
       ring_.clear();
@@ -49,7 +59,7 @@ class PrefetchingSource final : public VideoSource {
   bool Render(std::uint32_t timeMs, int width, int height, std::uint32_t rowBytes,
               std::uint8_t* pixels) override {
     if (const Slot* slot = Take(timeMs, width, height, rowBytes)) {
-      std::memcpy(pixels, slot->pixels.data(), slot->pixels.size());
+      std::memcpy(pixels, slot->pixels.get(), bytes_);
       const bool ok = slot->ok;
       Release();
       return ok;
@@ -62,7 +72,7 @@ class PrefetchingSource final : public VideoSource {
     if (const Slot* slot = Take(timeMs, width, height, rowBytes)) {
       if (slot->ok) {
         lent_ = true;  // released at the next call
-        return slot->pixels.data();
+        return slot->pixels.get();
       }
       Release();
       return nullptr;
@@ -72,7 +82,7 @@ class PrefetchingSource final : public VideoSource {
 
  private:
   struct Slot {
-    std::vector<std::uint8_t> pixels;
+    std::unique_ptr<std::uint8_t, FreeBytes> pixels;
     bool ok = false;
   };
 
@@ -114,7 +124,7 @@ class PrefetchingSource final : public VideoSource {
     std::chrono::steady_clock::duration best = std::chrono::hours(1);
     for (int k = 0; k < 3 && ring_.size() >= 2; ++k) {
       const auto start = std::chrono::steady_clock::now();
-      std::memcpy(ring_[1].pixels.data(), ring_[0].pixels.data(), ring_[0].pixels.size());
+      std::memcpy(ring_[1].pixels.get(), ring_[0].pixels.get(), bytes_);
       best = std::min(best, std::chrono::steady_clock::now() - start);
     }
     return ring_.size() >= 2 ? best : std::chrono::steady_clock::duration{};
@@ -143,7 +153,7 @@ class PrefetchingSource final : public VideoSource {
       const auto start = std::chrono::steady_clock::now();
       try {
         slot.ok = inner_->Render(schedule_.TimeOf(i), schedule_.width, schedule_.height,
-                                 schedule_.rowBytes, slot.pixels.data());
+                                 schedule_.rowBytes, slot.pixels.get());
       } catch (...) {  // nothing may leave this thread
         slot.ok = false;
       }
@@ -179,6 +189,7 @@ class PrefetchingSource final : public VideoSource {
   const std::size_t depth_;
   const ReadAhead when_;
   std::vector<Slot> ring_;
+  std::size_t bytes_ = 0;  // of each slot's picture
   std::mutex mutex_;
   std::condition_variable ready_;  // a frame was produced, or the worker ended
   std::condition_variable free_;   // a slot was released, or the worker must stop
