@@ -484,6 +484,10 @@ TEST(FolderLock, AJobWithSoundWaitsAndTwoTogetherKeepTheirOwnTracks) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("Taltemp101wav.tmp")));
   const std::string err = RunCommand(make + dir.File("3.avi") + track + "3 2>&1");
   EXPECT_NE(err.find("has no audio track 3"), std::string::npos) << err;
+  // Named as its own sound's file, the clip is read once and refused the same.
+  const std::string same =
+      RunCommand(make + dir.File("4.avi") + track + "3 --audio " + clip + " 2>&1");
+  EXPECT_NE(same.find(clip + " has no audio track 3"), std::string::npos) << same;
 }
 
 // Without a command, the help; make's leads to the compressors. Piped, the

@@ -58,8 +58,13 @@ bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, st
     s->facts.hasAudio = s->facts.hasVideo;
     s->facts.audio = PcmFormat{};
   } else if (!o.audio.empty()) {
-    if (!spool->Resolve(o.audio, &s->audioPath, error) ||
-        !Named(ProbeAudioSource(s->audioPath, &s->facts, error), o.audio, s->audioPath, error))
+    if (!spool->Resolve(o.audio, &s->audioPath, error)) return false;
+    // The video's own file was probed with its sound (whose length only a
+    // movie without a video file takes).
+    const bool probed = s->facts.hasVideo && s->audioPath == s->videoPath;
+    if (!Named(probed ? AudioFound(s->audioPath, s->facts, error)
+                      : ProbeAudioSource(s->audioPath, &s->facts, error),
+               o.audio, s->audioPath, error))
       return false;
   } else if (s->facts.hasAudio) {
     s->audioPath = s->videoPath;

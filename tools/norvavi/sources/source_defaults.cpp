@@ -195,13 +195,14 @@ bool ProbeAudioSource(const std::string& path, SourceFacts* facts, std::string* 
   const AVFormatContext* format = file.get();
   if (format->duration > 0 && format->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
     facts->audioSpanMs = static_cast<double>(format->duration) / 1000.0;
-  if (!facts->hasAudio) {
-    *error = facts->audioTrack > 0
-                 ? path + " has no audio track " + std::to_string(facts->audioTrack)
-                 : path + " has no audio stream";
-    return false;
-  }
-  return true;
+  return AudioFound(path, *facts, error);
+}
+
+bool AudioFound(const std::string& path, const SourceFacts& facts, std::string* error) {
+  if (facts.hasAudio) return true;
+  *error = facts.audioTrack > 0 ? path + " has no audio track " + std::to_string(facts.audioTrack)
+                                : path + " has no audio stream";
+  return false;
 }
 
 void ApplySourceDefaults(const SourceFacts& facts, AviSettings* settings) {

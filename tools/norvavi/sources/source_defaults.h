@@ -35,6 +35,9 @@ struct SourceFacts {
 // kind asked for.
 bool ProbeVideoSource(const std::string& path, SourceFacts* facts, std::string* error);
 bool ProbeAudioSource(const std::string& path, SourceFacts* facts, std::string* error);
+// Whether the facts name a sound of `path`; false with ProbeAudioSource's
+// `error` when not. ProbeVideoSource reads the sound of its file too.
+bool AudioFound(const std::string& path, const SourceFacts& facts, std::string* error);
 
 // The size a picture is shown at: the coded size stretched by the sample
 // aspect (width kept even), then turned by `rotation`.
