@@ -69,8 +69,7 @@ bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, st
   } else if (s->facts.hasAudio) {
     s->audioPath = s->videoPath;
   } else if (o.audioTrack > 0 && s->facts.hasVideo) {
-    *error = o.video + " has no audio track " + std::to_string(o.audioTrack);
-    return false;
+    return AudioFound(o.video, s->facts, error);
   }
   return true;
 }
