@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavutil/display.h>
 #include <libavutil/parseutils.h>
 }
@@ -26,6 +27,7 @@ extern "C" {
 
 #include "tests/support/test_support.h"
 #include "tests/tools/norvavi_run.h"
+#include "tools/norvavi/sources/files_opened_ahead.h"
 #include "tools/norvavi/sources/prefetching_source.h"
 #include "tools/norvavi/sources/source_defaults.h"
 
@@ -498,6 +500,31 @@ FrameSchedule Schedule(std::uint32_t frames) {
 // thread, never more than its depth ahead; a failure stops the reading at
 // that frame, a time off the schedule is rendered as asked on the caller's
 // thread, and a caller that leaves early is not kept waiting.
+// A file opened ahead goes to whoever asks for its path, each open once, as
+// OpenMediaFile answered (its refusal too); past them the caller opens its own.
+TEST(FilesOpenedAhead, EachOpenGoesToItsPathOnce) {
+  const std::string silent =
+      Clip("silent.mp4", "-f lavfi -i testsrc2=size=320x240:rate=24:duration=1 -c:v libx264");
+  const std::string flash = FlashClip(), missing = "/nonexistent/none.mp4";
+  norv::cli::FilesOpenedAhead ahead;
+  for (const std::string& path : {silent, flash, missing, silent}) ahead.Add(path);
+  std::vector<std::string> taken;
+  for (const std::string& path : {flash, missing, silent, silent, silent}) {
+    AVFormatContext* format = nullptr;
+    bool opened = false;
+    std::string error;
+    if (!ahead.Take(path, &format, &opened, &error)) {
+      taken.push_back("none");
+      continue;
+    }
+    taken.push_back(opened ? std::string(format->url) + " " + format->iformat->name : error);
+    avformat_close_input(&format);
+  }
+  const std::string mp4 = " mov,mp4,m4a,3gp,3g2,mj2";
+  EXPECT_EQ(taken, (std::vector<std::string>{flash + mp4, "no such file: " + missing, silent + mp4,
+                                             silent + mp4, "none"}));
+}
+
 TEST(PrefetchingSource, ReadsAheadWithinItsDepthAndStopsWhereTheCallerDoes) {
   const FrameSchedule s = Schedule(40);
   constexpr std::uint32_t kDepth = 3;

@@ -42,8 +42,9 @@ class VideoOpenedWhenAsked final : public VideoSource {
 bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, std::string* error) {
   s->facts.audioTrack = o.audioTrack;
   if (o.video != "pattern") {
-    if (!spool->Resolve(o.video, &s->videoPath, error) ||
-        !Named(ProbeVideoSource(s->videoPath, &s->facts, error), o.video, s->videoPath, error))
+    if (!spool->Resolve(o.video, &s->videoPath, error)) return false;
+    s->opened.Add(s->videoPath);
+    if (!Named(ProbeVideoSource(s->videoPath, &s->facts, error), o.video, s->videoPath, error))
       return false;
     if (o.project.empty()) {
       const double rate = static_cast<double>(s->facts.rateNum) / s->facts.rateDen;
@@ -62,12 +63,14 @@ bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, st
     // The video's own file was probed with its sound (whose length only a
     // movie without a video file takes).
     const bool probed = s->facts.hasVideo && s->audioPath == s->videoPath;
+    s->opened.Add(s->audioPath);
     if (!Named(probed ? AudioFound(s->audioPath, s->facts, error)
                       : ProbeAudioSource(s->audioPath, &s->facts, error),
                o.audio, s->audioPath, error))
       return false;
   } else if (s->facts.hasAudio) {
     s->audioPath = s->videoPath;
+    s->opened.Add(s->audioPath);
   } else if (o.audioTrack > 0 && s->facts.hasVideo) {
     return AudioFound(o.video, s->facts, error);
   }
@@ -77,7 +80,7 @@ bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, st
 std::unique_ptr<VideoSource> OpenVideo(const MovieSources& s, std::string* error,
                                        DecodeErrors* errors) {
   if (s.videoPath.empty()) return MakePatternSource();
-  return OpenVideoFile(s.videoPath, error, errors);
+  return OpenVideoFile(s.videoPath, error, errors, &s.opened);
 }
 
 std::unique_ptr<VideoSource> OpenVideoWhenAsked(const MovieSources& s) {
@@ -88,7 +91,7 @@ std::unique_ptr<AudioSource> OpenAudio(const MovieSources& s, const PcmFormat& f
                                        std::uint32_t startMs, std::string* error,
                                        DecodeErrors* errors) {
   if (s.audioPath.empty()) return MakeToneSource(format, startMs);
-  return OpenAudioFile(s.audioPath, format, startMs, error, errors, s.facts.audioTrack);
+  return OpenAudioFile(s.audioPath, format, startMs, error, errors, s.facts.audioTrack, &s.opened);
 }
 
 }  // namespace norv::cli

@@ -8,6 +8,7 @@
 
 #include "tools/norvavi/make_options.h"
 #include "tools/norvavi/sources/audio_source.h"
+#include "tools/norvavi/sources/files_opened_ahead.h"
 #include "tools/norvavi/sources/media_decoder.h"
 #include "tools/norvavi/sources/source_defaults.h"
 #include "tools/norvavi/sources/stdin_spool.h"
@@ -19,6 +20,9 @@ struct MovieSources {
   std::string videoPath;  // empty: the built-in pattern
   std::string audioPath;  // empty: the tone, when the movie has sound
   SourceFacts facts;      // of the video file and of the sound's file
+  // The decoders' own opens of those files, begun while they are probed
+  // (taken by the sources opened from a const MovieSources).
+  mutable FilesOpenedAhead opened;
 };
 
 // Reads --video and --audio ("-": standard input, through `spool`). The

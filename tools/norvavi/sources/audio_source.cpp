@@ -27,9 +27,9 @@ class FileAudioSource final : public AudioSource {
   }
 
   bool Open(const std::string& path, const PcmFormat& out, std::uint32_t startMs,
-            std::string* error, DecodeErrors* errors, int track) {
+            std::string* error, DecodeErrors* errors, int track, FilesOpenedAhead* ahead) {
     out_ = out;
-    if (!decoder_.Open(path, AVMEDIA_TYPE_AUDIO, error, track)) return false;
+    if (!decoder_.Open(path, AVMEDIA_TYPE_AUDIO, error, track, ahead)) return false;
     decoder_.CountErrorsIn(errors);
     const AVCodecContext* codec = decoder_.codec();
     if (codec->sample_rate <= 0 || codec->ch_layout.nb_channels <= 0) {
@@ -158,9 +158,10 @@ class FileAudioSource final : public AudioSource {
 
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
                                            std::uint32_t startMs, std::string* error,
-                                           DecodeErrors* errors, int track) {
+                                           DecodeErrors* errors, int track,
+                                           FilesOpenedAhead* ahead) {
   auto source = std::make_unique<FileAudioSource>();
-  if (!source->Open(path, format, startMs, error, errors, track)) return nullptr;
+  if (!source->Open(path, format, startMs, error, errors, track, ahead)) return nullptr;
   return source;
 }
 

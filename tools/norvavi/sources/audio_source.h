@@ -30,9 +30,11 @@ class AudioSource {
 // stamps (silence where the file has none yet, its own gaps kept).
 std::unique_ptr<AudioSource> MakeToneSource(const PcmFormat& format, std::uint32_t startMs = 0);
 class DecodeErrors;
+class FilesOpenedAhead;
 std::unique_ptr<AudioSource> OpenAudioFile(const std::string& path, const PcmFormat& format,
                                            std::uint32_t startMs, std::string* error,
-                                           DecodeErrors* errors = nullptr, int track = 0);
+                                           DecodeErrors* errors = nullptr, int track = 0,
+                                           FilesOpenedAhead* ahead = nullptr);
 
 // Writes a PCM wave file of `bytes` bytes from the source.
 bool WriteWaveFile(const std::string& path, const PcmFormat& format, AudioSource& source,

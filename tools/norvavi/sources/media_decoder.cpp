@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tools/norvavi/sources/files_opened_ahead.h"
+
 namespace norv::cli {
 
 void DecodeErrors::Add(double ms) {
@@ -74,9 +76,13 @@ MediaDecoder::~MediaDecoder() {
   avformat_close_input(&format_);
 }
 
-bool MediaDecoder::Open(const std::string& path, AVMediaType type, std::string* error, int track) {
+bool MediaDecoder::Open(const std::string& path, AVMediaType type, std::string* error, int track,
+                        FilesOpenedAhead* ahead) {
   const std::string what = type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
-  if (!OpenMediaFile(path, &format_, error)) return false;
+  bool opened = false;
+  if (ahead == nullptr || !ahead->Take(path, &format_, &opened, error))
+    opened = OpenMediaFile(path, &format_, error);
+  if (!opened) return false;
   stream_ = FindStream(format_, type, track);
   const AVCodec* decoder =
       stream_ >= 0 ? avcodec_find_decoder(format_->streams[stream_]->codecpar->codec_id) : nullptr;

@@ -14,6 +14,8 @@ extern "C" {
 
 namespace norv::cli {
 
+class FilesOpenedAhead;
+
 // Where a file's movie time 0 lies, in AV_TIME_BASE units: its video
 // stream's first time stamp, so that the first frame shows at 0 however
 // late the muxer started the picture (MPEG-TS, WebM); a file without video
@@ -50,8 +52,10 @@ class MediaDecoder {
   MediaDecoder(const MediaDecoder&) = delete;
   MediaDecoder& operator=(const MediaDecoder&) = delete;
 
-  // Opens the stream of `type` FindStream picks; false with `error` set.
-  bool Open(const std::string& path, AVMediaType type, std::string* error, int track = 0);
+  // Opens the stream of `type` FindStream picks, from the file opened ahead
+  // when there is one; false with `error` set.
+  bool Open(const std::string& path, AVMediaType type, std::string* error, int track = 0,
+            FilesOpenedAhead* ahead = nullptr);
   // The next decoded frame into `frame`: false once the stream has ended
   // (or cannot be decoded further).
   bool Next(AVFrame* frame);

@@ -97,8 +97,9 @@ class VideoFileSource final : public VideoSource {
     av_frame_free(&next_);
   }
 
-  bool Open(const std::string& path, std::string* error, DecodeErrors* errors) {
-    if (!decoder_.Open(path, AVMEDIA_TYPE_VIDEO, error)) return false;
+  bool Open(const std::string& path, std::string* error, DecodeErrors* errors,
+            FilesOpenedAhead* ahead) {
+    if (!decoder_.Open(path, AVMEDIA_TYPE_VIDEO, error, 0, ahead)) return false;
     decoder_.CountErrorsIn(errors);
     const auto* matrix = reinterpret_cast<const std::int32_t*>(
         av_stream_get_side_data(decoder_.stream(), AV_PKT_DATA_DISPLAYMATRIX, nullptr));
@@ -269,9 +270,9 @@ class VideoFileSource final : public VideoSource {
 }  // namespace
 
 std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error,
-                                           DecodeErrors* errors) {
+                                           DecodeErrors* errors, FilesOpenedAhead* ahead) {
   auto source = std::make_unique<VideoFileSource>();
-  if (!source->Open(path, error, errors)) return nullptr;
+  if (!source->Open(path, error, errors, ahead)) return nullptr;
   return source;
 }
 

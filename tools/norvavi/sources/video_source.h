@@ -44,9 +44,12 @@ struct FrameSchedule {
 
 std::unique_ptr<VideoSource> MakePatternSource();
 class DecodeErrors;
+class FilesOpenedAhead;
 // Null with `error` set when the file cannot be opened or has no video;
-// decode errors are counted in `errors` when given.
+// decode errors are counted in `errors` when given. The file opened ahead
+// in `ahead`, when there is one, is taken.
 std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error,
-                                           DecodeErrors* errors = nullptr);
+                                           DecodeErrors* errors = nullptr,
+                                           FilesOpenedAhead* ahead = nullptr);
 
 }  // namespace norv::cli
