@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "hoststub/norv_host.h"
@@ -120,6 +121,17 @@ void NoteSizeAndRate(const SourceFacts& facts, const AviSettings& settings) {
                own.height, static_cast<double>(own.frameRate));
 }
 
+// The source's decoder threads. A compressor keeps a core busy with the
+// pictures the decoder hands on, so the decoder takes the cores it leaves
+// (more threads than cores only take turns, and each frame thread holds
+// frames of its own); with nothing to compress it takes as many as
+// libavcodec finds worth it (0).
+int DecoderThreads(const AviSettings& settings) {
+  if (settings.compressorHandler == 0) return 0;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores > 2 ? static_cast<int>(cores) - 1 : 1;
+}
+
 // The movie was finished early: its headers made to tell its true length,
 // and how much of it the file holds.
 int ReportInterrupted(const std::string& output, std::uint32_t asked) {
@@ -177,7 +189,8 @@ int MakeMovie(const MakeOptions& o) {
   JobGuard guard;
 
   DecodeErrors decodeErrors;
-  std::unique_ptr<VideoSource> video = OpenVideo(sources, &error, &decodeErrors);
+  std::unique_ptr<VideoSource> video =
+      OpenVideo(sources, &error, &decodeErrors, DecoderThreads(settings));
   if (!video) return Fail(error);
   const std::unique_ptr<VideoSource> paletteVideo = OpenVideoWhenAsked(sources);
   OfferPaletteSource(&request, paletteVideo.get());

@@ -78,9 +78,9 @@ bool ResolveSources(const MakeOptions& o, StdinSpool* spool, MovieSources* s, st
 }
 
 std::unique_ptr<VideoSource> OpenVideo(const MovieSources& s, std::string* error,
-                                       DecodeErrors* errors) {
+                                       DecodeErrors* errors, int threads) {
   if (s.videoPath.empty()) return MakePatternSource();
-  return OpenVideoFile(s.videoPath, error, errors, &s.opened);
+  return OpenVideoFile(s.videoPath, error, errors, &s.opened, threads);
 }
 
 std::unique_ptr<VideoSource> OpenVideoWhenAsked(const MovieSources& s) {

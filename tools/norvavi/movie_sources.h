@@ -32,9 +32,10 @@ struct MovieSources {
 bool ResolveSources(const MakeOptions& options, StdinSpool* spool, MovieSources* sources,
                     std::string* error);
 
-// Decode errors are counted in `errors` when given.
+// Decode errors are counted in `errors` when given. A file's decoder runs
+// `threads` threads (0: as many as libavcodec finds worth it).
 std::unique_ptr<VideoSource> OpenVideo(const MovieSources& sources, std::string* error,
-                                       DecodeErrors* errors = nullptr);
+                                       DecodeErrors* errors = nullptr, int threads = 0);
 // The same, opened when its first frame is asked for (rendering fails if it
 // cannot be opened then). `sources` must outlive it.
 std::unique_ptr<VideoSource> OpenVideoWhenAsked(const MovieSources& sources);

@@ -92,9 +92,10 @@ bool MediaDecoder::Open(const std::string& path, AVMediaType type, std::string* 
   }
   codec_ = avcodec_alloc_context3(decoder);
   if (codec_ != nullptr && type == AVMEDIA_TYPE_VIDEO) {
-    // Decoding is the host's work, ahead of the plug-in: it may use every
-    // core, frame threads included (they delay frames, never change them).
-    codec_->thread_count = 0;
+    // Decoding is the host's work, ahead of the plug-in: it may use the
+    // cores it is given, frame threads included (they delay frames, never
+    // change them).
+    codec_->thread_count = threads_;
     codec_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   }
   if (codec_ == nullptr ||

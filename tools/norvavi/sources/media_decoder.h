@@ -68,6 +68,9 @@ class MediaDecoder {
   // (ClockOriginUs); NaN when the frame has none.
   double TimeMs(const AVFrame* frame) const;
 
+  // The threads a video decoder opened after this runs: 0 (the default) for
+  // as many as libavcodec finds worth it.
+  void UseThreads(int threads) { threads_ = threads; }
   // Where decode errors are counted from now on; null: nowhere.
   void CountErrorsIn(DecodeErrors* errors) { errors_ = errors; }
 
@@ -83,6 +86,7 @@ class MediaDecoder {
   int stream_ = -1;
   DecodeErrors* errors_ = nullptr;
   std::int64_t originUs_ = 0;  // the file's movie time 0, in microseconds
+  int threads_ = 0;
 };
 
 }  // namespace norv::cli

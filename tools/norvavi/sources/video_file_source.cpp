@@ -98,7 +98,8 @@ class VideoFileSource final : public VideoSource {
   }
 
   bool Open(const std::string& path, std::string* error, DecodeErrors* errors,
-            FilesOpenedAhead* ahead) {
+            FilesOpenedAhead* ahead, int threads) {
+    decoder_.UseThreads(threads);
     if (!decoder_.Open(path, AVMEDIA_TYPE_VIDEO, error, 0, ahead)) return false;
     decoder_.CountErrorsIn(errors);
     const auto* matrix = reinterpret_cast<const std::int32_t*>(
@@ -270,9 +271,10 @@ class VideoFileSource final : public VideoSource {
 }  // namespace
 
 std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error,
-                                           DecodeErrors* errors, FilesOpenedAhead* ahead) {
+                                           DecodeErrors* errors, FilesOpenedAhead* ahead,
+                                           int threads) {
   auto source = std::make_unique<VideoFileSource>();
-  if (!source->Open(path, error, errors, ahead)) return nullptr;
+  if (!source->Open(path, error, errors, ahead, threads)) return nullptr;
   return source;
 }
 

@@ -47,9 +47,10 @@ class DecodeErrors;
 class FilesOpenedAhead;
 // Null with `error` set when the file cannot be opened or has no video;
 // decode errors are counted in `errors` when given. The file opened ahead
-// in `ahead`, when there is one, is taken.
+// in `ahead`, when there is one, is taken. The decoder runs `threads`
+// threads (0: as many as libavcodec finds worth it).
 std::unique_ptr<VideoSource> OpenVideoFile(const std::string& path, std::string* error,
                                            DecodeErrors* errors = nullptr,
-                                           FilesOpenedAhead* ahead = nullptr);
+                                           FilesOpenedAhead* ahead = nullptr, int threads = 0);
 
 }  // namespace norv::cli
