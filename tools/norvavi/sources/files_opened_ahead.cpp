@@ -42,7 +42,7 @@ bool FilesOpenedAhead::Take(const std::string& path, AVFormatContext** format, b
     if (!f.tried) return false;
     *format = std::exchange(f.format, nullptr);
     *opened = f.opened;
-    *error = f.error;
+    if (!f.opened) *error = f.error;
     return true;
   }
   return false;
