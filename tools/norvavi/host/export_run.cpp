@@ -1,6 +1,6 @@
 #include "tools/norvavi/host/export_run.h"
 
-#include <vector>
+#include <memory>
 
 #include "plugin/image/bitmap_header.h"
 #include "tools/norvavi/host/audio_push.h"
@@ -64,12 +64,14 @@ ExportOutcome ExportRun::Feed(const ExportFeed& feed, const std::function<bool()
   }
 
   const FrameSchedule& s = feed.frames;
-  std::vector<std::uint8_t> scratch(static_cast<std::size_t>(s.rowBytes) *
-                                    static_cast<std::size_t>(s.height));
+  // Left unfilled: a source writes every byte of a frame, and one read
+  // ahead lends its own, so these pages are mostly never touched.
+  const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(
+      static_cast<std::size_t>(s.rowBytes) * static_cast<std::size_t>(s.height));
   ExportOutcome outcome;
   for (std::uint32_t i = 0; i < s.frames && !(stop && stop()); ++i) {
     const std::uint8_t* pixels =
-        feed.video->Frame(s.TimeOf(i), s.width, s.height, s.rowBytes, scratch.data());
+        feed.video->Frame(s.TimeOf(i), s.width, s.height, s.rowBytes, scratch.get());
     if (pixels == nullptr) {
       outcome = {ExportEnd::kRenderFailed, i + 1};
       break;
