@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -132,6 +133,16 @@ int DecoderThreads(const AviSettings& settings) {
   return cores > 2 ? static_cast<int>(cores) - 1 : 1;
 }
 
+// The frames the read-ahead holds: eight, enough to bank the work of the
+// movie's first frames while it is begun, as long as they fit in 32 MB
+// (four at least, as many as keep both cores busy once it runs).
+std::size_t ReadAheadDepth(const FrameSchedule& schedule) {
+  constexpr std::size_t kBudget = std::size_t{32} << 20;
+  const std::size_t frame =
+      static_cast<std::size_t>(schedule.rowBytes) * static_cast<std::size_t>(schedule.height);
+  return std::clamp<std::size_t>(frame == 0 ? 8 : kBudget / frame, 4, 8);
+}
+
 // The movie was finished early: its headers made to tell its true length,
 // and how much of it the file holds.
 int ReportInterrupted(const std::string& output, std::uint32_t asked) {
@@ -195,10 +206,22 @@ int MakeMovie(const MakeOptions& o) {
   const std::unique_ptr<VideoSource> paletteVideo = OpenVideoWhenAsked(sources);
   OfferPaletteSource(&request, paletteVideo.get());
 
+  const std::uint64_t spanMs = request.endTime - request.startTime;
+  const float hostRate =
+      o.sameAsProject ? static_cast<float>(ProjectFrameRateX100()) / 100.0f : settings.frameRate;
+  const auto hostFrames = static_cast<std::uint32_t>(
+      static_cast<double>(spanMs) / 1000.0 * static_cast<double>(hostRate) + 0.5);
+  const FrameSchedule schedule{request.startTime, hostRate,        hostFrames,
+                               settings.width,    settings.height, DibRowBytes(settings.width, 24)};
+  // The plug-in reads each frame where the read-ahead left it (no copy), so
+  // reading ahead pays for any source; one slot is lent at a time. It starts
+  // now, on the other core, and banks frames while the sound is written and
+  // the plug-in begins the movie.
+  video = PrefetchFrames(std::move(video), schedule, ReadAheadDepth(schedule), ReadAhead::kAlways);
+
   const bool withAudio = MovieHasAudio(settings);
   const PcmFormat pcm = AudioFormatOf(settings);
   const PcmFormat pushed = PushedFormat(pcm);
-  const std::uint64_t spanMs = request.endTime - request.startTime;
   std::unique_ptr<AudioSource> audio;
   if (withAudio && !guard.LockFolder(std::filesystem::path(o.output).parent_path().string()))
     return Stopped("interrupted while waiting; nothing was written");
@@ -259,15 +282,6 @@ int MakeMovie(const MakeOptions& o) {
     return Fail("cannot create the temporary audio file next to " + o.output);
   guard.Keep(o.output);
 
-  const float hostRate =
-      o.sameAsProject ? static_cast<float>(ProjectFrameRateX100()) / 100.0f : settings.frameRate;
-  const auto hostFrames = static_cast<std::uint32_t>(
-      static_cast<double>(spanMs) / 1000.0 * static_cast<double>(hostRate) + 0.5);
-  const FrameSchedule schedule{request.startTime, hostRate,        hostFrames,
-                               settings.width,    settings.height, DibRowBytes(settings.width, 24)};
-  // The plug-in reads each frame where the read-ahead left it (no copy), so
-  // reading ahead pays for any source; one slot is lent at a time.
-  video = PrefetchFrames(std::move(video), schedule, 4, ReadAhead::kAlways);
   ExportFeed feed{video.get(), schedule, nullptr, pushed, AudioBytes(pushed, spanMs)};
   if (withAudio && o.hardware) feed.pushed = audio.get();
   Progress progress(hostFrames, !o.quiet && ::isatty(2));
