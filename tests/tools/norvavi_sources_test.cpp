@@ -495,11 +495,6 @@ FrameSchedule Schedule(std::uint32_t frames) {
   return {1000, 29.97f, frames, 13, 5, 40};
 }
 
-// The read-ahead source, lending its frames or copying them: the same
-// pictures as the source it wraps, in the same order, rendered on another
-// thread, never more than its depth ahead; a failure stops the reading at
-// that frame, a time off the schedule is rendered as asked on the caller's
-// thread, and a caller that leaves early is not kept waiting.
 // A file opened ahead goes to whoever asks for its path, each open once, as
 // OpenMediaFile answered (its refusal too); past them the caller opens its own.
 TEST(FilesOpenedAhead, EachOpenGoesToItsPathOnce) {
@@ -525,6 +520,11 @@ TEST(FilesOpenedAhead, EachOpenGoesToItsPathOnce) {
                                              silent + mp4, "none"}));
 }
 
+// The read-ahead source, lending its frames or copying them: the same
+// pictures as the source it wraps, in the same order, rendered on another
+// thread, never more than its depth ahead; a failure stops the reading at
+// that frame, a time off the schedule is rendered as asked on the caller's
+// thread, and a caller that leaves early is not kept waiting.
 TEST(PrefetchingSource, ReadsAheadWithinItsDepthAndStopsWhereTheCallerDoes) {
   const FrameSchedule s = Schedule(40);
   constexpr std::uint32_t kDepth = 3;
