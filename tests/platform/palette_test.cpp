@@ -86,15 +86,14 @@ TEST(NearestPaletteIndex, MatchesBruteForceOnEveryKindOfPaletteAndFrame) {
     for (int i = 0; i < 3 * 203 * 200; ++i) bgr.push_back(static_cast<std::uint8_t>(rng()));
     for (int i = 0; i < 3 * 203 * 40; ++i)
       bgr.push_back(static_cast<std::uint8_t>(i % 609 / 60 * 37));
+    auto put = [&](int b, int g, int r) {  // clamped to a byte
+      for (int v : {b, g, r}) bgr.push_back(static_cast<std::uint8_t>(std::clamp(v, 0, 255)));
+    };
+    const PALETTEENTRY& first = entries[0];
     for (const PALETTEENTRY& e : entries) {
-      for (int d = -17; d <= 17; ++d) {
-        bgr.push_back(static_cast<std::uint8_t>(std::clamp(e.peBlue + d, 0, 255)));
-        bgr.push_back(static_cast<std::uint8_t>(std::clamp(e.peGreen - d / 2, 0, 255)));
-        bgr.push_back(static_cast<std::uint8_t>(std::clamp(e.peRed + d / 3, 0, 255)));
-      }
-      bgr.push_back(static_cast<std::uint8_t>((e.peBlue + entries[0].peBlue) / 2));
-      bgr.push_back(static_cast<std::uint8_t>((e.peGreen + entries[0].peGreen) / 2));
-      bgr.push_back(static_cast<std::uint8_t>((e.peRed + entries[0].peRed) / 2));
+      for (int d = -17; d <= 17; ++d) put(e.peBlue + d, e.peGreen - d / 2, e.peRed + d / 3);
+      put((e.peBlue + first.peBlue) / 2, (e.peGreen + first.peGreen) / 2,
+          (e.peRed + first.peRed) / 2);
     }
     constexpr UINT kWidth = 203, kStride = 612;
     const UINT rows = static_cast<UINT>((bgr.size() / 3 + kWidth - 1) / kWidth);

@@ -18,18 +18,10 @@
 namespace norv::test {
 namespace {
 
-// Sets NORV_ENCODER_THREADS (nullptr: unsets it) and puts the old value back at the end.
-struct ThreadsVariable {
-  explicit ThreadsVariable(const char* value) : old(std::getenv(kName)) {
-    if (old != nullptr) kept = old;
-    Set(value);
-  }
-  ~ThreadsVariable() { Set(old != nullptr ? kept.c_str() : nullptr); }
-  static void Set(const char* v) { v != nullptr ? ::setenv(kName, v, 1) : ::unsetenv(kName); }
-  static constexpr const char* kName = "NORV_ENCODER_THREADS";
-  const char* old;
-  std::string kept;
-};
+// Sets NORV_ENCODER_THREADS, or unsets it for nullptr (as the tests run it).
+void SetThreads(const char* v) {
+  v != nullptr ? ::setenv("NORV_ENCODER_THREADS", v, 1) : ::unsetenv("NORV_ENCODER_THREADS");
+}
 
 TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {
   const unsigned cores = std::thread::hardware_concurrency();
@@ -39,7 +31,7 @@ TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {
                                                {"4x", all},    {"two", all}};
   for (const auto& [value, expected] : cases) {
     SCOPED_TRACE(value == nullptr ? "(unset)" : value);
-    ThreadsVariable v(value);
+    SetThreads(value);
     EXPECT_EQ(vfw::EncoderThreads(), expected);
   }
 }
@@ -70,23 +62,19 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
   constexpr int kFrames = 8;
   InputFormat in = MakeInput(c.width, c.height, c.bits);
   std::vector<std::vector<std::uint8_t>> expected, dibs;
-  for (int t = 0; t < kFrames; ++t) {
-    if (c.bits == 8) {
-      const auto idx = Indexed(c.width, c.height, t);
-      dibs.push_back(ToDib(idx, c.width, c.height, 8));
-      expected.push_back(ExpandPalette(idx, in.colours()));
-    } else {
-      expected.push_back(Gradient(c.width, c.height, t));
-      dibs.push_back(ToDib(expected.back(), c.width, c.height, 24));
-    }
-  }
   std::vector<bool> asked;  // the key frames, and the only ones
-  for (int t = 0; t < kFrames; ++t) asked.push_back(t % c.keyEvery == 0);
+  for (int t = 0; t < kFrames; ++t) {
+    const auto top = c.bits == 8 ? Indexed(c.width, c.height, t) : Gradient(c.width, c.height, t);
+    dibs.push_back(ToDib(top, c.width, c.height, c.bits));
+    expected.push_back(c.bits == 8 ? ExpandPalette(top, in.colours()) : top);
+    asked.push_back(t % c.keyEvery == 0);
+  }
   auto encode = [&](const char* threads) {
-    ThreadsVariable v(threads);
+    SetThreads(threads);
     return EncodeAll(handler, in, dibs, [&](std::size_t i) { return asked[i]; });
   };
   const Encoded e = encode("3"), again = encode("3"), one = encode("1");
+  SetThreads(nullptr);
   ASSERT_EQ(e.frames.size(), static_cast<std::size_t>(kFrames));
   EXPECT_EQ(e.frames, again.frames);
   EXPECT_EQ(e.keys, asked);

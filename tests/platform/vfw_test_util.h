@@ -155,7 +155,8 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
   return e;
 }
 
-// The least an AVI reader needs: avih, one video stream, movi and idx1.
+// The least an AVI reader needs: avih, one video stream and movi (ffmpeg
+// reads the frames in order without an index).
 inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
   using Bytes = std::vector<std::uint8_t>;
   auto words = [](std::initializer_list<std::uint32_t> values) {
@@ -170,14 +171,7 @@ inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
   const auto* f = reinterpret_cast<const BITMAPINFOHEADER*>(e.format.data());
   const auto n = static_cast<std::uint32_t>(e.frames.size());
   RiffChunks movi;
-  Bytes idx;
-  for (std::uint32_t i = 0, at = 4; i < n; ++i) {
-    const auto size = static_cast<std::uint32_t>(e.frames[i].size());
-    const Bytes entry = words({MakeFourCC("00dc"), e.keys[i] ? 0x10u : 0u, at, size});
-    idx.insert(idx.end(), entry.begin(), entry.end());
-    movi.push_back({"00dc", e.frames[i]});
-    at += 8 + size + size % 2;
-  }
+  for (const auto& frame : e.frames) movi.push_back({"00dc", frame});
   const auto w = static_cast<std::uint32_t>(f->biWidth),
              h = static_cast<std::uint32_t>(f->biHeight);
   const Bytes strl = list(
@@ -186,10 +180,9 @@ inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
        {"strf", e.format}});
   return RiffBytes(
       "AVI ",
-      {{"LIST", list("hdrl", {{"avih", words({40000, 0, 0, 0x10, n, 0, 1, 0, w, h, 0, 0, 0, 0})},
+      {{"LIST", list("hdrl", {{"avih", words({40000, 0, 0, 0, n, 0, 1, 0, w, h, 0, 0, 0, 0})},
                               {"LIST", strl}})},
-       {"LIST", list("movi", movi)},
-       {"idx1", idx}});
+       {"LIST", list("movi", movi)}});
 }
 
 // Decodes a file with ffmpeg into top-down BGR frames.
