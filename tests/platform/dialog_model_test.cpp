@@ -125,9 +125,7 @@ TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) 
   EXPECT_EQ(dialog.log, expected);
   EXPECT_EQ(binding.errors().size(), 5u);  // 15, "4x", 12, item 2, menu item 99
   EXPECT_EQ(binding.opened(), std::vector<int>{900});
-  ASSERT_EQ(binding.menus().size(), 2u);
-  EXPECT_EQ(binding.menus()[0].at.x, 5);
-  EXPECT_EQ(binding.menus()[0].flags, norv::ui::kTrackRightButton);
+  EXPECT_EQ(binding.menus().size(), 2u);  // where and how: SettingsDialogs
   EXPECT_EQ(binding.choosers().size(), 2u);
   EXPECT_EQ(binding.messages(), std::vector<std::string>{"Hello"});
 }
