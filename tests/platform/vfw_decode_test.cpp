@@ -88,11 +88,13 @@ TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {
     EXPECT_EQ(RunCommand("ffprobe -v error -show_entries stream=color_space -of csv=p=0 " + file),
               std::string(c.space) + "\n");
   }
-  const auto decoded = DecodeWithFfmpeg(file, c.width, c.height);
-  ASSERT_EQ(decoded.size(), static_cast<std::size_t>(kFrames));
+  // Top-down BGR frames back to back.
+  const auto decoded = FfmpegDecode(file, "-fps_mode passthrough -f rawvideo -pix_fmt bgr24");
+  const std::size_t size = expected[0].size();
+  ASSERT_EQ(decoded.size(), size * kFrames);
   double worst = 99;
-  for (std::size_t i = 0; i < decoded.size(); ++i)
-    worst = std::min(worst, Psnr(decoded[i].data(), expected[i].data(), expected[i].size()));
+  for (std::size_t i = 0; i < kFrames; ++i)
+    worst = std::min(worst, Psnr(decoded.data() + i * size, expected[i].data(), size));
   EXPECT_GE(worst, c.minPsnr);
 }
 

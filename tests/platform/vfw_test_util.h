@@ -185,17 +185,4 @@ inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
        {"LIST", list("movi", movi)}});
 }
 
-// Decodes a file with ffmpeg into top-down BGR frames.
-inline std::vector<std::vector<std::uint8_t>> DecodeWithFfmpeg(const std::string& file, LONG w,
-                                                               LONG h) {
-  const auto bytes = FfmpegDecode(file, "-fps_mode passthrough -f rawvideo -pix_fmt bgr24");
-  const std::size_t size = static_cast<std::size_t>(w * h * 3);
-  EXPECT_EQ(bytes.size() % size, 0u);
-  std::vector<std::vector<std::uint8_t>> frames;
-  for (std::size_t at = 0; at + size <= bytes.size(); at += size)
-    frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                        bytes.begin() + static_cast<std::ptrdiff_t>(at + size));
-  return frames;
-}
-
 }  // namespace norv::test
