@@ -181,27 +181,6 @@ TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
   std::remove(setup.path.c_str());
 }
 
-TEST_F(AudioMovie, WaveFileBesideTheMovieIsMappedAndSliced) {
-  NorvHostSetHardware(0);
-  SetFields(setup.settings, "audio 1 1 16/44100/2");
-  setup.settings.interleaveFrames = 1;
-  setup.SetSpan(0, 1000);
-  const std::string wave = host.dir().File("out.wav");
-  int status = 0;
-  RunCommand(
-      "ffmpeg -v error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 "
-      "-ac 2 -c:a pcm_s16le " +
-          wave,
-      &status);
-  ASSERT_EQ(status, 0);
-  Make(25, {});
-  EXPECT_EQ(RunCommand("ffmpeg -v error -i " + setup.path + " -map 0:a -f s16le - | md5sum"),
-            RunCommand("ffmpeg -v error -i " + wave + " -f s16le - | md5sum"));
-  EXPECT_TRUE(std::filesystem::exists(wave));
-  EXPECT_TRUE(std::filesystem::exists(host.dir().File("Taltemp101wav.tmp")))
-      << "the temporary file stays when the host did not stream the audio";
-}
-
 TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   NorvHostSetHardware(0);
   const std::string wave = host.dir().File("out.wav");
@@ -250,14 +229,7 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
     EXPECT_EQ(s->audio.audioTotalBytes, total);
     EXPECT_EQ(s->audio.waveDataOffset, offset);
     EXPECT_TRUE(messages.texts().empty());
-    delete s;  // the headers reach the disk
-    // The movie is unfinished: find the audio 'strh' by its bytes; its
-    // length counts whole blocks.
-    const auto avi = ReadFileBytes(setup.path);
-    const std::string text(avi.begin(), avi.end());
-    const std::size_t audioHeader = text.find("strh", text.find("strh") + 4);
-    ASSERT_NE(audioHeader, std::string::npos);
-    EXPECT_EQ(Le32(avi, audioHeader + 8 + 32), total / 4);
+    delete s;
   }
 }
 

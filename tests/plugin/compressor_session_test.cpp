@@ -13,7 +13,6 @@
 #include "platform/files/files.h"
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
-#include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/scripted_compressor.h"
 
@@ -212,7 +211,6 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
 
     const auto calls = d->calls();
     ASSERT_EQ(calls.size(), 8u);
-    std::vector<std::string> index;  // id, flags, length; frame 3 left nothing
     for (std::size_t i = 0; i < calls.size(); ++i) {
       const bool key = (i + 1) % static_cast<std::size_t>(every) == 0;
       SCOPED_TRACE(i + 1);
@@ -226,13 +224,8 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
       if (!key && i > 0) {
         EXPECT_EQ(calls[i].prevHash, calls[i - 1].inputHash) << "the previous frame's pixels";
       }
-      if (i != 2) index.push_back(key ? "00db 16 1700" : "00dc 0 850");
     }
     EXPECT_TRUE(calls[0].prevAllZero) << "the first delta frame follows a black picture";
-    std::vector<std::string> written;
-    for (const auto& e : WalkAvi(ReadFileBytes(setup.path)).index)
-      written.push_back(e.id + " " + std::to_string(e.flags) + " " + std::to_string(e.length));
-    EXPECT_EQ(written, index);
   }
 }
 

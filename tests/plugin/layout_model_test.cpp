@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <source_location>
 
@@ -347,6 +348,11 @@ class LayoutModel : public ::testing::Test {
     delete session;
     const auto b = ReadFileBytes(setup.path);
     EXPECT_EQ(messages.texts(), x.messages);
+    // The temporary audio goes once the host has streamed it; beside a wave file it stays.
+    if (c.audio != Audio::kNone) {
+      EXPECT_EQ(std::filesystem::exists(host.dir().File("Taltemp101wav.tmp")),
+                c.audio == Audio::kWaveFile);
+    }
 
     // Fields, by name: every word of the headers the model names.
     const AviWalk w = WalkAvi(b);

@@ -1,10 +1,8 @@
 #include "tests/support/scripted_compressor.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <map>
-#include <thread>
 
 namespace norv::test {
 std::uint64_t Fnv1a(const std::uint8_t* p, std::size_t n) {
@@ -206,11 +204,6 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       }
       calls_.push_back(call);
       if (script.failFrames.count(ic->lFrameNum) != 0) return ICERR_ERROR;
-      if ((script.hostile == Hostile::kFailFirstFrame && ic->lFrameNum == 1) ||
-          (script.hostile == Hostile::kFailLaterFrame && ic->lFrameNum == 3))
-        return ICERR_ERROR;
-      if (script.hostile == Hostile::kSlow)
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
       if (script.copies && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
           ic->lpOutput != nullptr && ic->lpbiOutput != nullptr) {
         const DWORD bytes = ImageBytes(ic->lpbiInput);

@@ -41,8 +41,6 @@ enum class Hostile {
   kFailFormat,         // ICM_COMPRESS_GET_FORMAT with a buffer fills it, then fails
   kFailSize,           // ICM_COMPRESS_GET_SIZE fails
   kFailBegin,          // ICM_COMPRESS_BEGIN fails
-  kFailFirstFrame,     // ICM_COMPRESS fails on frame 1
-  kFailLaterFrame,     // ICM_COMPRESS fails on frame 3
   kFailEnd,            // ICM_COMPRESS_END fails
   kFailGetState,       // ICM_GETSTATE fails
   kFailSetState,       // ICM_SETSTATE fails
@@ -53,7 +51,6 @@ enum class Hostile {
   kSizeBeyondBuffer,   // reports frames larger than its bound (and writes none of it)
   kWritesInput,        // scribbles over the picture it was handed
   kWritesPastOutput,   // writes one byte past its bound, reports the bound
-  kSlow,               // takes 150 ms a frame
 };
 
 class ScriptedCompressor {
