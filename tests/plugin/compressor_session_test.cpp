@@ -1,9 +1,11 @@
 // The compressor session with a scripted driver: the data-rate fit (qualities
 // tried, notices, what the session keeps), the saved compressor state, and
-// key and delta frames through the frame export, including a failing frame.
+// key and delta frames through the frame export and the raw stream,
+// including a failing frame.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -229,57 +231,75 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
   }
 }
 
-// The raw stream goes on after a failed frame, a full disk and a frame the
+// The raw stream compresses the host's 24-bit frame, moved when the field
+// order is reversed, whatever the colour format: its compressor is started
+// for 24 bits, and one that takes 8-bit input only is refused before anything
+// is written. It goes on after a failed frame, a full disk and a frame the
 // driver says is larger than the bound it gave (a compressor failure, not a
 // write failure, with nothing of it in the file).
-TEST_F(CompressorSessionTest, RawStreamKeysDeltasShiftsAndGoesOnAfterFailures) {
+TEST_F(CompressorSessionTest, RawStreamCompressesTheTwentyFourBitFrameAndGoesOnAfterFailures) {
+  SetFields(setup.settings, "colour 80; quality 7500 keys 3 only 0");
   setup.settings.qrvExport = 1;
-  setup.settings.keyFrameEvery = 3;
   setup.SetSpan(0, 240);  // 6 frames
-  WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
   driver.Edit()->failFrames = {2};
   driver.Edit()->maxFrameBytes = 2000;
-  SessionPtr s = Start();
-  ASSERT_NE(s, nullptr);
-  std::vector<int> results;
-  std::vector<std::uint64_t> shifted;
-  for (std::uint32_t i = 0; i < 6; ++i) {
-    const auto frame = PatternFrame(64, 48, i);
-    // Field order reversed: the picture moves one line forward, the last line black.
-    std::vector<std::uint8_t> moved(frame.size(), 0);
-    std::copy(frame.begin() + 64 * 3, frame.end(), moved.begin());
-    shifted.push_back(Fnv1a(moved.data(), moved.size()));
-    if (i == 3) NorvSetDiskBudget(0);
-    driver.Edit()->overstated = i == 5 ? 301 : 0;  // a key frame: 2001 bytes
-    std::uint32_t done = 0;
-    results.push_back(s->WriteRawFrame(frame.data(), &done));
-    NorvSetDiskBudget(-1);
-  }
-  s.reset();
-  WriteProfileInt("Last Make Movie", "DV Reverse", 0, 0);
-  EXPECT_EQ(results, (std::vector<int>{0, -1, 0, 1, 0, -1}));
+  for (const int reverse : {0, 1}) {
+    SCOPED_TRACE(reverse != 0 ? "field order reversed" : "as given");
+    WriteProfileInt("Last Make Movie", "DV Reverse", reverse, 0);
+    const std::size_t first = driver.calls().size();
+    SessionPtr s = Start();
+    ASSERT_NE(s, nullptr);
+    std::vector<int> results;
+    std::vector<std::uint64_t> given;
+    for (std::uint32_t i = 0; i < 6; ++i) {
+      const auto frame = PatternFrame(64, 48, i);
+      // Field order reversed: the picture moves forward by a scanline counted
+      // at the movie's depth (64 bytes at 8 bits), the end black.
+      std::vector<std::uint8_t> moved(frame.size(), 0);
+      std::copy(frame.begin() + 64 * reverse, frame.end(), moved.begin());
+      given.push_back(Fnv1a(moved.data(), moved.size()));
+      if (i == 3) NorvSetDiskBudget(0);
+      driver.Edit()->overstated = i == 5 ? 301 : 0;  // a key frame: 2001 bytes
+      std::uint32_t done = 0;
+      results.push_back(s->WriteRawFrame(frame.data(), &done));
+      NorvSetDiskBudget(-1);
+    }
+    s.reset();
+    EXPECT_EQ(results, (std::vector<int>{0, -1, 0, 1, 0, -1}));
 
-  const auto calls = driver.calls();
-  ASSERT_EQ(calls.size(), 6u);
-  for (std::size_t i = 0; i < 6; ++i) {
-    SCOPED_TRACE(i + 1);
-    const bool key = (i + 1) % 3 == 0;
-    EXPECT_EQ(calls[i].flags, key ? ICCOMPRESS_KEYFRAME : 0u);
-    EXPECT_EQ(calls[i].hadPrev, !key);
-    EXPECT_EQ(calls[i].inputHash, shifted[i]);
+    const auto calls = driver.calls();
+    ASSERT_EQ(calls.size(), first + 6);
+    for (std::size_t i = 0; i < 6; ++i) {
+      SCOPED_TRACE(i + 1);
+      const ScriptedCall& c = calls[first + i];
+      const bool key = (i + 1) % 3 == 0;
+      EXPECT_EQ(c.flags, key ? ICCOMPRESS_KEYFRAME : 0u);
+      EXPECT_EQ(c.hadPrev, !key);
+      EXPECT_EQ(c.inputHash, given[i]);
+      EXPECT_EQ(c.inputBits, 24);
+      if (!key) {
+        EXPECT_EQ(c.prevBits, 24);
+        EXPECT_EQ(c.prevImageSize, 64u * 48u * 3u);
+      }
+    }
+    EXPECT_TRUE(calls[first].prevAllZero);
+    EXPECT_EQ(calls[first + 3].prevHash, calls[first + 2].inputHash);
+    EXPECT_EQ(calls[first + 4].prevHash, calls[first + 3].inputHash)
+        << "a frame the disk refused is still the reference";
+    // The frames that landed, back to back: 850 bytes a delta, 1700 a key frame.
+    std::vector<std::uint8_t> want;
+    for (int frame : {1, 3, 5}) {
+      const bool key = frame % 3 == 0;
+      want.insert(want.end(), key ? 1700 : 850, key ? 0x4B : 0x44);
+    }
+    EXPECT_EQ(ReadFileBytes(setup.path), want);
   }
-  EXPECT_TRUE(calls[0].prevAllZero);
-  EXPECT_EQ(calls[3].prevHash, calls[2].inputHash);
-  EXPECT_EQ(calls[4].prevHash, calls[3].inputHash)
-      << "a frame the disk refused is still the reference";
-  // The frames that landed, back to back: 850 bytes a delta, 1700 a key frame.
-  const auto b = ReadFileBytes(setup.path);
-  std::vector<std::uint8_t> want;
-  for (int frame : {1, 3, 5}) {
-    const bool key = frame % 3 == 0;
-    want.insert(want.end(), key ? 1700 : 850, key ? 0x4B : 0x44);
-  }
-  EXPECT_EQ(b, want);
+  WriteProfileInt("Last Make Movie", "DV Reverse", 0, 0);
+
+  setup.settings.compressorHandler = MakeFourCC("MRLE");
+  std::filesystem::remove(setup.path);
+  EXPECT_EQ(Start(), nullptr);
+  EXPECT_FALSE(std::filesystem::exists(setup.path));
 }
 
 }  // namespace

@@ -110,43 +110,4 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
   }
 }
 
-// The raw stream copies the host's 24-bit frame and compresses that, so its
-// compressor is started for 24 bits even when the colour format is 8-bit;
-// one that takes 8-bit input only is refused before anything is written.
-TEST(HostileCompressor, RawStreamCompressesTheTwentyFourBitFrameWhateverTheColours) {
-  HostScope host;
-  TempDir out;
-  ScriptedCompressor driver(kHandler);
-  driver.Edit()->copies = true;
-  HostileMovie movie(out);
-  movie.setup.settings.qrvExport = 1;
-  movie.setup.settings.colorFormat = 80;
-  std::vector<int> results;
-  ASSERT_TRUE(RunMovie(movie.setup, kFrames, &results));
-  EXPECT_EQ(results, std::vector<int>(kFrames, 0));
-  std::vector<std::uint8_t> stream;
-  for (int i = 0; i < kFrames; ++i) {
-    const auto f = PatternFrame(kWidth, kHeight, static_cast<std::uint32_t>(i));
-    stream.insert(stream.end(), f.begin(), f.end());
-  }
-  EXPECT_TRUE(ReadFileBytes(movie.setup.path) == stream);
-  const std::vector<ScriptedCall> calls = driver.calls();
-  ASSERT_EQ(calls.size(), static_cast<std::size_t>(kFrames));
-  for (const ScriptedCall& c : calls) {
-    EXPECT_EQ(c.inputBits, 24);
-    if (c.hadPrev) {
-      EXPECT_EQ(c.prevBits, 24);
-      EXPECT_EQ(c.prevImageSize, static_cast<DWORD>(kWidth * kHeight * 3));
-    }
-  }
-
-  TempDir out8;
-  HostileMovie rle(out8);
-  rle.setup.settings.qrvExport = 1;
-  rle.setup.settings.colorFormat = 80;
-  rle.setup.settings.compressorHandler = MakeFourCC("MRLE");
-  EXPECT_FALSE(RunMovie(rle.setup, kFrames));
-  EXPECT_TRUE(Listing(out8.path()).empty());
-}
-
 }  // namespace

@@ -613,26 +613,12 @@ TEST_F(SettingsDialogs, VideoPresetsListTwentyOfTwentyFiveAndApplyTheAudioRule) 
   EXPECT_EQ(ui.menus().size(), 3u);
 }
 
-// A loaded preset is shown within the limits in force when it arrives: after
-// "Field 2" under hardware acceleration on a 486-line project that is 242
-// lines (243 made even), though the preset turns the acceleration off.
-TEST_F(SettingsDialogs, VideoPresetsLoadedAreClampedWithTheLimitsInForce) {
-  AviSettings preset = settings;
-  SetFields(preset, "size 720x486; field 4; hw 0");
-  const std::string path = host.dir().File("tall.ostavi");
-  ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
-  NorvHostSetPresetPathAnswer(path.c_str());
-  Hardware(720, 486, 2997);
-  SetFields(settings, "size 720x486; field 4");
-  Expect(kAviSettingsTemplate,  // no listed file: Load asks the chooser at once
-         "hwGroup; hw [x]; hwOptions; rate[] 29.97|25|24|15|12|10|8|6|5|4|3|2|1; width 720; "
-         "height 242; field Field 2; subPixel off [ ]; cropping off",
-         "click load: hw [ ]; hwOptions off; rate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1; "
-         "subPixel [ ]; cropping / click ok");
-  Finish(1, "size 720x242; field 4");
-}
-
-TEST_F(SettingsDialogs, VideoPresetsOfAnEmptyFolderBrowseAndSaveReadsTheControlsFirst) {
+// Without a listed file Load and Save ask the host's chooser at once; Save
+// reads the controls first. A loaded preset is shown within the limits in
+// force when it arrives: after "Field 2" under hardware acceleration on a
+// 486-line project that is 242 lines (243 made even), though the preset
+// turns the acceleration off.
+TEST_F(SettingsDialogs, VideoPresetsOfAnEmptyFolderBrowseAndAreClampedWithTheLimitsInForce) {
   NorvHostSetPresetPathAnswer(host.dir().File("chosen.ostavi").c_str());
   Expect(kAviSettingsTemplate, "",
          "type width=640: width 640 / click save / type width=100: width 100 / click load: width "
@@ -645,6 +631,20 @@ TEST_F(SettingsDialogs, VideoPresetsOfAnEmptyFolderBrowseAndSaveReadsTheControls
   Expect(kAviSettingsTemplate, "", "click save / click load / click cancel");
   EXPECT_EQ(Launch(), 0);
   EXPECT_EQ(ui.messages(), (Lines{"Failed to save.", "Failed to load."}));
+
+  AviSettings preset = settings;
+  SetFields(preset, "size 720x486; field 4; hw 0");
+  const std::string path = host.dir().File("tall.ostavi");
+  ASSERT_NE(SavePresetFile(1, &preset, path.c_str()), 0);
+  NorvHostSetPresetPathAnswer(path.c_str());
+  Hardware(720, 486, 2997);
+  SetFields(settings, "size 720x486; field 4");
+  Expect(kAviSettingsTemplate,
+         "hwGroup; hw [x]; hwOptions; rate[] 29.97|25|24|15|12|10|8|6|5|4|3|2|1; width 720; "
+         "height 242; field Field 2; subPixel off [ ]; cropping off",
+         "click load: hw [ ]; hwOptions off; rate[] 30|29.97|25|24|15|12|10|8|6|5|4|3|2|1; "
+         "subPixel [ ]; cropping / click ok");
+  Finish(1, "size 720x242; field 4");
 }
 
 }  // namespace
