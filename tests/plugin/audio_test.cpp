@@ -77,10 +77,7 @@ class AudioMovie : public ::testing::Test {
 };
 
 TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
-  SetFields(setup.settings, "audio 1 1 8/22050/1");
-  setup.settings.interleaveFrames = 2;
-  setup.settings.frameRate = 5.0f;
-  setup.SetSpan(0, 1000);
+  SetFields(setup.settings, "audio 1 1 8/22050/1; interleave 2; rate 5");
   // Only 1000 bytes arrive: the first slice (8820) is cut to them, the next
   // ones find nothing new and are silence of their full length. What an
   // earlier export left in the temporary file is gone at capture start.

@@ -22,26 +22,6 @@ using namespace norv::test;
 constexpr int kWidth = 64, kHeight = 48, kFrames = 5;
 constexpr DWORD kHandler = MakeFourCC("HSTL");
 
-// A movie of kFrames pattern frames through `driver`, with a saved state
-// the driver takes, so that its state messages are sent too.
-struct HostileMovie {
-  explicit HostileMovie(const TempDir& dir) : setup(dir) {
-    auto& s = setup.settings;
-    s.audioEnabled = 0;
-    s.width = kWidth;
-    s.height = kHeight;
-    s.compressorHandler = kHandler;
-    s.keyFrameEvery = 2;
-    s.dataRate = -1;
-    HostFree(&s.compressorState);
-    s.compressorState = HostAlloc(ScriptedCompressor::kStateSize, 1);
-    s.compressorStateSize = s.compressorStateCapacity = ScriptedCompressor::kStateSize;
-    setup.SetSpan(0, kFrames * 40);
-  }
-  ~HostileMovie() { HostFree(&setup.settings.compressorState); }
-  MovieSetup setup;
-};
-
 TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
   const std::vector<int> written(kFrames, 0), refusedFrames(kFrames, -1);
   const std::vector<int> refused;  // no session at all
@@ -82,9 +62,17 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
     driver.Edit()->hostile = c.how;
     driver.Edit()->readOnly = c.readOnly;
     driver.Edit()->failFrames = c.fails;
-    HostileMovie movie(out);
+    // Pattern frames through the driver, with a saved state the driver
+    // takes, so that its state messages are sent too.
+    MovieSetup setup(out);
+    SetFields(setup.settings,
+              "size 64x48; audio 1 0 16/44100/2; compressor HSTL; quality 7500 keys 2 only 0; "
+              "state 24/24");
+    setup.settings.compressorState = HostAlloc(ScriptedCompressor::kStateSize, 1);
+    setup.SetSpan(0, kFrames * 40);
     std::vector<int> results;
-    const bool made = RunMovie(movie.setup, kFrames, &results);
+    const bool made = RunMovie(setup, kFrames, &results);
+    HostFree(&setup.settings.compressorState);
     EXPECT_TRUE(messages.texts().empty()) << messages.texts().front();
     // The host's frame, which ends at a page boundary, is lent only to a
     // compressor that promised to read it and nothing more; any other
@@ -106,7 +94,7 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
       if (results[static_cast<std::size_t>(i)] == 0)
         expected.insert(expected.end(), f.begin(), f.end());
     }
-    EXPECT_TRUE(FfmpegDecode(movie.setup.path, "-f rawvideo -pix_fmt bgr24 -vf vflip") == expected);
+    EXPECT_TRUE(FfmpegDecode(setup.path, "-f rawvideo -pix_fmt bgr24 -vf vflip") == expected);
   }
 }
 

@@ -130,10 +130,7 @@ TEST_F(WholeMovie, FullDiskAtEachStageAndUnwritableOutputAreReported) {
 
 TEST_F(WholeMovie, RunningOutOfMemoryGivesNoSessionAndLeaksNothing) {
   NorvHostSetHardware(1);
-  setup.settings.audioEnabled = 1;
-  setup.settings.colorFormat = 80;
-  setup.settings.compressorStateSize = 16;
-  setup.settings.compressorStateCapacity = 1000;
+  SetFields(setup.settings, "audio 1 1 16/44100/2; colour 80; state 16/1000");
   setup.settings.compressorState = HostAlloc(1000, 1);
   const long blocks = NorvGlobalBlocksInUse(), hostBlocks = NorvHostBlocksInUse();
   int refused = 0;
