@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "hoststub/norv_host.h"
@@ -238,13 +239,14 @@ TEST_F(CompressorSessionTest, KeyFramesFollowTheCountAndDeltasTheLastCompressedF
 // driver says is larger than the bound it gave (a compressor failure, not a
 // write failure, with nothing of it in the file).
 TEST_F(CompressorSessionTest, RawStreamCompressesTheTwentyFourBitFrameAndGoesOnAfterFailures) {
-  SetFields(setup.settings, "colour 80; quality 7500 keys 3 only 0");
+  SetFields(setup.settings, "quality 7500 keys 3 only 0");
   setup.settings.qrvExport = 1;
   setup.SetSpan(0, 240);  // 6 frames
   driver.Edit()->failFrames = {2};
   driver.Edit()->maxFrameBytes = 2000;
-  for (const int reverse : {0, 1}) {
-    SCOPED_TRACE(reverse != 0 ? "field order reversed" : "as given");
+  for (const auto& [colour, reverse] : {std::pair{80, 0}, {80, 1}, {24, 1}}) {
+    SCOPED_TRACE(std::to_string(colour) + (reverse != 0 ? " field order reversed" : " as given"));
+    setup.settings.colorFormat = colour;
     WriteProfileInt("Last Make Movie", "DV Reverse", reverse, 0);
     const std::size_t first = driver.calls().size();
     SessionPtr s = Start();
@@ -254,9 +256,9 @@ TEST_F(CompressorSessionTest, RawStreamCompressesTheTwentyFourBitFrameAndGoesOnA
     for (std::uint32_t i = 0; i < 6; ++i) {
       const auto frame = PatternFrame(64, 48, i);
       // Field order reversed: the picture moves forward by a scanline counted
-      // at the movie's depth (64 bytes at 8 bits), the end black.
+      // at the movie's depth (64 bytes at 8 bits, 192 at 24), the end black.
       std::vector<std::uint8_t> moved(frame.size(), 0);
-      std::copy(frame.begin() + 64 * reverse, frame.end(), moved.begin());
+      std::copy(frame.begin() + 64 * reverse * (colour == 24 ? 3 : 1), frame.end(), moved.begin());
       given.push_back(Fnv1a(moved.data(), moved.size()));
       if (i == 3) NorvSetDiskBudget(0);
       driver.Edit()->overstated = i == 5 ? 301 : 0;  // a key frame: 2001 bytes
@@ -296,6 +298,8 @@ TEST_F(CompressorSessionTest, RawStreamCompressesTheTwentyFourBitFrameAndGoesOnA
   }
   WriteProfileInt("Last Make Movie", "DV Reverse", 0, 0);
 
+  // Even for an 8-bit movie: the raw stream feeds it 24-bit frames.
+  setup.settings.colorFormat = 80;
   setup.settings.compressorHandler = MakeFourCC("MRLE");
   std::filesystem::remove(setup.path);
   EXPECT_EQ(Start(), nullptr);
