@@ -18,7 +18,7 @@
 namespace norv::test {
 namespace {
 
-// Sets NORV_ENCODER_THREADS, or unsets it for nullptr (as the tests run it).
+// Sets NORV_ENCODER_THREADS, or unsets it for nullptr (as ctest runs the tests).
 void SetThreads(const char* v) {
   v != nullptr ? ::setenv("NORV_ENCODER_THREADS", v, 1) : ::unsetenv("NORV_ENCODER_THREADS");
 }
@@ -34,6 +34,7 @@ TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {
     SetThreads(value);
     EXPECT_EQ(vfw::EncoderThreads(), expected);
   }
+  SetThreads(nullptr);  // the later tests of this process run as ctest runs them
 }
 
 struct Case {
