@@ -66,9 +66,10 @@ TEST(HostileCompressor, EveryMisbehaviourEndsInTheDocumentedResult) {
     // takes, so that its state messages are sent too.
     MovieSetup setup(out);
     SetFields(setup.settings,
-              "size 64x48; audio 1 0 16/44100/2; compressor HSTL; quality 7500 keys 2 only 0; "
-              "state 24/24");
+              "size 64x48; audio 1 0 16/44100/2; compressor HSTL; quality 7500 keys 2 only 0");
     setup.settings.compressorState = HostAlloc(ScriptedCompressor::kStateSize, 1);
+    setup.settings.compressorStateSize = setup.settings.compressorStateCapacity =
+        ScriptedCompressor::kStateSize;
     setup.SetSpan(0, kFrames * 40);
     std::vector<int> results;
     const bool made = RunMovie(setup, kFrames, &results);
