@@ -191,18 +191,21 @@ class VideoFileSource final : public VideoSource {
     outWidth_ = sw;
     outHeight_ = sh;
     scaler_ = scaler;
-    if (rotation_ == 0) {
-      // Writing the last row first with a negative stride gives bottom-up rows.
-      std::uint8_t* dst[4] = {pixels + static_cast<std::size_t>(height - 1) * rowBytes};
-      int dstStride[4] = {-static_cast<int>(rowBytes)};
-      sws_scale(scaler_, current_->data, current_->linesize, 0, current_->height, dst, dstStride);
-      return true;
-    }
+    // The scaler's packed-RGB writers fill whole groups of eight pixels, up
+    // to 21 bytes past a row's end: it writes top-down into rows of its own,
+    // where that spills only into the row it writes next, with room behind
+    // the last. Written straight into the host's bottom-up rows, it would
+    // spill into the row above, and past the end of the picture.
     const std::size_t stride = static_cast<std::size_t>(sw) * 3;
-    upright_.resize(stride * static_cast<std::size_t>(sh));
+    upright_.resize(stride * static_cast<std::size_t>(sh) + kScalerSpill);
     std::uint8_t* dst[4] = {upright_.data()};
     int dstStride[4] = {static_cast<int>(stride)};
     sws_scale(scaler_, current_->data, current_->linesize, 0, current_->height, dst, dstStride);
+    if (rotation_ == 0) {
+      libyuv::CopyPlane(upright_.data(), static_cast<int>(stride), pixels,
+                        static_cast<int>(rowBytes), width * 3, -height);
+      return true;
+    }
     for (int y = 0; y < height; ++y) {
       std::uint8_t* row = pixels + static_cast<std::size_t>(height - 1 - y) * rowBytes;
       for (int x = 0; x < width; ++x) {
@@ -260,6 +263,7 @@ class VideoFileSource final : public VideoSource {
   bool fullRange_ = false;
   int inWidth_ = 0, inHeight_ = 0, outWidth_ = 0, outHeight_ = 0;
   AVPixelFormat inFormat_ = AV_PIX_FMT_NONE;
+  static constexpr std::size_t kScalerSpill = 64;
   std::vector<std::uint8_t> upright_;
   bool haveCurrent_ = false;
   bool havePending_ = false;
