@@ -258,14 +258,25 @@ class Work:
                 return 1
             return self.ctest(self.args.include, self.exclude())
         if hint:
-            status = self.ctest(self.combine(hint), self.exclude())
+            if self.args.include:
+                # The hint narrows and a -R given on the command line still
+                # applies; ctest's patterns cannot say "both", so the tests
+                # are picked here, by number.
+                numbers = self.numbers_matching(hint)
+                status = self.ctest(exclude=self.exclude(), numbers=numbers) if numbers else 0
+            else:
+                status = self.ctest(hint, self.exclude())
             if status != 0:
                 return status
         return self.ctest(self.args.include, self.exclude(hint))
 
-    def combine(self, hint):
-        # The hint narrows; a -R given on the command line still applies.
-        return hint if not self.args.include else f"(?=.*({self.args.include}))({hint})"
+    def numbers_matching(self, pattern):
+        """The numbers of the selected tests whose names match `pattern`."""
+        out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
+                             text=True).stdout
+        selected = set(self.all_tests())
+        return [int(m.group(1)) for m in re.finditer(r"Test +#(\d+): (.+)", out)
+                if m.group(2).strip() in selected and re.search(pattern, m.group(2).strip())]
 
     def failed_tests(self):
         """The tests the last ctest run saw fail."""
