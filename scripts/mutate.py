@@ -214,12 +214,6 @@ class Work:
         if not hasattr(self, "cover_map"):
             with open(self.args.covering, encoding="utf-8") as f:
                 self.cover_map = json.load(f)
-            out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
-                                 text=True).stdout
-            selected = set(self.all_tests())
-            self.numbers = {m.group(2).strip(): int(m.group(1))
-                            for m in re.finditer(r"Test +#(\d+): (.+)", out)
-                            if m.group(2).strip() in selected}
         # Lines the map does not know (a brace, a continued statement, a
         # header) add nothing; a mutant none of whose lines it knows runs all.
         known = [self.cover_map["lines"][f"{f}:{n}"] for f, n in lines
@@ -227,7 +221,8 @@ class Work:
         if not known:
             return None
         names = set().union(*known)
-        return sorted(self.numbers[n] for n in names if n in self.numbers)
+        numbers = self.selected()
+        return sorted(numbers[n] for n in names if n in numbers)
 
     def ctest(self, include=None, exclude=None, numbers=None):
         cmd = ["nice", "ctest", "--test-dir", self.build, "-j", str(self.args.jobs),
@@ -272,11 +267,7 @@ class Work:
 
     def numbers_matching(self, pattern):
         """The numbers of the selected tests whose names match `pattern`."""
-        out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
-                             text=True).stdout
-        selected = set(self.all_tests())
-        return [int(m.group(1)) for m in re.finditer(r"Test +#(\d+): (.+)", out)
-                if m.group(2).strip() in selected and re.search(pattern, m.group(2).strip())]
+        return [n for name, n in self.selected().items() if re.search(pattern, name)]
 
     def failed_tests(self):
         """The tests the last ctest run saw fail."""
@@ -288,12 +279,20 @@ class Work:
 
     def all_tests(self):
         """The tests a run selects (-R, -E and the default exclusion applied)."""
-        out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
-                             text=True).stdout
-        names = [m.group(1).strip() for m in re.finditer(r"Test +#\d+: (.+)", out)]
-        include, exclude = self.args.include, self.exclude()
-        return [t for t in names if (not include or re.search(include, t)) and
-                not (exclude and re.search(exclude, t))]
+        return list(self.selected())
+
+    def selected(self):
+        """The selected tests' numbers by name, listed once: mutants add no tests."""
+        if not getattr(self, "selected_tests", None):
+            out = subprocess.run(["ctest", "--test-dir", self.build, "-N"], capture_output=True,
+                                 text=True).stdout
+            include, exclude = self.args.include, self.exclude()
+            self.selected_tests = {
+                m.group(2).strip(): int(m.group(1))
+                for m in re.finditer(r"Test +#(\d+): (.+)", out)
+                if (not include or re.search(include, m.group(2).strip())) and
+                not (exclude and re.search(exclude, m.group(2).strip()))}
+        return self.selected_tests
 
     def done(self):
         seen = {}
