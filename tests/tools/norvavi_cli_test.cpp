@@ -154,6 +154,8 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   const std::string clip = dir.File("clip.avi"), wave = dir.File("movie.wav");
   ASSERT_TRUE(Runs(kNorvavi + " make -q " + clip + " --duration 0.5"));
   ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
+  const std::string tiny = dir.File("tiny.nut");
+  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i testsrc=s=17x40:d=0.2 -c:v ffv1 " + tiny));
   std::filesystem::create_hard_link(clip, dir.File("link.avi"));
   WriteFileBytes(dir.File("mine.avi"), {'t', 'e', 'x', 't'});
   WriteFileBytes(dir.File("junk.bin"), std::vector<std::uint8_t>(4000, 0x5a));
@@ -197,6 +199,9 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
       {"m.avi", "--duration 1 --set width=9999 --set height=9999",
        "2 more than the 4 GiB an AVI 1.0 file can hold: 14 of the 25 frames fit (the first "
        "0.56 s); add --opendml"},
+      {"m.avi", "--video " + tiny,
+       "2 width=17 is out of range; that is the source's size, 17x40: give the movie one it "
+       "takes with --size WIDTHxHEIGHT"},
       {"m.avi", "--video " + dir.File("none.mp4"), "1 no such file: " + dir.File("none.mp4")},
       {"m.avi", "--video " + dir.path().string(), "1 " + dir.path().string() + " is a folder"},
       {"m.avi", "--video - < " + dir.File("junk.bin"), "1 standard input is not a media file"},
@@ -335,6 +340,8 @@ TEST(UserFiles, OnlyTheMovieIsLeftAndOnlyWhatIsAskedIsReplaced) {
   EXPECT_EQ(VerifyMovie(out), "");
   EXPECT_FALSE(std::filesystem::exists(wave));
   ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
+  const std::string tiny = dir.File("tiny.nut");
+  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i testsrc=s=17x40:d=0.2 -c:v ffv1 " + tiny));
   const auto tone = ReadFileBytes(wave);
   EXPECT_TRUE(Runs(make + "--audio " + wave));
   EXPECT_EQ(ReadFileBytes(wave), tone);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -80,12 +81,28 @@ bool CheckInputsFirst(const MakeOptions& o) {
   return ReportCheck(check);
 }
 
+// A width or height refused that is the source's own: the user never typed
+// it, so the refusal says where it came from and how to choose another.
+void NameSourceSize(const SourceFacts& facts, const AviSettings& settings, MovieCheck* check) {
+  const bool sizeRefused = std::any_of(
+      check->refusals.begin(), check->refusals.end(),
+      [](const std::string& r) { return r.rfind("width=", 0) == 0 || r.rfind("height=", 0) == 0; });
+  AviSettings own = settings;
+  ApplySourceDefaults(facts, &own);
+  if (sizeRefused && own.width == settings.width && own.height == settings.height)
+    check->refusals.push_back("that is the source's size, " + std::to_string(own.width) + "x" +
+                              std::to_string(own.height) +
+                              ": give the movie one it takes with --size WIDTHxHEIGHT");
+}
+
 // Every reason the movie cannot be made, or would destroy a file of the
-// user's, said before anything is written.
+// user's, said before anything is written. `source`: the video file's facts,
+// null for the pattern.
 bool CheckBeforeWriting(const MakeOptions& o, const MovieRequest& request,
-                        const AviSettings& settings) {
+                        const AviSettings& settings, const SourceFacts* source) {
   const bool withAudio = MovieHasAudio(settings);
   MovieCheck check = o.noCheck ? MovieCheck{} : CheckMovie(request, settings, withAudio, o.openDml);
+  if (source != nullptr) NameSourceSize(*source, settings, &check);
   std::vector<std::string> inputs = NamedInputs(o);
   if (settings.colorFormat == kColorPaletteFile)
     inputs.emplace_back(settings.paletteFile,
@@ -196,7 +213,9 @@ int MakeMovie(const MakeOptions& o) {
   request.startTime = span.startMs;
   request.endTime = span.endMs;
   request.sameAsProject = o.sameAsProject ? 1 : 0;
-  if (!CheckBeforeWriting(o, request, settings)) return 2;
+  if (!CheckBeforeWriting(o, request, settings,
+                          sources.videoPath.empty() ? nullptr : &sources.facts))
+    return 2;
   JobGuard guard;
 
   DecodeErrors decodeErrors;
