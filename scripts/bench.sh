@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Speed against ffmpeg on the same conversions: whole processes, the same
 # inputs (made here by ffmpeg's lavfi sources), paired runs one after the
-# other so that both sides see the same load, medians reported; then every
+# other so that both sides see the same load, medians reported (a ratio is
+# the median of the pairs' ratios, which holds when the machine's speed
+# drifts between pairs, where a ratio of medians would not); then every
 # shipped compressor against ffmpeg's same encoder (size and PSNR beside the
 # times), the nearest-colour mapping and compressed-frame benchmarks, and
 # the peak memory of a 10-second and a 60-second `norvavi make`.
@@ -47,6 +49,9 @@ timed() {
 }
 
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+# The median over the pairs of norvavi's figure in column $1 over ffmpeg's.
+pair_ratio() { paste -d' ' "$work/norv" "$work/ff" | awk -v c="$1" '{print $c / $(c + 3)}' | median; }
 
 # Quality 9333 is the JPEG quantiser 3 of `-q:v 3`.
 norv_args() {
@@ -99,8 +104,8 @@ for c in mjpg mjpg1080 ffv1 raw raw-silent; do
   if [ -n "$baseline" ]; then
     extra="$(cut -d' ' -f1 "$work/base" | median) $(cut -d' ' -f2 "$work/base" | median)"
   fi
-  printf "%-11s %8.3f %8.3f %8.3f %8.3f %10.2f %10.2f %s\n" $c "$nw" "$fw" "$nc" "$fc" \
-    "$(echo "$nw $fw" | awk '{print $1 / $2}')" "$(echo "$nc $fc" | awk '{print $1 / $2}')" "$extra"
+  printf "%-11s %8.3f %8.3f %8.3f %8.3f %10.3f %10.3f %s\n" $c "$nw" "$fw" "$nc" "$fc" \
+    "$(pair_ratio 1)" "$(pair_ratio 2)" "$extra"
 done
 
 # Every shipped compressor against ffmpeg's own encoder of the same library,
@@ -136,8 +141,8 @@ while read -r handler src norvargs ffargs; do
     timed ffmpeg -nostdin -v error -y -i "$work/$src.nut" $ffargs -an "$work/f.avi" >>"$work/ff"
   done
   nw=$(cut -d' ' -f1 "$work/norv" | median) fw=$(cut -d' ' -f1 "$work/ff" | median)
-  printf "%-6s %8.3f %8.3f %6.2f %10d %10d %7s %7s\n" "$handler" "$nw" "$fw" \
-    "$(echo "$nw $fw" | awk '{print $1 / $2}')" "$(stat -c %s "$work/n.avi")" \
+  printf "%-6s %8.3f %8.3f %6.3f %10d %10d %7s %7s\n" "$handler" "$nw" "$fw" \
+    "$(pair_ratio 1)" "$(stat -c %s "$work/n.avi")" \
     "$(stat -c %s "$work/f.avi")" "$(psnr "$work/n.avi" "$work/$src.nut")" \
     "$(psnr "$work/f.avi" "$work/$src.nut")"
 done <<'CODECS'
