@@ -33,6 +33,10 @@ TEST(EncoderThreads, CountComesFromTheVariableOrTheCores) {
     SCOPED_TRACE(value == nullptr ? "(unset)" : value);
     SetThreads(value);
     EXPECT_EQ(vfw::EncoderThreads(), expected);
+    // A spare thread over the cores, never over the variable or the limit.
+    const bool given = value != nullptr && std::to_string(expected) == value;
+    EXPECT_EQ(vfw::EncoderThreads(1),
+              given ? expected : std::min(all + 1, vfw::kMaxEncoderThreads));
   }
   SetThreads(nullptr);  // the later tests of this process run as ctest runs them
 }

@@ -82,7 +82,8 @@ struct CodecProfile {
   bool needsExtradata = false;    // output format carries the codec's extradata
   int widthMultiple = 1;          // frame sizes the codec can take
   int heightMultiple = 1;
-  bool (*sizeAllowed)(LONG width, LONG height) = nullptr;        // extra size rule
+  bool (*sizeAllowed)(LONG width, LONG height) = nullptr;  // extra size rule
+  int spareThreads = 0;  // encoder threads beyond one per core (EncoderThreads)
   DWORD (*maxFrameBytes)(const BITMAPINFOHEADER& in) = nullptr;  // null: the generic bound
   // Codec options before opening, from the state and the starting quality.
   void (*setup)(AVCodecContext* context, const DriverState& state, DWORD quality) = nullptr;
@@ -117,11 +118,12 @@ inline int QualityToScale(DWORD quality, int best, int worst) {
 DWORD GenericMaxFrameBytes(const BITMAPINFOHEADER& in);
 
 // Slice threads each libavcodec encoder runs: NORV_ENCODER_THREADS when it
-// holds a number from 1 to kMaxEncoderThreads, else one per core. MJPEG,
-// MPEG-4 and H.264 cut each picture into one slice per thread, so their
-// bytes depend on this count; DV and FFV1 bytes do not.
+// holds a number from 1 to kMaxEncoderThreads, else one per core and
+// `spare` more (at most kMaxEncoderThreads). MJPEG, MPEG-4 and H.264 cut
+// each picture into one slice per thread, so their bytes depend on this
+// count; DV and FFV1 bytes do not.
 constexpr int kMaxEncoderThreads = 16;
-int EncoderThreads();
+int EncoderThreads(int spare = 0);
 
 // The libavcodec-backed encoder, and its extradata for an input format.
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,

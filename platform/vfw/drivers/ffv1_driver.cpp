@@ -3,7 +3,10 @@
 // coder); more effort selects the range coder, then the larger context model.
 // Version 3 at every size (libavcodec picks it by itself only above SD):
 // slices the encoder's threads share, their count following the picture
-// size alone, so the bytes still do not depend on the cores.
+// size alone, so the bytes still do not depend on the cores. One thread
+// more than the cores: the host decodes on one of them, and a slice thread
+// sharing that core finishes its slices late, leaving the rest to the
+// calling thread; the spare one takes them up.
 #include "platform/vfw/drivers/driver.h"
 
 extern "C" {
@@ -32,6 +35,7 @@ const CodecProfile& Ffv1Profile() {
       .pixelFormat = AV_PIX_FMT_BGR0,
       .hasOptions = true,
       .needsExtradata = true,
+      .spareThreads = 1,
       .setup = &Setup,
   };
   return profile;

@@ -67,7 +67,7 @@ ContextPtr OpenContext(const CodecProfile& profile, const BITMAPINFOHEADER& inpu
   // Slice threads only: the threads share one picture, so the frame still
   // comes out of the call that put it in. Frame threads would hold frames
   // back; B-frames would reorder them.
-  context->thread_count = EncoderThreads();
+  context->thread_count = EncoderThreads(profile.spareThreads);
   context->thread_type = FF_THREAD_SLICE;
   context->max_b_frames = 0;
   context->gop_size = (profile.flags & VIDCF_TEMPORAL) != 0 ? 600 : 1;
@@ -311,14 +311,16 @@ class LibavEncoder final : public FrameEncoder {
 
 }  // namespace
 
-int EncoderThreads() {
+int EncoderThreads(int spare) {
   if (const char* text = std::getenv("NORV_ENCODER_THREADS"); text != nullptr) {
     char* end = nullptr;
     const long n = std::strtol(text, &end, 10);
     if (end != text && *end == 0 && n >= 1 && n <= kMaxEncoderThreads) return static_cast<int>(n);
   }
   const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxEncoderThreads));
+  const int perCore =
+      cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxEncoderThreads));
+  return std::min(perCore + spare, kMaxEncoderThreads);
 }
 
 std::unique_ptr<FrameEncoder> CreateLibavEncoder(const CodecProfile& profile,
