@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/memory/zeroed_pages.h"
+
 namespace {
 
 // The header sits in front of the data, so the address a lock returns leads
@@ -36,9 +38,12 @@ Block* FromHandle(HGLOBAL h) {
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   if (ShouldFail() || bytes > (SIZE_T{1} << 40)) return nullptr;
   // calloc, not malloc and memset: a large block comes as fresh pages,
-  // zero already, that cost nothing until they are written.
+  // zero already, that cost nothing until they are written. Frame-sized
+  // blocks map pages of their own, which can be huge ones.
   const std::size_t total = sizeof(Block) + (bytes == 0 ? 1 : bytes);
-  void* raw = (flags & GMEM_ZEROINIT) != 0 ? std::calloc(total, 1) : std::malloc(total);
+  void* raw = total >= norv::platform::kZeroedPagesFrom ? norv::platform::AllocateZeroedPages(total)
+              : (flags & GMEM_ZEROINIT) != 0            ? std::calloc(total, 1)
+                                                        : std::malloc(total);
   if (raw == nullptr) return nullptr;
   auto* b = new (raw) Block{kMagic, bytes, {0}};
   ++g_inUse;
@@ -63,8 +68,12 @@ HGLOBAL GlobalFree(HGLOBAL h) {
   Block* b = FromHandle(h);
   if (b == nullptr) return h;
   b->magic = 0;
+  const std::size_t total = sizeof(Block) + (b->size == 0 ? 1 : b->size);
   b->~Block();
-  std::free(b);
+  if (total >= norv::platform::kZeroedPagesFrom)
+    norv::platform::FreeZeroedPages(b, total);
+  else
+    std::free(b);
   --g_inUse;
   return nullptr;
 }

@@ -4,7 +4,6 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -12,13 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "platform/memory/zeroed_pages.h"
+
 namespace norv::cli {
 
 namespace {
-
-struct FreeBytes {
-  void operator()(std::uint8_t* p) const { std::free(p); }
-};
 
 class PrefetchingSource final : public VideoSource {
  public:
@@ -40,8 +37,8 @@ class PrefetchingSource final : public VideoSource {
     try {
       ring_.resize(depth_);
       for (Slot& slot : ring_) {
-        // Zeroed by calloc: fresh pages cost nothing until the worker writes them.
-        slot.pixels.reset(static_cast<std::uint8_t*>(std::calloc(bytes, 1)));
+        // Fresh pages cost nothing until the worker writes them.
+        slot.pixels = platform::MakeZeroedPages(bytes);
         if (slot.pixels == nullptr) throw std::bad_alloc();
       }
       bytes_ = bytes;
@@ -82,7 +79,7 @@ class PrefetchingSource final : public VideoSource {
 
  private:
   struct Slot {
-    std::unique_ptr<std::uint8_t, FreeBytes> pixels;
+    platform::ZeroedPages pixels;
     bool ok = false;
   };
 
