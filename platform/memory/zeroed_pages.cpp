@@ -2,11 +2,32 @@
 
 #include <sys/mman.h>
 
+#include <cstdlib>
+
 namespace norv::platform {
 
+namespace {
+
+// Under AddressSanitizer the blocks come from its allocator, which guards
+// their ends; a mapping of their own would take them out of its sight.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+}  // namespace
+
 void* AllocateZeroedPages(std::size_t bytes) {
-  void* block = ::mmap(nullptr, bytes == 0 ? 1 : bytes, PROT_READ | PROT_WRITE,
-                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (bytes == 0) bytes = 1;
+  if (kSanitized) return std::calloc(bytes, 1);
+  void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return nullptr;
   // Only advice: a system without huge pages, or with them off, says no.
   (void)::madvise(block, bytes, MADV_HUGEPAGE);
@@ -14,7 +35,11 @@ void* AllocateZeroedPages(std::size_t bytes) {
 }
 
 void FreeZeroedPages(void* block, std::size_t bytes) {
-  if (block != nullptr) ::munmap(block, bytes == 0 ? 1 : bytes);
+  if (block == nullptr) return;
+  if (kSanitized)
+    std::free(block);
+  else
+    ::munmap(block, bytes == 0 ? 1 : bytes);
 }
 
 ZeroedPages MakeZeroedPages(std::size_t bytes) {
