@@ -28,6 +28,15 @@ bool ShouldFail() {
   return false;
 }
 
+// A block's bytes with its header in front; frame-sized ones map pages of
+// their own, which can be huge ones.
+std::size_t TotalBytes(SIZE_T bytes) {
+  return sizeof(Block) + (bytes == 0 ? 1 : bytes);
+}
+bool OwnPages(std::size_t total) {
+  return total >= norv::platform::kZeroedPagesFrom;
+}
+
 Block* FromHandle(HGLOBAL h) {
   auto* b = static_cast<Block*>(h);
   return (b != nullptr && b->magic == kMagic) ? b : nullptr;
@@ -38,12 +47,11 @@ Block* FromHandle(HGLOBAL h) {
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
   if (ShouldFail() || bytes > (SIZE_T{1} << 40)) return nullptr;
   // calloc, not malloc and memset: a large block comes as fresh pages,
-  // zero already, that cost nothing until they are written. Frame-sized
-  // blocks map pages of their own, which can be huge ones.
-  const std::size_t total = sizeof(Block) + (bytes == 0 ? 1 : bytes);
-  void* raw = total >= norv::platform::kZeroedPagesFrom ? norv::platform::AllocateZeroedPages(total)
-              : (flags & GMEM_ZEROINIT) != 0            ? std::calloc(total, 1)
-                                                        : std::malloc(total);
+  // zero already, that cost nothing until they are written.
+  const std::size_t total = TotalBytes(bytes);
+  void* raw = OwnPages(total)                ? norv::platform::AllocateZeroedPages(total)
+              : (flags & GMEM_ZEROINIT) != 0 ? std::calloc(total, 1)
+                                             : std::malloc(total);
   if (raw == nullptr) return nullptr;
   auto* b = new (raw) Block{kMagic, bytes, {0}};
   ++g_inUse;
@@ -68,9 +76,9 @@ HGLOBAL GlobalFree(HGLOBAL h) {
   Block* b = FromHandle(h);
   if (b == nullptr) return h;
   b->magic = 0;
-  const std::size_t total = sizeof(Block) + (b->size == 0 ? 1 : b->size);
+  const std::size_t total = TotalBytes(b->size);
   b->~Block();
-  if (total >= norv::platform::kZeroedPagesFrom)
+  if (OwnPages(total))
     norv::platform::FreeZeroedPages(b, total);
   else
     std::free(b);
