@@ -4,29 +4,16 @@
 
 #include <cstdlib>
 
+#include "platform/memory/sanitizer.h"
+
 namespace norv::platform {
-
-namespace {
-
-// Under AddressSanitizer the blocks come from its allocator, which guards
-// their ends; a mapping of their own would take them out of its sight.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
-}  // namespace
 
 void* AllocateZeroedPages(std::size_t bytes) {
   if (bytes == 0) bytes = 1;
-  if (kSanitized) return std::calloc(bytes, 1);
+  // Under a sanitizer the blocks come from its allocator, which watches
+  // them (AddressSanitizer guards their ends); a mapping of their own would
+  // take them out of its sight.
+  if (kSanitizerAllocator) return std::calloc(bytes, 1);
   void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return nullptr;
   // Only advice: a system without huge pages, or with them off, says no.
@@ -36,7 +23,7 @@ void* AllocateZeroedPages(std::size_t bytes) {
 
 void FreeZeroedPages(void* block, std::size_t bytes) {
   if (block == nullptr) return;
-  if (kSanitized)
+  if (kSanitizerAllocator)
     std::free(block);
   else
     ::munmap(block, bytes == 0 ? 1 : bytes);
