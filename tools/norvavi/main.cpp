@@ -10,6 +10,7 @@ extern "C" {
 #include <cstdlib>
 
 #include "tools/norvavi/commands.h"
+#include "tools/norvavi/frame_heap.h"
 #include "tools/norvavi/settings_command.h"
 
 namespace {
@@ -193,7 +194,10 @@ int main(int argc, char** argv) {
   // layouts) are about their inner workings; norvavi says what matters.
   av_log_set_level(verbose ? AV_LOG_INFO : AV_LOG_QUIET);
 
-  if (makeCmd->parsed()) return norv::cli::MakeMovie(make);
+  if (makeCmd->parsed()) {
+    norv::cli::PrepareHeapForFrames();
+    return norv::cli::MakeMovie(make);
+  }
   if (verifyCmd->parsed())
     return norv::cli::RunVerifyCommand(verifyPath, verifyJson, verifyDeep, verifyTargets);
   if (repairCmd->parsed()) return norv::cli::RunRepairCommand(repair);

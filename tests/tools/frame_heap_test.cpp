@@ -1,0 +1,52 @@
+#include "tools/norvavi/frame_heap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/memory/sanitizer.h"
+
+namespace {
+
+// The kernel's flags of the mapping that holds `address`, from /proc/self/smaps.
+std::string MappingFlags(const void* address) {
+  const auto at = reinterpret_cast<std::uintptr_t>(address);
+  std::ifstream smaps("/proc/self/smaps");
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    std::uintptr_t from = 0, to = 0;
+    char dash = 0;
+    if (std::istringstream(line) >> std::hex >> from >> dash >> to && dash == '-')
+      inside = from <= at && at < to;
+    else if (inside && line.rfind("VmFlags:", 0) == 0)
+      return line;
+  }
+  return "(not mapped)";
+}
+
+}  // namespace
+
+// Frame-sized blocks, from the main thread and from others, and again after
+// being freed, all come from the region advised for huge pages.
+TEST(FrameHeap, FrameSizedBlocksFromEveryThreadComeFromTheAdvisedHeap) {
+  const bool prepared = norv::cli::PrepareHeapForFrames();
+  ASSERT_EQ(prepared, !norv::platform::kSanitizerAllocator);
+  if (!prepared) return;
+  const std::size_t frame = std::size_t{1920} * 1080 * 3;
+  auto expectAdvised = [&] {
+    auto* block = static_cast<char*>(std::malloc(frame));
+    ASSERT_NE(block, nullptr);
+    // Its start may lie in the heap as it was before; its end is in the new part.
+    const std::string flags = MappingFlags(block + frame - 1);
+    EXPECT_NE(flags.find(" hg"), std::string::npos) << flags;
+    std::free(block);
+  };
+  expectAdvised();
+  expectAdvised();
+  std::thread(expectAdvised).join();
+}
