@@ -8,8 +8,9 @@
 
 namespace norv::cli {
 
-// Call once, before any thread starts. False when the heap stays as it was:
-// it could not grow in place, or a sanitizer's allocator stands in for it.
+// Call once, before any thread starts. False when no region was advised:
+// the heap could not grow in place, or a sanitizer's allocator stands in for
+// it. Either way allocation works as before.
 bool PrepareHeapForFrames();
 
 }  // namespace norv::cli
