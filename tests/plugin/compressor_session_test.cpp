@@ -4,7 +4,6 @@
 // including a failing frame.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
