@@ -28,7 +28,7 @@ std::vector<std::uint8_t> Ramp(std::size_t n, std::uint32_t seed = 0) {
   return v;
 }
 
-class AudioMovie : public ::testing::Test {
+class AudioMovie : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
@@ -70,9 +70,6 @@ class AudioMovie : public ::testing::Test {
     return sizes;
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   std::vector<std::uint8_t> audioInFile;  // the last movie's audio chunks, in order
 };
 

@@ -51,7 +51,7 @@ std::size_t ClosedEnd(const std::vector<std::uint8_t>& b) {
   return end;
 }
 
-class OpenDmlMovie : public ::testing::Test {
+class OpenDmlMovie : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
@@ -93,9 +93,6 @@ class OpenDmlMovie : public ::testing::Test {
     delete s;
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   std::uint64_t formBytes = 256 * 1024;  // 'AVIX' forms within a few frames
   std::vector<std::uint8_t> audio;
 };

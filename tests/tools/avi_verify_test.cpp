@@ -427,7 +427,7 @@ norv::cli::OpenDmlIndexSummary IndexesOf(const std::string& path,
   return summary;
 }
 
-class OpenDml : public ::testing::Test {
+class OpenDml : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
@@ -487,9 +487,6 @@ class OpenDml : public ::testing::Test {
     EXPECT_EQ(got.audio, std::string(audio.begin(), audio.begin() + static_cast<long>(audioBytes)));
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   std::uint64_t formBytes = 64 * 1024;  // 'AVIX' forms within a few frames
   Bytes audio;
 };
