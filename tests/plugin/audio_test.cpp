@@ -10,7 +10,6 @@
 #include <tuple>
 
 #include "hoststub/norv_host.h"
-#include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"

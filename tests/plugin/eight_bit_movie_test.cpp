@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host/host_api.h"
 #include "plugin/image/bitmap_header.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
