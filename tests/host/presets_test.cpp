@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "hoststub/norv_host.h"
 #include "hoststub/preset_format.h"

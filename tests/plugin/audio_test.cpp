@@ -10,7 +10,6 @@
 #include <tuple>
 
 #include "hoststub/norv_host.h"
-#include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
@@ -28,7 +27,7 @@ std::vector<std::uint8_t> Ramp(std::size_t n, std::uint32_t seed = 0) {
   return v;
 }
 
-class AudioMovie : public ::testing::Test {
+class AudioMovie : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
@@ -70,9 +69,6 @@ class AudioMovie : public ::testing::Test {
     return sizes;
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   std::vector<std::uint8_t> audioInFile;  // the last movie's audio chunks, in order
 };
 

@@ -4,7 +4,6 @@
 // including a failing frame.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -35,7 +34,7 @@ struct SessionDelete {
 };
 using SessionPtr = std::unique_ptr<MovieSession, SessionDelete>;
 
-class CompressorSessionTest : public ::testing::Test {
+class CompressorSessionTest : public MovieTest {
  protected:
   void SetUp() override {
     SetFields(setup.settings,
@@ -55,9 +54,6 @@ class CompressorSessionTest : public ::testing::Test {
     return q;
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   // The default sizes: quality / 10 + 100 bytes, twice that for key frames,
   // so at 25 frames per second 7500 needs 42500 bytes a second and 4428 27100.
   ScriptedCompressor driver{MakeFourCC("SCRS")};

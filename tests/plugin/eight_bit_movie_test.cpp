@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host/host_api.h"
 #include "plugin/image/bitmap_header.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
@@ -21,7 +20,8 @@ using namespace norv::test;
 using Rgb = std::array<int, 3>;  // red, green, blue
 
 // Rows of 4n + 1 pixels, so both the 24-bit and the 8-bit rows carry
-// padding, and longer than the 255 pixels one run-length code can hold.
+// padding, and longer than the 255 pixels one run-length code can hold
+// (Setup's record says the same).
 constexpr int kWidth = 301;
 constexpr int kHeight = 75;
 constexpr std::uint32_t kFrames = 4;
@@ -60,9 +60,7 @@ std::vector<std::uint8_t> SourceFrame(int w, int h, std::uint32_t f) {
     for (int x = 0; x < w; ++x) {
       const Rgb c = SourceColour(x, y, w, h, f);
       std::uint8_t* p = bits.data() + row * static_cast<std::size_t>(h - 1 - y) + 3 * x;
-      p[0] = static_cast<std::uint8_t>(c[2]);
-      p[1] = static_cast<std::uint8_t>(c[1]);
-      p[2] = static_cast<std::uint8_t>(c[0]);
+      for (int k = 0; k < 3; ++k) p[k] = static_cast<std::uint8_t>(c[2 - k]);
     }
   }
   return bits;
@@ -159,17 +157,14 @@ Rgb FixedColour(int mode, const Rgb& c) {
   return {l.red[c[0] / l.bucket[0]], l.green[c[1] / l.bucket[1]], l.blue[c[2] / l.bucket[2]]};
 }
 
-class EightBitMovie : public ::testing::Test {
+class EightBitMovie : public MovieTest {
  protected:
-  // Sets up a movie of colour code `colorFormat` in a file of its own.
+  // A silent movie of colour code `colorFormat` in a file of its own.
   MovieSetup& Setup(int colorFormat) {
-    setups_.push_back(
-        std::make_unique<MovieSetup>(host.dir(), "m" + std::to_string(colorFormat) + ".avi"));
+    const std::string colour = std::to_string(colorFormat);
+    setups_.push_back(std::make_unique<MovieSetup>(host.dir(), "m" + colour + ".avi"));
     MovieSetup& s = *setups_.back();
-    s.settings.audioEnabled = 0;
-    s.settings.width = kWidth;
-    s.settings.height = kHeight;
-    s.settings.colorFormat = colorFormat;
+    SetFields(s.settings, "audio 1 0 16/44100/2; size 301x75; colour " + colour);
     s.SetSpan(0, kFrames * 40);
     s.request.frameCallback = &RenderSample;
     return s;
@@ -202,8 +197,6 @@ class EightBitMovie : public ::testing::Test {
     }
   }
 
-  HostScope host;
-  RecordedMessages messages;
   std::vector<std::unique_ptr<MovieSetup>> setups_;
 };
 

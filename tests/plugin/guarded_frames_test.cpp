@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/vfw/vfw.h"
 #include "plugin/host/host_api.h"
+#include "tests/platform/vfw_test_util.h"
 #include "tests/support/plugin_fixture.h"
 
 namespace {
@@ -35,16 +35,11 @@ std::vector<Size> SizesFor(DWORD handler, int bits) {
   std::vector<Size> found;
   bool padded = false, tight = false;
   for (Size s : {Size{37, 21}, Size{53, 30}, Size{36, 20}, Size{52, 36}, Size{720, 576}}) {
-    BITMAPINFOHEADER in{};
-    in.biSize = sizeof in;
-    in.biWidth = s.width;
-    in.biHeight = s.height;
-    in.biPlanes = 1;
-    in.biBitCount = static_cast<WORD>(bits);
-    in.biClrUsed = bits == 8 ? 256 : 0;
+    InputFormat in = MakeInput(s.width, s.height, bits);
     const bool isTight = (s.width * bits / 8) % 4 == 0;
     if ((isTight ? tight : padded) || (s.width == 720 && !found.empty())) continue;
-    if (handler == 0 || (hic != nullptr && ICCompressQuery(hic, &in, nullptr) == ICERR_OK)) {
+    if (handler == 0 ||
+        (hic != nullptr && ICCompressQuery(hic, in.header(), nullptr) == ICERR_OK)) {
       found.push_back(s);
       (isTight ? tight : padded) = true;
     }

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <set>
-#include <string>
 #include <vector>
 
 #include "plugin/host/host_api.h"

@@ -19,14 +19,10 @@ namespace {
 
 using namespace norv::test;
 
-class MovieRequestTest : public ::testing::Test {
+class MovieRequestTest : public MovieTest {
  protected:
   // Video only, unless a test says otherwise: audio would need a source.
   void SetUp() override { setup.settings.audioEnabled = 0; }
-
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
 };
 
 TEST_F(MovieRequestTest, RefusalsAllocateNothing) {

@@ -4,8 +4,6 @@
 // and what ffmpeg decodes are checked in the verify tests.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "hoststub/norv_host.h"
 #include "platform/files/files.h"
 #include "plugin/avi/open_dml.h"
@@ -53,7 +51,7 @@ std::size_t ClosedEnd(const std::vector<std::uint8_t>& b) {
   return end;
 }
 
-class OpenDmlMovie : public ::testing::Test {
+class OpenDmlMovie : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
@@ -95,9 +93,6 @@ class OpenDmlMovie : public ::testing::Test {
     delete s;
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   std::uint64_t formBytes = 256 * 1024;  // 'AVIX' forms within a few frames
   std::vector<std::uint8_t> audio;
 };
@@ -140,9 +135,8 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   std::vector<int> expected(300, 1);
   std::fill(expected.begin(), expected.begin() + kSuperIndexEntries, 0);
   EXPECT_EQ(results, expected);
-  ASSERT_EQ(messages.texts().size(), 1u);
-  EXPECT_EQ(messages.texts()[0],
-            "The movie has reached the largest size of an AVI file; the rest is not written.");
+  EXPECT_EQ(messages.texts(), std::vector<std::string>{"The movie has reached the largest size "
+                                                       "of an AVI file; the rest is not written."});
   const auto b = ReadFileBytes(setup.path);
   EXPECT_EQ(Walk(WalkAvi(b), b).videoChunks.size(), kSuperIndexEntries);
   EXPECT_EQ(VerifyMovie(setup.path), "");
@@ -168,9 +162,7 @@ TEST_F(OpenDmlMovie, TheProfileKeyDecidesAtEachExport) {
   const auto absent = make();
   EXPECT_EQ(off, absent);
   const AviWalk plain = WalkAvi(off);
-  EXPECT_EQ(plain.Find("indx"), nullptr);
-  EXPECT_EQ(plain.Find("JUNK"), nullptr);
-  EXPECT_EQ(plain.Find("dmlh"), nullptr);
+  for (const char* id : {"indx", "JUNK", "dmlh"}) EXPECT_EQ(plain.Find(id), nullptr) << id;
   const AviWalk w = WalkAvi(on);
   ASSERT_NE(w.Find("indx"), nullptr);
   EXPECT_EQ(Walk(w, on).videoChunks.size(), 1u);

@@ -18,10 +18,6 @@ std::vector<std::uint8_t> Bytes(const AviSettings& s) {
   return {p, p + sizeof s};
 }
 
-void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // The default record written out field by field from the table of defaults.
 std::vector<std::uint8_t> ExpectedDefaults(bool ntsc, std::uint32_t hardware) {
   std::vector<std::uint8_t> b(520, 0);

@@ -31,7 +31,7 @@ std::vector<std::uint8_t> FirstBytes(const std::string& path) {
   return out;
 }
 
-class WholeMovie : public ::testing::Test {
+class WholeMovie : public MovieTest {
  protected:
   void SetUp() override {
     SetFields(setup.settings, "size 64x48; interleave 1; audio 1 0 16/44100/2");
@@ -62,10 +62,6 @@ class WholeMovie : public ::testing::Test {
     return results;
   }
   std::string TempAudio() const { return host.dir().File("Taltemp101wav.tmp"); }
-
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
 };
 
 // Which host frames a slower movie keeps is the layout model's; a movie

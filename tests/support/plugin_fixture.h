@@ -2,6 +2,8 @@
 // driven through its exports.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,5 +51,14 @@ std::vector<std::uint8_t> PatternFrame(int width, int height, std::uint32_t seed
 using FrameSource = std::function<std::vector<std::uint8_t>(std::uint32_t)>;
 bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results = nullptr,
               const FrameSource& frame = nullptr);
+
+// A test of one movie: the host in its known state, the messages recorded,
+// the movie set up in the host's scratch folder.
+class MovieTest : public ::testing::Test {
+ protected:
+  HostScope host;
+  RecordedMessages messages;
+  MovieSetup setup{host.dir()};
+};
 
 }  // namespace norv::test

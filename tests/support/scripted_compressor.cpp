@@ -134,12 +134,10 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       state_ = lastStateSet_;
       return static_cast<LRESULT>(state_.size());
     case ICM_GETDEFAULTQUALITY:
-      if (p1 == 0) return ICERR_BADPARAM;
-      *reinterpret_cast<DWORD*>(p1) = script.defaultQuality;
-      return ICERR_OK;
     case ICM_GETDEFAULTKEYFRAMERATE:
       if (p1 == 0) return ICERR_BADPARAM;
-      *reinterpret_cast<DWORD*>(p1) = script.defaultKeyFrameRate;
+      *reinterpret_cast<DWORD*>(p1) =
+          msg == ICM_GETDEFAULTQUALITY ? script.defaultQuality : script.defaultKeyFrameRate;
       return ICERR_OK;
     case ICM_COMPRESS_FRAMES_INFO: {
       const auto* info = reinterpret_cast<const ICCOMPRESSFRAMES*>(p1);

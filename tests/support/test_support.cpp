@@ -138,6 +138,10 @@ void PutLe(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
   for (int i = 0; i < size; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
+void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
 std::vector<std::uint8_t> RiffBytes(const std::string& form, const RiffChunks& chunks) {
   std::vector<std::uint8_t> b = {'R', 'I', 'F', 'F', 0, 0, 0, 0};
   b.insert(b.end(), form.begin(), form.end());
@@ -147,8 +151,7 @@ std::vector<std::uint8_t> RiffBytes(const std::string& form, const RiffChunks& c
     b.insert(b.end(), data.begin(), data.end());
     if (data.size() % 2 != 0) b.push_back(0);
   }
-  const auto size = static_cast<std::uint32_t>(b.size() - 8);
-  for (int i = 0; i < 4; ++i) b[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
   return b;
 }
 

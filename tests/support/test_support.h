@@ -73,6 +73,8 @@ std::vector<std::uint8_t> RiffBytes(const std::string& form, const RiffChunks& c
 // The data of a PCM 'fmt ' chunk; its block is channels * bits / 8 unless given.
 std::vector<std::uint8_t> WaveFormatData(int channels, int rate, int bits, int block = -1);
 void PutLe(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size = 4);
+// Overwrites the four bytes at `at`, little-endian.
+void Put32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value);
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::string FourCC(const std::vector<std::uint8_t>& bytes, std::size_t at);

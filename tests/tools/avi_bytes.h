@@ -16,10 +16,6 @@ namespace norv::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 // A data chunk of `size` bytes, or with id "rec " a record holding the
 // next `size` items.
 struct MoviItem {

@@ -399,7 +399,7 @@ TEST(Repair, FinishesTornEndsAndRefusesWhatItDoesNotUnderstand) {
   EXPECT_EQ(Status(kNorvavi + " repair " + in + " 2>/dev/null"), 2);
 }
 
-constexpr int kWidth = 64, kHeight = 48;
+constexpr int kWidth = 64, kHeight = 48;  // the OpenDml fixture's movies
 
 // Frame i of the pattern as a decoder shows it: top row first, where the
 // pattern keeps its rows bottom first.
@@ -427,17 +427,12 @@ norv::cli::OpenDmlIndexSummary IndexesOf(const std::string& path,
   return summary;
 }
 
-class OpenDml : public ::testing::Test {
+class OpenDml : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
     WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
-    setup.settings.width = kWidth;
-    setup.settings.height = kHeight;
-    setup.settings.interleaveFrames = 1;
-    setup.settings.audioFormat[1] = 16;
-    setup.settings.audioFormat[2] = 22050;
-    setup.settings.audioFormat[3] = 1;
+    SetFields(setup.settings, "size 64x48; interleave 1; audio 1 1 16/22050/1");
     setup.SetSpan(0, 1600);  // 40 frames
   }
 
@@ -492,9 +487,6 @@ class OpenDml : public ::testing::Test {
     EXPECT_EQ(got.audio, std::string(audio.begin(), audio.begin() + static_cast<long>(audioBytes)));
   }
 
-  HostScope host;
-  RecordedMessages messages;
-  MovieSetup setup{host.dir()};
   std::uint64_t formBytes = 64 * 1024;  // 'AVIX' forms within a few frames
   Bytes audio;
 };
@@ -714,10 +706,12 @@ std::vector<std::pair<Bytes, bool>> VideoChunks(const Bytes& file) {
   return out;
 }
 
+using Harm = std::function<void(Bytes&)>;
+
 struct Damage {
   const char* name;
   std::string make;  // writes the original to OUT
-  std::function<void(Bytes&)> harm;
+  std::vector<Harm> harms;
   bool needsReference;
   std::vector<std::string> dropped;  // the reasons reported, in order
   bool repeats = false;              // a run of the original's chunks stands twice
@@ -743,6 +737,42 @@ long ChunkAt(const Bytes& b, double from) {
   return static_cast<long>(at);
 }
 
+Harm CutTo(std::size_t percent) {
+  return [=](Bytes& b) { b.resize(b.size() * percent / 100); };
+}
+
+Harm ZerosAt(double from, long count) {
+  return [=](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, from), count, 0); };
+}
+
+// The tenth even-sized video chunk's size overwritten.
+void OverwriteASize(Bytes& b) {
+  const AviWalk walk = WalkAvi(b);
+  std::size_t seen = 0;
+  for (const auto& e : walk.index)
+    if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10)
+      return Put32(b, walk.moviCodeOffset + e.offset + 4, e.length * 3 + 101);
+}
+
+void BreakRiffAndMoviSizes(Bytes& b) {
+  Put32(b, WalkAvi(b).moviCodeOffset - 4, 0x38373635);
+  Put32(b, 4, 0x38373635);
+}
+
+void RepeatARun(Bytes& b) {
+  const Bytes run(b.begin() + ChunkAt(b, 0.3), b.begin() + ChunkAt(b, 0.4));
+  b.insert(b.begin() + ChunkAt(b, 0.4), run.begin(), run.end());
+}
+
+// No idx1, and garbage between two chunks.
+void DropIndexAddGarbage(Bytes& b) {
+  const long at = ChunkAt(b, 0.4);
+  b.resize(static_cast<std::size_t>(WalkAvi(b).Find("idx1")->headerOffset));
+  Bytes garbage(7001);
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = (i * 37 + 11) % 251;
+  b.insert(b.begin() + at, garbage.begin(), garbage.end());
+}
+
 // repair --salvage on files other writers made (ffmpeg: INFO and
 // JUNK before 'movi'; GStreamer's avimux: MJPEG as '00db', the audio header
 // last), damaged the ways files are found: cut short, zeros and garbage in
@@ -752,78 +782,26 @@ long ChunkAt(const Bytes& b, double from) {
 // original writer did, and decode with ffmpeg.
 TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
   const TempDir dir;
+  const std::string mjpeg = Ffmpeg("-c:v mjpeg -q:v 3"), mpeg4 = Ffmpeg("-c:v mpeg4 -g 5 -bf 0");
+  const std::string h264 = Ffmpeg("-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"),
+                    raw = Ffmpeg("-c:v rawvideo -pix_fmt bgr24");
+  const std::string avimux =
+      "gst-launch-1.0 -q videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
+      "framerate=25/1 ! jpegenc ! avimux name=m ! filesink location=OUT audiotestsrc "
+      "num-buffers=66 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! m.";
+  const std::string cut = "a chunk cut off by the end of the file",
+                    foreign = "not a chunk of this file's streams";
   const std::vector<Damage> cases = {
-      {"mjpeg cut at 60%",
-       Ffmpeg("-c:v mjpeg -q:v 3"),
-       [](Bytes& b) { b.resize(b.size() * 6 / 10); },
-       false,
-       {"a chunk cut off by the end of the file"}},
-      {"mpeg4 with zeros in the middle, cut",
-       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
-       [](Bytes& b) {
-         std::fill_n(b.begin() + ChunkAt(b, 0.3), 3000, 0);
-         b.resize(b.size() * 9 / 10);
-       },
-       false,
-       {"zeros", "not a chunk of this file's streams", "a chunk cut off by the end of the file"}},
-      {"mpeg4 with a chunk's size overwritten (the chunk is kept whole, with its size put right)",
-       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
-       [](Bytes& b) {
-         const AviWalk walk = WalkAvi(b);
-         std::size_t seen = 0;
-         for (const auto& e : walk.index)
-           if (e.id == "00dc" && e.length % 2 == 0 && ++seen == 10) {
-             Put32(b, walk.moviCodeOffset + e.offset + 4, e.length * 3 + 101);
-             break;
-           }
-       },
-       false,
-       {}},
-      {"mjpeg whose headers are gone",
-       Ffmpeg("-c:v mjpeg -q:v 3"),
-       [](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, 0), 6000, 0); },
-       true,
-       {"zeros"}},
-      {"mjpeg with its RIFF and 'movi' sizes wrong",
-       Ffmpeg("-c:v mjpeg -q:v 3"),
-       [](Bytes& b) {
-         Put32(b, WalkAvi(b).moviCodeOffset - 4, 0x38373635);
-         Put32(b, 4, 0x38373635);
-       },
-       false,
-       {}},
-      {"mpeg4 with a run of its chunks written twice",
-       Ffmpeg("-c:v mpeg4 -g 5 -bf 0"),
-       [](Bytes& b) {
-         const Bytes run(b.begin() + ChunkAt(b, 0.3), b.begin() + ChunkAt(b, 0.4));
-         b.insert(b.begin() + ChunkAt(b, 0.4), run.begin(), run.end());
-       },
-       false,
-       {},
-       true},
-      {"h264 cut at 73%",
-       Ffmpeg("-c:v libx264 -g 12 -bf 0 -pix_fmt yuv420p"),
-       [](Bytes& b) { b.resize(b.size() * 73 / 100); },
-       false,
-       {"a chunk cut off by the end of the file"}},
-      {"uncompressed with zeros in the middle",
-       Ffmpeg("-c:v rawvideo -pix_fmt bgr24"),
-       [](Bytes& b) { std::fill_n(b.begin() + ChunkAt(b, 0.5), 150000, 0); },
-       false,
-       {"zeros", "not a chunk of this file's streams"}},
-      {"avimux mjpeg with garbage between two chunks and no idx1",
-       "gst-launch-1.0 -q videotestsrc num-buffers=75 ! video/x-raw,width=160,height=120,"
-       "framerate=25/1 ! jpegenc ! avimux name=m ! filesink location=OUT audiotestsrc "
-       "num-buffers=66 ! audio/x-raw,format=S16LE,rate=22050,channels=1 ! m.",
-       [](Bytes& b) {
-         const long at = ChunkAt(b, 0.4);
-         b.resize(static_cast<std::size_t>(WalkAvi(b).Find("idx1")->headerOffset));
-         Bytes garbage(7001);
-         for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = (i * 37 + 11) % 251;
-         b.insert(b.begin() + at, garbage.begin(), garbage.end());
-       },
-       false,
-       {"not a chunk of this file's streams"}},
+      {"mjpeg cut at 60%", mjpeg, {CutTo(60)}, false, {cut}},
+      {"mpeg4, zeros, cut", mpeg4, {ZerosAt(0.3, 3000), CutTo(90)}, false, {"zeros", foreign, cut}},
+      // The chunk is kept whole, with its size put right.
+      {"mpeg4 with a chunk's size overwritten", mpeg4, {OverwriteASize}, false, {}},
+      {"mjpeg whose headers are gone", mjpeg, {ZerosAt(0, 6000)}, true, {"zeros"}},
+      {"mjpeg with its RIFF and 'movi' sizes wrong", mjpeg, {BreakRiffAndMoviSizes}, false, {}},
+      {"mpeg4 with a run of its chunks written twice", mpeg4, {RepeatARun}, false, {}, true},
+      {"h264 cut at 73%", h264, {CutTo(73)}, false, {cut}},
+      {"uncompressed, zeros in the middle", raw, {ZerosAt(0.5, 150000)}, false, {"zeros", foreign}},
+      {"avimux, garbage, no idx1", avimux, {DropIndexAddGarbage}, false, {foreign}},
   };
   for (const Damage& c : cases) {
     SCOPED_TRACE(c.name);
@@ -833,7 +811,7 @@ TEST(Salvage, RescuesOtherWritersFilesDamagedTheUsualWays) {
     const std::size_t out_at = c.make.find("OUT");
     ASSERT_TRUE(Runs(c.make.substr(0, out_at) + good + c.make.substr(out_at + 3)));
     Bytes damaged = ReadFileBytes(good);
-    c.harm(damaged);
+    for (const Harm& harm : c.harms) harm(damaged);
     WriteFileBytes(bad, damaged);
 
     const std::string salvage = kNorvavi + " repair --salvage " + bad + " " + out + " --json";

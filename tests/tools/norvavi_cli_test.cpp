@@ -11,8 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -39,12 +39,6 @@ using norv::cli::EstimateAviSize;
 using norv::cli::SetSettingsField;
 using namespace norv::test;
 
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& l : lines) text += l + "\n";
-  return text;
-}
-
 // The --set parser.
 TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
   AviSettings s{};
@@ -63,13 +57,15 @@ TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
   EXPECT_FALSE(SetSettingsField(&s, "paletteFile=" + std::string(260, 'x'), &error));
 }
 
-// The refusals of the default settings with `name=value` set.
-std::vector<std::string> RefusalsWith(const std::string& name, const std::string& value) {
+// The refusals of the default settings with `name=value` set, a line each.
+std::string RefusalsWith(const std::string& name, const std::string& value) {
   AviSettings s{};
   Plugin().FileTypeDefaultSettings(1, &s, 0);
-  std::string error;
-  if (!norv::cli::SetSettingsField(&s, name + "=" + value, &error)) return {"not set: " + error};
-  return CheckSettings(s).refusals;
+  std::string error, text;
+  if (!norv::cli::SetSettingsField(&s, name + "=" + value, &error))
+    return "not set: " + error + "\n";
+  for (const std::string& refusal : CheckSettings(s).refusals) text += refusal + "\n";
+  return text;
 }
 
 // "16, 24 or 80 to 84" as spans; false when the text is not numbers and
@@ -121,14 +117,14 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
     for (const auto& [low, high] : spans) {
       for (long long v : {low, high}) {
         // Taken as far as the range goes (a palette mode still wants its file).
-        EXPECT_EQ(Joined(RefusalsWith(name, std::to_string(v))).find("it takes"), std::string::npos)
+        EXPECT_EQ(RefusalsWith(name, std::to_string(v)).find("it takes"), std::string::npos)
             << name << "=" << v;
       }
       for (long long v : {low - 1, high + 1}) {
         if (inside(v)) continue;
-        const auto refusals = RefusalsWith(name, std::to_string(v));
-        if (!refusals.empty() && refusals[0].rfind("not set", 0) == 0) continue;  // out of type
-        EXPECT_EQ(Joined(refusals),
+        const std::string refusals = RefusalsWith(name, std::to_string(v));
+        if (refusals.starts_with("not set")) continue;  // out of type
+        EXPECT_EQ(refusals,
                   name + "=" + std::to_string(v) + " is out of range: it takes " + allowed + "\n");
       }
     }
@@ -140,9 +136,9 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
                                     {"frameRate", "-25"},
                                     {"frameRate", "1000000"},
                                     {"keyFrameEvery", "0"}})
-    EXPECT_EQ(RefusalsWith(name, value).size(), 1u) << name << "=" << value;
+    EXPECT_EQ(std::ranges::count(RefusalsWith(name, value), '\n'), 1) << name << "=" << value;
   // Not in the dialog's list, but the export writes any rate.
-  EXPECT_EQ(Joined(RefusalsWith("frameRate", "23.976")), "");
+  EXPECT_EQ(RefusalsWith("frameRate", "23.976"), "");
 }
 
 // Each bad request is refused before anything is written, by a reason of
@@ -163,75 +159,70 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   std::filesystem::permissions(
       dir.File("ro"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   struct Case {
-    std::string out, args, expected;  // expected: the exit status and what is said
-    bool settings = false;            // info and defaults refuse it too
+    std::string args, expected;  // expected: the exit status and what is said
+    std::string out = "m.avi";
   };
   std::vector<Case> cases = {
-      {"m.avi", "--set width=0", "2 width=0 is out of range: it takes 32 to 9999", true},
-      {"m.avi", "--set compressorHandler=XVID",
-       "2 compressorHandler=XVID: no such compressor is installed", true},
-      {"m.avi", "--set compressorHandler=MRLE",
+      {"--set width=0", "2 width=0 is out of range: it takes 32 to 9999"},
+      {"--set compressorHandler=XVID", "2 compressorHandler=XVID: no such compressor is installed"},
+      {"--set compressorHandler=MRLE",
        "2 compressorHandler=MRLE does not take 24-bit frames (colorFormat=24); it takes 8-bit "
-       "frames: colorFormat 80 to 84",
-       true},
-      {"m.avi", "--set compressorHandler=dvsd --set width=320 --set height=240",
+       "frames: colorFormat 80 to 84"},
+      {"--set compressorHandler=dvsd --set width=320 --set height=240",
        "2 compressorHandler=dvsd does not take 24-bit frames (colorFormat=24) of 320x240; of the "
-       "usual sizes it takes 720x480 and 720x576",
-       true},
-      {"m.avi", "--set audioFormat.2=7",
-       "2 audioFormat.2=7 is out of range: it takes 11025, 22050, 32000, 44100 or 48000", true},
-      {"m.avi", "--set colorFormat=32",
-       "2 colorFormat=32 is out of range: it takes 16, 24 or 80 to 84", true},
-      {"m.avi", "--set colorFormat=84", "2 colorFormat=84 takes its palette from paletteFile",
-       true},
-      {"m.avi", "--set colorFormat=84 --set paletteFile=" + dir.File("none.pal"),
-       "2 paletteFile=" + dir.File("none.pal") + ": no such file", true},
-      {"m.avi", "--set qrvExport=1",
-       "2 qrvExport=1 writes compressed frames back to back and needs a compressor", true},
-      {"m.avi", "--start 2000 --end 1000",
-       "2 the span from 2000 ms to 1000 ms is empty or reversed"},
-      {"m.avi", "--start 1000 --end 1010",
+       "usual sizes it takes 720x480 and 720x576"},
+      {"--set audioFormat.2=7",
+       "2 audioFormat.2=7 is out of range: it takes 11025, 22050, 32000, 44100 or 48000"},
+      {"--set colorFormat=32", "2 colorFormat=32 is out of range: it takes 16, 24 or 80 to 84"},
+      {"--set colorFormat=84", "2 colorFormat=84 takes its palette from paletteFile"},
+      {"--set colorFormat=84 --set paletteFile=" + dir.File("none.pal"),
+       "2 paletteFile=" + dir.File("none.pal") + ": no such file"},
+      {"--set qrvExport=1",
+       "2 qrvExport=1 writes compressed frames back to back and needs a compressor"},
+      {"--start 2000 --end 1000", "2 the span from 2000 ms to 1000 ms is empty or reversed"},
+      {"--start 1000 --end 1010",
        "2 the span of 10 ms holds no frame at 25 frames per second: it needs at least 20 ms"},
       // --no-check hands such requests to the plug-in, which answers for itself.
-      {"m.avi", "--no-check --set compressorHandler=MRLE", "1 the plug-in refused the movie"},
-      {"m.avi", "--no-check --start 1000 --end 1010", "1 the plug-in refused the movie"},
+      {"--no-check --set compressorHandler=MRLE", "1 the plug-in refused the movie"},
+      {"--no-check --start 1000 --end 1010", "1 the plug-in refused the movie"},
       // 9999x9999 at 24 bits: 299,970,000 bytes a frame; 14 fit below 4 GiB.
-      {"m.avi", "--duration 1 --set width=9999 --set height=9999",
+      {"--duration 1 --set width=9999 --set height=9999",
        "2 more than the 4 GiB an AVI 1.0 file can hold: 14 of the 25 frames fit (the first "
        "0.56 s); add --opendml"},
-      {"m.avi", "--video " + tiny,
+      {"--video " + tiny,
        "2 width=17 is out of range; that is the source's size, 17x40: give the movie one it "
        "takes with --size WIDTHxHEIGHT"},
-      {"m.avi", "--video " + dir.File("none.mp4"), "1 no such file: " + dir.File("none.mp4")},
-      {"m.avi", "--video " + dir.path().string(), "1 " + dir.path().string() + " is a folder"},
-      {"m.avi", "--video - < " + dir.File("junk.bin"), "1 standard input is not a media file"},
-      {"m.avi", "--start -500 --end 100",
+      {"--video " + dir.File("none.mp4"), "1 no such file: " + dir.File("none.mp4")},
+      {"--video " + dir.path().string(), "1 " + dir.path().string() + " is a folder"},
+      {"--video - < " + dir.File("junk.bin"), "1 standard input is not a media file"},
+      {"--start -500 --end 100",
        "2 --start and --end are milliseconds from the source's start, 0 or more"},
-      {"m.avi", "--duration 0", "2 --duration must be more than 0 seconds"},
-      {"m.avi", "--duration -3", "2 --duration must be more than 0 seconds"},
-      {"m.mov", "", "2 must end in .avi"},
-      {"m.avi.bak", "", "2 must end in .avi"},
-      {"m", "", "2 must end in .avi"},
-      {"none/m.avi", "", "2 folder " + dir.File("none") + " does not exist"},
+      {"--duration 0", "2 --duration must be more than 0 seconds"},
+      {"--duration -3", "2 --duration must be more than 0 seconds"},
+      {"", "2 folder " + dir.File("none") + " does not exist", "none/m.avi"},
       // Root writes anywhere: the read-only folder only speaks to others.
-      {"ro/m.avi", "",
-       ::geteuid() == 0 ? "" : "2 the folder " + dir.File("ro") + " is not writable"},
-      {"mine.avi", "--duration 0.5", "2 " + dir.File("mine.avi") + " exists"},
+      {"", ::geteuid() == 0 ? "" : "2 the folder " + dir.File("ro") + " is not writable",
+       "ro/m.avi"},
+      {"--duration 0.5", "2 " + dir.File("mine.avi") + " exists", "mine.avi"},
       // With --hardware 0 the sound goes through OUT.wav.
-      {"movie.avi", "--hardware 0 --duration 0.5", "2 " + wave + " exists; --force"},
-      {"movie.avi", "--hardware 0 --duration 0.5 --force --video " + wave,
-       "2 the input " + wave + " is " + wave},
+      {"--hardware 0 --duration 0.5", "2 " + wave + " exists; --force", "movie.avi"},
+      {"--hardware 0 --duration 0.5 --force --video " + wave, "2 the input " + wave + " is " + wave,
+       "movie.avi"},
   };
+  for (const char* out : {"m.mov", "m.avi.bak", "m"})
+    cases.push_back({"", "2 must end in .avi", out});
   for (const std::string out : {"clip.avi", "sub/../clip.avi", "link.avi"})
     for (const char* as : {"--video ", "--audio "})
-      cases.push_back({out, as + clip, "2 is the input " + clip});
+      cases.push_back({as + clip, "2 is the input " + clip, out});
   std::filesystem::create_directory(dir.File("sub"));
   const auto before = Listing(dir.path());
   const auto clipBytes = ReadFileBytes(clip), waveBytes = ReadFileBytes(wave);
   for (const auto& c : cases) {
     if (c.expected.empty()) continue;
     std::vector<std::string> commands = {"make " + dir.File(c.out)};
-    if (c.settings) commands.insert(commands.end(), {"info", "defaults " + dir.File("p.ostavi")});
+    // A refused --set: info and defaults refuse it too.
+    if (c.args.starts_with("--set "))
+      commands.insert(commands.end(), {"info", "defaults " + dir.File("p.ostavi")});
     for (const std::string& command : commands) {
       std::string err;
       const int status = Status(kNorvavi + " " + command + " " + c.args + " 2>&1", &err);
