@@ -20,8 +20,7 @@ using namespace norv::test;
 using Rgb = std::array<int, 3>;  // red, green, blue
 
 // Rows of 4n + 1 pixels, so both the 24-bit and the 8-bit rows carry
-// padding, and longer than the 255 pixels one run-length code can hold
-// (Setup's record says the same).
+// padding, and longer than the 255 pixels one run-length code can hold.
 constexpr int kWidth = 301;
 constexpr int kHeight = 75;
 constexpr std::uint32_t kFrames = 4;
@@ -164,7 +163,9 @@ class EightBitMovie : public MovieTest {
     const std::string colour = std::to_string(colorFormat);
     setups_.push_back(std::make_unique<MovieSetup>(host.dir(), "m" + colour + ".avi"));
     MovieSetup& s = *setups_.back();
-    SetFields(s.settings, "audio 1 0 16/44100/2; size 301x75; colour " + colour);
+    SetFields(s.settings, "audio 1 0 16/44100/2; colour " + colour);
+    s.settings.width = kWidth;
+    s.settings.height = kHeight;
     s.SetSpan(0, kFrames * 40);
     s.request.frameCallback = &RenderSample;
     return s;

@@ -399,7 +399,7 @@ TEST(Repair, FinishesTornEndsAndRefusesWhatItDoesNotUnderstand) {
   EXPECT_EQ(Status(kNorvavi + " repair " + in + " 2>/dev/null"), 2);
 }
 
-constexpr int kWidth = 64, kHeight = 48;  // the OpenDml fixture's movies
+constexpr int kWidth = 64, kHeight = 48;
 
 // Frame i of the pattern as a decoder shows it: top row first, where the
 // pattern keeps its rows bottom first.
@@ -432,7 +432,9 @@ class OpenDml : public MovieTest {
   void SetUp() override {
     NorvHostSetHardware(1);
     WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
-    SetFields(setup.settings, "size 64x48; interleave 1; audio 1 1 16/22050/1");
+    SetFields(setup.settings, "interleave 1; audio 1 1 16/22050/1");
+    setup.settings.width = kWidth;
+    setup.settings.height = kHeight;
     setup.SetSpan(0, 1600);  // 40 frames
   }
 
