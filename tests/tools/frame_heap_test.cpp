@@ -1,6 +1,9 @@
 #include "tools/norvavi/frame_heap.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -34,8 +37,11 @@ std::string MappingFlags(const void* address) {
 // Frame-sized blocks, from the main thread and from others, and again after
 // being freed, all come from the region advised for huge pages.
 TEST(FrameHeap, FrameSizedBlocksFromEveryThreadComeFromTheAdvisedHeap) {
+  rlimit as{}, data{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &as) + getrlimit(RLIMIT_DATA, &data), 0);
+  const bool limited = as.rlim_cur != RLIM_INFINITY || data.rlim_cur != RLIM_INFINITY;
   const bool prepared = norv::cli::PrepareHeapForFrames();
-  ASSERT_EQ(prepared, !norv::platform::kSanitizerAllocator);
+  ASSERT_EQ(prepared, !norv::platform::kSanitizerAllocator && !limited);
   if (!prepared) return;
   const std::size_t frame = std::size_t{1920} * 1080 * 3;
   auto expectAdvised = [&] {
@@ -49,4 +55,18 @@ TEST(FrameHeap, FrameSizedBlocksFromEveryThreadComeFromTheAdvisedHeap) {
   expectAdvised();
   expectAdvised();
   std::thread(expectAdvised).join();
+}
+
+// Under a data limit the reserve would eat what the run needs later: none is
+// made. A child process takes the limit, so this one keeps its own.
+TEST(FrameHeap, LeavesTheHeapAloneUnderALimit) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit limit{rlim_t{8} << 30, rlim_t{8} << 30};
+    _exit(setrlimit(RLIMIT_DATA, &limit) == 0 && !norv::cli::PrepareHeapForFrames() ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }

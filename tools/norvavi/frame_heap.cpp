@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <climits>
@@ -20,9 +21,17 @@ constexpr int kHeapBlocksUpTo = 32 << 20;
 // glibc's own top pad, for growth past the reserve.
 constexpr int kDefaultTopPad = 128 << 10;
 
+bool Limited(int resource) {
+  rlimit limit{};
+  return getrlimit(resource, &limit) != 0 || limit.rlim_cur != RLIM_INFINITY;
+}
+
 }  // namespace
 
 bool PrepareHeapForFrames() {
+  // Under a limit on address space or data the reserve would take what the
+  // decoders' threads and the plug-in's blocks need later.
+  if (Limited(RLIMIT_AS) || Limited(RLIMIT_DATA)) return false;
   // One arena, so that the decoder's and encoders' threads all allocate from
   // the region advised below.
   if (mallopt(M_ARENA_MAX, 1) == 0) return false;

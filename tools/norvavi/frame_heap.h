@@ -9,8 +9,9 @@
 namespace norv::cli {
 
 // Call once, before any thread starts. False when no region was advised:
-// the heap could not grow in place, or a sanitizer's allocator stands in for
-// it. Either way allocation works as before.
+// the process runs under a limit on its address space or data (ulimit -v,
+// -d), the heap could not grow in place, or a sanitizer's allocator stands
+// in for it. Allocation then works as before.
 bool PrepareHeapForFrames();
 
 }  // namespace norv::cli
