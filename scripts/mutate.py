@@ -265,14 +265,14 @@ class Work:
             # Counters of optimised code miss some inlined lines: a mutant
             # the covering tests let through runs everything before it
             # counts as a survivor.
-            if numbers and self.ctest(exclude=self.exclude(), numbers=numbers) != 0:
+            if numbers and self.ctest(numbers=numbers) != 0:
                 return 1
             return self.ctest(self.args.include, self.exclude())
         # The tests that run the planted lines go first: a fault is most
         # often caught there, and the rest of the suite then need not run.
         numbers = self.covering(lines)
         if numbers:
-            status = self.ctest(exclude=self.exclude(), numbers=numbers)
+            status = self.ctest(numbers=numbers)
             if status != 0 or self.args.covering_only:
                 return status
             return self.ctest(self.args.include, self.exclude())
@@ -282,7 +282,7 @@ class Work:
                 # applies; ctest's patterns cannot say "both", so the tests
                 # are picked here, by number.
                 numbers = self.numbers_matching(hint)
-                status = self.ctest(exclude=self.exclude(), numbers=numbers) if numbers else 0
+                status = self.ctest(numbers=numbers) if numbers else 0
             else:
                 status = self.ctest(hint, self.exclude())
             if status != 0:
