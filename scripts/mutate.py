@@ -260,8 +260,8 @@ class Work:
 
     def test(self, hint, lines=None):
         """0 when every selected test passes, else the failing run's status."""
+        numbers = self.covering(lines)
         if self.args.record:
-            numbers = self.covering(lines)
             # Counters of optimised code miss some inlined lines: a mutant
             # the covering tests let through runs everything before it
             # counts as a survivor.
@@ -270,7 +270,6 @@ class Work:
             return self.ctest(self.args.include, self.exclude())
         # The tests that run the planted lines go first: a fault is most
         # often caught there, and the rest of the suite then need not run.
-        numbers = self.covering(lines)
         if numbers:
             status = self.ctest(numbers=numbers)
             if status != 0 or self.args.covering_only:
