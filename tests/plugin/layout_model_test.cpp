@@ -94,6 +94,7 @@ struct Expected {
   std::vector<IndexEntry> index;
   // The audio chunks' byte ranges of the whole audio, in file order.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> slices;
+  std::uint32_t inputs = 0;              // the frames the host sends
   std::vector<std::uint32_t> pictures;  // the host frame each video chunk holds
   std::vector<std::string> messages;
 };
@@ -224,9 +225,13 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
       }
     }
   };
+  // The host sends frames at the project's rate when the movie follows it.
   // Following a faster project, a host frame is dropped when it falls on the
-  // same movie frame as the one before.
-  for (std::uint32_t i = 0, last = ~0u; x.pictures.size() < n; ++i) {
+  // same movie frame as the one before; a slower one sends fewer frames than
+  // the headers count, and the movie ends with the last.
+  const double inputRate = c.projectRateX100 != 0 ? c.projectRateX100 / 100.0 : c.rate;
+  x.inputs = static_cast<std::uint32_t>(c.spanMs / 1000.0 * inputRate + 0.5);
+  for (std::uint32_t i = 0, last = ~0u; i < x.inputs && x.pictures.size() < n; ++i) {
     const auto at = static_cast<std::uint32_t>(static_cast<double>(c.rate / outputRate) *
                                                static_cast<double>(static_cast<float>(i)));
     if (c.projectRateX100 == 0 || at != last) x.pictures.push_back(i);
@@ -236,7 +241,7 @@ Expected Model(const Config& c, std::uint32_t waveTotal) {
   for (std::uint32_t i = 1; i <= leadRecords; ++i)
     group({slice(std::min(static_cast<float>(i) / static_cast<float>(n), 1.0f))}, {0});
   // The rule counts frames from 1, the frame being written included.
-  for (std::uint32_t m = 1; m <= n; ++m) {
+  for (std::uint32_t m = 1; m <= x.pictures.size(); ++m) {
     const bool key = c.keyEvery <= 1 || m % static_cast<std::uint32_t>(c.keyEvery) == 0;
     const Node frame{key ? "00db" : "00dc", "", frameSize(key), {}};
     const std::uint32_t flag = key ? 0x10 : 0;
@@ -335,10 +340,7 @@ class LayoutModel : public ::testing::Test {
       AudioBlock b{audio.data(), whole};
       ASSERT_EQ(session->StoreAudioBlock(&b, &done), 0);
     }
-    // The host sends frames at the project's rate when the movie follows it.
-    const double inputRate = c.projectRateX100 != 0 ? c.projectRateX100 / 100.0 : c.rate;
-    const auto inputs = static_cast<std::uint32_t>(c.spanMs / 1000.0 * inputRate + 0.5);
-    for (std::uint32_t i = 0; i < inputs; ++i) {
+    for (std::uint32_t i = 0; i < x.inputs; ++i) {
       const auto frame = PatternFrame(c.width, c.height, i);
       ASSERT_EQ(session->CompressAviFrame(frame.data(), &done), 0) << "frame " << i;
     }
@@ -454,9 +456,11 @@ TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
   // nearer byte, and here that completes the last block.
   Check({.spanMs = 1015, .sampleRate = 22050, .channels = 1});
   // Following a project of twice the rate: every other host frame is dropped,
-  // and the lead is the output rate's; from 29.97, one in six.
+  // and the lead is the output rate's; from 29.97, one in six. Following a
+  // slower project, every host frame is kept, and the movie ends short.
   Check({.rate = 15.0f, .spanMs = 2000, .projectRateX100 = 3000});
   Check({.rate = 25.0f, .spanMs = 2000, .projectRateX100 = 2997});
+  Check({.rate = 30.0f, .projectRateX100 = 1500});
   // A lead of a single record (2 fps), and slices larger than the default
   // audio buffer (one a second, interleaved every six).
   Check({.rate = 2.0f});
