@@ -43,15 +43,6 @@ std::vector<std::uint32_t> Entries(const Quantised& q) {
   return c;
 }
 
-std::vector<Rgba> Noise(std::size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::vector<Rgba> pixels(n);
-  for (Rgba& p : pixels)
-    p = Rgba{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
-             static_cast<std::uint8_t>(random()), 255};
-  return pixels;
-}
-
 // Few colours are kept exactly, even as many as asked for; many fill the
 // palette with distinct opaque entries. Either way each pixel gets its
 // nearest, and the order of the pixels changes nothing. No pixels, no
@@ -59,7 +50,12 @@ std::vector<Rgba> Noise(std::size_t n, unsigned seed) {
 TEST(MedianCut, PalettesHoldTheColoursAndIndicesNameTheNearest) {
   const std::vector<Rgba> few = {
       {255, 0, 0, 255}, {0, 200, 0, 255}, {255, 0, 0, 255}, {20, 20, 180, 255}, {0, 200, 0, 255}};
-  const std::vector<Rgba> noise = Noise(4000, 7), none, one = {{1, 2, 3, 255}};
+  std::mt19937 random(7);
+  std::vector<Rgba> noise(4000);
+  for (Rgba& p : noise)
+    p = Rgba{static_cast<std::uint8_t>(random()), static_cast<std::uint8_t>(random()),
+             static_cast<std::uint8_t>(random()), 255};
+  const std::vector<Rgba> none, one = {{1, 2, 3, 255}};
   const std::tuple<const std::vector<Rgba>*, int, std::size_t> cases[] = {
       {&few, 256, 3},     {&few, 3, 3},    {&noise, 2, 2}, {&noise, 16, 16},
       {&noise, 256, 256}, {&none, 256, 0}, {&one, 0, 0},   {&one, 257, 0}};

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "hoststub/norv_host.h"
@@ -15,10 +14,7 @@ namespace {
 using norv::host::ParseVideoPreset;
 using norv::host::VideoPreset;
 using norv::test::ReadText;
-
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
+using norv::test::WriteFileBytes;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   const auto at = text.find(from);
@@ -60,7 +56,7 @@ class Presets : public ::testing::Test {
 
   // The file is refused and the destination keeps every byte and its block.
   void ExpectRefused(const std::string& text, const char* what) {
-    WriteText(path, text);
+    WriteFileBytes(path, {text.begin(), text.end()});
     AviSettings d = Destination();
     AviSettings before = d;
     const long blocks = NorvHostBlocksInUse();
@@ -205,7 +201,8 @@ TEST_F(Presets, SaveRefusesWhatItCannotWriteAndKindsDoNotMix) {
   EXPECT_EQ(untouched[0], 7u);
   ExpectRefused(ReadText(audio), "audio preset as video");
 
-  WriteText(audio, Replace(ReadText(audio), "audioFormat=", "audioFormat=1 "));
+  const std::string badAudio = Replace(ReadText(audio), "audioFormat=", "audioFormat=1 ");
+  WriteFileBytes(audio, {badAudio.begin(), badAudio.end()});
   EXPECT_EQ(LoadPresetFile(3, untouched, audio.c_str()), 0);
   EXPECT_EQ(untouched[0], 7u);
 }

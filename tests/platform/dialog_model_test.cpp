@@ -18,21 +18,19 @@ using norv::ui::ScriptedBinding;
 using norv::ui::ScriptedUser;
 
 DialogTemplate Sample() {
-  DialogTemplate t;
-  t.id = 900;
-  t.caption = "Sample";
-  t.controls = {
-      {norv::ui::kNoId, ControlKind::kLabel, "Name:", {1, 1, 10, 8}},
-      {10, ControlKind::kEdit, "", {12, 1, 20, 12}, norv::ui::kStyleDigitsOnly},
-      {11, ControlKind::kEdit, "", {12, 15, 20, 12}},
-      {12, ControlKind::kCheckBox, "Tick", {1, 30, 20, 10}},
-      {13, ControlKind::kDropDownList, "", {1, 45, 40, 50}, 0, {"a", "b"}},
-      {14, ControlKind::kTrackBar, "", {1, 60, 40, 11}},
-      {15, ControlKind::kPushButton, "Hidden", {1, 75, 20, 12}, norv::ui::kStyleHidden},
-      {Dialog::kOk, ControlKind::kDefaultPushButton, "OK", {1, 90, 20, 12}},
-      {Dialog::kCancel, ControlKind::kPushButton, "Cancel", {30, 90, 20, 12}},
-  };
-  return t;
+  return {.id = 900,
+          .caption = "Sample",
+          .controls = {
+              {norv::ui::kNoId, ControlKind::kLabel, "Name:", {1, 1, 10, 8}},
+              {10, ControlKind::kEdit, "", {12, 1, 20, 12}, norv::ui::kStyleDigitsOnly},
+              {11, ControlKind::kEdit, "", {12, 15, 20, 12}},
+              {12, ControlKind::kCheckBox, "Tick", {1, 30, 20, 10}},
+              {13, ControlKind::kDropDownList, "", {1, 45, 40, 50}, 0, {"a", "b"}},
+              {14, ControlKind::kTrackBar, "", {1, 60, 40, 11}},
+              {15, ControlKind::kPushButton, "Hidden", {1, 75, 20, 12}, norv::ui::kStyleHidden},
+              {Dialog::kOk, ControlKind::kDefaultPushButton, "OK", {1, 90, 20, 12}},
+              {Dialog::kCancel, ControlKind::kPushButton, "Cancel", {30, 90, 20, 12}},
+          }};
 }
 
 // Logs every notification it gets, and writes edit 11 from edit 10's handler

@@ -1,5 +1,5 @@
-// Pictures, a minimal AVI wrapper and an ffmpeg decode for the compressor
-// tests: what the drivers produce is judged by a decoder we did not write.
+// Pictures, their compression and a movie of them for the compressor tests:
+// what the drivers produce is judged by a decoder we did not write.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,11 +8,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/vfw/vfw.h"
+#include "plugin/avi/avi_writer.h"
+#include "plugin/image/bitmap_header.h"
 #include "tests/support/test_support.h"
 
 namespace norv::test {
@@ -25,36 +26,24 @@ inline DWORD Fcc(const std::string& name) {
   return v;
 }
 
-inline std::size_t Stride(LONG width, int bits) {
-  return ((static_cast<std::size_t>(width) * static_cast<std::size_t>(bits) + 31) / 32) * 4;
-}
-
 // A bitmap format block: the 40-byte header, then the colour table for 8 bits.
 struct InputFormat {
   std::vector<std::uint8_t> bytes;
-  BITMAPINFOHEADER* header() { return reinterpret_cast<BITMAPINFOHEADER*>(bytes.data()); }
+  BITMAPINFOHEADER* header() { return DibHeader(bytes.data()); }
   const RGBQUAD* colours() const {
-    return reinterpret_cast<const RGBQUAD*>(bytes.data() + sizeof(BITMAPINFOHEADER));
+    return reinterpret_cast<const RGBQUAD*>(bytes.data() + kBitmapHeaderBytes);
   }
 };
 
 inline InputFormat MakeInput(LONG width, LONG height, int bits) {
   InputFormat f;
-  f.bytes.assign(sizeof(BITMAPINFOHEADER) + (bits == 8 ? 1024 : 0), 0);
-  BITMAPINFOHEADER& h = *f.header();
-  h.biSize = sizeof h;
-  h.biWidth = width;
-  h.biHeight = height;
-  h.biPlanes = 1;
-  h.biBitCount = static_cast<WORD>(bits);
-  h.biSizeImage = static_cast<DWORD>(Stride(width, bits) * static_cast<std::size_t>(height));
-  h.biClrUsed = h.biClrImportant = bits == 8 ? 256 : 0;
-  if (bits == 8) {
-    auto* c = reinterpret_cast<RGBQUAD*>(f.bytes.data() + sizeof h);
-    for (int i = 0; i < 256; ++i)  // 3-3-2 colour cube
-      c[i] = {static_cast<BYTE>((i >> 6) * 85), static_cast<BYTE>(((i >> 3) & 7) * 36),
-              static_cast<BYTE>((i & 7) * 36), 0};
-  }
+  f.bytes.assign(bits == 8 ? kEightBitHeaderBytes : kBitmapHeaderBytes, 0);
+  FillBitmapHeader(f.bytes.data(), width, height, static_cast<std::uint32_t>(bits));
+  f.header()->biClrUsed = f.header()->biClrImportant = bits == 8 ? 256 : 0;
+  auto* c = reinterpret_cast<RGBQUAD*>(f.bytes.data() + kBitmapHeaderBytes);
+  for (int i = 0; bits == 8 && i < 256; ++i)  // 3-3-2 colour cube
+    c[i] = {static_cast<BYTE>((i >> 6) * 85), static_cast<BYTE>(((i >> 3) & 7) * 36),
+            static_cast<BYTE>((i & 7) * 36), 0};
   return f;
 }
 
@@ -88,7 +77,8 @@ inline std::vector<std::uint8_t> Indexed(LONG w, LONG h, int t) {
 // Top-down packed pixels into bottom-up padded DIB rows.
 inline std::vector<std::uint8_t> ToDib(const std::vector<std::uint8_t>& top, LONG w, LONG h,
                                        int bits) {
-  const std::size_t bpp = static_cast<std::size_t>(bits / 8), stride = Stride(w, bits);
+  const std::size_t bpp = static_cast<std::size_t>(bits / 8),
+                    stride = DibRowBytes(w, static_cast<std::uint32_t>(bits));
   std::vector<std::uint8_t> dib(stride * static_cast<std::size_t>(h), 0);
   for (LONG y = 0; y < h; ++y)
     std::memcpy(&dib[static_cast<std::size_t>(h - 1 - y) * stride],
@@ -119,12 +109,12 @@ struct Encoded {
 };
 
 // Opens `handler`, negotiates the format and compresses every picture,
-// asking for a key frame where `askKey` says; picture i is frame number
+// asking for a key frame where `asked` says; picture i is frame number
 // `numbers[i]` (none given: i + 1, as a host numbers them). Stops at the first frame refused.
 inline Encoded EncodeAll(DWORD handler, InputFormat& in,
                          const std::vector<std::vector<std::uint8_t>>& dibs,
-                         const std::function<bool(std::size_t)>& askKey,
-                         DWORD quality = ICQUALITY_DEFAULT, std::vector<LONG> numbers = {}) {
+                         const std::vector<bool>& asked, DWORD quality = ICQUALITY_DEFAULT,
+                         std::vector<LONG> numbers = {}) {
   Encoded e;
   HIC hic = ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS);
   EXPECT_NE(hic, nullptr);
@@ -140,7 +130,7 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
   auto* oh = reinterpret_cast<BITMAPINFOHEADER*>(outHeader.data());
   for (std::size_t i = 0; i < dibs.size(); ++i) {
     DWORD flags = 0xDEAD, ckid = 0;
-    const DWORD r = ICCompress(hic, askKey(i) ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(),
+    const DWORD r = ICCompress(hic, asked[i] ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(),
                                in.header(), const_cast<std::uint8_t*>(dibs[i].data()), &ckid,
                                &flags, numbers.empty() ? static_cast<LONG>(i + 1) : numbers[i], 0,
                                quality, nullptr, nullptr);
@@ -155,34 +145,25 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
   return e;
 }
 
-// The least an AVI reader needs: avih, one video stream and movi (ffmpeg
-// reads the frames in order without an index).
-inline std::vector<std::uint8_t> WrapAvi(const Encoded& e, DWORD handler) {
-  using Bytes = std::vector<std::uint8_t>;
-  auto words = [](std::initializer_list<std::uint32_t> values) {
-    Bytes b;
-    for (std::uint32_t x : values) PutLe(b, x);
-    return b;
-  };
-  auto list = [](const char* type, const RiffChunks& chunks) {  // a LIST's type and chunks
-    const Bytes riff = RiffBytes(type, chunks);
-    return Bytes(riff.begin() + 8, riff.end());
-  };
+// The frames as a movie at `path`, written as the plug-in writes its own.
+inline void WriteAvi(const std::string& path, const Encoded& e, DWORD handler) {
   const auto* f = reinterpret_cast<const BITMAPINFOHEADER*>(e.format.data());
   const auto n = static_cast<std::uint32_t>(e.frames.size());
-  RiffChunks movi;
-  for (const auto& frame : e.frames) movi.push_back({"00dc", frame});
+  AviStreamPlan plan;
   const auto w = static_cast<std::uint32_t>(f->biWidth),
              h = static_cast<std::uint32_t>(f->biHeight);
-  const Bytes strl = list(
-      "strl",
-      {{"strh", words({MakeFourCC("vids"), handler, 0, 0, 0, 1, 25, 0, n, 0, 0xFFFFFFFF, 0, 0, 0})},
-       {"strf", e.format}});
-  return RiffBytes(
-      "AVI ",
-      {{"LIST", list("hdrl", {{"avih", words({40000, 0, 0, 0, n, 0, 1, 0, w, h, 0, 0, 0, 0})},
-                              {"LIST", strl}})},
-       {"LIST", list("movi", movi)}});
+  plan.mainHeader = {40000, 0, 0, kAvifHasIndex, n, 0, 1, 0, w, h};
+  plan.videoHeader = {kFourccVids, handler, 0, 0, 0, 0, 1, 25, 0, n, 0, 0xFFFFFFFF};
+  plan.videoFormat = e.format.data();
+  plan.videoFormatSize = static_cast<std::uint32_t>(e.format.size());
+  plan.indexCapacity = n;
+  AviWriter writer;
+  ASSERT_EQ(writer.WriteAviHeaders(path.c_str(), plan), AviStatus::kOk);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto size = static_cast<std::uint32_t>(e.frames[i].size());
+    ASSERT_EQ(writer.WriteVideoChunk(e.keys[i], {e.frames[i].data(), size}), AviStatus::kOk);
+  }
+  ASSERT_EQ(writer.Finish(), AviStatus::kOk);
 }
 
 }  // namespace norv::test

@@ -71,9 +71,9 @@ Lines Split(const std::string& text, const std::string& by) {
   return lines;
 }
 
-std::string Join(const Lines& lines) {
+std::string Join(const Lines& lines, const std::string& by = "\n") {
   std::string text;
-  for (const std::string& l : lines) text += l + "\n";
+  for (const std::string& l : lines) text += (&l == lines.data() ? "" : by) + l;
   return text;
 }
 
@@ -86,11 +86,8 @@ Lines With(Lines base, const std::string& changes) {
   for (const std::string& change : Split(changes, "; ")) {
     auto at = std::find_if(base.begin(), base.end(),
                            [&](const std::string& l) { return Key(l) == Key(change); });
-    if (at == base.end()) {
-      ADD_FAILURE() << "no line for " << change;
-    } else {
-      *at = change;
-    }
+    EXPECT_TRUE(at != base.end()) << "no line for " << change;
+    if (at != base.end()) *at = change;
   }
   return base;
 }
@@ -117,13 +114,10 @@ std::string Shorter(const std::string& text) {
 // "name[]": the items, "text=data" when there is data. Of the compressors only
 // the test's own are listed, sorted: the built-in ones vary with the libraries.
 Lines Shown(norv::ui::Dialog& dialog) {
-  Lines lines;
+  Lines lines = {"caption " + dialog.caption()};
   for (const auto& [name, id] : Rows(dialog.dialogTemplate().id)) {
     const norv::ui::Control* c = dialog.Find(id);
-    if (c == nullptr) {
-      lines.push_back("caption " + dialog.caption());
-      continue;
-    }
+    if (c == nullptr) continue;  // the caption's row, above
     std::string line = name + (c->enabled ? "" : " off") + (c->visible ? "" : " hidden");
     if (name.back() == ']') {
       Lines items;
@@ -131,8 +125,7 @@ Lines Shown(norv::ui::Dialog& dialog) {
         if (id != kCompressorList || items.empty() || Shorter(i.text)[0] == '~')
           items.push_back(Shorter(i.text) + (i.data != 0 ? "=" + std::to_string(i.data) : ""));
       if (id == kCompressorList && !items.empty()) std::sort(items.begin() + 1, items.end());
-      line = name;
-      for (std::size_t k = 0; k < items.size(); ++k) line += (k == 0 ? " " : "|") + items[k];
+      line = name + (items.empty() ? "" : " " + Join(items, "|"));
     } else if (c->kind() == ControlKind::kCheckBox) {
       line += c->checked ? " [x]" : " [ ]";
     } else if (c->kind() == ControlKind::kEdit || c->kind() == ControlKind::kLabel) {
@@ -179,9 +172,7 @@ class SettingsDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     blocksBefore_ = NorvHostBlocksInUse();
-    char folder[260] = {};
-    GetHostFolder(folder);
-    previousFolder_ = folder;
+    GetHostFolder(previousFolder_);
     NorvHostSetFolder((host.dir().path().string() + "/").c_str());
     std::filesystem::create_directory(samples_);
     ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &settings, 0), 1);
@@ -192,7 +183,7 @@ class SettingsDialogs : public ::testing::Test {
     std::memcpy(project.audioFormat, audio, sizeof audio);
   }
   void TearDown() override {
-    NorvHostSetFolder(previousFolder_.c_str());
+    NorvHostSetFolder(previousFolder_);
     NorvHostSetPresetPathAnswer(nullptr);
     NorvHostSetDialogs(nullptr);
     HostFree(&settings.compressorState);
@@ -253,7 +244,7 @@ class SettingsDialogs : public ::testing::Test {
 
  private:
   long blocksBefore_ = 0;
-  std::string previousFolder_;
+  char previousFolder_[260] = {};
 };
 
 TEST_F(SettingsDialogs, CancelStillNormalisesTheRecordAndOkReturnsOne) {
@@ -338,7 +329,7 @@ TEST_F(SettingsDialogs, UserPaletteNeedsAnExistingFileBeforeOkCloses) {
   const norv::ui::OpenFileRequest& asked = ui.choosers()[0];
   EXPECT_EQ(Join({asked.title, asked.filterDescription, asked.filterPattern, asked.defaultExtension,
                   asked.path, std::to_string(asked.maxPath), std::to_string(asked.fileMustExist)}),
-            "Select palette file\nPalette File (pal)\n*.pal\npal\n/no/such/file.pal\n259\n0\n");
+            "Select palette file\nPalette File (pal)\n*.pal\npal\n/no/such/file.pal\n259\n0");
 }
 
 std::string Options(int quality, int keys) {
@@ -351,10 +342,8 @@ TEST_F(SettingsDialogs, EachCompressorRowRemembersQualityKeyFramesAndState) {
   b.Edit()->defaultQuality = 5000;
   b.Edit()->defaultKeyFrameRate = 8;
   const std::vector<std::uint8_t> saved(ScriptedCompressor::kStateSize, 0xA5);
-  SetFields(settings, "compressor SCRA; quality 6000 keys 7 only 0");
+  SetFields(settings, "compressor SCRA; quality 6000 keys 7 only 0; state 24/1000");
   settings.compressorState = HostAlloc(1000, 1);
-  settings.compressorStateCapacity = 1000;
-  settings.compressorStateSize = static_cast<std::uint32_t>(saved.size());
   std::memcpy(HostBlockAddress(settings.compressorState), saved.data(), saved.size());
   Expect(kAviSettingsTemplate, Chosen("~SCRA") + "; compressor[] No Compression|~SCRA|~SCRB",
          "click options / pick compressor=~SCRB: compressor ~SCRB / click options / "
@@ -383,8 +372,7 @@ TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelN
   for (const Case& c : {
            Case{kSmall, kSmall, "click ok", "quality 7500 keys 4 only 0; state 24/1000"},
            Case{kSmall, kSmall,
-                "scroll quality=20: quality 20 0..100; qualityLabel 20 / click "
-                "cancel",
+                "scroll quality=20: quality 20 0..100; qualityLabel 20 / click cancel",
                 "quality 7550 keys 4 only 0; state 0/0"},
            Case{1000, 1000, "click ok", "quality 7500 keys 4 only 0; state 1000/2000"},
            Case{kSmall, kSmall - 12, "click ok", "quality 7500 keys 4 only 0; state 0/1000"},
@@ -393,8 +381,7 @@ TEST_F(SettingsDialogs, CompressionOptionsOkTakesQualityAndConfirmedStateCancelN
     ScriptedCompressor a(kHandlerA);
     a.SetState(c.stateSize, c.handOver);
     HostFree(&settings.compressorState);
-    settings.compressorStateSize = settings.compressorStateCapacity = 0;
-    SetFields(settings, "compressor SCRA; quality 7550 keys 4 only 0");
+    SetFields(settings, "compressor SCRA; quality 7550 keys 4 only 0; state 0/0");
     Expect(kAviSettingsTemplate, Chosen("~SCRA") + "; compressor[] No Compression|~SCRA",
            "click options / click ok");
     Expect(kCompressionOptionsTemplate, "", c.steps);
@@ -429,23 +416,20 @@ TEST_F(SettingsDialogs, CompressorWithoutTemporalCompressionMakesEveryFrameAKey)
 // it will not open so. Depths up to 27 bits have rows of their own; beyond,
 // 24 bits stands in.
 TEST_F(SettingsDialogs, MotionJpegIsProbedOpenForCompressingAndListedEvenWhenItWillNotOpenSo) {
-  for (const auto& [bits, colour] : {std::pair<WORD, std::string>{0, "24 Bits=24"},
-                                     {16, "16 Bits=16"},
-                                     {27, "27 Bits=27"},
-                                     {32, "24 Bits=24"}}) {
+  for (const auto& [bits, depth] : {std::pair<WORD, int>{0, 24}, {16, 16}, {27, 27}, {32, 24}}) {
     SetFields(settings, "compressor 0; colour 24");
     ScriptedCompressor m(MakeFourCC("MJPG"));  // replaces the built-in one
     if (bits == 0) m.Edit()->refusedMode = ICMODE_COMPRESS;
     m.Edit()->formatsOnlyWhenCompressing = bits != 0;
     m.Edit()->outBits = bits;
-    const std::size_t equals = colour.find('=');
+    const std::string row = std::to_string(depth) + " Bits";
     Expect(kAviSettingsTemplate, "compressor[] No Compression|~MJPG",
-           "pick compressor=~MJPG: " + Chosen("~MJPG") + "; colour " + colour.substr(0, equals) +
-               "; colour[] " + colour + " / click ok");
+           "pick compressor=~MJPG: " + Chosen("~MJPG") + "; colour " + row + "; colour[] " + row +
+               "=" + std::to_string(depth) + " / click ok");
     EXPECT_EQ(Launch(), 1);
     settings.quality = 7500;  // whatever the compressor probed before it answered
     settings.keyFrameEvery = 4;
-    ExpectRecord("compressor MJPG; colour " + colour.substr(equals + 1));
+    ExpectRecord("compressor MJPG; colour " + std::to_string(depth));
   }
 }
 
@@ -524,7 +508,7 @@ TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
   }
   EXPECT_EQ(Join(menus),
             "5,0: 12000 Load 12001 Save 12002 Same As Project\n"
-            "5,0: 12000 Load 12001 Save 12002 Same As Project [x]\n5,0: 12000 Load 12001 Save\n");
+            "5,0: 12000 Load 12001 Save 12002 Same As Project [x]\n5,0: 12000 Load 12001 Save");
 }
 
 // Save stores the lists as shown, Load brings them back; the host is asked

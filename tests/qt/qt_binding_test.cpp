@@ -215,15 +215,11 @@ TEST_F(QtBindingTest, MessageBoxesOfferTheButtonsAskedForAndReturnThePressedOne)
   };
   for (const auto& [type, icon, buttons, press, answer] : cases) {
     std::string shown;  // what the box shows, then its button is pressed
-    WhenFound(
-        "message box", [] { return qobject_cast<Box*>(QApplication::activeModalWidget()); },
-        [&, press = press](QWidget* w) {
-          auto* box = static_cast<Box*>(w);
-          shown = box->windowTitle().toStdString() + "|" + box->text().toStdString() + "|" +
-                  std::to_string(box->icon()) + "|" +
-                  std::to_string(box->standardButtons().toInt());
-          QTest::mouseClick(box->button(press), Qt::LeftButton);
-        });
+    WhenModal<Box>("message box", [&, press = press](Box* box) {
+      shown = box->windowTitle().toStdString() + "|" + box->text().toStdString() + "|" +
+              std::to_string(box->icon()) + "|" + std::to_string(box->standardButtons().toInt());
+      QTest::mouseClick(box->button(press), Qt::LeftButton);
+    });
     EXPECT_EQ(MessageBoxA(nullptr, "text", "T", type), answer) << type;
     EXPECT_EQ(shown, "T|text|" + std::to_string(icon) + "|" + std::to_string(buttons.toInt()));
   }
@@ -269,18 +265,15 @@ TEST_F(QtBindingTest, TheFileChooserTakesTheRequestAndReturnsTheChosenPath) {
     EXPECT_EQ(frame, self);
     seen = qobject_cast<QFileDialog*>(QtBinding::WidgetOf(self));
   };
-  WhenFound(
-      "file chooser", [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },
-      [&](QWidget* w) {
-        auto* chooser = static_cast<QFileDialog*>(w);
-        EXPECT_EQ(chooser, seen);
-        EXPECT_EQ((QStringList{chooser->windowTitle(), chooser->nameFilters().join(";"),
-                               chooser->defaultSuffix(), chooser->directory().absolutePath()}),
-                  (QStringList{"Pick", "Palettes (*.pal)", "pal",
-                               QString::fromStdString(host.dir().path().string())}));
-        EXPECT_EQ(chooser->fileMode(), QFileDialog::ExistingFile);
-        chooser->reject();
-      });
+  WhenModal<QFileDialog>("file chooser", [&](QFileDialog* chooser) {
+    EXPECT_EQ(chooser, seen);
+    EXPECT_EQ((QStringList{chooser->windowTitle(), chooser->nameFilters().join(";"),
+                           chooser->defaultSuffix(), chooser->directory().absolutePath()}),
+              (QStringList{"Pick", "Palettes (*.pal)", "pal",
+                           QString::fromStdString(host.dir().path().string())}));
+    EXPECT_EQ(chooser->fileMode(), QFileDialog::ExistingFile);
+    chooser->reject();
+  });
   EXPECT_FALSE(binding.ChooseOpenFile(owner, request));
   EXPECT_EQ(request.path, host.dir().File("start.pal"));
 

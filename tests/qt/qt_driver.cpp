@@ -41,25 +41,17 @@ void Poll(const std::string& what, const std::function<QWidget*()>& find,
   QTimer::singleShot(5, qApp, [=] { Poll(what, find, action, started); });
 }
 
-void ClickAt(QWidget* w, QPoint at) {
-  QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, at);
-}
-
-struct Expected {
-  int templateId;
-  DialogScripts::Script script;
-};
-std::deque<Expected> g_scripts;
+std::deque<std::pair<int, DialogScripts::Script>> g_scripts;  // template id, script
 
 void RunNextScript(norv::ui::Dialog& dialog) {
   QDialog* window = QtBinding::WindowOf(dialog);
   const int id = dialog.dialogTemplate().id;
   window->activateWindow();
   EXPECT_TRUE(QTest::qWaitForWindowActive(window));
-  if (g_scripts.empty() || g_scripts.front().templateId != id) {
+  if (g_scripts.empty() || g_scripts.front().first != id) {
     ADD_FAILURE() << "no script for dialog " << id;
   } else {
-    DialogScripts::Script script = std::move(g_scripts.front().script);
+    DialogScripts::Script script = std::move(g_scripts.front().second);
     g_scripts.pop_front();
     QtUser user(dialog);
     script(user);
@@ -95,17 +87,18 @@ void QtUser::Click(int id) {
     // A check box takes clicks on its box and its text, not on the empty rest.
     QStyleOptionButton option;
     option.initFrom(box);
-    ClickAt(box, box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
+    const QRect mark = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+    QTest::mouseClick(box, Qt::LeftButton, {}, mark.center());
     return;
   }
   ASSERT_NE(qobject_cast<QAbstractButton*>(w), nullptr) << "control " << id << " is no button";
-  ClickAt(w, w->rect().center());
+  QTest::mouseClick(w, Qt::LeftButton);  // at its centre
 }
 
 void QtUser::Type(int id, const std::string& text) {
   auto* edit = qobject_cast<QLineEdit*>(Usable(id));
   ASSERT_NE(edit, nullptr) << "control " << id << " is no usable edit";
-  ClickAt(edit, edit->rect().center());
+  QTest::mouseClick(edit, Qt::LeftButton);
   QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
   QTest::keyClicks(edit, QString::fromStdString(text));
 }
@@ -115,7 +108,7 @@ void QtUser::Select(int id, const std::string& text) {
   ASSERT_NE(list, nullptr) << "control " << id << " is no usable list";
   const int index = list->findText(QString::fromStdString(text), Qt::MatchExactly);
   ASSERT_GE(index, 0) << "list " << id << " has no item \"" << text << "\"";
-  ClickAt(list, list->rect().center());  // the list drops down
+  QTest::mouseClick(list, Qt::LeftButton);  // the list drops down
   QAbstractItemView* view = list->view();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
   // The dropped list ignores a button release right after it opened, so the
@@ -146,7 +139,7 @@ DialogScripts::~DialogScripts() {
 }
 
 void DialogScripts::Expect(int templateId, Script script) {
-  g_scripts.push_back({templateId, std::move(script)});
+  g_scripts.emplace_back(templateId, std::move(script));
 }
 
 void WhenFound(const std::string& what, std::function<QWidget*()> find,
@@ -157,21 +150,18 @@ void WhenFound(const std::string& what, std::function<QWidget*()> find,
 }
 
 void AnswerNextChooser(const std::string& path) {
-  WhenFound(
-      "file chooser", [] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },
-      [=](QWidget* w) {
-        auto* chooser = static_cast<QFileDialog*>(w);
-        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        ASSERT_NE(name, nullptr);
-        // Typed in one go, as the chooser completes names key by key; Return confirms.
-        name->setFocus(Qt::TabFocusReason);
-        name->setText(QString::fromStdString(path));
-        QTest::keyClick(name, Qt::Key_Return);
-        if (chooser->isVisible()) {
-          ADD_FAILURE() << "the chooser did not take " << path;
-          chooser->reject();
-        }
-      });
+  WhenModal<QFileDialog>("file chooser", [=](QFileDialog* chooser) {
+    auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(name, nullptr);
+    // Typed in one go, as the chooser completes names key by key; Return confirms.
+    name->setFocus(Qt::TabFocusReason);
+    name->setText(QString::fromStdString(path));
+    QTest::keyClick(name, Qt::Key_Return);
+    if (chooser->isVisible()) {
+      ADD_FAILURE() << "the chooser did not take " << path;
+      chooser->reject();
+    }
+  });
 }
 
 void AnswerNextForm(const std::string& title, std::vector<std::pair<const char*, int>> values) {
@@ -190,7 +180,7 @@ void AnswerNextForm(const std::string& title, std::vector<std::pair<const char*,
           QTest::keyClicks(field, QString::number(value));
         }
         QPushButton* ok = w->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
-        ClickAt(ok, ok->rect().center());
+        QTest::mouseClick(ok, Qt::LeftButton);
       });
 }
 

@@ -6,6 +6,7 @@
 // cancelled, so that a broken test ends instead of waiting for a user.
 #pragma once
 
+#include <QApplication>
 #include <functional>
 #include <string>
 #include <utility>
@@ -56,6 +57,14 @@ class DialogScripts {
 // timers, so it fires inside nested modal loops too. Fails after 10 s.
 void WhenFound(const std::string& what, std::function<QWidget*()> find,
                std::function<void(QWidget*)> action);
+
+// WhenFound for the active modal window, once it is a T.
+template <class T>
+void WhenModal(const std::string& what, std::function<void(T*)> action) {
+  WhenFound(
+      what, [] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
+      [=](QWidget* w) { action(static_cast<T*>(w)); });
+}
 
 // The next file chooser: types `path` and confirms it.
 void AnswerNextChooser(const std::string& path);

@@ -27,7 +27,7 @@
 
 namespace {
 
-using norv::test::QtUser;
+using namespace norv::test;
 using norv::ui::ControlKind;
 
 // Where a control draws: a label only where its text stands (the template
@@ -103,10 +103,10 @@ void Shoot(QtUser& user, const char* name) {
 // `norvavi settings` walked through every dialog and the host's own forms:
 // the pictures first, then each dialog's OK reaches the preset it saves.
 TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) {
-  norv::test::HostScope host;
+  HostScope host;
   norv::ui::QtBinding binding;
   norv::host::QtHostDialogs hostDialogs;
-  norv::test::DialogScripts ui;
+  DialogScripts ui;
   norv::cli::MakeOptions options;
   options.project = "720x576@25";
   options.compressor = "MJPG";
@@ -121,17 +121,16 @@ TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) 
     EXPECT_EQ(d.ItemText(kFrameRateList, 0), "25");  // the project's rate bounds the hardware's
     user.Click(kHardwareEnable);                     // off: cropping is offered
     const auto* crop = norv::host::kCropFieldNames;
-    norv::test::AnswerNextForm("Cropping",
-                               {{crop[0], 1}, {crop[1], 2}, {crop[2], 3}, {crop[3], 4}});
+    AnswerNextForm("Cropping", {{crop[0], 1}, {crop[1], 2}, {crop[2], 3}, {crop[3], 4}});
     user.Click(kCropping);
     user.Click(kHardwareEnable);
-    norv::test::AnswerNextForm("Hardware Options", {{"option16", 77}});
+    AnswerNextForm("Hardware Options", {{"option16", 77}});
     user.Click(kHardwareOptions);
     user.Type(kWidthEdit, "400");
-    norv::test::AnswerNextChooser(mine);
+    AnswerNextChooser(mine);
     user.Click(kSavePreset);
     user.Type(kWidthEdit, "100");
-    norv::test::AnswerNextChooser(mine);
+    AnswerNextChooser(mine);
     user.Click(kLoadPreset);  // nothing listed in SAMPLES: straight to the chooser
     EXPECT_EQ(d.Text(kWidthEdit), "400");
     user.Select(kFrameRateList, "24");
@@ -158,8 +157,7 @@ TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) 
   }
   char previous[260] = {};
   GetHostFolder(previous);
-  const std::string folder = host.dir().path().string() + "/";
-  NorvHostSetFolder(folder.c_str());
+  NorvHostSetFolder((host.dir().path().string() + "/").c_str());
   int argc = 1;
   char name[] = "norvavi";
   char* argv[] = {name, nullptr};
@@ -178,7 +176,7 @@ TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) 
   HostFree(&saved.compressorState);
 
   // The second run starts from the file; Cancel leaves it alone.
-  const auto before = norv::test::ReadFileBytes(preset);
+  const auto before = ReadFileBytes(preset);
   options = {};
   ui.Expect(kAviSettingsTemplate, [](QtUser& user) {
     EXPECT_EQ(user.dialog().Text(kWidthEdit), "400");
@@ -187,7 +185,7 @@ TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) 
   });
   EXPECT_EQ(norv::cli::RunSettingsCommand(options, preset, argc, argv),
             norv::cli::kSettingsCancelled);
-  EXPECT_EQ(norv::test::ReadFileBytes(preset), before);
+  EXPECT_EQ(ReadFileBytes(preset), before);
   NorvHostSetFolder(previous);
 }
 
