@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 
 #include "tests/support/test_support.h"
+#include "tests/tools/norvavi_run.h"
 
 namespace {
 
@@ -16,58 +16,34 @@ using namespace norv::test;
 
 constexpr int kFrames = 10;
 
-// Sources are made once: testsrc2 as raw bottom-up BGR in an AVI.
-class CompressedMovies : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { dir = new TempDir; }
-  static void TearDownTestSuite() {
-    delete dir;
-    dir = nullptr;
-  }
-  static std::string Source(int width, int height, const char* rate) {
-    const std::string path =
-        dir->File("src" + std::to_string(width) + "x" + std::to_string(height) + ".avi");
-    if (!std::filesystem::exists(path))
-      RunCommand("ffmpeg -v error -y -f lavfi -i testsrc2=size=" + std::to_string(width) + "x" +
-                 std::to_string(height) + ":rate=" + rate + " -frames:v " +
-                 std::to_string(kFrames) + " -c:v rawvideo -pix_fmt bgr24 " + path);
-    return path;
-  }
-  // Makes OUT with norvavi from `source`; its exit status.
-  static int Make(const std::string& out, const std::string& source, int width, int height,
-                  const std::string& sets, const std::string& timing = "--duration 0.4") {
-    int status = -1;
-    RunCommand(std::string(NORV_BUILD_DIR) + "/norvavi make -q " + out + " --plugin " +
-                   NORV_BUILD_DIR + "/NorvAvi.so --audio none --video " + source +
-                   " --set width=" + std::to_string(width) +
-                   " --set height=" + std::to_string(height) + " " + sets + " " + timing + " 2>&1",
-               &status);
-    return status;
-  }
-  // Average PSNR over all frames of a raw DV stream against the source,
-  // both in BGR, each after its own filter.
-  static double DvPsnr(const std::string& dv, const std::string& source,
-                       const std::string& dvFilter, const std::string& sourceFilter) {
-    const std::string out = RunCommand(
-        "ffmpeg -nostats -f dv -i " + dv + " -i " + source + " -lavfi \"[0:v]format=bgr24," +
-        dvFilter + "[a];[1:v]format=bgr24," + sourceFilter + "[b];[a][b]psnr\" -f null - 2>&1");
-    const auto at = out.find("average:");
-    return at == std::string::npos ? -1 : std::stod(out.substr(at + 8));
-  }
-  // The decoded pictures in BGR, one hash per frame.
-  static std::string FrameHashes(const std::string& path) {
-    return RunCommand("ffmpeg -v error -i " + path +
-                      " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}'");
-  }
+// testsrc2 as raw bottom-up BGR in an AVI.
+std::string Source(int width, int height, const char* rate) {
+  const std::string size = std::to_string(width) + "x" + std::to_string(height);
+  return Clip("bgr" + size + ".avi", "-f lavfi -i testsrc2=size=" + size + ":rate=" + rate +
+                                         " -frames:v " + std::to_string(kFrames) +
+                                         " -c:v rawvideo -pix_fmt bgr24");
+}
 
-  static TempDir* dir;
-};
-TempDir* CompressedMovies::dir = nullptr;
+// Makes OUT with norvavi from `source`; its exit status.
+int Make(const std::string& out, const std::string& source, int width, int height,
+         const std::string& sets, const std::string& timing = "--duration 0.4") {
+  return norv::test::Make("-q " + out + " --plugin " + NORV_BUILD_DIR +
+                          "/NorvAvi.so --audio none --video " + source +
+                          " --set width=" + std::to_string(width) +
+                          " --set height=" + std::to_string(height) + " " + sets + " " + timing);
+}
+
+// The decoded pictures in BGR, one hash per frame.
+std::string FrameHashes(const std::string& path) {
+  return RunCommand("ffmpeg -v error -i " + path +
+                    " -pix_fmt bgr24 -f framemd5 - | grep -v '^#' | awk -F, '{print $6}'");
+}
 
 // Lossless coders, and no coder, give back the source frames with nothing
 // for ffprobe to warn about; the 8-bit coders (3-3-2 for the run-length
 // coder, 6x6x6 for the block coder) give back the uncompressed 8-bit movie.
-TEST_F(CompressedMovies, LosslessCodecsGiveBackTheirReferenceFrames) {
+TEST(CompressedMovies, LosslessCodecsGiveBackTheirReferenceFrames) {
+  TempDir dir;
   const std::string source = Source(320, 240, "25");
   for (const auto& [handler, colour] :
        {std::pair{"", ""}, std::pair{"HFYU", ""}, std::pair{"FFV1", ""}, std::pair{"MRLE", "80"},
@@ -76,12 +52,12 @@ TEST_F(CompressedMovies, LosslessCodecsGiveBackTheirReferenceFrames) {
     const std::string sets = *colour ? std::string("--set colorFormat=") + colour : "";
     std::string reference = source;
     if (*colour) {
-      reference = dir->File(std::string("plain") + colour + ".avi");
+      reference = dir.File(std::string("plain") + colour + ".avi");
       ASSERT_EQ(Make(reference, source, 320, 240, sets), 0);
     }
     const std::string expected = FrameHashes(reference);
     ASSERT_EQ(std::count(expected.begin(), expected.end(), '\n'), kFrames);
-    const std::string out = dir->File(std::string("lossless") + handler + ".avi");
+    const std::string out = dir.File(std::string("lossless") + handler + ".avi");
     ASSERT_EQ(Make(out, source, 320, 240,
                    sets + (*handler ? std::string(" --set compressorHandler=") + handler : "")),
               0);
@@ -91,9 +67,10 @@ TEST_F(CompressedMovies, LosslessCodecsGiveBackTheirReferenceFrames) {
   }
 }
 
-TEST_F(CompressedMovies, RawDvStreamIsBareFramesMovedUpFourLinesInNtsc) {
+TEST(CompressedMovies, RawDvStreamIsBareFramesMovedUpFourLinesInNtsc) {
+  TempDir dir;
   const std::string source = Source(720, 480, "30000/1001");
-  const std::string out = dir->File("exchange.avi");
+  const std::string out = dir.File("exchange.avi");
   ASSERT_EQ(Make(out, source, 720, 480,
                  "--set qrvExport=1 --set compressorHandler=dvsd --set frameRate=29.97 --ntsc 1",
                  "--start 0 --end 334"),
@@ -106,7 +83,8 @@ TEST_F(CompressedMovies, RawDvStreamIsBareFramesMovedUpFourLinesInNtsc) {
   // The picture comes four lines higher (the bottom four turn black). 4:1:1
   // DV of this source reaches 27.5 dB when nothing is moved; unmoved it
   // would be under 20.
-  EXPECT_GE(DvPsnr(out, source, "crop=720:464:0:0", "crop=720:464:0:4"), 26.0);
+  EXPECT_GE(Psnr("-f dv -i " + out, "-i " + source, "crop=720:464:0:0,", "crop=720:464:0:4,"),
+            26.0);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,7 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <regex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -70,20 +70,12 @@ std::string RefusalsWith(const std::string& name, const std::string& value) {
 
 // "16, 24 or 80 to 84" as spans; false when the text is not numbers and
 // spans of numbers only.
-bool Spans(std::string text, std::vector<std::pair<long long, long long>>* spans) {
-  for (const std::string sep : {", ", " or "})
-    for (std::size_t at; (at = text.find(sep)) != std::string::npos;)
-      text.replace(at, sep.size(), ";");
-  std::istringstream parts(text);
-  for (std::string part; std::getline(parts, part, ';');) {
-    std::istringstream words(part);
-    long long low = 0, high = 0;
-    std::string to, rest;
-    if (!(words >> low)) return false;
-    high = low;
-    if (words >> to && (to != "to" || !(words >> high))) return false;
-    if (words >> rest) return false;
-    spans->emplace_back(low, high);
+bool Spans(const std::string& text, std::vector<std::pair<long long, long long>>* spans) {
+  static const std::regex sep(", | or "), span(R"((-?\d+)(?: to (-?\d+))?)");
+  for (std::sregex_token_iterator it(text.begin(), text.end(), sep, -1), end; it != end; ++it) {
+    std::smatch m;
+    if (!std::regex_match(it->first, it->second, m, span)) return false;
+    spans->emplace_back(std::stoll(m[1]), std::stoll(m[m[2].matched ? 2 : 1]));
   }
   return !spans->empty();
 }
@@ -110,18 +102,15 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
     std::vector<std::pair<long long, long long>> spans;
     if (!Spans(allowed, &spans)) continue;
     ++checked;
-    auto inside = [&](long long v) {
-      return std::any_of(spans.begin(), spans.end(),
-                         [&](const auto& s) { return s.first <= v && v <= s.second; });
-    };
     for (const auto& [low, high] : spans) {
-      for (long long v : {low, high}) {
-        // Taken as far as the range goes (a palette mode still wants its file).
+      // Taken as far as the range goes (a palette mode still wants its file).
+      for (long long v : {low, high})
         EXPECT_EQ(RefusalsWith(name, std::to_string(v)).find("it takes"), std::string::npos)
             << name << "=" << v;
-      }
       for (long long v : {low - 1, high + 1}) {
-        if (inside(v)) continue;
+        if (std::ranges::any_of(spans,
+                                [&](const auto& s) { return s.first <= v && v <= s.second; }))
+          continue;
         const std::string refusals = RefusalsWith(name, std::to_string(v));
         if (refusals.starts_with("not set")) continue;  // out of type
         EXPECT_EQ(refusals,
@@ -150,8 +139,7 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   const std::string clip = dir.File("clip.avi"), wave = dir.File("movie.wav");
   ASSERT_TRUE(Runs(kNorvavi + " make -q " + clip + " --duration 0.5"));
   ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i sine=f=500:d=1 -ac 2 -c:a pcm_s16le " + wave));
-  const std::string tiny = dir.File("tiny.nut");
-  ASSERT_TRUE(Runs("ffmpeg -v error -f lavfi -i testsrc=s=17x40:d=0.2 -c:v ffv1 " + tiny));
+  const std::string tiny = Clip("tiny.nut", "-f lavfi -i testsrc=s=17x40:d=0.2 -c:v ffv1");
   std::filesystem::create_hard_link(clip, dir.File("link.avi"));
   WriteFileBytes(dir.File("mine.avi"), {'t', 'e', 'x', 't'});
   WriteFileBytes(dir.File("junk.bin"), std::vector<std::uint8_t>(4000, 0x5a));
@@ -245,15 +233,12 @@ TEST(Refusals, EachBadRequestSaysWhyAndWritesNothing) {
   const std::string temporary = dir.File("Taltemp101wav.tmp");
   std::filesystem::copy_file(wave, temporary);
   std::string err;
-  EXPECT_EQ(
-      Status(kNorvavi + " make " + dir.File("t.avi") + " --audio " + temporary + " 2>&1", &err), 2);
+  EXPECT_EQ(Make(dir.File("t.avi") + " --audio " + temporary, &err), 2);
   EXPECT_NE(err.find("temporary audio file"), std::string::npos) << err;
   EXPECT_EQ(ReadFileBytes(temporary), waveBytes);
   // Nor is a file of that name the sound would go through, --no-check or not.
   for (const std::string extra : {"", " --no-check"}) {
-    EXPECT_EQ(Status(kNorvavi + " make " + dir.File("t.avi") + " --duration 0.5" + extra + " 2>&1"),
-              2)
-        << extra;
+    EXPECT_EQ(Make(dir.File("t.avi") + " --duration 0.5" + extra), 2) << extra;
     EXPECT_EQ(ReadFileBytes(temporary), waveBytes) << extra;
   }
   EXPECT_EQ(ReadFileBytes(dir.File("mine.avi")), (std::vector<std::uint8_t>{'t', 'e', 'x', 't'}));
@@ -315,11 +300,11 @@ TEST(UserFiles, OnlyTheMovieIsLeftAndOnlyWhatIsAskedIsReplaced) {
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.AVI"}) << hardware;
     // Not a palette file: the plug-in fails once the sound is written.
     std::string err;
-    EXPECT_EQ(Status(kNorvavi + " make -q " + dir.File("b.avi") +
-                         " --duration 0.5 --set colorFormat=84 --set paletteFile=" +
-                         dir.File("a.AVI") + " --hardware " + hardware + " 2>&1",
-                     &err),
-              1)
+    EXPECT_EQ(
+        Make("-q " + dir.File("b.avi") + " --duration 0.5 --set colorFormat=84 --set paletteFile=" +
+                 dir.File("a.AVI") + " --hardware " + hardware,
+             &err),
+        1)
         << err;
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"a.AVI"}) << hardware << err;
   }
@@ -357,16 +342,8 @@ std::string FrameCounts(const std::string& path) {
       path + " 2>&1");
 }
 
-// The audio as ffmpeg decodes it, first channel, 16-bit.
-std::vector<std::int16_t> DecodeAudio(const std::string& path) {
-  const auto raw = FfmpegDecode(path, "-map 0:a -ac 1 -ar 44100 -f s16le -acodec pcm_s16le");
-  std::vector<std::int16_t> samples(raw.size() / 2);
-  std::memcpy(samples.data(), raw.data(), samples.size() * 2);
-  return samples;
-}
-
 // The pitch of a pure tone, from its rising zero crossings.
-double ToneHz(const std::vector<std::int16_t>& s) {
+double ToneHz(std::span<const std::int16_t> s) {
   int crossings = 0;
   for (std::size_t i = 1; i < s.size(); ++i)
     if (s[i - 1] < 0 && s[i] >= 0) ++crossings;
@@ -402,7 +379,7 @@ TEST(Interrupt, TheFirstFinishesAPlayableMovieTheSecondStopsAtOnce) {
     EXPECT_EQ(VerifyMovie(out), "") << hardware;
     // The sound runs with the picture, up to the last interleave period.
     const double seconds = frames / 25.0;
-    const double sound = static_cast<double>(DecodeAudio(out).size()) / 44100.0;
+    const double sound = static_cast<double>(DecodedSound(out, "-ar 44100").size()) / 44100.0;
     EXPECT_NEAR(sound, seconds, 1.3) << hardware;
     std::filesystem::remove(err);
     EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"long.avi"}) << hardware;
@@ -455,11 +432,10 @@ TEST(FolderLock, AJobWithSoundWaitsAndTwoTogetherKeepTheirOwnTracks) {
   EXPECT_NE(ReadText(dir.File("err.txt")).find("another norvavi job is making a movie with sound"),
             std::string::npos);
 
-  const std::string clip = dir.File("two.mkv");
-  ASSERT_TRUE(
-      Runs("ffmpeg -v error -f lavfi -i testsrc2=d=3:s=320x240 -f lavfi -i sine=f=300:d=3 -f "
-           "lavfi -i sine=f=1200:d=3 -map 0 -map 1 -map 2 -c:v libx264 -c:a pcm_s16le " +
-           clip));
+  const std::string clip =
+      Clip("two-tracks.mkv",
+           "-f lavfi -i testsrc2=d=3:s=320x240 -f lavfi -i sine=f=300:d=3 -f lavfi -i "
+           "sine=f=1200:d=3 -map 0 -map 1 -map 2 -c:v libx264 -c:a pcm_s16le");
   const std::string make = kNorvavi + " make -q ",
                     track = " --hardware 1 --video " + clip + " --audio-track ";
   Background low(make + dir.File("low.avi") + track + "1", dir.File("low.txt"));
@@ -467,23 +443,20 @@ TEST(FolderLock, AJobWithSoundWaitsAndTwoTogetherKeepTheirOwnTracks) {
   EXPECT_EQ(low.Wait(), 0) << ReadText(dir.File("low.txt"));
   EXPECT_EQ(high.Wait(), 0) << ReadText(dir.File("high.txt"));
   for (const auto& [name, hz] : {std::pair{"low.avi", 300.0}, std::pair{"high.avi", 1200.0}}) {
-    const auto samples = DecodeAudio(dir.File(name));
+    const auto samples = DecodedSound(dir.File(name), "-ar 44100");
     ASSERT_GT(samples.size(), 44100u * 2) << name;
     // Each second on its own, so that sound swapped part of the way shows.
     for (std::size_t s = 0; s + 44100 <= samples.size(); s += 44100) {
-      const std::vector<std::int16_t> second(
-          samples.begin() + static_cast<std::ptrdiff_t>(s),
-          samples.begin() + static_cast<std::ptrdiff_t>(s) + 44100);
-      EXPECT_NEAR(ToneHz(second), hz, hz * 0.03) << name << " second " << s / 44100;
+      EXPECT_NEAR(ToneHz({samples.data() + s, 44100}), hz, hz * 0.03)
+          << name << " second " << s / 44100;
     }
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("Taltemp101wav.tmp")));
-  const std::string err = RunCommand(make + dir.File("3.avi") + track + "3 2>&1");
-  EXPECT_NE(err.find("has no audio track 3"), std::string::npos) << err;
-  // Named as its own sound's file, the clip is read once and refused the same.
-  const std::string same =
-      RunCommand(make + dir.File("4.avi") + track + "3 --audio " + clip + " 2>&1");
-  EXPECT_NE(same.find(clip + " has no audio track 3"), std::string::npos) << same;
+  // Also named as its own sound's file: the clip is read once and refused the same.
+  for (const std::string& audio : {std::string(), " --audio " + clip}) {
+    const std::string err = RunCommand(make + dir.File("3.avi") + track + "3" + audio + " 2>&1");
+    EXPECT_NE(err.find(clip + " has no audio track 3"), std::string::npos) << err;
+  }
 }
 
 // Without a command, the help; make's leads to the compressors. Piped, the
@@ -517,10 +490,8 @@ TEST(Manners, EachWordOnlyWhereItHelps) {
   EXPECT_EQ(Progress::Line(50, 200, 10.0, 12), "25% 50/200 ");
 
   int status = 0;
-  ASSERT_TRUE(
-      Runs("ffmpeg -v error -f lavfi -i testsrc=d=2:s=160x120 -c:v mjpeg -pix_fmt yuvj420p " +
-           dir.File("src.avi")));
-  std::vector<std::uint8_t> bytes = ReadFileBytes(dir.File("src.avi"));
+  std::vector<std::uint8_t> bytes = ReadFileBytes(
+      Clip("mjpeg160x120.avi", "-f lavfi -i testsrc=d=2:s=160x120 -c:v mjpeg -pix_fmt yuvj420p"));
   ASSERT_GT(bytes.size(), 30000u);
   bytes.resize(30000);
   WriteFileBytes(dir.File("cut.avi"), bytes);
@@ -543,11 +514,9 @@ TEST(Manners, EachWordOnlyWhereItHelps) {
 // frame.
 TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
   TempDir dir;
-  const std::string source = dir.File("src.avi");
-  ASSERT_TRUE(
-      Runs("ffmpeg -v error -f lavfi -i testsrc2=size=160x120:rate=30000/1001 -frames:v 12 "
-           "-c:v rawvideo -pix_fmt bgr24 " +
-           source));
+  const std::string source = Clip("bgr160x120-ntsc.avi",
+                                  "-f lavfi -i testsrc2=size=160x120:rate=30000/1001 -frames:v 12 "
+                                  "-c:v rawvideo -pix_fmt bgr24");
   std::string text;
   ASSERT_EQ(Status(kNorvavi + " compressors --json", &text), 0);
   const auto list = nlohmann::json::parse(text);
@@ -562,19 +531,16 @@ TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
         c["anySize"].get<bool>() ? "160x120" : c["sizes"][0].get<std::string>();
     const std::string w = size.substr(0, size.find('x')), h = size.substr(size.find('x') + 1);
     const std::string out = dir.File(handler + ".avi"), copy = dir.File(handler + ".mp4");
-    const std::string base = kNorvavi + " make -q -y " + out + " --video " + source +
+    const std::string base = "-q -y " + out + " --video " + source +
                              " --audio none --set compressorHandler=" + handler +
                              " --set width=" + w + " --set height=" + h;
     for (const auto& [bits, colour] : {std::pair{24, "24"}, std::pair{8, "80"}}) {
       SCOPED_TRACE(handler + " " + colour);
-      EXPECT_EQ(Status(base + " --set colorFormat=" + colour + " 2>/dev/null"),
-                takes(bits) ? 0 : 2);
+      EXPECT_EQ(Make(base + " --set colorFormat=" + colour), takes(bits) ? 0 : 2);
       if (!takes(bits)) continue;
       EXPECT_EQ(FrameCounts(out), "12,12\n");
-      const std::string rate = RunCommand(
-          "ffprobe -v error -select_streams v -show_entries stream=r_frame_rate -of csv=p=0 " +
-          out);
-      EXPECT_TRUE(rate == "30000/1001\n" || rate == "2997/100\n") << rate;
+      const std::string rate = Probe(out, "v")["r_frame_rate"];
+      EXPECT_TRUE(rate == "30000/1001" || rate == "2997/100") << rate;
       RunCommand("ffmpeg -v error -y -i " + out + " " + copy);
       EXPECT_EQ(FrameCounts(copy), "12,12\n");
     }
