@@ -7,7 +7,6 @@
 #include "hoststub/norv_host.h"
 #include "platform/files/files.h"
 #include "plugin/avi/open_dml.h"
-#include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/plugin_fixture.h"
@@ -60,53 +59,52 @@ class OpenDmlMovie : public MovieTest {
   }
   void TearDown() override { NorvSetDiskBudget(-1); }
 
-  // A session of the core with all its audio pushed; Frames() adds the
-  // pictures (PatternFrame(i)), Finish() closes it.
-  MovieSession* Start() {
+  // One export through the core: all its audio pushed, then `afterAudio`,
+  // then `frames` pictures (PatternFrame(i)). Returns each picture's result.
+  std::vector<int> Export(
+      std::uint32_t frames, const std::function<void()>& afterAudio = [] {}) {
+    std::vector<int> results;
     MovieSession* s = CreateMovieSession(&setup.request, SessionLimits{{}, formBytes});
     EXPECT_NE(s, nullptr);
-    if (s == nullptr || s->streamCount != 2) return s;
-    EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
-    audio.resize(s->audio.audioTotalBytes);
-    for (std::size_t i = 0; i < audio.size(); ++i)
-      audio[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-    for (std::size_t at = 0; at < audio.size(); at += 8192) {
-      AudioBlock block{audio.data() + at,
-                       static_cast<std::uint32_t>(std::min<std::size_t>(8192, audio.size() - at))};
-      std::uint32_t done = 0;
-      EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
+    if (s == nullptr) return results;
+    std::vector<std::uint8_t> audio;
+    if (s->streamCount == 2) {
+      EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
+      audio.resize(s->audio.audioTotalBytes);
+      for (std::size_t i = 0; i < audio.size(); ++i)
+        audio[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+      for (std::size_t at = 0; at < audio.size(); at += 8192) {
+        AudioBlock block{audio.data() + at, static_cast<std::uint32_t>(
+                                                std::min<std::size_t>(8192, audio.size() - at))};
+        std::uint32_t done = 0;
+        EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
+      }
     }
-    return s;
-  }
-  std::vector<int> Frames(MovieSession* s, std::uint32_t n) {
-    std::vector<int> results;
-    for (std::uint32_t i = 0; i < n; ++i) {
+    afterAudio();
+    for (std::uint32_t i = 0; i < frames; ++i) {
       const auto f = PatternFrame(setup.settings.width, setup.settings.height, i);
       std::uint32_t done = 0;
       results.push_back(s->CompressAviFrame(f.data(), &done));
     }
-    return results;
-  }
-  void Finish(MovieSession* s) {
     s->CloseCompression();
     s->FinishMovie();
     delete s;
+    return results;
   }
 
   std::uint64_t formBytes = 256 * 1024;  // 'AVIX' forms within a few frames
-  std::vector<std::uint8_t> audio;
 };
 
 // A full disk stops the export; the forms closed before it stay indexed
 // and play.
 TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
   setup.SetSpan(0, 2400);
-  MovieSession* s = Start();  // the pushed audio's temporary file is written before the limit
-  ASSERT_NE(s, nullptr);
   constexpr long long kDisk = 900 * 1024;
-  NorvSetDiskBudget(kDisk - static_cast<long long>(ReadFileBytes(setup.path).size()));
-  const auto results = Frames(s, 60);
-  Finish(s);
+  // The pushed audio's temporary file is written before the limit.
+  const auto results = Export(60, [&] {
+    NorvSetDiskBudget(kDisk - static_cast<long long>(ReadFileBytes(setup.path).size()));
+  });
+  ASSERT_EQ(results.size(), 60u);
   EXPECT_EQ(results.front(), 0);
   EXPECT_NE(results.back(), 0) << "the frames past the full disk are refused";
   const auto b = ReadFileBytes(setup.path);
@@ -128,10 +126,7 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   SetFields(setup.settings, "size 8x8; audio 1 0 16/44100/2");
   formBytes = 300;          // one frame per form
   setup.SetSpan(0, 12000);  // 300 frames
-  MovieSession* s = Start();
-  ASSERT_NE(s, nullptr);
-  const auto results = Frames(s, 300);
-  Finish(s);
+  const auto results = Export(300);
   std::vector<int> expected(300, 1);
   std::fill(expected.begin(), expected.begin() + kSuperIndexEntries, 0);
   EXPECT_EQ(results, expected);
@@ -149,9 +144,7 @@ TEST_F(OpenDmlMovie, TheProfileKeyDecidesAtEachExport) {
   formBytes = kOpenDmlRiffBytes;
   setup.SetSpan(0, 400);
   auto make = [&] {
-    MovieSession* s = Start();
-    Frames(s, 10);
-    Finish(s);
+    Export(10);
     return ReadFileBytes(setup.path);
   };
   const auto on = make();
