@@ -94,7 +94,7 @@ struct Expected {
   std::vector<IndexEntry> index;
   // The audio chunks' byte ranges of the whole audio, in file order.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> slices;
-  std::uint32_t inputs = 0;              // the frames the host sends
+  std::uint32_t inputs = 0;             // the frames the host sends
   std::vector<std::uint32_t> pictures;  // the host frame each video chunk holds
   std::vector<std::string> messages;
 };
