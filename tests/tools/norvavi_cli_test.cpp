@@ -16,8 +16,8 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <regex>
 #include <span>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -70,12 +70,20 @@ std::string RefusalsWith(const std::string& name, const std::string& value) {
 
 // "16, 24 or 80 to 84" as spans; false when the text is not numbers and
 // spans of numbers only.
-bool Spans(const std::string& text, std::vector<std::pair<long long, long long>>* spans) {
-  static const std::regex sep(", | or "), span(R"((-?\d+)(?: to (-?\d+))?)");
-  for (std::sregex_token_iterator it(text.begin(), text.end(), sep, -1), end; it != end; ++it) {
-    std::smatch m;
-    if (!std::regex_match(it->first, it->second, m, span)) return false;
-    spans->emplace_back(std::stoll(m[1]), std::stoll(m[m[2].matched ? 2 : 1]));
+bool Spans(std::string text, std::vector<std::pair<long long, long long>>* spans) {
+  for (const std::string sep : {", ", " or "})
+    for (std::size_t at; (at = text.find(sep)) != std::string::npos;)
+      text.replace(at, sep.size(), ";");
+  std::istringstream parts(text);
+  for (std::string part; std::getline(parts, part, ';');) {
+    std::istringstream words(part);
+    long long low = 0, high = 0;
+    std::string to, rest;
+    if (!(words >> low)) return false;
+    high = low;
+    if (words >> to && (to != "to" || !(words >> high))) return false;
+    if (words >> rest) return false;
+    spans->emplace_back(low, high);
   }
   return !spans->empty();
 }
