@@ -37,9 +37,15 @@ struct RenderFrameArgs {
 };
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(MovieRequest, version) == 264);
 static_assert(offsetof(MovieRequest, settings) == 268);
+static_assert(offsetof(MovieRequest, startTime) == 272);
+static_assert(offsetof(MovieRequest, endTime) == 276);
 static_assert(offsetof(MovieRequest, frameCallback) == 280);
+static_assert(offsetof(MovieRequest, frameCallbackContext) == 284);
 static_assert(offsetof(MovieRequest, sameAsProject) == 288);
 static_assert(sizeof(MovieRequest) == 292);
+static_assert(offsetof(AudioBlock, byteCount) == 4);
 static_assert(sizeof(AudioBlock) == 8);
+static_assert(sizeof(RenderFrameArgs) == 8);
 #endif
