@@ -40,9 +40,10 @@ struct Config {
   int dataRate = -1;
   int projectRateX100 = 0;  // non-zero: the movie follows a project of this rate
   bool noInterleave = false;
-  std::uint32_t waveExtra = 0;   // bytes of the wave file's data past whole blocks
-  std::uint32_t waveBlocks = 0;  // non-zero: the wave file holds only this many blocks
-  int width = 21, height = 6;    // an odd width pads the rows
+  std::uint32_t waveExtra = 0;           // bytes of the wave file's data past whole blocks
+  std::uint32_t waveBlocks = 0;          // non-zero: the wave file holds only this many blocks
+  int width = 21, height = 6;            // an odd width pads the rows
+  bool dvReverse = false, ntsc = false;  // the field-order shift, which NTSC turns off
 };
 
 // The header words in file order; "" skips a word.
@@ -321,6 +322,8 @@ class LayoutModel : public ::testing::Test {
       setup.request.sameAsProject = 1;
     }
     WriteProfileInt("KOBRA", "KOBRA_INTERLEAVE", c.noInterleave ? 1 : 0, 0);
+    WriteProfileInt("Last Make Movie", "DV Reverse", c.dvReverse ? 1 : 0, 0);
+    NorvHostSetNtsc(c.ntsc ? 1 : 0);
     NorvHostSetHardware(c.audio == Audio::kWaveFile ? 0 : 1);
 
     std::vector<std::uint8_t> audio;
@@ -402,8 +405,12 @@ class LayoutModel : public ::testing::Test {
     for (const auto& ch : w.chunks) {
       if (c.video == Video::k24 && (ch.id == "00db" || ch.id == "00dc")) {
         ASSERT_LT(v, x.pictures.size());
-        const auto picture = PatternFrame(c.width, c.height, x.pictures[v++]);
-        EXPECT_TRUE(std::equal(picture.begin(), picture.end(), b.begin() + ch.headerOffset + 8))
+        auto picture = PatternFrame(c.width, c.height, x.pictures[v++]);
+        // Shifted, the picture moves a line up and two pixels right; its first bytes are black.
+        if (c.dvReverse && !c.ntsc)
+          picture.insert(picture.begin(), static_cast<std::size_t>(c.width + 2) * 3, 0);
+        EXPECT_TRUE(std::equal(b.begin() + ch.headerOffset + 8,
+                               b.begin() + ch.headerOffset + 8 + ch.size, picture.begin()))
             << "video chunk " << v - 1 << " is not host frame " << x.pictures[v - 1];
       }
       if (ch.id != "01wb") continue;
@@ -469,6 +476,9 @@ TEST_F(LayoutModel, AudioFormatsBothSourcesAndTheProjectRate) {
   Check({.rate = 29.97f, .spanMs = 334});
   // The profile switch: no records, no lead, not marked interleaved.
   Check({.noInterleave = true});
+  // The field-order switch shifts every picture, but not under NTSC.
+  Check({.dvReverse = true});
+  Check({.dvReverse = true, .ntsc = true});
 }
 
 TEST_F(LayoutModel, EightBitAndCompressedVideo) {

@@ -1,7 +1,6 @@
-// What only a whole movie driven through the exports shows: the field-order
-// shift, the frames-done count; a full disk at every stage, memory that runs
-// out, bad handles, exports out of order; and video and audio on two threads
-// at once.
+// What only a whole movie driven through the exports shows: the frames-done
+// count; a full disk at every stage, memory that runs out, bad handles,
+// exports out of order; and video and audio on two threads at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -54,23 +53,6 @@ class WholeMovie : public MovieTest {
   }
   std::string TempAudio() const { return host.dir().File("Taltemp101wav.tmp"); }
 };
-
-TEST_F(WholeMovie, FieldOrderShiftMovesThePictureUpALineAndTwoPixelsRight) {
-  WriteProfileInt("Last Make Movie", "DV Reverse", 1, 0);
-  SetFields(setup.settings, "size 8x4");
-  setup.SetSpan(0, 40);
-  const auto frame = PatternFrame(8, 4, 0);
-  for (const int ntsc : {0, 1}) {  // in NTSC the value has no effect on the AVI path
-    NorvHostSetNtsc(ntsc);
-    ASSERT_TRUE(RunMovie(setup, 1));
-    const auto b = ReadFileBytes(setup.path);
-    const std::size_t shift = ntsc != 0 ? 0 : (8 + 2) * 3;
-    std::vector<std::uint8_t> want(shift, 0);
-    want.insert(want.end(), frame.begin(), frame.end() - static_cast<long>(shift));
-    const auto at = b.begin() + WalkAvi(b).Find("00dc")->headerOffset + 8;
-    EXPECT_EQ(std::vector<std::uint8_t>(at, at + static_cast<long>(frame.size())), want) << ntsc;
-  }
-}
 
 // Frame chunks of 9216 bytes in records: 9236 bytes a frame; headers 240;
 // the index 16 bytes an entry. The file is buffered, so a disk that fills
