@@ -4,12 +4,9 @@
 // and what ffmpeg decodes are checked in the verify tests.
 #include <gtest/gtest.h>
 
-#include "hoststub/norv_host.h"
-#include "platform/files/files.h"
 #include "plugin/avi/open_dml.h"
-#include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
-#include "tests/support/plugin_fixture.h"
+#include "tests/support/open_dml_fixture.h"
 
 namespace {
 
@@ -50,49 +47,12 @@ std::size_t ClosedEnd(const std::vector<std::uint8_t>& b) {
   return end;
 }
 
-class OpenDmlMovie : public MovieTest {
+class OpenDmlMovie : public OpenDmlTest {
  protected:
   void SetUp() override {
-    NorvHostSetHardware(1);
-    WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
+    OpenDmlTest::SetUp();
     SetFields(setup.settings, "size 160x120; interleave 1; audio 1 1 16/44100/2");
   }
-  void TearDown() override { NorvSetDiskBudget(-1); }
-
-  // One export through the core: all its audio pushed, then `afterAudio`,
-  // then `frames` pictures (PatternFrame(i)). Returns each picture's result.
-  std::vector<int> Export(
-      std::uint32_t frames, const std::function<void()>& afterAudio = [] {}) {
-    std::vector<int> results;
-    MovieSession* s = CreateMovieSession(&setup.request, SessionLimits{{}, formBytes});
-    EXPECT_NE(s, nullptr);
-    if (s == nullptr) return results;
-    std::vector<std::uint8_t> audio;
-    if (s->streamCount == 2) {
-      EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
-      audio.resize(s->audio.audioTotalBytes);
-      for (std::size_t i = 0; i < audio.size(); ++i)
-        audio[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
-      for (std::size_t at = 0; at < audio.size(); at += 8192) {
-        AudioBlock block{audio.data() + at, static_cast<std::uint32_t>(
-                                                std::min<std::size_t>(8192, audio.size() - at))};
-        std::uint32_t done = 0;
-        EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
-      }
-    }
-    afterAudio();
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      const auto f = PatternFrame(setup.settings.width, setup.settings.height, i);
-      std::uint32_t done = 0;
-      results.push_back(s->CompressAviFrame(f.data(), &done));
-    }
-    s->CloseCompression();
-    s->FinishMovie();
-    delete s;
-    return results;
-  }
-
-  std::uint64_t formBytes = 256 * 1024;  // 'AVIX' forms within a few frames
 };
 
 // A full disk stops the export; the forms closed before it stay indexed
@@ -101,7 +61,7 @@ TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
   setup.SetSpan(0, 2400);
   constexpr long long kDisk = 900 * 1024;
   // The pushed audio's temporary file is written before the limit.
-  const auto results = Export(60, [&] {
+  const auto results = Export(60, true, [&] {
     NorvSetDiskBudget(kDisk - static_cast<long long>(ReadFileBytes(setup.path).size()));
   });
   ASSERT_EQ(results.size(), 60u);

@@ -13,11 +13,9 @@
 #include <random>
 #include <set>
 
-#include "hoststub/norv_host.h"
 #include "plugin/avi/open_dml.h"
-#include "plugin/host/host_api.h"
-#include "plugin/session/movie_context.h"
 #include "tests/support/avi_walk.h"
+#include "tests/support/open_dml_fixture.h"
 #include "tests/support/plugin_fixture.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/avi_bytes.h"
@@ -427,36 +425,20 @@ norv::cli::OpenDmlIndexSummary IndexesOf(const std::string& path,
   return summary;
 }
 
-class OpenDml : public MovieTest {
+class OpenDml : public OpenDmlTest {
  protected:
   void SetUp() override {
-    NorvHostSetHardware(1);
-    WriteProfileInt("NorvAvi", "OpenDML", 1, 0);
+    OpenDmlTest::SetUp();
     SetFields(setup.settings, "interleave 1; audio 1 1 16/22050/1");
     setup.settings.width = kWidth;
     setup.settings.height = kHeight;
     setup.SetSpan(0, 1600);  // 40 frames
+    formBytes = 64 * 1024;
   }
 
-  // An export of 40 frames stopped after `frames`: finished, or the session
-  // deleted unfinished as a crash leaves it (the buffer reaches the disk).
+  // The file an export of 40 frames leaves, stopped after `frames`.
   Bytes Make(std::uint32_t frames, bool finish) {
-    MovieSession* s = CreateMovieSession(&setup.request, SessionLimits{{}, formBytes});
-    EXPECT_NE(s, nullptr);
-    if (s == nullptr) return {};
-    EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
-    audio.resize(s->audio.audioTotalBytes);
-    for (std::size_t i = 0; i < audio.size(); ++i) audio[i] = static_cast<std::uint8_t>(i / 3 + i);
-    AudioBlock block{audio.data(), static_cast<std::uint32_t>(audio.size())};
-    std::uint32_t done = 0;
-    EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      const auto f = PatternFrame(kWidth, kHeight, i);
-      EXPECT_EQ(s->CompressAviFrame(f.data(), &done), 0);
-    }
-    s->CloseCompression();
-    if (finish) s->FinishMovie();
-    delete s;
+    EXPECT_EQ(Export(frames, finish), std::vector<int>(frames, 0));
     return ReadFileBytes(setup.path);
   }
 
@@ -488,9 +470,6 @@ class OpenDml : public MovieTest {
       EXPECT_EQ(got.frames[i], Upright(i)) << "frame " << i;
     EXPECT_EQ(got.audio, std::string(audio.begin(), audio.begin() + static_cast<long>(audioBytes)));
   }
-
-  std::uint64_t formBytes = 64 * 1024;  // 'AVIX' forms within a few frames
-  Bytes audio;
 };
 
 TEST_F(OpenDml, EveryChunkOfEveryFormIsIndexedOnceAndPlantedFaultsAreNamed) {
