@@ -185,16 +185,6 @@ TEST(DriverCompress, KeyFramesComeWhereTheCodecMustStartAfresh) {
   }
 }
 
-TEST(DriverCompress, MjpgSizeGrowsWithQuality) {
-  std::size_t last = 0;
-  for (DWORD q : {0u, 2500u, 5000u, 7500u, 9000u, 10000u}) {
-    const Encoded e = Gradients("MJPG", {true}, {1}, q);
-    ASSERT_EQ(e.frames.size(), 1u);
-    EXPECT_GT(e.frames[0].size(), last) << "quality " << q;
-    last = e.frames[0].size();
-  }
-}
-
 // Frames are refused before Begin and in another format than begun with.
 // RLE's worst picture, alternating lone pixels and short runs (the most
 // bytes per pixel), stays within the bound the driver gave.

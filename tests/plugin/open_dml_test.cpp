@@ -1,7 +1,7 @@
 // Movies past the first RIFF form: with the form boundary lowered, a movie
-// of a few megabytes runs through several 'AVIX' forms. What a full disk, a
-// full super index and the profile key do to them; the indexes of every form
-// and what ffmpeg decodes are checked in the verify tests.
+// of a few megabytes runs through several 'AVIX' forms. What a full disk and
+// a full super index do to them; the indexes of every form and what ffmpeg
+// decodes are checked in the verify tests.
 #include <gtest/gtest.h>
 
 #include "plugin/avi/open_dml.h"
@@ -96,33 +96,6 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   EXPECT_EQ(Walk(WalkAvi(b), b).videoChunks.size(), kSuperIndexEntries);
   EXPECT_EQ(VerifyMovie(setup.path), "");
   EXPECT_EQ(FfprobeFrames(setup.path), static_cast<int>(kSuperIndexEntries));
-}
-
-// The key is read at each export: 0 or absent gives the AVI 1.0 file, byte
-// for byte; a movie that stays within one form still carries the indexes.
-TEST_F(OpenDmlMovie, TheProfileKeyDecidesAtEachExport) {
-  formBytes = kOpenDmlRiffBytes;
-  setup.SetSpan(0, 400);
-  auto make = [&] {
-    Export(10);
-    return ReadFileBytes(setup.path);
-  };
-  const auto on = make();
-  WriteProfileInt("NorvAvi", "OpenDML", 0, 0);
-  const auto off = make();
-  norv::test::HostScope fresh;  // a profile without the key
-  NorvHostSetHardware(1);
-  const auto absent = make();
-  EXPECT_EQ(off, absent);
-  const AviWalk plain = WalkAvi(off);
-  for (const char* id : {"indx", "JUNK", "dmlh"}) EXPECT_EQ(plain.Find(id), nullptr) << id;
-  const AviWalk w = WalkAvi(on);
-  ASSERT_NE(w.Find("indx"), nullptr);
-  EXPECT_EQ(Walk(w, on).videoChunks.size(), 1u);
-  EXPECT_EQ(VerifyMovieBytes(on), "");
-  EXPECT_EQ(Le32(on, 32 + 16), 10u);
-  // The movie data is the same: the same chunks, in the same order.
-  EXPECT_EQ(Walk(w, on).firstData, Walk(plain, off).firstData);
 }
 
 }  // namespace
