@@ -159,13 +159,12 @@ TEST(DriverState, DefaultsFollowTheCodecAndTheConfiguredStateRoundTrips) {
 
 // 160 x 120 gradient pictures through `handler`, key frames asked where
 // `asked` says, the frames numbered `numbers`.
-Encoded Gradients(const char* handler, const std::vector<bool>& asked, std::vector<LONG> numbers,
-                  DWORD quality = ICQUALITY_DEFAULT) {
+Encoded Gradients(const char* handler, const std::vector<bool>& asked, std::vector<LONG> numbers) {
   InputFormat in = MakeInput(160, 120, 24);
   std::vector<std::vector<std::uint8_t>> dibs;
   for (std::size_t i = 0; i < asked.size(); ++i)
     dibs.push_back(ToDib(Gradient(160, 120, static_cast<int>(i)), 160, 120, 24));
-  return EncodeAll(Fcc(handler), in, dibs, asked, quality, numbers);
+  return EncodeAll(Fcc(handler), in, dibs, asked, numbers);
 }
 
 // Besides where asked (see DriverDecodes), the first frame, a frame after a

@@ -113,8 +113,7 @@ struct Encoded {
 // `numbers[i]` (none given: i + 1, as a host numbers them). Stops at the first frame refused.
 inline Encoded EncodeAll(DWORD handler, InputFormat& in,
                          const std::vector<std::vector<std::uint8_t>>& dibs,
-                         const std::vector<bool>& asked, DWORD quality = ICQUALITY_DEFAULT,
-                         std::vector<LONG> numbers = {}) {
+                         const std::vector<bool>& asked, std::vector<LONG> numbers = {}) {
   Encoded e;
   HIC hic = ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS);
   EXPECT_NE(hic, nullptr);
@@ -133,7 +132,7 @@ inline Encoded EncodeAll(DWORD handler, InputFormat& in,
     const DWORD r = ICCompress(hic, asked[i] ? ICCOMPRESS_KEYFRAME : 0, oh, buffer.data(),
                                in.header(), const_cast<std::uint8_t*>(dibs[i].data()), &ckid,
                                &flags, numbers.empty() ? static_cast<LONG>(i + 1) : numbers[i], 0,
-                               quality, nullptr, nullptr);
+                               ICQUALITY_DEFAULT, nullptr, nullptr);
     EXPECT_EQ(r, static_cast<DWORD>(ICERR_OK)) << "frame " << i;
     if (r != ICERR_OK) break;
     EXPECT_LE(oh->biSizeImage, maxBytes);
