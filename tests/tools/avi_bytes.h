@@ -99,6 +99,20 @@ inline const std::vector<MoviItem> kMovie = {{"rec ", 2},   {"00db", 100}, {"01w
                                              {"00dc", 51},  {"01wb", 400}, {"00dc", 40},
                                              {"01wb", 400}, {"00db", 100}, {"01wb", 400}};
 
+// Where the `nth` `fourcc` in `b` starts; b.size() when there are fewer.
+inline std::size_t At(const Bytes& b, const char* fourcc, int nth = 1) {
+  auto at = std::search(b.begin(), b.end(), fourcc, fourcc + 4);
+  while (--nth > 0 && at != b.end()) at = std::search(at + 4, b.end(), fourcc, fourcc + 4);
+  return static_cast<std::size_t>(at - b.begin());
+}
+
+// `bytes` put in at `at`, the RIFF size following.
+template <typename Range>
+void Insert(Bytes& b, std::size_t at, const Range& bytes) {
+  b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), std::begin(bytes), std::end(bytes));
+  Put32(b, 4, static_cast<std::uint32_t>(b.size() - 8));
+}
+
 inline norv::cli::VerifyReport VerifyBytes(const Bytes& b) {
   const TempDir dir;
   WriteFileBytes(dir.File("built.avi"), b);
