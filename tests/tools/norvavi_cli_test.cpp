@@ -34,9 +34,7 @@
 
 namespace {
 
-using norv::cli::CheckSettings;
-using norv::cli::EstimateAviSize;
-using norv::cli::SetSettingsField;
+using namespace norv::cli;
 using namespace norv::test;
 
 // The --set parser.
@@ -45,25 +43,24 @@ TEST(SetField, RefusesAndLeavesTheRecordUnchanged) {
   s.width = 77;
   const AviSettings before = s;
   std::string error;
-  for (const char* bad :
-       {"width", "width=", "width=12x", "width=99999999999", "nosuch=1", "audioFormat=1",
-        "audioFormat.14=1", "width.0=1", "frameRate=abc", "frameRate=inf", "compressorHandler=ABC",
-        "compressorState=5", "compressorStateSize=4", "audioFormat.-1=2", "reserved60=-1"}) {
+  for (const std::string& bad : std::initializer_list<std::string>{
+           "width", "width=", "width=12x", "width=99999999999", "nosuch=1", "audioFormat=1",
+           "audioFormat.14=1", "width.0=1", "frameRate=abc", "frameRate=inf",
+           "compressorHandler=ABC", "compressorState=5", "compressorStateSize=4",
+           "audioFormat.-1=2", "reserved60=-1", "paletteFile=" + std::string(260, 'x')}) {
     error.clear();
     EXPECT_FALSE(SetSettingsField(&s, bad, &error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
     EXPECT_EQ(0, std::memcmp(&s, &before, sizeof s)) << bad;
   }
-  EXPECT_FALSE(SetSettingsField(&s, "paletteFile=" + std::string(260, 'x'), &error));
 }
 
-// The refusals of the default settings with `name=value` set, a line each.
-std::string RefusalsWith(const std::string& name, const std::string& value) {
+// The refusals of the default settings with `set` ("name=value") set, a line each.
+std::string RefusalsWith(const std::string& set) {
   AviSettings s{};
   Plugin().FileTypeDefaultSettings(1, &s, 0);
   std::string error, text;
-  if (!norv::cli::SetSettingsField(&s, name + "=" + value, &error))
-    return "not set: " + error + "\n";
+  if (!SetSettingsField(&s, set, &error)) return "not set: " + error + "\n";
   for (const std::string& refusal : CheckSettings(s).refusals) text += refusal + "\n";
   return text;
 }
@@ -113,29 +110,25 @@ TEST(Refusals, EveryListedValueIsTakenAndOneStepPastAnEndIsRefused) {
     for (const auto& [low, high] : spans) {
       // Taken as far as the range goes (a palette mode still wants its file).
       for (long long v : {low, high})
-        EXPECT_EQ(RefusalsWith(name, std::to_string(v)).find("it takes"), std::string::npos)
+        EXPECT_EQ(RefusalsWith(name + "=" + std::to_string(v)).find("it takes"), std::string::npos)
             << name << "=" << v;
       for (long long v : {low - 1, high + 1}) {
         if (std::ranges::any_of(spans,
                                 [&](const auto& s) { return s.first <= v && v <= s.second; }))
           continue;
-        const std::string refusals = RefusalsWith(name, std::to_string(v));
+        const std::string set = name + "=" + std::to_string(v), refusals = RefusalsWith(set);
         if (refusals.starts_with("not set")) continue;  // out of type
-        EXPECT_EQ(refusals,
-                  name + "=" + std::to_string(v) + " is out of range: it takes " + allowed + "\n");
+        EXPECT_EQ(refusals, set + " is out of range: it takes " + allowed + "\n");
       }
     }
   }
   EXPECT_GE(checked, 15);
   // Every name set to its default is taken and changes nothing.
   EXPECT_EQ(nlohmann::json::parse(RunCommand(kNorvavi + " info --json" + sets)), info);
-  for (const auto& [name, value] : {std::pair{"frameRate", "0"},
-                                    {"frameRate", "-25"},
-                                    {"frameRate", "1000000"},
-                                    {"keyFrameEvery", "0"}})
-    EXPECT_EQ(std::ranges::count(RefusalsWith(name, value), '\n'), 1) << name << "=" << value;
+  for (const char* set : {"frameRate=0", "frameRate=-25", "frameRate=1000000", "keyFrameEvery=0"})
+    EXPECT_EQ(std::ranges::count(RefusalsWith(set), '\n'), 1) << set;
   // Not in the dialog's list, but the export writes any rate.
-  EXPECT_EQ(RefusalsWith("frameRate", "23.976"), "");
+  EXPECT_EQ(RefusalsWith("frameRate=23.976"), "");
 }
 
 // Each bad request is refused before anything is written, by a reason of
@@ -278,19 +271,17 @@ TEST(Refusals, SizeEstimateBoundsTheFileAndCountsTheFramesThatFit) {
     EXPECT_LE(e.bytes, actual + actual / 50 + 16384) << c.sets;
     EXPECT_EQ(e.framesThatFit, 50u);
   }
+  // 100,000 frames with 1,000 s of 44.1 kHz 16-bit stereo sound: 1,764 bytes a frame.
+  const auto fits = [](std::uint64_t n, std::uint64_t frameBytes) {
+    return EstimateAviSize(static_cast<std::uint32_t>(n), frameBytes, true, 1764 * n).bytes <=
+           0xFFFFFFFFull;
+  };
   for (std::uint64_t frameBytes : {299970000ull, 921600ull, 1ull << 20}) {
-    const std::uint64_t audio = 176400ull * 1000;
-    const std::uint32_t frames = 100000;
-    const auto e = EstimateAviSize(frames, frameBytes, true, audio);
-    ASSERT_LT(e.framesThatFit, frames);
+    const auto e = EstimateAviSize(100000, frameBytes, true, 1764ull * 100000);
+    ASSERT_LT(e.framesThatFit, 100000u);
     // The frames that fit, with their share of the audio, stay within 32 bits; one more does not.
-    const std::uint64_t perFrameAudio = audio / frames;
-    const auto fits = [&](std::uint64_t n) {
-      return EstimateAviSize(static_cast<std::uint32_t>(n), frameBytes, true, perFrameAudio * n)
-                 .bytes <= 0xFFFFFFFFull;
-    };
-    EXPECT_TRUE(fits(e.framesThatFit)) << frameBytes;
-    EXPECT_FALSE(fits(e.framesThatFit + 1)) << frameBytes;
+    EXPECT_TRUE(fits(e.framesThatFit, frameBytes)) << frameBytes;
+    EXPECT_FALSE(fits(e.framesThatFit + 1, frameBytes)) << frameBytes;
   }
 }
 
@@ -400,14 +391,14 @@ TEST(Interrupt, TheFirstFinishesAPlayableMovieTheSecondStopsAtOnce) {
   const std::string wave = dir.File("movie.wav");
   EXPECT_EXIT(
       {
-        norv::cli::JobGuard guard;
+        JobGuard guard;
         guard.AddTemporary(temporary);
         guard.AddTemporary(wave);
         std::ofstream(temporary) << "pcm";
         std::ofstream(wave) << "RIFF";
         ::raise(SIGINT);
         // The first only asks: the job goes on, the files stay.
-        if (!norv::cli::JobGuard::Interrupted() || !std::filesystem::exists(wave)) ::_exit(3);
+        if (!JobGuard::Interrupted() || !std::filesystem::exists(wave)) ::_exit(3);
         ::raise(SIGTERM);
         ::_exit(4);
       },
@@ -454,10 +445,9 @@ TEST(FolderLock, AJobWithSoundWaitsAndTwoTogetherKeepTheirOwnTracks) {
     const auto samples = DecodedSound(dir.File(name), "-ar 44100");
     ASSERT_GT(samples.size(), 44100u * 2) << name;
     // Each second on its own, so that sound swapped part of the way shows.
-    for (std::size_t s = 0; s + 44100 <= samples.size(); s += 44100) {
+    for (std::size_t s = 0; s + 44100 <= samples.size(); s += 44100)
       EXPECT_NEAR(ToneHz({samples.data() + s, 44100}), hz, hz * 0.03)
           << name << " second " << s / 44100;
-    }
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("Taltemp101wav.tmp")));
   // Also named as its own sound's file: the clip is read once and refused the same.
@@ -489,7 +479,6 @@ TEST(Manners, EachWordOnlyWhereItHelps) {
       RunCommand(kNorvavi + " make " + dir.File("m.avi") + " --duration 1 2>&1 >/dev/null");
   EXPECT_EQ(err.find('\r'), std::string::npos) << err;
   EXPECT_NE(err.find("wrote " + dir.File("m.avi") + " (25 frames"), std::string::npos) << err;
-  using norv::cli::Progress;
   EXPECT_EQ(Progress::Line(50, 200, 10.0),
             "[#######                       ]  25% 50/200  0:10 elapsed, 0:30 left");
   EXPECT_EQ(Progress::Line(200, 200, 3725.0).substr(32), " 100% 200/200  1:02:05 elapsed");
@@ -537,11 +526,9 @@ TEST(Lookups, CompressorListMatchesWhatMoviesFind) {
     };
     const std::string size =
         c["anySize"].get<bool>() ? "160x120" : c["sizes"][0].get<std::string>();
-    const std::string w = size.substr(0, size.find('x')), h = size.substr(size.find('x') + 1);
     const std::string out = dir.File(handler + ".avi"), copy = dir.File(handler + ".mp4");
     const std::string base = "-q -y " + out + " --video " + source +
-                             " --audio none --set compressorHandler=" + handler +
-                             " --set width=" + w + " --set height=" + h;
+                             " --audio none --set compressorHandler=" + handler + " --size " + size;
     for (const auto& [bits, colour] : {std::pair{24, "24"}, std::pair{8, "80"}}) {
       SCOPED_TRACE(handler + " " + colour);
       EXPECT_EQ(Make(base + " --set colorFormat=" + colour), takes(bits) ? 0 : 2);
