@@ -12,12 +12,9 @@ namespace {
 
 using norv::ui::ControlKind;
 using norv::ui::Dialog;
-using norv::ui::DialogTemplate;
 using norv::ui::Notification;
-using norv::ui::ScriptedBinding;
-using norv::ui::ScriptedUser;
 
-DialogTemplate Sample() {
+norv::ui::DialogTemplate Sample() {
   return {.id = 900,
           .caption = "Sample",
           .controls = {
@@ -73,13 +70,13 @@ TEST(DialogModel, UserActionsReachTheHandlersInOrderAndTheImpossibleAreRefused) 
   EXPECT_EQ(unbound.DoModal(), Dialog::kCancel);
   EXPECT_EQ(unbound.inits, 1);
   EXPECT_EQ(unbound.TrackPopupMenu({}, {}, 0), 0);
-  ScriptedBinding binding;
+  norv::ui::ScriptedBinding binding;
   binding.AnswerMenu(7);
   binding.AnswerMenu(99);  // not in the menu: dismissed, and an error
   binding.AnswerChooser("/tmp/x.pal");
   binding.AnswerMessage(IDCANCEL);
   LoggingDialog dialog;
-  binding.Expect(900, [](ScriptedUser& user) {
+  binding.Expect(900, [](norv::ui::ScriptedUser& user) {
     EXPECT_TRUE(user.Type(10, "57"));
     EXPECT_TRUE(user.Click(12));
     EXPECT_TRUE(user.Select(13, 1));

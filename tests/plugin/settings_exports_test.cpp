@@ -36,7 +36,7 @@ std::vector<std::uint8_t> ExpectedDefaults(bool ntsc, std::uint32_t hardware) {
 // reserved argument are refused and leave the record alone.
 TEST(DefaultSettings, WritesExactlyTheDefaultBytesForBothVideoStandards) {
   HostScope host;
-  for (int ntsc : {0, 1}) {
+  for (int ntsc : {0, 1})
     for (int hardware : {0, 1}) {
       NorvHostSetNtsc(ntsc);
       NorvHostSetHardware(hardware);
@@ -47,7 +47,6 @@ TEST(DefaultSettings, WritesExactlyTheDefaultBytesForBothVideoStandards) {
       EXPECT_EQ(Bytes(s), ExpectedDefaults(ntsc != 0, static_cast<std::uint32_t>(hardware)))
           << "ntsc " << ntsc << " hardware " << hardware;
     }
-  }
   AviSettings s;
   std::memset(&s, 0x5A, sizeof s);
   const auto before = Bytes(s);
@@ -94,9 +93,8 @@ TEST_F(SameAsProject, TakesTheProjectButKeepsInterleaveAudioSwitchesAndHardware)
   EXPECT_EQ(Bytes(settings), Bytes(expected));
   ASSERT_TRUE(MatchesProject(&settings, &project));
 
-  AviSettings untouched = settings;
   EXPECT_EQ(Plugin().FileTypeMakeSameAsPrj(2, &settings, &project), 0);
-  EXPECT_EQ(Bytes(settings), Bytes(untouched));
+  EXPECT_EQ(Bytes(settings), Bytes(expected));
 
   auto differs = [&](auto change) {
     AviSettings copy = settings;  // no state block to share
@@ -116,8 +114,7 @@ TEST_F(SameAsProject, TakesTheProjectButKeepsInterleaveAudioSwitchesAndHardware)
 }
 
 TEST_F(SameAsProject, CompressorStateCountsBySizeAndBytesNotByBlock) {
-  project.video.compressorStateSize = 3000;
-  project.video.compressorStateCapacity = 4000;
+  SetFields(project.video, "state 3000/4000");
   project.video.compressorState = HostAlloc(4000, 1);
   std::memset(HostBlockAddress(project.video.compressorState), 0x11, 4000);
   const long blocksBefore = NorvHostBlocksInUse();
@@ -142,8 +139,7 @@ TEST(SettingsCopy, EveryCopyOwnsItsOwnBlockAndOldBlocksAreReturned) {
   HostScope host;
   const long base = NorvHostBlocksInUse();
   AviSettings source{}, copy{};
-  source.compressorStateSize = 3000;
-  source.compressorStateCapacity = 4000;
+  SetFields(source, "state 3000/4000");
   source.compressorState = HostAlloc(4000, 1);
   std::memset(HostBlockAddress(source.compressorState), 0x42, 4000);
 

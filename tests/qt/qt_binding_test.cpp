@@ -30,7 +30,6 @@ namespace {
 using namespace norv::test;
 using norv::ui::ControlKind;
 using norv::ui::Dialog;
-using norv::ui::Notification;
 using norv::ui::QtBinding;
 
 enum : int { kTestTemplate = 9000, kInnerTemplate };
@@ -107,7 +106,7 @@ class Recorder : public Dialog {
     for (const norv::ui::Control& c : controls()) {
       if (c.id() == norv::ui::kNoId || c.id() == kOk || c.id() == kCancel) continue;
       for (int n = 0; n < 5; ++n)
-        Bind(c.id(), static_cast<Notification>(n), [this, id = c.id(), n] {
+        Bind(c.id(), static_cast<norv::ui::Notification>(n), [this, id = c.id(), n] {
           const norv::ui::Control& x = *Find(id);
           std::string state;
           if (x.kind() == ControlKind::kEdit) state = " " + x.text;

@@ -165,14 +165,11 @@ TEST(Screenshots, EveryDialogStandsInPlaceAndNorvaviSettingsSavesWhatItsOkTook) 
   AviSettings saved{};
   ASSERT_EQ(LoadPresetFile(1, &saved, preset.c_str()), 1);
   // What each dialog's OK took, in one comparison.
-  EXPECT_EQ(
-      (std::vector<double>{saved.frameRate, double(saved.quality), double(saved.audioFormat[2]),
-                           double(saved.interleaveFrames), double(saved.dataRateChoice),
-                           double(saved.dataRate), double(saved.width), double(saved.hwAccel),
-                           double(saved.hwAccelOptions[16]), double(saved.hwAccelOptions[2]),
-                           double(saved.cropRect[0]), double(saved.cropRect[1]),
-                           double(saved.cropRect[2]), double(saved.cropRect[3])}),
-      (std::vector<double>{24, 1200, 22050, 12, 8, 12, 400, 1, 77, 64, 1, 2, 3, 4}));
+  EXPECT_EQ(std::tuple(saved.frameRate, saved.quality, saved.audioFormat[2], saved.interleaveFrames,
+                       saved.dataRateChoice, saved.dataRate, saved.width, saved.hwAccel,
+                       saved.hwAccelOptions[16], saved.hwAccelOptions[2], saved.cropRect[0],
+                       saved.cropRect[1], saved.cropRect[2], saved.cropRect[3]),
+            std::tuple(24.0f, 1200, 22050u, 12, 8, 12, 400, 1, 77, 64, 1, 2, 3, 4));
   HostFree(&saved.compressorState);
 
   // The second run starts from the file; Cancel leaves it alone.
