@@ -1,11 +1,12 @@
 // Audio: the decimation of pushed blocks, the hand-over between the audio
-// and the video caller, wave-file audio, and where the interleave rule puts
-// the audio chunks.
+// and the video caller (also on two threads at once), wave-file audio, and
+// where the interleave rule puts the audio chunks.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
-#include <filesystem>
+#include <random>
 #include <thread>
 #include <tuple>
 
@@ -31,7 +32,7 @@ class AudioMovie : public MovieTest {
  protected:
   void SetUp() override {
     NorvHostSetHardware(1);
-    SetFields(setup.settings, "size 32x16");
+    SetFields(setup.settings, "size 32x16; audio 1 1 16/44100/2");
   }
 
   // Runs a movie: `audio` pushed first (in blocks of 4000 bytes), then the
@@ -53,10 +54,16 @@ class AudioMovie : public MovieTest {
       EXPECT_EQ(session->CompressAviFrame(f.data(), &done), 0);
       EXPECT_EQ(done, i + 1);
     }
+    return Finish(session);
+  }
+
+  // Closes the movie, which must pass norvavi verify; the sizes of its audio
+  // chunks, in file order.
+  std::vector<std::uint32_t> Finish(MovieSession* session) {
     session->CloseCompression();
     session->FinishMovie();
     delete session;
-    EXPECT_EQ(norv::test::VerifyMovie(setup.path), "");
+    EXPECT_EQ(VerifyMovie(setup.path), "");
     const auto b = ReadFileBytes(setup.path);
     std::vector<std::uint32_t> sizes;
     audioInFile.clear();
@@ -90,7 +97,6 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
 
 // Pushed audio past 2 GiB still reads back: offsets go to the file unsigned.
 TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
-  SetFields(setup.settings, "audio 1 1 16/44100/2");
   MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
   const std::uint32_t at = 0x90000000u;  // 2.25 GiB
@@ -113,8 +119,6 @@ TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
   const std::uint32_t got = s->audio.audioChunkEnd - at;
   EXPECT_EQ(0, std::memcmp(s->audio.audioChunkData, Ramp(4000, 3).data(), std::min(got, 4000u)));
   delete s;
-  std::remove(setup.path.c_str());
-  std::filesystem::remove(host.dir().File("Taltemp101wav.tmp"));
 }
 
 // Where the video side waits for pushed audio: long in the middle of the
@@ -122,7 +126,6 @@ TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
 // at all, so audio that comes while the video side waits is taken only under
 // the long one. Audio that never comes is silence: zero for 16-bit samples.
 TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
-  SetFields(setup.settings, "audio 1 1 16/44100/2");
   MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
   ASSERT_EQ(s->audio.BeginAudioCapture(), 0);
@@ -171,7 +174,6 @@ TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
   EXPECT_EQ(done, 0u);
   s->CloseCompression();
   delete s;
-  std::remove(setup.path.c_str());
 }
 
 TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
@@ -225,5 +227,73 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
     delete s;
   }
 }
+
+// Video and audio on two threads at once, as a host may call them: random
+// block sizes and pauses, audio ahead of and behind the video. Whatever the
+// timing, the file holds every pushed byte once, in order.
+struct Round {
+  int bits, rate, channels;
+  std::uint32_t interleave;
+  int audioDelayMs;  // the audio caller starts this late (the video waits for it)
+  int videoDelayMs;  // the video caller starts this late (the audio runs ahead)
+};
+
+class AudioThreads : public AudioMovie, public ::testing::WithParamInterface<Round> {};
+
+TEST_P(AudioThreads, EveryPushedByteLandsOnceInOrder) {
+  const Round r = GetParam();
+  SetFields(setup.settings, "size 16x8; interleave " + std::to_string(r.interleave) +
+                                "; audio 1 1 " + std::to_string(r.bits) + "/" +
+                                std::to_string(r.rate) + "/" + std::to_string(r.channels));
+  setup.SetSpan(0, 2000);
+
+  MovieSession* session = CreateMovieSession(&setup.request);
+  ASSERT_NE(session, nullptr);
+  ASSERT_EQ(session->audio.BeginAudioCapture(), 0);
+  const std::uint32_t total = session->audio.audioTotalBytes;
+  const auto frame = static_cast<std::size_t>(r.bits / 8 * r.channels);
+  // Below 22050 Hz the host delivers four times the samples and the plug-in
+  // keeps the first of every four.
+  const std::size_t factor = r.rate < 22050 ? 4 : 1;
+  std::vector<std::uint8_t> pushed(total * factor);
+  std::mt19937 random(static_cast<std::uint32_t>(r.rate + r.interleave + r.audioDelayMs));
+  for (auto& b : pushed) b = static_cast<std::uint8_t>(random());
+
+  std::thread audio([&] {
+    std::mt19937 rng(7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(r.audioDelayMs));
+    for (std::size_t at = 0; at < pushed.size();) {
+      const std::size_t n = std::min<std::size_t>((1 + rng() % 3000) * frame, pushed.size() - at);
+      AudioBlock block{pushed.data() + at, static_cast<std::uint32_t>(n)};
+      std::uint32_t done = 0;
+      EXPECT_EQ(session->StoreAudioBlock(&block, &done), 0);
+      at += n;
+      if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+    }
+  });
+  std::mt19937 rng(11);
+  std::this_thread::sleep_for(std::chrono::milliseconds(r.videoDelayMs));
+  for (std::uint32_t i = 0; i < session->frameCount; ++i) {
+    const auto f = PatternFrame(16, 8, i);
+    std::uint32_t done = 0;
+    EXPECT_EQ(session->CompressAviFrame(f.data(), &done), 0);
+    if (rng() % 4 == 0) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 2000));
+  }
+  audio.join();
+  Finish(session);
+
+  std::vector<std::uint8_t> expected;
+  for (std::size_t at = 0; at + frame <= pushed.size(); at += frame * factor)
+    expected.insert(expected.end(), pushed.begin() + static_cast<long>(at),
+                    pushed.begin() + static_cast<long>(at + frame));
+  expected.resize(total);
+  EXPECT_TRUE(audioInFile == expected) << audioInFile.size() << " bytes of " << expected.size();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Timings, AudioThreads,
+    ::testing::Values(Round{16, 44100, 2, 1, 0, 0}, Round{16, 44100, 2, 1, 60, 0},
+                      Round{16, 44100, 2, 1, 0, 60}, Round{8, 22050, 1, 5, 30, 0},
+                      Round{16, 11025, 1, 1, 0, 30}, Round{8, 11025, 2, 3, 40, 0}));
 
 }  // namespace

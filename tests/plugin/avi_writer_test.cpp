@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/avi_walk.h"
@@ -123,25 +125,22 @@ std::vector<std::uint8_t> WriteInMemory(const Movie& m, std::vector<AviStatus>* 
   return bytes;
 }
 
-const Movie kMixed = {
-    true, true, 30, 2, {{301, true, 40}, {100, false, -1}, {0, false, 0}, {7, true, 13}}};
-
 // A chunk beyond the index's capacity is refused and the file stays whole:
 // here room for three entries, so the second frame's record does not fit.
 TEST(AviWriter, ChunksPastTheIndexCapacityAreRefused) {
   Movie m{false, false, 3, 0, {{10, true, -1}, {11, false, -1}, {12, false, -1}, {13, true, -1}}};
-  std::vector<AviStatus> results;
-  auto bytes = WriteInMemory(m, &results);
   using S = AviStatus;
-  EXPECT_EQ(results, (std::vector<S>{S::kOk, S::kOk, S::kOk, S::kOk, S::kIndexFull, S::kOk}));
-  EXPECT_EQ(WalkAvi(bytes).index.size(), 3u);
-  EXPECT_EQ(Problems(bytes), "");
-
-  m.records = true;
-  bytes = WriteInMemory(m, &results);
-  EXPECT_EQ(results,
-            (std::vector<S>{S::kOk, S::kOk, S::kIndexFull, S::kIndexFull, S::kIndexFull, S::kOk}));
-  EXPECT_EQ(WalkAvi(bytes).index.size(), 2u);
+  for (const auto& [records, want, entries] :
+       {std::tuple{false, std::vector<S>{S::kOk, S::kOk, S::kOk, S::kOk, S::kIndexFull, S::kOk},
+                   3u},
+        {true, {S::kOk, S::kOk, S::kIndexFull, S::kIndexFull, S::kIndexFull, S::kOk}, 2u}}) {
+    m.records = records;
+    std::vector<AviStatus> results;
+    const auto bytes = WriteInMemory(m, &results);
+    EXPECT_EQ(results, want);
+    EXPECT_EQ(WalkAvi(bytes).index.size(), entries);
+    EXPECT_EQ(Problems(bytes), "");
+  }
 }
 
 // At the size a file may reach, a frame goes in only while its record, pad
@@ -182,7 +181,8 @@ TEST(AviWriter, TheFileLimitHoldsToTheByte) {
 // after it is reported written. An index that could not be written whole
 // keeps the size of the whole reservation, for a repair to find.
 TEST(AviWriter, EveryFailedWriteIsReported) {
-  const Movie m = kMixed;
+  const Movie m = {
+      true, true, 30, 2, {{301, true, 40}, {100, false, -1}, {0, false, 0}, {7, true, 13}}};
   std::vector<std::uint8_t> good;
   int writes = 0;
   {
@@ -204,13 +204,10 @@ TEST(AviWriter, EveryFailedWriteIsReported) {
           w, std::make_unique<RiffFile>(std::make_unique<FailingStream>(&bytes, failAt), 1), m);
     }
     ASSERT_NE(results.back(), AviStatus::kOk);
-    bool failed = false;
-    for (AviStatus s : results) {
-      if (failed) {
-        EXPECT_NE(s, AviStatus::kOk) << "a write after the failure was reported done";
-      }
-      failed = failed || s != AviStatus::kOk;
-    }
+    const auto failed = std::find_if(results.begin(), results.end(),
+                                     [](AviStatus s) { return s != AviStatus::kOk; });
+    EXPECT_EQ(std::count(failed, results.end(), AviStatus::kOk), 0)
+        << "a write after the failure was reported done";
     const std::string text(bytes.begin(), bytes.end());
     const std::size_t idx1 = text.find("idx1");
     if (idx1 != std::string::npos && bytes.size() < idx1 + 8 + 16 * entries) {

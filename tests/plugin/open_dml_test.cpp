@@ -12,28 +12,18 @@ namespace {
 
 using namespace norv::test;
 
-// What a walk of the file finds: each form's count of video chunks, and the
-// first form's data chunks ('##xx': id and bytes).
-struct Forms {
-  std::vector<std::uint32_t> videoChunks;
-  std::vector<std::string> firstData;
-};
-
-Forms Walk(const AviWalk& w, const std::vector<std::uint8_t>& b) {
-  Forms l;
+// Each form's count of video chunks, as a walk of the file finds them.
+std::vector<std::uint32_t> VideoChunksPerForm(const AviWalk& w) {
+  std::vector<std::uint32_t> forms;
   int moviDepth = -1;  // while inside a 'movi' list, its depth
   for (const WalkedChunk& c : w.chunks) {
-    if (c.depth == 0) l.videoChunks.push_back(0);
+    if (c.depth == 0) forms.push_back(0);
     if (c.depth <= moviDepth) moviDepth = -1;
     if (c.type == "movi") moviDepth = c.depth;
     if (moviDepth < 0 || c.depth <= moviDepth || c.id == "LIST" || c.id.starts_with("ix")) continue;
-    l.videoChunks.back() += c.id != "01wb";
-    if (l.videoChunks.size() == 1) {
-      const auto data = b.begin() + static_cast<long>(c.headerOffset + 8);
-      l.firstData.push_back(c.id + std::string(data, data + c.size));
-    }
+    forms.back() += c.id != "01wb";
   }
-  return l;
+  return forms;
 }
 
 // Where the last form whose size is set ends: a cut export or a full disk
@@ -72,11 +62,11 @@ TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
   const std::vector<std::uint8_t> closed(b.begin(), b.begin() + static_cast<long>(ClosedEnd(b)));
   const AviWalk w = WalkAvi(closed);
   ASSERT_TRUE(w.sizesConsistent);
-  const Forms forms = Walk(w, closed);
-  ASSERT_GE(forms.videoChunks.size(), 2u);
+  const auto forms = VideoChunksPerForm(w);
+  ASSERT_GE(forms.size(), 2u);
   EXPECT_EQ(VerifyMovieBytes(closed), "");
   std::uint32_t frames = 0;
-  for (std::uint32_t n : forms.videoChunks) frames += n;
+  for (std::uint32_t n : forms) frames += n;
   EXPECT_GE(FfprobeFrames(setup.path), static_cast<int>(frames));
 }
 
@@ -93,7 +83,7 @@ TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
   EXPECT_EQ(messages.texts(), std::vector<std::string>{"The movie has reached the largest size "
                                                        "of an AVI file; the rest is not written."});
   const auto b = ReadFileBytes(setup.path);
-  EXPECT_EQ(Walk(WalkAvi(b), b).videoChunks.size(), kSuperIndexEntries);
+  EXPECT_EQ(VideoChunksPerForm(WalkAvi(b)).size(), kSuperIndexEntries);
   EXPECT_EQ(VerifyMovie(setup.path), "");
   EXPECT_EQ(FfprobeFrames(setup.path), static_cast<int>(kSuperIndexEntries));
 }

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -78,24 +79,20 @@ TEST(PaletteFile, EntriesFillTheTableAndBoundTheMapping) {
 
 TEST(PaletteFile, EachBrokenFileHasItsMessage) {
   norv::test::TempDir dir;
-  const std::pair<PalFile, const char*> cases[] = {
-      {PalFile{16, -1, "ACON"}, "Fail to find pal chunk!"},
-      {PalFile{16, -1, "PAL ", "date"}, "Fail to find data chunk!"},
-      {PalFile{16, -1, "PAL ", "data", 6}, "Fail to read pal data!"},
-      {PalFile{400, -1, "PAL ", "data", 100}, "Fail to read pal data!"},  // short past 256
+  const std::pair<PalFile, std::vector<std::string>> cases[] = {
+      {PalFile{16, -1, "ACON"}, {"Fail to find pal chunk!"}},
+      {PalFile{16, -1, "PAL ", "date"}, {"Fail to find data chunk!"}},
+      {PalFile{16, -1, "PAL ", "data", 6}, {"Fail to read pal data!"}},
+      {PalFile{400, -1, "PAL ", "data", 100}, {"Fail to read pal data!"}},  // short past 256
+      // A logical palette of another version is no palette, and says nothing.
+      {PalFile{16, -1, "PAL ", "data", 0, 0x200}, {}},
   };
   std::vector<std::uint8_t> dib8(1064 + 16);
-  for (const auto& [file, message] : cases) {
+  for (const auto& [file, texts] : cases) {
     RecordedMessages recorded;
     EXPECT_EQ(LoadPaletteFile(file.Write(dir.File("bad.pal")).c_str(), dib8.data()), nullptr);
-    EXPECT_EQ(recorded.texts(), std::vector<std::string>{message});
+    EXPECT_EQ(recorded.texts(), texts);
   }
-  // A logical palette of another version is no palette, and says nothing.
-  RecordedMessages recorded;
-  PalFile other;
-  other.version = 0x200;
-  EXPECT_EQ(LoadPaletteFile(other.Write(dir.File("v2.pal")).c_str(), dib8.data()), nullptr);
-  EXPECT_TRUE(recorded.texts().empty());
 }
 
 // An encoder holding the frame buffers of an 8-bit movie of w x h.
@@ -215,9 +212,8 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
     NorvHostImagesWithoutPalette(0);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(unpaletted.session.paletteHandle, nullptr);
-    for (int k = 0; k < 16; ++k)
-      EXPECT_EQ(TableEntry(unpaletted.session.eightBitDib, k),
-                TableEntry(s.session.eightBitDib, k));
+    EXPECT_TRUE(std::equal(s.session.eightBitDib + 40, s.session.eightBitDib + 1064,
+                           unpaletted.session.eightBitDib + 40));
 
     // A failed render stops the sampling and fails the set-up.
     EightBitSession failing(8, 8, 4);
