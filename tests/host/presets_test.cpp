@@ -12,9 +12,7 @@
 namespace {
 
 using norv::host::ParseVideoPreset;
-using norv::host::VideoPreset;
 using norv::test::ReadText;
-using norv::test::WriteFileBytes;
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
   const auto at = text.find(from);
@@ -55,8 +53,8 @@ class Presets : public ::testing::Test {
   }
 
   // The file is refused and the destination keeps every byte and its block.
-  void ExpectRefused(const std::string& text, const char* what) {
-    WriteFileBytes(path, {text.begin(), text.end()});
+  void ExpectRefused(const std::string& text, const std::string& what) {
+    norv::test::WriteFileBytes(path, {text.begin(), text.end()});
     AviSettings d = Destination();
     AviSettings before = d;
     const long blocks = NorvHostBlocksInUse();
@@ -94,32 +92,30 @@ TEST_F(Presets, VideoRoundTripRestoresEveryFieldAndMalformedFilesAreRefused) {
                         HostBlockAddress(source.compressorState), 3000),
             0);
 
-  const std::string bits = "frameRate=29.97 (0x41EFC28F)";
-
-  ExpectRefused(Replace(good, "NorvAvi preset 1", "NorvAvi preset"), "bad header");
-  ExpectRefused(Replace(good, "NorvAvi preset 1", "NorvAvi preset 2"), "unknown version");
-  ExpectRefused(Replace(good, "kind=1", "kind=3"), "wrong kind");
-  ExpectRefused(Replace(good, "aspectX=", "aspectX=1x"), "bad number");
-  ExpectRefused(Replace(good, "aspectX=", "aspectX=99999999999"), "number out of range");
-  ExpectRefused(Replace(good, "qrvExport=", "qrvExport=-"), "sign only");
-  ExpectRefused(Replace(good, "cropRect=", "cropRect=1 "), "too many words");
-  ExpectRefused(Replace(good, "hwAccel=", "width=1\nhwAccel="), "repeated field");
-  ExpectRefused(Replace(good, "hwAccel=", "hwAcel="), "unknown field");
-  ExpectRefused(Replace(good, "\nlockAspect=", "\nx"), "missing field");
-  ExpectRefused(Replace(good, bits, "frameRate=25 (0x41EFC28F)"), "disagreeing float");
-  ExpectRefused(Replace(good, bits, "frameRate=29.97 (0x41EFC2)"), "short float bits");
-  ExpectRefused(Replace(good, "(MJPG)", "(MJPH)"), "disagreeing fourcc");
-  ExpectRefused(Replace(good, "compressorStateSize=3000", "compressorStateSize=2999"),
-                "state size mismatch");
-  ExpectRefused(Replace(good, "compressorStateCapacity=4000", "compressorStateCapacity=2000"),
-                "capacity below size");
-  ExpectRefused(Replace(good, "compressorState=", "compressorState=0"), "odd hex digits");
-  ExpectRefused(Replace(good, "compressorState=", "compressorState=G0"), "bad hex digit");
-  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"\\x00"), "NUL in name");
-  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"\\q"), "bad escape");
-  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"\"x"), "stray quote");
-  ExpectRefused(Replace(good, "paletteFile=\"", "paletteFile=\"" + std::string(230, 'p')),
-                "name too long");
+  const std::string damaged[][3] = {
+      {"NorvAvi preset 1", "NorvAvi preset", "bad header"},
+      {"NorvAvi preset 1", "NorvAvi preset 2", "unknown version"},
+      {"kind=1", "kind=3", "wrong kind"},
+      {"aspectX=", "aspectX=1x", "bad number"},
+      {"aspectX=", "aspectX=99999999999", "number out of range"},
+      {"qrvExport=", "qrvExport=-", "sign only"},
+      {"cropRect=", "cropRect=1 ", "too many words"},
+      {"hwAccel=", "width=1\nhwAccel=", "repeated field"},
+      {"hwAccel=", "hwAcel=", "unknown field"},
+      {"\nlockAspect=", "\nx", "missing field"},
+      {"frameRate=29.97 (0x41EFC28F)", "frameRate=25 (0x41EFC28F)", "disagreeing float"},
+      {"frameRate=29.97 (0x41EFC28F)", "frameRate=29.97 (0x41EFC2)", "short float bits"},
+      {"(MJPG)", "(MJPH)", "disagreeing fourcc"},
+      {"compressorStateSize=3000", "compressorStateSize=2999", "state size mismatch"},
+      {"compressorStateCapacity=4000", "compressorStateCapacity=2000", "capacity below size"},
+      {"compressorState=", "compressorState=0", "odd hex digits"},
+      {"compressorState=", "compressorState=G0", "bad hex digit"},
+      {"paletteFile=\"", "paletteFile=\"\\x00", "NUL in name"},
+      {"paletteFile=\"", "paletteFile=\"\\q", "bad escape"},
+      {"paletteFile=\"", "paletteFile=\"\"x", "stray quote"},
+      {"paletteFile=\"", "paletteFile=\"" + std::string(230, 'p'), "name too long"},
+  };
+  for (const auto& [from, to, what] : damaged) ExpectRefused(Replace(good, from, to), what);
 
   // A state above the limit is refused before anything is allocated.
   const std::string huge = std::to_string(norv::host::kMaxPresetStateBytes + 1);
@@ -150,7 +146,7 @@ TEST_F(Presets, EveryCutShortFileIsRefusedAndHandEditedOnesAreRead) {
   HostFree(&source.compressorState);
   source.compressorStateSize = source.compressorStateCapacity = 0;
   std::string text = norv::host::FormatVideoPreset(source, {});
-  VideoPreset p;
+  norv::host::VideoPreset p;
   for (std::size_t n = 0; n + 1 < text.size(); ++n)
     EXPECT_FALSE(ParseVideoPreset(text.substr(0, n), &p)) << n;
   EXPECT_TRUE(ParseVideoPreset(text.substr(0, text.size() - 1), &p));
@@ -202,7 +198,7 @@ TEST_F(Presets, SaveRefusesWhatItCannotWriteAndKindsDoNotMix) {
   ExpectRefused(ReadText(audio), "audio preset as video");
 
   const std::string badAudio = Replace(ReadText(audio), "audioFormat=", "audioFormat=1 ");
-  WriteFileBytes(audio, {badAudio.begin(), badAudio.end()});
+  norv::test::WriteFileBytes(audio, {badAudio.begin(), badAudio.end()});
   EXPECT_EQ(LoadPresetFile(3, untouched, audio.c_str()), 0);
   EXPECT_EQ(untouched[0], 7u);
 }

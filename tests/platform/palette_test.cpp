@@ -43,8 +43,7 @@ std::vector<std::vector<PALETTEENTRY>> Palettes(std::mt19937& rng) {
       spread.push_back({byte(0, 255), byte(0, 255), byte(0, 255), 0});
       clustered.push_back({byte(100, 108), byte(40, 44), byte(200, 203), 0});
     }
-    all.push_back(spread);
-    all.push_back(clustered);
+    all.insert(all.end(), {spread, clustered});
   }
   // Levels two apart: every odd component value sits exactly between two.
   std::vector<PALETTEENTRY> ties;

@@ -15,8 +15,7 @@ TEST(RiffFile, NoChunkBeginsWhereItsHeaderPassesFourGiB) {
   std::vector<std::uint8_t> bytes;
   RiffFile file(std::make_unique<MemoryStream>(&bytes), 64);
   ASSERT_EQ(file.Seek(0xFFFFFFF8ull), 0xFFFFFFF8ll);  // 8 header bytes would end past 2^32 - 1
-  ChunkInfo chunk;
-  chunk.id = 0x61746164;  // 'data'
+  ChunkInfo chunk{.id = 0x61746164};                  // 'data'
   EXPECT_EQ(file.CreateChunk(chunk, 0), kTooLarge);
   EXPECT_TRUE(bytes.empty());
 }
