@@ -52,10 +52,6 @@ struct Case {
   const char* space = nullptr;      // the colour matrix the stream names, and ffmpeg follows
 };
 
-void PrintTo(const Case& c, std::ostream* os) {
-  *os << c.handler;
-}
-
 class DriverDecodes : public testing::TestWithParam<Case> {};
 
 TEST_P(DriverDecodes, FfmpegDecodesEveryFrameCloseToInputWhateverTheThreads) {

@@ -26,6 +26,14 @@ inline DWORD Fcc(const std::string& name) {
   return v;
 }
 
+// The installed compressors of `type`, by index.
+inline std::vector<ICINFO> Enumerate(DWORD type) {
+  std::vector<ICINFO> all;
+  ICINFO info{};
+  for (DWORD i = 0; ICInfo(type, i, &info); ++i) all.push_back(info);
+  return all;
+}
+
 // A bitmap format block: the 40-byte header, then the colour table for 8 bits.
 struct InputFormat {
   std::vector<std::uint8_t> bytes;

@@ -9,47 +9,42 @@
 
 namespace {
 
-// A w x h image whose pixel (x, y) holds blue x, green y, red 7.
-HGLOBAL MakeCoordinateImage(std::int32_t w, std::int32_t h) {
-  HGLOBAL slot = nullptr;
-  DibImage image(&slot);
-  EXPECT_EQ(image.Create(w, h), 0);
-  std::uint8_t* bits = image.Bits();
-  for (std::int32_t y = 0; y < h; ++y) {
-    for (std::int32_t x = 0; x < w; ++x) {
-      std::uint8_t* p = bits + image.PixelOffset(x, y);
-      p[0] = static_cast<std::uint8_t>(x);
-      p[1] = static_cast<std::uint8_t>(y);
-      p[2] = 7;
-    }
-  }
-  image.Unlock();
-  return slot;
-}
-
 // Source columns (blue) along row 0 and source rows (green) down column 0.
 struct Picked {
   std::vector<int> columns;
   std::vector<int> rows;
 };
 
+// Resizes a sw x sh image whose pixel (x, y) holds blue x, green y, red 7.
 Picked ResizeCoordinates(std::int32_t sw, std::int32_t sh, std::int32_t dw, std::int32_t dh) {
-  HGLOBAL slot = MakeCoordinateImage(sw, sh);
-  DibImage image(&slot);
+  HGLOBAL slot = nullptr;
+  {
+    DibImage source(&slot);
+    EXPECT_EQ(source.Create(sw, sh), 0);
+    std::uint8_t* bits = source.Bits();
+    for (std::int32_t y = 0; y < sh; ++y) {
+      for (std::int32_t x = 0; x < sw; ++x) {
+        std::uint8_t* p = bits + source.PixelOffset(x, y);
+        p[0] = static_cast<std::uint8_t>(x);
+        p[1] = static_cast<std::uint8_t>(y);
+        p[2] = 7;
+      }
+    }
+    source.Unlock();
+  }
+  DibImage image(&slot);  // attached afresh: reads the size back from the block
   EXPECT_EQ(image.Resize(dw, dh), 0);
   // The scaled image is a new one: a 24-bit header at 96 dpi, rows padded to four bytes.
   BITMAPINFOHEADER h;
   std::memcpy(&h, image.Lock(), sizeof h);
   image.Unlock();
   const long row = (dw * 3 + 3) / 4 * 4;
-  EXPECT_EQ(
-      (std::vector<long>{h.biSize, h.biWidth, h.biHeight, h.biPlanes, h.biBitCount, h.biCompression,
-                         h.biSizeImage, h.biXPelsPerMeter, h.biYPelsPerMeter, h.biClrUsed}),
-      (std::vector<long>{40, dw, dh, 1, 24, BI_RGB, row * dh, 3780, 3780, 0}));
-  EXPECT_EQ(GlobalSize(slot), static_cast<SIZE_T>(40 + row * dh));
-  EXPECT_EQ(image.RowBytes(), static_cast<std::uint32_t>(row));
-  EXPECT_EQ(image.Width(), dw);
-  EXPECT_EQ(image.Height(), dh);
+  EXPECT_EQ((std::vector<long>{h.biSize, h.biWidth, h.biHeight, h.biPlanes, h.biBitCount,
+                               h.biCompression, h.biSizeImage, h.biXPelsPerMeter, h.biYPelsPerMeter,
+                               h.biClrUsed, long(GlobalSize(slot)), long(image.RowBytes()),
+                               image.Width(), image.Height()}),
+            (std::vector<long>{40, dw, dh, 1, 24, BI_RGB, row * dh, 3780, 3780, 0, 40 + row * dh,
+                               row, dw, dh}));
   Picked picked;
   const std::uint8_t* bits = image.Bits();
   for (std::int32_t x = 0; x < dw; ++x) picked.columns.push_back(bits[image.PixelOffset(x, 0)]);

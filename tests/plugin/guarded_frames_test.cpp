@@ -19,14 +19,6 @@ struct Size {
   int width, height;
 };
 
-// The shipped compressors, by enumeration.
-std::vector<DWORD> BuiltinHandlers() {
-  std::vector<DWORD> handlers;
-  ICINFO info{};
-  for (DWORD i = 0; ICInfo(ICTYPE_VIDEO, i, &info); ++i) handlers.push_back(info.fccHandler);
-  return handlers;
-}
-
 // Sizes `handler` takes at `bits` per pixel: the first with padded rows and
 // the first whose rows end exactly at the frame's end, where a reader that
 // strays lands on the guard page at once.
@@ -48,17 +40,10 @@ std::vector<Size> SizesFor(DWORD handler, int bits) {
   return found;
 }
 
-std::string Name(DWORD handler) {
-  std::string s;
-  for (int i = 0; i < 4; ++i)
-    s.push_back(handler == 0 ? '-' : static_cast<char>(handler >> (8 * i)));
-  return s;
-}
-
 TEST(GuardedFrames, NothingReadsPastTheHostsFrameNorWritesIntoIt) {
   HostScope host;
-  std::vector<DWORD> handlers = BuiltinHandlers();
-  handlers.insert(handlers.begin(), 0);  // uncompressed
+  std::vector<DWORD> handlers{0};  // uncompressed, then the shipped compressors
+  for (const ICINFO& info : Enumerate(ICTYPE_VIDEO)) handlers.push_back(info.fccHandler);
   int movies = 0;
   for (const DWORD handler : handlers) {
     for (const int colorFormat : {24, 80, 82, 83}) {
@@ -66,9 +51,9 @@ TEST(GuardedFrames, NothingReadsPastTheHostsFrameNorWritesIntoIt) {
       for (const Size size : SizesFor(handler, bits)) {
         for (const int mode : {0, 1, 2}) {  // AVI, AVI with the field shift, raw stream
           if (mode == 2 && (handler == 0 || bits == 8)) continue;
-          SCOPED_TRACE(Name(handler) + " colour " + std::to_string(colorFormat) + " mode " +
-                       std::to_string(mode) + " " + std::to_string(size.width) + "x" +
-                       std::to_string(size.height));
+          SCOPED_TRACE(std::string(reinterpret_cast<const char*>(&handler), handler ? 4 : 0) +
+                       " colour " + std::to_string(colorFormat) + " mode " + std::to_string(mode) +
+                       " " + std::to_string(size.width) + "x" + std::to_string(size.height));
           WriteProfileInt("Last Make Movie", "DV Reverse", mode == 1 ? 1 : 0, 0);
           MovieSetup setup(host.dir(), "m" + std::to_string(movies++) + ".avi");
           auto& s = setup.settings;
