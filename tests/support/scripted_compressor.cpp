@@ -27,11 +27,8 @@ DWORD ImageBytes(const BITMAPINFOHEADER* f) {
 }
 
 // The hash of the pixels of a packed bitmap; what a call was given.
-std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits, bool* allZero) {
-  const auto* p = static_cast<const std::uint8_t*>(bits);
-  const std::size_t n = ImageBytes(format);
-  if (allZero != nullptr) *allZero = std::all_of(p, p + n, [](std::uint8_t b) { return b == 0; });
-  return Fnv1a(p, n);
+std::uint64_t HashPixels(const BITMAPINFOHEADER* format, const void* bits) {
+  return Fnv1a(static_cast<const std::uint8_t*>(bits), ImageBytes(format));
 }
 
 bool Accepted(const BITMAPINFOHEADER* in, WORD bits) {
@@ -191,12 +188,12 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       const bool key = (ic->dwFlags & ICCOMPRESS_KEYFRAME) != 0;
       ScriptedCall call{ic->dwFlags, ic->lFrameNum, ic->dwQuality, ic->lpbiPrev != nullptr, 0, 0};
       if (ic->lpbiInput != nullptr && ic->lpInput != nullptr) {
-        call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput, nullptr);
+        call.inputHash = HashPixels(ic->lpbiInput, ic->lpInput);
         call.inputBits = ic->lpbiInput->biBitCount;
         call.inputEnd = reinterpret_cast<std::uintptr_t>(ic->lpInput) + ImageBytes(ic->lpbiInput);
       }
       if (ic->lpbiPrev != nullptr && ic->lpPrev != nullptr) {
-        call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev, &call.prevAllZero);
+        call.prevHash = HashPixels(ic->lpbiPrev, ic->lpPrev);
         call.prevBits = ic->lpbiPrev->biBitCount;
         call.prevImageSize = ic->lpbiPrev->biSizeImage;
       }

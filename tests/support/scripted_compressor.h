@@ -23,7 +23,6 @@ struct ScriptedCall {
   bool hadPrev;                 // lpbiPrev was given
   std::uint64_t inputHash;      // of the input pixels
   std::uint64_t prevHash;       // of the previous frame's pixels, 0 without one
-  bool prevAllZero = false;     // every pixel byte of the previous frame is zero
   WORD prevBits = 0;            // the previous frame's header: bits per pixel
   DWORD prevImageSize = 0;      // and image size
   WORD inputBits = 0;           // the input's header: bits per pixel
