@@ -60,7 +60,16 @@ def main():
     p.add_argument("-E", dest="exclude", default=r"^windows\.", help="ctest -E")
     args = p.parse_args()
     flags = "--coverage -fprofile-update=atomic"
-    if not os.path.exists(os.path.join(args.build, "CMakeCache.txt")):
+    cache = os.path.join(args.build, "CMakeCache.txt")
+    if os.path.exists(cache):
+        # A folder configured for another checkout builds that one, and its
+        # counters name files outside this tree: the map would come out empty.
+        with open(cache, encoding="utf-8") as f:
+            home = re.search(r"^CMAKE_HOME_DIRECTORY:INTERNAL=(.*)$", f.read(), re.M)
+        if home and os.path.realpath(home.group(1)) != os.path.realpath(ROOT):
+            sys.exit(f"{args.build} builds {home.group(1)}, not {ROOT}: "
+                     "remove it or pass another --build")
+    else:
         subprocess.run(["cmake", "-S", ROOT, "-B", args.build, "-G", "Ninja",
                         "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DNORV_BUILD_BENCH=OFF",
                         f"-DCMAKE_CXX_FLAGS={flags}", "-DCMAKE_C_FLAGS=--coverage",
@@ -87,6 +96,8 @@ def main():
         print(f"[{n}/{len(tests)}] {name}", flush=True)
     for line in code:
         covered.setdefault(line, [])
+    if not covered:
+        sys.exit("no product lines with code were found: nothing written")
     with open(args.out, "w", encoding="utf-8") as f:
         json.dump({"lines": covered}, f)
     print(f"{len(covered)} lines with code, {sum(1 for t in covered.values() if not t)} run by "
