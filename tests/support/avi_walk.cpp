@@ -9,11 +9,7 @@ namespace {
 void Walk(const std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t end, int depth,
           AviWalk* out) {
   while (at + 8 <= end) {
-    WalkedChunk c;
-    c.id = FourCC(b, at);
-    c.size = Le32(b, at + 4);
-    c.headerOffset = static_cast<std::uint32_t>(at);
-    c.depth = depth;
+    WalkedChunk c{FourCC(b, at), "", static_cast<std::uint32_t>(at), Le32(b, at + 4), depth};
     const std::uint64_t dataEnd = at + 8 + c.size;
     if (dataEnd > end) out->sizesConsistent = false;
     const bool list = c.id == "RIFF" || c.id == "LIST";
@@ -21,10 +17,9 @@ void Walk(const std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t en
     out->chunks.push_back(c);
     if (c.type == "movi") out->moviCodeOffset = static_cast<std::uint32_t>(at + 8);
     if (list) Walk(b, at + 12, std::min(dataEnd, end), depth + 1, out);
-    if (c.id == "idx1") {
+    if (c.id == "idx1")
       for (std::uint64_t e = at + 8; e + 16 <= std::min(dataEnd, end); e += 16)
         out->index.push_back({FourCC(b, e), Le32(b, e + 4), Le32(b, e + 8), Le32(b, e + 12)});
-    }
     at = dataEnd + (c.size & 1);
   }
 }

@@ -32,6 +32,7 @@ class OpenDmlTest : public MovieTest {
     EXPECT_NE(s, nullptr);
     if (s == nullptr) return results;
     audio.clear();
+    std::uint32_t done = 0;
     if (s->streamCount == 2) {
       EXPECT_EQ(s->audio.BeginAudioCapture(), 0);
       audio.resize(s->audio.audioTotalBytes);
@@ -40,14 +41,12 @@ class OpenDmlTest : public MovieTest {
       for (std::size_t at = 0; at < audio.size(); at += 8192) {
         AudioBlock block{audio.data() + at, static_cast<std::uint32_t>(
                                                 std::min<std::size_t>(8192, audio.size() - at))};
-        std::uint32_t done = 0;
         EXPECT_EQ(s->StoreAudioBlock(&block, &done), 0);
       }
     }
     afterAudio();
     for (std::uint32_t i = 0; i < frames; ++i) {
       const auto f = PatternFrame(setup.settings.width, setup.settings.height, i);
-      std::uint32_t done = 0;
       results.push_back(s->CompressAviFrame(f.data(), &done));
     }
     s->CloseCompression();

@@ -1,52 +1,34 @@
 #include "tests/support/plugin_fixture.h"
 
-#include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <stdexcept>
 
 namespace norv::test {
 namespace {
 
-// A frame whose last byte is the last byte of a page, with an inaccessible
-// page right after it: a reader that strays past the frame faults at once
-// instead of reading whatever lies there.
-class GuardedFrame {
- public:
-  explicit GuardedFrame(const std::vector<std::uint8_t>& bytes) : size_(bytes.size()) {
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t dataPages = (size_ + page - 1) / page;
-    length_ = (dataPages + 1) * page;
-    void* map = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) throw std::runtime_error("mmap failed");
-    base_ = static_cast<std::uint8_t*>(map);
-    if (mprotect(base_ + dataPages * page, page, PROT_NONE) != 0) {
-      munmap(base_, length_);
-      throw std::runtime_error("mprotect failed");
-    }
-    data_ = base_ + dataPages * page - size_;
-    std::memcpy(data_, bytes.data(), size_);
-  }
-  ~GuardedFrame() { munmap(base_, length_); }
-  GuardedFrame(const GuardedFrame&) = delete;
-  GuardedFrame& operator=(const GuardedFrame&) = delete;
-
-  std::uint8_t* data() const { return data_; }
-  // Whether the frame still holds `bytes`: nobody wrote into it.
-  bool Holds(const std::vector<std::uint8_t>& bytes) const {
-    return bytes.size() == size_ && std::memcmp(data_, bytes.data(), size_) == 0;
-  }
-
- private:
-  std::size_t size_;
-  std::size_t length_ = 0;
-  std::uint8_t* base_ = nullptr;
-  std::uint8_t* data_ = nullptr;
-};
+// A copy of `bytes` whose last byte is the last byte of a page, with an
+// inaccessible page right after it: a reader that strays past the frame
+// faults at once instead of reading whatever lies there.
+std::shared_ptr<std::uint8_t> GuardedFrame(const std::vector<std::uint8_t>& bytes) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t guard = (bytes.size() + page - 1) / page * page;  // the guard page's offset
+  void* map =
+      mmap(nullptr, guard + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) throw std::runtime_error("cannot map a guarded frame");
+  auto* base = static_cast<std::uint8_t*>(map);
+  std::shared_ptr<std::uint8_t> frame(
+      base + guard - bytes.size(), [base, length = guard + page](auto*) { munmap(base, length); });
+  if (mprotect(base + guard, page, PROT_NONE) != 0)
+    throw std::runtime_error("cannot guard a frame");
+  std::copy(bytes.begin(), bytes.end(), frame.get());
+  return frame;
+}
 
 }  // namespace
 
@@ -120,22 +102,20 @@ bool RunMovie(MovieSetup& setup, std::uint32_t frames, std::vector<int>* results
   std::uint32_t limit = 0;
   p.MakeMovieInitCompression(session, 0, 0, &limit);
   for (std::uint32_t i = 0; i < frames; ++i) {
-    // The host's frame ends at a page boundary and is the host's: nothing
-    // may read past it or write into it.
+    // The frame is the host's: nothing may read past it or write into it.
     const auto bytes =
         frame ? frame(i) : PatternFrame(setup.settings.width, setup.settings.height, i);
-    const GuardedFrame guarded(bytes);
+    const auto guarded = GuardedFrame(bytes);
     std::uint32_t done = 0;
-    int r = p.MakeMovieCompressVideoFrame(session, guarded.data(), &done);
+    int r = p.MakeMovieCompressVideoFrame(session, guarded.get(), &done);
     if (results != nullptr) results->push_back(r);
-    if (!guarded.Holds(bytes)) ADD_FAILURE() << "frame " << i << " was written to";
+    if (!std::equal(bytes.begin(), bytes.end(), guarded.get()))
+      ADD_FAILURE() << "frame " << i << " was written to";
   }
   p.MakeMovieCloseCompression(session, 0);
   p.MakeMovieDeleteContext(&session);
   // Every AVI file the suite makes must pass the checker (raw streams have no RIFF).
-  char magic[4] = {};
-  std::ifstream(setup.path, std::ios::binary).read(magic, 4);
-  if (std::string(magic, 4) == "RIFF") {
+  if (ReadText(setup.path).starts_with("RIFF")) {
     const std::string report = VerifyMovie(setup.path);
     if (!report.empty()) ADD_FAILURE() << "norvavi verify " << setup.path << ":\n" << report;
   }

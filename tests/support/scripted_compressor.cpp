@@ -16,10 +16,7 @@ namespace {
 // Driver functions get no context of their own: the instance is found by the
 // handler the manager passes at open.
 std::mutex registryMutex;
-std::map<DWORD, ScriptedCompressor*>& Registry() {
-  static std::map<DWORD, ScriptedCompressor*> registry;
-  return registry;
-}
+std::map<DWORD, ScriptedCompressor*> registry;
 
 DWORD ImageBytes(const BITMAPINFOHEADER* f) {
   return static_cast<DWORD>(((static_cast<std::size_t>(f->biWidth) * f->biBitCount + 31) / 32) * 4 *
@@ -42,19 +39,17 @@ ScriptedCompressor::ScriptedCompressor(DWORD handler, SizeFunction size)
     : handler_(handler), size_(std::move(size)) {
   if (!size_) size_ = [](DWORD quality, bool key) { return (quality / 10 + 100) * (key ? 2 : 1); };
   SetState(kStateSize, kStateSize);
-  {
-    std::lock_guard lock(registryMutex);
-    Registry()[handler] = this;
-  }
   char description[] = "Scripted test compressor";
   ICInstall(ICTYPE_VIDEO, handler, reinterpret_cast<LPARAM>(&ScriptedCompressor::DriverProc),
             description, ICINSTALL_FUNCTION);
+  std::lock_guard lock(registryMutex);
+  registry[handler] = this;
 }
 
 ScriptedCompressor::~ScriptedCompressor() {
   ICRemove(ICTYPE_VIDEO, handler_, 0);
   std::lock_guard lock(registryMutex);
-  Registry().erase(handler_);
+  registry.erase(handler_);
 }
 
 void ScriptedCompressor::SetState(DWORD bytes, LRESULT handOver) {
@@ -69,19 +64,14 @@ LRESULT ScriptedCompressor::DriverProc(DWORD_PTR id, HDRVR, UINT msg, LPARAM p1,
     const auto* open = reinterpret_cast<const ICOPEN*>(p2);
     if (open == nullptr) return 0;
     std::lock_guard lock(registryMutex);
-    auto it = Registry().find(open->fccHandler);
-    if (it == Registry().end()) return 0;
+    auto it = registry.find(open->fccHandler);
+    if (it == registry.end()) return 0;
     std::lock_guard instanceLock(it->second->mutex_);
     if (open->dwFlags == it->second->script_.refusedMode) return 0;
     it->second->lastOpenMode_ = open->dwFlags;
     return reinterpret_cast<LRESULT>(it->second);
   }
   if (id == 0) return msg == DRV_CLOSE ? 1 : ICERR_BADHANDLE;
-  if (msg == DRV_CLOSE) {
-    auto* self = reinterpret_cast<ScriptedCompressor*>(id);
-    std::lock_guard lock(self->mutex_);
-    return self->script_.hostile == Hostile::kFailClose ? 0 : 1;
-  }
   return reinterpret_cast<ScriptedCompressor*>(id)->Message(msg, p1, p2);
 }
 
@@ -97,18 +87,18 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
   if (auto it = failures.find(script.hostile); it != failures.end() && it->second == msg)
     return ICERR_ERROR;
   switch (msg) {
+    case DRV_CLOSE:
+      return script.hostile == Hostile::kFailClose ? 0 : 1;
     case ICM_GETINFO: {
       auto* info = reinterpret_cast<ICINFO*>(p1);
       if (info == nullptr) return sizeof(ICINFO);
       ICINFO out{sizeof(ICINFO), ICTYPE_VIDEO, handler_, script.flags};
-      const char16_t name[] = u"Scripted";
-      std::copy(std::begin(name), std::end(name), out.szName);
+      std::ranges::copy(std::u16string_view(u"Scripted"), out.szName);
       // Told apart by their handler, as a user tells them apart by name.
-      const char16_t description[] = u"Scripted test compressor ";
-      std::copy(std::begin(description), std::end(description), out.szDescription);
+      std::u16string description = u"Scripted test compressor ";
       for (int i = 0; i < 4; ++i)
-        out.szDescription[std::size(description) - 1 + i] =
-            static_cast<char16_t>((handler_ >> (8 * i)) & 0xFF);
+        description += static_cast<char16_t>((handler_ >> (8 * i)) & 0xFF);
+      std::ranges::copy(description, out.szDescription);
       const auto n = std::min<DWORD>(static_cast<DWORD>(p2), sizeof out);
       std::memcpy(info, &out, n);
       return n;
@@ -199,23 +189,22 @@ LRESULT ScriptedCompressor::Message(UINT msg, LPARAM p1, LPARAM p2) {
       }
       calls_.push_back(call);
       if (script.failFrames.count(ic->lFrameNum) != 0) return ICERR_ERROR;
-      if (script.copies && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
-          ic->lpOutput != nullptr && ic->lpbiOutput != nullptr) {
-        const DWORD bytes = ImageBytes(ic->lpbiInput);
-        std::memcpy(ic->lpOutput, ic->lpInput, bytes);
-        ic->lpbiOutput->biSizeImage = bytes;
-        if (script.hostile == Hostile::kSizeBeyondBuffer)
-          ic->lpbiOutput->biSizeImage = bytes + 4096;
+      const bool copy = script.copies && ic->lpbiInput != nullptr && ic->lpInput != nullptr &&
+                        ic->lpOutput != nullptr && ic->lpbiOutput != nullptr;
+      const DWORD size = copy ? ImageBytes(ic->lpbiInput) : size_(ic->dwQuality, key);
+      if (copy) {
+        std::memcpy(ic->lpOutput, ic->lpInput, size);
         if (script.hostile == Hostile::kWritesPastOutput)
-          static_cast<std::uint8_t*>(ic->lpOutput)[bytes] = 0x5A;
-        if (script.hostile == Hostile::kWritesInput) std::memset(ic->lpInput, 0x33, bytes);
-        if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
-        return ICERR_OK;
+          static_cast<std::uint8_t*>(ic->lpOutput)[size] = 0x5A;
+        if (script.hostile == Hostile::kWritesInput) std::memset(ic->lpInput, 0x33, size);
+      } else if (size > script.maxFrameBytes) {
+        return ICERR_BADSIZE;
+      } else if (ic->lpOutput != nullptr) {
+        std::memset(ic->lpOutput, key ? 0x4B : 0x44, size);
       }
-      const DWORD size = size_(ic->dwQuality, key);
-      if (size > script.maxFrameBytes) return ICERR_BADSIZE;
-      if (ic->lpOutput != nullptr) std::memset(ic->lpOutput, key ? 0x4B : 0x44, size);
-      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = size + script.overstated;
+      const DWORD told =
+          size + script.overstated + (script.hostile == Hostile::kSizeBeyondBuffer ? 4096 : 0);
+      if (ic->lpbiOutput != nullptr) ic->lpbiOutput->biSizeImage = told;
       if (ic->lpdwFlags != nullptr) *ic->lpdwFlags = key ? AVIIF_KEYFRAME : 0;
       return ICERR_OK;
     }

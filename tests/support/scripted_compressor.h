@@ -70,16 +70,12 @@ class ScriptedCompressor {
     DWORD refusedMode = ~0u;                       // opens in this ICMODE_ fail
     // Output formats only for an instance opened last in compress mode.
     bool formatsOnlyWhenCompressing = false;
-    // Takes 8-bit input only, answering a header and 256 colours for it.
-    bool eightBitInput = false;
+    bool eightBitInput = false;         // takes 8-bit input only, with 256 colours in its format
     WORD outBits = 0;                   // the output format's bits per pixel (0: the input's)
     std::optional<LRESULT> sizeAnswer;  // what ICM_COMPRESS_GET_SIZE answers instead of the bound
-    // ICM_COMPRESS reports this many bytes more than it writes, as a driver
-    // that ran past its own bound would.
-    DWORD overstated = 0;
-    // Compresses by copying: the output is the input's pixels under a BI_RGB
-    // format, and the bound is the input's image size, which every frame
-    // fills exactly; ffmpeg decodes the result as it decodes raw frames.
+    DWORD overstated = 0;               // ICM_COMPRESS reports this many bytes more than it writes
+    // Compresses by copying: each frame is the input's pixels under a BI_RGB format,
+    // filling its bound (the input's image size) exactly; ffmpeg decodes it as raw frames.
     bool copies = false;
     bool readOnly = false;  // says it only reads its input, as ours do
     Hostile hostile = Hostile::kNone;
@@ -87,9 +83,7 @@ class ScriptedCompressor {
 
   // The default size function gives quality / 10 + 100 bytes, double for key frames.
   explicit ScriptedCompressor(DWORD handler, SizeFunction size = nullptr);
-  ~ScriptedCompressor();
-  ScriptedCompressor(const ScriptedCompressor&) = delete;
-  ScriptedCompressor& operator=(const ScriptedCompressor&) = delete;
+  ~ScriptedCompressor();  // the mutex already forbids copies of a registered driver
 
   DWORD handler() const { return handler_; }
   // The script under the driver's lock, for as long as the expression lasts:

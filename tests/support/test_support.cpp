@@ -1,11 +1,8 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -86,16 +83,12 @@ void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 
 std::string RunCommand(const std::string& command, int* status) {
   std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) {
-    if (status != nullptr) *status = -1;
-    return output;
+  int rc = -1;  // no shell started: not an exit
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (auto n = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    rc = ::pclose(pipe);
   }
-  std::array<char, 4096> buffer{};
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    output.append(buffer.data(), n);
-  int rc = ::pclose(pipe);
   if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return output;
 }
@@ -122,16 +115,11 @@ std::vector<std::uint8_t> FfmpegDecode(const std::string& path, const std::strin
 }
 
 int FfprobeFrames(const std::string& path, const std::string& options) {
-  int status = 0;
-  const std::string out =
-      RunCommand("ffprobe -v quiet " + options +
-                     " -count_frames -select_streams v:0 -show_entries stream=nb_read_frames "
-                     "-of csv=p=0 " +
-                     path,
-                 &status);
-  return status == 0 && !out.empty() && std::isdigit(static_cast<unsigned char>(out[0]))
-             ? std::stoi(out)
-             : -1;
+  const std::string count =
+      " -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 ";
+  int status = 0, frames = -1;
+  const std::string out = RunCommand("ffprobe -v quiet " + options + count + path, &status);
+  return status == 0 && std::sscanf(out.c_str(), "%d", &frames) == 1 ? frames : -1;
 }
 
 void PutLe(std::vector<std::uint8_t>& bytes, std::uint32_t value, int size) {
