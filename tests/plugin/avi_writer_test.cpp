@@ -61,22 +61,18 @@ const std::uint8_t kVideoFormat[40] = {40, 0, 0, 0, 16, 0, 0, 0, 8};
 const std::uint8_t kAudioFormat[16] = {1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16};
 
 AviStreamPlan Plan(const Movie& m) {
-  AviStreamPlan plan;
-  plan.mainHeader.totalFrames = static_cast<std::uint32_t>(m.frames.size());
-  plan.mainHeader.streams = m.audio ? 2 : 1;
-  plan.videoHeader.type = kFourccVids;
-  plan.videoHeader.scale = plan.audioHeader.scale = 1;
-  plan.videoHeader.rate = plan.audioHeader.rate = 25;
-  plan.videoFormat = kVideoFormat;
-  plan.videoFormatSize = sizeof kVideoFormat;
-  plan.audio = m.audio;
-  plan.audioHeader.type = kFourccAuds;
-  plan.audioFormat = kAudioFormat;
-  plan.audioFormatSize = sizeof kAudioFormat;
-  plan.audioBlockAlign = 4;
-  plan.records = m.records;
-  plan.indexCapacity = m.capacity;
-  return plan;
+  return {.mainHeader = {.totalFrames = static_cast<std::uint32_t>(m.frames.size()),
+                         .streams = m.audio ? 2u : 1u},
+          .videoHeader = {.type = kFourccVids, .scale = 1, .rate = 25},
+          .videoFormat = kVideoFormat,
+          .videoFormatSize = sizeof kVideoFormat,
+          .audio = m.audio,
+          .audioHeader = {.type = kFourccAuds, .scale = 1, .rate = 25},
+          .audioFormat = kAudioFormat,
+          .audioFormatSize = sizeof kAudioFormat,
+          .audioBlockAlign = 4,
+          .records = m.records,
+          .indexCapacity = m.capacity};
 }
 
 // What norvavi verify finds wrong with the file, but for the streams'
@@ -111,6 +107,18 @@ std::vector<AviStatus> Write(AviWriter& w, std::unique_ptr<RiffFile> file, const
     }
   }
   results.push_back(w.Finish());
+  return results;
+}
+
+// Writes the movie over a stream that fails from its `failAt`-th write on;
+// the results, and in `writes` the writes tried.
+std::vector<AviStatus> WriteFailing(const Movie& m, int failAt, std::vector<std::uint8_t>* bytes,
+                                    int* writes = nullptr) {
+  AviWriter w;
+  auto stream = std::make_unique<FailingStream>(bytes, failAt);
+  const FailingStream* counter = stream.get();
+  const auto results = Write(w, std::make_unique<RiffFile>(std::move(stream), 1), m);
+  if (writes != nullptr) *writes = counter->writes();
   return results;
 }
 
@@ -185,24 +193,13 @@ TEST(AviWriter, EveryFailedWriteIsReported) {
       true, true, 30, 2, {{301, true, 40}, {100, false, -1}, {0, false, 0}, {7, true, 13}}};
   std::vector<std::uint8_t> good;
   int writes = 0;
-  {
-    AviWriter w;
-    auto stream = std::make_unique<FailingStream>(&good, 1 << 30);
-    FailingStream* counter = stream.get();
-    ASSERT_EQ(Write(w, std::make_unique<RiffFile>(std::move(stream), 1), m).back(), AviStatus::kOk);
-    writes = counter->writes();
-  }
+  ASSERT_EQ(WriteFailing(m, 1 << 30, &good, &writes).back(), AviStatus::kOk);
   ASSERT_GT(writes, 20);
   const std::size_t entries = WalkAvi(good).index.size();
   for (int failAt = 0; failAt < writes; ++failAt) {
     SCOPED_TRACE("failing write " + std::to_string(failAt));
     std::vector<std::uint8_t> bytes;
-    std::vector<AviStatus> results;
-    {
-      AviWriter w;
-      results = Write(
-          w, std::make_unique<RiffFile>(std::make_unique<FailingStream>(&bytes, failAt), 1), m);
-    }
+    const auto results = WriteFailing(m, failAt, &bytes);
     ASSERT_NE(results.back(), AviStatus::kOk);
     const auto failed = std::find_if(results.begin(), results.end(),
                                      [](AviStatus s) { return s != AviStatus::kOk; });

@@ -4,6 +4,8 @@
 // decodes are checked in the verify tests.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "plugin/avi/open_dml.h"
 #include "tests/support/avi_walk.h"
 #include "tests/support/open_dml_fixture.h"
@@ -37,17 +39,12 @@ std::size_t ClosedEnd(const std::vector<std::uint8_t>& b) {
   return end;
 }
 
-class OpenDmlMovie : public OpenDmlTest {
- protected:
-  void SetUp() override {
-    OpenDmlTest::SetUp();
-    SetFields(setup.settings, "size 160x120; interleave 1; audio 1 1 16/44100/2");
-  }
-};
+using OpenDmlMovie = OpenDmlTest;
 
 // A full disk stops the export; the forms closed before it stay indexed
 // and play.
 TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
+  SetFields(setup.settings, "size 160x120; interleave 1; audio 1 1 16/44100/2");
   setup.SetSpan(0, 2400);
   constexpr long long kDisk = 900 * 1024;
   // The pushed audio's temporary file is written before the limit.
@@ -65,15 +62,13 @@ TEST_F(OpenDmlMovie, FullDiskKeepsTheClosedForms) {
   const auto forms = VideoChunksPerForm(w);
   ASSERT_GE(forms.size(), 2u);
   EXPECT_EQ(VerifyMovieBytes(closed), "");
-  std::uint32_t frames = 0;
-  for (std::uint32_t n : forms) frames += n;
-  EXPECT_GE(FfprobeFrames(setup.path), static_cast<int>(frames));
+  EXPECT_GE(FfprobeFrames(setup.path), std::accumulate(forms.begin(), forms.end(), 0));
 }
 
 // The super index has room for so many forms; past them the movie stops
 // whole, once with the message of the AVI 1.0 limit.
 TEST_F(OpenDmlMovie, StopsWholeWhenTheSuperIndexIsFull) {
-  SetFields(setup.settings, "size 8x8; audio 1 0 16/44100/2");
+  SetFields(setup.settings, "size 8x8; interleave 1; audio 1 0 16/44100/2");
   formBytes = 300;          // one frame per form
   setup.SetSpan(0, 12000);  // 300 frames
   const auto results = Export(300);
