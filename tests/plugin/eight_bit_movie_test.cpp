@@ -112,10 +112,10 @@ std::vector<Rgb> StrfTable(const std::vector<std::uint8_t>& file) {
   return table;
 }
 
-std::size_t BruteNearest(const std::vector<Rgb>& table, std::size_t count, const Rgb& c) {
+std::size_t BruteNearest(const std::vector<Rgb>& table, const Rgb& c) {
   std::size_t best = 0;
   int bestDistance = 1 << 30;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < table.size(); ++i) {
     const int dr = table[i][0] - c[0], dg = table[i][1] - c[1], db = table[i][2] - c[2];
     const int d = dr * dr + dg * dg + db * db;
     if (d < bestDistance) bestDistance = d, best = i;
@@ -156,77 +156,52 @@ Rgb FixedColour(int mode, const Rgb& c) {
   return {l.red[c[0] / l.bucket[0]], l.green[c[1] / l.bucket[1]], l.blue[c[2] / l.bucket[2]]};
 }
 
-class EightBitMovie : public MovieTest {
- protected:
-  // A silent movie of colour code `colorFormat` in a file of its own.
-  MovieSetup& Setup(int colorFormat) {
-    const std::string colour = std::to_string(colorFormat);
-    setups_.push_back(std::make_unique<MovieSetup>(host.dir(), "m" + colour + ".avi"));
-    MovieSetup& s = *setups_.back();
+using EightBitMovie = MovieTest;
+
+TEST_F(EightBitMovie, EveryPixelIsTheColourItsPaletteModePicks) {
+  const std::string pal = WritePalette(host.dir().File("spread.pal"), SpreadColours(256));
+  for (int mode = 1; mode <= 5; ++mode) {  // 3-3-2, 6x6x6, 6x7x6, optimum, file
+    SCOPED_TRACE(mode);
+    const std::string colour = std::to_string(79 + mode);
+    MovieSetup s(host.dir(), "m" + colour + ".avi");
     SetFields(s.settings, "audio 1 0 16/44100/2; colour " + colour + "; size " +
                               std::to_string(kWidth) + "x" + std::to_string(kHeight));
     s.SetSpan(0, kFrames * 40);
     s.request.frameCallback = &RenderSample;
-    return s;
-  }
-
-  // Runs the movie with SourceFrame 0..kFrames-1, every frame written.
-  static void Make(MovieSetup& s) {
+    if (mode == 5) std::strcpy(s.settings.paletteFile, pal.c_str());
     std::vector<int> results;
     ASSERT_TRUE(RunMovie(s, kFrames, &results,
                          [](std::uint32_t f) { return SourceFrame(kWidth, kHeight, f); }));
     EXPECT_EQ(results, std::vector<int>(kFrames, 0));
     EXPECT_EQ(RunCommand("ffprobe -v warning " + s.path + " 2>&1"), "");
-  }
 
-  // Every decoded pixel against `expect(source colour)`; the first mismatch.
-  template <typename Expect>
-  static void ExpectPixels(const std::vector<std::uint8_t>& decoded, Expect expect) {
+    const std::vector<Rgb> table = StrfTable(ReadFileBytes(s.path));
+    ASSERT_EQ(table.size(), 256u);
+    // The fixed tables; the file's colours in its order (entry 40 repeats
+    // entry 7); the optimum table, reduced from the movie's own pictures,
+    // has many colours.
+    if (mode == 4) {
+      EXPECT_GT(std::set<Rgb>(table.begin(), table.end()).size(), 200u);
+    } else {
+      EXPECT_EQ(table, mode <= 3 ? FixedTable(mode) : SpreadColours(256));
+    }
+
+    const auto decoded = FfmpegDecode(s.path, "-f rawvideo -pix_fmt rgb24");
     ASSERT_EQ(decoded.size(), std::size_t{kFrames} * kWidth * kHeight * 3);
     std::size_t at = 0;
     for (std::uint32_t f = 0; f < kFrames; ++f) {
       for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x, at += 3) {
           const Rgb source = SourceColour(x, y, kWidth, kHeight, f);
-          const Rgb got = {decoded[at], decoded[at + 1], decoded[at + 2]};
-          ASSERT_EQ(got, expect(source)) << "frame " << f << " at " << x << "," << y << " from "
-                                         << source[0] << "," << source[1] << "," << source[2];
+          const Rgb want =
+              mode <= 3 ? FixedColour(mode, source) : table[BruteNearest(table, source)];
+          ASSERT_EQ((Rgb{decoded[at], decoded[at + 1], decoded[at + 2]}), want)
+              << "frame " << f << " at " << x << "," << y << " from " << source[0] << ","
+              << source[1] << "," << source[2];
         }
       }
     }
   }
-
-  std::vector<std::unique_ptr<MovieSetup>> setups_;
-};
-
-TEST_F(EightBitMovie, FixedPalettesMapEachComponentIntoItsBucket) {
-  for (int mode = 1; mode <= 3; ++mode) {
-    MovieSetup& s = Setup(79 + mode);
-    Make(s);
-    EXPECT_EQ(StrfTable(ReadFileBytes(s.path)), FixedTable(mode)) << "mode " << mode;
-    ExpectPixels(FfmpegDecode(s.path, "-f rawvideo -pix_fmt rgb24"),
-                 [mode](const Rgb& c) { return FixedColour(mode, c); });
-  }
-  EXPECT_TRUE(messages.texts().empty());
-}
-
-TEST_F(EightBitMovie, OptimumAndFilePalettesMapToTheNearestTableEntry) {
-  MovieSetup& optimum = Setup(83);
-  MovieSetup& file = Setup(84);
-  const std::string pal = WritePalette(host.dir().File("spread.pal"), SpreadColours(256));
-  std::strcpy(file.settings.paletteFile, pal.c_str());
-  for (MovieSetup* s : {&optimum, &file}) {
-    Make(*s);
-    const std::vector<Rgb> table = StrfTable(ReadFileBytes(s->path));
-    ASSERT_EQ(table.size(), 256u);
-    ExpectPixels(FfmpegDecode(s->path, "-f rawvideo -pix_fmt rgb24"),
-                 [&table](const Rgb& c) { return table[BruteNearest(table, 256, c)]; });
-  }
-  // The file's colours in its order (entry 40 repeats entry 7); the optimum
-  // table was reduced from the movie's own pictures: many colours.
-  EXPECT_EQ(StrfTable(ReadFileBytes(file.path)), SpreadColours(256));
-  const auto optimumTable = StrfTable(ReadFileBytes(optimum.path));
-  EXPECT_GT(std::set<Rgb>(optimumTable.begin(), optimumTable.end()).size(), 200u);
   EXPECT_TRUE(messages.texts().empty());
 }
 

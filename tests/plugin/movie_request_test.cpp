@@ -11,7 +11,6 @@
 
 #include "hoststub/norv_host.h"
 #include "platform/memory/global_memory.h"
-#include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
 #include "tests/support/plugin_fixture.h"
 
@@ -73,9 +72,6 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
   const auto rate = [](float fps, std::uint32_t same) {
     return [=](AviSettings& s, MovieRequest& r) { s.frameRate = fps, r.sameAsProject = same; };
   };
-  const auto colour = [](int code) {
-    return [=](AviSettings& s, MovieRequest&) { s.colorFormat = code; };
-  };
   const auto named = [&](const char* name) {
     return [path = host.dir().File(name)](AviSettings&, MovieRequest& r) {
       std::strncpy(r.outputPath, path.c_str(), sizeof r.outputPath - 1);
@@ -109,7 +105,7 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
       {"rate 0", rate(0, 0), "refused"},
       {"rate -25", rate(-25, 0), "refused"},
       {"rate NaN", rate(std::numeric_limits<float>::quiet_NaN(), 0), "refused"},
-      {"16 bits", colour(16), plain},
+      {"16 bits", [](AviSettings& s, MovieRequest&) { s.colorFormat = 16; }, plain},
       {"no audio available", audio(0, 1, 0), "25 frames 25/25 same, 24 bits, 1 streams"},
       {"audio off", audio(1, 0, 0), "25 frames 25/25 same, 24 bits, 1 streams"},
       {"the raw stream", audio(1, 1, 1), "25 frames 25/25 same, 24 bits, 1 streams"},
@@ -123,8 +119,8 @@ TEST_F(MovieRequestTest, TheSessionDerivesTheMovieFromTheRequest) {
     if (s != nullptr) {
       std::ostringstream line;
       line << s->frameCount << " frames " << s->frameRate << "/" << s->outputFrameRate << " "
-           << (s->rateMismatch != 0 ? "differ" : "same") << ", " << s->video.bitDepth << " bits";
-      line << ", " << s->streamCount << " streams";
+           << (s->rateMismatch != 0 ? "differ" : "same") << ", " << s->video.bitDepth << " bits, "
+           << s->streamCount << " streams";
       derived = line.str();
       EXPECT_EQ(s->video.paletteFile[0], '\0');
     }

@@ -77,6 +77,21 @@ TEST(PaletteFile, EntriesFillTheTableAndBoundTheMapping) {
   EXPECT_EQ(TableEntry(dib8.data(), 255), Entry(4, 0));
 }
 
+// An encoder holding the frame buffers of an 8-bit movie of w x h.
+struct EightBitSession {
+  HostScope host;
+  FrameEncoder session;
+  EightBitSession(std::int32_t w, std::int32_t h, std::uint32_t mode) {
+    session.width = w;
+    session.height = h;
+    session.bitDepth = 8;
+    session.paletteMode = mode;
+    session.frameBytes24 = DibRowBytes(w, 24) * static_cast<std::uint32_t>(h);
+    session.frameBytes8 = DibRowBytes(w, 8) * static_cast<std::uint32_t>(h);
+    EXPECT_EQ(session.AllocateFrameBuffers(), 0);
+  }
+};
+
 TEST(PaletteFile, EachBrokenFileHasItsMessage) {
   norv::test::TempDir dir;
   const std::pair<PalFile, std::vector<std::string>> cases[] = {
@@ -93,26 +108,10 @@ TEST(PaletteFile, EachBrokenFileHasItsMessage) {
     EXPECT_EQ(LoadPaletteFile(file.Write(dir.File("bad.pal")).c_str(), dib8.data()), nullptr);
     EXPECT_EQ(recorded.texts(), texts);
   }
-}
 
-// An encoder holding the frame buffers of an 8-bit movie of w x h.
-struct EightBitSession {
-  HostScope host;
-  FrameEncoder session;
-  EightBitSession(std::int32_t w, std::int32_t h, std::uint32_t mode) {
-    session.width = w;
-    session.height = h;
-    session.bitDepth = 8;
-    session.paletteMode = mode;
-    session.frameBytes24 = DibRowBytes(w, 24) * static_cast<std::uint32_t>(h);
-    session.frameBytes8 = DibRowBytes(w, 8) * static_cast<std::uint32_t>(h);
-    EXPECT_EQ(session.AllocateFrameBuffers(), 0);
-  }
-};
-
-TEST(PaletteFile, ReadOnlyFileFailsTheSetUp) {
+  // A read-only file fails the set-up: palette files are opened read-write.
   EightBitSession s(8, 8, 5);
-  const std::string path = PalFile{}.Write(s.host.dir().File("locked.pal"));
+  const std::string path = PalFile{}.Write(dir.File("locked.pal"));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   std::strcpy(s.session.paletteFile, path.c_str());
   RecordedMessages recorded;
@@ -125,6 +124,7 @@ struct RenderLog {
   std::vector<std::uint32_t> times;
   int failAt = -1;
   bool argsOk = true;
+  int result = -1;  // what PreparePalette gave
 };
 RenderLog* g_render = nullptr;
 
@@ -144,16 +144,15 @@ std::int32_t NORV_STDCALL RenderSample(std::uint32_t code, std::uint32_t context
   return k == g_render->failAt ? 1 : 0;
 }
 
-RenderLog PrepareOptimum(EightBitSession& s, std::uint32_t start, std::uint32_t end, int* result,
+RenderLog PrepareOptimum(EightBitSession& s, std::uint32_t start, std::uint32_t end,
                          int failAt = -1) {
-  RenderLog log;
-  log.failAt = failAt;
+  RenderLog log{.failAt = failAt};
   g_render = &log;
   s.session.startTime = start;
   s.session.endTime = end;
   s.session.frameCallback = &RenderSample;
   s.session.frameCallbackContext = 0xC0FFEE;
-  *result = s.session.PreparePalette();
+  log.result = s.session.PreparePalette();
   g_render = nullptr;
   return log;
 }
@@ -172,9 +171,8 @@ TEST(OptimumPalette, SamplesSpreadOverTheSpan) {
   };
   for (const auto& [start, end, times] : cases) {
     EightBitSession s(8, 8, 4);
-    int result = -1;
-    const RenderLog log = PrepareOptimum(s, start, end, &result);
-    EXPECT_EQ(result, 0);
+    const RenderLog log = PrepareOptimum(s, start, end);
+    EXPECT_EQ(log.result, 0);
     EXPECT_EQ(log.times, times);
     EXPECT_TRUE(log.argsOk);
   }
@@ -184,9 +182,7 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
   const long blocksBefore = NorvGlobalBlocksInUse();
   {
     EightBitSession s(50, 30, 4);
-    int result = -1;
-    PrepareOptimum(s, 0, 10000, &result);
-    ASSERT_EQ(result, 0);
+    ASSERT_EQ(PrepareOptimum(s, 0, 10000).result, 0);
     const UINT count = GetPaletteEntries(s.session.paletteHandle, 0, 0, nullptr);
     ASSERT_GE(count, 16u);
     std::vector<PALETTEENTRY> entries(count);
@@ -208,21 +204,20 @@ TEST(OptimumPalette, TableAndPaletteHoldTheSampledColoursInOneOrder) {
     // A library that gives no palette still gives the table: the movie goes on.
     EightBitSession unpaletted(50, 30, 4);
     NorvHostImagesWithoutPalette(1);
-    PrepareOptimum(unpaletted, 0, 10000, &result);
+    EXPECT_EQ(PrepareOptimum(unpaletted, 0, 10000).result, 0);
     NorvHostImagesWithoutPalette(0);
-    EXPECT_EQ(result, 0);
     EXPECT_EQ(unpaletted.session.paletteHandle, nullptr);
     EXPECT_TRUE(std::equal(s.session.eightBitDib + 40, s.session.eightBitDib + 1064,
                            unpaletted.session.eightBitDib + 40));
 
     // A failed render stops the sampling and fails the set-up.
     EightBitSession failing(8, 8, 4);
-    EXPECT_EQ(PrepareOptimum(failing, 0, 10000, &result, 3).times.size(), 4u);
-    EXPECT_EQ(result, -1);
+    const RenderLog failed = PrepareOptimum(failing, 0, 10000, 3);
+    EXPECT_EQ(failed.times.size(), 4u);
+    EXPECT_EQ(failed.result, -1);
     NorvFailGlobalAllocAfter(1);  // the mosaic
-    PrepareOptimum(failing, 0, 10000, &result);
+    EXPECT_EQ(PrepareOptimum(failing, 0, 10000).result, -1);
     NorvFailGlobalAllocAfter(-1);
-    EXPECT_EQ(result, -1);
   }
   EXPECT_EQ(NorvGlobalBlocksInUse(), blocksBefore);
 }
