@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -95,37 +96,12 @@ TEST_F(AudioMovie, MissingAudioBecomesSilenceAndPartialAudioShortensTheSlice) {
   EXPECT_EQ(Make(5, pushed).front(), 1000u);
 }
 
-// Pushed audio past 2 GiB still reads back: offsets go to the file unsigned.
-TEST_F(AudioMovie, TemporaryAudioPastTwoGigabytesReadsBack) {
-  MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
-  ASSERT_NE(s, nullptr);
-  const std::uint32_t at = 0x90000000u;  // 2.25 GiB
-  {
-    // A sparse file: only the slice that is read holds data.
-    std::FILE* f = std::fopen(s->audio.tempAudioPath, "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(fseeko(f, at, SEEK_SET), 0);
-    const auto slice = Ramp(4000, 3);
-    ASSERT_EQ(std::fwrite(slice.data(), 1, slice.size(), f), slice.size());
-    std::fclose(f);
-  }
-  s->audio.audioTotalBytes = 0xA0000000u;
-  s->audio.audioChunkEnd = at;
-  s->audio.audioProgress =
-      static_cast<float>(at + 4000) / static_cast<float>(s->audio.audioTotalBytes);
-  EXPECT_EQ(s->audio.ReadPushedAudio(), 1);
-  EXPECT_EQ(s->audio.audioChunkStart, at);
-  ASSERT_GT(s->audio.audioChunkEnd, at);
-  const std::uint32_t got = s->audio.audioChunkEnd - at;
-  EXPECT_EQ(0, std::memcmp(s->audio.audioChunkData, Ramp(4000, 3).data(), std::min(got, 4000u)));
-  delete s;
-}
-
 // Where the video side waits for pushed audio: long in the middle of the
 // movie, briefly within 1000 bytes of its end. Here the brief wait is none
 // at all, so audio that comes while the video side waits is taken only under
 // the long one. Audio that never comes is silence: zero for 16-bit samples.
-TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
+// Pushed audio past 2 GiB still reads back: offsets go to the file unsigned.
+TEST_F(AudioMovie, PushedAudioIsAwaitedSilenceWhenItNeverComesAndReadPastTwoGigabytes) {
   MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
   ASSERT_NE(s, nullptr);
   ASSERT_EQ(s->audio.BeginAudioCapture(), 0);
@@ -164,6 +140,23 @@ TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
   EXPECT_EQ(std::vector<std::uint8_t>(s->audio.audioChunkData, s->audio.audioChunkData + 25000),
             std::vector<std::uint8_t>(25000, 0));
 
+  // A sparse stretch at 2.25 GiB: only the slice that is read holds data.
+  const std::uint32_t at = 0x90000000u;
+  const auto far = Ramp(4000, 3);
+  std::FILE* f = std::fopen(s->audio.tempAudioPath, "r+b");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(fseeko(f, at, SEEK_SET), 0);
+  ASSERT_EQ(std::fwrite(far.data(), 1, far.size(), f), far.size());
+  std::fclose(f);
+  s->audio.audioTotalBytes = 0xA0000000u;
+  s->audio.audioChunkEnd = at;
+  s->audio.audioProgress = static_cast<float>(at + 4000) / 0xA0000000u;
+  EXPECT_EQ(s->audio.ReadPushedAudio(), 1);
+  EXPECT_EQ(s->audio.audioChunkStart, at);
+  ASSERT_GT(s->audio.audioChunkEnd, at);
+  const std::uint32_t got = std::min(s->audio.audioChunkEnd - at, 4000u);
+  EXPECT_EQ(0, std::memcmp(s->audio.audioChunkData, far.data(), got));
+
   // An empty block fails and reports nothing; the raw stream ignores audio.
   AudioBlock empty{nullptr, 0};
   done = 77;
@@ -176,32 +169,14 @@ TEST_F(AudioMovie, PushedAudioIsAwaitedMidMovieAndSilenceWhenItNeverComes) {
   delete s;
 }
 
-TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
+TEST_F(AudioMovie, WaveFilesAreReadOrShowTheirFailure) {
   NorvHostSetHardware(0);
   const std::string wave = host.dir().File("out.wav");
   const auto format = WaveFormatData(2, 44100, 16);
   auto cut = RiffBytes("WAVE", {{"fmt ", format}});
   cut.resize(24);
-  // The failure's own message, then the closing one; a format whose block is
-  // 0 bytes cannot be sliced and has the closing message only.
-  const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> broken = {
-      {{}, "Fail to open wave file!"},  // no file at all
-      {RiffBytes("AVI ", {}), "Fail to find wave chunk!"},
-      {RiffBytes("WAVE", {{"data", {}}}), "Fail to find wave header chunk!"},
-      {cut, "Fail to read wave header!"},
-      {RiffBytes("WAVE", {{"fmt ", format}}), "Fail to find wave data chunk!"},
-      {RiffBytes("WAVE", {{"fmt ", WaveFormatData(2, 44100, 16, 0)}, {"data", {1, 2, 3, 4}}}), ""},
-  };
-  for (const auto& [bytes, first] : broken) {
-    SCOPED_TRACE(first);
-    if (!bytes.empty()) WriteFileBytes(wave, bytes);
-    messages.clear();
-    EXPECT_EQ(CreateMovieSession(&setup.request, kShortWaits), nullptr);
-    std::vector<std::string> want{"Error reading wave file format!"};
-    if (!first.empty()) want.insert(want.begin(), first);
-    EXPECT_EQ(messages.texts(), want);
-  }
-
+  const auto unsliced =
+      RiffBytes("WAVE", {{"fmt ", WaveFormatData(2, 44100, 16, 0)}, {"data", {1, 2, 3, 4}}});
   // Files that are read: a data chunk that claims more than the file holds
   // goes as far as the file; a part block at its end counts; another
   // writer's odd 'fmt ' (one extra byte) and odd chunk before the data are
@@ -213,18 +188,33 @@ TEST_F(AudioMovie, WaveFileFailuresShowTheirMessages) {
   odd.insert(odd.end(), {1, 0, 0xEE});
   const auto other =
       RiffBytes("WAVE", {{"fmt ", odd}, {"JUNK", {9, 9, 9}}, {"data", {1, 2, 3, 4, 5, 6}}});
-  const std::tuple<std::vector<std::uint8_t>, std::uint32_t, std::size_t> read[] = {
-      {claims, 8, 44}, {part, 7, 44}, {other, 6, other.size() - 6}};
-  for (const auto& [bytes, total, offset] : read) {
-    SCOPED_TRACE(total);
-    WriteFileBytes(wave, bytes);
+  // A failure shows its own message, then the closing one; a format whose
+  // block is 0 bytes cannot be sliced and has the closing message only.
+  // Columns: the file (none at all if empty), the messages, and for a file
+  // that is read, its audio bytes and where they start.
+  const std::string closing = "Error reading wave file format!";
+  const std::tuple<std::vector<std::uint8_t>, std::vector<std::string>, std::uint32_t, std::size_t>
+      cases[] = {
+          {{}, {"Fail to open wave file!", closing}, 0, 0},
+          {RiffBytes("AVI ", {}), {"Fail to find wave chunk!", closing}, 0, 0},
+          {RiffBytes("WAVE", {{"data", {}}}), {"Fail to find wave header chunk!", closing}, 0, 0},
+          {cut, {"Fail to read wave header!", closing}, 0, 0},
+          {RiffBytes("WAVE", {{"fmt ", format}}), {"Fail to find wave data chunk!", closing}, 0, 0},
+          {unsliced, {closing}, 0, 0},
+          {claims, {}, 8, 44},
+          {part, {}, 7, 44},
+          {other, {}, 6, other.size() - 6},
+      };
+  for (const auto& [bytes, texts, total, offset] : cases) {
+    SCOPED_TRACE(texts.empty() ? std::to_string(total) : texts.front());
+    if (!bytes.empty()) WriteFileBytes(wave, bytes);
     messages.clear();
-    MovieSession* s = CreateMovieSession(&setup.request, kShortWaits);
-    ASSERT_NE(s, nullptr);
+    const std::unique_ptr<MovieSession> s(CreateMovieSession(&setup.request, kShortWaits));
+    EXPECT_EQ(messages.texts(), texts);
+    EXPECT_EQ(s == nullptr, !texts.empty());
+    if (s == nullptr) continue;
     EXPECT_EQ(s->audio.audioTotalBytes, total);
     EXPECT_EQ(s->audio.waveDataOffset, offset);
-    EXPECT_TRUE(messages.texts().empty());
-    delete s;
   }
 }
 

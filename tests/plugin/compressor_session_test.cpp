@@ -12,7 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "hoststub/norv_host.h"
 #include "platform/files/files.h"
 #include "plugin/host/host_api.h"
 #include "plugin/session/movie_context.h"
@@ -27,13 +26,10 @@ constexpr char kAdjusted[] = "Image quality adjusted to satisfy the data rate!";
 constexpr char kNoQuality[] =
     "The compressor can not find the appropriate quality to satisfy the data rate you select!";
 
-struct SessionDelete {
-  void operator()(MovieSession* s) const {
-    s->FinishMovie();
-    delete s;
-  }
-};
-using SessionPtr = std::unique_ptr<MovieSession, SessionDelete>;
+using SessionPtr = std::unique_ptr<MovieSession, decltype([](MovieSession* s) {
+                                     s->FinishMovie();
+                                     delete s;
+                                   })>;
 
 class CompressorSessionTest : public MovieTest {
  protected:
@@ -44,16 +40,6 @@ class CompressorSessionTest : public MovieTest {
     setup.SetSpan(0, 120);  // 3 frames
   }
   SessionPtr Start() { return SessionPtr(CreateMovieSession(&setup.request)); }
-  static std::vector<DWORD> TriedQualities(const ScriptedCompressor& d) {
-    std::vector<DWORD> q;
-    for (const ScriptedCall& c : d.calls()) {
-      EXPECT_EQ(c.frameNum, 0) << "test frames carry frame number 0";
-      EXPECT_EQ(c.flags, ICCOMPRESS_KEYFRAME);
-      EXPECT_FALSE(c.hadPrev);
-      q.push_back(c.quality);
-    }
-    return q;
-  }
   // Checks the calls from `first` on, 64x48 frames at `bits` per pixel,
   // against the rule: numbered from 1 (a failed frame keeps its number),
   // every `every`-th a key frame, each delta frame given the last frame
@@ -99,7 +85,7 @@ TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
     std::int32_t dataRate;
     std::vector<DWORD> tried;
     DWORD quality;           // the session's, and the real frames'
-    std::uint32_t maxFrame;  // 0: not checked
+    std::uint32_t maxFrame;  // the session's frame bound
     std::vector<std::string> messages;
   };
   const Case cases[] = {
@@ -109,8 +95,8 @@ TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
       {"22 KB/s fits 22500 at once, silently", flat, false, 22, {7500}, 7500, 1000, {}},
       {"21 KB/s never fits 22500", flat, false, 21, ten, 2613, 1u << 20, {kNoQuality}},
       {"no data rate: no test frame", nullptr, false, -1, {}, 7500, 1u << 20, {}},
-      {"27 KB/s fits 27500 of a failed test", nullptr, true, 27, {7500}, 7500, 0, {}},
-      {"26 KB/s never does, though 0.9 would", nullptr, true, 26, ten, 2613, 0, {kNoQuality}},
+      {"27 KB/s fits 27500 of a failed test", nullptr, true, 27, {7500}, 7500, 1000, {}},
+      {"26 KB/s never does, though 0.9 would", nullptr, true, 26, ten, 2613, 1000, {kNoQuality}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -124,11 +110,14 @@ TEST_F(CompressorSessionTest, DataRateFitTriesFallingQualities) {
     setup.settings.dataRate = c.dataRate;
     SessionPtr s = Start();
     ASSERT_NE(s, nullptr) << "the movie goes on without a fitting quality";
-    EXPECT_EQ(TriedQualities(fit), c.tried);
+    // Test frames are key frames numbered 0: (number, flags, previous given, quality).
+    std::vector<std::tuple<LONG, DWORD, bool, DWORD>> tried, want;
+    for (const ScriptedCall& t : fit.calls())
+      tried.emplace_back(t.frameNum, t.flags, t.hadPrev, t.quality);
+    for (const DWORD q : c.tried) want.emplace_back(0, ICCOMPRESS_KEYFRAME, false, q);
+    EXPECT_EQ(tried, want);
     EXPECT_EQ(s->video.quality, c.quality);
-    if (c.maxFrame != 0) {
-      EXPECT_EQ(s->video.maxFrameBytes, c.maxFrame);
-    }
+    EXPECT_EQ(s->video.maxFrameBytes, c.maxFrame);
     EXPECT_EQ(messages.texts(), c.messages);
     EXPECT_EQ(setup.settings.quality, 7500) << "the user's quality stays in the settings";
     std::uint32_t done = 0;
@@ -145,25 +134,24 @@ TEST_F(CompressorSessionTest, TheFrameBoundIsTheDriversOrADvFrame) {
     DWORD output;                       // what the driver's format names
     std::optional<LRESULT> sizeAnswer;  // none: the driver's bound, 1 MiB
     DWORD handler;
-    int width, height;
+    const char* size;
     std::uint32_t bound;
   };
   for (const Case& c : {
-           Case{dv, std::nullopt, scripted, 64, 48, 120000},
-           Case{dv, ICERR_UNSUPPORTED, scripted, 64, 48, 120000},
-           Case{scripted, ICERR_UNSUPPORTED, scripted, 64, 48, 0},
-           Case{scripted, 1 << 20, scripted, 64, 48, 1u << 20},
-           Case{scripted, 0x80000000, scripted, 64, 48, 0},  // no buffer is made for it
-           Case{0, std::nullopt, dv, 720, 576, 144000},      // the built-in DV compressor
-           Case{0, std::nullopt, dv, 720, 480, 120000},
+           Case{dv, std::nullopt, scripted, "size 64x48", 120000},
+           Case{dv, ICERR_UNSUPPORTED, scripted, "size 64x48", 120000},
+           Case{scripted, ICERR_UNSUPPORTED, scripted, "size 64x48", 0},
+           Case{scripted, 1 << 20, scripted, "size 64x48", 1u << 20},
+           Case{scripted, 0x80000000, scripted, "size 64x48", 0},  // no buffer is made for it
+           Case{0, std::nullopt, dv, "size 720x576", 144000},      // the built-in DV compressor
+           Case{0, std::nullopt, dv, "size 720x480", 120000},
        }) {
-    SCOPED_TRACE(::testing::Message() << c.output << " " << c.height);
+    SCOPED_TRACE(::testing::Message() << c.output << " " << c.size);
     driver.Edit()->outCompression = c.output;
     driver.Edit()->outImageSize = 120000;
     driver.Edit()->sizeAnswer = c.sizeAnswer;
     setup.settings.compressorHandler = c.handler;
-    setup.settings.width = c.width;
-    setup.settings.height = c.height;
+    SetFields(setup.settings, c.size);
     SessionPtr s = Start();
     EXPECT_EQ(s == nullptr ? 0 : s->video.maxFrameBytes, c.bound);
   }
