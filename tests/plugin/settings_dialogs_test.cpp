@@ -468,27 +468,22 @@ TEST_F(SettingsDialogs, CompressorRowsFollowTheirRulesAndPlaybackRowsCarryTheirR
   Finish(1, "compressor SCRB; quality 10000 keys 6 only 0");
 }
 
-TEST_F(SettingsDialogs, AudioSettingsNormaliseTheBlockEvenOnCancel) {
-  const std::uint32_t odd[14] = {99, 12, 8000, 6, 5, 6, 7};
-  std::memcpy(settings.audioFormat, odd, sizeof odd);
-  Expect(kAviSettingsTemplate, "", "click audioSettings / click ok");
-  Expect(kAudioSettingsTemplate, "bits 8; rate 11025; channels Mono, 1 Channel", "click cancel");
-  EXPECT_EQ(Launch(), 1);
-  const std::uint32_t normalised[14] = {99, 8, 11025, 1, 5, 6, 7};
-  EXPECT_EQ(std::memcmp(settings.audioFormat, normalised, sizeof normalised), 0);
-}
-
 // The menu stands right of the button; "Same As Project" only with a project,
-// checked when the lists show the project's audio.
-TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectWhenThereIsOne) {
+// checked when the lists show the project's audio. Cancel still normalises
+// the block: known values only, the other words kept.
+TEST_F(SettingsDialogs, AudioPresetMenuOffersSameAsProjectAndCancelNormalisesTheBlock) {
   ui.AnswerMenu(kPresetSameAsProject);
   Expect(kAviSettingsTemplate, "", "click audioSettings / click ok");
   Expect(kAudioSettingsTemplate, "", "click preset: rate 48000 / click preset / click ok");
   defaults_.audioFormat[0] = 1;  // the project's block is taken whole
   Finish(1, "audio 1 1 16/48000/2");
-  Expect(kAviSettingsTemplate, "", "click audioSettings / click cancel");
-  Expect(kAudioSettingsTemplate, "rate 48000", "click preset / click cancel");
-  EXPECT_EQ(Launch(/*withProject=*/false), 0);
+  const std::uint32_t odd[14] = {99, 12, 8000, 6, 5, 6, 7};
+  std::memcpy(settings.audioFormat, odd, sizeof odd);
+  std::memcpy(defaults_.audioFormat, odd, sizeof odd);
+  Expect(kAviSettingsTemplate, "", "click audioSettings / click ok");
+  Expect(kAudioSettingsTemplate, "bits 8; rate 11025; channels Mono, 1 Channel",
+         "click preset / click cancel");
+  Finish(1, "audio 1 1 8/11025/1", /*withProject=*/false);
   norv::ui::Dialog audio(*FindDialogTemplate(kAudioSettingsTemplate));
   const norv::ui::ScreenRect button = ui.ControlScreenRect(audio, kAudioPresetButton);
   Lines menus;

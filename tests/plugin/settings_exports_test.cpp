@@ -42,18 +42,16 @@ TEST(DefaultSettings, WritesExactlyTheDefaultBytesForBothVideoStandards) {
       NorvHostSetHardware(hardware);
       AviSettings s;
       std::memset(&s, 0xAB, sizeof s);
+      const auto before = Bytes(s);  // a refusal touches nothing, not even a stray state
+      EXPECT_EQ(Plugin().FileTypeDefaultSettings(1, &s, 5), 0);
+      EXPECT_EQ(Plugin().FileTypeDefaultSettings(2, &s, 0), 0);
+      EXPECT_EQ(Plugin().FileTypeDefaultSettings(0, &s, 0), 0);
+      EXPECT_EQ(Bytes(s), before);
       s.compressorState = 0;
       ASSERT_EQ(Plugin().FileTypeDefaultSettings(1, &s, 0), 1);
       EXPECT_EQ(Bytes(s), ExpectedDefaults(ntsc != 0, static_cast<std::uint32_t>(hardware)))
           << "ntsc " << ntsc << " hardware " << hardware;
     }
-  AviSettings s;
-  std::memset(&s, 0x5A, sizeof s);
-  const auto before = Bytes(s);
-  EXPECT_EQ(Plugin().FileTypeDefaultSettings(1, &s, 5), 0);
-  EXPECT_EQ(Plugin().FileTypeDefaultSettings(2, &s, 0), 0);
-  EXPECT_EQ(Plugin().FileTypeDefaultSettings(0, &s, 0), 0);
-  EXPECT_EQ(Bytes(s), before);
   EXPECT_EQ(Plugin().FileTypeEnsureToInit(), 1);
 }
 

@@ -32,7 +32,7 @@ std::string Summary(const std::map<std::size_t, std::string>& changed = {}) {
   return out;
 }
 
-TEST(SettingsSummary, EveryLineFollowsTheRecord) {
+TEST(SettingsSummary, EveryLineFollowsTheRecordAndIsWrittenUnderThisModule) {
   struct Case {
     const char* changes;  // to the default record
     int hardware;         // the host's, before the defaults are taken
@@ -63,6 +63,8 @@ TEST(SettingsSummary, EveryLineFollowsTheRecord) {
       {"audio 0 1 16/44100/2", 0, 0, Summary({{6, "-"}, {7, "-"}})},
       {"compressor zzzz", 0, 0, Summary({{0, ""}})},  // it cannot be opened
   };
+  const auto hostModule = reinterpret_cast<HINSTANCE>(0x1234);
+  SetResourceModule(hostModule);
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << c.changes << ", hardware " << c.hardware << ", kind " << c.kind);
@@ -75,41 +77,17 @@ TEST(SettingsSummary, EveryLineFollowsTheRecord) {
     FillDefaultSettings(&project.video);
     std::memcpy(project.audioFormat, settings.audioFormat, sizeof project.audioFormat);
     norv::test::SetFields(settings, c.changes);
-    EXPECT_EQ(BuildSettingsSummary(&settings, c.kind != 0 ? &project : nullptr), c.text);
+    const ProjectSettings* passed = c.kind != 0 ? &project : nullptr;
+    char text[1024];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(WriteSettingsInfo(2, text, &settings, passed), 0);  // another file type's
+    EXPECT_EQ(text[0], 'x');
+    // Written under this module, the summary and its terminator only.
+    EXPECT_EQ(WriteSettingsInfo(1, text, &settings, passed), 1);
+    EXPECT_EQ(std::string(text), c.text);
+    EXPECT_EQ(text[c.text.size() + 1], 'x');
+    EXPECT_EQ(CurrentResourceModule(), hostModule);
   }
-}
-
-TEST(NarrowFromWide, LatinOneKeptOthersReplacedNeverPastCapacity) {
-  const WCHAR text[] = {u'M', 0xFF, 0x100, 0xD83D, 0xDE00, u'x', 0};
-  EXPECT_EQ(NarrowFromWide(text, 7), "M\xFF??x");
-  const WCHAR unterminated[] = {u'a', u'b', u'c'};
-  EXPECT_EQ(NarrowFromWide(unterminated, 3), "abc");
-  // A high surrogate in the last unit does not look past the end.
-  const WCHAR lone[] = {u'a', 0xD800};
-  EXPECT_EQ(NarrowFromWide(lone, 2), "a?");
-}
-
-TEST(SettingsInfo, WritesSummaryUnderThisModuleAndRestoresTheHostsModule) {
-  norv::test::HostScope host;
-  AviSettings settings;
-  FillDefaultSettings(&settings);
-  const auto hostModule = reinterpret_cast<HINSTANCE>(0x1234);
-  SetResourceModule(hostModule);
-
-  char text[1024];
-  std::memset(text, 'x', sizeof text);
-  EXPECT_EQ(WriteSettingsInfo(2, text, &settings, nullptr), 0);
-  EXPECT_EQ(text[0], 'x');
-  EXPECT_EQ(CurrentResourceModule(), hostModule);
-
-  EXPECT_EQ(WriteSettingsInfo(1, text, &settings, nullptr), 1);
-  EXPECT_EQ(std::string(text), Summary());
-  EXPECT_EQ(text[Summary().size() + 1], 'x');
-  EXPECT_EQ(CurrentResourceModule(), hostModule);
-
-  settings.fieldHandling = 9;
-  EXPECT_EQ(WriteSettingsInfo(1, text, &settings, nullptr), 1);
-  EXPECT_STREQ(text, "");
 
   // The scope gives the host's module back even when a dialog throws.
   try {
@@ -120,6 +98,16 @@ TEST(SettingsInfo, WritesSummaryUnderThisModuleAndRestoresTheHostsModule) {
   }
   EXPECT_EQ(CurrentResourceModule(), hostModule);
   SetResourceModule(nullptr);
+}
+
+TEST(NarrowFromWide, LatinOneKeptOthersReplacedNeverPastCapacity) {
+  const WCHAR text[] = {u'M', 0xFF, 0x100, 0xD83D, 0xDE00, u'x', 0};
+  EXPECT_EQ(NarrowFromWide(text, 7), "M\xFF??x");
+  const WCHAR unterminated[] = {u'a', u'b', u'c'};
+  EXPECT_EQ(NarrowFromWide(unterminated, 3), "abc");
+  // A high surrogate in the last unit does not look past the end.
+  const WCHAR lone[] = {u'a', 0xD800};
+  EXPECT_EQ(NarrowFromWide(lone, 2), "a?");
 }
 
 }  // namespace
