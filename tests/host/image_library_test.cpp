@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <tuple>
 #include <vector>
@@ -11,10 +12,7 @@
 
 namespace {
 
-struct Bgr {
-  std::uint8_t b, g, r;
-  bool operator==(const Bgr&) const = default;
-};
+using Bgr = std::array<std::uint8_t, 3>;
 
 // What a reduced image hands out agrees and outlives it; before the
 // reduction nothing is handed out, after the release nothing is done, and
@@ -29,7 +27,7 @@ TEST(ImageLibrary, ReducedBitmapAndPaletteAgreeAndBadInputIsRefused) {
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 6; ++x) {
       expected.push_back(colours[(x / 2 + y) % 4]);
-      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, &expected.back(), 3);
+      std::memcpy(dib.data() + 40 + DibRowBytes(6, 24) * y + 3 * x, expected.back().data(), 3);
     }
   const std::int32_t id = ImageFromDib(dib.data());
   ASSERT_GE(id, 0);
@@ -54,9 +52,8 @@ TEST(ImageLibrary, ReducedBitmapAndPaletteAgreeAndBadInputIsRefused) {
   const UINT count = GetPaletteEntries(palette, 0, 0, nullptr);
   ASSERT_GE(count, 4u);
   ASSERT_LE(count, 256u);
-  BITMAPINFOHEADER header, headerWanted{40, 6, 3, 1, 8, BI_RGB, 8 * 3, 0, 0, count, 0};
-  std::memcpy(&header, p, sizeof header);
-  EXPECT_EQ(std::memcmp(&header, &headerWanted, sizeof header), 0);
+  const BITMAPINFOHEADER header{40, 6, 3, 1, 8, BI_RGB, 8 * 3, 0, 0, count, 0};
+  EXPECT_EQ(std::memcmp(p, &header, sizeof header), 0);
   EXPECT_EQ(std::make_tuple(w, h, n, GlobalSize(block)),
             std::make_tuple(6u, 3u, count, SIZE_T{40 + 1024 + 8 * 3}));
   std::vector<Bgr> shown;

@@ -21,20 +21,6 @@ int Distance(const Rgba& a, const Rgba& b) {
   return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b);
 }
 
-// Every pixel's index names an entry no farther than any other entry, and
-// the lowest such index.
-void ExpectNearest(const std::vector<Rgba>& pixels, const Quantised& q) {
-  ASSERT_EQ(q.indices.size(), pixels.size());
-  for (std::size_t i = 0; i < pixels.size(); ++i) {
-    ASSERT_LT(q.indices[i], q.palette.size());
-    const int chosen = Distance(pixels[i], q.palette[q.indices[i]]);
-    for (std::size_t e = 0; e < q.palette.size(); ++e) {
-      const int d = Distance(pixels[i], q.palette[e]);
-      ASSERT_TRUE(d > chosen || (d == chosen && e >= q.indices[i])) << "pixel " << i;
-    }
-  }
-}
-
 // The palette's entries as 0xAARRGGBB.
 std::vector<std::uint32_t> Entries(const Quantised& q) {
   std::vector<std::uint32_t> c;
@@ -80,9 +66,18 @@ TEST(MedianCut, PalettesHoldTheColoursAndIndicesNameTheNearest) {
     Quantised again;
     ASSERT_TRUE(MedianCut(shuffled, colors, &again));
     EXPECT_EQ(Entries(again), shown);
-    ExpectNearest(*pixels, q);
-    for (std::size_t i = 0; pixels == &few && i < few.size(); ++i)
-      EXPECT_EQ(Distance(q.palette[q.indices[i]], few[i]), 0) << "pixel " << i;
+    // Every pixel's index names an entry no farther than any other entry, and
+    // the lowest such index; the few colours are the very entries.
+    ASSERT_EQ(q.indices.size(), pixels->size());
+    for (std::size_t i = 0; i < pixels->size(); ++i) {
+      ASSERT_LT(q.indices[i], q.palette.size());
+      const int chosen = Distance((*pixels)[i], q.palette[q.indices[i]]);
+      EXPECT_EQ(pixels == &few ? chosen : 0, 0) << "pixel " << i;
+      for (std::size_t e = 0; e < q.palette.size(); ++e) {
+        const int d = Distance((*pixels)[i], q.palette[e]);
+        ASSERT_TRUE(d > chosen || (d == chosen && e >= q.indices[i])) << "pixel " << i;
+      }
+    }
     if (pixels == &reds) {
       EXPECT_EQ(shown, (std::vector<std::uint32_t>{0xFF790A0A, 0xFF0000F5}));
     }

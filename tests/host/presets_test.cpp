@@ -38,7 +38,6 @@ class Presets : public ::testing::Test {
     source.compressorState = HostAlloc(4000, 1);
     auto* state = static_cast<std::uint8_t*>(HostBlockAddress(source.compressorState));
     for (int i = 0; i < 3000; ++i) state[i] = static_cast<std::uint8_t>(i * 31 + 5);
-    path = dir.File("all fields.ostavi");
   }
   ~Presets() override { HostFree(&source.compressorState); }
 
@@ -67,7 +66,7 @@ class Presets : public ::testing::Test {
   norv::test::HostScope host;
   norv::test::TempDir dir;
   AviSettings source;
-  std::string path;
+  std::string path = dir.File("all fields.ostavi");
 };
 
 // The saved file loads into a record equal to the source, owning a copy of
@@ -91,6 +90,8 @@ TEST_F(Presets, VideoRoundTripRestoresEveryFieldAndMalformedFilesAreRefused) {
   EXPECT_EQ(std::memcmp(HostBlockAddress(loaded.compressorState),
                         HostBlockAddress(source.compressorState), 3000),
             0);
+  EXPECT_EQ(LoadPresetFile(1, &loaded, dir.File("missing.ostavi").c_str()), 0);
+  EXPECT_EQ(LoadPresetFile(2, &loaded, path.c_str()), 0);
 
   const std::string damaged[][3] = {
       {"NorvAvi preset 1", "NorvAvi preset", "bad header"},
@@ -124,11 +125,6 @@ TEST_F(Presets, VideoRoundTripRestoresEveryFieldAndMalformedFilesAreRefused) {
   const auto state = oversize.find("compressorState=") + 16;
   oversize.replace(state, 6000, std::string(2 * (norv::host::kMaxPresetStateBytes + 1), 'A'));
   ExpectRefused(oversize, "oversize state");
-
-  AviSettings d = Destination();
-  EXPECT_EQ(LoadPresetFile(1, &d, dir.File("missing.ostavi").c_str()), 0);
-  EXPECT_EQ(LoadPresetFile(2, &d, path.c_str()), 0);
-  HostFree(&d.compressorState);
 
   // Without a state the record loads without a block; its old one goes back.
   source.compressorStateSize = source.compressorStateCapacity = 0;
@@ -170,15 +166,12 @@ TEST_F(Presets, EveryCutShortFileIsRefusedAndHandEditedOnesAreRead) {
 // Records the format cannot hold faithfully are not saved; an audio block
 // round-trips, and neither kind loads as the other.
 TEST_F(Presets, SaveRefusesWhatItCannotWriteAndKindsDoNotMix) {
-  AviSettings broken = source;
-  std::memset(broken.paletteFile, 'a', sizeof broken.paletteFile);
-  EXPECT_EQ(SavePresetFile(1, &broken, path.c_str()), 0);
-  broken = source;
-  broken.compressorState = 0;  // a size without a block
-  EXPECT_EQ(SavePresetFile(1, &broken, path.c_str()), 0);
-  broken = source;
-  broken.compressorStateCapacity = 100;
-  EXPECT_EQ(SavePresetFile(1, &broken, path.c_str()), 0);
+  AviSettings broken[3] = {source, source, source};
+  std::memset(broken[0].paletteFile, 'a', sizeof broken[0].paletteFile);
+  broken[1].compressorState = 0;  // a size without a block
+  broken[2].compressorStateCapacity = 100;
+  for (const AviSettings& b : broken)
+    EXPECT_EQ(SavePresetFile(1, &b, path.c_str()), 0) << "record " << &b - broken;
   EXPECT_EQ(SavePresetFile(2, &source, path.c_str()), 0);
   EXPECT_EQ(SavePresetFile(1, &source, dir.File("no/such/folder.ostavi").c_str()), 0);
   EXPECT_FALSE(std::filesystem::exists(path));

@@ -28,27 +28,24 @@
 namespace {
 
 using namespace norv::test;
-using norv::ui::ControlKind;
-using norv::ui::Dialog;
-using norv::ui::QtBinding;
+using namespace norv::ui;
 
 enum : int { kTestTemplate = 9000, kInnerTemplate };
 enum : int { kFrame = 10, kLabel, kDigits, kEdit, kCheck, kPushLike, kList, kTrack, kAct, kHidden };
 
-norv::ui::DialogTemplate TestTemplate(int id) {
-  using norv::ui::kStyleHorizontal, norv::ui::kStyleNoTicks;
-  norv::ui::DialogTemplate t{id, "Binding", 200, 120, "MS Sans Serif", 8, 0, {}};
+DialogTemplate TestTemplate(int id) {
+  DialogTemplate t{id, "Binding", 200, 120, "MS Sans Serif", 8, 0, {}};
   t.controls = {
       {kFrame, ControlKind::kGroupBox, "Frame", {4, 4, 192, 90}},
-      {kLabel, ControlKind::kLabel, "Label", {10, 16, 36, 8}, norv::ui::kStyleCentred},
-      {kDigits, ControlKind::kEdit, "", {50, 14, 40, 12}, norv::ui::kStyleDigitsOnly},
+      {kLabel, ControlKind::kLabel, "Label", {10, 16, 36, 8}, kStyleCentred},
+      {kDigits, ControlKind::kEdit, "", {50, 14, 40, 12}, kStyleDigitsOnly},
       {kEdit, ControlKind::kEdit, "", {100, 14, 60, 12}},
       {kCheck, ControlKind::kCheckBox, "Check", {10, 32, 50, 10}},
-      {kPushLike, ControlKind::kCheckBox, "Push", {70, 30, 40, 14}, norv::ui::kStylePushLike},
+      {kPushLike, ControlKind::kCheckBox, "Push", {70, 30, 40, 14}, kStylePushLike},
       {kList, ControlKind::kDropDownList, "", {10, 50, 80, 60}, 0, {"zero", "one", "two"}},
       {kTrack, ControlKind::kTrackBar, "", {100, 50, 90, 14}, kStyleHorizontal | kStyleNoTicks},
       {kAct, ControlKind::kPushButton, "Act", {10, 72, 40, 14}},
-      {kHidden, ControlKind::kPushButton, "Hidden", {60, 72, 40, 14}, norv::ui::kStyleHidden},
+      {kHidden, ControlKind::kPushButton, "Hidden", {60, 72, 40, 14}, kStyleHidden},
       {Dialog::kOk, ControlKind::kDefaultPushButton, "OK", {100, 100, 44, 14}},
       {Dialog::kCancel, ControlKind::kPushButton, "Cancel", {150, 100, 44, 14}},
   };
@@ -62,7 +59,7 @@ Log Differences(Dialog& model) {
   QDialog* window = QtBinding::WindowOf(model);
   Log out;
   if (window->windowTitle().toStdString() != model.caption()) out.push_back("caption");
-  for (const norv::ui::Control& c : model.controls()) {
+  for (const Control& c : model.controls()) {
     QWidget* w = QtBinding::ControlWidget(model, c.id());
     if (w == nullptr) continue;
     auto* button = qobject_cast<QAbstractButton*>(w);
@@ -71,7 +68,7 @@ Log Differences(Dialog& model) {
     auto* track = qobject_cast<QSlider*>(w);
     const QString text = w->property(qobject_cast<QGroupBox*>(w) ? "title" : "text").toString();
     QStringList items, shown;
-    for (const norv::ui::ListItem& item : c.items) items << QString::fromStdString(item.text);
+    for (const ListItem& item : c.items) items << QString::fromStdString(item.text);
     for (int i = 0; list != nullptr && i < list->count(); ++i) shown << list->itemText(i);
     const std::pair<const char*, bool> same[] = {
         {"enabled", w->isEnabled() == c.enabled},
@@ -103,11 +100,11 @@ class Recorder : public Dialog {
  protected:
   void BindControls() override {
     static const char* const kNames[] = {"clicked", "selected", "text", "focus-lost", "scrolled"};
-    for (const norv::ui::Control& c : controls()) {
-      if (c.id() == norv::ui::kNoId || c.id() == kOk || c.id() == kCancel) continue;
+    for (const Control& c : controls()) {
+      if (c.id() == kNoId || c.id() == kOk || c.id() == kCancel) continue;
       for (int n = 0; n < 5; ++n)
-        Bind(c.id(), static_cast<norv::ui::Notification>(n), [this, id = c.id(), n] {
-          const norv::ui::Control& x = *Find(id);
+        Bind(c.id(), static_cast<Notification>(n), [this, id = c.id(), n] {
+          const Control& x = *Find(id);
           std::string state;
           if (x.kind() == ControlKind::kEdit) state = " " + x.text;
           if (x.kind() == ControlKind::kCheckBox) state = x.checked ? " on" : " off";
@@ -204,13 +201,12 @@ TEST_F(QtBindingTest, TheWidgetsShowTheModelAndCarryEachUserActionBack) {
 
 TEST_F(QtBindingTest, MessageBoxesOfferTheButtonsAskedForAndReturnThePressedOne) {
   using Box = QMessageBox;
-  const Box::StandardButtons okCancel = Box::Ok | Box::Cancel, yesNo = Box::Yes | Box::No;
   const std::tuple<UINT, Box::Icon, Box::StandardButtons, Box::StandardButton, int> cases[] = {
       {MB_OK | MB_ICONERROR, Box::Critical, Box::Ok, Box::Ok, IDOK},
-      {MB_OKCANCEL, Box::NoIcon, okCancel, Box::Cancel, IDCANCEL},
-      {MB_OKCANCEL, Box::NoIcon, okCancel, Box::Ok, IDOK},
-      {MB_YESNO | 0x20, Box::Question, yesNo, Box::Yes, IDYES},
-      {MB_YESNO | 0x30, Box::Warning, yesNo, Box::No, IDNO},
+      {MB_OKCANCEL, Box::NoIcon, Box::Ok | Box::Cancel, Box::Cancel, IDCANCEL},
+      {MB_OKCANCEL, Box::NoIcon, Box::Ok | Box::Cancel, Box::Ok, IDOK},
+      {MB_YESNO | 0x20, Box::Question, Box::Yes | Box::No, Box::Yes, IDYES},
+      {MB_YESNO | 0x30, Box::Warning, Box::Yes | Box::No, Box::No, IDNO},
   };
   for (const auto& [type, icon, buttons, press, answer] : cases) {
     std::string shown;  // what the box shows, then its button is pressed
@@ -226,7 +222,7 @@ TEST_F(QtBindingTest, MessageBoxesOfferTheButtonsAskedForAndReturnThePressedOne)
 
 TEST_F(QtBindingTest, APopUpMenuShowsItsItemsWhereAskedAndReturnsTheChosenCommand) {
   Recorder owner;
-  norv::ui::PopupMenu menu;
+  PopupMenu menu;
   menu.Append(31, "First");
   menu.Append(32, "Second", /*checked=*/true);
   menu.AppendSeparator();
@@ -249,15 +245,14 @@ TEST_F(QtBindingTest, APopUpMenuShowsItsItemsWhereAskedAndReturnsTheChosenComman
           if (chosen == nullptr) return popup->hide();
           QTest::mouseClick(popup, Qt::LeftButton, {}, popup->actionGeometry(chosen).center());
         });
-    EXPECT_EQ(binding.TrackPopupMenu(owner, menu, {40, 50}, norv::ui::kTrackRightButton), command);
+    EXPECT_EQ(binding.TrackPopupMenu(owner, menu, {40, 50}, kTrackRightButton), command);
     EXPECT_EQ(shown, (Log{"40,50", "First", "*Second", "Third"}));
   }
 }
 
 TEST_F(QtBindingTest, TheFileChooserTakesTheRequestAndReturnsTheChosenPath) {
   Recorder owner;
-  norv::ui::OpenFileRequest request{"Pick", "Palettes", "*.pal", "pal",
-                                    host.dir().File("start.pal")};
+  OpenFileRequest request{"Pick", "Palettes", "*.pal", "pal", host.dir().File("start.pal")};
   request.fileMustExist = true;
   QFileDialog* seen = nullptr;
   request.onInit = [&](HWND frame, HWND self) {

@@ -8,7 +8,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,26 +19,11 @@
 #include <QTimer>
 #include <deque>
 
-#include "platform/ui/qt/qt_binding.h"
-
 namespace norv::test {
 
 using norv::ui::QtBinding;
 
 namespace {
-
-void Poll(const std::string& what, const std::function<QWidget*()>& find,
-          const std::function<void(QWidget*)>& action, QElapsedTimer started) {
-  if (QWidget* found = find()) {
-    action(found);
-    return;
-  }
-  if (started.elapsed() > 10000) {
-    ADD_FAILURE() << "no " << what << " appeared";
-    return;
-  }
-  QTimer::singleShot(5, qApp, [=] { Poll(what, find, action, started); });
-}
 
 std::deque<std::pair<int, DialogScripts::Script>> g_scripts;  // template id, script
 
@@ -63,36 +47,25 @@ void RunNextScript(norv::ui::Dialog& dialog) {
 
 }  // namespace
 
-QWidget* QtUser::Widget(int id) const {
-  return QtBinding::ControlWidget(dialog_, id);
-}
-QDialog* QtUser::window() const {
-  return QtBinding::WindowOf(dialog_);
-}
-
 QWidget* QtUser::Usable(int id) const {
   QWidget* w = Widget(id);
-  if (w == nullptr || dialog_.ended() || !w->isEnabled() || !w->isVisible()) {
-    ADD_FAILURE() << "dialog " << dialog_.dialogTemplate().id << " control " << id
-                  << " is missing, closed, disabled or hidden";
-    return nullptr;
-  }
-  return w;
+  if (w != nullptr && !dialog_.ended() && w->isEnabled() && w->isVisible()) return w;
+  ADD_FAILURE() << "dialog " << dialog_.dialogTemplate().id << " control " << id
+                << " is missing, closed, disabled or hidden";
+  return nullptr;
 }
 
 void QtUser::Click(int id) {
   QWidget* w = Usable(id);
-  if (w == nullptr) return;
+  ASSERT_NE(qobject_cast<QAbstractButton*>(w), nullptr) << "control " << id << " is no button";
+  QPoint at = w->rect().center();
   if (auto* box = qobject_cast<QCheckBox*>(w)) {
     // A check box takes clicks on its box and its text, not on the empty rest.
     QStyleOptionButton option;
     option.initFrom(box);
-    const QRect mark = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-    QTest::mouseClick(box, Qt::LeftButton, {}, mark.center());
-    return;
+    at = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center();
   }
-  ASSERT_NE(qobject_cast<QAbstractButton*>(w), nullptr) << "control " << id << " is no button";
-  QTest::mouseClick(w, Qt::LeftButton);  // at its centre
+  QTest::mouseClick(w, Qt::LeftButton, {}, at);
 }
 
 void QtUser::Type(int id, const std::string& text) {
@@ -128,7 +101,6 @@ void QtUser::Slide(int id, int position) {
 }
 
 DialogScripts::DialogScripts() {
-  g_scripts.clear();
   QtBinding::SetShownHook(&RunNextScript);
 }
 
@@ -143,10 +115,15 @@ void DialogScripts::Expect(int templateId, Script script) {
 }
 
 void WhenFound(const std::string& what, std::function<QWidget*()> find,
-               std::function<void(QWidget*)> action) {
-  QElapsedTimer started;
-  started.start();
-  QTimer::singleShot(0, qApp, [=] { Poll(what, find, action, started); });
+               std::function<void(QWidget*)> action, QDeadlineTimer deadline) {
+  QTimer::singleShot(5, qApp, [=] {
+    if (QWidget* found = find())
+      action(found);
+    else if (deadline.hasExpired())
+      ADD_FAILURE() << "no " << what << " appeared";
+    else
+      WhenFound(what, find, action, deadline);
+  });
 }
 
 void AnswerNextChooser(const std::string& path) {

@@ -7,15 +7,14 @@
 #pragma once
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/ui/dialog.h"
-
-class QDialog;
-class QWidget;
+#include "platform/ui/qt/qt_binding.h"
 
 namespace norv::test {
 
@@ -32,8 +31,8 @@ class QtUser {
   // Tabs onto the track bar, then Home and Right arrows to `position`.
   void Slide(int id, int position);
 
-  QWidget* Widget(int id) const;
-  QDialog* window() const;
+  QWidget* Widget(int id) const { return norv::ui::QtBinding::ControlWidget(dialog_, id); }
+  QDialog* window() const { return norv::ui::QtBinding::WindowOf(dialog_); }
   norv::ui::Dialog& dialog() { return dialog_; }
 
  private:
@@ -56,7 +55,8 @@ class DialogScripts {
 // Runs `action` on the first widget `find` returns; polled from fresh
 // timers, so it fires inside nested modal loops too. Fails after 10 s.
 void WhenFound(const std::string& what, std::function<QWidget*()> find,
-               std::function<void(QWidget*)> action);
+               std::function<void(QWidget*)> action,
+               QDeadlineTimer deadline = QDeadlineTimer(10000));
 
 // WhenFound for the active modal window, once it is a T.
 template <class T>
