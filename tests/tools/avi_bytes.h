@@ -26,11 +26,10 @@ struct MoviItem {
 // `pad`: odd chunks get their pad byte.
 inline Bytes BuildAvi(const std::vector<MoviItem>& movi, bool pad = true) {
   Bytes b;
-  auto u32 = [&](std::uint32_t v) { b.resize(b.size() + 4), Put32(b, b.size() - 4, v); };
   auto id = [&](const std::string& s) { b.insert(b.end(), s.begin(), s.end()); };
   std::vector<std::size_t> open;  // size fields of the lists not yet closed
   auto list = [&](const std::string& kind, const std::string& type) {
-    id(kind), open.push_back(b.size()), u32(0), id(type);
+    id(kind), open.push_back(b.size()), PutLe(b, 0), id(type);
   };
   auto close = [&] {
     Put32(b, open.back(), static_cast<std::uint32_t>(b.size() - open.back() - 4));
@@ -44,8 +43,8 @@ inline Bytes BuildAvi(const std::vector<MoviItem>& movi, bool pad = true) {
     if (item.id == "01wb") audio += item.size;
   }
   auto chunk = [&](const std::string& name, std::vector<std::uint32_t> words) {
-    id(name), u32(static_cast<std::uint32_t>(words.size() * 4));
-    for (std::uint32_t w : words) u32(w);
+    id(name), PutLe(b, static_cast<std::uint32_t>(words.size() * 4));
+    for (std::uint32_t w : words) PutLe(b, w);
   };
   list("RIFF", "AVI ");
   list("LIST", "hdrl");
@@ -66,7 +65,7 @@ inline Bytes BuildAvi(const std::vector<MoviItem>& movi, bool pad = true) {
                    std::uint32_t size) {
     index.insert(index.end(), name.begin(), name.end());
     for (std::uint32_t v : {flags, static_cast<std::uint32_t>(at - moviCode), size})
-      index.resize(index.size() + 4), Put32(index, index.size() - 4, v);
+      PutLe(index, v);
   };
   std::uint32_t left = 0;  // items still to go in the open record
   std::size_t record = 0;  // its idx1 entry
@@ -79,7 +78,7 @@ inline Bytes BuildAvi(const std::vector<MoviItem>& movi, bool pad = true) {
       left = item.size;
       continue;
     }
-    id(item.id), u32(item.size);
+    id(item.id), PutLe(b, item.size);
     b.resize(b.size() + item.size + (pad ? item.size % 2 : 0));
     entry(item.id, item.id.substr(2) == "dc" ? 0 : 0x10, at, item.size);
     if (left > 0 && --left == 0) {
@@ -88,7 +87,7 @@ inline Bytes BuildAvi(const std::vector<MoviItem>& movi, bool pad = true) {
     }
   }
   close();
-  id("idx1"), u32(static_cast<std::uint32_t>(index.size()));
+  id("idx1"), PutLe(b, static_cast<std::uint32_t>(index.size()));
   b.insert(b.end(), index.begin(), index.end());
   close();
   return b;

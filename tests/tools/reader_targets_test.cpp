@@ -35,17 +35,14 @@ Bytes Sample(const std::string& fault) {
   if (fault == "noflag") Put32(b, 44, 0);
   if (fault == "noindex") std::memcpy(&b[At(b, "idx1")], "JUNK", 4);
   Insert(b, At(b, "movi") - 8, fault == "junk2" ? kJunk + kJunk : kJunk);
-  if (fault == "absolute") {
-    const std::size_t index = At(b, "idx1"), movi = At(b, "movi");
-    for (std::size_t e = index + 8; e < b.size(); e += 16)
-      Put32(b, e + 8, Le32(b, e + 8) + static_cast<std::uint32_t>(movi));
-  }
+  if (fault == "absolute")  // every index offset counted from the file's start
+    for (std::size_t e = At(b, "idx1") + 8; e < b.size(); e += 16)
+      Put32(b, e + 8, Le32(b, e + 8) + static_cast<std::uint32_t>(At(b, "movi")));
   if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
   if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
   if (fault == "avix") {                            // one more frame in an OpenDML extension form
     const std::string form("RIFF\x1c\0\0\0AVIXLIST\x10\0\0\0movi00dc\4\0\0\0\0\0\0\0", 36);
-    Insert(b, b.size(), form);
-    Put32(b, 4, static_cast<std::uint32_t>(b.size() - form.size() - 8));
+    b.insert(b.end(), form.begin(), form.end());
   }
   return b;
 }
