@@ -150,7 +150,8 @@ TEST_F(AudioMovie, PushedAudioIsAwaitedSilenceWhenItNeverComesAndReadPastTwoGiga
   std::fclose(f);
   s->audio.audioTotalBytes = 0xA0000000u;
   s->audio.audioChunkEnd = at;
-  s->audio.audioProgress = static_cast<float>(at + 4000) / 0xA0000000u;
+  s->audio.audioProgress =
+      static_cast<float>(at + 4000) / static_cast<float>(s->audio.audioTotalBytes);
   EXPECT_EQ(s->audio.ReadPushedAudio(), 1);
   EXPECT_EQ(s->audio.audioChunkStart, at);
   ASSERT_GT(s->audio.audioChunkEnd, at);

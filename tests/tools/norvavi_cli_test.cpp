@@ -353,7 +353,10 @@ TEST(Interrupt, TheFirstFinishesAPlayableMovieTheSecondStopsAtOnce) {
                        " --set width=320 --set height=240 --set compressorHandler=MJPG",
                    err);
     // Under way: well past the headers.
-    ASSERT_TRUE(WaitFor([&] { return ReadFileBytes(out).size() > 400000; }));
+    ASSERT_TRUE(WaitFor([&] {
+      std::error_code missing;  // before the job makes it
+      return std::filesystem::file_size(out, missing) > 400000 && !missing;
+    }));
     job.Signal(sig);
     EXPECT_EQ(job.Wait(), 128 + sig);
     // The headers tell the length the file has, not the one asked for, and so does the job.

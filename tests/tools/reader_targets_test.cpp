@@ -35,9 +35,11 @@ Bytes Sample(const std::string& fault) {
   if (fault == "noflag") Put32(b, 44, 0);
   if (fault == "noindex") std::memcpy(&b[At(b, "idx1")], "JUNK", 4);
   Insert(b, At(b, "movi") - 8, fault == "junk2" ? kJunk + kJunk : kJunk);
-  if (fault == "absolute")  // every index offset counted from the file's start
+  if (fault == "absolute") {  // every index offset counted from the file's start
+    const auto movi = static_cast<std::uint32_t>(At(b, "movi"));
     for (std::size_t e = At(b, "idx1") + 8; e < b.size(); e += 16)
-      Put32(b, e + 8, Le32(b, e + 8) + static_cast<std::uint32_t>(At(b, "movi")));
+      Put32(b, e + 8, Le32(b, e + 8) + movi);
+  }
   if (fault == "junkafter") Insert(b, At(b, "idx1"), kJunk);
   if (fault == "riff2g") Put32(b, 4, 0x80000000u);  // the form's size alone
   if (fault == "avix") {                            // one more frame in an OpenDML extension form
